@@ -1,0 +1,207 @@
+#include "host/messages.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <mutex>
+
+#include "base/cp932.h"
+#include "host/config.h"
+
+namespace talven {
+
+namespace {
+
+std::mutex sink_mutex;
+MessageSink current_sink;
+
+int default_sink(unsigned, const std::string&) { return kMessageOk; }
+
+struct Spec {
+  bool left = false, zero = false, plus = false, space = false, alt = false;
+  int width = 0;
+  int precision = -1;
+};
+
+void pad_out(std::string& out, std::string_view body, const Spec& s, std::string_view prefix = {},
+             bool numeric = false) {
+  std::size_t len = prefix.size() + body.size();
+  std::size_t fill = s.width > 0 && static_cast<std::size_t>(s.width) > len ? s.width - len : 0;
+  if (s.left) {
+    out += prefix;
+    out += body;
+    out.append(fill, ' ');
+  } else if (s.zero && numeric && s.precision < 0) {
+    out += prefix;
+    out.append(fill, '0');
+    out += body;
+  } else {
+    out.append(fill, ' ');
+    out += prefix;
+    out += body;
+  }
+}
+
+void format_unsigned(std::string& out, std::uint64_t v, unsigned base, bool upper, const Spec& s,
+                     std::string_view sign) {
+  const char* digits = upper ? "0123456789ABCDEF" : "0123456789abcdef";
+  char buf[32];
+  int n = 0;
+  while (v) {
+    buf[n++] = digits[v % base];
+    v /= base;
+  }
+  std::string body;
+  for (int i = n - 1; i >= 0; --i) body += buf[i];
+  if (s.precision >= 0) {
+    if (static_cast<int>(body.size()) < s.precision) body.insert(0, s.precision - body.size(), '0');
+  } else if (body.empty()) {
+    body = "0";
+  }
+  std::string prefix(sign);
+  if (s.alt && base == 16 && n > 0) prefix += upper ? "0X" : "0x";
+  pad_out(out, body, s, prefix, true);
+}
+
+}  // namespace
+
+MessageSink set_message_sink(MessageSink sink) {
+  std::lock_guard lock(sink_mutex);
+  MessageSink old = std::move(current_sink);
+  current_sink = std::move(sink);
+  return old;
+}
+
+std::string display_text(std::string_view text) {
+  if (cp932::is_valid_utf8(text)) return std::string(text);
+  return cp932::to_utf8_lossy(text);
+}
+
+std::string format_message_v(const char* format, va_list args) {
+  std::string out;
+  if (!format) return out;
+  for (const char* p = format; *p;) {
+    if (*p != '%') {
+      out += *p++;
+      continue;
+    }
+    const char* start = p++;
+    Spec s;
+    for (;; ++p) {
+      if (*p == '-') s.left = true;
+      else if (*p == '0') s.zero = true;
+      else if (*p == '+') s.plus = true;
+      else if (*p == ' ') s.space = true;
+      else if (*p == '#') s.alt = true;
+      else break;
+    }
+    if (*p == '*') {
+      s.width = va_arg(args, int);
+      if (s.width < 0) {
+        s.left = true;
+        s.width = -s.width;
+      }
+      ++p;
+    } else {
+      while (*p >= '0' && *p <= '9') s.width = s.width * 10 + (*p++ - '0');
+    }
+    if (*p == '.') {
+      ++p;
+      s.precision = 0;
+      if (*p == '*') {
+        s.precision = va_arg(args, int);
+        ++p;
+      } else {
+        while (*p >= '0' && *p <= '9') s.precision = s.precision * 10 + (*p++ - '0');
+      }
+    }
+    bool wide = false;
+    if (*p == 'l' && p[1] == 'l') {
+      wide = true;
+      p += 2;
+    } else if (*p == 'l' || *p == 'h' || *p == 'z') {
+      wide = *p == 'z';
+      ++p;
+    }
+    char conv = *p;
+    if (conv) ++p;
+    switch (conv) {
+      case 'd':
+      case 'i': {
+        std::int64_t v = wide ? va_arg(args, long long) : va_arg(args, int);
+        std::uint64_t mag = v < 0 ? 0 - static_cast<std::uint64_t>(v) : static_cast<std::uint64_t>(v);
+        std::string_view sign = v < 0 ? "-" : s.plus ? "+" : s.space ? " " : "";
+        format_unsigned(out, mag, 10, false, s, sign);
+        break;
+      }
+      case 'u':
+      case 'x':
+      case 'X': {
+        std::uint64_t v = wide ? va_arg(args, unsigned long long) : va_arg(args, unsigned int);
+        format_unsigned(out, v, conv == 'u' ? 10 : 16, conv == 'X', s, "");
+        break;
+      }
+      case 'c': {
+        char c = static_cast<char>(va_arg(args, int));
+        pad_out(out, std::string_view(&c, 1), s);
+        break;
+      }
+      case 's': {
+        const char* str = va_arg(args, const char*);
+        std::string_view v = str ? std::string_view(str) : std::string_view("(null)");
+        if (s.precision >= 0 && static_cast<std::size_t>(s.precision) < v.size()) {
+          v = v.substr(0, static_cast<std::size_t>(s.precision));
+        }
+        pad_out(out, display_text(v), s);
+        break;
+      }
+      case '%':
+        out += '%';
+        break;
+      default:  // unknown or truncated conversion: keep the text as written
+        out.append(start, p);
+        break;
+    }
+  }
+  return out;
+}
+
+std::string format_message(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::string s = format_message_v(format, args);
+  va_end(args);
+  return s;
+}
+
+int report_message_v(unsigned level, const char* format, va_list args) {
+  unsigned threshold = static_cast<unsigned>(config().Error);
+  if (threshold < level) return config().Error;
+  std::string text = format_message_v(format, args);
+  // One message per write; continuation lines (a compile error's source
+  // line) are indented under the first.
+  std::string line = "talven: ";
+  for (char c : text) {
+    if (c == '\r') continue;
+    line += c;
+    if (c == '\n') line += "  ";
+  }
+  line += '\n';
+  std::fputs(line.c_str(), stderr);
+  std::fflush(stderr);
+  MessageSink sink;
+  {
+    std::lock_guard lock(sink_mutex);
+    sink = current_sink;
+  }
+  return sink ? sink(level, text) : default_sink(level, text);
+}
+
+int report_message(unsigned level, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  int r = report_message_v(level, format, args);
+  va_end(args);
+  return r;
+}
+
+}  // namespace talven
