@@ -146,7 +146,9 @@ TEST(AddressSpace, RandomisedAllocatorKeepsBlocksDisjointAndContentsIntact) {
       ASSERT_FALSE(live.count(a));
       // Must not overlap its neighbours.
       auto next = live.lower_bound(a);
-      if (next != live.end()) ASSERT_LE(std::uint64_t{a} + b.size, next->first);
+      if (next != live.end()) {
+        ASSERT_LE(std::uint64_t{a} + b.size, next->first);
+      }
       if (next != live.begin()) {
         auto prev = std::prev(next);
         ASSERT_LE(std::uint64_t{prev->first} + prev->second.size, a);
