@@ -30,7 +30,9 @@ std::size_t count_chars(std::string_view s);
 
 // Case mapping as the Japanese code page maps it: ASCII letters, and the
 // full-width Latin letters (0x8260..0x8279 upper, 0x8281..0x829A lower).
-// Characters are given as a code: one byte, or lead*256 + trail.
+// Characters are given as a code: one byte, or lead*256 + trail. Other
+// double-byte letters (Greek, Cyrillic) and half-width katakana are left as
+// they are, so names using them must match exactly.
 std::uint16_t to_upper(std::uint16_t code);
 std::uint16_t to_lower(std::uint16_t code);
 std::string upper(std::string_view s);
@@ -41,6 +43,24 @@ std::string lower(std::string_view s);
 // 16-bit values with the lead byte high; a single-byte character compares as
 // its byte value against a double-byte code; a prefix sorts first.
 int compare_nocase(std::string_view a, std::string_view b);
+
+// The same with single-byte small letters folded to capitals instead (the
+// rule of the string builtins' case-insensitive comparison): it differs from
+// compare_nocase only for the characters between 'Z' and 'a' ([ \ ] ^ _ `),
+// which sort after the letters here and before them there.
+int compare_nocase_upper(std::string_view a, std::string_view b);
+
+// Case-sensitive multibyte comparison: characters compare by code (one byte,
+// or lead*256 + trail, so every double-byte character sorts after every
+// single-byte one); a prefix sorts first.
+int compare(std::string_view a, std::string_view b);
+
+// The character code at s[i]: one byte, or lead*256 + trail.
+std::uint16_t code_at(std::string_view s, std::size_t i);
+
+// A key for hashing and equality under compare_nocase: fold_nocase(a) ==
+// fold_nocase(b) exactly when compare_nocase(a, b) == 0.
+std::string fold_nocase(std::string_view s);
 
 // Conversions through iconv. nullopt when the input does not convert.
 std::optional<std::string> to_utf8(std::string_view cp932);

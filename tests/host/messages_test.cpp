@@ -9,6 +9,16 @@
 namespace talven {
 namespace {
 
+// The formatter without the compiler's format checking, so that the tests
+// can feed it the odd formats games write.
+std::string fmt(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::string s = format_message_v(format, args);
+  va_end(args);
+  return s;
+}
+
 TEST(FormatMessage, ConversionsFlagsWidthAndPrecision) {
   EXPECT_EQ(format_message("%d|%i|%u", -5, 7, 4294967295u), "-5|7|4294967295");
   EXPECT_EQ(format_message("%x|%X|%#x|%08X", 255u, 255u, 255u, 0xBEEFu), "ff|FF|0xff|0000BEEF");
@@ -20,8 +30,8 @@ TEST(FormatMessage, ConversionsFlagsWidthAndPrecision) {
   EXPECT_EQ(format_message("[%*d][%-*d][%.*s]", 4, 1, 3, 2, 1, "xyz"), "[   1][2  ][x]");
   EXPECT_EQ(format_message("%c%c%%", 'o', 'k'), "ok%");
   EXPECT_EQ(format_message("%d", INT32_MIN), "-2147483648");
-  EXPECT_EQ(format_message("%s", static_cast<const char*>(nullptr)), "(null)");
-  EXPECT_EQ(format_message("100%"), "100%");  // a lone % at the end stays
+  EXPECT_EQ(fmt("%s", static_cast<const char*>(nullptr)), "(null)");
+  EXPECT_EQ(fmt("100%"), "100%");  // a lone % at the end stays
 }
 
 TEST(FormatMessage, KeepsLongMessagesWholeAndShowsCp932ArgumentsAsUtf8) {

@@ -1,0 +1,225 @@
+// Game path resolution against a scratch directory tree.
+#include "base/game_path.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace fs = std::filesystem;
+using talven::host_path_for_write;
+using talven::invalidate_path_cache;
+using talven::resolve_game_path;
+
+namespace {
+
+// A scratch directory that is the current directory while the test runs.
+class GamePathTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    old_cwd_ = fs::current_path();
+    std::string tmpl = (fs::temp_directory_path() / "talven-path-XXXXXX").string();
+    ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
+    root_ = fs::canonical(tmpl).string();
+    fs::current_path(root_);
+    invalidate_path_cache();
+  }
+  void TearDown() override {
+    fs::current_path(old_cwd_);
+    fs::remove_all(root_);
+    invalidate_path_cache();
+  }
+  void touch(const std::string& rel) {
+    fs::path p = fs::path(root_) / rel;
+    fs::create_directories(p.parent_path());
+    std::ofstream(p) << "x";
+  }
+  // The root written the Windows way: "\tmp\talven-path-..."
+  std::string root_backslashed() const {
+    std::string r = root_;
+    for (char& c : r)
+      if (c == '/') c = '\\';
+    return r;
+  }
+  // Puts a directory's modification time well in the past, so its listing
+  // counts as settled.
+  void age(const std::string& rel, time_t seconds_ago = 100) {
+    timespec times[2];
+    clock_gettime(CLOCK_REALTIME, &times[0]);
+    times[0].tv_sec -= seconds_ago;
+    times[0].tv_nsec = 0;
+    times[1] = times[0];
+    ASSERT_EQ(utimensat(AT_FDCWD, (root_ + "/" + rel).c_str(), times, 0), 0);
+  }
+
+  fs::path old_cwd_;
+  std::string root_;
+};
+
+}  // namespace
+
+TEST_F(GamePathTest, MatchesComponentsWithoutRegardToCase) {
+  touch("data/bg/title.png");
+  const std::string want = root_ + "/data/bg/title.png";
+  EXPECT_EQ(resolve_game_path("Data\\BG\\Title.PNG"), want);
+  EXPECT_EQ(resolve_game_path("DATA/bg/TITLE.png"), want);
+  EXPECT_EQ(resolve_game_path("data\\\\bg//title.png"), want);  // doubled separators
+  EXPECT_EQ(resolve_game_path("data\\BG\\"), root_ + "/data/bg");
+  EXPECT_EQ(resolve_game_path("Data"), root_ + "/data");
+
+  EXPECT_EQ(resolve_game_path("data\\bg\\none.png"), std::nullopt);
+  EXPECT_EQ(resolve_game_path("data\\bg\\title.png\\x"), std::nullopt);  // through a file
+  EXPECT_EQ(resolve_game_path("data\\bg\\title.png\\"), std::nullopt);   // a file is no folder
+  EXPECT_EQ(resolve_game_path(""), std::nullopt);
+  EXPECT_EQ(resolve_game_path(std::string_view("data\0x", 6)), std::nullopt);
+}
+
+TEST_F(GamePathTest, ExactNameWinsOverCaseVariants) {
+  touch("Title.png");
+  touch("title.png");
+  EXPECT_EQ(resolve_game_path("Title.png"), root_ + "/Title.png");
+  EXPECT_EQ(resolve_game_path("title.png"), root_ + "/title.png");
+  // No exact match: the first name in byte order.
+  EXPECT_EQ(resolve_game_path("TITLE.PNG"), root_ + "/Title.png");
+}
+
+TEST_F(GamePathTest, FindsCp932NamesInUtf8AndRawForm) {
+  touch("表示/画像.png");
+  // "表示\画像.PNG" in CP932: 表 ends in the byte '\', which is no separator.
+  EXPECT_EQ(resolve_game_path("\x95\x5C\x8E\xA6\\\x89\xE6\x91\x9C.PNG"),
+            root_ + "/表示/画像.png");
+
+  // A name stored as raw CP932 bytes ("テスト.txt").
+  const std::string raw = "\x83\x65\x83\x58\x83\x67.txt";
+  touch(raw);
+  EXPECT_EQ(resolve_game_path(raw), root_ + "/" + raw);
+  EXPECT_EQ(resolve_game_path("\x83\x65\x83\x58\x83\x67.TXT"), root_ + "/" + raw);
+
+  // Full-width letters fold: "ａｂｃ.TXT" finds "ＡＢＣ.txt".
+  touch("ＡＢＣ.txt");
+  EXPECT_EQ(resolve_game_path("\x82\x81\x82\x82\x82\x83.TXT"), root_ + "/ＡＢＣ.txt");
+  EXPECT_EQ(resolve_game_path("\x82\x81\x82\x82\x82\x84.TXT"), std::nullopt);
+}
+
+TEST_F(GamePathTest, DotsAbsolutePathsAndDrives) {
+  touch("data/bg/title.png");
+  const std::string want = root_ + "/data/bg/title.png";
+  const std::string base = fs::path(root_).filename().string();
+  EXPECT_EQ(resolve_game_path("data\\.\\BG\\..\\bg\\title.png"), want);
+  EXPECT_EQ(resolve_game_path(".\\data\\..\\data\\bg\\title.png"), want);
+  EXPECT_EQ(resolve_game_path("..\\" + base + "\\DATA"), root_ + "/data");
+  EXPECT_EQ(resolve_game_path("."), root_);
+  EXPECT_EQ(resolve_game_path("\\..\\..\\" + root_backslashed().substr(1) + "\\data"),
+            root_ + "/data");  // ".." stops at the root
+
+  EXPECT_EQ(resolve_game_path(root_ + "/Data/BG/Title.png"), want);
+  EXPECT_EQ(resolve_game_path(root_backslashed() + "\\Data\\BG\\Title.png"), want);
+  EXPECT_EQ(resolve_game_path("C:" + root_backslashed() + "\\Data\\BG\\Title.png"), want);
+  EXPECT_EQ(resolve_game_path("c:data\\bg\\title.png"), want);  // drive-relative
+  EXPECT_EQ(resolve_game_path("C:\\no-such-folder-talven\\a.txt"), std::nullopt);
+  EXPECT_EQ(resolve_game_path("C:\\"), std::nullopt);
+
+  EXPECT_EQ(host_path_for_write("C:\\no-such-folder-talven\\a.txt"), "");
+  EXPECT_EQ(host_path_for_write("C:\\"), "");
+  EXPECT_EQ(host_path_for_write("C:\\talven-new.txt"), "");  // never the host's root
+  EXPECT_EQ(host_path_for_write("C:" + root_backslashed() + "\\DATA\\New.txt"),
+            root_ + "/data/New.txt");
+}
+
+TEST_F(GamePathTest, WritePathsKeepExistingComponents) {
+  touch("save/Data.bin");
+  EXPECT_EQ(host_path_for_write("SAVE\\data.BIN"), root_ + "/save/Data.bin");
+  EXPECT_EQ(host_path_for_write("Save\\NEW\\File.DAT"), root_ + "/save/NEW/File.DAT");
+  EXPECT_EQ(host_path_for_write("save\\\x95\x5C.txt"), root_ + "/save/表.txt");
+  EXPECT_EQ(host_path_for_write("save\\\x85\x40"), root_ + "/save/\x85\x40");  // kept raw
+  EXPECT_EQ(host_path_for_write("new\\..\\SAVE\\x"), root_ + "/save/x");  // lexical ".."
+  EXPECT_EQ(host_path_for_write(""), "");
+}
+
+TEST_F(GamePathTest, ListingsAreCachedRevalidatedAndInvalidated) {
+  fs::create_directory(root_ + "/cache");
+  age("cache");
+  EXPECT_EQ(resolve_game_path("cache\\Nothing.txt"), std::nullopt);  // lists "cache"
+
+  // Added behind the cache's back, with the old time put back: still unseen.
+  timespec times[2];
+  struct stat st;
+  ASSERT_EQ(stat((root_ + "/cache").c_str(), &st), 0);
+  touch("cache/nothing.TXT");
+  times[0] = times[1] = st.st_mtim;
+  ASSERT_EQ(utimensat(AT_FDCWD, (root_ + "/cache").c_str(), times, 0), 0);
+  EXPECT_EQ(resolve_game_path("cache\\Nothing.txt"), std::nullopt);
+  // The exact name never depends on the listing.
+  EXPECT_EQ(resolve_game_path("cache\\nothing.TXT"), root_ + "/cache/nothing.TXT");
+
+  invalidate_path_cache(root_ + "/cache/");
+  EXPECT_EQ(resolve_game_path("cache\\Nothing.txt"), root_ + "/cache/nothing.TXT");
+
+  // A change of modification time is noticed without being told.
+  age("cache");
+  EXPECT_EQ(resolve_game_path("cache\\OTHER.txt"), std::nullopt);
+  touch("cache/other.TXT");
+  EXPECT_EQ(resolve_game_path("cache\\OTHER.txt"), root_ + "/cache/other.TXT");
+
+  // A listed name that has gone makes the listing be read again.
+  age("cache");
+  EXPECT_EQ(resolve_game_path("cache\\OTHER.txt"), root_ + "/cache/other.TXT");
+  ASSERT_EQ(stat((root_ + "/cache").c_str(), &st), 0);
+  times[0] = times[1] = st.st_mtim;
+  fs::remove(root_ + "/cache/other.TXT");
+  touch("cache/third.TXT");
+  ASSERT_EQ(utimensat(AT_FDCWD, (root_ + "/cache").c_str(), times, 0), 0);
+  EXPECT_EQ(resolve_game_path("cache\\Third.txt"), std::nullopt);  // stale listing
+  EXPECT_EQ(resolve_game_path("cache\\OTHER.txt"), std::nullopt);
+  EXPECT_EQ(resolve_game_path("cache\\Third.txt"), root_ + "/cache/third.TXT");
+
+  // The global reset, and a relative directory name for the same entry.
+  touch("cache/fourth.TXT");
+  ASSERT_EQ(utimensat(AT_FDCWD, (root_ + "/cache").c_str(), times, 0), 0);
+  EXPECT_EQ(resolve_game_path("cache\\FOURTH.txt"), std::nullopt);
+  invalidate_path_cache();
+  EXPECT_EQ(resolve_game_path("cache\\FOURTH.txt"), root_ + "/cache/fourth.TXT");
+  touch("cache/fifth.TXT");
+  ASSERT_EQ(utimensat(AT_FDCWD, (root_ + "/cache").c_str(), times, 0), 0);
+  EXPECT_EQ(resolve_game_path("cache\\FIFTH.txt"), std::nullopt);
+  invalidate_path_cache("cache");
+  EXPECT_EQ(resolve_game_path("cache\\FIFTH.txt"), root_ + "/cache/fifth.TXT");
+
+  // "." names the current directory itself.
+  touch("Sixth.txt");
+  age(".");
+  EXPECT_EQ(resolve_game_path("SIXTH.txt"), root_ + "/Sixth.txt");
+  ASSERT_EQ(stat(root_.c_str(), &st), 0);
+  times[0] = times[1] = st.st_mtim;
+  touch("Seventh.txt");
+  ASSERT_EQ(utimensat(AT_FDCWD, root_.c_str(), times, 0), 0);
+  EXPECT_EQ(resolve_game_path("SEVENTH.txt"), std::nullopt);
+  invalidate_path_cache("./");
+  EXPECT_EQ(resolve_game_path("SEVENTH.txt"), root_ + "/Seventh.txt");
+}
+
+TEST_F(GamePathTest, ConcurrentResolution) {
+  for (int i = 0; i < 20; ++i) touch("dir" + std::to_string(i) + "/File.DAT");
+  std::atomic<int> wrong{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&, t] {
+      for (int n = 0; n < 200; ++n) {
+        int i = (n + t) % 20;
+        auto r = resolve_game_path("DIR" + std::to_string(i) + "\\file.dat");
+        if (r != root_ + "/dir" + std::to_string(i) + "/File.DAT") ++wrong;
+        if (t == 0 && n % 10 == 0) invalidate_path_cache();
+      }
+    });
+  }
+  for (auto& th : threads) th.join();
+  EXPECT_EQ(wrong.load(), 0);
+}
