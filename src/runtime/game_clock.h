@@ -1,0 +1,42 @@
+// The game clock: milliseconds that stop while the application is paused,
+// the 256 script counters read by getcount/setcount, and the fps counter.
+//
+// The time source is a monotonic millisecond tick (32 bits, wrapping like
+// the tick count games were written for). Tests replace it with their own.
+#pragma once
+
+#include <cstdint>
+
+#include "base/address_space.h"
+
+namespace talven::runtime {
+
+// Monotonic milliseconds (wraps after ~49 days; differences stay correct).
+std::uint32_t tick_count();
+
+// Replaces the time source (null: back to tick_count). For tests.
+using TickSource = std::uint32_t (*)();
+void set_tick_source(TickSource source);
+
+// Sets the clock up (base offset and pause nesting to 0); called when the
+// main window is created.
+void init_game_clock();
+
+std::uint32_t game_clock();
+// Pauses (nesting) or resumes the clock; resume while not paused returns 0.
+int pause_game_clock(bool pause);
+
+// Counters 0..255; other numbers give 0 and change nothing.
+std::int32_t getcount(std::int32_t counter);
+std::int32_t setcount(std::int32_t counter, std::int32_t value);
+
+// Calls counted in the last complete one-second window.
+std::int32_t fps();
+
+// Builtin handlers of the clock family.
+std::uint32_t bi_getcount(Addr args);
+std::uint32_t bi_setcount(Addr args);
+std::uint32_t bi_gettime(Addr args);  // local date and time, eight 16-bit fields
+std::uint32_t bi_fps(Addr args);
+
+}  // namespace talven::runtime

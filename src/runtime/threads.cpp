@@ -1,0 +1,410 @@
+#include "runtime/threads.h"
+
+#include <chrono>
+#include <cstring>
+#include <vector>
+
+#include "base/cp932.h"
+#include "host/config.h"
+#include "runtime/builtins.h"
+#include "runtime/game_clock.h"
+#include "runtime/trap.h"
+#include "script/compiler.h"
+#include "script/opcodes.h"
+
+namespace talven::runtime {
+
+using script::vm_stop_flag;
+
+ThreadSlot thread_table[kMaxThreads];
+
+namespace {
+
+ThreadHost host;
+std::atomic<int> running_threads{0};
+
+bool app_is_active() { return host.app_active ? host.app_active() : true; }
+
+void yield_slice() {
+  if (app_is_active()) std::this_thread::yield();
+  else std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+bool slot_taken(int n) { return n >= 0 && n < kMaxThreads && thread_table[n].thread.joinable(); }
+
+void open_gate(ThreadSlot& s) {
+  {
+    std::lock_guard lock(s.gate_mutex);
+    s.gate_open = true;
+  }
+  s.gate_cv.notify_all();
+}
+
+void free_contexts(ThreadSlot& s) {
+  for (int top = s.top.load(); top >= 0; --top) {
+    script::vm_free(s.contexts[top]);
+    s.contexts[top] = nullptr;
+  }
+  s.top.store(-1);
+}
+
+// Joins a finished thread and frees its slot (the slot keeps its contexts
+// freed by the thread itself).
+void reap(ThreadSlot& s) {
+  if (s.thread.joinable()) s.thread.join();
+  s.ended.store(false);
+}
+
+void script_thread_main(int n) {
+  ThreadSlot& s = thread_table[n];
+  {
+    std::unique_lock lock(s.gate_mutex);
+    s.gate_cv.wait(lock, [&] { return s.gate_open; });
+  }
+  running_threads.fetch_add(1);
+  std::uint32_t result = 0;
+  if (s.top.load() >= 0 && s.contexts[s.top.load()]) {
+    std::this_thread::yield();
+    while (!vm_stop_flag.is_set() && s.running.load()) {
+      int top = s.top.load();
+      VmContext* c = s.contexts[top];
+      if (c->state == script::kVmRunning) {
+        std::uint32_t wake = s.wake_time.load();
+        if (wake != 0) {
+          if (static_cast<std::int32_t>(wake - tick_count()) > 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            continue;
+          }
+          s.wake_time.store(0);
+        }
+        if (s.suspend_count.load() <= 0) script::vm_run(c);
+        yield_slice();
+      } else if (c->state == script::kVmFinished) {
+        if (top == 0) {
+          result = c->r[script::kRegResult];
+          break;
+        }
+        // A called script ended: its r0 becomes the result of the caller's call.
+        std::uint32_t r0 = c->r[script::kRegResult];
+        std::lock_guard lock(builtin_lock);
+        script::vm_free(c);
+        s.contexts[top] = nullptr;
+        s.contexts[top - 1]->r[script::kRegResult] = r0;
+        s.top.store(top - 1);
+      } else {
+        // `exit` (or a stop that came without the flag): close the program.
+        config().Confirmation = 0;
+        vm_stop_flag.set();
+        if (host.request_close) host.request_close();
+        break;
+      }
+    }
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  {
+    std::lock_guard lock(builtin_lock);
+    free_contexts(s);
+  }
+  running_threads.fetch_sub(1);
+  s.ended.store(true);
+  if (host.thread_ended) host.thread_ended(n, result);
+}
+
+}  // namespace
+
+void set_thread_host(const ThreadHost& h) { host = h; }
+
+VmContext* load_script(std::string_view name, std::int32_t program_size, std::int32_t stack_size) {
+  // Only ".c" sources are scripts; the last '.' is found character by
+  // character so that a trail byte is never taken for one.
+  std::size_t dot = std::string_view::npos;
+  for (std::size_t i = 0; i < name.size(); i = cp932::next(name, i)) {
+    if (name[i] == '.') dot = i;
+  }
+  if (dot == std::string_view::npos || cp932::compare_nocase(name.substr(dot), ".c") != 0) return nullptr;
+  // Names that do not fit the 260-byte buffer games were written for are
+  // refused rather than cut into another name.
+  if (name.size() > 259) return nullptr;
+  if (program_size == 0) {
+    script::CompileOptions measure;
+    measure.show_messages = true;
+    script::CompileResult r = script::compile_script(name, 0, 0, measure);
+    if (!r.ok) return nullptr;
+    std::uint64_t total = std::uint64_t{r.code_size} + r.data_size;
+    if (total > 0x7FFFFFFF) return nullptr;
+    program_size = static_cast<std::int32_t>(total);
+  }
+  VmContext* c = script::vm_create(program_size, stack_size);
+  if (!c) return nullptr;
+  script::CompileResult r = script::compile_script(name, c->program, c->program_size);
+  if (!r.ok) {
+    script::vm_free(c);
+    return nullptr;
+  }
+  return c;
+}
+
+int running_script_threads() { return running_threads.load(); }
+
+int start_script_thread(VmContext* context, bool start_suspended) {
+  if (vm_stop_flag.is_set() || !context) return -1;
+  for (ThreadSlot& s : thread_table) {
+    if (s.thread.joinable() && s.ended.load()) reap(s);
+  }
+  for (int n = 0; n < kMaxThreads; ++n) {
+    ThreadSlot& s = thread_table[n];
+    if (s.thread.joinable()) continue;
+    context->thread_slot = static_cast<std::uint32_t>(n);
+    s.contexts[0] = context;
+    s.top.store(0);
+    s.running.store(1);
+    s.suspend_count.store(0);
+    s.ended.store(false);
+    {
+      std::lock_guard lock(s.gate_mutex);
+      s.gate_open = !start_suspended;
+    }
+    try {
+      s.thread = std::thread(script_thread_main, n);
+    } catch (...) {
+      s.contexts[0] = nullptr;
+      s.top.store(-1);
+      s.running.store(0);
+      return -1;
+    }
+    return n;
+  }
+  return -1;
+}
+
+void release_script_thread(int n) {
+  if (n >= 0 && n < kMaxThreads) open_gate(thread_table[n]);
+}
+
+int calling_thread() {
+  if (!current_context) return -1;
+  std::uint32_t n = current_context->thread_slot;
+  return n < kMaxThreads ? static_cast<int>(n) : -1;
+}
+
+int stop_script_thread(int n) {
+  if (vm_stop_flag.is_set() || !slot_taken(n)) return 0;
+  ThreadSlot& s = thread_table[n];
+  s.running.store(0);
+  open_gate(s);
+  if (n == calling_thread() && s.thread.get_id() == std::this_thread::get_id()) {
+    // Ending oneself: the thread leaves its loop after this slice; it is
+    // reaped when its slot is next needed.
+    return 1;
+  }
+  // Called from a builtin, so builtin_lock is held. Waiting with it would
+  // deadlock against a target that is itself waiting to call a builtin, so
+  // it is let go meanwhile; current_context is ours again afterwards.
+  VmContext* caller = current_context;
+  builtin_lock.unlock();
+  s.thread.join();
+  builtin_lock.lock();
+  current_context = caller;
+  s.ended.store(false);
+  return 1;
+}
+
+void stop_all_script_threads() {
+  vm_stop_flag.set();
+  std::vector<int> collected;
+  for (int n = 0; n < kMaxThreads; ++n) {
+    if (thread_table[n].thread.joinable()) {
+      open_gate(thread_table[n]);
+      collected.push_back(n);
+    }
+  }
+  // Script threads may be waiting on a main-thread call: keep serving them.
+  for (;;) {
+    bool all_ended = true;
+    for (int n : collected) all_ended = all_ended && thread_table[n].ended.load();
+    if (all_ended) break;
+    if (host.serve_while_waiting) host.serve_while_waiting();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  for (int n : collected) reap(thread_table[n]);
+  reset_thread_table();
+}
+
+void reset_thread_table() {
+  for (ThreadSlot& s : thread_table) {
+    if (s.thread.joinable()) s.thread.join();
+    for (VmContext*& c : s.contexts) c = nullptr;
+    s.top.store(-1);
+    s.running.store(0);
+    s.suspend_count.store(0);
+    s.wake_time.store(0);
+    s.ended.store(false);
+    s.gate_open = true;
+    s.font = 0;
+    s.strtok_next = 0;
+  }
+  vm_stop_flag.clear();
+}
+
+int suspend_script_thread(int n) {
+  if (vm_stop_flag.is_set() || !slot_taken(n)) return -1;
+  return thread_table[n].suspend_count.fetch_add(1) + 1;
+}
+
+int resume_script_thread(int n) {
+  if (vm_stop_flag.is_set() || !slot_taken(n)) return -1;
+  std::atomic<int>& count = thread_table[n].suspend_count;
+  int c = count.load();
+  while (c > 0 && !count.compare_exchange_weak(c, c - 1)) {
+  }
+  return c > 0 ? c - 1 : 0;
+}
+
+// ---- flow builtins -----------------------------------------------------------
+
+namespace {
+
+std::string_view arg_string(Addr args, unsigned i) {
+  auto s = cstr(arg_word(args, i), 4096);
+  return s ? *s : std::string_view();
+}
+
+}  // namespace
+
+std::uint32_t bi_jump(Addr args) {
+  int t = calling_thread();
+  VmContext* fresh = load_script(arg_string(args, 0), config().ProgramSize, config().StackSize);
+  if (!fresh) return 0;
+  if (vm_stop_flag.is_set() || !slot_taken(t)) {
+    script::vm_free(fresh);
+    return 0;
+  }
+  ThreadSlot& s = thread_table[t];
+  int top = s.top.load();
+  fresh->thread_slot = static_cast<std::uint32_t>(t);
+  script::vm_free(s.contexts[top]);
+  s.contexts[top] = fresh;
+  current_context = fresh;
+  return 1;
+}
+
+std::uint32_t bi_call(Addr args) {
+  int t = calling_thread();
+  VmContext* fresh = load_script(arg_string(args, 0), config().ProgramSize, config().StackSize);
+  if (!fresh) return 0;
+  if (vm_stop_flag.is_set() || !slot_taken(t) || thread_table[t].top.load() >= kMaxContextDepth - 1) {
+    script::vm_free(fresh);
+    return 0;
+  }
+  ThreadSlot& s = thread_table[t];
+  int top = s.top.load();
+  fresh->thread_slot = static_cast<std::uint32_t>(t);
+  s.contexts[top + 1] = fresh;
+  s.top.store(top + 1);
+  return 1;
+}
+
+std::uint32_t bi_exit(Addr) {
+  if (current_context) current_context->state = script::kVmError;
+  return 0;
+}
+
+std::uint32_t bi_setjmp(Addr args) {
+  VmContext* c = current_context;
+  int t = calling_thread();
+  if (!c || t < 0) return 0;
+  VmContext copy = *c;
+  std::uint32_t return_address = 0;
+  if (!load32(c->r[script::kRegStack], return_address)) return 0;
+  copy.pc = return_address;
+  copy.r[script::kRegResult] = static_cast<std::uint32_t>(thread_table[t].top.load());
+  copy.r[script::kRegStack] = c->r[script::kRegStack] + 4;
+  if (!write_bytes(arg_word(args, 0), &copy, sizeof copy)) return 0;
+  return 0;
+}
+
+std::uint32_t bi_longjmp(Addr args) {
+  VmContext* c = current_context;
+  int t = calling_thread();
+  VmContext buf;
+  if (!c || t < 0 || !read_bytes(arg_word(args, 0), &buf, sizeof buf)) return 0;
+  ThreadSlot& s = thread_table[t];
+  const int top = s.top.load();
+  const std::uint32_t level = buf.r[script::kRegResult];
+  if (buf.thread_slot != static_cast<std::uint32_t>(t) || level > static_cast<std::uint32_t>(top)) return 0;
+  VmContext* target = s.contexts[level];
+  // The buffer must describe a live frame of that very context. The sizes and
+  // the user-count address are compared too: a forged buffer must not be
+  // able to change what vm_free later releases.
+  if (!target || target->program != buf.program || target->stack != buf.stack ||
+      target->program_users != buf.program_users || target->program_size != buf.program_size ||
+      target->stack_size != buf.stack_size ||
+      target->r[script::kRegStack] > buf.r[script::kRegStack]) {
+    return 0;
+  }
+  std::uint32_t value = arg_word(args, 1);
+  if (value == 0) value = 1;
+  for (int k = top; k > static_cast<int>(level); --k) {
+    script::vm_free(s.contexts[k]);
+    s.contexts[k] = nullptr;
+  }
+  s.top.store(static_cast<int>(level));
+  buf.state = script::kVmRunning;
+  *target = buf;
+  current_context = target;
+  return value;
+}
+
+std::uint32_t bi_thd_begin(Addr args) {
+  VmContext* c = current_context;
+  if (!c) return static_cast<std::uint32_t>(-1);
+  Addr function = arg_word(args, 0);
+  std::uint32_t argument = arg_word(args, 1);
+  bool suspended = arg_word(args, 2) != 0;
+  std::int32_t stack = static_cast<std::int32_t>(arg_word(args, 3));
+  if (stack <= 0) stack = 0;
+  else if (stack < kMinThreadStack) stack = kMinThreadStack;
+  VmContext* fresh = script::vm_clone(c, stack);
+  if (!fresh) return static_cast<std::uint32_t>(-1);
+  Addr sp = fresh->r[script::kRegStack] - 8;
+  if (!store32(sp, 0xFFFFFFFFu) || !store32(sp + 4, argument)) {
+    script::vm_free(fresh);
+    return static_cast<std::uint32_t>(-1);
+  }
+  fresh->r[script::kRegStack] = sp;
+  fresh->pc = function;
+  int n = start_script_thread(fresh, true);
+  if (n < 0) {
+    script::vm_free(fresh);
+    return static_cast<std::uint32_t>(-1);
+  }
+  thread_table[n].suspend_count.store(suspended ? 1 : 0);
+  thread_table[n].font = 0;
+  release_script_thread(n);
+  return static_cast<std::uint32_t>(n);
+}
+
+std::uint32_t bi_thd_end(Addr args) {
+  return static_cast<std::uint32_t>(stop_script_thread(static_cast<std::int32_t>(arg_word(args, 0))));
+}
+
+std::uint32_t bi_thd_suspend(Addr args) {
+  return static_cast<std::uint32_t>(suspend_script_thread(static_cast<std::int32_t>(arg_word(args, 0))));
+}
+
+std::uint32_t bi_thd_resume(Addr args) {
+  return static_cast<std::uint32_t>(resume_script_thread(static_cast<std::int32_t>(arg_word(args, 0))));
+}
+
+std::uint32_t bi_sleep(Addr args) {
+  int t = calling_thread();
+  if (vm_stop_flag.is_set() || !slot_taken(t)) return 0;
+  std::int32_t ms = static_cast<std::int32_t>(arg_word(args, 0));
+  if (ms > 0) {
+    std::uint32_t wake = tick_count() + static_cast<std::uint32_t>(ms);
+    thread_table[t].wake_time.store(wake == 0 ? 1 : wake);
+  }
+  return 1;
+}
+
+}  // namespace talven::runtime

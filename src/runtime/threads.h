@@ -1,0 +1,108 @@
+// Script threads: the 32-slot thread table, each slot a host thread running
+// a stack of script contexts slice by slice, and the flow and thread
+// builtins (jump, call, exit, setjmp, longjmp, thd_*, sleep).
+//
+// Slot fields that thread procedures read between slices without a lock are
+// atomics. Builtins change slots under builtin_lock; the main thread changes
+// suspend counts when the application is paused, hence the atomics too.
+//
+// "Start suspended" is a gate the new thread waits on before its first
+// slice, not an operating-system suspension.
+//
+// The host (main window or headless runner) plugs in through ThreadHost:
+// whether the application is active, how to ask the program to close, and
+// what to do while the main thread waits for script threads to end.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <string_view>
+#include <thread>
+
+#include "base/address_space.h"
+#include "script/vm.h"
+
+namespace talven::runtime {
+
+using script::VmContext;
+
+constexpr int kMaxThreads = 32;
+constexpr int kMaxContextDepth = 32;
+constexpr std::int32_t kMinThreadStack = 1024;
+
+struct ThreadSlot {
+  std::thread thread;                   // joinable while the slot is taken
+  std::atomic<bool> ended{false};       // the thread procedure has returned
+  std::atomic<int> running{0};          // 0 asks the thread to leave its loop
+  std::atomic<int> suspend_count{0};
+  std::atomic<std::uint32_t> wake_time{0};  // tick to sleep until; 0 = awake
+  VmContext* contexts[kMaxContextDepth] = {};
+  std::atomic<int> top{-1};
+  // Start gate: a thread created suspended waits here until released.
+  std::mutex gate_mutex;
+  std::condition_variable gate_cv;
+  bool gate_open = true;
+  // Per-thread state of other families.
+  std::uint8_t font = 0;
+  Addr strtok_next = 0;                 // strtok's position in script memory
+};
+
+extern ThreadSlot thread_table[kMaxThreads];
+
+struct ThreadHost {
+  bool (*app_active)() = nullptr;     // false: threads yield 1 ms per slice
+  void (*request_close)() = nullptr;  // `exit` was called: close the program
+  void (*serve_while_waiting)() = nullptr;  // main thread: serve queued calls
+  void (*thread_ended)(int slot, std::uint32_t result) = nullptr;  // a thread finished
+};
+void set_thread_host(const ThreadHost& host);
+
+// Loads and compiles a ".c" script into a new context (null on failure;
+// compile errors are reported by the compiler). A program size of 0 is
+// measured first.
+VmContext* load_script(std::string_view name, std::int32_t program_size, std::int32_t stack_size);
+
+// Starts a thread on the context in the lowest free slot: its number, or -1
+// (the caller then still owns the context).
+int start_script_thread(VmContext* context, bool start_suspended);
+// Opens the start gate of a thread created suspended.
+void release_script_thread(int n);
+
+// Asks thread n to stop and waits for it to end: 1, or 0 when there is no
+// such thread or the scripts are stopping. A thread ending itself returns 1
+// at once and stops after its current slice. Called with builtin_lock held
+// (it is released while waiting).
+int stop_script_thread(int n);
+
+// Sets vm_stop_flag, waits for every thread (serving main-thread calls
+// meanwhile), empties the table and clears the flag again.
+void stop_all_script_threads();
+
+// Zeroes every slot and clears vm_stop_flag (at runtime start).
+void reset_thread_table();
+
+// Number of thread procedures currently running.
+int running_script_threads();
+
+// Suspend counts as the thd_ builtins change them: the new count, 0, or -1.
+int suspend_script_thread(int n);
+int resume_script_thread(int n);
+
+// The thread number of the context being served (under builtin_lock), or -1.
+int calling_thread();
+
+// Builtin handlers of the flow and thread family.
+std::uint32_t bi_jump(Addr args);
+std::uint32_t bi_call(Addr args);
+std::uint32_t bi_exit(Addr args);
+std::uint32_t bi_setjmp(Addr args);
+std::uint32_t bi_longjmp(Addr args);
+std::uint32_t bi_thd_begin(Addr args);
+std::uint32_t bi_thd_end(Addr args);
+std::uint32_t bi_thd_suspend(Addr args);
+std::uint32_t bi_thd_resume(Addr args);
+std::uint32_t bi_sleep(Addr args);
+
+}  // namespace talven::runtime

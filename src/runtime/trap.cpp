@@ -1,0 +1,78 @@
+// Trap dispatch: illegal numbers, the DebugMode argument-count check, the
+// builtin lock and the result hand-over.
+#include "runtime/trap.h"
+
+#include "host/config.h"
+#include "host/messages.h"
+#include "script/opcodes.h"
+
+namespace talven::runtime {
+
+std::mutex builtin_lock;
+VmContext* current_context = nullptr;
+
+namespace {
+std::span<const BuiltinEntry> active_table;
+}  // namespace
+
+namespace {
+
+// A bad builtin call stops every script, like a run-time error.
+void stop_on_bad_call(VmContext* context) {
+  context->state = script::kVmError;
+  script::vm_stop_flag.set();
+}
+
+}  // namespace
+
+std::int32_t passed_argument_count(const VmContext& context) {
+  std::uint32_t return_address;
+  if (!load32(context.r[script::kRegStack], return_address)) return 0;
+  std::uint16_t prefix;
+  std::uint32_t bytes;
+  if (!load16(return_address, prefix) || prefix != script::kArgAdjustPrefix) return 0;
+  if (!load32(return_address + 2, bytes)) return 0;
+  return static_cast<std::int32_t>(bytes) / 4;
+}
+
+int trap_dispatch_with(std::span<const BuiltinEntry> table, std::uint16_t code,
+                       VmContext* context) {
+  if (!context) return 1;
+  if (code >= table.size()) {
+    stop_on_bad_call(context);
+    report_message(1, "Illegal code - #%d", static_cast<int>(code));
+    return 1;
+  }
+  const BuiltinEntry& entry = table[code];
+
+  // The count check reads only the constant table and the caller's own
+  // stack, so it runs outside the lock.
+  if (config().DebugMode != 0 && entry.argc >= 0) {
+    const std::int32_t passed = passed_argument_count(*context);
+    if (passed != entry.argc) {
+      stop_on_bad_call(context);
+      report_message(1, passed < entry.argc ? "Not enough arguments. - %s"
+                                            : "Too many arguments. - %s",
+                     entry.name);
+      return 1;
+    }
+  }
+
+  std::lock_guard<std::mutex> lock(builtin_lock);
+  current_context = context;
+  const std::uint32_t result =
+      entry.handler ? entry.handler(context->r[script::kRegStack] + 4) : 0;
+  if (current_context) current_context->r[script::kRegResult] = result;
+  return entry.ends_slice;
+}
+
+int trap_dispatch(std::uint16_t code, VmContext* context) {
+  return trap_dispatch_with(active_table, code, context);
+}
+
+void install_trap_dispatch(std::span<const BuiltinEntry> table) {
+  active_table = table;
+  script::vm_set_trap_handler(&trap_dispatch);
+}
+
+}  // namespace talven::runtime

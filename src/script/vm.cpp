@@ -1,0 +1,738 @@
+// The script interpreter: context lifetime and the dispatch loop.
+//
+// vm_run keeps the registers, flags and pc in locals for the length of a
+// slice and writes them back whenever control leaves the loop (end of slice,
+// error, finish, trap). Script memory is reached through the address space
+// base kept in a local; every access is range-checked against the space's
+// committed limit with one compare, and re-checked against a fresh limit
+// before it is declared invalid (the limit only grows).
+#include "script/vm.h"
+
+#include <atomic>
+#include <cmath>
+#include <cstring>
+#include <new>
+
+#include "host/messages.h"
+#include "script/opcodes.h"
+
+// Computed goto where the compiler has it; a switch otherwise.
+#ifndef TALVEN_VM_COMPUTED_GOTO
+#if defined(__GNUC__) || defined(__clang__)
+#define TALVEN_VM_COMPUTED_GOTO 1
+#else
+#define TALVEN_VM_COMPUTED_GOTO 0
+#endif
+#endif
+
+namespace talven::script {
+
+VmStopFlag vm_stop_flag;
+
+namespace {
+
+std::atomic<TrapHandler> g_trap_handler{nullptr};
+
+// The stop flag word. It lives in script memory (its address is published);
+// a host word stands in only if the space could not give us four bytes.
+std::uint32_t g_stop_fallback = 0;
+
+struct StopWord {
+  std::uint32_t* word;
+  Addr address;
+};
+
+const StopWord& stop_word() {
+  static const StopWord w = [] {
+    Addr a = script_zalloc(4);
+    std::uint8_t* p = a ? span(a, 4) : nullptr;
+    if (!p) return StopWord{&g_stop_fallback, 0};
+    return StopWord{reinterpret_cast<std::uint32_t*>(p), a};
+  }();
+  return w;
+}
+
+inline std::uint32_t rd32(const std::uint8_t* p) {
+  std::uint32_t v;
+  std::memcpy(&v, p, 4);
+  return v;
+}
+
+inline float as_float(std::uint32_t bits) {
+  float f;
+  std::memcpy(&f, &bits, 4);
+  return f;
+}
+
+inline std::uint32_t float_bits(float f) {
+  std::uint32_t v;
+  std::memcpy(&v, &f, 4);
+  return v;
+}
+
+// Float to integer, truncated. Values with no 32-bit integer (NaN, out of
+// range) give 0x80000000, the integer-indefinite value of x86 conversions.
+inline std::uint32_t float_to_int(float f) {
+  if (f >= -2147483648.0f && f < 2147483648.0f)
+    return static_cast<std::uint32_t>(static_cast<std::int32_t>(f));
+  return 0x80000000u;
+}
+
+}  // namespace
+
+// ---- the stop flag ----------------------------------------------------------
+
+std::uint32_t* VmStopFlag::word() const { return stop_word().word; }
+Addr VmStopFlag::address() const { return stop_word().address; }
+
+bool VmStopFlag::is_set() const {
+  return std::atomic_ref<std::uint32_t>(*word()).load(std::memory_order_relaxed) != 0;
+}
+void VmStopFlag::set() {
+  std::atomic_ref<std::uint32_t>(*word()).store(1, std::memory_order_relaxed);
+}
+void VmStopFlag::clear() {
+  std::atomic_ref<std::uint32_t>(*word()).store(0, std::memory_order_relaxed);
+}
+
+// ---- errors -------------------------------------------------------------------
+
+const char* vm_error_message(VmError error) {
+  switch (error) {
+    case kErrDivideByZero: return "Divide by zero error.";
+    case kErrOutOfMemory: return "Out of memory error";
+    case kErrStackOverflow: return "Stack overflow error.";
+    case kErrInvalidCode: return "Invalid code error";
+    case kErrInvalidAddress: return "Invalid address error - 0x%08X";
+  }
+  return "Invalid code error";
+}
+
+void vm_raise(VmContext* context, VmError error, Addr address) {
+  // Stop everything first: the message may block this thread for a while
+  // and no other script should go on running meanwhile.
+  if (context) context->state = kVmError;
+  vm_stop_flag.set();
+  if (error == kErrInvalidAddress)
+    report_message(1, "Invalid address error - 0x%08X", address);
+  else
+    report_message(1, "%s", vm_error_message(error));
+}
+
+// ---- lifetime ---------------------------------------------------------------
+
+VmContext* vm_create(std::int32_t program_size, std::int32_t stack_size) {
+  if (program_size < 0 || stack_size < 0) return nullptr;
+  const auto psize = static_cast<std::uint32_t>(program_size);
+  const auto ssize = static_cast<std::uint32_t>(stack_size);
+
+  Addr program = script_zalloc(psize + 4);
+  if (!program) return nullptr;
+  Addr stack = script_zalloc(ssize);
+  auto* ctx = stack ? new (std::nothrow) VmContext{} : nullptr;
+  if (!ctx || !store32(program + psize, 1)) {
+    delete ctx;
+    if (stack) script_free(stack);
+    script_free(program);
+    return nullptr;
+  }
+  ctx->program = program;
+  ctx->pc = program;
+  ctx->program_users = program + psize;
+  ctx->program_size = psize;
+  ctx->stack = stack;
+  ctx->stack_size = ssize;
+  ctx->r[kRegStack] = stack + ssize;
+  return ctx;
+}
+
+VmContext* vm_clone(const VmContext* context, std::int32_t stack_size) {
+  if (!context) return nullptr;
+  const std::uint32_t ssize =
+      stack_size <= 0 ? context->stack_size : static_cast<std::uint32_t>(stack_size);
+  std::uint32_t users;
+  if (!load32(context->program_users, users)) return nullptr;
+
+  Addr stack = script_zalloc(ssize);
+  if (!stack) return nullptr;
+  auto* ctx = new (std::nothrow) VmContext{};
+  if (!ctx || !store32(context->program_users, users + 1)) {
+    delete ctx;
+    script_free(stack);
+    return nullptr;
+  }
+  ctx->program = context->program;
+  ctx->pc = context->program;
+  ctx->program_users = context->program_users;
+  ctx->program_size = context->program_size;
+  ctx->stack = stack;
+  ctx->stack_size = ssize;
+  ctx->r[kRegStack] = stack + ssize;
+  return ctx;
+}
+
+void vm_free(VmContext* context) {
+  if (!context) return;
+  // The count is script memory; if it cannot be read the area is leaked
+  // rather than freed under another user.
+  std::uint32_t users;
+  if (load32(context->program_users, users)) {
+    users -= 1;
+    store32(context->program_users, users);
+    if (static_cast<std::int32_t>(users) <= 0) script_free(context->program);
+  }
+  script_free(context->stack);
+  delete context;
+}
+
+void vm_set_trap_handler(TrapHandler handler) {
+  g_trap_handler.store(handler, std::memory_order_release);
+}
+
+TrapHandler vm_trap_handler() { return g_trap_handler.load(std::memory_order_acquire); }
+
+// ---- the dispatch loop ------------------------------------------------------
+
+int vm_run(VmContext* ctx) {
+  if (!ctx) return 1;
+  std::atomic_ref<std::uint32_t> stop(*vm_stop_flag.word());
+  if (stop.load(std::memory_order_relaxed) || ctx->state != kVmRunning) return 1;
+
+  const TrapHandler trap_handler = vm_trap_handler();
+  AddressSpace& space = script_space();
+  std::uint8_t* const base = space.base();
+  // Offsets below kLowLimit wrap to huge values, so one compare against
+  // hi = limit - kLowLimit tests both ends of a range.
+  std::uint64_t hi = space.limit() - kLowLimit;
+
+  std::uint32_t r[kRegisterCount];
+  std::memcpy(r, ctx->r, sizeof r);
+  Addr pc = ctx->pc;
+  bool zf = ctx->zero_flag, lf = ctx->less_flag, bf = ctx->below_flag;
+  const Addr stack = ctx->stack;
+  const std::uint32_t stack_size = ctx->stack_size;
+  unsigned budget = kSliceLength;
+
+  // Scratch shared by the handlers (declared here so that no jump crosses an
+  // initialisation).
+  const std::uint8_t* ip = nullptr;
+  std::uint8_t rb = 0;
+  unsigned d = 0, s = 0;
+  std::uint32_t imm = 0, v = 0, a = 0, nsp = 0;
+  Addr bad = 0;
+  VmError error = kErrInvalidCode;
+
+#define IN_SPACE(addr, len) \
+  (static_cast<std::uint64_t>(static_cast<std::uint32_t>((addr) - kLowLimit)) + (len) <= hi)
+#define CHECK(addr, len)                                                        \
+  do {                                                                          \
+    if (!IN_SPACE(addr, len)) {                                                 \
+      hi = space.limit() - kLowLimit;                                           \
+      if (!IN_SPACE(addr, len)) {                                               \
+        bad = (addr);                                                           \
+        goto invalid_address;                                                   \
+      }                                                                         \
+    }                                                                           \
+  } while (0)
+#define LOAD(T, addr, out)                     \
+  do {                                         \
+    const Addr at_ = (addr);                   \
+    CHECK(at_, sizeof(T));                     \
+    T val_;                                    \
+    std::memcpy(&val_, base + at_, sizeof(T)); \
+    out = val_;                                \
+  } while (0)
+#define STORE(T, addr, value)                  \
+  do {                                         \
+    const Addr at_ = (addr);                   \
+    CHECK(at_, sizeof(T));                     \
+    const T val_ = static_cast<T>(value);      \
+    std::memcpy(base + at_, &val_, sizeof(T)); \
+  } while (0)
+#define LOAD8(addr, out) LOAD(std::uint8_t, addr, out)
+#define LOAD16(addr, out) LOAD(std::uint16_t, addr, out)
+#define LOAD32(addr, out) LOAD(std::uint32_t, addr, out)
+#define STORE8(addr, value) STORE(std::uint8_t, addr, value)
+#define STORE16(addr, value) STORE(std::uint16_t, addr, value)
+#define STORE32(addr, value) STORE(std::uint32_t, addr, value)
+
+// Operand decoding. REGS rejects register nibbles above 7 in either half.
+#define REGS                                \
+  do {                                      \
+    rb = ip[1];                             \
+    if (rb & kRegByteInvalidMask) goto invalid_code; \
+    d = rb & 7u;                            \
+    s = rb >> 4;                            \
+  } while (0)
+#define IMM1 (imm = rd32(ip + 1))
+#define IMM2 (imm = rd32(ip + 2))
+// The stack check: the new r7 must lie in [stack, stack + stack_size).
+#define STACK_OK(sp) (static_cast<std::uint32_t>((sp) - stack) < stack_size)
+#define FAIL(e)   \
+  do {            \
+    error = (e);  \
+    goto runtime_error; \
+  } while (0)
+
+#if TALVEN_VM_COMPUTED_GOTO
+#define CASE(op) L_##op:
+#define DISPATCH(opbyte) goto *kLabels[opbyte]
+#else
+  std::uint8_t opcode = 0;
+#define CASE(op) case op:
+#define DISPATCH(opbyte) \
+  do {                   \
+    opcode = (opbyte);   \
+    goto dispatch_switch; \
+  } while (0)
+#endif
+
+// After each instruction: stop flag, slice budget, then fetch. The fast path
+// checks the longest instruction's bytes at once; near the end of committed
+// memory the slow path checks the exact length.
+#define NEXT                                                 \
+  do {                                                       \
+    if (stop.load(std::memory_order_relaxed)) goto leave_slice; \
+    if (--budget == 0) goto leave_slice;                     \
+    goto fetch;                                              \
+  } while (0)
+
+#if TALVEN_VM_COMPUTED_GOTO
+#define L4(x) x, x, x, x
+#define L16(x) L4(x), L4(x), L4(x), L4(x)
+  static const void* const kLabels[256] = {
+      &&L_OP_NOP, &&L_OP_TRAP, &&L_OP_XCHG, &&L_OP_MOVL_RR, &&L_OP_MOVL_IMM,
+      &&L_OP_MOVL_ADDR, &&L_OP_MOVBL_ABS, &&L_OP_MOVSBL_ABS, &&L_OP_MOVWL_ABS,
+      &&L_OP_MOVSWL_ABS, &&L_OP_MOVL_LOAD_ABS, &&L_OP_LEA, &&L_OP_MOVBL_FRAME,
+      &&L_OP_MOVSBL_FRAME, &&L_OP_MOVWL_FRAME, &&L_OP_MOVSWL_FRAME,
+      &&L_OP_MOVL_LOAD_FRAME, &&L_OP_MOVBL_IND, &&L_OP_MOVSBL_IND, &&L_OP_MOVWL_IND,
+      &&L_OP_MOVSWL_IND, &&L_OP_MOVL_LOAD_IND, &&L_OP_MOVB_ABS, &&L_OP_MOVW_ABS,
+      &&L_OP_MOVL_STORE_ABS, &&L_OP_MOVB_FRAME, &&L_OP_MOVW_FRAME,
+      &&L_OP_MOVL_STORE_FRAME, &&L_OP_MOVB_IND, &&L_OP_MOVW_IND,
+      &&L_OP_MOVL_STORE_IND, &&L_OP_PUSH, &&L_OP_PUSH_IMM, &&L_OP_POP, &&L_OP_ENTER,
+      &&L_OP_LEAVE, &&L_OP_CALL, &&L_OP_CALL_REG, &&L_OP_RET, &&L_OP_PREOP,
+      &&L_OP_POSTOP, &&L_OP_PREINC, &&L_OP_POSTINC, &&L_OP_PREDEC, &&L_OP_POSTDEC,
+      &&L_OP_PREINC16, &&L_OP_POSTINC16, &&L_OP_PREDEC16, &&L_OP_POSTDEC16,
+      &&L_OP_ZEROB_ABS, &&L_OP_ZEROW_ABS, &&L_OP_ZEROL_ABS, &&L_OP_ZEROB_FRAME,
+      &&L_OP_ZEROW_FRAME, &&L_OP_ZEROL_FRAME, &&L_OP_CMP, &&L_OP_CMP_IMM, &&L_OP_SET,
+      &&L_OP_ADD, &&L_OP_ADD_IMM, &&L_OP_SUB, &&L_OP_SUB_IMM, &&L_OP_MUL, &&L_OP_DIV,
+      &&L_OP_MOD, &&L_OP_SHL, &&L_OP_SHR, &&L_OP_SAR, &&L_OP_NEG, &&L_OP_NOT,
+      &&L_OP_AND, &&L_OP_OR, &&L_OP_XOR, &&L_OP_JMP, &&L_OP_JE, &&L_OP_JNE, &&L_OP_JG,
+      &&L_OP_JGE, &&L_OP_JL, &&L_OP_JLE, &&L_OP_JA, &&L_OP_JAE, &&L_OP_JB, &&L_OP_JBE,
+      &&L_OP_FTOI, &&L_OP_ITOF, &&L_OP_FADD, &&L_OP_FSUB, &&L_OP_FMUL, &&L_OP_FDIV,
+      &&L_OP_FMOD, &&L_OP_FNEG,
+      // 92..255: invalid code
+      L4(&&L_invalid), L16(&&L_invalid), L16(&&L_invalid), L16(&&L_invalid),
+      L16(&&L_invalid), L16(&&L_invalid), L16(&&L_invalid), L16(&&L_invalid),
+      L16(&&L_invalid), L16(&&L_invalid), L16(&&L_invalid)};
+  static_assert(sizeof kLabels / sizeof kLabels[0] == 256);
+#undef L4
+#undef L16
+#endif
+
+fetch:
+  if (IN_SPACE(pc, 6)) {
+    ip = base + pc;
+    DISPATCH(ip[0]);
+  } else {
+    CHECK(pc, 1);
+    CHECK(pc, op_length(base[pc]));
+    ip = base + pc;
+    DISPATCH(ip[0]);
+  }
+
+#if !TALVEN_VM_COMPUTED_GOTO
+dispatch_switch:
+  switch (opcode) {
+#endif
+
+  // ---- moves ----------------------------------------------------------------
+  CASE(OP_NOP) { pc += 1; NEXT; }
+  CASE(OP_XCHG) {
+    pc += 2; REGS;
+    v = r[d]; r[d] = r[s]; r[s] = v;
+    NEXT;
+  }
+  CASE(OP_MOVL_RR) { pc += 2; REGS; r[d] = r[s]; NEXT; }
+  CASE(OP_MOVL_IMM)
+  CASE(OP_MOVL_ADDR) { pc += 6; REGS; r[d] = IMM2; NEXT; }
+
+  // ---- loads ------------------------------------------------------------------
+  CASE(OP_MOVBL_ABS) { pc += 6; REGS; LOAD8(IMM2, r[d]); NEXT; }
+  CASE(OP_MOVSBL_ABS) {
+    pc += 6; REGS; LOAD8(IMM2, v);
+    r[d] = static_cast<std::uint32_t>(static_cast<std::int8_t>(v));
+    NEXT;
+  }
+  CASE(OP_MOVWL_ABS) { pc += 6; REGS; LOAD16(IMM2, r[d]); NEXT; }
+  CASE(OP_MOVSWL_ABS) {
+    pc += 6; REGS; LOAD16(IMM2, v);
+    r[d] = static_cast<std::uint32_t>(static_cast<std::int16_t>(v));
+    NEXT;
+  }
+  CASE(OP_MOVL_LOAD_ABS) { pc += 6; REGS; LOAD32(IMM2, r[d]); NEXT; }
+  CASE(OP_LEA) { pc += 6; REGS; r[d] = r[kRegFrame] + IMM2; NEXT; }
+  CASE(OP_MOVBL_FRAME) { pc += 6; REGS; LOAD8(r[kRegFrame] + IMM2, r[d]); NEXT; }
+  CASE(OP_MOVSBL_FRAME) {
+    pc += 6; REGS; LOAD8(r[kRegFrame] + IMM2, v);
+    r[d] = static_cast<std::uint32_t>(static_cast<std::int8_t>(v));
+    NEXT;
+  }
+  CASE(OP_MOVWL_FRAME) { pc += 6; REGS; LOAD16(r[kRegFrame] + IMM2, r[d]); NEXT; }
+  CASE(OP_MOVSWL_FRAME) {
+    pc += 6; REGS; LOAD16(r[kRegFrame] + IMM2, v);
+    r[d] = static_cast<std::uint32_t>(static_cast<std::int16_t>(v));
+    NEXT;
+  }
+  CASE(OP_MOVL_LOAD_FRAME) { pc += 6; REGS; LOAD32(r[kRegFrame] + IMM2, r[d]); NEXT; }
+  CASE(OP_MOVBL_IND) { pc += 2; REGS; LOAD8(r[s], r[d]); NEXT; }
+  CASE(OP_MOVSBL_IND) {
+    pc += 2; REGS; LOAD8(r[s], v);
+    r[d] = static_cast<std::uint32_t>(static_cast<std::int8_t>(v));
+    NEXT;
+  }
+  CASE(OP_MOVWL_IND) { pc += 2; REGS; LOAD16(r[s], r[d]); NEXT; }
+  CASE(OP_MOVSWL_IND) {
+    pc += 2; REGS; LOAD16(r[s], v);
+    r[d] = static_cast<std::uint32_t>(static_cast<std::int16_t>(v));
+    NEXT;
+  }
+  CASE(OP_MOVL_LOAD_IND) { pc += 2; REGS; LOAD32(r[s], r[d]); NEXT; }
+
+  // ---- stores -----------------------------------------------------------------
+  CASE(OP_MOVB_ABS) { pc += 6; REGS; STORE8(IMM2, r[s]); NEXT; }
+  CASE(OP_MOVW_ABS) { pc += 6; REGS; STORE16(IMM2, r[s]); NEXT; }
+  CASE(OP_MOVL_STORE_ABS) { pc += 6; REGS; STORE32(IMM2, r[s]); NEXT; }
+  CASE(OP_MOVB_FRAME) { pc += 6; REGS; STORE8(r[kRegFrame] + IMM2, r[s]); NEXT; }
+  CASE(OP_MOVW_FRAME) { pc += 6; REGS; STORE16(r[kRegFrame] + IMM2, r[s]); NEXT; }
+  CASE(OP_MOVL_STORE_FRAME) { pc += 6; REGS; STORE32(r[kRegFrame] + IMM2, r[s]); NEXT; }
+  CASE(OP_MOVB_IND) { pc += 2; REGS; STORE8(r[d], r[s]); NEXT; }
+  CASE(OP_MOVW_IND) { pc += 2; REGS; STORE16(r[d], r[s]); NEXT; }
+  CASE(OP_MOVL_STORE_IND) { pc += 2; REGS; STORE32(r[d], r[s]); NEXT; }
+
+  // ---- stack, frames, calls ---------------------------------------------------
+  CASE(OP_PUSH) {
+    pc += 2; REGS;
+    nsp = r[kRegStack] - 4;
+    if (!STACK_OK(nsp)) FAIL(kErrStackOverflow);
+    r[kRegStack] = nsp;
+    STORE32(nsp, r[s]);
+    NEXT;
+  }
+  CASE(OP_PUSH_IMM) {
+    pc += 5; IMM1;
+    nsp = r[kRegStack] - 4;
+    if (!STACK_OK(nsp)) FAIL(kErrStackOverflow);
+    r[kRegStack] = nsp;
+    STORE32(nsp, imm);
+    NEXT;
+  }
+  CASE(OP_POP) {
+    pc += 2; REGS;
+    nsp = r[kRegStack] + 4;
+    if (!STACK_OK(nsp)) FAIL(kErrStackOverflow);
+    LOAD32(r[kRegStack], v);
+    r[kRegStack] = nsp;
+    r[d] = v;
+    NEXT;
+  }
+  CASE(OP_ENTER) {
+    pc += 5; IMM1;
+    a = r[kRegStack];  // old r7
+    nsp = a - imm - kFrameSaveBytes;
+    if (!STACK_OK(nsp)) FAIL(kErrStackOverflow);
+    CHECK(a - kFrameSaveBytes, kFrameSaveBytes);
+    std::memcpy(base + (a - kFrameSaveBytes), &r[1], kFrameSaveBytes);  // r1..r6
+    r[kRegStack] = nsp;
+    r[kRegFrame] = a - 4;
+    NEXT;
+  }
+  CASE(OP_LEAVE) {
+    pc += 5; IMM1;
+    if (static_cast<std::uint32_t>(r[kRegStack] + imm + kFrameSaveBytes - stack) >= stack_size) {
+      // The outermost frame: the context is finished.
+      ctx->state = kVmFinished;
+      goto leave_slice;
+    }
+    a = r[kRegStack] + imm;
+    CHECK(a, kFrameSaveBytes);
+    std::memcpy(&r[1], base + a, kFrameSaveBytes);
+    r[kRegStack] = a + kFrameSaveBytes;
+    NEXT;
+  }
+  CASE(OP_CALL) {
+    pc += 5; IMM1;
+    nsp = r[kRegStack] - 4;
+    if (!STACK_OK(nsp)) FAIL(kErrStackOverflow);
+    r[kRegStack] = nsp;
+    STORE32(nsp, pc);
+    pc = imm;
+    NEXT;
+  }
+  CASE(OP_CALL_REG) {
+    pc += 2; REGS;
+    if (r[s] == 0) FAIL(kErrOutOfMemory);
+    nsp = r[kRegStack] - 4;
+    if (!STACK_OK(nsp)) FAIL(kErrStackOverflow);
+    r[kRegStack] = nsp;
+    STORE32(nsp, pc);
+    pc = r[s];
+    NEXT;
+  }
+  CASE(OP_RET) {
+    pc += 1;
+    nsp = r[kRegStack] + 4;
+    if (!STACK_OK(nsp)) FAIL(kErrStackOverflow);
+    LOAD32(r[kRegStack], v);
+    r[kRegStack] = nsp;
+    pc = v;
+    if (pc == kReturnFinish) {
+      ctx->state = kVmFinished;
+      goto leave_slice;
+    }
+    NEXT;
+  }
+  CASE(OP_TRAP) {
+    pc += 3;
+    if (trap_handler) {
+      const std::uint16_t number = get_u16(ip + 1);
+      std::memcpy(ctx->r, r, sizeof r);
+      ctx->pc = pc;
+      ctx->zero_flag = zf;
+      ctx->less_flag = lf;
+      ctx->below_flag = bf;
+      // A handler that ends the slice may have replaced (and freed) this
+      // context, so nothing of it is touched afterwards.
+      if (trap_handler(number, ctx) != 0) return 1;
+      std::memcpy(r, ctx->r, sizeof r);
+      pc = ctx->pc;
+      zf = ctx->zero_flag;
+      lf = ctx->less_flag;
+      bf = ctx->below_flag;
+      if (ctx->state != kVmRunning) return 1;
+    }
+    NEXT;
+  }
+
+  // ---- read-modify-write ------------------------------------------------------
+  CASE(OP_PREOP) {
+    pc += 6; REGS; IMM2;
+    a = r[s];
+    LOAD32(a, v);
+    v += imm;
+    STORE32(a, v);
+    r[d] = v;
+    NEXT;
+  }
+  CASE(OP_POSTOP) {
+    pc += 6; REGS; IMM2;
+    a = r[s];
+    LOAD32(a, v);
+    r[d] = v;
+    STORE32(a, v + imm);
+    NEXT;
+  }
+  CASE(OP_PREINC) {
+    pc += 2; REGS; a = r[s];
+    LOAD8(a, v); v = (v + 1) & 0xFFu; STORE8(a, v); r[d] = v;
+    NEXT;
+  }
+  CASE(OP_POSTINC) {
+    pc += 2; REGS; a = r[s];
+    LOAD8(a, v); r[d] = v; STORE8(a, v + 1);
+    NEXT;
+  }
+  CASE(OP_PREDEC) {
+    pc += 2; REGS; a = r[s];
+    LOAD8(a, v); v = (v - 1) & 0xFFu; STORE8(a, v); r[d] = v;
+    NEXT;
+  }
+  CASE(OP_POSTDEC) {
+    pc += 2; REGS; a = r[s];
+    LOAD8(a, v); r[d] = v; STORE8(a, v - 1);
+    NEXT;
+  }
+  CASE(OP_PREINC16) {
+    pc += 2; REGS; a = r[s];
+    LOAD16(a, v); v = (v + 1) & 0xFFFFu; STORE16(a, v); r[d] = v;
+    NEXT;
+  }
+  CASE(OP_POSTINC16) {
+    pc += 2; REGS; a = r[s];
+    LOAD16(a, v); r[d] = v; STORE16(a, v + 1);
+    NEXT;
+  }
+  CASE(OP_PREDEC16) {
+    pc += 2; REGS; a = r[s];
+    LOAD16(a, v); v = (v - 1) & 0xFFFFu; STORE16(a, v); r[d] = v;
+    NEXT;
+  }
+  CASE(OP_POSTDEC16) {
+    pc += 2; REGS; a = r[s];
+    LOAD16(a, v); r[d] = v; STORE16(a, v - 1);
+    NEXT;
+  }
+
+  // ---- tests and comparisons --------------------------------------------------
+  CASE(OP_ZEROB_ABS) { pc += 5; LOAD8(IMM1, v); zf = v == 0; NEXT; }
+  CASE(OP_ZEROW_ABS) { pc += 5; LOAD16(IMM1, v); zf = v == 0; NEXT; }
+  CASE(OP_ZEROL_ABS) { pc += 5; LOAD32(IMM1, v); zf = v == 0; NEXT; }
+  CASE(OP_ZEROB_FRAME) { pc += 5; LOAD8(r[kRegFrame] + IMM1, v); zf = v == 0; NEXT; }
+  CASE(OP_ZEROW_FRAME) { pc += 5; LOAD16(r[kRegFrame] + IMM1, v); zf = v == 0; NEXT; }
+  CASE(OP_ZEROL_FRAME) { pc += 5; LOAD32(r[kRegFrame] + IMM1, v); zf = v == 0; NEXT; }
+
+#define COMPARE(x, y)                                                              \
+  do {                                                                             \
+    const std::uint32_t cx_ = (x), cy_ = (y);                                      \
+    zf = cx_ == cy_;                                                               \
+    lf = static_cast<std::int32_t>(cx_) < static_cast<std::int32_t>(cy_);          \
+    bf = cx_ < cy_;                                                                \
+  } while (0)
+  CASE(OP_CMP) { pc += 2; REGS; COMPARE(r[d], r[s]); NEXT; }
+  CASE(OP_CMP_IMM) { pc += 6; REGS; COMPARE(r[d], IMM2); NEXT; }
+  CASE(OP_SET) { pc += 2; REGS; r[d] = r[s] == 0; NEXT; }
+
+  // ---- integer arithmetic -------------------------------------------------
+  CASE(OP_ADD) { pc += 2; REGS; r[d] += r[s]; NEXT; }
+  CASE(OP_ADD_IMM) { pc += 6; REGS; r[d] += IMM2; NEXT; }
+  CASE(OP_SUB) { pc += 2; REGS; COMPARE(r[d], r[s]); r[d] -= r[s]; NEXT; }
+  CASE(OP_SUB_IMM) { pc += 6; REGS; IMM2; COMPARE(r[d], imm); r[d] -= imm; NEXT; }
+  CASE(OP_MUL) { pc += 2; REGS; r[d] *= r[s]; NEXT; }
+  CASE(OP_DIV) {
+    pc += 2; REGS;
+    if (r[s] == 0) FAIL(kErrDivideByZero);
+    // -2^31 / -1 overflows; it wraps to -2^31 instead of trapping.
+    if (r[s] == 0xFFFFFFFFu)
+      r[d] = 0u - r[d];
+    else
+      r[d] = static_cast<std::uint32_t>(static_cast<std::int32_t>(r[d]) /
+                                        static_cast<std::int32_t>(r[s]));
+    NEXT;
+  }
+  CASE(OP_MOD) {
+    pc += 2; REGS;
+    if (r[s] == 0) FAIL(kErrDivideByZero);
+    if (r[s] == 0xFFFFFFFFu)
+      r[d] = 0;
+    else
+      r[d] = static_cast<std::uint32_t>(static_cast<std::int32_t>(r[d]) %
+                                        static_cast<std::int32_t>(r[s]));
+    NEXT;
+  }
+  CASE(OP_SHL) { pc += 2; REGS; r[d] <<= (r[s] & 31u); NEXT; }
+  CASE(OP_SHR) { pc += 2; REGS; r[d] >>= (r[s] & 31u); NEXT; }
+  CASE(OP_SAR) {
+    pc += 2; REGS;
+    r[d] = static_cast<std::uint32_t>(static_cast<std::int32_t>(r[d]) >> (r[s] & 31u));
+    NEXT;
+  }
+  CASE(OP_NEG) { pc += 2; REGS; r[d] = 0u - r[s]; NEXT; }
+  CASE(OP_NOT) { pc += 2; REGS; r[d] = ~r[s]; NEXT; }
+  CASE(OP_AND) { pc += 2; REGS; r[d] &= r[s]; NEXT; }
+  CASE(OP_OR) { pc += 2; REGS; r[d] |= r[s]; NEXT; }
+  CASE(OP_XOR) { pc += 2; REGS; r[d] ^= r[s]; NEXT; }
+
+  // ---- jumps -----------------------------------------------------------------
+  CASE(OP_JMP) { pc = IMM1; NEXT; }
+  CASE(OP_JE) { pc = zf ? IMM1 : pc + 5; NEXT; }
+  CASE(OP_JNE) { pc = !zf ? IMM1 : pc + 5; NEXT; }
+  CASE(OP_JG) { pc = (!lf && !zf) ? IMM1 : pc + 5; NEXT; }
+  CASE(OP_JGE) { pc = (!lf || zf) ? IMM1 : pc + 5; NEXT; }
+  CASE(OP_JL) { pc = (lf && !zf) ? IMM1 : pc + 5; NEXT; }
+  CASE(OP_JLE) { pc = (lf || zf) ? IMM1 : pc + 5; NEXT; }
+  CASE(OP_JA) { pc = (!bf && !zf) ? IMM1 : pc + 5; NEXT; }
+  CASE(OP_JAE) { pc = (!bf || zf) ? IMM1 : pc + 5; NEXT; }
+  CASE(OP_JB) { pc = (bf && !zf) ? IMM1 : pc + 5; NEXT; }
+  CASE(OP_JBE) { pc = (bf || zf) ? IMM1 : pc + 5; NEXT; }
+
+  // ---- floats ------------------------------------------------------------------
+  CASE(OP_FTOI) { pc += 2; REGS; r[d] = float_to_int(as_float(r[s])); NEXT; }
+  CASE(OP_ITOF) {
+    pc += 2; REGS;
+    r[d] = float_bits(static_cast<float>(static_cast<std::int32_t>(r[s])));
+    NEXT;
+  }
+  CASE(OP_FADD) { pc += 2; REGS; r[d] = float_bits(as_float(r[d]) + as_float(r[s])); NEXT; }
+  CASE(OP_FSUB) {
+    pc += 2; REGS;
+    {
+      const float x = as_float(r[d]), y = as_float(r[s]);
+      zf = x == y;  // false when unordered
+      lf = x < y;
+      bf = false;
+      r[d] = float_bits(x - y);
+    }
+    NEXT;
+  }
+  CASE(OP_FMUL) { pc += 2; REGS; r[d] = float_bits(as_float(r[d]) * as_float(r[s])); NEXT; }
+  CASE(OP_FDIV) { pc += 2; REGS; r[d] = float_bits(as_float(r[d]) / as_float(r[s])); NEXT; }
+  CASE(OP_FMOD) {
+    pc += 2; REGS;
+    r[d] = float_bits(static_cast<float>(
+        std::fmod(static_cast<double>(as_float(r[d])), static_cast<double>(as_float(r[s])))));
+    NEXT;
+  }
+  CASE(OP_FNEG) { pc += 2; REGS; r[d] = float_bits(-as_float(r[s])); NEXT; }
+
+#if TALVEN_VM_COMPUTED_GOTO
+L_invalid:
+#else
+  default:
+#endif
+  pc += 1;
+  goto invalid_code;
+
+#if !TALVEN_VM_COMPUTED_GOTO
+  }  // switch
+#endif
+
+invalid_code:
+  error = kErrInvalidCode;
+runtime_error:
+  std::memcpy(ctx->r, r, sizeof r);
+  ctx->pc = pc;
+  ctx->zero_flag = zf;
+  ctx->less_flag = lf;
+  ctx->below_flag = bf;
+  vm_raise(ctx, error);
+  return 1;
+
+invalid_address:
+  std::memcpy(ctx->r, r, sizeof r);
+  ctx->pc = pc;
+  ctx->zero_flag = zf;
+  ctx->less_flag = lf;
+  ctx->below_flag = bf;
+  vm_raise(ctx, kErrInvalidAddress, bad);
+  return 1;
+
+leave_slice:
+  std::memcpy(ctx->r, r, sizeof r);
+  ctx->pc = pc;
+  ctx->zero_flag = zf;
+  ctx->less_flag = lf;
+  ctx->below_flag = bf;
+  return 1;
+
+#undef IN_SPACE
+#undef CHECK
+#undef LOAD
+#undef STORE
+#undef LOAD8
+#undef LOAD16
+#undef LOAD32
+#undef STORE8
+#undef STORE16
+#undef STORE32
+#undef REGS
+#undef IMM1
+#undef IMM2
+#undef STACK_OK
+#undef FAIL
+#undef CASE
+#undef DISPATCH
+#undef NEXT
+#undef COMPARE
+}
+
+}  // namespace talven::script
