@@ -1,0 +1,380 @@
+#include "storage/compressed.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "base/game_path.h"
+#include "host/messages.h"
+#include "storage/file_layer.h"
+
+namespace talven::storage {
+
+namespace {
+
+constexpr unsigned kLevel = 2;
+
+constexpr std::uint64_t low_bits(int n) { return n >= 64 ? ~0ull : (1ull << n) - 1; }
+
+std::string directory_of(const std::string& host_path) {
+  std::size_t slash = host_path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : host_path.substr(0, slash);
+}
+
+// The encoder's open-addressed table: (prefix code, byte) -> code.
+struct EncoderTable {
+  std::int32_t code[kDictionarySize];
+  std::int32_t prefix[kDictionarySize];
+  std::uint8_t byte[kDictionarySize];
+
+  void reset() { std::fill(std::begin(code), std::end(code), -1); }
+
+  // Probes from (byte << 7) ^ prefix downwards by a step that depends on the
+  // start; ends at the slot holding (prefix, byte) or at an empty one.
+  int lookup(std::uint32_t p, std::uint32_t c) const {
+    int h = static_cast<int>((c << 7) ^ p);
+    int step = h == 0 ? 1 : kDictionarySize - h;
+    for (;;) {
+      if (code[h] < 0 || (prefix[h] == static_cast<std::int32_t>(p) && byte[h] == c)) return h;
+      h -= step;
+      if (h < 0) h += kDictionarySize;
+    }
+  }
+};
+
+// The decoder's table is indexed by code; each string is its prefix's string
+// plus one byte, and its length is kept so it can be spelled back to front
+// straight into the output.
+struct DecoderTable {
+  std::uint16_t prefix[kLastCode + 1];
+  std::uint16_t length[kLastCode + 1];
+  std::uint8_t byte[kLastCode + 1];
+
+  DecoderTable() {
+    for (std::uint32_t i = 0; i < 256; ++i) {
+      prefix[i] = 0;
+      length[i] = 1;
+      byte[i] = static_cast<std::uint8_t>(i);
+    }
+  }
+};
+
+bool flush_writer(BitWriter& w) {
+  if (w.bytes == 0) return true;
+  bool ok;
+  if (w.memory) {
+    w.memory->append(reinterpret_cast<const char*>(w.buffer.get()), w.bytes);
+    ok = true;
+  } else {
+    ok = w.file.write(w.buffer.get(), w.bytes);
+  }
+  std::memset(w.buffer.get(), 0, w.bytes);
+  w.bytes = 0;
+  return ok;
+}
+
+bool refill(BitReader& r) {
+  if (r.ended || !r.file) {
+    r.ended = true;
+    return false;
+  }
+  std::size_t got = 0;
+  if (!ReadFastFile(r.file, r.buffer.get(), kStreamBufferSize, &got) || got == 0) {
+    r.ended = true;
+    return false;
+  }
+  r.data = r.buffer.get();
+  r.valid = got;
+  r.position = 0;
+  return true;
+}
+
+// Makes room for `need` bytes in total, growing geometrically but never past
+// `cap` (the declared length), so a false length costs nothing up front.
+bool ensure_capacity(ByteBuffer& b, std::size_t need, std::size_t cap) {
+  if (need <= b.capacity) return true;
+  std::size_t target = std::max<std::size_t>(b.capacity * 2, 64 * 1024);
+  target = std::max(std::min(target, cap), need);
+  return b.reserve(target);
+}
+
+}  // namespace
+
+ByteBuffer::~ByteBuffer() { std::free(data); }
+
+bool ByteBuffer::reserve(std::size_t n) {
+  if (n <= capacity) return true;
+  void* p = std::realloc(data, n);
+  if (!p) return false;
+  data = static_cast<std::uint8_t*>(p);
+  capacity = n;
+  return true;
+}
+
+void ByteBuffer::clear() {
+  std::free(data);
+  data = nullptr;
+  size = capacity = 0;
+}
+
+// ---- writer ----
+
+std::unique_ptr<BitWriter> create_bit_writer(std::string_view path) {
+  std::string game_path(path.substr(0, path.find('\0')));
+  std::unique_ptr<BitWriter> w(new (std::nothrow) BitWriter);
+  if (w) w->buffer.reset(new (std::nothrow) std::uint8_t[kStreamBufferSize]());
+  if (!w || !w->buffer) {
+    report_message(kLevel, "ファイル出力バッファのメモリ確保に失敗しました");
+    return nullptr;
+  }
+  if (!w->file.open(host_path_for_write(game_path))) {
+    report_message(kLevel, "ファイルの作成に失敗しました FILE - %s", game_path.c_str());
+    return nullptr;
+  }
+  return w;
+}
+
+std::unique_ptr<BitWriter> create_memory_bit_writer(std::string& out) {
+  std::unique_ptr<BitWriter> w(new (std::nothrow) BitWriter);
+  if (w) w->buffer.reset(new (std::nothrow) std::uint8_t[kStreamBufferSize]());
+  if (!w || !w->buffer) {
+    report_message(kLevel, "ファイル出力バッファのメモリ確保に失敗しました");
+    return nullptr;
+  }
+  w->memory = &out;
+  return w;
+}
+
+bool write_bits(BitWriter& w, std::uint32_t value, int n) {
+  if (w.failed) return false;
+  w.bits = (w.bits << n) | (value & low_bits(n));
+  w.bit_count += n;
+  while (w.bit_count >= 8) {
+    w.bit_count -= 8;
+    w.buffer[w.bytes++] = static_cast<std::uint8_t>(w.bits >> w.bit_count);
+    if (w.bytes == kStreamBufferSize && !flush_writer(w)) {
+      w.failed = true;
+      report_message(kLevel, "ビットデータの書き込みに失敗しました");
+      return false;
+    }
+  }
+  w.bits &= low_bits(w.bit_count);
+  return true;
+}
+
+bool close_bit_writer(BitWriter& w) {
+  if (w.failed) {
+    w.file.abandon();
+    return false;
+  }
+  bool ok = true;
+  if (w.bit_count > 0) {
+    if (w.bytes == kStreamBufferSize) ok = flush_writer(w);
+    w.buffer[w.bytes++] = static_cast<std::uint8_t>(w.bits << (8 - w.bit_count));
+    w.bits = 0;
+    w.bit_count = 0;
+  }
+  ok = ok && flush_writer(w);
+  if (!w.memory) {
+    std::string target = w.file.path();
+    ok = ok && w.file.commit();
+    w.file.abandon();
+    if (ok) invalidate_path_cache(directory_of(target));
+  }
+  if (!ok) {
+    w.failed = true;
+    report_message(kLevel, "ファイルの書き込みに失敗しました");
+  }
+  return ok;
+}
+
+// ---- reader ----
+
+BitReader::~BitReader() { CloseFastFile(file); }
+
+FastFile* BitReader::release_file() {
+  FastFile* f = file;
+  file = nullptr;
+  ended = true;
+  return f;
+}
+
+std::unique_ptr<BitReader> open_bit_reader(std::string_view path) {
+  std::unique_ptr<BitReader> r(new (std::nothrow) BitReader);
+  if (r) r->buffer.reset(new (std::nothrow) std::uint8_t[kStreamBufferSize]);
+  if (!r || !r->buffer) {
+    report_message(kLevel, "ファイル入力バッファのメモリ確保に失敗しました");
+    return nullptr;
+  }
+  r->file = OpenFastFile(path);
+  if (!r->file) return nullptr;
+  r->data = r->buffer.get();
+  return r;
+}
+
+std::unique_ptr<BitReader> open_memory_bit_reader(std::string_view data) {
+  std::unique_ptr<BitReader> r(new (std::nothrow) BitReader);
+  if (!r) return nullptr;
+  r->data = reinterpret_cast<const std::uint8_t*>(data.data());
+  r->valid = data.size();
+  return r;
+}
+
+bool read_bits(BitReader& r, int n, std::uint32_t& value) {
+  while (r.bit_count < n) {
+    if (r.position == r.valid && !refill(r)) return false;
+    r.bits = (r.bits << 8) | r.data[r.position++];
+    r.bit_count += 8;
+  }
+  r.bit_count -= n;
+  value = static_cast<std::uint32_t>((r.bits >> r.bit_count) & low_bits(n));
+  r.bits &= low_bits(r.bit_count);
+  return true;
+}
+
+// ---- coder ----
+
+bool encode(BitWriter& w, const std::uint8_t* data, std::size_t size) {
+  if (size == 0) return write_bits(w, kCodeEnd, kFirstCodeWidth);
+  std::unique_ptr<EncoderTable> table(new (std::nothrow) EncoderTable());
+  if (!table) {
+    report_message(kLevel, "辞書オブジェクトの作成に失敗しました。");
+    return false;
+  }
+  table->reset();
+  std::uint32_t next = kFirstFreeCode;
+  int width = kFirstCodeWidth;
+  std::uint32_t limit = 511;
+  std::uint32_t p = data[0];
+  for (std::size_t i = 1; i < size; ++i) {
+    std::uint32_t c = data[i];
+    int h = table->lookup(p, c);
+    if (table->code[h] >= 0) {
+      p = static_cast<std::uint32_t>(table->code[h]);
+      continue;
+    }
+    table->code[h] = static_cast<std::int32_t>(next);
+    table->prefix[h] = static_cast<std::int32_t>(p);
+    table->byte[h] = static_cast<std::uint8_t>(c);
+    ++next;
+    if (!write_bits(w, p, width)) return false;
+    p = c;
+    if (next > kLastCode) {
+      if (!write_bits(w, kCodeReset, width)) return false;
+      table->reset();
+      next = kFirstFreeCode;
+      width = kFirstCodeWidth;
+      limit = 511;
+    } else if (next > limit) {
+      if (!write_bits(w, kCodeGrow, width)) return false;
+      ++width;
+      limit = 2 * limit + 1;
+    }
+  }
+  return write_bits(w, p, width) && write_bits(w, kCodeEnd, width);
+}
+
+bool decode(BitReader& r, std::uint32_t length, ByteBuffer& out) {
+  std::unique_ptr<DecoderTable> table(new (std::nothrow) DecoderTable);
+  if (!table) {
+    report_message(kLevel, "辞書オブジェクトの作成に失敗しました。");
+    return false;
+  }
+  DecoderTable& t = *table;
+  const std::size_t end = out.size + length;
+  for (;;) {  // one round per dictionary reset
+    std::uint32_t next = kFirstFreeCode;
+    int width = kFirstCodeWidth;
+    std::uint32_t code;
+    if (!read_bits(r, width, code) || code == kCodeEnd) return true;
+    // A fresh dictionary holds only literals.
+    if (code > 255) return false;
+    if (out.size + 1 > end || !ensure_capacity(out, out.size + 1, end)) return false;
+    out.data[out.size++] = static_cast<std::uint8_t>(code);
+    std::uint32_t prev = code;
+    for (;;) {
+      if (!read_bits(r, width, code) || code == kCodeEnd) return true;
+      if (code == kCodeGrow) {
+        if (width == kLastCodeWidth) return false;
+        ++width;
+        continue;
+      }
+      if (code == kCodeReset) break;
+      // Only codes already given out, or the one about to be, are valid.
+      if (code > next || next > kLastCode) return false;
+      std::uint32_t spelled = code == next ? prev : code;
+      std::size_t n = t.length[spelled] + (code == next ? 1u : 0u);
+      if (n > end - out.size || !ensure_capacity(out, out.size + n, end)) return false;
+      std::uint8_t* dst = out.data + out.size;
+      std::uint32_t c = spelled;
+      for (std::size_t i = t.length[spelled]; i-- > 0;) {
+        dst[i] = t.byte[c];
+        c = t.prefix[c];
+      }
+      if (code == next) dst[n - 1] = dst[0];
+      out.size += n;
+      t.prefix[next] = static_cast<std::uint16_t>(prev);
+      t.byte[next] = dst[0];
+      t.length[next] = static_cast<std::uint16_t>(t.length[prev] + 1);
+      ++next;
+      prev = code;
+    }
+  }
+}
+
+// ---- whole images ----
+
+bool compress_bytes(std::string_view data, std::string& out) {
+  out.clear();
+  if (data.size() > kMaxDecodedLength) return false;
+  std::unique_ptr<BitWriter> w = create_memory_bit_writer(out);
+  if (!w) return false;
+  try {
+    bool ok = write_bits(*w, kCompressedSignature, 32) &&
+              write_bits(*w, static_cast<std::uint32_t>(data.size()), 32) &&
+              encode(*w, reinterpret_cast<const std::uint8_t*>(data.data()), data.size());
+    return close_bit_writer(*w) && ok;
+  } catch (const std::bad_alloc&) {
+    out.clear();
+    return false;
+  }
+}
+
+bool expand_bytes(std::string_view image, std::string& out) {
+  out.clear();
+  std::unique_ptr<BitReader> r = open_memory_bit_reader(image);
+  std::uint32_t signature, length;
+  if (!r || !read_bits(*r, 32, signature) || signature != kCompressedSignature ||
+      !read_bits(*r, 32, length) || length > kMaxDecodedLength)
+    return false;
+  ByteBuffer decoded;
+  if (!decode(*r, length, decoded)) return false;
+  try {
+    out.assign(reinterpret_cast<const char*>(decoded.data), decoded.size);
+    out.resize(length, '\0');
+  } catch (const std::bad_alloc&) {
+    out.clear();
+    return false;
+  }
+  return true;
+}
+
+bool save_compressed(std::string_view path, const void* data, std::size_t size) {
+  if (size > 0xFFFFFFFFu) return false;
+  std::unique_ptr<BitWriter> w = create_bit_writer(path);
+  if (!w) return false;
+  bool ok = write_bits(*w, kCompressedSignature, 32) &&
+            write_bits(*w, static_cast<std::uint32_t>(size), 32);
+  // No data: the file keeps its two header fields and the save counts as failed.
+  bool has_data = size > 0 && data;
+  if (ok && has_data) ok = encode(*w, static_cast<const std::uint8_t*>(data), size);
+  if (!ok) {
+    w->file.abandon();
+    return false;
+  }
+  return close_bit_writer(*w) && has_data;
+}
+
+}  // namespace talven::storage
