@@ -205,18 +205,24 @@ void load_configuration(const std::string& program_path) {
     }
   }
 
+  derive_script_location();
+}
+
+void derive_script_location() {
+  Config& c = config();
+  c.script_dir.clear();
   if (c.Load.empty()) {
-    c.script_dir = cp932::from_utf8_lossy(name) + "\\";
+    c.script_dir = cp932::from_utf8_lossy(c.program_name) + "\\";
     c.Load = "main.c";
-  } else {
-    std::size_t last = std::string::npos;
-    for (std::size_t i = 0; i < c.Load.size(); i = cp932::next(c.Load, i)) {
-      if (c.Load[i] == '\\') last = i;
-    }
-    if (last != std::string::npos) {
-      c.script_dir = c.Load.substr(0, last + 1);
-      c.Load = c.Load.substr(last + 1);
-    }
+    return;
+  }
+  std::size_t last = std::string::npos;
+  for (std::size_t i = 0; i < c.Load.size(); i = cp932::next(c.Load, i)) {
+    if (c.Load[i] == '\\') last = i;
+  }
+  if (last != std::string::npos) {
+    c.script_dir = c.Load.substr(0, last + 1);
+    c.Load = c.Load.substr(last + 1);
   }
 }
 
@@ -245,6 +251,7 @@ bool set_config_value(std::string_view key, std::string_view value) {
   for (const StringKey& k : kStringKeys) {
     if (same(k.key)) {
       c.*k.field = fit(std::string(value), k.buffer);
+      if (k.field == &Config::Load) derive_script_location();
       return true;
     }
   }

@@ -75,6 +75,10 @@ Config& config();
 // script_dir, Load and module_dir.
 void load_configuration(const std::string& program_path);
 
+// Splits `Load` into script_dir and the main script name (an empty Load
+// means "main.c" in the folder named after the program).
+void derive_script_location();
+
 // Reads every key from a host file, each key keeping its current value when
 // the file lacks it; afterwards a FileSystem without bit 0 or 1 becomes 3.
 void read_config(const std::string& file);
@@ -84,7 +88,7 @@ void read_config(const std::string& file);
 bool write_back_config(const std::string& file, bool full_screen);
 
 // Sets one key by name ("Width", "Load"...) from text, as a --config override
-// would; false for an unknown key.
+// would (a new Load is split into script_dir and name); false for an unknown key.
 bool set_config_value(std::string_view key, std::string_view value);
 
 // The player's documents folder (XDG documents directory, else $HOME), or ""

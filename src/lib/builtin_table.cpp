@@ -6,9 +6,17 @@
 // failure value; a family replaces its handlers here when it lands.
 #include <cstring>
 
+#include "graphics/kernels/kernel_builtins.h"
+#include "graphics/plane/plane_builtins.h"
 #include "runtime/builtins.h"
 #include "runtime/game_clock.h"
 #include "runtime/threads.h"
+#include "lib/log_builtins.h"
+#include "lib/memory_builtins.h"
+#include "lib/number_builtins.h"
+#include "lib/rect_builtins.h"
+#include "lib/string_builtins.h"
+#include "storage/file_builtins.h"
 
 namespace talven::runtime {
 
@@ -35,37 +43,37 @@ const BuiltinEntry builtin_table[kBuiltinCount] = {
     {1, "ini_geti",           not_built,          4},  // 12
     {1, "ini_gets",           not_built,          6},  // 13
     // 14-20 palettes
-    {1, "pal_map",            not_built,          1},  // 14
-    {1, "pal_load",           not_built,          4},  // 15
-    {1, "pal_set",            not_built,          2},  // 16
-    {1, "pal_get",            not_built,          1},  // 17
-    {1, "pal_sets",           not_built,          3},  // 18
-    {1, "pal_gets",           not_built,          3},  // 19
-    {1, "pal_change",         not_built,          0},  // 20
+    {1, "pal_map",            graphics::bi_pal_map, 1},  // 14
+    {1, "pal_load",           graphics::bi_pal_load, 4},  // 15
+    {1, "pal_set",            graphics::bi_pal_set, 2},  // 16
+    {1, "pal_get",            graphics::bi_pal_get, 1},  // 17
+    {1, "pal_sets",           graphics::bi_pal_sets, 3},  // 18
+    {1, "pal_gets",           graphics::bi_pal_gets, 3},  // 19
+    {1, "pal_change",         graphics::bi_pal_change, 0},  // 20
     // 21-43 pixels, colours and planes
-    {1, "getpixel",           not_built,          3},  // 21
-    {1, "rgbtohsv",           not_built,          1},  // 22
-    {1, "hsvtorgb",           not_built,          1},  // 23
-    {1, "gclip",              not_built,          2},  // 24
-    {1, "ginit",              not_built,          0},  // 25
-    {1, "galloc",             not_built,          4},  // 26
-    {1, "gfree",              not_built,          1},  // 27
-    {1, "gload",              not_built,          2},  // 28
-    {1, "gsave",              not_built,          3},  // 29
-    {1, "gcopy",              not_built,          6},  // 30
-    {1, "gblit",              not_built,          6},  // 31
-    {1, "gblita",             not_built,          6},  // 32
-    {1, "gclear",             not_built,          3},  // 33
-    {1, "gfill",              not_built,          6},  // 34
-    {1, "gline",              not_built,          6},  // 35
-    {1, "gpoly",              not_built,          4},  // 36
-    {1, "gattach",            not_built,          2},  // 37
-    {1, "gdetach",            not_built,          1},  // 38
-    {1, "ggetpal",            not_built,          4},  // 39
-    {1, "gsetpal",            not_built,          4},  // 40
-    {1, "ginfo",              not_built,          2},  // 41
-    {1, "dload",              not_built,          5},  // 42
-    {1, "dcopy",              not_built,          5},  // 43
+    {1, "getpixel",           graphics::bi_getpixel, 3},  // 21
+    {1, "rgbtohsv",           graphics::bi_rgbtohsv, 1},  // 22
+    {1, "hsvtorgb",           graphics::bi_hsvtorgb, 1},  // 23
+    {1, "gclip",              graphics::bi_gclip, 2},  // 24
+    {1, "ginit",              graphics::bi_ginit, 0},  // 25
+    {1, "galloc",             graphics::bi_galloc, 4},  // 26
+    {1, "gfree",              graphics::bi_gfree, 1},  // 27
+    {1, "gload",              graphics::bi_gload, 2},  // 28
+    {1, "gsave",              graphics::bi_gsave, 3},  // 29
+    {1, "gcopy",              graphics::bi_gcopy, 6},  // 30
+    {1, "gblit",              graphics::bi_gblit, 6},  // 31
+    {1, "gblita",             graphics::bi_gblita, 6},  // 32
+    {1, "gclear",             graphics::bi_gclear, 3},  // 33
+    {1, "gfill",              graphics::bi_gfill, 6},  // 34
+    {1, "gline",              graphics::bi_gline, 6},  // 35
+    {1, "gpoly",              graphics::bi_gpoly, 4},  // 36
+    {1, "gattach",            graphics::bi_gattach, 2},  // 37
+    {1, "gdetach",            graphics::bi_gdetach, 1},  // 38
+    {1, "ggetpal",            graphics::bi_ggetpal, 4},  // 39
+    {1, "gsetpal",            graphics::bi_gsetpal, 4},  // 40
+    {1, "ginfo",              graphics::bi_ginfo, 2},  // 41
+    {1, "dload",              graphics::bi_dload, 5},  // 42
+    {1, "dcopy",              graphics::bi_dcopy, 5},  // 43
     // 44-56 3D renderer
     {1, "p3d_tex",            not_built,          1},  // 44
     {1, "p3d_init",           not_built,          4},  // 45
@@ -205,104 +213,104 @@ const BuiltinEntry builtin_table[kBuiltinCount] = {
     {1, "match_free",         not_built,          1},  // 168
     {1, "match_clear",        not_built,          1},  // 169
     // 170-186 packed files, script file input/output, system files
-    {1, "pack_save",          not_built,          3},  // 170
-    {1, "pack_open",          not_built,          1},  // 171
-    {1, "pack_close",         not_built,          1},  // 172
-    {1, "pack_read",          not_built_minus1,   3},  // 173
-    {1, "pack_seek",          not_built_minus1,   3},  // 174
-    {1, "pack_size",          not_built_minus1,   1},  // 175
-    {1, "fopen",              not_built,          2},  // 176
-    {1, "fclose",             not_built_minus1,   1},  // 177
-    {1, "fread",              not_built,          4},  // 178
-    {1, "fwrite",             not_built,          4},  // 179
-    {1, "fseek",              not_built_minus1,   3},  // 180
-    {1, "ftell",              not_built_minus1,   1},  // 181
-    {1, "fgets",              not_built,          3},  // 182
-    {1, "fputs",              not_built_minus1,   2},  // 183
-    {1, "sysfile",            not_built,          3},  // 184
-    {1, "sysio",              not_built,          1},  // 185
-    {1, "mload",              not_built,          3},  // 186
+    {1, "pack_save",          storage::bi_pack_save, 3},  // 170
+    {1, "pack_open",          storage::bi_pack_open, 1},  // 171
+    {1, "pack_close",         storage::bi_pack_close, 1},  // 172
+    {1, "pack_read",          storage::bi_pack_read, 3},  // 173
+    {1, "pack_seek",          storage::bi_pack_seek, 3},  // 174
+    {1, "pack_size",          storage::bi_pack_size, 1},  // 175
+    {1, "fopen",              storage::bi_fopen,  2},  // 176
+    {1, "fclose",             storage::bi_fclose, 1},  // 177
+    {1, "fread",              storage::bi_fread,  4},  // 178
+    {1, "fwrite",             storage::bi_fwrite, 4},  // 179
+    {1, "fseek",              storage::bi_fseek,  3},  // 180
+    {1, "ftell",              storage::bi_ftell,  1},  // 181
+    {1, "fgets",              storage::bi_fgets,  3},  // 182
+    {1, "fputs",              storage::bi_fputs,  2},  // 183
+    {1, "sysfile",            storage::bi_sysfile, 3},  // 184
+    {1, "sysio",              storage::bi_sysio,  1},  // 185
+    {1, "mload",              storage::bi_mload,  3},  // 186
     // 187-194 memory
-    {1, "malloc",             not_built,          1},  // 187
-    {1, "realloc",            not_built,          2},  // 188
-    {1, "free",               not_built,          1},  // 189
-    {1, "memcpy",             not_built,          3},  // 190
-    {1, "memmove",            not_built,          3},  // 191
-    {1, "memset",             not_built,          3},  // 192
-    {1, "memcmp",             not_built,          3},  // 193
-    {1, "memswap",            not_built,          3},  // 194
+    {1, "malloc",             lib::bi_malloc,     1},  // 187
+    {1, "realloc",            lib::bi_realloc,    2},  // 188
+    {1, "free",               lib::bi_free,       1},  // 189
+    {1, "memcpy",             lib::bi_memcpy,     3},  // 190
+    {1, "memmove",            lib::bi_memmove,    3},  // 191
+    {1, "memset",             lib::bi_memset,     3},  // 192
+    {1, "memcmp",             lib::bi_memcmp,     3},  // 193
+    {1, "memswap",            lib::bi_memswap,    3},  // 194
     // 195-225 numbers, interpolation, keyframes and noise
-    {0, "srand",              not_built,          1},  // 195
-    {0, "rand",               not_built,          0},  // 196
-    {0, "abs",                not_built,          1},  // 197
-    {0, "sgn",                not_built,          1},  // 198
-    {0, "tsin",               not_built,          1},  // 199
-    {0, "tcos",               not_built,          1},  // 200
-    {0, "tatan",              not_built,          2},  // 201
-    {0, "random",             not_built,          0},  // 202
-    {0, "fabs",               not_built,          1},  // 203
-    {0, "sqrt",               not_built,          1},  // 204
-    {0, "pow",                not_built,          2},  // 205
-    {0, "log",                not_built,          1},  // 206
-    {0, "exp",                not_built,          1},  // 207
-    {0, "floor",              not_built,          1},  // 208
-    {0, "ceil",               not_built,          1},  // 209
-    {0, "sin",                not_built,          1},  // 210
-    {0, "cos",                not_built,          1},  // 211
-    {0, "tan",                not_built,          1},  // 212
-    {0, "asin",               not_built,          1},  // 213
-    {0, "acos",               not_built,          1},  // 214
-    {0, "atan",               not_built,          2},  // 215
-    {0, "ftoa",               not_built,          2},  // 216
-    {0, "perlin_init",        not_built,          2},  // 217
-    {0, "perlin_noise",       not_built,          3},  // 218
-    {0, "bezier",             not_built,          4},  // 219
-    {0, "neville",            not_built,          4},  // 220
-    {0, "linear",             not_built,          3},  // 221
-    {0, "kf_setkey",          not_built,          3},  // 222
-    {0, "kf_calc",            not_built,          2},  // 223
-    {0, "kf_getindex",        not_built_minus1,   3},  // 224
-    {0, "kf_getkey",          not_built,          4},  // 225
+    {0, "srand",              lib::bi_srand,      1},  // 195
+    {0, "rand",               lib::bi_rand,       0},  // 196
+    {0, "abs",                lib::bi_abs,        1},  // 197
+    {0, "sgn",                lib::bi_sgn,        1},  // 198
+    {0, "tsin",               lib::bi_tsin,       1},  // 199
+    {0, "tcos",               lib::bi_tcos,       1},  // 200
+    {0, "tatan",              lib::bi_tatan,      2},  // 201
+    {0, "random",             lib::bi_random,     0},  // 202
+    {0, "fabs",               lib::bi_fabs,       1},  // 203
+    {0, "sqrt",               lib::bi_sqrt,       1},  // 204
+    {0, "pow",                lib::bi_pow,        2},  // 205
+    {0, "log",                lib::bi_log,        1},  // 206
+    {0, "exp",                lib::bi_exp,        1},  // 207
+    {0, "floor",              lib::bi_floor,      1},  // 208
+    {0, "ceil",               lib::bi_ceil,       1},  // 209
+    {0, "sin",                lib::bi_sin,        1},  // 210
+    {0, "cos",                lib::bi_cos,        1},  // 211
+    {0, "tan",                lib::bi_tan,        1},  // 212
+    {0, "asin",               lib::bi_asin,       1},  // 213
+    {0, "acos",               lib::bi_acos,       1},  // 214
+    {0, "atan",               lib::bi_atan,       2},  // 215
+    {0, "ftoa",               lib::bi_ftoa,       2},  // 216
+    {0, "perlin_init",        lib::bi_perlin_init, 2},  // 217
+    {0, "perlin_noise",       lib::bi_perlin_noise, 3},  // 218
+    {0, "bezier",             lib::bi_bezier,     4},  // 219
+    {0, "neville",            lib::bi_neville,    4},  // 220
+    {0, "linear",             lib::bi_linear,     3},  // 221
+    {0, "kf_setkey",          lib::bi_kf_setkey,  3},  // 222
+    {0, "kf_calc",            lib::bi_kf_calc,    2},  // 223
+    {0, "kf_getindex",        lib::bi_kf_getindex, 3},  // 224
+    {0, "kf_getkey",          lib::bi_kf_getkey,  4},  // 225
     // 226-228 file search
     {1, "find_first",         not_built_minus1,   2},  // 226
     {1, "find_next",          not_built,          2},  // 227
     {1, "find_close",         not_built,          1},  // 228
     // 229-238 rectangles
-    {0, "rc_empty",           not_built,          1},  // 229
-    {0, "rc_set",             not_built,          5},  // 230
-    {0, "rc_setwh",           not_built,          5},  // 231
-    {0, "rc_copy",            not_built,          2},  // 232
-    {0, "rc_move",            not_built,          3},  // 233
-    {0, "rc_intersect",       not_built,          3},  // 234
-    {0, "rc_union",           not_built,          3},  // 235
-    {0, "rc_inflate",         not_built,          3},  // 236
-    {0, "rc_in",              not_built,          3},  // 237
-    {0, "rc_check",           not_built,          1},  // 238
+    {0, "rc_empty",           lib::bi_rc_empty,   1},  // 229
+    {0, "rc_set",             lib::bi_rc_set,     5},  // 230
+    {0, "rc_setwh",           lib::bi_rc_setwh,   5},  // 231
+    {0, "rc_copy",            lib::bi_rc_copy,    2},  // 232
+    {0, "rc_move",            lib::bi_rc_move,    3},  // 233
+    {0, "rc_intersect",       lib::bi_rc_intersect, 3},  // 234
+    {0, "rc_union",           lib::bi_rc_union,   3},  // 235
+    {0, "rc_inflate",         lib::bi_rc_inflate, 3},  // 236
+    {0, "rc_in",              lib::bi_rc_in,      3},  // 237
+    {0, "rc_check",           lib::bi_rc_check,   1},  // 238
     // 239-262 strings and hashing
-    {0, "strlen",             not_built,          1},  // 239
-    {0, "strclen",            not_built,          1},  // 240
-    {0, "strcpy",             not_built,          2},  // 241
-    {0, "strncpy",            not_built,          3},  // 242
-    {0, "strcat",             not_built,          2},  // 243
-    {0, "strcmp",             not_built,          2},  // 244
-    {0, "strcmpi",            not_built,          2},  // 245
-    {0, "strlwr",             not_built,          1},  // 246
-    {0, "strupr",             not_built,          1},  // 247
-    {0, "strchr",             not_built,          2},  // 248
-    {0, "strtok",             not_built,          2},  // 249
-    {0, "strcspn",            not_built,          2},  // 250
-    {0, "strspn",             not_built,          2},  // 251
-    {0, "strstr",             not_built,          2},  // 252
-    {0, "strpbrk",            not_built,          2},  // 253
-    {0, "strdup",             not_built,          1},  // 254
-    {0, "strndup",            not_built,          2},  // 255
-    {0, "strtol",             not_built,          3},  // 256
-    {0, "strtoul",            not_built,          3},  // 257
-    {0, "strtof",             not_built,          2},  // 258
-    {0, "sprintf",            not_built,         -1},  // 259
-    {0, "splitpath",          not_built,          5},  // 260
-    {0, "makepath",           not_built,          5},  // 261
-    {0, "hash32",             not_built,          1},  // 262
+    {0, "strlen",             lib::bi_strlen,     1},  // 239
+    {0, "strclen",            lib::bi_strclen,    1},  // 240
+    {0, "strcpy",             lib::bi_strcpy,     2},  // 241
+    {0, "strncpy",            lib::bi_strncpy,    3},  // 242
+    {0, "strcat",             lib::bi_strcat,     2},  // 243
+    {0, "strcmp",             lib::bi_strcmp,     2},  // 244
+    {0, "strcmpi",            lib::bi_strcmpi,    2},  // 245
+    {0, "strlwr",             lib::bi_strlwr,     1},  // 246
+    {0, "strupr",             lib::bi_strupr,     1},  // 247
+    {0, "strchr",             lib::bi_strchr,     2},  // 248
+    {0, "strtok",             lib::bi_strtok,     2},  // 249
+    {0, "strcspn",            lib::bi_strcspn,    2},  // 250
+    {0, "strspn",             lib::bi_strspn,     2},  // 251
+    {0, "strstr",             lib::bi_strstr,     2},  // 252
+    {0, "strpbrk",            lib::bi_strpbrk,    2},  // 253
+    {0, "strdup",             lib::bi_strdup,     1},  // 254
+    {0, "strndup",            lib::bi_strndup,    2},  // 255
+    {0, "strtol",             lib::bi_strtol,     3},  // 256
+    {0, "strtoul",            lib::bi_strtoul,    3},  // 257
+    {0, "strtof",             lib::bi_strtof,     2},  // 258
+    {0, "sprintf",            lib::bi_sprintf,   -1},  // 259
+    {0, "splitpath",          lib::bi_splitpath,  5},  // 260
+    {0, "makepath",           lib::bi_makepath,   5},  // 261
+    {0, "hash32",             lib::bi_hash32,     1},  // 262
     // 263-283 directories, files and system
     {1, "dir_getpath",        not_built,          2},  // 263
     {1, "dir_getcur",         not_built,          1},  // 264
@@ -366,16 +374,16 @@ const BuiltinEntry builtin_table[kBuiltinCount] = {
     {1, "net_recv",           not_built_minus1,   3},  // 317
     {1, "net_state",          not_built,          0},  // 318
     // 319-320 checksums
-    {1, "crc16",              not_built,          2},  // 319
-    {1, "crc32",              not_built,          2},  // 320
+    {1, "crc16",              lib::bi_crc16,      2},  // 319
+    {1, "crc32",              lib::bi_crc32,      2},  // 320
     // 321-324 dLL calls
     {1, "dll_load",           not_built_minus1,   1},  // 321
     {1, "dll_unload",         not_built,          1},  // 322
     {1, "dll_proc",           not_built,          2},  // 323
     {1, "dll_call",           not_built,         -1},  // 324
     // 325-326 debug log
-    {1, "log_clear",          not_built,          0},  // 325
-    {1, "log_out",            not_built,         -1},  // 326
+    {1, "log_clear",          lib::bi_log_clear,  0},  // 325
+    {1, "log_out",            lib::bi_log_out,   -1},  // 326
 };
 
 int builtin_number(const char* name) {

@@ -217,10 +217,24 @@ float perlin_noise(float x, float y, float z) {
   x = std::fabs(x);
   y = std::fabs(y);
   z = std::fabs(z);
-  // Integer parts in 64 bits: huge coordinates only wrap the lattice index.
-  std::int64_t ix = static_cast<std::int64_t>(x), iy = static_cast<std::int64_t>(y),
-               iz = static_cast<std::int64_t>(z);
-  float fx = x - static_cast<float>(ix), fy = y - static_cast<float>(iy), fz = z - static_cast<float>(iz);
+  // Only the integer parts modulo 4096 reach the lattice index, so they are
+  // kept reduced; that also keeps huge or non-finite coordinates (whose
+  // conversion to an integer would be undefined) harmless.
+  auto split = [](float v, std::int64_t& i, float& f) {
+    if (!std::isfinite(v)) {
+      i = 0;
+      f = v - v;  // NaN, as the arithmetic would give
+      return;
+    }
+    double t = std::trunc(static_cast<double>(v));
+    i = static_cast<std::int64_t>(std::fmod(t, 4096.0));
+    f = v - static_cast<float>(t);
+  };
+  std::int64_t ix, iy, iz;
+  float fx, fy, fz;
+  split(x, ix, fx);
+  split(y, iy, fy);
+  split(z, iz, fz);
   float w = 0.5f, sum = 0.0f;
   auto weight = [](float f) {
     float c = static_cast<float>(std::cos(static_cast<double>(static_cast<float>(std::numbers::pi_v<float> * f))));
@@ -241,7 +255,7 @@ float perlin_noise(float x, float y, float z) {
     w *= noise_persistence;
     auto twice = [](float& f, std::int64_t& i) {
       f *= 2.0f;
-      i = (i * 2) & 0xFFFFFFFF;  // keep the index bounded however many octaves run
+      i = (i * 2) & 4095;
       if (f >= 1.0f) {
         f -= 1.0f;
         i += 1;

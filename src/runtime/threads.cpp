@@ -61,7 +61,6 @@ void script_thread_main(int n) {
     std::unique_lock lock(s.gate_mutex);
     s.gate_cv.wait(lock, [&] { return s.gate_open; });
   }
-  running_threads.fetch_add(1);
   std::uint32_t result = 0;
   if (s.top.load() >= 0 && s.contexts[s.top.load()]) {
     std::this_thread::yield();
@@ -102,11 +101,15 @@ void script_thread_main(int n) {
   }
   std::this_thread::sleep_for(std::chrono::milliseconds(5));
   {
+    // The count changes under the lock, so exactly one thread sees itself
+    // as the last; it runs the host's hook while script memory is still
+    // allocated (the save-data block may live in its program area).
     std::lock_guard lock(builtin_lock);
+    if (running_threads.load() == 1 && host.last_thread_ending) host.last_thread_ending();
     free_contexts(s);
+    s.ended.store(true);
+    running_threads.fetch_sub(1);
   }
-  running_threads.fetch_sub(1);
-  s.ended.store(true);
   if (host.thread_ended) host.thread_ended(n, result);
 }
 
@@ -164,9 +167,11 @@ int start_script_thread(VmContext* context, bool start_suspended) {
       std::lock_guard lock(s.gate_mutex);
       s.gate_open = !start_suspended;
     }
+    running_threads.fetch_add(1);
     try {
       s.thread = std::thread(script_thread_main, n);
     } catch (...) {
+      running_threads.fetch_sub(1);
       s.contexts[0] = nullptr;
       s.top.store(-1);
       s.running.store(0);

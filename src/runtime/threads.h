@@ -56,6 +56,8 @@ struct ThreadHost {
   void (*request_close)() = nullptr;  // `exit` was called: close the program
   void (*serve_while_waiting)() = nullptr;  // main thread: serve queued calls
   void (*thread_ended)(int slot, std::uint32_t result) = nullptr;  // a thread finished
+  // The last running thread is about to free its contexts (under builtin_lock).
+  void (*last_thread_ending)() = nullptr;
 };
 void set_thread_host(const ThreadHost& host);
 
@@ -83,7 +85,8 @@ void stop_all_script_threads();
 // Zeroes every slot and clears vm_stop_flag (at runtime start).
 void reset_thread_table();
 
-// Number of thread procedures currently running.
+// Number of script threads started and not yet ended (a thread waiting at
+// its start gate counts).
 int running_script_threads();
 
 // Suspend counts as the thd_ builtins change them: the new count, 0, or -1.

@@ -14,6 +14,7 @@
 #include <new>
 
 #include "host/messages.h"
+#include "script/compiler.h"
 #include "script/opcodes.h"
 
 // Computed goto where the compiler has it; a switch otherwise.
@@ -179,7 +180,11 @@ void vm_free(VmContext* context) {
   if (load32(context->program_users, users)) {
     users -= 1;
     store32(context->program_users, users);
-    if (static_cast<std::int32_t>(users) <= 0) script_free(context->program);
+    if (static_cast<std::int32_t>(users) <= 0) {
+      // Functions this area exported can no longer be linked or called.
+      forget_exports_in(context->program, context->program_size);
+      script_free(context->program);
+    }
   }
   script_free(context->stack);
   delete context;

@@ -1,9 +1,12 @@
 #include "host/app/command_line.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "host/app/game.h"
+#include "script/script_tools.h"
 #include "storage/storage_tools.h"
 
 namespace talven {
@@ -21,14 +24,27 @@ void print_help(std::FILE* out) {
                "shipped with (the file itself need not exist) or the game's folder.\n"
                "\n"
                "options:\n"
-               "  --help       show this text\n"
-               "  --version    show the version\n"
+               "  --headless            no window, no audio device (the only mode so far)\n"
+               "  --log                 print log_out lines on standard output\n"
+               "  --timeout SECONDS     stop the game after this long (exit status 124)\n"
+               "  --frames N            stop after N turns of the main loop (exit status 124)\n"
+               "  --config KEY=VALUE    override a configuration key (repeatable)\n"
+               "  --help                show this text\n"
+               "  --version             show the version\n"
+               "\n"
+               "A headless run ends when the last script thread ends; its exit status is\n"
+               "the main script's result (low 8 bits), 121 after a compile error, 122\n"
+               "after a run-time error.\n"
                "\n"
                "tools for game authors:\n");
-  for (const auto& tool : storage::storage_tools()) {
-    std::string line = std::string(tool.name) + " " + tool.usage;
-    std::fprintf(out, "  %-40s %s\n", line.c_str(), tool.help);
-  }
+  auto list = [out](const auto& tools) {
+    for (const auto& tool : tools) {
+      std::string line = std::string(tool.name) + " " + tool.usage;
+      std::fprintf(out, "  %-40s %s\n", line.c_str(), tool.help);
+    }
+  };
+  list(script::script_tools());
+  list(storage::storage_tools());
 }
 
 }  // namespace
@@ -48,8 +64,65 @@ int run_command_line(int argc, char** argv) {
     return 0;
   }
   if (storage::is_storage_tool(first)) return storage::run_storage_tool(argc - 1, argv + 1);
-  std::fprintf(stderr, "talven: running games is not available yet\n");
-  return 2;
+  if (script::is_script_tool(first)) return script::run_script_tool(argc - 1, argv + 1);
+
+  RunOptions options;
+  for (int i = 1; i < argc; ++i) {
+    std::string a = argv[i];
+    auto value = [&](const char* what) -> const char* {
+      if (i + 1 >= argc) {
+        std::fprintf(stderr, "talven: %s needs %s\n", a.c_str(), what);
+        return nullptr;
+      }
+      return argv[++i];
+    };
+    if (a == "--headless") {
+      options.headless = true;
+    } else if (a == "--log") {
+      options.log = true;
+    } else if (a == "--timeout") {
+      const char* v = value("a number of seconds");
+      if (!v) return kExitUsage;
+      char* end = nullptr;
+      options.timeout_seconds = std::strtod(v, &end);
+      if (end == v || *end || options.timeout_seconds < 0) {
+        std::fprintf(stderr, "talven: bad --timeout %s\n", v);
+        return kExitUsage;
+      }
+    } else if (a == "--frames") {
+      const char* v = value("a count");
+      if (!v) return kExitUsage;
+      char* end = nullptr;
+      options.frames = std::strtoll(v, &end, 10);
+      if (end == v || *end || options.frames < 0) {
+        std::fprintf(stderr, "talven: bad --frames %s\n", v);
+        return kExitUsage;
+      }
+    } else if (a == "--config") {
+      const char* v = value("KEY=VALUE");
+      if (!v) return kExitUsage;
+      std::string kv = v;
+      auto eq = kv.find('=');
+      if (eq == std::string::npos || eq == 0) {
+        std::fprintf(stderr, "talven: bad --config %s (KEY=VALUE)\n", v);
+        return kExitUsage;
+      }
+      options.overrides.emplace_back(kv.substr(0, eq), kv.substr(eq + 1));
+    } else if (a.size() > 1 && a[0] == '-') {
+      std::fprintf(stderr, "talven: unknown option %s (see --help)\n", a.c_str());
+      return kExitUsage;
+    } else if (options.game.empty()) {
+      options.game = a;
+    } else {
+      std::fprintf(stderr, "talven: more than one game given\n");
+      return kExitUsage;
+    }
+  }
+  if (options.game.empty()) {
+    print_help(stderr);
+    return kExitUsage;
+  }
+  return run_game(options);
 }
 
 }  // namespace talven

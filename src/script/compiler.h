@@ -1,0 +1,105 @@
+// The script compiler: C-like sources to program images for the interpreter.
+//
+//   CompileResult r = compile_script("main.c", ctx->program, ctx->program_size);
+//
+// compiles the file (read through the data file layer, `script_dir` in front
+// of the name) straight into the program area at `program`: code from the
+// area's start upward, data (strings, globals) from its end downward, every
+// address absolute. With program == 0 the compiler only measures: it runs
+// every step, writes nothing and reports the code and data sizes, so that a
+// caller can create an area of exactly code + data bytes and compile again.
+//
+// Each call is one independent compilation object; compilations share only
+// the process-wide export list (functions defined with `extern`, callable
+// from later compilations) and the shared heap of `extern` variables.
+//
+// Errors are gathered in a message buffer (when the `Error` configuration
+// value is on) and shown as one level-1 message at the end.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/address_space.h"
+
+namespace talven::script {
+
+// Reads a whole source file. Returns 0 and fills `text`, or the compile
+// error number: 1 (no memory), 2 (cannot open), 3 (cannot read).
+using SourceLoader = std::function<int(const std::string& path, std::string& text)>;
+
+// The loader of the runtime: the data file layer (loose files, archives,
+// compressed files).
+int load_source_file(const std::string& path, std::string& text);
+
+// The shared heap of `extern` variables: one zero-filled block in the script
+// address space that outlives every compilation. The runtime may install
+// its own; otherwise it is allocated on first use with config().HeapSize.
+struct SharedHeap {
+  Addr base = 0;
+  std::uint32_t size = 0;
+};
+SharedHeap shared_script_heap();
+void set_shared_script_heap(SharedHeap heap);
+
+struct CompileOptions {
+  SourceLoader loader;                    // empty: load_source_file
+  std::optional<std::string> script_dir;  // empty: config().script_dir
+  bool show_messages = true;              // report the buffer at the end
+  bool always_record = false;             // record messages even with Error 0
+  std::optional<SharedHeap> heap;         // empty: shared_script_heap()
+};
+
+// One line of the message buffer with where it came from (for tools).
+struct CompileDiagnostic {
+  std::string file;  // source path as opened (UTF-8), "" when unknown
+  int line = 0;
+  std::string text;  // the buffer's text for it (UTF-8)
+};
+
+struct CompileResult {
+  bool ok = false;
+  std::uint32_t code_size = 0;
+  std::uint32_t data_size = 0;
+  int error = -1;         // number of the fatal error, -1 when there was none
+  std::string messages;   // the message buffer (UTF-8)
+  std::vector<CompileDiagnostic> diagnostics;
+};
+
+CompileResult compile_script(std::string_view path, Addr program, std::uint32_t capacity,
+                             const CompileOptions& options = {});
+
+// The error messages by number (0..24), UTF-8.
+const char* compile_error_message(int number);
+
+// ---- export list ------------------------------------------------------------
+//
+// Functions defined with `extern` by successful compilations into a real
+// area. Later compilations may call them without a declaration; calls are
+// linked at the end of the compilation. Entries die with their program area:
+// whoever frees an area calls forget_exports_in() for it, and a link also
+// checks that the area still holds the function.
+
+constexpr std::size_t kMaxExports = 1024;
+constexpr std::size_t kMaxExportName = 31;
+
+struct ExportedFunction {
+  std::string name;
+  std::uint8_t return_basic = 1;   // basic type of the result (1 int ... 7 float)
+  std::uint8_t return_depth = 0;   // pointer levels above it
+  Addr address = 0;                // code address
+  Addr program = 0;                // area that holds it
+  std::uint32_t capacity = 0;
+};
+
+std::optional<ExportedFunction> find_export(std::string_view name);
+// Drops every entry whose code lies in [program, program + size).
+void forget_exports_in(Addr program, std::uint32_t size);
+void clear_exports();
+std::size_t export_count();
+
+}  // namespace talven::script

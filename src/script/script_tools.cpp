@@ -1,0 +1,147 @@
+// The check and disasm tools: compile a script the way the loader does
+// (measure, create the area, compile into it) and report.
+#include "script/script_tools.h"
+
+#include <cstdio>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+
+#include "base/game_path.h"
+#include "host/config.h"
+#include "script/compiler.h"
+#include "script/disasm.h"
+#include "script/vm.h"
+
+namespace talven::script {
+
+namespace {
+
+constexpr ScriptTool kTools[] = {
+    {"check", "FILE.c [--config KEY=VALUE]...", "compile a script without running it and print its diagnostics"},
+    {"disasm", "FILE.c [--config KEY=VALUE]...", "print the compiled image of a script"},
+};
+
+// Sources beside the script on disk first, then through the data file
+// layer (archives, compressed files).
+int tool_loader(const std::string& path, std::string& text) {
+  if (std::optional<std::string> host = resolve_game_path(path)) {
+    std::ifstream in(*host, std::ios::binary);
+    if (in) {
+      std::stringstream s;
+      s << in.rdbuf();
+      if (!in.good() && !in.eof()) return 3;
+      text = s.str();
+      return 0;
+    }
+  }
+  return load_source_file(path, text);
+}
+
+struct VmDeleter {
+  void operator()(VmContext* c) const { vm_free(c); }
+};
+
+void print_diagnostics(const CompileResult& r) {
+  for (const CompileDiagnostic& d : r.diagnostics) {
+    // Lines of the end-of-compilation checks carry no place of their own.
+    if (!d.file.empty() && d.text.rfind(d.file + "(", 0) != 0)
+      std::printf("%s(%d) : %s", d.file.c_str(), d.line, d.text.c_str());
+    else
+      std::printf("%s", d.text.c_str());
+  }
+}
+
+void print_data(Addr start, std::uint32_t size) {
+  for (std::uint32_t off = 0; off < size; off += 16) {
+    std::printf("%08X ", start + off);
+    std::string chars;
+    for (std::uint32_t i = off; i < off + 16 && i < size; ++i) {
+      std::uint8_t b = 0;
+      load8(start + i, b);
+      std::printf(" %02X", b);
+      chars += b >= 0x20 && b < 0x7F ? static_cast<char>(b) : '.';
+    }
+    for (std::uint32_t i = size; i < off + 16; ++i) std::printf("   ");
+    std::printf("  %s\n", chars.c_str());
+  }
+}
+
+}  // namespace
+
+std::span<const ScriptTool> script_tools() { return kTools; }
+
+bool is_script_tool(std::string_view name) {
+  for (const ScriptTool& t : kTools)
+    if (name == t.name) return true;
+  return false;
+}
+
+int run_script_tool(int argc, char** argv) {
+  if (argc < 1 || !is_script_tool(argv[0])) return 2;
+  std::string tool = argv[0];
+  std::string file;
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    if (arg == "--config" && i + 1 < argc) {
+      std::string kv = argv[++i];
+      std::size_t eq = kv.find('=');
+      if (eq == std::string::npos || !set_config_value(kv.substr(0, eq), kv.substr(eq + 1))) {
+        std::fprintf(stderr, "%s: bad configuration value: %s\n", tool.c_str(), kv.c_str());
+        return 2;
+      }
+    } else if (file.empty() && arg.rfind("--", 0) != 0) {
+      file = arg;
+    } else {
+      std::fprintf(stderr, "usage: talven %s %s\n", tool.c_str(), kTools[tool == "check" ? 0 : 1].usage);
+      return 2;
+    }
+  }
+  if (file.empty()) {
+    std::fprintf(stderr, "usage: talven %s %s\n", tool.c_str(), kTools[tool == "check" ? 0 : 1].usage);
+    return 2;
+  }
+  std::size_t slash = file.find_last_of("/\\");
+  CompileOptions options;
+  options.loader = tool_loader;
+  options.script_dir = slash == std::string::npos ? std::string() : file.substr(0, slash + 1);
+  options.show_messages = false;
+  options.always_record = true;
+  std::string name = slash == std::string::npos ? file : file.substr(slash + 1);
+
+  CompileResult measured = compile_script(name, 0, 0, options);
+  if (!measured.ok) {
+    print_diagnostics(measured);
+    std::printf("%s: failed\n", file.c_str());
+    return 1;
+  }
+  std::uint32_t size = measured.code_size + measured.data_size;
+  std::unique_ptr<VmContext, VmDeleter> ctx(vm_create(static_cast<std::int32_t>(size), 4096));
+  if (!ctx) {
+    std::fprintf(stderr, "%s: no memory for a program area of %u bytes\n", tool.c_str(), size);
+    return 1;
+  }
+  CompileResult r = compile_script(name, ctx->program, size, options);
+  print_diagnostics(r);
+  if (!r.ok) {
+    std::printf("%s: failed\n", file.c_str());
+    return 1;
+  }
+  if (tool == "check") {
+    std::printf("%s: ok (code %u bytes, data %u bytes)\n", file.c_str(), r.code_size, r.data_size);
+    return 0;
+  }
+  // The area is only valid where it was compiled; addresses are printed as
+  // they are.
+  std::printf("; %s: code %u bytes at %08X, data %u bytes at %08X\n", file.c_str(), r.code_size, ctx->program,
+              r.data_size, ctx->program + r.code_size);
+  std::fputs(disassemble_range(ctx->program, r.code_size).c_str(), stdout);
+  if (r.data_size > 0) {
+    std::printf("; data\n");
+    print_data(ctx->program + r.code_size, r.data_size);
+  }
+  return 0;
+}
+
+}  // namespace talven::script
