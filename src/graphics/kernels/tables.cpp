@@ -93,6 +93,11 @@ void build() {
 
 void init_kernel_tables() { std::call_once(g_once, build); }
 
+void fill_kernel_random(float (*next)()) {
+  init_kernel_tables();
+  for (float& f : g_tables->random) f = next();
+}
+
 const KernelTables& kernel_tables() {
   init_kernel_tables();
   return *g_tables;

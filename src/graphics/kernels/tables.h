@@ -33,6 +33,11 @@ struct KernelTables {
 const KernelTables& kernel_tables();
 void init_kernel_tables();
 
+// Refills the random floats from the runtime's generator (at runtime start,
+// right after the noise table is drawn, before any script runs). Until then
+// they come from a fixed seed, so tests are reproducible either way.
+void fill_kernel_random(float (*next)());
+
 // Formula versions, exposed so that tests can check the tables.
 std::uint8_t operator_value(int op, int s, int d);
 std::uint8_t over_value(int a, int b);

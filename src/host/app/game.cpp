@@ -83,8 +83,12 @@ std::string program_path_for(const std::string& game) {
 
 bool runtime_start() {
   runtime_stop();  // a restart finds everything released
+  // The noise table and then the kernels' random floats are drawn from the
+  // generator at its fixed start, so both are the same in every run; only
+  // then is it seeded from the clock (below).
   lib::init_number_tables();
   graphics::init_kernel_tables();
+  graphics::fill_kernel_random(lib::random_unit);
   const Config& c = config();
   std::uint32_t heap_size = c.HeapSize > 0 ? static_cast<std::uint32_t>(c.HeapSize) : 0;
   shared_heap = heap_size ? script_zalloc(heap_size) : 0;
