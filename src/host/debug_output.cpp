@@ -49,7 +49,9 @@ bool debug_output_echoing() {
 void debug_output_append(std::string_view line) {
   std::lock_guard lock(mutex);
   if (echo) {
+    // A line that ends in its own line break is not given a second one.
     std::string text = display_text(line);
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
     text += '\n';
     std::fputs(text.c_str(), stdout);
     std::fflush(stdout);

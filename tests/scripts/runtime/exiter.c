@@ -1,0 +1,5 @@
+#include "talven.h"
+int main() {
+  exit();
+  return 9;
+}

@@ -1,0 +1,5 @@
+#include "talven.h"
+int main() {
+  jump("sub.c");
+  return 3;
+}

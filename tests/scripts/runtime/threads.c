@@ -1,0 +1,70 @@
+// Script threads: suspended start, suspend and resume counts, thd_end, the
+// 32-thread limit and slot reuse. Returns the number of failed checks.
+#include "talven.h"
+#include "check.h"
+
+int counter;
+int worker_arg;
+
+int worker(int arg) {
+  worker_arg = arg;
+  while (1) {
+    counter++;
+    sleep(1);
+  }
+  return 0;
+}
+
+int sleeper(int ms) {
+  sleep(ms);
+  return 0;
+}
+
+int main() {
+  int t;
+  int c1;
+  int c2;
+  int i;
+  int last;
+
+  t = thd_begin(worker, 5, 1, 100);
+  check(t > 0, "thd_begin gives a thread number");
+  sleep(40);
+  check(worker_arg == 0, "a thread begun suspended does not run");
+  check(thd_resume(t) == 0, "one resume releases it");
+  sleep(40);
+  check(worker_arg == 5, "the function gets its argument");
+  check(counter > 0, "the resumed thread runs");
+
+  check(thd_suspend(t) == 1, "suspend count 1");
+  check(thd_suspend(t) == 2, "suspend count 2");
+  sleep(20);
+  c1 = counter;
+  sleep(40);
+  c2 = counter;
+  check(c1 == c2, "a suspended thread runs nothing");
+  check(thd_resume(t) == 1, "resume gives the new count");
+  check(thd_resume(t) == 0, "resume to zero");
+  check(thd_resume(t) == 0, "resume at zero stays zero");
+  sleep(40);
+  check(counter > c2, "it runs again");
+
+  check(thd_end(t) == 1, "thd_end ends it");
+  check(thd_suspend(t) == -1, "an ended thread is gone");
+  check(thd_end(t) == 0, "thd_end of a free slot");
+  check(thd_end(40) == 0, "thd_end of a number out of range");
+  check(thd_resume(-1) == -1, "thd_resume of a number out of range");
+
+  // The main thread and 31 sleepers fill the table.
+  last = 0;
+  for (i = 0; i < 31; i++) {
+    last = thd_begin(sleeper, 150, 0, 0);
+    if (last < 0) break;
+  }
+  check(last > 0, "31 more threads start");
+  check(thd_begin(sleeper, 10, 0, 0) == -1, "the 33rd thread is refused");
+  sleep(400);
+  check(thd_begin(sleeper, 10, 0, 0) >= 0, "a finished thread's slot is reused");
+  sleep(50);
+  return failures;
+}
