@@ -93,7 +93,11 @@ class AddressSpace {
   Heap* heap_ = nullptr;
 };
 
-inline AddressSpace& script_space() { return AddressSpace::instance(); }
+// Inline so that checked access compiles to a bounds test and a load.
+inline AddressSpace& script_space() {
+  static AddressSpace& space = AddressSpace::instance();
+  return space;
+}
 
 // ---- checked access -------------------------------------------------------
 
