@@ -55,7 +55,7 @@ void format_unsigned(std::string& out, std::uint64_t v, unsigned base, bool uppe
   if (s.precision >= 0) {
     if (static_cast<int>(body.size()) < s.precision) body.insert(0, s.precision - body.size(), '0');
   } else if (body.empty()) {
-    body = "0";
+    body.assign(1, '0');
   }
   std::string prefix(sign);
   if (s.alt && base == 16 && n > 0) prefix += upper ? "0X" : "0x";

@@ -51,4 +51,10 @@ inline std::uint32_t arg_word(Addr args, unsigned i) {
   return v;
 }
 
+// Reads the first n argument words at once; false (nothing read) when the
+// block is out of reach.
+inline bool read_arg_words(Addr args, unsigned n, std::uint32_t* out) {
+  return read_bytes(args, out, 4u * n);
+}
+
 }  // namespace talven::runtime

@@ -9,7 +9,11 @@ namespace talven::script {
 
 namespace {
 
-std::string reg(unsigned n) { return "r" + std::to_string(n); }
+// Built by appending: GCC 12 warns falsely (-Wrestrict) on "literal" + string.
+std::string reg(unsigned n) {
+  std::string s = "r";
+  return s += std::to_string(n);
+}
 
 std::string hex(std::uint32_t v) {
   char buf[16];
@@ -19,15 +23,22 @@ std::string hex(std::uint32_t v) {
 
 std::string dec(std::uint32_t v) { return std::to_string(static_cast<std::int32_t>(v)); }
 
-std::string abs_mem(std::uint32_t a) { return "[" + hex(a) + "]"; }
+std::string bracket(const std::string& inner) {
+  std::string s = "[";
+  s += inner;
+  return s += "]";
+}
+
+std::string abs_mem(std::uint32_t a) { return bracket(hex(a)); }
 
 std::string frame_mem(std::uint32_t disp) {
   const auto d = static_cast<std::int32_t>(disp);
   if (d == 0) return "[r6]";
-  return "[r6" + std::string(d > 0 ? "+" : "") + std::to_string(d) + "]";
+  std::string inner = d > 0 ? "r6+" : "r6";
+  return bracket(inner += std::to_string(d));
 }
 
-std::string ind_mem(unsigned r) { return "[" + reg(r) + "]"; }
+std::string ind_mem(unsigned r) { return bracket(reg(r)); }
 
 // Operand text of a valid instruction.
 std::string operands(std::uint8_t op, unsigned d, unsigned s, std::uint32_t imm) {

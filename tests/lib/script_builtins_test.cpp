@@ -3,7 +3,6 @@
 // number of failed checks (logged as "FAIL name" lines). They include the
 // builtin header shipped for game authors.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <array>
@@ -14,6 +13,8 @@
 #include <fstream>
 #include <string>
 
+#include "support/run_binary.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -21,10 +22,7 @@ namespace fs = std::filesystem;
 const fs::path kScripts = fs::path(TALVEN_TEST_DATA).parent_path() / "scripts" / "lib";
 const fs::path kHeader = fs::path(TALVEN_TEST_DATA).parent_path().parent_path() / "sdk" / "talven.h";
 
-struct ScriptRun {
-  int status = -1;
-  std::string out;
-};
+using ScriptRun = talven::test::BinaryRun;
 
 class ScriptBuiltins : public ::testing::Test {
  protected:
@@ -43,16 +41,7 @@ class ScriptBuiltins : public ::testing::Test {
 
   ScriptRun run_script(const std::string& script) {
     fs::copy_file(kScripts / script, dir_ / "main.c");
-    ScriptRun r;
-    std::string cmd = std::string(TALVEN_BINARY) + " --headless --log --timeout 30 " + dir_.string() + " 2>&1";
-    FILE* p = popen(cmd.c_str(), "r");
-    if (!p) return r;
-    std::array<char, 4096> buf;
-    std::size_t n;
-    while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) r.out.append(buf.data(), n);
-    int w = pclose(p);
-    r.status = WIFEXITED(w) ? WEXITSTATUS(w) : -1;
-    return r;
+    return talven::test::run_talven("--headless --log --timeout 30 " + dir_.string());
   }
 
   std::string file(const std::string& name) {

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "graphics/kernels/kernels.h"
+#include "runtime/builtins.h"
 
 namespace talven::graphics {
 
@@ -14,10 +15,7 @@ namespace {
 constexpr std::uint32_t kMaxPolyPoints = 1u << 20;
 
 bool read_args(Addr args, int n, std::uint32_t* w) {
-  const std::uint8_t* p = span(args, 4u * n);
-  if (!p) return false;
-  std::memcpy(w, p, 4u * n);
-  return true;
+  return runtime::read_arg_words(args, static_cast<unsigned>(n), w);
 }
 
 std::int32_t s32(std::uint32_t v) { return std::int32_t(v); }

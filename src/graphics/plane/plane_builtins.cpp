@@ -9,6 +9,7 @@
 #include "graphics/plane/image_io.h"
 #include "graphics/plane/plane.h"
 #include "host/messages.h"
+#include "runtime/builtins.h"
 #include "storage/file_layer.h"
 
 namespace talven::graphics {
@@ -18,10 +19,7 @@ namespace {
 constexpr std::uint32_t kMaxPath = 4096;
 
 bool read_args(Addr args, int n, std::uint32_t* w) {
-  const std::uint8_t* p = span(args, 4u * n);
-  if (!p) return false;
-  std::memcpy(w, p, 4u * n);
-  return true;
+  return runtime::read_arg_words(args, static_cast<unsigned>(n), w);
 }
 
 std::int32_t s32(std::uint32_t v) { return std::int32_t(v); }

@@ -2,14 +2,13 @@
 // the builtin header, the check helper and the scripts of
 // tests/scripts/runtime, and runs headless in the real binary.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <array>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
+
+#include "support/run_binary.h"
 
 namespace {
 
@@ -36,15 +35,9 @@ class ScriptRuntime : public ::testing::Test {
   // Runs `script` as the main script; returns the exit status, output in out_.
   int run(const std::string& script) {
     std::ofstream(dir_ / "Quest.cfg") << "[General]\nFileSystem=3\n[Script]\nLoad=" << script << "\n";
-    std::string cmd = std::string(TALVEN_BINARY) + " --headless --log --timeout 60 " + dir_.string() + " 2>&1";
-    out_.clear();
-    FILE* p = popen(cmd.c_str(), "r");
-    if (!p) return -1;
-    std::array<char, 4096> buf;
-    std::size_t n;
-    while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) out_.append(buf.data(), n);
-    int w = pclose(p);
-    return WIFEXITED(w) ? WEXITSTATUS(w) : -1;
+    talven::test::BinaryRun r = talven::test::run_talven("--headless --log --timeout 60 " + dir_.string());
+    out_ = r.out;
+    return r.status;
   }
 
   fs::path dir_;
