@@ -418,6 +418,7 @@ class Compilation {
   void local_init_scalar(TypeId t, std::int32_t offset);
   void statement();
   void block();
+  NodeId parenthesised_condition();
   void if_statement();
   void while_statement();
   void do_statement();

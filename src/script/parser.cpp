@@ -763,12 +763,18 @@ void Compilation::expression_statement() {
   expect(T_SEMI);
 }
 
-void Compilation::if_statement() {
-  advance();
+// "( expression )" of if, while and do: a scalar value.
+NodeId Compilation::parenthesised_condition() {
   expect(T_LPAREN);
   NodeId c = rvalue(expression());
   expect(T_RPAREN);
   if (!is_scalar(vtype(c))) compile_fail(cerr::kType);
+  return c;
+}
+
+void Compilation::if_statement() {
+  advance();
+  NodeId c = parenthesised_condition();
   int else_label = new_label();
   condition_statement(c, false, else_label);
   statement();
@@ -786,10 +792,7 @@ void Compilation::if_statement() {
 
 void Compilation::while_statement() {
   advance();
-  expect(T_LPAREN);
-  NodeId c = rvalue(expression());
-  expect(T_RPAREN);
-  if (!is_scalar(vtype(c))) compile_fail(cerr::kType);
+  NodeId c = parenthesised_condition();
   int break_label = new_label();
   int continue_label = here_label();
   if (tok_.kind == T_SEMI) {
@@ -817,10 +820,7 @@ void Compilation::do_statement() {
   breakables_.pop_back();
   define_label(continue_label);
   expect(T_WHILE);
-  expect(T_LPAREN);
-  NodeId c = rvalue(expression());
-  expect(T_RPAREN);
-  if (!is_scalar(vtype(c))) compile_fail(cerr::kType);
+  NodeId c = parenthesised_condition();
   condition_statement(c, true, top);
   define_label(break_label);
   expect(T_SEMI);
