@@ -16,13 +16,13 @@ MessageSink current_sink;
 
 int default_sink(unsigned, const std::string&) { return kMessageOk; }
 
-struct Spec {
+struct Conversion {
   bool left = false, zero = false, plus = false, space = false, alt = false;
   int width = 0;
   int precision = -1;
 };
 
-void pad_out(std::string& out, std::string_view body, const Spec& s, std::string_view prefix = {},
+void pad_out(std::string& out, std::string_view body, const Conversion& s, std::string_view prefix = {},
              bool numeric = false) {
   std::size_t len = prefix.size() + body.size();
   std::size_t fill = s.width > 0 && static_cast<std::size_t>(s.width) > len ? s.width - len : 0;
@@ -41,7 +41,7 @@ void pad_out(std::string& out, std::string_view body, const Spec& s, std::string
   }
 }
 
-void format_unsigned(std::string& out, std::uint64_t v, unsigned base, bool upper, const Spec& s,
+void format_unsigned(std::string& out, std::uint64_t v, unsigned base, bool upper, const Conversion& s,
                      std::string_view sign) {
   const char* digits = upper ? "0123456789ABCDEF" : "0123456789abcdef";
   char buf[32];
@@ -85,7 +85,7 @@ std::string format_message_v(const char* format, va_list args) {
       continue;
     }
     const char* start = p++;
-    Spec s;
+    Conversion s;
     for (;; ++p) {
       if (*p == '-') s.left = true;
       else if (*p == '0') s.zero = true;

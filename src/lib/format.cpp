@@ -21,13 +21,13 @@ std::string format_words(std::string_view format, const WordSource& next_word) {
       continue;
     }
     std::size_t start = i++;
-    std::string spec = "%";
+    std::string conv_text = "%";
     while (i < format.size() && std::string_view("-+ #0").find(format[i]) != std::string_view::npos) {
-      spec += format[i++];
+      conv_text += format[i++];
     }
     auto number = [&]() {
       if (i < format.size() && format[i] == '*') {
-        spec += std::to_string(static_cast<std::int32_t>(word()));
+        conv_text += std::to_string(static_cast<std::int32_t>(word()));
         ++i;
         return;
       }
@@ -36,11 +36,11 @@ std::string format_words(std::string_view format, const WordSource& next_word) {
       while (i < format.size() && format[i] >= '0' && format[i] <= '9') ++i;
       std::string_view digits = format.substr(digits_start, i - digits_start);
       if (digits.size() > 4) digits = "9999";
-      spec += digits;
+      conv_text += digits;
     };
     number();
     if (i < format.size() && format[i] == '.') {
-      spec += '.';
+      conv_text += '.';
       ++i;
       number();
     }
@@ -58,19 +58,19 @@ std::string format_words(std::string_view format, const WordSource& next_word) {
     switch (conv) {
       case 'd':
       case 'i':
-        spec += 'd';
-        n = std::snprintf(buf, sizeof buf, spec.c_str(), static_cast<std::int32_t>(word()));
+        conv_text += 'd';
+        n = std::snprintf(buf, sizeof buf, conv_text.c_str(), static_cast<std::int32_t>(word()));
         break;
       case 'u':
       case 'x':
       case 'X':
       case 'o':
-        spec += conv;
-        n = std::snprintf(buf, sizeof buf, spec.c_str(), static_cast<unsigned>(word()));
+        conv_text += conv;
+        n = std::snprintf(buf, sizeof buf, conv_text.c_str(), static_cast<unsigned>(word()));
         break;
       case 'c':
-        spec += 'c';
-        n = std::snprintf(buf, sizeof buf, spec.c_str(), static_cast<int>(word() & 0xFF));
+        conv_text += 'c';
+        n = std::snprintf(buf, sizeof buf, conv_text.c_str(), static_cast<int>(word() & 0xFF));
         break;
       case 'p':
         n = std::snprintf(buf, sizeof buf, "%08X", static_cast<unsigned>(word()));
@@ -81,18 +81,18 @@ std::string format_words(std::string_view format, const WordSource& next_word) {
       case 'E':
       case 'g':
       case 'G':
-        spec += conv;
-        n = std::snprintf(buf, sizeof buf, spec.c_str(),
+        conv_text += conv;
+        n = std::snprintf(buf, sizeof buf, conv_text.c_str(),
                           static_cast<double>(std::bit_cast<float>(word())));
         break;
       case 's': {
-        spec += 's';
+        conv_text += 's';
         auto s = cstr(word());
         std::string text = s ? std::string(*s) : std::string("(null)");
-        n = std::snprintf(nullptr, 0, spec.c_str(), text.c_str());
+        n = std::snprintf(nullptr, 0, conv_text.c_str(), text.c_str());
         if (n >= 0) {
           std::string tmp(static_cast<std::size_t>(n) + 1, '\0');
-          std::snprintf(tmp.data(), tmp.size(), spec.c_str(), text.c_str());
+          std::snprintf(tmp.data(), tmp.size(), conv_text.c_str(), text.c_str());
           tmp.resize(static_cast<std::size_t>(n));
           out += tmp;
         }
