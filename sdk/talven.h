@@ -732,3 +732,64 @@ int dll_call(int function);
 int log_clear();
 #trap
 int log_out(char *format);
+
+// ---- records the runtime shares with scripts ----
+// Structures are packed: every field follows the previous one directly.
+
+// Blend mode of gcopy, gblit, gblita and sprites (12 bytes).
+struct BlendMode {
+  char mode;       // 0 copy ... 5 alpha layering ... 12
+  char op;         // blend operator (modes 4, 6, 11, 12) or channel selectors (mode 9)
+  char opacity;    // 0..255 (as a char: 255 is written as -1 or 255)
+  char extra;      // strength, window width or softness, by mode
+  int param1;      // colour key (modes 1, 2), write mask (mode 9)
+  int param2;      // colour (modes 6, 11, 12)
+};
+
+// A sprite as sp_set returns it (144 bytes). Change fields, then set bit 0
+// of flags (or call sp_redraw) and sp_draw redraws it.
+struct Sprite {
+  char state;            // 0 free, 1 hidden, 2 shown
+  char layer;            // 0..31
+  short flags;           // bit 0 changed, bit 4 smoothing, bit 15 on the page
+  char mirror_x;
+  char mirror_y;
+  char shift;            // x and y have this many fraction bits
+  char reserved0;
+  int z;                 // second key of sp_sort
+  int plane;             // source plane slot
+  int x;                 // position (relative to the parent when linked)
+  int y;
+  int pivot_x;           // source point placed at (x, y)
+  int pivot_y;
+  int scale_x;           // 16.16, 0x10000 = 1
+  int scale_y;
+  int effective_scale_x; // computed by sp_draw
+  int effective_scale_y;
+  short angle;           // 1/2048 turn
+  short effective_angle; // computed
+  int source[4];         // left, top, right, bottom within the plane
+  struct BlendMode blend;
+  int bounds[4];         // computed: bounding box on the page
+  int box[4];            // computed: unrotated box on the page
+  int child_count;
+  int children;
+  int parent;
+  int previous;
+  int next;
+  int hit_areas;
+  int covered;
+  int reserved1;
+};
+
+// A hit area as hit_set returns it (44 bytes).
+struct HitArea {
+  int layer;
+  int mask;              // layers tested by hit_check; 0 makes it inert
+  int rect[4];           // relative to its sprite's position when attached
+  int sprite;
+  int value;             // free for the script
+  int previous;
+  int next;
+  int next_of_sprite;
+};
