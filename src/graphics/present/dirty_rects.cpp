@@ -31,8 +31,8 @@ Rect union_rect(const Rect& a, const Rect& b) {
               std::max(a.bottom, b.bottom)};
 }
 
-// Copies the pixels [x0, x1) of destination row y from the source, displaced
-// by (dx, dy) (source = destination + offset). Pairs checked by the caller.
+// Copies the pixels [x0, x1) of destination row y from the source pixels at
+// (x + ox, y + oy). The depth pair is checked by the caller.
 struct SpanCopier {
   Plane* dst;
   const Plane* src;

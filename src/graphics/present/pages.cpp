@@ -144,6 +144,7 @@ bool pages_start() {
   table.active_page = 0;
   s.origin_x = s.origin_y = 0;
   s.palette_serial = display_palette_serial();
+  s.presented = 0;
   g_full_refresh = true;
 
   // A screen size the frame cannot hold leaves no frame; updates then do nothing.
@@ -203,7 +204,7 @@ bool present_update(const Rect* rect) {
     Rect region = intersect(view->bounds(), screen);
     if (!whole) region = intersect(region, *rect);
     if (!region.empty()) upload(*view, region, s.frame.data(), s.screen_w);
-    changed = region;
+    if (!region.empty()) changed = region;
     g_full_refresh = false;
   }
   if (full) changed = screen;  // the backend must redraw all of it

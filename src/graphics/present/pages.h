@@ -23,7 +23,10 @@ namespace talven::graphics {
 
 constexpr int kDirtyRectCapacity = 2048;
 
-// The lock shared by uploads, presents and sprite drawing.
+// The lock shared by uploads, presents and sprite drawing. Not recursive:
+// SetViewPage, SetActivePage, pages_start, pages_stop, present_update,
+// save_frame_png and set_present_backend take it themselves, so a holder must
+// not call them. The dirty-rectangle functions and the getters do not take it.
 std::mutex& presentation_lock();
 
 // ---- page state ------------------------------------------------------------
@@ -67,7 +70,7 @@ const std::uint32_t* current_frame(int& width, int& height);
 // Writes the frame as a 24-bit PNG. False when there is no frame or the file
 // cannot be written.
 bool save_frame_png(const std::string& host_path);
-// How many times the backend (or the headless frame) was given a frame.
+// Frames presented since pages_start.
 std::uint64_t presented_frame_count();
 
 // Destination rectangle of the screen inside the display: the whole display
@@ -89,8 +92,9 @@ bool drt_set(const Rect& r);
 int drt_count();
 const Rect* drt_rects();
 // Copies the parts of `src` (placed at x, y) covered by dirty rectangles
-// into `dst`, each covered pixel once; empties the list. False when nothing
-// could be copied (bad slots, empty list, unsupported depths).
+// into `dst`, each covered pixel once, and empties the list. Equal depths
+// copy bytes, an 8-bit source into 24 or 32 bits goes through its colour
+// table, other pairs copy nothing. False only for an empty slot.
 bool drt_copy(std::int32_t dst_slot, std::int32_t x, std::int32_t y, std::int32_t src_slot,
               const Rect* src_rect);
 
