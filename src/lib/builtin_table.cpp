@@ -8,6 +8,7 @@
 
 #include "graphics/kernels/kernel_builtins.h"
 #include "graphics/plane/plane_builtins.h"
+#include "graphics/present/page_builtins.h"
 #include "runtime/builtins.h"
 #include "runtime/game_clock.h"
 #include "runtime/threads.h"
@@ -110,10 +111,10 @@ const BuiltinEntry builtin_table[kBuiltinCount] = {
     {1, "hit_rect",           not_built,                2},  // 75
     {1, "hit_point",          not_built,                3},  // 76
     // 77-80 pages and presentation
-    {1, "setorg",             not_built,                2},  // 77
-    {1, "vpage",              not_built,                1},  // 78
-    {1, "apage",              not_built,                1},  // 79
-    {1, "update",             not_built,                1},  // 80
+    {1, "setorg",             graphics::bi_setorg,      2},  // 77
+    {1, "vpage",              graphics::bi_vpage,       1},  // 78
+    {1, "apage",              graphics::bi_apage,       1},  // 79
+    {1, "update",             graphics::bi_update,      1},  // 80
     // 81-88 fonts and text
     {1, "font_list",          not_built,                2},  // 81
     {1, "font_use",           not_built,                1},  // 82
@@ -124,9 +125,9 @@ const BuiltinEntry builtin_table[kBuiltinCount] = {
     {1, "gtext",              not_built,                5},  // 87
     {1, "gtextf",             not_built,               -1},  // 88
     // 89-91 dirty rectangles
-    {1, "drt_init",           not_built,                0},  // 89
-    {1, "drt_set",            not_built,                1},  // 90
-    {1, "drt_copy",           not_built,                5},  // 91
+    {1, "drt_init",           graphics::bi_drt_init,    0},  // 89
+    {1, "drt_set",            graphics::bi_drt_set,     1},  // 90
+    {1, "drt_copy",           graphics::bi_drt_copy,    5},  // 91
     // 92-102 mIDI music
     {1, "midi_load",          not_built,                1},  // 92
     {1, "midi_free",          not_built,                0},  // 93
