@@ -24,15 +24,18 @@ void print_help(std::FILE* out) {
                "shipped with (the file itself need not exist) or the game's folder.\n"
                "\n"
                "options:\n"
-               "  --headless            no window, no audio device (the only mode so far)\n"
+               "  --headless            no window, no audio device (also when there is no display)\n"
                "  --log                 print log_out lines on standard output\n"
+               "  --screenshot FILE     save the last presented frame as PNG at exit\n"
                "  --timeout SECONDS     stop the game after this long (exit status 124)\n"
-               "  --frames N            stop after N turns of the main loop (exit status 124)\n"
+               "  --frames N            stop after N presented frames (exit status 124)\n"
                "  --config KEY=VALUE    override a configuration key (repeatable)\n"
                "  --help                show this text\n"
                "  --version             show the version\n"
                "\n"
-               "A headless run ends when the last script thread ends; its exit status is\n"
+               "A game runs in a window until it is closed (F8 shows the debug output\n"
+               "with DebugMode=1, Alt+Enter switches to full screen). A headless run\n"
+               "ends when the last script thread ends; its exit status is\n"
                "the main script's result (low 8 bits), 121 after a compile error, 122\n"
                "after a run-time error.\n"
                "\n"
@@ -78,6 +81,10 @@ int run_command_line(int argc, char** argv) {
     };
     if (a == "--headless") {
       options.headless = true;
+    } else if (a == "--screenshot") {
+      const char* v = value("a file name");
+      if (!v) return kExitUsage;
+      options.screenshot = v;
     } else if (a == "--log") {
       options.log = true;
     } else if (a == "--timeout") {

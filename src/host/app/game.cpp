@@ -8,13 +8,19 @@
 #include <condition_variable>
 #include <cstdio>
 #include <filesystem>
+#include <cstring>
 #include <mutex>
 
 #include "base/address_space.h"
 #include "graphics/kernels/tables.h"
+#include "graphics/present/pages.h"
+#include "host/app/instance.h"
+#include "host/app/sdl_present.h"
 #include "host/config.h"
 #include "host/debug_output.h"
+#include "host/input_state.h"
 #include "host/messages.h"
+#include "host/window.h"
 #include "lib/numbers.h"
 #include "runtime/builtins.h"
 #include "runtime/game_clock.h"
@@ -44,12 +50,60 @@ void wake_main_loop() {
   loop_cv.notify_one();
 }
 
+// Windowed runs wake the SDL loop instead.
+bool windowed = false;
+
+void wake_loop() {
+  if (windowed) host::wake_window_loop();
+  else wake_main_loop();
+}
+
 std::atomic<bool> close_requested{false};
 std::atomic<int> main_slot{-1};
 std::atomic<bool> main_ended{false};
 std::atomic<std::uint32_t> main_result{0};
 
 Addr shared_heap = 0;
+SdlPresent sdl_present;
+std::string screenshot_path;
+
+// Private messages served here rather than by a device family.
+constexpr std::uint32_t kMsgGetMouse = 1216;
+constexpr std::uint32_t kMsgScreenMode = 1224;
+constexpr std::uint32_t kMsgQuery = 1234;
+
+std::int32_t serve_screen_mode(std::uint32_t wparam, std::uint32_t) {
+  return windowed ? host::switch_screen_mode(wparam != 0) : 0;
+}
+
+// Mouse buttons without the DirectInput device: a 16-byte record, zeroed,
+// with the buttons that are down in its fourth word.
+std::int32_t serve_get_mouse(std::uint32_t, std::uint32_t lparam) {
+  if (config().DirectInput) return 0;  // that device is not available
+  std::uint8_t* record = span(lparam, 16);
+  if (!record) return 0;
+  std::memset(record, 0, 16);
+  store32(lparam + 12, host::mouse_state().buttons.load() & (host::kMouseLeft | host::kMouseRight | host::kMouseMiddle));
+  return 1;
+}
+
+// Seven words: the stop flag's and app_active's addresses, the instance and
+// window handles, Width, Height, Depth.
+std::int32_t serve_query(std::uint32_t wparam, std::uint32_t) {
+  if (!wparam) return 0;
+  const Config& c = config();
+  const std::uint32_t words[7] = {script::vm_stop_flag.address(), host::app_active_address(), 0,
+                                  host::main_window_handle(), static_cast<std::uint32_t>(c.Width),
+                                  static_cast<std::uint32_t>(c.Height), static_cast<std::uint32_t>(c.Depth)};
+  write_bytes(wparam, words, sizeof words);
+  return 0;
+}
+
+void install_main_thread_handlers(bool on) {
+  runtime::set_main_thread_handler(kMsgGetMouse, on ? serve_get_mouse : nullptr);
+  runtime::set_main_thread_handler(kMsgScreenMode, on ? serve_screen_mode : nullptr);
+  runtime::set_main_thread_handler(kMsgQuery, on ? serve_query : nullptr);
+}
 
 bool ends_with_cfg(const std::string& name) {
   if (name.size() < 4) return false;
@@ -81,6 +135,16 @@ std::string program_path_for(const std::string& game) {
   return {};
 }
 
+void pause_application(bool active) {
+  if (!active) {
+    runtime::pause_game_clock(true);
+    for (int n = 0; n < runtime::kMaxThreads; ++n) runtime::suspend_script_thread(n);
+  } else {
+    for (int n = 0; n < runtime::kMaxThreads; ++n) runtime::resume_script_thread(n);
+    runtime::pause_game_clock(false);
+  }
+}
+
 bool runtime_start() {
   runtime_stop();  // a restart finds everything released
   // The noise table and then the kernels' random floats are drawn from the
@@ -89,6 +153,7 @@ bool runtime_start() {
   lib::init_number_tables();
   graphics::init_kernel_tables();
   graphics::fill_kernel_random(lib::random_unit);
+  if (windowed) graphics::set_present_backend(&sdl_present);
   const Config& c = config();
   std::uint32_t heap_size = c.HeapSize > 0 ? static_cast<std::uint32_t>(c.HeapSize) : 0;
   shared_heap = heap_size ? script_zalloc(heap_size) : 0;
@@ -97,28 +162,152 @@ bool runtime_start() {
     return false;
   }
   script::set_shared_script_heap({shared_heap, shared_heap ? heap_size : 0});
+  runtime::bind_main_thread();
+  runtime::set_main_thread_waker(wake_loop);
+  install_main_thread_handlers(true);
+  runtime::open_main_thread_calls();
+  graphics::pages_start();  // a failed screen plane is reported; the game goes on
   runtime::install_trap_dispatch(runtime::builtin_table);
   runtime::reset_thread_table();
   runtime::init_game_clock();
   lib::mt_seed(runtime::tick_count());
-  runtime::bind_main_thread();
-  runtime::set_main_thread_waker(wake_main_loop);
-  runtime::open_main_thread_calls();
-  if (c.DebugMode) debug_output_create();
+  if (c.DebugMode && !debug_output_exists()) debug_output_create();
   return true;
 }
 
 void runtime_stop() {
-  runtime::close_main_thread_calls();
   storage::close_file_handles();
+  graphics::pages_stop();
+  install_main_thread_handlers(false);
+  runtime::close_main_thread_calls();
   script::clear_exports();
   if (shared_heap) {
     script::set_shared_script_heap({});
     script_free(shared_heap);
     shared_heap = 0;
   }
-  debug_output_destroy();
+  graphics::set_present_backend(nullptr);
+  sdl_present.release();
 }
+
+namespace {
+
+// Stops the scripts and the runtime: the close of a window or the end of a
+// headless run.
+void shut_down() {
+  runtime::stop_all_script_threads();
+  if (!screenshot_path.empty() && !graphics::save_frame_png(screenshot_path))
+    std::fprintf(stderr, "talven: cannot write the screenshot %s\n", screenshot_path.c_str());
+  screenshot_path.clear();
+  runtime_stop();
+}
+
+// The start message: the main script on a new thread. Started at its gate so
+// that its slot is known before it can end.
+int start_main_script(const Config& c) {
+  if (c.Load.empty()) return -1;
+  runtime::VmContext* context = runtime::load_script(c.Load, c.ProgramSize, c.StackSize);
+  if (!context) return -1;
+  int slot = runtime::start_script_thread(context, true);
+  if (slot < 0) {
+    script::vm_free(context);
+    return -2;
+  }
+  main_slot = slot;
+  runtime::release_script_thread(slot);
+  return slot;
+}
+
+struct LoopLimits {
+  std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+  const RunOptions* options = nullptr;
+
+  // True (with a note) when --frames or --timeout has run out.
+  bool reached() const {
+    if (options->frames >= 0 && graphics::presented_frame_count() >= static_cast<std::uint64_t>(options->frames))
+      return true;
+    if (options->timeout_seconds >= 0 &&
+        std::chrono::steady_clock::now() - start >= std::chrono::duration<double>(options->timeout_seconds)) {
+      std::fprintf(stderr, "talven: stopped after %.1f seconds\n", options->timeout_seconds);
+      return true;
+    }
+    return false;
+  }
+};
+
+int run_windowed(const RunOptions& options, InstanceGuard& instance) {
+  const Config& c = config();
+  host::WindowHooks hooks;
+  hooks.pause_application = pause_application;
+  hooks.shut_down = shut_down;
+  hooks.repaint = [] { sdl_present.repaint(); };
+  hooks.present_ready = [] { sdl_present.render(); };
+  hooks.serve = [] { runtime::serve_main_thread_calls(); };
+  if (!host::create_main_window(hooks)) {
+    std::fprintf(stderr, "talven: cannot create the main window\n");
+    return 0;
+  }
+  MessageSink old_sink = set_message_sink([](unsigned, const std::string& text) { return host::show_error_box(text); });
+  int status = 0;
+  if (!runtime_start()) {
+    host::destroy_main_window();
+    set_message_sink(std::move(old_sink));
+    return 0;
+  }
+  if (c.FullScreen) host::switch_screen_mode(true);
+  start_main_script(c);  // a script that does not start leaves the window open
+
+  LoopLimits limits;
+  limits.options = &options;
+  while (host::pump_window_events(10)) {
+    if (instance.poll_raise_requests()) host::post_raise_request();
+    if (limits.reached()) {
+      status = kExitTimeout;
+      host::close_main_window(false);
+      break;
+    }
+  }
+  set_message_sink(std::move(old_sink));
+  return status;
+}
+
+int run_headless(const RunOptions& options, InstanceGuard& instance) {
+  const Config& c = config();
+  if (!runtime_start()) return kExitUsage;
+  int status = 0;
+  int slot = start_main_script(c);
+  if (slot < 0) {
+    status = slot == -1 ? kExitCompileError : kExitRuntimeError;
+  } else {
+    LoopLimits limits;
+    limits.options = &options;
+    for (;;) {
+      {
+        std::unique_lock lock(loop_mutex);
+        loop_cv.wait_for(lock, std::chrono::milliseconds(10), [] { return loop_woken; });
+        loop_woken = false;
+      }
+      runtime::serve_main_thread_calls();
+      instance.poll_raise_requests();  // nothing to raise
+      if (close_requested) {
+        status = 0;
+        break;
+      }
+      if (runtime::running_script_threads() == 0) {
+        status = script::vm_stop_flag.is_set() ? kExitRuntimeError : static_cast<int>(main_result.load() & 0xFF);
+        break;
+      }
+      if (limits.reached()) {
+        status = kExitTimeout;
+        break;
+      }
+    }
+  }
+  shut_down();
+  return status;
+}
+
+}  // namespace
 
 int run_game(const RunOptions& options) {
   std::string program = program_path_for(options.game);
@@ -133,82 +322,67 @@ int run_game(const RunOptions& options) {
       return kExitUsage;
     }
   }
-  const Config& c = config();
+  Config& c = config();
+
+  // One instance per game: a second one raises the first one's window.
+  InstanceGuard instance;
+  if (c.MultiInstance == 0) {
+    std::string name = instance_name(program);
+    if (instance.acquire(name) == InstanceGuard::Result::Other) {
+      ask_instance_to_raise(name);
+      return 0;
+    }
+  }
+  // Named from where the player stands, not the game's folder entered below.
+  std::error_code ec;
+  std::string screenshot = options.screenshot.empty() ? std::string() : fs::absolute(options.screenshot, ec).string();
   if (!c.module_dir.empty() && ::chdir(c.module_dir.c_str()) != 0) {
     std::fprintf(stderr, "talven: cannot enter %s\n", c.module_dir.c_str());
     return kExitUsage;
   }
 
+  // Without a display the run goes headless by itself.
+  windowed = !options.headless && host::init_video();
+  if (!options.headless && !windowed) std::fprintf(stderr, "talven: no display, running headless\n");
+
   debug_output_echo(options.log);
+  screenshot_path = screenshot;
   close_requested = false;
   main_ended = false;
   main_slot = -1;
-  runtime::ThreadHost host;
-  host.app_active = [] { return true; };
-  host.request_close = [] {
-    close_requested = true;
-    wake_main_loop();
-  };
-  host.serve_while_waiting = [] { runtime::serve_main_thread_calls(); };
-  host.thread_ended = [](int slot, std::uint32_t result) {
+  main_result = 0;
+  runtime::ThreadHost thread_host;
+  thread_host.app_active = [] { return host::app_active(); };
+  if (windowed) {
+    thread_host.request_close = [] { host::post_close_request(); };
+    thread_host.serve_while_waiting = [] {
+      runtime::serve_main_thread_calls();
+      host::serve_message_boxes();
+    };
+  } else {
+    thread_host.request_close = [] {
+      close_requested = true;
+      wake_main_loop();
+    };
+    thread_host.serve_while_waiting = [] { runtime::serve_main_thread_calls(); };
+  }
+  thread_host.thread_ended = [](int slot, std::uint32_t result) {
     if (slot == main_slot.load() && !main_ended.exchange(true)) main_result = result;
-    wake_main_loop();
+    wake_loop();
   };
   // Save data bound with sysfile is written when the last script ends, while
   // its block (often in a program area) is still allocated.
-  host.last_thread_ending = [] { storage::save_system_file_at_shutdown(); };
-  runtime::set_thread_host(host);
-  if (!runtime_start()) return kExitUsage;
+  thread_host.last_thread_ending = [] { storage::save_system_file_at_shutdown(); };
+  runtime::set_thread_host(thread_host);
+  host::init_activity_flags();
 
-  int status = 0;
-  runtime::VmContext* main_context = runtime::load_script(c.Load, c.ProgramSize, c.StackSize);
-  if (!main_context) {
-    status = kExitCompileError;
-  } else {
-    int slot = runtime::start_script_thread(main_context, true);
-    if (slot < 0) {
-      script::vm_free(main_context);
-      status = kExitRuntimeError;
-    } else {
-      main_slot = slot;
-      runtime::release_script_thread(slot);
-      const auto start = std::chrono::steady_clock::now();
-      std::int64_t turns = 0;
-      for (;;) {
-        {
-          std::unique_lock lock(loop_mutex);
-          loop_cv.wait_for(lock, std::chrono::milliseconds(10), [] { return loop_woken; });
-          loop_woken = false;
-        }
-        runtime::serve_main_thread_calls();
-        ++turns;
-        if (close_requested) {
-          status = 0;
-          break;
-        }
-        if (runtime::running_script_threads() == 0) {
-          status = script::vm_stop_flag.is_set() ? kExitRuntimeError
-                                                 : static_cast<int>(main_result.load() & 0xFF);
-          break;
-        }
-        if (options.frames >= 0 && turns >= options.frames) {
-          status = kExitTimeout;
-          break;
-        }
-        if (options.timeout_seconds >= 0 &&
-            std::chrono::steady_clock::now() - start >=
-                std::chrono::duration<double>(options.timeout_seconds)) {
-          std::fprintf(stderr, "talven: stopped after %.1f seconds\n", options.timeout_seconds);
-          status = kExitTimeout;
-          break;
-        }
-      }
-    }
-  }
-
-  runtime::stop_all_script_threads();
-  runtime_stop();
-  write_back_config(c.config_path, false);
+  int status = windowed ? run_windowed(options, instance) : run_headless(options, instance);
+  bool full_screen = windowed && host::is_full_screen();
+  if (windowed) host::quit_video();
+  windowed = false;
+  host::release_activity_flags();
+  debug_output_destroy();  // its lines live as long as the window
+  write_back_config(c.config_path, full_screen);
   return status;
 }
 

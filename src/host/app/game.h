@@ -5,8 +5,10 @@
 // program closes. The loop runs on the calling (main) thread and serves the
 // calls script threads send to it.
 //
-// A headless run has no window and no devices; it ends when the last script
-// thread ends or a script calls exit. Its exit status is the main script's
+// A windowed run lasts until the window is closed (by the player or `exit`);
+// it starts headless by itself when there is no display. A headless run has
+// no window and no devices; it ends when the last script thread ends or a
+// script calls exit. Its exit status is the main script's
 // result (low 8 bits), or one of the statuses below.
 #pragma once
 
@@ -24,10 +26,11 @@ constexpr int kExitTimeout = 124;      // --timeout or --frames ran out
 
 struct RunOptions {
   std::string game;                 // program path or game folder (host path)
-  bool headless = true;
+  bool headless = false;            // no window even when a display exists
   bool log = false;                 // echo log_out lines to standard output
-  std::int64_t frames = -1;         // stop after this many main-loop turns (-1: no limit)
+  std::int64_t frames = -1;         // stop after this many presented frames (-1: no limit)
   double timeout_seconds = -1;      // stop after this long (-1: no limit)
+  std::string screenshot;           // save the last frame here as PNG at exit
   std::vector<std::pair<std::string, std::string>> overrides;  // --config KEY=VALUE
 };
 
@@ -42,5 +45,10 @@ int run_game(const RunOptions& options);
 // Runtime start and stop around the main loop (also used by tests).
 bool runtime_start();
 void runtime_stop();
+
+// Holds the game still (false) or lets it go on (true): the game clock and
+// every script thread's suspend count. Used on activity changes with
+// GlobalFocus 0 and around a display-mode change.
+void pause_application(bool active);
 
 }  // namespace talven

@@ -1,0 +1,545 @@
+#include "host/window.h"
+
+#include <SDL.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
+
+#include "base/cp932.h"
+#include "host/config.h"
+#include "host/debug_output.h"
+#include "host/input_state.h"
+#include "host/messages.h"
+#include "host/window_debug.h"
+#include "host/window_rules.h"
+
+namespace talven::host {
+
+namespace {
+
+// The close question and its caption (shown as they are, not in CP932).
+constexpr const char* kCloseQuestion = "是否结束游戏？";
+constexpr const char* kCloseCaption = "确认";
+constexpr const char* kErrorCaption = "ERROR : Error";
+
+constexpr int kWheelDelta = 120;  // one notch, as games expect wheel totals
+
+struct WindowState {
+  SDL_Window* window = nullptr;
+  SDL_Renderer* renderer = nullptr;
+  WindowHooks hooks;
+  bool full_screen = false;
+  bool minimized = false;
+  bool closing = false;
+  bool closed = false;
+  bool focus_seen = false;
+  bool main_focus = false, debug_focus = false;  // per window, from focus events
+  int border_left = 0, border_top = 0, border_right = 0, border_bottom = 0;
+  // Client rectangle (screen coordinates) when the last resize was handled,
+  // moved along by plain moves: the "before" of the next resize.
+  WinRect anchor;
+};
+
+WindowState state;
+std::thread::id main_thread_id;
+bool video_up = false;
+
+// Custom events; the pending flags keep one of each in the queue at most.
+std::uint32_t first_event = static_cast<std::uint32_t>(-1);
+enum : std::uint32_t { kEventWake, kEventPresent, kEventClose, kEventRaise, kEventCount };
+std::atomic<bool> pending[kEventCount];
+
+void push_event(std::uint32_t which) {
+  if (first_event == static_cast<std::uint32_t>(-1)) return;
+  if (pending[which].exchange(true)) return;
+  SDL_Event e{};
+  e.type = first_event + which;
+  if (SDL_PushEvent(&e) <= 0) pending[which] = false;
+}
+
+// Message boxes asked for by script threads, shown by the main thread.
+struct BoxRequest {
+  std::string text;
+  int answer = kMessageOk;
+  bool done = false;
+};
+std::mutex box_mutex;
+std::condition_variable box_cv;
+std::deque<BoxRequest*> box_queue;
+bool boxes_open = false;  // false: requests are answered OK at once
+
+void answer_all_boxes() {
+  std::lock_guard lock(box_mutex);
+  for (BoxRequest* r : box_queue) r->done = true;
+  box_queue.clear();
+  box_cv.notify_all();
+}
+
+WinRect client_rect() {
+  int x = 0, y = 0, w = 0, h = 0;
+  SDL_GetWindowPosition(state.window, &x, &y);
+  SDL_GetWindowSize(state.window, &w, &h);
+  return {x, y, x + w, y + h};
+}
+
+void update_activity(bool active) {
+  const Config& c = config();
+  if (c.GlobalFocus == 0 && active != app_active()) {
+    if (state.hooks.pause_application) state.hooks.pause_application(active);
+    set_app_active(active);
+  }
+  set_input_focus(active);
+}
+
+int ask_close() {
+  const SDL_MessageBoxButtonData buttons[] = {
+      {SDL_MESSAGEBOX_BUTTON_RETURNKEY_DEFAULT, 1, "OK"},
+      {SDL_MESSAGEBOX_BUTTON_ESCAPEKEY_DEFAULT, 2, "Cancel"},
+  };
+  SDL_MessageBoxData box{};
+  box.flags = SDL_MESSAGEBOX_INFORMATION;
+  box.window = state.window;
+  box.title = kCloseCaption;
+  box.message = kCloseQuestion;
+  box.numbuttons = 2;
+  box.buttons = buttons;
+  int id = 2;
+  if (SDL_ShowMessageBox(&box, &id) != 0) return 1;  // no box: close as asked
+  return id;
+}
+
+// The close box, `exit` and signals end up here; `ask` is false for signals.
+void handle_close(bool ask) {
+  switch (close_step(state.closing, ask ? config().Confirmation : 0)) {
+    case CloseStep::Ignore: return;
+    case CloseStep::Ask: {
+      state.closing = true;
+      set_input_focus(false);
+      int answer = ask_close();
+      set_input_focus(true);
+      if (answer != 1) {
+        state.closing = false;
+        return;
+      }
+      break;
+    }
+    case CloseStep::Close: state.closing = true; break;
+  }
+  if (state.hooks.shut_down) state.hooks.shut_down();
+  destroy_main_window();
+  state.closed = true;
+}
+
+void handle_resized() {
+  const Config& c = config();
+  WinRect after = client_rect();
+  WinRect before = state.anchor;
+  state.anchor = after;
+  if (state.full_screen || !c.FixedAspectRatio || !(c.Direct3D && c.Resize)) return;
+  DragEdge edge = infer_drag_edge(before, after);
+  WinRect fixed = apply_sizing(after, edge, c.Width, c.Height, 0, 0);
+  if (fixed == after) return;
+  if (fixed.left != after.left || fixed.top != after.top) SDL_SetWindowPosition(state.window, fixed.left, fixed.top);
+  SDL_SetWindowSize(state.window, fixed.width(), fixed.height());
+  state.anchor = fixed;
+}
+
+void handle_window_event(const SDL_WindowEvent& w) {
+  Config& c = config();
+  switch (w.event) {
+    case SDL_WINDOWEVENT_MOVED: {
+      WinRect now = client_rect();
+      if (now.width() == state.anchor.width() && now.height() == state.anchor.height()) state.anchor = now;
+      if (!state.full_screen) {
+        c.WindowLeft = w.data1 - state.border_left;
+        c.WindowTop = w.data2 - state.border_top;
+      }
+      break;
+    }
+    case SDL_WINDOWEVENT_SIZE_CHANGED:
+      if (!state.minimized && !state.full_screen) {
+        c.WindowWidth = w.data1;
+        c.WindowHeight = w.data2;
+      }
+      if (state.hooks.repaint) state.hooks.repaint();
+      break;
+    case SDL_WINDOWEVENT_RESIZED: handle_resized(); break;
+    case SDL_WINDOWEVENT_EXPOSED:
+      if (state.hooks.repaint) state.hooks.repaint();
+      break;
+    case SDL_WINDOWEVENT_MINIMIZED: state.minimized = true; break;
+    case SDL_WINDOWEVENT_RESTORED: state.minimized = false; break;
+    case SDL_WINDOWEVENT_MAXIMIZED:
+      // Maximising means full screen.
+      state.minimized = false;
+      if (!state.full_screen) {
+        SDL_RestoreWindow(state.window);
+        switch_screen_mode(true);
+      }
+      break;
+    case SDL_WINDOWEVENT_CLOSE: handle_close(true); break;
+    default: break;
+  }
+}
+
+std::uint32_t mouse_bit(std::uint8_t button) {
+  switch (button) {
+    case SDL_BUTTON_LEFT: return kMouseLeft;
+    case SDL_BUTTON_RIGHT: return kMouseRight;
+    case SDL_BUTTON_MIDDLE: return kMouseMiddle;
+    default: return 0;
+  }
+}
+
+// Keys that type a control character (what a character message carries
+// for them besides printable text).
+int control_char(const SDL_Keysym& k) {
+  if (k.mod & KMOD_ALT) return -1;
+  switch (k.sym) {
+    case SDLK_RETURN:
+    case SDLK_KP_ENTER: return '\r';
+    case SDLK_BACKSPACE: return '\b';
+    case SDLK_TAB: return '\t';
+    case SDLK_ESCAPE: return 0x1B;
+    default: break;
+  }
+  if ((k.mod & KMOD_CTRL) && k.sym >= SDLK_a && k.sym <= SDLK_z) return k.sym - SDLK_a + 1;
+  return -1;
+}
+
+void handle_main_event(const SDL_Event& e) {
+  MouseState& mouse = mouse_state();
+  switch (e.type) {
+    case SDL_WINDOWEVENT: handle_window_event(e.window); break;
+    case SDL_KEYDOWN:
+      if (e.key.keysym.sym == SDLK_F8) {
+        if (!e.key.repeat && debug_output_exists()) debug_output_toggle();
+        break;
+      }
+      if (int ch = control_char(e.key.keysym); ch >= 0) char_ring().push(static_cast<std::uint8_t>(ch));
+      break;
+    case SDL_KEYUP:
+      if ((e.key.keysym.sym == SDLK_RETURN || e.key.keysym.sym == SDLK_KP_ENTER) && (e.key.keysym.mod & KMOD_ALT))
+        switch_screen_mode(!state.full_screen);
+      break;
+    case SDL_TEXTINPUT:
+      for (char b : cp932::from_utf8_lossy(e.text.text)) char_ring().push(static_cast<std::uint8_t>(b));
+      break;
+    case SDL_MOUSEBUTTONDOWN:
+      // A second click of a pair is a double click (a third one is a plain press again).
+      if (mouse.button_down(mouse_bit(e.button.button), e.button.clicks >= 2 && e.button.clicks % 2 == 0))
+        SDL_CaptureMouse(SDL_TRUE);
+      break;
+    case SDL_MOUSEBUTTONUP:
+      if (mouse.button_up(mouse_bit(e.button.button))) SDL_CaptureMouse(SDL_FALSE);
+      break;
+    case SDL_MOUSEWHEEL: {
+      int y = e.wheel.direction == SDL_MOUSEWHEEL_FLIPPED ? -e.wheel.y : e.wheel.y;
+      mouse.add_wheel(y * kWheelDelta);
+      break;
+    }
+    default: break;
+  }
+}
+
+std::uint32_t event_window_id(const SDL_Event& e) {
+  switch (e.type) {
+    case SDL_WINDOWEVENT: return e.window.windowID;
+    case SDL_KEYDOWN:
+    case SDL_KEYUP: return e.key.windowID;
+    case SDL_TEXTINPUT: return e.text.windowID;
+    case SDL_MOUSEBUTTONDOWN:
+    case SDL_MOUSEBUTTONUP: return e.button.windowID;
+    case SDL_MOUSEWHEEL: return e.wheel.windowID;
+    case SDL_MOUSEMOTION: return e.motion.windowID;
+    default: return 0;
+  }
+}
+
+void handle_event(const SDL_Event& e) {
+  if (first_event != static_cast<std::uint32_t>(-1) && e.type >= first_event && e.type < first_event + kEventCount) {
+    std::uint32_t which = e.type - first_event;
+    pending[which] = false;
+    switch (which) {
+      case kEventPresent:
+        if (state.hooks.present_ready) state.hooks.present_ready();
+        break;
+      case kEventClose: handle_close(true); break;
+      case kEventRaise:
+        if (state.window) {
+          SDL_RestoreWindow(state.window);
+          SDL_RaiseWindow(state.window);
+        }
+        break;
+      default: break;  // wake: the loop serves after every batch
+    }
+    return;
+  }
+  if (e.type == SDL_QUIT) {  // a signal: close without asking
+    handle_close(false);
+    return;
+  }
+  if (e.type == SDL_RENDER_TARGETS_RESET || e.type == SDL_RENDER_DEVICE_RESET) {
+    if (state.hooks.repaint) state.hooks.repaint();  // texture contents are gone
+    return;
+  }
+  if (!state.window) return;
+  std::uint32_t id = event_window_id(e);
+  if (e.type == SDL_WINDOWEVENT &&
+      (e.window.event == SDL_WINDOWEVENT_FOCUS_GAINED || e.window.event == SDL_WINDOWEVENT_FOCUS_LOST)) {
+    // Activity is the application's: moving between its two windows is not a
+    // change, so the flags are looked at once the whole batch is handled.
+    bool gained = e.window.event == SDL_WINDOWEVENT_FOCUS_GAINED;
+    if (id == debug_window_id()) state.debug_focus = gained;
+    else state.main_focus = gained;
+    state.focus_seen = true;
+  }
+  if (id != 0 && id == debug_window_id()) {
+    debug_window_handle(e);
+    return;
+  }
+  if (id == 0 || id == SDL_GetWindowID(state.window)) handle_main_event(e);
+}
+
+}  // namespace
+
+bool init_video() {
+  if (video_up) return true;
+  main_thread_id = std::this_thread::get_id();
+  SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
+  SDL_SetHint(SDL_HINT_MOUSE_FOCUS_CLICKTHROUGH, "1");
+  if (SDL_Init(SDL_INIT_VIDEO) != 0) return false;
+  // SDL falls back to drivers that show nothing when no display answers;
+  // those count as "no display" unless asked for by name.
+  const char* driver = SDL_GetCurrentVideoDriver();
+  const char* asked = SDL_getenv("SDL_VIDEODRIVER");
+  if (driver && (SDL_strcmp(driver, "offscreen") == 0 || SDL_strcmp(driver, "dummy") == 0) &&
+      !(asked && SDL_strcasecmp(asked, driver) == 0)) {
+    SDL_Quit();
+    return false;
+  }
+  Uint32 first = SDL_RegisterEvents(kEventCount);
+  if (first == static_cast<Uint32>(-1)) {
+    SDL_Quit();
+    return false;
+  }
+  first_event = first;
+  for (auto& p : pending) p = false;
+  video_up = true;
+  return true;
+}
+
+void quit_video() {
+  if (!video_up) return;
+  destroy_main_window();
+  first_event = static_cast<std::uint32_t>(-1);
+  SDL_Quit();
+  video_up = false;
+}
+
+bool create_main_window(const WindowHooks& hooks) {
+  if (!video_up) return false;
+  destroy_main_window();
+  Config& c = config();
+  state = WindowState{};
+  state.hooks = hooks;
+
+  SDL_DisplayMode desktop{};
+  int screen_w = c.Width, screen_h = c.Height;
+  if (SDL_GetDesktopDisplayMode(0, &desktop) == 0) {
+    screen_w = desktop.w;
+    screen_h = desktop.h;
+  }
+  const bool resizable = c.Direct3D && c.Resize;
+  Uint32 flags = SDL_WINDOW_HIDDEN | (resizable ? SDL_WINDOW_RESIZABLE : 0);
+  int w0 = c.Width > 0 ? c.Width : 640, h0 = c.Height > 0 ? c.Height : 480;
+  state.window = SDL_CreateWindow(display_text(c.Title).c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
+                                  w0, h0, flags);
+  if (!state.window) return false;
+  SDL_ShowWindow(state.window);
+  int top = 0, left = 0, bottom = 0, right = 0;
+  if (SDL_GetWindowBordersSize(state.window, &top, &left, &bottom, &right) == 0) {
+    state.border_left = left;
+    state.border_top = top;
+    state.border_right = right;
+    state.border_bottom = bottom;
+  }
+  const int frame_w = state.border_left + state.border_right;
+  const int frame_h = state.border_top + state.border_bottom;
+  PlacementInput in;
+  in.width = c.Width;
+  in.height = c.Height;
+  in.resize = c.Resize;
+  in.direct3d = c.Direct3D;
+  in.restore_bounds = c.RestoreBounds;
+  in.window_left = c.WindowLeft;
+  in.window_top = c.WindowTop;
+  in.window_width = c.WindowWidth;
+  in.window_height = c.WindowHeight;
+  in.screen_w = screen_w;
+  in.screen_h = screen_h;
+  in.frame_w = frame_w;
+  in.frame_h = frame_h;
+  Placement p = place_main_window(in);
+  if (p.client_w > 0 && p.client_h > 0) SDL_SetWindowSize(state.window, p.client_w, p.client_h);
+  SDL_SetWindowPosition(state.window, p.x + state.border_left, p.y + state.border_top);
+  if (p.store_size) {
+    c.WindowWidth = p.client_w;
+    c.WindowHeight = p.client_h;
+  }
+  if (p.store_position) {
+    c.WindowLeft = p.x;
+    c.WindowTop = p.y;
+  }
+  if (resizable) {
+    TrackingLimits t = tracking_limits(c.Width, c.Height, c.FixedAspectRatio != 0, screen_w, screen_h, frame_w, frame_h);
+    if (t.min_w > 0 && t.min_h > 0) SDL_SetWindowMinimumSize(state.window, t.min_w, t.min_h);
+    if (t.has_max) SDL_SetWindowMaximumSize(state.window, t.max_w, t.max_h);
+  }
+  state.renderer = SDL_CreateRenderer(state.window, -1, SDL_RENDERER_ACCELERATED);
+  if (!state.renderer) state.renderer = SDL_CreateRenderer(state.window, -1, SDL_RENDERER_SOFTWARE);
+  if (!state.renderer) {
+    SDL_DestroyWindow(state.window);
+    state.window = nullptr;
+    return false;
+  }
+  SDL_SetRenderDrawColor(state.renderer, 0, 0, 0, 255);
+  SDL_RenderClear(state.renderer);
+  SDL_RenderPresent(state.renderer);
+  SDL_RaiseWindow(state.window);
+  SDL_DisableScreenSaver();  // the game keeps the system awake
+  SDL_StartTextInput();
+  state.anchor = client_rect();
+
+  init_activity_flags();
+  char_ring().clear();
+  mouse_state().reset();
+  if (c.DebugMode) debug_window_create();
+  {
+    std::lock_guard lock(box_mutex);
+    boxes_open = true;
+  }
+  return true;
+}
+
+void destroy_main_window() {
+  {
+    std::lock_guard lock(box_mutex);
+    boxes_open = false;
+  }
+  answer_all_boxes();
+  debug_window_destroy();
+  if (state.renderer) SDL_DestroyRenderer(state.renderer);
+  if (state.window) SDL_DestroyWindow(state.window);
+  state.renderer = nullptr;
+  state.window = nullptr;
+}
+
+bool main_window_exists() { return state.window != nullptr; }
+SDL_Window* main_sdl_window() { return state.window; }
+SDL_Renderer* main_renderer() { return state.renderer; }
+std::uint32_t main_window_handle() { return state.window ? SDL_GetWindowID(state.window) : 0; }
+
+void main_client_size(int& w, int& h) {
+  w = h = 0;
+  if (state.renderer && SDL_GetRendererOutputSize(state.renderer, &w, &h) == 0) return;
+  if (state.window) SDL_GetWindowSize(state.window, &w, &h);
+}
+
+bool is_full_screen() { return state.full_screen; }
+
+int switch_screen_mode(bool full_screen) {
+  if (!state.window) return 0;
+  if (full_screen == state.full_screen) return 1;
+  const Config& c = config();
+  // The unscaled mode changes the display mode: the game holds still meanwhile.
+  const bool pause = !c.Direct3D && state.hooks.pause_application;
+  if (pause) state.hooks.pause_application(false);
+  Uint32 flag = 0;
+  if (full_screen) {
+    if (c.Direct3D) {
+      flag = SDL_WINDOW_FULLSCREEN_DESKTOP;
+    } else {
+      SDL_DisplayMode want{}, got{};
+      want.w = c.Width;
+      want.h = c.Height;
+      int display = SDL_GetWindowDisplayIndex(state.window);
+      if (SDL_GetClosestDisplayMode(display < 0 ? 0 : display, &want, &got)) SDL_SetWindowDisplayMode(state.window, &got);
+      flag = SDL_WINDOW_FULLSCREEN;
+    }
+  }
+  int ok = SDL_SetWindowFullscreen(state.window, flag) == 0 ? 1 : 0;
+  if (ok) state.full_screen = full_screen;
+  if (pause) state.hooks.pause_application(true);
+  SDL_RaiseWindow(state.window);
+  if (state.hooks.repaint) state.hooks.repaint();
+  return ok;
+}
+
+bool pump_window_events(int timeout_ms) {
+  SDL_Event e;
+  if (SDL_WaitEventTimeout(&e, timeout_ms)) {
+    handle_event(e);
+    while (!state.closed && SDL_PollEvent(&e)) handle_event(e);
+  }
+  if (state.closed) return false;
+  if (state.focus_seen) {
+    state.focus_seen = false;
+    update_activity(state.main_focus || state.debug_focus);
+  }
+  serve_message_boxes();
+  if (state.hooks.serve) state.hooks.serve();
+  debug_window_sync();
+  return !state.closed;
+}
+
+bool close_main_window(bool ask) {
+  handle_close(ask);
+  return state.closed;
+}
+
+void wake_window_loop() { push_event(kEventWake); }
+void post_present() { push_event(kEventPresent); }
+void post_close_request() { push_event(kEventClose); }
+void post_raise_request() { push_event(kEventRaise); }
+
+int show_error_box(const std::string& text) {
+  if (std::this_thread::get_id() == main_thread_id) {
+    if (!state.window) return kMessageOk;
+    SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_ERROR, kErrorCaption, text.c_str(), state.window);
+    return kMessageOk;
+  }
+  BoxRequest request;
+  request.text = text;
+  {
+    std::lock_guard lock(box_mutex);
+    if (!boxes_open) return kMessageOk;
+    box_queue.push_back(&request);
+  }
+  wake_window_loop();
+  std::unique_lock lock(box_mutex);
+  box_cv.wait(lock, [&] { return request.done; });
+  return request.answer;
+}
+
+void serve_message_boxes() {
+  for (;;) {
+    BoxRequest* r = nullptr;
+    {
+      std::lock_guard lock(box_mutex);
+      if (box_queue.empty()) return;
+      r = box_queue.front();
+      box_queue.pop_front();
+    }
+    if (state.window) SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_ERROR, kErrorCaption, r->text.c_str(), state.window);
+    std::lock_guard lock(box_mutex);
+    r->answer = kMessageOk;
+    r->done = true;
+    box_cv.notify_all();
+  }
+}
+
+}  // namespace talven::host

@@ -1,0 +1,74 @@
+// The main window on SDL: creation and placement from the window keys,
+// the event loop's window side (sizing with the aspect rules, full-screen
+// switch, activation, close confirmation, typed characters and mouse
+// buttons), message boxes from any thread, and the debug output window.
+//
+// Everything here runs on the main thread except where a function says it
+// is thread-safe. The application layer (host/app) plugs in what the window
+// cannot know about through WindowHooks: pausing the game, the shut-down
+// sequence, and repainting the picture.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+struct SDL_Window;
+struct SDL_Renderer;
+
+namespace talven::host {
+
+struct WindowHooks {
+  std::function<void(bool active)> pause_application;  // GlobalFocus 0 activity change
+  std::function<void()> shut_down;                      // closing was confirmed
+  std::function<void()> repaint;                        // expose, resize, mode switch
+  std::function<void()> present_ready;                  // a frame waits to be drawn
+  std::function<void()> serve;                          // the loop was woken: serve calls
+};
+
+// Initialises SDL video. False when there is no display (the run goes headless).
+bool init_video();
+void quit_video();
+
+// Creates the main window from the configuration, shows it and gives it the
+// focus; with DebugMode also the hidden debug output window. False on failure.
+bool create_main_window(const WindowHooks& hooks);
+// Destroys both windows (idempotent).
+void destroy_main_window();
+bool main_window_exists();
+
+SDL_Window* main_sdl_window();
+// The window's handle as scripts may see it (its SDL id), 0 without a window.
+std::uint32_t main_window_handle();
+SDL_Renderer* main_renderer();
+// Current client size in pixels of the main window's drawable area.
+void main_client_size(int& w, int& h);
+
+bool is_full_screen();
+// Switches between window and full screen: 1 on success, 0 on failure.
+int switch_screen_mode(bool full_screen);
+
+// Waits up to timeout_ms for events and handles every pending one. False once
+// the window has been closed (the loop should end).
+bool pump_window_events(int timeout_ms);
+
+// Closes the window as its close box does (asking first when `ask` and
+// Confirmation say so); true once it is closed.
+bool close_main_window(bool ask);
+
+// Thread-safe: wake the loop (serve hook), or ask it to draw a frame.
+void wake_window_loop();
+void post_present();
+// Thread-safe: ask the window to close as its close box would (`exit`).
+void post_close_request();
+// Thread-safe: restore and raise the main window (another instance asked).
+void post_raise_request();
+
+// Thread-safe message box for report_message: shown on the main thread with
+// the main window as owner (a script thread waits for it); OK only.
+int show_error_box(const std::string& text);
+// Serves boxes queued by script threads (main thread; the loop calls it,
+// so does anything that waits for script threads).
+void serve_message_boxes();
+
+}  // namespace talven::host

@@ -1,0 +1,296 @@
+#include "host/window_debug.h"
+
+#include <SDL.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "base/cp932.h"
+#include "host/debug_output.h"
+#include "host/window.h"
+#include "host/window_font.h"
+
+namespace talven::host {
+
+void ListView::appended(int new_count) {
+  count = new_count;
+  top = max_top();  // the newest line comes into view
+}
+
+void ListView::clear() {
+  count = top = x_offset = extent = 0;
+}
+
+void ListView::scroll_lines(int delta) { top = std::clamp(top + delta, 0, max_top()); }
+
+void ListView::scroll_pixels(int delta) { x_offset = std::clamp(x_offset + delta, 0, max_x()); }
+
+void ListView::widen(int line_width) {
+  if (line_width + 5 > extent) extent = line_width + 5;
+}
+
+namespace {
+
+constexpr int kScale = 2;
+constexpr int kLineHeight = (kCellHeight + 1) * kScale;
+constexpr int kMargin = 8;
+constexpr int kBar = 12;  // scroll bar thickness
+constexpr int kButtonW = 112, kButtonH = 28;
+constexpr int kWindowW = 560, kWindowH = 360;
+
+struct DebugWindow {
+  SDL_Window* window = nullptr;
+  SDL_Renderer* renderer = nullptr;
+  SDL_Texture* glyphs = nullptr;  // the font's 95 glyphs side by side, white on clear
+  bool shown = false;
+  bool dirty = true;
+  ListView list;
+  std::vector<std::string> lines;  // UTF-8 free: drawn byte-wise as CP932
+};
+
+DebugWindow dbg;
+
+struct Box {
+  int x, y, w, h;
+  bool contains(int px, int py) const { return px >= x && py >= y && px < x + w && py < y + h; }
+};
+
+void layout(Box& list, Box& clear_button, Box& close_button) {
+  int w = kWindowW, h = kWindowH;
+  if (dbg.renderer) SDL_GetRendererOutputSize(dbg.renderer, &w, &h);
+  list = {kMargin, kMargin, std::max(w - 2 * kMargin, 40), std::max(h - 3 * kMargin - kButtonH, 40)};
+  close_button = {w - kMargin - kButtonW, h - kMargin - kButtonH, kButtonW, kButtonH};
+  clear_button = {close_button.x - kMargin - kButtonW, close_button.y, kButtonW, kButtonH};
+}
+
+void update_page() {
+  Box list, clear_button, close_button;
+  layout(list, clear_button, close_button);
+  dbg.list.page = std::max((list.h - kBar - 4) / kLineHeight, 1);
+  dbg.list.width = list.w - kBar - 4;
+  dbg.list.scroll_lines(0);
+  dbg.list.scroll_pixels(0);
+}
+
+SDL_Texture* make_glyph_texture(SDL_Renderer* r) {
+  SDL_Surface* s = SDL_CreateRGBSurfaceWithFormat(0, 95 * kGlyphWidth, kGlyphHeight, 32, SDL_PIXELFORMAT_ARGB8888);
+  if (!s) return nullptr;
+  SDL_LockSurface(s);
+  for (int g = 0; g < 95; ++g) {
+    const std::uint8_t* cols = glyph_columns(static_cast<char>(0x20 + g));
+    for (int x = 0; x < kGlyphWidth; ++x) {
+      for (int y = 0; y < kGlyphHeight; ++y) {
+        auto* row = reinterpret_cast<std::uint32_t*>(static_cast<std::uint8_t*>(s->pixels) + y * s->pitch);
+        row[g * kGlyphWidth + x] = (cols[x] >> y) & 1 ? 0xFFFFFFFFu : 0x00FFFFFFu;
+      }
+    }
+  }
+  SDL_UnlockSurface(s);
+  SDL_Texture* t = SDL_CreateTextureFromSurface(r, s);
+  SDL_FreeSurface(s);
+  if (t) SDL_SetTextureBlendMode(t, SDL_BLENDMODE_BLEND);
+  return t;
+}
+
+void draw_text(std::string_view text, int x, int y, const Box& clip, SDL_Color colour) {
+  if (!dbg.glyphs) return;
+  SDL_SetTextureColorMod(dbg.glyphs, colour.r, colour.g, colour.b);
+  for (std::size_t i = 0; i < text.size(); i = cp932::next(text, i)) {
+    if (x >= clip.x + clip.w) break;
+    if (text[i] == '\n' || text[i] == '\r') continue;  // line ends are not drawn
+    if (x + kCellWidth * kScale > clip.x) {
+      unsigned char c = static_cast<unsigned char>(text[i]);
+      bool single = cp932::char_len(text, i) == 1 && c >= 0x20 && c <= 0x7E;
+      int g = (single ? c : '?') - 0x20;
+      SDL_Rect src{g * kGlyphWidth, 0, kGlyphWidth, kGlyphHeight};
+      SDL_Rect dst{x, y, kGlyphWidth * kScale, kGlyphHeight * kScale};
+      SDL_RenderCopy(dbg.renderer, dbg.glyphs, &src, &dst);
+    }
+    x += kCellWidth * kScale;
+  }
+}
+
+void draw_button(const Box& b, std::string_view label) {
+  SDL_Rect r{b.x, b.y, b.w, b.h};
+  SDL_SetRenderDrawColor(dbg.renderer, 225, 225, 225, 255);
+  SDL_RenderFillRect(dbg.renderer, &r);
+  SDL_SetRenderDrawColor(dbg.renderer, 110, 110, 110, 255);
+  SDL_RenderDrawRect(dbg.renderer, &r);
+  int tw = text_width(label, kScale);
+  draw_text(label, b.x + (b.w - tw) / 2, b.y + (b.h - kGlyphHeight * kScale) / 2, b, {0, 0, 0, 255});
+}
+
+void redraw() {
+  if (!dbg.renderer) return;
+  Box list, clear_button, close_button;
+  layout(list, clear_button, close_button);
+  SDL_SetRenderDrawColor(dbg.renderer, 240, 240, 240, 255);
+  SDL_RenderClear(dbg.renderer);
+  SDL_Rect lr{list.x, list.y, list.w, list.h};
+  SDL_SetRenderDrawColor(dbg.renderer, 255, 255, 255, 255);
+  SDL_RenderFillRect(dbg.renderer, &lr);
+  Box text_area{list.x + 2, list.y + 2, dbg.list.width, list.h - kBar - 4};
+  SDL_Rect clip{text_area.x, text_area.y, text_area.w, text_area.h};
+  SDL_RenderSetClipRect(dbg.renderer, &clip);
+  for (int i = 0; i < dbg.list.page + 1 && dbg.list.top + i < dbg.list.count; ++i) {
+    const std::string& line = dbg.lines[dbg.list.top + i];
+    draw_text(line, text_area.x - dbg.list.x_offset, text_area.y + i * kLineHeight, text_area, {0, 0, 0, 255});
+  }
+  SDL_RenderSetClipRect(dbg.renderer, nullptr);
+  // Scroll bars: vertical at the right, horizontal at the bottom.
+  SDL_SetRenderDrawColor(dbg.renderer, 215, 215, 215, 255);
+  SDL_Rect vbar{list.x + list.w - kBar, list.y, kBar, list.h - kBar};
+  SDL_Rect hbar{list.x, list.y + list.h - kBar, list.w - kBar, kBar};
+  SDL_RenderFillRect(dbg.renderer, &vbar);
+  SDL_RenderFillRect(dbg.renderer, &hbar);
+  SDL_SetRenderDrawColor(dbg.renderer, 140, 140, 140, 255);
+  if (dbg.list.count > dbg.list.page) {
+    int thumb = std::max(vbar.h * dbg.list.page / dbg.list.count, 10);
+    int pos = (vbar.h - thumb) * dbg.list.top / std::max(dbg.list.max_top(), 1);
+    SDL_Rect t{vbar.x + 2, vbar.y + pos, kBar - 4, thumb};
+    SDL_RenderFillRect(dbg.renderer, &t);
+  }
+  if (dbg.list.extent > dbg.list.width) {
+    int thumb = std::max(hbar.w * dbg.list.width / dbg.list.extent, 10);
+    int pos = (hbar.w - thumb) * dbg.list.x_offset / std::max(dbg.list.max_x(), 1);
+    SDL_Rect t{hbar.x + pos, hbar.y + 2, thumb, kBar - 4};
+    SDL_RenderFillRect(dbg.renderer, &t);
+  }
+  SDL_SetRenderDrawColor(dbg.renderer, 110, 110, 110, 255);
+  SDL_RenderDrawRect(dbg.renderer, &lr);
+  // The font has no Japanese; the buttons carry their mnemonics as keys.
+  draw_button(clear_button, "Clear (C)");
+  draw_button(close_button, "Close (X)");
+  SDL_RenderPresent(dbg.renderer);
+  dbg.dirty = false;
+}
+
+void clear_list() {
+  debug_output_clear();
+  dbg.lines.clear();
+  dbg.list.clear();
+  dbg.dirty = true;
+}
+
+}  // namespace
+
+bool debug_window_create() {
+  debug_window_destroy();
+  dbg = DebugWindow{};
+  dbg.window = SDL_CreateWindow("Debug Output", SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, kWindowW, kWindowH,
+                                SDL_WINDOW_HIDDEN | SDL_WINDOW_RESIZABLE | SDL_WINDOW_UTILITY);
+  if (!dbg.window) return false;
+  dbg.renderer = SDL_CreateRenderer(dbg.window, -1, SDL_RENDERER_SOFTWARE);
+  if (!dbg.renderer) dbg.renderer = SDL_CreateRenderer(dbg.window, -1, 0);
+  if (dbg.renderer) dbg.glyphs = make_glyph_texture(dbg.renderer);
+  update_page();
+  return true;
+}
+
+void debug_window_destroy() {
+  if (dbg.glyphs) SDL_DestroyTexture(dbg.glyphs);
+  if (dbg.renderer) SDL_DestroyRenderer(dbg.renderer);
+  if (dbg.window) SDL_DestroyWindow(dbg.window);
+  dbg = DebugWindow{};
+}
+
+std::uint32_t debug_window_id() { return dbg.window ? SDL_GetWindowID(dbg.window) : 0; }
+
+void debug_window_handle(const SDL_Event& e) {
+  if (!dbg.window) return;
+  Box list, clear_button, close_button;
+  layout(list, clear_button, close_button);
+  switch (e.type) {
+    case SDL_WINDOWEVENT:
+      if (e.window.event == SDL_WINDOWEVENT_CLOSE) debug_output_hide();
+      if (e.window.event == SDL_WINDOWEVENT_SIZE_CHANGED) update_page();
+      dbg.dirty = true;
+      break;
+    case SDL_KEYDOWN: {
+      const SDL_Keysym& k = e.key.keysym;
+      if (k.sym == SDLK_F8) {  // toggles from here too
+        if (!e.key.repeat) debug_output_toggle();
+      } else if (k.sym == SDLK_x && (k.mod & KMOD_ALT)) {  // the buttons' mnemonics
+        debug_output_hide();
+      } else if (k.sym == SDLK_c && (k.mod & KMOD_ALT)) {
+        clear_list();
+      } else if (k.sym == SDLK_UP) {
+        dbg.list.scroll_lines(-1);
+      } else if (k.sym == SDLK_DOWN) {
+        dbg.list.scroll_lines(1);
+      } else if (k.sym == SDLK_PAGEUP) {
+        dbg.list.scroll_lines(-dbg.list.page);
+      } else if (k.sym == SDLK_PAGEDOWN) {
+        dbg.list.scroll_lines(dbg.list.page);
+      } else if (k.sym == SDLK_HOME) {
+        dbg.list.scroll_lines(-dbg.list.count);
+      } else if (k.sym == SDLK_END) {
+        dbg.list.scroll_lines(dbg.list.count);
+      } else if (k.sym == SDLK_LEFT) {
+        dbg.list.scroll_pixels(-kCellWidth * kScale * 4);
+      } else if (k.sym == SDLK_RIGHT) {
+        dbg.list.scroll_pixels(kCellWidth * kScale * 4);
+      }
+      dbg.dirty = true;
+      break;
+    }
+    case SDL_MOUSEWHEEL: {
+      int y = e.wheel.direction == SDL_MOUSEWHEEL_FLIPPED ? -e.wheel.y : e.wheel.y;
+      int x = e.wheel.direction == SDL_MOUSEWHEEL_FLIPPED ? -e.wheel.x : e.wheel.x;
+      if (SDL_GetModState() & KMOD_SHIFT) std::swap(x, y);
+      dbg.list.scroll_lines(-3 * y);
+      dbg.list.scroll_pixels(x * kCellWidth * kScale * 4);
+      dbg.dirty = true;
+      break;
+    }
+    case SDL_MOUSEBUTTONDOWN:
+      if (e.button.button != SDL_BUTTON_LEFT) break;
+      if (clear_button.contains(e.button.x, e.button.y)) {
+        clear_list();
+      } else if (close_button.contains(e.button.x, e.button.y)) {
+        debug_output_hide();
+      } else if (e.button.x >= list.x + list.w - kBar && list.contains(e.button.x, e.button.y)) {
+        // Clicks on the vertical bar page up or down.
+        dbg.list.scroll_lines(e.button.y < list.y + (list.h - kBar) / 2 ? -dbg.list.page : dbg.list.page);
+      } else if (e.button.y >= list.y + list.h - kBar && list.contains(e.button.x, e.button.y)) {
+        dbg.list.scroll_pixels(e.button.x < list.x + list.w / 2 ? -dbg.list.width : dbg.list.width);
+      }
+      dbg.dirty = true;
+      break;
+    default: break;
+  }
+}
+
+void debug_window_sync() {
+  if (!dbg.window) return;
+  std::size_t count = debug_output_count();
+  if (count != dbg.lines.size()) {
+    std::vector<std::string> now = debug_output_lines();
+    if (now.size() < dbg.lines.size()) {  // cleared (log_clear) and maybe refilled
+      dbg.lines.clear();
+      dbg.list.clear();
+    }
+    for (std::size_t i = dbg.lines.size(); i < now.size(); ++i) {
+      dbg.list.widen(text_width(now[i], kScale));
+      dbg.lines.push_back(std::move(now[i]));
+    }
+    dbg.list.appended(static_cast<int>(dbg.lines.size()));
+    dbg.dirty = true;
+  }
+  bool want = debug_output_visible();
+  if (want != dbg.shown) {
+    if (want) {
+      SDL_ShowWindow(dbg.window);
+      SDL_RaiseWindow(dbg.window);
+    } else {
+      SDL_HideWindow(dbg.window);
+      if (SDL_Window* main = main_sdl_window()) SDL_RaiseWindow(main);
+    }
+    dbg.shown = want;
+    dbg.dirty = true;
+  }
+  if (dbg.shown && dbg.dirty) redraw();
+}
+
+}  // namespace talven::host

@@ -1,0 +1,157 @@
+// Runs of the real binary around the window: presented frames and the
+// screenshot, the single-instance guard, and (only where xvfb-run exists)
+// a windowed run on a virtual display.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "support/run_binary.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const fs::path kSource = fs::path(TALVEN_TEST_DATA).parent_path().parent_path();
+
+class WindowRun : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("talven_win_" + std::to_string(::getpid()) + "_" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    fs::copy_file(kSource / "sdk" / "talven.h", dir_ / "talven.h");
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+  void write(const std::string& rel, const std::string& text) {
+    std::ofstream(dir_ / rel, std::ios::binary) << text;
+  }
+  std::string read(const std::string& rel) {
+    std::ifstream in(dir_ / rel, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+  }
+  void game(const std::string& extra_config, const std::string& script) {
+    write("Quest.cfg", "[General]\nFileSystem=3\n" + extra_config + "[Script]\nLoad=main.c\n");
+    write("main.c", "#include \"talven.h\"\n" + script);
+  }
+  fs::path dir_;
+};
+
+TEST_F(WindowRun, FramesCountPresentedFramesAndTheScreenshotIsWritten) {
+  game("[Screen]\nWidth=64\nHeight=48\n",
+       "int main() { int i; for (i = 0; ; i++) { update(0); sleep(5); } return 0; }\n");
+  fs::path shot = dir_ / "shot.png";
+  auto r = talven::test::run_talven("--headless --frames 3 --timeout 20 --screenshot " + shot.string() + " " +
+                                    dir_.string());
+  EXPECT_EQ(r.status, 124) << r.out;
+  EXPECT_EQ(r.out.find("stopped after"), std::string::npos) << r.out;  // frames, not the timeout
+  std::ifstream png(shot, std::ios::binary);
+  char sig[8] = {};
+  png.read(sig, 8);
+  EXPECT_EQ(std::string(sig + 1, 3), "PNG") << r.out;
+
+  // A relative screenshot name is taken from where the program was started.
+  game("[Screen]\nWidth=64\nHeight=48\n", "int main() { update(0); return 3; }\n");
+  std::string here = fs::current_path().string();
+  fs::current_path(dir_.parent_path());
+  std::string rel = dir_.filename().string() + "/rel.png";
+  r = talven::test::run_talven("--headless --screenshot " + rel + " " + dir_.string());
+  fs::current_path(here);
+  EXPECT_EQ(r.status, 3) << r.out;
+  EXPECT_TRUE(fs::exists(dir_ / "rel.png")) << r.out;
+}
+
+TEST_F(WindowRun, SecondInstanceAsksTheFirstAndEndsWithZero) {
+  game("", "int main() { sleep(20000); return 9; }\n");
+  std::string binary = TALVEN_BINARY, dir = dir_.string();
+  const char* argv[] = {binary.c_str(), "--headless", "--timeout", "30", dir.c_str(), nullptr};
+  pid_t first = 0;
+  ASSERT_EQ(posix_spawn(&first, binary.c_str(), nullptr, nullptr, const_cast<char**>(argv), environ), 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+
+  auto start = std::chrono::steady_clock::now();
+  auto second = talven::test::run_talven("--headless --timeout 30 " + dir);
+  auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_EQ(second.status, 0) << second.out;
+  EXPECT_EQ(second.out, "");  // nothing shown
+  EXPECT_LT(took, std::chrono::seconds(5));
+
+  // With MultiInstance=1 a second copy runs its own script.
+  write("Quest.cfg", "[General]\nFileSystem=3\nMultiInstance=1\n[Script]\nLoad=other.c\n");
+  write("other.c", "int main() { return 5; }\n");
+  EXPECT_EQ(talven::test::run_talven("--headless " + dir).status, 5);
+
+  ::kill(first, SIGKILL);
+  int w = 0;
+  ::waitpid(first, &w, 0);
+}
+
+TEST_F(WindowRun, WithoutADisplayTheRunGoesHeadlessByItself) {
+  game("", "int main() { return 7; }\n");
+  // run_talven keeps the environment: take the display away for this run.
+  std::string cmd = std::string("env -u DISPLAY -u WAYLAND_DISPLAY ") + TALVEN_BINARY + " --timeout 20 " +
+                    dir_.string() + " 2>&1";
+  FILE* p = popen(cmd.c_str(), "r");
+  ASSERT_NE(p, nullptr);
+  std::string out;
+  char buf[1024];
+  std::size_t n;
+  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+  int w = pclose(p);
+  EXPECT_EQ(WIFEXITED(w) ? WEXITSTATUS(w) : -1, 7) << out;
+  EXPECT_NE(out.find("running headless"), std::string::npos) << out;
+}
+
+bool have_xvfb() { return std::system("command -v xvfb-run >/dev/null 2>&1") == 0; }
+
+TEST_F(WindowRun, WindowedRunOnAVirtualDisplay) {
+  if (!have_xvfb()) GTEST_SKIP() << "xvfb-run is not installed";
+  // The display libraries keep a few allocations to the end of the process;
+  // leak checking (in sanitizer builds) is left to the headless runs.
+  const std::string xvfb = "ASAN_OPTIONS=detect_leaks=0 xvfb-run -a -s '-screen 0 800x600x24' ";
+  // exit closes the window without the question; the window keys are written back.
+  game("DebugMode=1\n[Screen]\nWidth=320\nHeight=240\n",
+       "int main() { log_out(\"hello %d\", 5); update(0); sleep(200); exit(); return 9; }\n");
+  talven::test::BinaryRun r;
+  {
+    std::string cmd = xvfb + TALVEN_BINARY + " --log --timeout 20 " + dir_.string() + " 2>&1";
+    FILE* p = popen(cmd.c_str(), "r");
+    ASSERT_NE(p, nullptr);
+    char buf[4096];
+    std::size_t n;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
+    int w = pclose(p);
+    r.status = WIFEXITED(w) ? WEXITSTATUS(w) : -1;
+  }
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_NE(r.out.find("hello 5"), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("running headless"), std::string::npos) << r.out;
+  std::string cfg = read("cfg_chs.cfg");  // the keys go to the inherited file
+  EXPECT_NE(cfg.find("WindowWidth=320"), std::string::npos) << cfg;
+  EXPECT_NE(cfg.find("WindowHeight=240"), std::string::npos) << cfg;
+  EXPECT_NE(cfg.find("FullScreen=0"), std::string::npos) << cfg;
+
+  // A run-time error stops the scripts and leaves the window open (Error=0:
+  // no box to answer), so only the timeout ends this run.
+  game("Error=0\n[Screen]\nWidth=320\nHeight=240\n", "int main() { int a; a = 0; return 5 / a; }\n");
+  std::string cmd = xvfb + TALVEN_BINARY + " --timeout 1.5 " + dir_.string() + " >/dev/null 2>&1";
+  int w = std::system(cmd.c_str());
+  EXPECT_EQ(WIFEXITED(w) ? WEXITSTATUS(w) : -1, 124);
+}
+
+}  // namespace
