@@ -9,6 +9,7 @@
 #include "graphics/kernels/kernel_builtins.h"
 #include "graphics/plane/plane_builtins.h"
 #include "graphics/present/page_builtins.h"
+#include "graphics/sprite/sprite_builtins.h"
 #include "runtime/builtins.h"
 #include "runtime/game_clock.h"
 #include "runtime/threads.h"
@@ -90,26 +91,26 @@ const BuiltinEntry builtin_table[kBuiltinCount] = {
     {1, "p3d_setobj",         not_built,                3},  // 55
     {1, "p3d_render",         not_built,                0},  // 56
     // 57-76 sprites and hit areas
-    {0, "sp_flag",            not_built,                1},  // 57
-    {1, "sp_init",            not_built,                1},  // 58
-    {1, "sp_setbg",           not_built,                1},  // 59
-    {0, "sp_getbg",           not_built,                0},  // 60
-    {1, "sp_redraw",          not_built,                1},  // 61
-    {0, "sp_set",             not_built,                7},  // 62
-    {0, "sp_reset",           not_built,                1},  // 63
-    {0, "sp_link",            not_built,                2},  // 64
-    {0, "sp_unlink",          not_built,                1},  // 65
-    {1, "sp_draw",            not_built,                2},  // 66
-    {0, "sp_bgorg",           not_built,                2},  // 67
-    {0, "sp_org",             not_built,                3},  // 68
-    {1, "sp_sort",            not_built,                2},  // 69
-    {0, "sp_rect",            not_built,                2},  // 70
-    {1, "hit_init",           not_built,                1},  // 71
-    {1, "hit_set",            not_built,                5},  // 72
-    {1, "hit_reset",          not_built,                1},  // 73
-    {1, "hit_check",          not_built,                1},  // 74
-    {1, "hit_rect",           not_built,                2},  // 75
-    {1, "hit_point",          not_built,                3},  // 76
+    {0, "sp_flag",            graphics::bi_sp_flag,     1},  // 57
+    {1, "sp_init",            graphics::bi_sp_init,     1},  // 58
+    {1, "sp_setbg",           graphics::bi_sp_setbg,    1},  // 59
+    {0, "sp_getbg",           graphics::bi_sp_getbg,    0},  // 60
+    {1, "sp_redraw",          graphics::bi_sp_redraw,   1},  // 61
+    {0, "sp_set",             graphics::bi_sp_set,      7},  // 62
+    {0, "sp_reset",           graphics::bi_sp_reset,    1},  // 63
+    {0, "sp_link",            graphics::bi_sp_link,     2},  // 64
+    {0, "sp_unlink",          graphics::bi_sp_unlink,   1},  // 65
+    {1, "sp_draw",            graphics::bi_sp_draw,     2},  // 66
+    {0, "sp_bgorg",           graphics::bi_sp_bgorg,    2},  // 67
+    {0, "sp_org",             graphics::bi_sp_org,      3},  // 68
+    {1, "sp_sort",            graphics::bi_sp_sort,     2},  // 69
+    {0, "sp_rect",            graphics::bi_sp_rect,     2},  // 70
+    {1, "hit_init",           graphics::bi_hit_init,    1},  // 71
+    {1, "hit_set",            graphics::bi_hit_set,     5},  // 72
+    {1, "hit_reset",          graphics::bi_hit_reset,   1},  // 73
+    {1, "hit_check",          graphics::bi_hit_check,   1},  // 74
+    {1, "hit_rect",           graphics::bi_hit_rect,    2},  // 75
+    {1, "hit_point",          graphics::bi_hit_point,   3},  // 76
     // 77-80 pages and presentation
     {1, "setorg",             graphics::bi_setorg,      2},  // 77
     {1, "vpage",              graphics::bi_vpage,       1},  // 78

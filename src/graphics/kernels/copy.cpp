@@ -115,13 +115,13 @@ int gcopy(std::int32_t dst_slot, std::int32_t x, std::int32_t y, std::int32_t sr
     std::uint8_t* to = dst->row(area.bottom - 1);
     const std::size_t bytes = rows * std::size_t(dst->stride);
     const int pieces = multithreading() ? 16 : 1;
-    for_rows(0, pieces, [&](int k) {
+    for_rows(0, pieces, kParallelPixels, [&](int k) {
       std::size_t begin = bytes * std::size_t(k) / pieces, end = bytes * std::size_t(k + 1) / pieces;
       std::memcpy(to + begin, from + begin, end - begin);
     });
     return 1;
   }
-  for_rows(area.top, area.bottom, [&](int yy) {
+  for_rows(area.top, area.bottom, area.width(), [&](int yy) {
     std::uint8_t* d = dst->row(yy) + std::int64_t(area.left) * db;
     const int syy = int(yy - dy);
     const std::uint8_t* s = src->row(syy) + std::int64_t(sx) * sb;
@@ -196,7 +196,7 @@ int stretch_copy(Plane* dst, Rect dst_rect, Plane* src, Rect src_rect, Plane* ma
   const bool direct = !mirror_x && cols.back() - cols.front() == n - 1;
   c.mask_step = direct && mask ? mstep : 1;
   const bool layer32 = c.mode == 5 && sb == 4 && db == 4;
-  for_rows(0, int(rows.size()), [&](int i) {
+  for_rows(0, int(rows.size()), n, [&](int i) {
     std::uint8_t* d = dst->row(y0 + i) + std::int64_t(x0) * db;
     const std::uint8_t* srow = src->row(rows[i]);
     const std::uint8_t* mrow = mask ? mask->row(rows[i]) : nullptr;
@@ -359,7 +359,7 @@ int rotated_copy(Plane* dst, const Rect* dst_rect, Plane* src, const Rect* src_r
   c.mask_step = 1;
   const bool layer32 = c.mode == 5 && kb == 4 && db == 4;
 
-  for_rows(g.box.top, g.box.bottom, [&](int y) {
+  for_rows(g.box.top, g.box.bottom, g.box.width(), [&](int y) {
     Scratch& sc = scratch();
     const int n = g.box.width();
     sc.fit(std::size_t(n));

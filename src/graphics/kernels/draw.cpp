@@ -70,7 +70,7 @@ int solid_fill(Plane* p, const Rect* r, std::uint32_t color) {
     default: std::memcpy(px, &color, 4); break;
   }
   const int w = area.width();
-  for_rows(area.top, area.bottom, [&](int y) {
+  for_rows(area.top, area.bottom, area.width(), [&](int y) {
     std::uint8_t* d = p->row(y) + std::int64_t(area.left) * bytes;
     if (bytes == 1) {
       std::memset(d, px[0], std::size_t(w));
@@ -92,7 +92,7 @@ int gfill(Plane* p, std::int32_t x, std::int32_t y, std::int32_t w, std::int32_t
   if (area.empty()) return 0;
   const KernelTables& t = kernel_tables();
   const int bytes = p->bpp / 8;
-  for_rows(area.top, area.bottom, [&](int yy) {
+  for_rows(area.top, area.bottom, area.width(), [&](int yy) {
     std::uint8_t* d = p->row(yy) + std::int64_t(area.left) * bytes;
     for (int i = area.left; i < area.right; ++i, d += bytes) blend_pixel(t, p->bpp, d, color, a);
   });
@@ -199,7 +199,7 @@ int gpoly(Plane* p, const std::int32_t* pts, std::int32_t count, std::uint32_t c
   if (edges.empty()) return 1;
   const KernelTables& t = kernel_tables();
   const int bytes = p->bpp / 8;
-  for_rows(clip.top, clip.bottom, [&](int y) {
+  for_rows(clip.top, clip.bottom, clip.width(), [&](int y) {
     thread_local std::vector<std::int64_t> xs;
     xs.clear();
     for (const Edge& e : edges)

@@ -147,7 +147,7 @@ bool drt_copy(std::int32_t dst_slot, std::int32_t x, std::int32_t y, std::int32_
     if (c.empty()) continue;
     if (c.left == area.left && c.top == area.top && c.right == area.right &&
         c.bottom == area.bottom) {
-      for_rows(area.top, area.bottom, [&](int row) { copy(row, area.left, area.right); });
+      for_rows(area.top, area.bottom, area.width(), [&](int row) { copy(row, area.left, area.right); });
       return true;
     }
     cut.push_back(c);

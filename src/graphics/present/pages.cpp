@@ -52,7 +52,7 @@ void upload(const Plane& p, const Rect& r, std::uint32_t* frame, int frame_w) {
       palette[i] = std::uint32_t(d[4 * i]) | std::uint32_t(d[4 * i + 1]) << 8 |
                    std::uint32_t(d[4 * i + 2]) << 16;
   }
-  for_rows(r.top, r.bottom, [&](int y) {
+  for_rows(r.top, r.bottom, r.right - r.left, [&](int y) {
     std::uint32_t* out = frame + std::size_t(y) * frame_w + x0;
     const std::uint8_t* in = p.row(y) + std::size_t(x0) * (bpp / 8);
     switch (bpp) {

@@ -1,0 +1,50 @@
+// The bundled example runs headless and leaves a screenshot of its scene.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "base/atomic_file.h"
+#include "graphics/plane/image_io.h"
+#include "support/run_binary.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const fs::path kExample = fs::path(TALVEN_TEST_DATA).parent_path().parent_path() / "examples" / "orbit";
+
+TEST(ExampleGame, RunsHeadlessAndShowsTheScene) {
+  // The game writes its window keys back beside itself: run a copy laid out
+  // like the source tree (the script includes ..\..\..\sdk\talven.h).
+  fs::path dir = fs::temp_directory_path() / ("talven_example_" + std::to_string(::getpid()));
+  fs::remove_all(dir);
+  fs::create_directories(dir / "examples");
+  fs::create_directories(dir / "sdk");
+  fs::copy(kExample, dir / "examples" / "orbit", fs::copy_options::recursive);
+  fs::copy_file(kExample.parent_path().parent_path() / "sdk" / "talven.h", dir / "sdk" / "talven.h");
+  const fs::path shot = dir / "shot.png";
+
+  auto r = talven::test::run_talven("--headless --frames 150 --screenshot " + shot.string() + " " +
+                                    (dir / "examples" / "orbit").string());
+  EXPECT_EQ(r.status, 124) << r.out;  // ended by --frames
+
+  std::string png;
+  ASSERT_TRUE(talven::read_file(shot.string(), png)) << r.out;
+  talven::graphics::MemorySource src(png.data(), png.size());
+  auto plane = talven::graphics::read_png(src);
+  ASSERT_TRUE(plane);
+  EXPECT_EQ(plane->width, 640);
+  EXPECT_EQ(plane->height, 360);
+  const int bytes = plane->bpp / 8;
+  auto pixel = [&](int x, int y) { return plane->row(y) + x * bytes; };  // blue, green, red
+  // The sun glows in the centre; the sky is dark at the edge.
+  const std::uint8_t* sun = pixel(320, 180);
+  EXPECT_GT(sun[2], 200);
+  EXPECT_GT(sun[1], 180);
+  const std::uint8_t* sky = pixel(600, 20);
+  EXPECT_LT(sky[2], 80);
+  fs::remove_all(dir);
+}
+
+}  // namespace
