@@ -162,6 +162,7 @@ int start_script_thread(VmContext* context, bool start_suspended) {
     s.top.store(0);
     s.running.store(1);
     s.suspend_count.store(0);
+    s.wake_time.store(0);  // a new thread never inherits the slot's last sleep
     s.ended.store(false);
     {
       std::lock_guard lock(s.gate_mutex);

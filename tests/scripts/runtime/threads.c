@@ -15,6 +15,25 @@ int worker(int arg) {
   return 0;
 }
 
+int self_id;
+int self_result;
+int after_self_end;
+
+// Ends its own thread: the slice ends with the call and the thread stops
+// there, so nothing after it runs (not even the store of the result).
+int ender(int arg) {
+  self_result = thd_end(self_id);
+  after_self_end = 1;
+  return 0;
+}
+
+// Calls builtins without pause, so it is often waiting for the builtin lock
+// when another thread ends it.
+int spinner(int arg) {
+  while (1) rand();
+  return 0;
+}
+
 int sleeper(int ms) {
   sleep(ms);
   return 0;
@@ -54,6 +73,17 @@ int main() {
   check(thd_end(t) == 0, "thd_end of a free slot");
   check(thd_end(40) == 0, "thd_end of a number out of range");
   check(thd_resume(-1) == -1, "thd_resume of a number out of range");
+
+  self_id = thd_begin(ender, 0, 1, 0);
+  check(self_id > 0, "thd_begin of the self-ending thread");
+  thd_resume(self_id);
+  sleep(40);
+  check(after_self_end == 0, "a thread that ends itself stops at once");
+  check(self_result == 0, "without storing thd_end's result");
+
+  t = thd_begin(spinner, 0, 0, 0);
+  sleep(20);
+  check(thd_end(t) == 1, "thd_end of a thread busy calling builtins");
 
   // The main thread and 31 sleepers fill the table.
   last = 0;
