@@ -13,6 +13,8 @@
 
 #include "base/address_space.h"
 #include "graphics/kernels/tables.h"
+#include "graphics/plane/plane.h"
+#include "graphics/sprite/sprite.h"
 #include "graphics/present/pages.h"
 #include "host/app/instance.h"
 #include "host/app/sdl_present.h"
@@ -176,8 +178,10 @@ bool runtime_start() {
 }
 
 void runtime_stop() {
+  graphics::sp_init(0xFFFFFFFFu);  // every sprite and hit area released
   storage::close_file_handles();
   graphics::pages_stop();
+  graphics::reset_planes();
   install_main_thread_handlers(false);
   runtime::close_main_thread_calls();
   script::clear_exports();
