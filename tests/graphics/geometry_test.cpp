@@ -14,6 +14,7 @@ namespace {
 using test::Bgra;
 using test::call;
 using test::color_at;
+using test::expect_golden;
 using test::make_plane;
 using test::raw_value;
 using test::ScriptBlock;
@@ -56,29 +57,6 @@ void fill_all(Plane& p, std::uint32_t v) {
     for (int x = 0; x < p.width; ++x) test::set_raw(p, x, y, v);
 }
 
-// Compares a plane with a golden PNG, or writes it when asked to.
-void expect_golden(const Plane& p, const std::string& name) {
-  const std::string path = std::string(TALVEN_TEST_DATA) + "/graphics/" + name;
-  if (std::getenv("TALVEN_UPDATE_GOLDEN")) {
-    std::string png;
-    ASSERT_TRUE(encode_png(p, p.bounds(), png));
-    test::write_host_file(path, png);
-  }
-  std::string bytes = test::read_host_file(path);
-  ASSERT_FALSE(bytes.empty()) << "missing golden " << path;
-  MemorySource src(bytes.data(), bytes.size());
-  PlanePtr g = read_png(src);
-  ASSERT_NE(g, nullptr);
-  ASSERT_EQ(g->width, p.width);
-  ASSERT_EQ(g->height, p.height);
-  int diffs = 0;
-  for (int y = 0; y < p.height; ++y)
-    for (int x = 0; x < p.width; ++x)
-      if (!(color_at(*g, x, y) == color_at(p, x, y)) && diffs++ < 5)
-        ADD_FAILURE() << name << " differs at " << x << "," << y << ": " << color_at(p, x, y) << " vs "
-                      << color_at(*g, x, y);
-  EXPECT_EQ(diffs, 0) << name;
-}
 
 TEST_F(GeometryTest, GblitScalesAndMirrors) {
   Plane* src = numbered(1, 4, 3);

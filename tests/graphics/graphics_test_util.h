@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -18,6 +19,7 @@
 
 #include "base/address_space.h"
 #include "base/game_path.h"
+#include "graphics/plane/image_io.h"
 #include "graphics/plane/plane.h"
 #include "host/config.h"
 #include "host/messages.h"
@@ -151,5 +153,29 @@ class GraphicsTest : public ::testing::Test {
   std::filesystem::path dir_, old_cwd_;
   Config saved_config_;
 };
+
+// Compares a plane with a golden PNG, or writes it when asked to.
+inline void expect_golden(const Plane& p, const std::string& name) {
+  const std::string path = std::string(TALVEN_TEST_DATA) + "/graphics/" + name;
+  if (std::getenv("TALVEN_UPDATE_GOLDEN")) {
+    std::string png;
+    ASSERT_TRUE(encode_png(p, p.bounds(), png));
+    test::write_host_file(path, png);
+  }
+  std::string bytes = test::read_host_file(path);
+  ASSERT_FALSE(bytes.empty()) << "missing golden " << path;
+  MemorySource src(bytes.data(), bytes.size());
+  PlanePtr g = read_png(src);
+  ASSERT_NE(g, nullptr);
+  ASSERT_EQ(g->width, p.width);
+  ASSERT_EQ(g->height, p.height);
+  int diffs = 0;
+  for (int y = 0; y < p.height; ++y)
+    for (int x = 0; x < p.width; ++x)
+      if (!(color_at(*g, x, y) == color_at(p, x, y)) && diffs++ < 5)
+        ADD_FAILURE() << name << " differs at " << x << "," << y << ": " << color_at(p, x, y) << " vs "
+                      << color_at(*g, x, y);
+  EXPECT_EQ(diffs, 0) << name;
+}
 
 }  // namespace talven::graphics::test

@@ -20,6 +20,7 @@
 namespace talven::graphics {
 namespace {
 
+using test::expect_golden;
 using test::Bgra;
 using test::call;
 using test::color_at;
@@ -345,28 +346,6 @@ TEST_F(SpriteDrawTest, DrawingWaitsForThePresentationLock) {
 
 // ---- whole scenes ---------------------------------------------------------------
 
-void expect_golden(const Plane& p, const std::string& name) {
-  const std::string path = std::string(TALVEN_TEST_DATA) + "/graphics/" + name;
-  if (std::getenv("TALVEN_UPDATE_GOLDEN")) {
-    std::string png;
-    ASSERT_TRUE(encode_png(p, p.bounds(), png));
-    test::write_host_file(path, png);
-  }
-  std::string bytes = test::read_host_file(path);
-  ASSERT_FALSE(bytes.empty()) << "missing golden " << path;
-  MemorySource src(bytes.data(), bytes.size());
-  PlanePtr g = read_png(src);
-  ASSERT_NE(g, nullptr);
-  ASSERT_EQ(g->width, p.width);
-  ASSERT_EQ(g->height, p.height);
-  int diffs = 0;
-  for (int y = 0; y < p.height; ++y)
-    for (int x = 0; x < p.width; ++x)
-      if (!(color_at(*g, x, y) == color_at(p, x, y)) && diffs++ < 5)
-        ADD_FAILURE() << name << " differs at " << x << "," << y << ": " << color_at(p, x, y) << " vs "
-                      << color_at(*g, x, y);
-  EXPECT_EQ(diffs, 0) << name;
-}
 
 // A layered scene on a 96x64 page: alpha discs, a plain block, a scaled and
 // a turned sprite with smoothing, a sub-pixel sprite and a linked pair.
