@@ -177,13 +177,17 @@ int report_message_v(unsigned level, const char* format, va_list args) {
   unsigned threshold = static_cast<unsigned>(config().Error);
   if (threshold < level) return config().Error;
   std::string text = format_message_v(format, args);
-  // One message per write; continuation lines (a compile error's source
-  // line) are indented under the first.
+  // One line per message: a compile error's source line follows its
+  // message after " | ".
   std::string line = "talven: ";
-  for (char c : text) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    char c = text[i];
     if (c == '\r') continue;
+    if (c == '\n') {
+      if (i + 1 < text.size()) line += " | ";
+      continue;
+    }
     line += c;
-    if (c == '\n') line += "  ";
   }
   line += '\n';
   std::fputs(line.c_str(), stderr);
