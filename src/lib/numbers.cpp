@@ -286,12 +286,17 @@ std::uint32_t hash32(std::string_view s) {
 }
 
 std::uint32_t crc16(std::span<const std::uint8_t> data) {
+  static const auto table = [] {
+    std::array<std::uint16_t, 256> t{};
+    for (std::uint32_t i = 0; i < 256; ++i) {
+      std::uint32_t r = i << 8;
+      for (int bit = 0; bit < 8; ++bit) r = (r & 0x8000) ? ((r << 1) ^ 0x1021) : (r << 1);
+      t[i] = static_cast<std::uint16_t>(r);
+    }
+    return t;
+  }();
   std::uint32_t reg = 0xFFFF;
-  for (std::uint8_t byte : data) {
-    reg ^= static_cast<std::uint32_t>(byte) << 8;
-    for (int bit = 0; bit < 8; ++bit) reg = (reg & 0x8000) ? ((reg << 1) ^ 0x1021) : (reg << 1);
-    reg &= 0xFFFF;
-  }
+  for (std::uint8_t byte : data) reg = ((reg << 8) ^ table[((reg >> 8) ^ byte) & 0xFF]) & 0xFFFF;
   return 0xFFFF0000u | (~reg & 0xFFFF);
 }
 

@@ -1,6 +1,7 @@
 #include "lib/string_builtins.h"
 
 #include <algorithm>
+#include <bitset>
 #include <cstdlib>
 #include <cstring>
 
@@ -16,12 +17,18 @@ namespace talven::lib {
 
 namespace {
 
-bool in_set(std::uint16_t code, std::string_view set) {
-  for (std::size_t j = 0; j < set.size(); j = cp932::next(set, j)) {
-    if (cp932::code_at(set, j) == code) return true;
+// The characters of a set text (single bytes and lead*256+trail codes), so
+// that span and search functions stay linear however long both texts are.
+class CodeSet {
+ public:
+  explicit CodeSet(std::string_view set) {
+    for (std::size_t j = 0; j < set.size(); j = cp932::next(set, j)) codes_.set(cp932::code_at(set, j));
   }
-  return false;
-}
+  bool has(std::uint16_t code) const { return codes_.test(code); }
+
+ private:
+  std::bitset<65536> codes_;
+};
 
 // Writes text and its terminator; false (nothing written) when it does not fit.
 bool put_text(Addr dst, std::string_view text) {
@@ -108,14 +115,16 @@ std::uint32_t compare_result(int r) { return word(static_cast<std::int32_t>(r < 
 // ---- multibyte text operations -------------------------------------------------
 
 std::size_t mbs_span(std::string_view s, std::string_view set) {
+  const CodeSet codes(set);
   std::size_t i = 0;
-  while (i < s.size() && in_set(cp932::code_at(s, i), set)) i = cp932::next(s, i);
+  while (i < s.size() && codes.has(cp932::code_at(s, i))) i = cp932::next(s, i);
   return i;
 }
 
 std::size_t mbs_cspan(std::string_view s, std::string_view set) {
+  const CodeSet codes(set);
   std::size_t i = 0;
-  while (i < s.size() && !in_set(cp932::code_at(s, i), set)) i = cp932::next(s, i);
+  while (i < s.size() && !codes.has(cp932::code_at(s, i))) i = cp932::next(s, i);
   return i;
 }
 
