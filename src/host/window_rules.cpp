@@ -99,19 +99,6 @@ WinRect apply_sizing(WinRect r, DragEdge edge, int width, int height, int frame_
   return r;
 }
 
-DestRect destination_rect(int width, int height, int client_w, int client_h, bool full_screen,
-                          bool fixed_aspect) {
-  DestRect d{0, 0, client_w, client_h};
-  if (!full_screen || !fixed_aspect || width <= 0 || height <= 0 || client_w <= 0 || client_h <= 0) return d;
-  const float g = static_cast<float>(width) / static_cast<float>(height);
-  const float s = static_cast<float>(client_w) / static_cast<float>(client_h);
-  if (g < s) d.width = round_half_up(static_cast<float>(client_h) * g);
-  else if (g > s) d.height = round_half_up(static_cast<float>(client_w) / g);
-  d.left = (client_w - d.width) / 2;
-  d.top = (client_h - d.height) / 2;
-  return d;
-}
-
 CloseStep close_step(bool closing, int confirmation) {
   if (closing) return CloseStep::Ignore;
   return confirmation ? CloseStep::Ask : CloseStep::Close;

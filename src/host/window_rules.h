@@ -1,8 +1,8 @@
 // The main window's sizing rules as pure functions: where the window opens
 // (from the window keys), how far it may be resized, how a sizing drag keeps
-// the game's aspect ratio, where the picture goes inside the client area,
-// and what a close request does. The SDL window (window.cpp) applies them;
-// they are kept apart so they can be tested without a display.
+// the game's aspect ratio, and what a close request does. The SDL window
+// (window.cpp) applies them; they are kept apart so they can be tested
+// without a display.
 //
 // Sizes are client sizes unless said otherwise; "frame" is the difference
 // between the outer window size and the client size.
@@ -66,16 +66,6 @@ DragEdge infer_drag_edge(const WinRect& before, const WinRect& after);
 // ratio (the rule is applied only with FixedAspectRatio): too small snaps to
 // half the game's size; otherwise the side opposite the drag follows.
 WinRect apply_sizing(WinRect outer, DragEdge edge, int width, int height, int frame_w, int frame_h);
-
-struct DestRect {
-  int left = 0, top = 0, width = 0, height = 0;
-  bool operator==(const DestRect&) const = default;
-};
-
-// Where the game's screen is drawn in the client area: all of it in a window
-// or without a fixed ratio, letterboxed and centred in full screen with one.
-DestRect destination_rect(int width, int height, int client_w, int client_h, bool full_screen,
-                          bool fixed_aspect);
 
 enum class CloseStep { Ignore, Ask, Close };
 

@@ -4,13 +4,13 @@
 #include <cmath>
 #include <numbers>
 
+#include "graphics/kernels/tables.h"
+
 namespace talven::lib {
 
 namespace {
 
 // ---- tables ------------------------------------------------------------------
-std::array<std::int32_t, 2560> sine_table;
-std::array<std::int32_t, 257> atan_table;
 std::array<float, 4096> noise_table;
 bool tables_built = false;
 
@@ -68,12 +68,6 @@ float random_unit() {
 }
 
 void init_number_tables() {
-  for (int i = 0; i < 2560; ++i) {
-    sine_table[i] = static_cast<std::int32_t>(std::trunc(std::sin(i * 2 * std::numbers::pi / 2048) * 65536));
-  }
-  for (int i = 0; i <= 256; ++i) {
-    atan_table[i] = static_cast<std::int32_t>(std::trunc(std::atan(i / 256.0) * 1024 / std::numbers::pi));
-  }
   // Drawn from the generator at its self-seed so every run has the same noise,
   // then the generator is left for the caller to seed from the clock.
   mti = kN + 1;
@@ -90,18 +84,18 @@ static void ensure_tables() {
   if (!tables_built) init_number_tables();
 }
 
+// The sine and arc-tangent tables are the kernels' own, built once and
+// shared by graphics and these builtins.
 std::int32_t tsin(std::int32_t angle) {
-  ensure_tables();
-  return sine_table[static_cast<std::uint32_t>(angle) & 2047];
+  return graphics::kernel_tables().sine[static_cast<std::uint32_t>(angle) & 2047];
 }
 
 std::int32_t tcos(std::int32_t angle) {
-  ensure_tables();
-  return sine_table[(static_cast<std::uint32_t>(angle) + 512) & 2047];
+  return graphics::kernel_tables().sine[(static_cast<std::uint32_t>(angle) + 512) & 2047];
 }
 
 std::int32_t tatan(std::int32_t x, std::int32_t y) {
-  ensure_tables();
+  const auto& atan_table = graphics::kernel_tables().arc;
   if (x == 0 && y == 0) return 0;
   // Magnitudes in 64 bits: the table index stays in 0..256 for every input.
   std::int64_t ax = std::abs(static_cast<std::int64_t>(x));

@@ -18,7 +18,10 @@
 
 namespace talven::lib {
 
-// ---- tables (built by init_number_tables, at runtime start) --------------
+// ---- tables --------------------------------------------------------------
+// The noise table, drawn from the generator at its fixed start (runtime
+// start calls this before seeding the generator from the clock). The sine
+// and arc-tangent tables are the pixel kernels' (graphics/kernels/tables.h).
 void init_number_tables();
 
 std::int32_t tsin(std::int32_t angle);  // 16.16, angle in 1/2048 turn

@@ -332,6 +332,7 @@ TEST_F(PagesTest, LetterboxRectangle) {
   check(letterbox_rect(1280, 720, 1280, 1024, false), 0, 0, 1280, 1024);
   check(letterbox_rect(1280, 720, 1920, 1080, true), 0, 0, 1920, 1080);
   check(letterbox_rect(800, 600, 1920, 1080, true), 240, 0, 1440, 1080);
+  check(letterbox_rect(640, 480, 1920, 1080, true), 240, 0, 1440, 1080);
   check(letterbox_rect(640, 480, 1366, 768, true), 171, 0, 1024, 768);
   check(letterbox_rect(1280, 720, 1024, 768, true), 0, 96, 1024, 576);
   check(letterbox_rect(0, 720, 1024, 768, true), 0, 0, 1024, 768);

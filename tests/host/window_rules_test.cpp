@@ -185,16 +185,6 @@ TEST(WindowSizing, DragEdgeIsInferredFromTheRectangles) {
   EXPECT_EQ(infer_drag_edge(base, {90, 100, 1000, 600}), DragEdge::Right);  // both sides moved
 }
 
-TEST(WindowLetterbox, FullScreenWithFixedRatioIsCentred) {
-  EXPECT_EQ(destination_rect(1280, 720, 1280, 1024, true, true), (DestRect{0, 152, 1280, 720}));
-  EXPECT_EQ(destination_rect(640, 480, 1920, 1080, true, true), (DestRect{240, 0, 1440, 1080}));
-  EXPECT_EQ(destination_rect(1280, 720, 1920, 1080, true, true), (DestRect{0, 0, 1920, 1080}));
-  // In a window, or without a fixed ratio: the whole client area.
-  EXPECT_EQ(destination_rect(1280, 720, 1280, 1024, false, true), (DestRect{0, 0, 1280, 1024}));
-  EXPECT_EQ(destination_rect(1280, 720, 1280, 1024, true, false), (DestRect{0, 0, 1280, 1024}));
-  EXPECT_EQ(destination_rect(1280, 720, 0, 0, true, true), (DestRect{0, 0, 0, 0}));
-}
-
 TEST(WindowClose, ConfirmationAndRepeatedRequests) {
   EXPECT_EQ(close_step(false, 1), CloseStep::Ask);
   EXPECT_EQ(close_step(false, 0), CloseStep::Close);

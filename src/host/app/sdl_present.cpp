@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "graphics/present/pages.h"
 #include "host/config.h"
 #include "host/window.h"
-#include "host/window_rules.h"
 
 namespace talven {
 
@@ -94,8 +94,13 @@ void SdlPresent::draw() {
     const Config& c = config();
     int cw = 0, ch = 0;
     host::main_client_size(cw, ch);
-    host::DestRect d{0, 0, texture_w_, texture_h_};  // the unscaled mode draws 1:1
-    if (c.Direct3D) d = host::destination_rect(texture_w_, texture_h_, cw, ch, host::is_full_screen(), c.FixedAspectRatio != 0);
+    graphics::DestRect d{0, 0, texture_w_, texture_h_};  // the unscaled mode draws 1:1
+    // Scaled: the whole client area in a window, letterboxed in full screen
+    // when the ratio is fixed.
+    if (c.Direct3D) {
+      d = graphics::letterbox_rect(texture_w_, texture_h_, cw, ch,
+                                   host::is_full_screen() && c.FixedAspectRatio != 0);
+    }
     SDL_Rect dst{d.left, d.top, d.width, d.height};
     SDL_RenderCopy(renderer, texture_, nullptr, &dst);
   }
