@@ -14,7 +14,7 @@
 
 #include "graphics/kernels/kernels.h"
 #include "graphics/plane/plane.h"
-#include "host/config.h"
+#include "base/config.h"
 
 namespace {
 

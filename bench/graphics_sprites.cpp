@@ -19,7 +19,7 @@
 
 #include "graphics/plane/plane.h"
 #include "graphics/sprite/sprite.h"
-#include "host/config.h"
+#include "base/config.h"
 
 namespace {
 

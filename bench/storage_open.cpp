@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "base/game_path.h"
-#include "host/config.h"
+#include "base/config.h"
 #include "storage/archive.h"
 #include "storage/file_layer.h"
 

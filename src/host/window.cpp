@@ -9,10 +9,10 @@
 #include <thread>
 
 #include "base/cp932.h"
-#include "host/config.h"
-#include "host/debug_output.h"
+#include "base/config.h"
+#include "base/debug_output.h"
 #include "host/input_state.h"
-#include "host/messages.h"
+#include "base/messages.h"
 #include "host/window_debug.h"
 #include "host/window_rules.h"
 
@@ -91,7 +91,9 @@ void update_activity(bool active) {
     if (state.hooks.pause_application) state.hooks.pause_application(active);
     set_app_active(active);
   }
+  bool changed = active != input_focus();
   set_input_focus(active);
+  if (changed && state.hooks.activity_changed) state.hooks.activity_changed(active);
 }
 
 int ask_close() {

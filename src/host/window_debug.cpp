@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "base/cp932.h"
-#include "host/debug_output.h"
+#include "base/debug_output.h"
 #include "host/window.h"
 #include "host/window_font.h"
 

@@ -1,7 +1,7 @@
 // log_out and log_clear: script lines for the debug output.
 #include "lib/log_builtins.h"
 
-#include "host/debug_output.h"
+#include "base/debug_output.h"
 #include "lib/format.h"
 #include "runtime/builtins.h"
 #include "runtime/trap.h"

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "base/cp932.h"
-#include "host/config.h"
+#include "base/config.h"
 #include "runtime/builtins.h"
 #include "runtime/game_clock.h"
 #include "runtime/trap.h"

@@ -2,8 +2,8 @@
 // builtin lock and the result hand-over.
 #include "runtime/trap.h"
 
-#include "host/config.h"
-#include "host/messages.h"
+#include "base/config.h"
+#include "base/messages.h"
 #include "script/opcodes.h"
 
 namespace talven::runtime {

@@ -8,8 +8,8 @@
 #include <mutex>
 #include <new>
 
-#include "host/config.h"
-#include "host/messages.h"
+#include "base/config.h"
+#include "base/messages.h"
 #include "script/compiler_state.h"
 #include "storage/file_layer.h"
 

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "base/game_path.h"
-#include "host/config.h"
+#include "base/config.h"
 #include "script/compiler.h"
 #include "script/disasm.h"
 #include "script/vm.h"

@@ -13,7 +13,7 @@
 #include <cstring>
 #include <new>
 
-#include "host/messages.h"
+#include "base/messages.h"
 #include "script/compiler.h"
 #include "script/opcodes.h"
 

@@ -6,7 +6,7 @@
 #include <new>
 
 #include "base/game_path.h"
-#include "host/messages.h"
+#include "base/messages.h"
 #include "storage/file_layer.h"
 
 namespace talven::storage {

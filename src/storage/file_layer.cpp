@@ -11,8 +11,8 @@
 
 #include "base/cp932.h"
 #include "base/game_path.h"
-#include "host/config.h"
-#include "host/messages.h"
+#include "base/config.h"
+#include "base/messages.h"
 #include "storage/archive.h"
 #include "storage/compressed.h"
 

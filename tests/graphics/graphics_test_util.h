@@ -21,8 +21,8 @@
 #include "base/game_path.h"
 #include "graphics/plane/image_io.h"
 #include "graphics/plane/plane.h"
-#include "host/config.h"
-#include "host/messages.h"
+#include "base/config.h"
+#include "base/messages.h"
 
 namespace talven::graphics::test {
 

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 #include <SDL.h>
 
-#include "host/config.h"
-#include "host/debug_output.h"
+#include "base/config.h"
+#include "base/debug_output.h"
 #include "host/input_state.h"
 #include "host/window.h"
 

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "base/address_space.h"
-#include "host/config.h"
+#include "base/config.h"
 #include "runtime/builtins.h"
 #include "runtime/trap.h"
 #include "script/compiler.h"

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "base/address_space.h"
-#include "host/config.h"
-#include "host/messages.h"
+#include "base/config.h"
+#include "base/messages.h"
 #include "runtime/builtins.h"
 #include "runtime/trap.h"
 #include "script/opcodes.h"

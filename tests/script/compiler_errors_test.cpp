@@ -4,8 +4,8 @@
 #include <gtest/gtest.h>
 
 #include "base/cp932.h"
-#include "host/config.h"
-#include "host/messages.h"
+#include "base/config.h"
+#include "base/messages.h"
 #include "script/compiler_test_support.h"
 
 namespace talven::script::test {

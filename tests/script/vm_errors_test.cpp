@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "base/address_space.h"
-#include "host/messages.h"
+#include "base/messages.h"
 #include "script/opcodes.h"
 #include "script/vm.h"
 #include "script/vm_asm.h"

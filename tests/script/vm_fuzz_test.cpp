@@ -7,8 +7,8 @@
 #include <cstring>
 #include <random>
 
-#include "host/config.h"
-#include "host/messages.h"
+#include "base/config.h"
+#include "base/messages.h"
 #include "script/opcodes.h"
 #include "script/vm.h"
 

@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "base/game_path.h"
-#include "host/config.h"
-#include "host/messages.h"
+#include "base/config.h"
+#include "base/messages.h"
 
 namespace talven::storage::test {
 

@@ -7,7 +7,7 @@
 
 #include "graphics/kernels/kernels.h"
 #include "graphics/kernels/tables.h"
-#include "host/config.h"
+#include "base/config.h"
 
 namespace talven::graphics {
 

@@ -8,7 +8,7 @@
 
 #include "graphics/plane/image_io.h"
 #include "graphics/plane/plane.h"
-#include "host/messages.h"
+#include "base/messages.h"
 #include "runtime/builtins.h"
 #include "storage/file_layer.h"
 

@@ -12,8 +12,8 @@
 #include "graphics/kernels/kernels.h"
 #include "graphics/kernels/tables.h"
 #include "graphics/plane/image_io.h"
-#include "host/config.h"
-#include "host/messages.h"
+#include "base/config.h"
+#include "base/messages.h"
 
 namespace talven::graphics {
 

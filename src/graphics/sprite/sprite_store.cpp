@@ -6,8 +6,8 @@
 #include <cstring>
 
 #include "graphics/present/pages.h"
-#include "host/config.h"
-#include "host/messages.h"
+#include "base/config.h"
+#include "base/messages.h"
 
 namespace talven::graphics {
 

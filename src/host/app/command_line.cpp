@@ -30,6 +30,12 @@ void print_help(std::FILE* out) {
                "  --timeout SECONDS     stop the game after this long (exit status 124)\n"
                "  --frames N            stop after N presented frames (exit status 124)\n"
                "  --config KEY=VALUE    override a configuration key (repeatable)\n"
+               "  --audio-out FILE      record the mixed sound output as a WAV file\n"
+               "  --audio-fast          headless sound keeps pace with the game, not the clock\n"
+               "  --input FILE          replay recorded input (keys, mouse, text, joysticks)\n"
+               "  --record-input FILE   record the input of a windowed run into FILE\n"
+               "  --untrusted           refuse programs, native libraries and file operations\n"
+               "                        outside the game's folder and its save folder\n"
                "  --help                show this text\n"
                "  --version             show the version\n"
                "\n"
@@ -87,6 +93,14 @@ int run_command_line(int argc, char** argv) {
       options.screenshot = v;
     } else if (a == "--log") {
       options.log = true;
+    } else if (a == "--audio-out" || a == "--input" || a == "--record-input") {
+      const char* v = value("a file name");
+      if (!v) return kExitUsage;
+      (a == "--audio-out" ? options.audio_out : a == "--input" ? options.input_file : options.record_input) = v;
+    } else if (a == "--audio-fast") {
+      options.audio_fast = true;
+    } else if (a == "--untrusted") {
+      options.untrusted = true;
     } else if (a == "--timeout") {
       const char* v = value("a number of seconds");
       if (!v) return kExitUsage;

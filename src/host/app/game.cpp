@@ -16,12 +16,13 @@
 #include "graphics/plane/plane.h"
 #include "graphics/sprite/sprite.h"
 #include "graphics/present/pages.h"
+#include "host/app/devices.h"
 #include "host/app/instance.h"
 #include "host/app/sdl_present.h"
-#include "host/config.h"
-#include "host/debug_output.h"
+#include "base/config.h"
+#include "base/debug_output.h"
 #include "host/input_state.h"
-#include "host/messages.h"
+#include "base/messages.h"
 #include "host/window.h"
 #include "lib/numbers.h"
 #include "runtime/builtins.h"
@@ -156,6 +157,8 @@ bool runtime_start() {
   graphics::init_kernel_tables();
   graphics::fill_kernel_random(lib::random_unit);
   if (windowed) graphics::set_present_backend(&sdl_present);
+  device_options().windowed = windowed;
+  devices_start();
   const Config& c = config();
   std::uint32_t heap_size = c.HeapSize > 0 ? static_cast<std::uint32_t>(c.HeapSize) : 0;
   shared_heap = heap_size ? script_zalloc(heap_size) : 0;
@@ -179,6 +182,7 @@ bool runtime_start() {
 
 void runtime_stop() {
   graphics::sp_init(0xFFFFFFFFu);  // every sprite and hit area released
+  devices_release();
   storage::close_file_handles();
   graphics::pages_stop();
   graphics::reset_planes();
@@ -190,6 +194,7 @@ void runtime_stop() {
     script_free(shared_heap);
     shared_heap = 0;
   }
+  devices_shutdown();
   graphics::set_present_backend(nullptr);
   sdl_present.release();
 }
@@ -243,6 +248,7 @@ int run_windowed(const RunOptions& options, InstanceGuard& instance) {
   const Config& c = config();
   host::WindowHooks hooks;
   hooks.pause_application = pause_application;
+  hooks.activity_changed = devices_activity;
   hooks.shut_down = shut_down;
   hooks.repaint = [] { sdl_present.repaint(); };
   hooks.present_ready = [] { sdl_present.render(); };
@@ -350,6 +356,12 @@ int run_game(const RunOptions& options) {
   if (!options.headless && !windowed) std::fprintf(stderr, "talven: no display, running headless\n");
 
   debug_output_echo(options.log);
+  DeviceOptions& devices = device_options();
+  devices.audio_out = options.audio_out;
+  devices.audio_fast = options.audio_fast;
+  devices.input_file = options.input_file;
+  devices.record_input = options.record_input;
+  devices.untrusted = options.untrusted;
   screenshot_path = screenshot;
   close_requested = false;
   main_ended = false;

@@ -32,6 +32,11 @@ struct RunOptions {
   double timeout_seconds = -1;      // stop after this long (-1: no limit)
   std::string screenshot;           // save the last frame here as PNG at exit
   std::vector<std::pair<std::string, std::string>> overrides;  // --config KEY=VALUE
+  std::string audio_out;            // record the mixed sound as WAV here
+  bool audio_fast = false;          // headless sound runs as fast as the game, not in real time
+  std::string input_file;           // replay recorded input from this file
+  std::string record_input;         // record a windowed run's input into this file
+  bool untrusted = false;           // confine system calls to the game's folders
 };
 
 // The program path for GAME: a file path is taken as is; for a folder, the

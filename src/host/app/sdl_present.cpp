@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "graphics/present/pages.h"
-#include "host/config.h"
+#include "base/config.h"
 #include "host/window.h"
 
 namespace talven {

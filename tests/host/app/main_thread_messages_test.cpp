@@ -4,7 +4,7 @@
 
 #include "base/address_space.h"
 #include "host/app/game.h"
-#include "host/config.h"
+#include "base/config.h"
 #include "host/input_state.h"
 #include "runtime/game_clock.h"
 #include "runtime/main_thread.h"

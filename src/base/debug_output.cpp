@@ -1,9 +1,9 @@
-#include "host/debug_output.h"
+#include "base/debug_output.h"
 
 #include <cstdio>
 #include <mutex>
 
-#include "host/messages.h"
+#include "base/messages.h"
 
 namespace talven {
 

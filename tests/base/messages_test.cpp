@@ -1,10 +1,10 @@
-#include "host/messages.h"
+#include "base/messages.h"
 
 #include <gtest/gtest.h>
 
 #include <vector>
 
-#include "host/config.h"
+#include "base/config.h"
 
 namespace talven {
 namespace {

@@ -1,11 +1,11 @@
-#include "host/messages.h"
+#include "base/messages.h"
 
 #include <cstdint>
 #include <cstdio>
 #include <mutex>
 
 #include "base/cp932.h"
-#include "host/config.h"
+#include "base/config.h"
 
 namespace talven {
 

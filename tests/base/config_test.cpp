@@ -1,4 +1,4 @@
-#include "host/config.h"
+#include "base/config.h"
 
 #include <gtest/gtest.h>
 
