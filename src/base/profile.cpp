@@ -6,7 +6,7 @@
 // was. Each call reads the file afresh: configuration is read rarely, and a
 // file edited by hand or by another process is always seen as it is.
 //
-// The rules, as games rely on them:
+// The rules:
 // - "[name]" starts a section; blanks inside the brackets are trimmed and the
 //   name ends at the first ']' (multibyte-aware: a ']' trail byte does not
 //   end it). A '[' line without ']' starts a section that nothing matches.

@@ -1,4 +1,5 @@
-// Private-profile (INI) files, read and written the way games rely on them.
+// Private-profile (INI) files: sections of KEY=VALUE lines, read and written
+// in place.
 //
 // Files are host paths (callers resolve game paths first). Sections and keys
 // match case-insensitively (CP932 rules); blanks around names and values are

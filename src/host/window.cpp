@@ -401,8 +401,14 @@ bool create_main_window(const WindowHooks& hooks) {
     if (t.min_w > 0 && t.min_h > 0) SDL_SetWindowMinimumSize(state.window, t.min_w, t.min_h);
     if (t.has_max) SDL_SetWindowMaximumSize(state.window, t.max_w, t.max_h);
   }
-  state.renderer = SDL_CreateRenderer(state.window, -1, SDL_RENDERER_ACCELERATED);
-  if (!state.renderer) state.renderer = SDL_CreateRenderer(state.window, -1, SDL_RENDERER_SOFTWARE);
+  // The presentation device: an accelerated renderer, else the software one.
+  if (SDL_GetNumRenderDrivers() <= 0) {
+    report_message(1, "Direct3Dの初期化に失敗しました");
+  } else {
+    state.renderer = SDL_CreateRenderer(state.window, -1, SDL_RENDERER_ACCELERATED);
+    if (!state.renderer) state.renderer = SDL_CreateRenderer(state.window, -1, SDL_RENDERER_SOFTWARE);
+    if (!state.renderer) report_message(1, "Direct3D设备生成失败！");
+  }
   if (!state.renderer) {
     SDL_DestroyWindow(state.window);
     state.window = nullptr;

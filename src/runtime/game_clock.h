@@ -1,8 +1,8 @@
 // The game clock: milliseconds that stop while the application is paused,
 // the 256 script counters read by getcount/setcount, and the fps counter.
 //
-// The time source is a monotonic millisecond tick (32 bits, wrapping like
-// the tick count games were written for). Tests replace it with their own.
+// The time source is a monotonic millisecond tick that wraps at 32 bits
+// (scripts compare ticks by subtraction). Tests replace it with their own.
 #pragma once
 
 #include <cstdint>

@@ -1,5 +1,9 @@
 #include "runtime/threads.h"
 
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <cstring>
 #include <vector>
@@ -55,8 +59,23 @@ void reap(ThreadSlot& s) {
   s.ended.store(false);
 }
 
+// Script threads run below the main thread's priority, so a busy script
+// cannot starve the window and the devices it serves. Linux applies a nice
+// value to the one thread named by its id; where that fails the thread
+// keeps the normal priority.
+constexpr int kScriptThreadNice = 2;
+
+void lower_thread_priority() {
+#ifdef __linux__
+  const pid_t tid = static_cast<pid_t>(::syscall(SYS_gettid));
+  const int current = ::getpriority(PRIO_PROCESS, static_cast<id_t>(tid));
+  ::setpriority(PRIO_PROCESS, static_cast<id_t>(tid), current + kScriptThreadNice);
+#endif
+}
+
 void script_thread_main(int n) {
   ThreadSlot& s = thread_table[n];
+  lower_thread_priority();
   {
     std::unique_lock lock(s.gate_mutex);
     s.gate_cv.wait(lock, [&] { return s.gate_open; });
@@ -125,8 +144,8 @@ VmContext* load_script(std::string_view name, std::int32_t program_size, std::in
     if (name[i] == '.') dot = i;
   }
   if (dot == std::string_view::npos || cp932::compare_nocase(name.substr(dot), ".c") != 0) return nullptr;
-  // Names that do not fit the 260-byte buffer games were written for are
-  // refused rather than cut into another name.
+  // Script names are at most 259 bytes; a longer one is refused rather than
+  // cut into another name.
   if (name.size() > 259) return nullptr;
   if (program_size == 0) {
     script::CompileOptions measure;

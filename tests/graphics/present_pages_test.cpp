@@ -337,6 +337,12 @@ TEST_F(PagesTest, LetterboxRectangle) {
   check(letterbox_rect(1280, 720, 1024, 768, true), 0, 96, 1024, 576);
   check(letterbox_rect(0, 720, 1024, 768, true), 0, 0, 1024, 768);
   check(letterbox_rect(1280, 720, 0, 0, true), 0, 0, 0, 0);
+  // Scaled presentation fills a window and letterboxes only in full screen;
+  // unscaled presentation draws 1:1, at (0, 0) in a window, centred in full screen.
+  check(presented_rect(800, 600, 1920, 1080, true, false, true), 0, 0, 1920, 1080);
+  check(presented_rect(800, 600, 1920, 1080, true, true, true), 240, 0, 1440, 1080);
+  check(presented_rect(800, 600, 1920, 1080, false, false, true), 0, 0, 800, 600);
+  check(presented_rect(800, 600, 1024, 768, false, true, true), 112, 84, 800, 600);
 }
 
 TEST_F(PagesTest, ScreenshotHoldsThePresentedFrame) {

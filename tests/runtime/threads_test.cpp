@@ -3,6 +3,13 @@
 #include "runtime/threads.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
 
 #include "runtime/trap.h"
 #include "script/vm_asm.h"
@@ -70,6 +77,29 @@ TEST_F(Threads, ANewThreadInAUsedSlotHasNoPendingSleep) {
   int again = static_cast<int>(begin(1, 0));
   ASSERT_EQ(again, n);  // the lowest free slot: the same one
   EXPECT_EQ(thread_table[again].wake_time.load(), 0u);
+}
+
+std::atomic<int> seen_priority{-100};
+
+int record_priority(std::uint16_t, script::VmContext*) {
+  seen_priority = ::getpriority(PRIO_PROCESS, static_cast<id_t>(::syscall(SYS_gettid)));
+  return 1;
+}
+
+TEST_F(Threads, ScriptThreadsRunBelowTheMainThreadsPriority) {
+  script::VmAsm a(caller_->program);
+  a.trap(500);  // reports its thread's priority, then returns
+  a.ret();
+  a.load();
+  script::TrapHandler old = script::vm_trap_handler();
+  script::vm_set_trap_handler(record_priority);
+  int n = static_cast<int>(begin(0, 0));
+  ASSERT_GE(n, 0);
+  for (int i = 0; i < 500 && seen_priority == -100; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  script::vm_set_trap_handler(old);
+  const int main_priority = ::getpriority(PRIO_PROCESS, static_cast<id_t>(::syscall(SYS_gettid)));
+  ASSERT_NE(seen_priority.load(), -100) << "the script thread never ran";
+  EXPECT_GT(seen_priority.load(), main_priority);  // a higher nice value: a lower priority
 }
 
 }  // namespace

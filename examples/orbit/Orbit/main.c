@@ -1,6 +1,6 @@
-// Orbit Garden: a title, then planets circling a glowing sun. A wandering
-// pointer (the game runs by itself until input arrives) lights up the
-// planet under it through the planets' hit areas.
+// Orbit Garden: a title, then planets circling a glowing sun. A pointer
+// wanders over the scene on a fixed path (the game reads no input yet) and
+// lights up the planet under it through the planets' hit areas.
 //
 // Shows: layered sprites over a background plane, parent-child links (a
 // moon that follows its planet's spin), alpha layering, rotation with

@@ -254,6 +254,17 @@ bool save_frame_png(const std::string& host_path) {
   return write_file_atomic(host_path, out);
 }
 
+DestRect presented_rect(int screen_w, int screen_h, int client_w, int client_h, bool scaled,
+                        bool full_screen, bool fixed_aspect) {
+  if (scaled) return letterbox_rect(screen_w, screen_h, client_w, client_h, full_screen && fixed_aspect);
+  DestRect r{0, 0, screen_w, screen_h};
+  if (full_screen) {
+    r.left = (client_w - screen_w) / 2;
+    r.top = (client_h - screen_h) / 2;
+  }
+  return r;
+}
+
 DestRect letterbox_rect(int screen_w, int screen_h, int display_w, int display_h,
                         bool fixed_aspect) {
   DestRect r{0, 0, display_w, display_h};

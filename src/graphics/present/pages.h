@@ -82,6 +82,14 @@ struct DestRect {
 DestRect letterbox_rect(int screen_w, int screen_h, int display_w, int display_h,
                         bool fixed_aspect);
 
+// Where the screen is shown in a client area of client_w x client_h. Scaled
+// presentation fills the client area (letterboxed in full screen when the
+// ratio is fixed); unscaled presentation draws 1:1 at (0, 0) in a window and
+// centred in full screen. Input coordinates are converted through the same
+// rectangle.
+DestRect presented_rect(int screen_w, int screen_h, int client_w, int client_h, bool scaled,
+                        bool full_screen, bool fixed_aspect);
+
 // ---- dirty rectangles ----------------------------------------------------------
 
 void drt_init();

@@ -7,6 +7,7 @@
 
 #include "graphics/present/pages.h"
 #include "base/config.h"
+#include "base/messages.h"
 #include "host/window.h"
 
 namespace talven {
@@ -58,6 +59,8 @@ void SdlPresent::render() {
       texture_ = SDL_CreateTexture(renderer, SDL_PIXELFORMAT_RGB888, SDL_TEXTUREACCESS_STREAMING, width_, height_);
       texture_w_ = texture_ ? width_ : 0;
       texture_h_ = texture_ ? height_ : 0;
+      if (!texture_ && !texture_failed_) report_message(1, "テクスチャの生成に失敗しました");
+      texture_failed_ = !texture_;
       if (texture_) {
         SDL_SetTextureScaleMode(texture_, config().Direct3D ? SDL_ScaleModeLinear : SDL_ScaleModeNearest);
         dirty_ = {0, 0, width_, height_};
@@ -94,13 +97,8 @@ void SdlPresent::draw() {
     const Config& c = config();
     int cw = 0, ch = 0;
     host::main_client_size(cw, ch);
-    graphics::DestRect d{0, 0, texture_w_, texture_h_};  // the unscaled mode draws 1:1
-    // Scaled: the whole client area in a window, letterboxed in full screen
-    // when the ratio is fixed.
-    if (c.Direct3D) {
-      d = graphics::letterbox_rect(texture_w_, texture_h_, cw, ch,
-                                   host::is_full_screen() && c.FixedAspectRatio != 0);
-    }
+    graphics::DestRect d = graphics::presented_rect(texture_w_, texture_h_, cw, ch, c.Direct3D != 0,
+                                                    host::is_full_screen(), c.FixedAspectRatio != 0);
     SDL_Rect dst{d.left, d.top, d.width, d.height};
     SDL_RenderCopy(renderer, texture_, nullptr, &dst);
   }

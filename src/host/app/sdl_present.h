@@ -39,6 +39,7 @@ class SdlPresent : public graphics::PresentBackend {
   bool has_dirty_ = false;
   SDL_Texture* texture_ = nullptr;
   int texture_w_ = 0, texture_h_ = 0;
+  bool texture_failed_ = false;  // reported once until a texture is made again
 };
 
 }  // namespace talven
