@@ -29,9 +29,27 @@ std::atomic<int> running_threads{0};
 
 bool app_is_active() { return host.app_active ? host.app_active() : true; }
 
+// The end of a slice: other script threads get the processor (a yield only
+// when another one is running, since the system call costs as much as a
+// slice of work), or the thread rests 1 ms while the application is inactive.
 void yield_slice() {
-  if (app_is_active()) std::this_thread::yield();
-  else std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  if (!app_is_active()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  else if (running_threads.load(std::memory_order_relaxed) > 1) std::this_thread::yield();
+}
+
+// A suspended or sleeping thread waits on its slot's condition variable:
+// resume, end and stop wake it; the bound re-checks the stop flag, which is
+// set without a notification.
+constexpr std::chrono::milliseconds kRestBound{20};
+
+void rest(ThreadSlot& s, std::chrono::milliseconds at_most) {
+  std::unique_lock lock(s.gate_mutex);
+  s.gate_cv.wait_for(lock, std::min(at_most, kRestBound));
+}
+
+void wake(ThreadSlot& s) {
+  { std::lock_guard lock(s.gate_mutex); }
+  s.gate_cv.notify_all();
 }
 
 bool slot_taken(int n) { return n >= 0 && n < kMaxThreads && thread_table[n].thread.joinable(); }
@@ -89,13 +107,18 @@ void script_thread_main(int n) {
       if (c->state == script::kVmRunning) {
         std::uint32_t wake = s.wake_time.load();
         if (wake != 0) {
-          if (static_cast<std::int32_t>(wake - tick_count()) > 0) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+          const std::int32_t left = static_cast<std::int32_t>(wake - tick_count());
+          if (left > 0) {
+            rest(s, std::chrono::milliseconds(left));
             continue;
           }
           s.wake_time.store(0);
         }
-        if (s.suspend_count.load() <= 0) script::vm_run(c);
+        if (s.suspend_count.load() > 0) {
+          rest(s, kRestBound);
+          continue;
+        }
+        script::vm_run(c);
         yield_slice();
       } else if (c->state == script::kVmFinished) {
         if (top == 0) {
@@ -236,6 +259,7 @@ int stop_script_thread(int n) {
 
 void stop_all_script_threads() {
   vm_stop_flag.set();
+  for (ThreadSlot& s : thread_table) wake(s);
   std::vector<int> collected;
   for (int n = 0; n < kMaxThreads; ++n) {
     if (thread_table[n].thread.joinable()) {
@@ -282,6 +306,7 @@ int resume_script_thread(int n) {
   int c = count.load();
   while (c > 0 && !count.compare_exchange_weak(c, c - 1)) {
   }
+  if (c == 1) wake(thread_table[n]);
   return c > 0 ? c - 1 : 0;
 }
 
