@@ -1,9 +1,12 @@
 #include "base/atomic_file.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -17,11 +20,64 @@ bool fail(std::string* error, const std::string& what) {
   return false;
 }
 
+std::string parent_of(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// NAME.tmp followed by the six characters mkstemp puts in.
+bool is_temporary_of(const std::string& entry, const std::string& name) {
+  if (entry.size() != name.size() + 10 || entry.compare(0, name.size(), name) != 0) return false;
+  if (entry.compare(name.size(), 4, ".tmp") != 0) return false;
+  for (std::size_t i = name.size() + 4; i < entry.size(); ++i)
+    if (!std::isalnum(static_cast<unsigned char>(entry[i]))) return false;
+  return true;
+}
+
 }  // namespace
 
+int create_save_temporary(const std::string& path, std::string& temp) {
+  remove_stale_temporaries(path);
+  temp = path + ".tmpXXXXXX";
+  int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+  if (fd < 0) {
+    temp.clear();
+    return -1;
+  }
+  ::flock(fd, LOCK_EX);  // held until the file is closed or its owner dies
+  return fd;
+}
+
+void remove_stale_temporaries(const std::string& path) {
+  const std::string dir = parent_of(path);
+  const std::string name = path.substr(path.rfind('/') == std::string::npos ? 0 : path.rfind('/') + 1);
+  DIR* d = ::opendir(dir.c_str());
+  if (!d) return;
+  while (dirent* e = ::readdir(d)) {
+    if (!is_temporary_of(e->d_name, name)) continue;
+    const std::string candidate = dir + "/" + e->d_name;
+    int fd = ::open(candidate.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) continue;
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0)
+      ::unlink(candidate.c_str());
+    ::close(fd);
+  }
+  ::closedir(d);
+}
+
+bool sync_directory_of(const std::string& path) {
+  int fd = ::open(parent_of(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  bool ok = ::fsync(fd) == 0;
+  ::close(fd);
+  return ok;
+}
+
 bool write_file_atomic(const std::string& path, std::string_view data, std::string* error) {
-  std::string tmp = path + ".tmpXXXXXX";
-  int fd = mkstemp(tmp.data());
+  std::string tmp;
+  int fd = create_save_temporary(path, tmp);
   if (fd < 0) return fail(error, "cannot create a temporary file beside " + path);
   const char* p = data.data();
   std::size_t left = data.size();
@@ -60,6 +116,7 @@ bool write_file_atomic(const std::string& path, std::string_view data, std::stri
     errno = saved;
     return fail(error, "cannot replace " + path);
   }
+  sync_directory_of(path);
   return true;
 }
 

@@ -24,7 +24,8 @@
 // - Values are written as given up to the first line break: the rest could
 //   only be read back as stray lines, or as keys and sections of its own.
 //   Names that could not be read back (empty, with a line break, a section
-//   with ']' or a key with '=' or starting with '[' or ';') are refused.
+//   with ']' or ending in a lone lead byte, or a key with '=' or starting
+//   with '[' or ';') are refused. A new line always starts after a line feed.
 #include "base/profile.h"
 
 #include <sys/stat.h>
@@ -203,8 +204,13 @@ bool has_break(std::string_view s) {
   return s.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
 }
 
+// The header "[name]" must read back as this name: no ']' inside it, and no
+// lead byte at its end that would take the closing ']' as its trail byte.
 bool writable_section(std::string_view s) {
-  return !s.empty() && !has_break(s) && find_char(s, ']') == std::string_view::npos;
+  if (s.empty() || has_break(s)) return false;
+  std::string header(s);
+  header.push_back(']');
+  return find_char(header, ']') == s.size();
 }
 
 bool writable_key(std::string_view k) {
@@ -314,7 +320,9 @@ bool write_string(const std::string& file, std::string_view section, std::string
   });
   if (last != doc.lines.size()) {
     const Line& after = doc.lines[last];
-    bool ended = after.next > after.content_end;
+    // Only a line feed ends a line: after a bare CR the new line would be
+    // read as part of this one.
+    bool ended = after.next > after.begin && old[after.next - 1] == '\n';
     std::string text = old.substr(0, after.next);
     if (!ended) text.append(eol);
     text.append(key_line);

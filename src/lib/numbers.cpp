@@ -1,6 +1,7 @@
 #include "lib/numbers.h"
 
 #include <array>
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 
@@ -201,7 +202,10 @@ float kf_getkey(std::span<const KeyFrame> keys, float x, std::int32_t mode) {
 }
 
 void perlin_init(std::int32_t octaves, float persistence) {
-  if (octaves > 0) noise_octaves = octaves;
+  // A float coordinate has no detail left after 24 doublings of its
+  // fraction and 12 of its lattice index; later octaves only add the same
+  // lattice value again, so the count is capped where that is long past.
+  if (octaves > 0) noise_octaves = std::min(octaves, kMaxNoiseOctaves);
   if (persistence > 0) noise_persistence = persistence;
 }
 

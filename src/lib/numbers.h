@@ -53,6 +53,8 @@ std::int32_t kf_getindex(std::span<const KeyFrame> keys, float x);
 float kf_getkey(std::span<const KeyFrame> keys, float x, std::int32_t mode);
 
 // ---- noise -------------------------------------------------------------------
+// perlin_init counts at most this many octaves.
+constexpr std::int32_t kMaxNoiseOctaves = 64;
 void perlin_init(std::int32_t octaves, float persistence);
 float perlin_noise(float x, float y, float z);
 

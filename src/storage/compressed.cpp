@@ -342,12 +342,20 @@ bool compress_bytes(std::string_view data, std::string& out) {
   }
 }
 
+std::uint64_t max_decoded_length(std::uint64_t code_bytes) {
+  const std::uint64_t codes = code_bytes * 8 / kFirstCodeWidth;
+  const std::uint64_t longest = kLastCode - kFirstFreeCode + 2;
+  if (codes <= longest) return codes * (codes + 1) / 2;
+  return longest * (longest + 1) / 2 + (codes - longest) * longest;
+}
+
 bool expand_bytes(std::string_view image, std::string& out) {
   out.clear();
   std::unique_ptr<BitReader> r = open_memory_bit_reader(image);
   std::uint32_t signature, length;
   if (!r || !read_bits(*r, 32, signature) || signature != kCompressedSignature ||
-      !read_bits(*r, 32, length) || length > kMaxDecodedLength)
+      !read_bits(*r, 32, length) || length > kMaxDecodedLength ||
+      length > max_decoded_length(image.size() - 8))
     return false;
   ByteBuffer decoded;
   if (!decode(*r, length, decoded)) return false;

@@ -112,6 +112,12 @@ bool read_bits(BitReader& reader, int n, std::uint32_t& value);
 // Reports "辞書オブジェクトの作成に失敗しました。" when the dictionary cannot be had.
 bool encode(BitWriter& writer, const std::uint8_t* data, std::size_t size);
 
+// The most bytes that `code_bytes` bytes of codes can decode to: every code
+// takes at least 9 bits, and the k-th code spells at most k bytes (a
+// dictionary string grows by one byte per code), at most the longest string
+// the dictionary can hold. A declared length above this cannot be honest.
+std::uint64_t max_decoded_length(std::uint64_t code_bytes);
+
 // Decodes codes into `out` (appended), which never grows past `length`
 // bytes. A stream that stops (end code or end of input) before `length`
 // bytes leaves `out` short: the rest reads as zero bytes. False when the

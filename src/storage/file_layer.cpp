@@ -249,6 +249,10 @@ ExpFile* OpenExpFile(std::string_view path_in) {
   // range cannot be a file the readers above can handle.
   std::uint32_t length = 0;
   if (!read_bits(*reader, 32, length) || length == 0 || length > kMaxDecodedLength) return nullptr;
+  // A length the codes could never spell is refused before anything is
+  // allocated for it.
+  const std::int64_t stored = GetFastFileSize(reader->file);
+  if (stored < 8 || length > max_decoded_length(static_cast<std::uint64_t>(stored) - 8)) return nullptr;
   if (!decode(*reader, length, file->data)) return nullptr;
   file->in_memory = 1;
   file->position = 0;

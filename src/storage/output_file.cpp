@@ -7,18 +7,15 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "base/atomic_file.h"
+
 namespace talven::storage {
 
 bool AtomicOutput::open(const std::string& path) {
   abandon();
   path_ = path;
-  temp_ = path + ".tmpXXXXXX";
-  fd_ = ::mkostemp(temp_.data(), O_CLOEXEC);
-  if (fd_ < 0) {
-    temp_.clear();
-    return false;
-  }
-  return true;
+  fd_ = create_save_temporary(path, temp_);
+  return fd_ >= 0;
 }
 
 bool AtomicOutput::write(const void* data, std::size_t size) {
@@ -46,6 +43,7 @@ bool AtomicOutput::commit() {
   fd_ = -1;
   if (ok && std::rename(temp_.c_str(), path_.c_str()) == 0) {
     temp_.clear();
+    sync_directory_of(path_);
     return true;
   }
   int saved = errno;

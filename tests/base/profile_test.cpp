@@ -216,13 +216,30 @@ TEST_F(ProfileTest, UnsafeInputIsCutOrRefused) {
   EXPECT_FALSE(profile::write_string(file_, "A", "[x", "1"));
   EXPECT_FALSE(profile::write_string(file_, "A", ";x", "1"));
   EXPECT_FALSE(profile::write_string(file_, "A", "  ", "1"));
+  // A lone lead byte at the end would swallow the closing ']' on reading.
+  EXPECT_FALSE(profile::write_string(file_, "Gen\x82", "x", "1"));
   EXPECT_EQ(contents(), before);
+  // A whole two-byte character ending the name is fine, even with ']' as its trail byte.
+  ASSERT_TRUE(profile::write_string(file_, "Gen\x82\x5D", "x", "1"));
+  EXPECT_EQ(get("Gen\x82\x5D", "x"), "1");
+  put(before);
 
   // Unwritable places fail and create nothing.
   EXPECT_FALSE(profile::write_string(dir_ + "/no/such/dir.cfg", "A", "x", "1"));
   EXPECT_FALSE(profile::write_string(dir_, "A", "x", "1"));
   EXPECT_FALSE(fs::exists(dir_ + "/no"));
   EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
+}
+
+TEST_F(ProfileTest, ANewKeyAfterABareCarriageReturnStartsItsOwnLine) {
+  put("[A]\r\nx=1\r");
+  ASSERT_TRUE(profile::write_string(file_, "A", "y", "2"));
+  EXPECT_EQ(get("A", "x"), "1");
+  EXPECT_EQ(get("A", "y"), "2");
+  // Writing again changes the key in place rather than adding another line.
+  ASSERT_TRUE(profile::write_string(file_, "A", "y", "3"));
+  EXPECT_EQ(get("A", "y"), "3");
+  EXPECT_EQ(contents().find("y=2"), std::string::npos);
 }
 
 TEST_F(ProfileTest, KeepsLinksAndPermissions) {

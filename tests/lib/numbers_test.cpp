@@ -115,6 +115,12 @@ TEST(Numbers, NoiseIsDeterministicAndBounded) {
   perlin_init(1, 0.5f);
   EXPECT_NE(perlin_noise(1.25f, 2.5f, 0.75f), a);
   EXPECT_FLOAT_EQ(perlin_noise(1e30f, 1e30f, 1e30f), perlin_noise(1e30f, 1e30f, 1e30f));
+  // A huge octave count is capped: it costs what the cap costs and gives
+  // the capped value.
+  perlin_init(kMaxNoiseOctaves, 0.5f);
+  const float capped = perlin_noise(1.25f, 2.5f, 0.75f);
+  perlin_init(2147483647, 0.5f);
+  EXPECT_EQ(perlin_noise(1.25f, 2.5f, 0.75f), capped);
   init_number_tables();
 }
 

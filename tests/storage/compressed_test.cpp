@@ -158,6 +158,13 @@ TEST(CompressedFormat, DeclaredLengthBoundsTheOutput) {
   EXPECT_FALSE(expand_bytes("plain text here", out));
   EXPECT_FALSE(expand_bytes(bytes({0x61, 0x63, 0x70, 0x00, 0x00}), out));
   EXPECT_FALSE(expand_bytes(bytes({0x61, 0x63, 0x70, 0x00, 0x80, 0, 0, 0, 0x80, 0}), out));
+  // A length that two bytes of codes could never spell is refused at once,
+  // while the best case of the coder (one byte repeated) still expands.
+  EXPECT_FALSE(expand_bytes(bytes({0x61, 0x63, 0x70, 0x00, 0x7F, 0xFF, 0xFF, 0xFF, 0x30, 0x80}), out));
+  const std::string zeros(10 << 20, '\0');
+  ASSERT_TRUE(expand_bytes(compress(zeros), out));
+  EXPECT_EQ(out, zeros);
+  EXPECT_LE(max_decoded_length(2), 1u);
 }
 
 // Streams written code by code, for codes the encoder never gives out.
@@ -265,6 +272,9 @@ TEST_F(CompressedFileTest, SavedFilesOpenAsTheirBytes) {
   short_codes[7] = 2;
   test::write_host_file("long.dat", short_codes);
   EXPECT_EQ(OpenExpFile("long.dat"), nullptr);
+  // Ten bytes that declare 2 GiB open as nothing, before anything is allocated.
+  test::write_host_file("huge.dat", std::string("\x61\x63\x70\x00\x7F\xFF\xFF\xFF\x30\x80", 10));
+  EXPECT_EQ(OpenExpFile("huge.dat"), nullptr);
 }
 
 TEST_F(CompressedFileTest, FailedSavesKeepTheOldFile) {
