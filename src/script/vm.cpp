@@ -292,12 +292,14 @@ int vm_run(VmContext* ctx) {
   } while (0)
 #endif
 
-// After each instruction: stop flag, slice budget, then fetch. The fast path
-// checks the longest instruction's bytes at once; near the end of committed
-// memory the slow path checks the exact length.
+// After each instruction: the slice budget, then fetch. The stop flag is
+// read when a slice starts: a stop set by another thread takes effect within
+// one slice, and this thread's own stops (errors, traps) leave the loop
+// directly. The fast path of the fetch checks the longest instruction's
+// bytes at once; near the end of committed memory the slow path checks the
+// exact length.
 #define NEXT                                                 \
   do {                                                       \
-    if (stop.load(std::memory_order_relaxed)) goto leave_slice; \
     if (--budget == 0) goto leave_slice;                     \
     goto fetch;                                              \
   } while (0)
