@@ -8,6 +8,8 @@
 #include <bit>
 #include <cerrno>
 #include <cstring>
+#include <memory>
+#include <mutex>
 #include <new>
 
 #include "base/cp932.h"
@@ -202,6 +204,85 @@ ArchiveStatus find_archive_entry(int fd, std::string_view wanted, std::int64_t* 
       low = middle + 1;
   }
   return ArchiveStatus::kOk;
+}
+
+namespace {
+
+struct CachedDirectory {
+  dev_t device = 0;
+  ino_t inode = 0;
+  off_t size = 0;
+  struct timespec modified {};
+  std::uint64_t last_use = 0;
+  std::shared_ptr<const ArchiveDirectory> dir;
+};
+
+constexpr std::size_t kCachedDirectories = 8;
+
+std::mutex g_cache_mutex;
+std::vector<CachedDirectory> g_cache;
+std::uint64_t g_cache_clock = 0;
+
+bool same_file(const CachedDirectory& c, const struct stat& st) {
+  return c.device == st.st_dev && c.inode == st.st_ino && c.size == st.st_size &&
+         c.modified.tv_sec == st.st_mtim.tv_sec && c.modified.tv_nsec == st.st_mtim.tv_nsec;
+}
+
+std::shared_ptr<const ArchiveDirectory> cached_directory(int fd) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) return nullptr;
+  {
+    std::lock_guard lock(g_cache_mutex);
+    for (CachedDirectory& c : g_cache)
+      if (same_file(c, st)) {
+        c.last_use = ++g_cache_clock;
+        return c.dir;
+      }
+  }
+  auto dir = std::make_shared<ArchiveDirectory>();
+  if (read_archive_directory(fd, *dir) != ArchiveStatus::kOk) return nullptr;
+  std::lock_guard lock(g_cache_mutex);
+  CachedDirectory entry{st.st_dev, st.st_ino, st.st_size, st.st_mtim, ++g_cache_clock, dir};
+  if (g_cache.size() < kCachedDirectories) {
+    g_cache.push_back(std::move(entry));
+  } else {
+    auto oldest = std::min_element(g_cache.begin(), g_cache.end(),
+                                   [](const CachedDirectory& a, const CachedDirectory& b) { return a.last_use < b.last_use; });
+    *oldest = std::move(entry);
+  }
+  return dir;
+}
+
+}  // namespace
+
+ArchiveStatus find_archive_entry_cached(int fd, std::string_view wanted, std::int64_t* index,
+                                        ArchiveEntry* entry, std::uint64_t* file_size) {
+  std::shared_ptr<const ArchiveDirectory> dir = cached_directory(fd);
+  if (!dir) return find_archive_entry(fd, wanted, index, entry, file_size);
+  *index = -1;
+  *file_size = dir->file_size;
+  std::int64_t low = 0, high = static_cast<std::int64_t>(dir->count) - 1;
+  while (low <= high) {
+    const std::int64_t middle = (low + high) / 2;
+    const std::optional<std::string_view> name = dir->name(static_cast<std::uint32_t>(middle));
+    if (!name) return ArchiveStatus::kDamaged;
+    const int order = compare_entry_names(wanted, *name);
+    if (order == 0) {
+      *index = middle;
+      *entry = dir->entries[middle];
+      return ArchiveStatus::kOk;
+    }
+    if (order < 0)
+      high = middle - 1;
+    else
+      low = middle + 1;
+  }
+  return ArchiveStatus::kOk;
+}
+
+void clear_archive_directory_cache() {
+  std::lock_guard lock(g_cache_mutex);
+  g_cache.clear();
 }
 
 bool write_archive(const std::string& path, std::vector<ArchiveSource> sources,

@@ -105,6 +105,17 @@ ArchiveStatus read_archive_directory(int fd, ArchiveDirectory& dir);
 ArchiveStatus find_archive_entry(int fd, std::string_view name, std::int64_t* index,
                                  ArchiveEntry* entry, std::uint64_t* file_size);
 
+// The same lookup through directories kept in memory: the first lookup in an
+// archive reads and unscrambles its whole directory once, later lookups in
+// the same file (same device, inode, size and modification time) bisect it
+// without reading. A few archives are kept, the least recently used going
+// first. Results are those of find_archive_entry() in every case (a
+// directory that cannot be read whole is searched on disk as before).
+ArchiveStatus find_archive_entry_cached(int fd, std::string_view name, std::int64_t* index,
+                                        ArchiveEntry* entry, std::uint64_t* file_size);
+// Forgets every kept directory.
+void clear_archive_directory_cache();
+
 // One file to pack: its entry name (CP932) and its bytes on the host.
 struct ArchiveSource {
   std::string name;

@@ -73,7 +73,7 @@ Lookup open_in_archive(const std::string& path, const std::string& archive_path,
   std::int64_t index = -1;
   ArchiveEntry found{};
   std::uint64_t file_size = 0;
-  const ArchiveStatus status = find_archive_entry(fd, entry, &index, &found, &file_size);
+  const ArchiveStatus status = find_archive_entry_cached(fd, entry, &index, &found, &file_size);
   if (status == ArchiveStatus::kOk && index < 0) {
     ::close(fd);
     return Lookup::kNotHere;

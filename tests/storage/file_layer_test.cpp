@@ -190,6 +190,17 @@ TEST_F(FileLayerTest, FindsEveryEntryOfALargeArchive) {
   EXPECT_EQ(contents("big/z"), "<none>");
 }
 
+TEST_F(FileLayerTest, AReplacedArchiveIsReadAgain) {
+  // The directory kept from the first lookup must not outlive the file.
+  write_host_file("pack.bin", make_archive({{"a.txt", "first"}, {"b.txt", "bee"}}, 1));
+  EXPECT_EQ(contents("pack/a.txt"), "first");
+  EXPECT_EQ(contents("pack/c.txt"), "<none>");
+  write_host_file("pack.bin", make_archive({{"a.txt", "second!"}, {"c.txt", "sea"}}, 2));
+  EXPECT_EQ(contents("pack/a.txt"), "second!");
+  EXPECT_EQ(contents("pack/b.txt"), "<none>");
+  EXPECT_EQ(contents("pack/c.txt"), "sea");
+}
+
 TEST_F(FileLayerTest, ArchiveEntriesReadAndSeekWithinTheirBounds) {
   write_host_file("pack.bin", make_archive({{"one", "0123456789"}, {"two", "after"}}));
   FastFilePtr f(OpenFastFile("pack/one"));
