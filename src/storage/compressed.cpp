@@ -64,7 +64,9 @@ struct DecoderTable {
 bool flush_writer(BitWriter& w) {
   if (w.bytes == 0) return true;
   bool ok;
-  if (w.memory) {
+  if (w.sink) {
+    ok = w.sink(w.buffer.get(), w.bytes);
+  } else if (w.memory) {
     w.memory->append(reinterpret_cast<const char*>(w.buffer.get()), w.bytes);
     ok = true;
   } else {
@@ -76,6 +78,17 @@ bool flush_writer(BitWriter& w) {
 }
 
 bool refill(BitReader& r) {
+  if (!r.ended && r.source) {
+    const std::size_t got = r.source(r.buffer.get(), kStreamBufferSize);
+    if (got == 0) {
+      r.ended = true;
+      return false;
+    }
+    r.data = r.buffer.get();
+    r.valid = got;
+    r.position = 0;
+    return true;
+  }
   if (r.ended || !r.file) {
     r.ended = true;
     return false;
@@ -136,6 +149,14 @@ std::unique_ptr<BitWriter> create_bit_writer(std::string_view path) {
   return w;
 }
 
+std::unique_ptr<BitWriter> create_sink_bit_writer(std::function<bool(const std::uint8_t*, std::size_t)> sink) {
+  std::unique_ptr<BitWriter> w(new (std::nothrow) BitWriter);
+  if (w) w->buffer.reset(new (std::nothrow) std::uint8_t[kStreamBufferSize]());
+  if (!w || !w->buffer) return nullptr;
+  w->sink = std::move(sink);
+  return w;
+}
+
 std::unique_ptr<BitWriter> create_memory_bit_writer(std::string& out) {
   std::unique_ptr<BitWriter> w(new (std::nothrow) BitWriter);
   if (w) w->buffer.reset(new (std::nothrow) std::uint8_t[kStreamBufferSize]());
@@ -177,7 +198,7 @@ bool close_bit_writer(BitWriter& w) {
     w.bit_count = 0;
   }
   ok = ok && flush_writer(w);
-  if (!w.memory) {
+  if (!w.memory && !w.sink) {
     std::string target = w.file.path();
     ok = ok && w.file.commit();
     w.file.abandon();
@@ -222,6 +243,14 @@ std::unique_ptr<BitReader> open_memory_bit_reader(std::string_view data) {
   return r;
 }
 
+std::unique_ptr<BitReader> open_source_bit_reader(std::function<std::size_t(std::uint8_t*, std::size_t)> source) {
+  std::unique_ptr<BitReader> r(new (std::nothrow) BitReader);
+  if (r) r->buffer.reset(new (std::nothrow) std::uint8_t[kStreamBufferSize]);
+  if (!r || !r->buffer) return nullptr;
+  r->source = std::move(source);
+  return r;
+}
+
 bool read_bits(BitReader& r, int n, std::uint32_t& value) {
   while (r.bit_count < n) {
     if (r.position == r.valid && !refill(r)) return false;
@@ -236,44 +265,153 @@ bool read_bits(BitReader& r, int n, std::uint32_t& value) {
 
 // ---- coder ----
 
+struct StreamEncoder::State {
+  EncoderTable table;
+  std::uint32_t next = kFirstFreeCode;
+  int width = kFirstCodeWidth;
+  std::uint32_t limit = 511;
+  std::uint32_t prefix = 0;  // the string being extended
+  bool started = false;
+  bool failed = false;
+};
+
+StreamEncoder::StreamEncoder(BitWriter& writer) : writer_(writer), state_(new (std::nothrow) State) {
+  if (!state_) {
+    report_message(kLevel, "辞書オブジェクトの作成に失敗しました。");
+    return;
+  }
+  state_->table.reset();
+}
+
+StreamEncoder::~StreamEncoder() = default;
+
+bool StreamEncoder::feed(const std::uint8_t* data, std::size_t size) {
+  if (!state_ || state_->failed) return false;
+  State& s = *state_;
+  std::size_t i = 0;
+  if (!s.started && size > 0) {
+    s.prefix = data[0];
+    s.started = true;
+    i = 1;
+  }
+  for (; i < size; ++i) {
+    const std::uint32_t c = data[i];
+    const int h = s.table.lookup(s.prefix, c);
+    if (s.table.code[h] >= 0) {
+      s.prefix = static_cast<std::uint32_t>(s.table.code[h]);
+      continue;
+    }
+    s.table.code[h] = static_cast<std::int32_t>(s.next);
+    s.table.prefix[h] = static_cast<std::int32_t>(s.prefix);
+    s.table.byte[h] = static_cast<std::uint8_t>(c);
+    ++s.next;
+    bool ok = write_bits(writer_, s.prefix, s.width);
+    s.prefix = c;
+    if (s.next > kLastCode) {
+      ok = ok && write_bits(writer_, kCodeReset, s.width);
+      s.table.reset();
+      s.next = kFirstFreeCode;
+      s.width = kFirstCodeWidth;
+      s.limit = 511;
+    } else if (s.next > s.limit) {
+      ok = ok && write_bits(writer_, kCodeGrow, s.width);
+      ++s.width;
+      s.limit = 2 * s.limit + 1;
+    }
+    if (!ok) {
+      s.failed = true;
+      return false;
+    }
+  }
+  return true;
+}
+
+bool StreamEncoder::finish() {
+  if (!state_ || state_->failed) return false;
+  State& s = *state_;
+  if (!s.started) return write_bits(writer_, kCodeEnd, kFirstCodeWidth);
+  return write_bits(writer_, s.prefix, s.width) && write_bits(writer_, kCodeEnd, s.width);
+}
+
 bool encode(BitWriter& w, const std::uint8_t* data, std::size_t size) {
-  if (size == 0) return write_bits(w, kCodeEnd, kFirstCodeWidth);
-  std::unique_ptr<EncoderTable> table(new (std::nothrow) EncoderTable());
+  StreamEncoder encoder(w);
+  return encoder.feed(data, size) && encoder.finish();
+}
+
+bool decode_to(BitReader& r, std::uint32_t length, const std::function<bool(const std::uint8_t*, std::size_t)>& sink,
+               std::uint64_t* decoded) {
+  // Pieces of at most the buffer's size go to the sink; one string is never
+  // longer than the dictionary's codes, so it always fits.
+  constexpr std::size_t kPiece = 1 << 16;
+  ByteBuffer piece;
+  if (!piece.reserve(kPiece)) return false;
+  std::uint64_t total = 0;
+  bool ok = true;
+  BitReader& reader = r;
+  // Decode in rounds of at most one piece's room, flushing in between.
+  std::unique_ptr<DecoderTable> table(new (std::nothrow) DecoderTable);
   if (!table) {
     report_message(kLevel, "辞書オブジェクトの作成に失敗しました。");
     return false;
   }
-  table->reset();
-  std::uint32_t next = kFirstFreeCode;
-  int width = kFirstCodeWidth;
-  std::uint32_t limit = 511;
-  std::uint32_t p = data[0];
-  for (std::size_t i = 1; i < size; ++i) {
-    std::uint32_t c = data[i];
-    int h = table->lookup(p, c);
-    if (table->code[h] >= 0) {
-      p = static_cast<std::uint32_t>(table->code[h]);
-      continue;
+  DecoderTable& t = *table;
+  auto flush = [&]() {
+    if (piece.size && !sink(piece.data, piece.size)) ok = false;
+    total += piece.size;
+    piece.size = 0;
+    return ok;
+  };
+  auto put = [&](std::size_t n) -> std::uint8_t* {  // room for n more bytes
+    if (total + piece.size + n > length) return nullptr;
+    if (piece.size + n > kPiece && !flush()) return nullptr;
+    std::uint8_t* at = piece.data + piece.size;
+    piece.size += n;
+    return at;
+  };
+  for (;;) {
+    std::uint32_t next = kFirstFreeCode;
+    int width = kFirstCodeWidth;
+    std::uint32_t code;
+    if (!read_bits(reader, width, code) || code == kCodeEnd) break;
+    if (code > 255) return false;
+    std::uint8_t* first = put(1);
+    if (!first) return false;
+    *first = static_cast<std::uint8_t>(code);
+    std::uint32_t prev = code;
+    bool reset = false;
+    for (;;) {
+      if (!read_bits(reader, width, code) || code == kCodeEnd) break;
+      if (code == kCodeGrow) {
+        if (width == kLastCodeWidth) return false;
+        ++width;
+        continue;
+      }
+      if (code == kCodeReset) {
+        reset = true;
+        break;
+      }
+      if (code > next || next > kLastCode) return false;
+      const std::uint32_t spelled = code == next ? prev : code;
+      const std::size_t n = t.length[spelled] + (code == next ? 1u : 0u);
+      std::uint8_t* dst = put(n);
+      if (!dst) return false;
+      std::uint32_t c = spelled;
+      for (std::size_t i = t.length[spelled]; i-- > 0;) {
+        dst[i] = t.byte[c];
+        c = t.prefix[c];
+      }
+      if (code == next) dst[n - 1] = dst[0];
+      t.prefix[next] = static_cast<std::uint16_t>(prev);
+      t.byte[next] = dst[0];
+      t.length[next] = static_cast<std::uint16_t>(t.length[prev] + 1);
+      ++next;
+      prev = code;
     }
-    table->code[h] = static_cast<std::int32_t>(next);
-    table->prefix[h] = static_cast<std::int32_t>(p);
-    table->byte[h] = static_cast<std::uint8_t>(c);
-    ++next;
-    if (!write_bits(w, p, width)) return false;
-    p = c;
-    if (next > kLastCode) {
-      if (!write_bits(w, kCodeReset, width)) return false;
-      table->reset();
-      next = kFirstFreeCode;
-      width = kFirstCodeWidth;
-      limit = 511;
-    } else if (next > limit) {
-      if (!write_bits(w, kCodeGrow, width)) return false;
-      ++width;
-      limit = 2 * limit + 1;
-    }
+    if (!reset) break;
   }
-  return write_bits(w, p, width) && write_bits(w, kCodeEnd, width);
+  if (!flush()) return false;
+  if (decoded) *decoded = total;
+  return ok;
 }
 
 bool decode(BitReader& r, std::uint32_t length, ByteBuffer& out) {

@@ -18,6 +18,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -60,6 +61,7 @@ struct ByteBuffer {
 struct BitWriter {
   AtomicOutput file;
   std::string* memory = nullptr;
+  std::function<bool(const std::uint8_t*, std::size_t)> sink;  // when set, takes the bytes
   std::unique_ptr<std::uint8_t[]> buffer;  // kStreamBufferSize bytes
   std::size_t bytes = 0;                   // whole bytes held in buffer
   std::uint64_t bits = 0;                  // pending bits, low `bit_count` bits
@@ -73,6 +75,8 @@ struct BitWriter {
 std::unique_ptr<BitWriter> create_bit_writer(std::string_view path);
 // A writer that appends to `out`.
 std::unique_ptr<BitWriter> create_memory_bit_writer(std::string& out);
+// A writer that hands its bytes to `sink` (false from the sink fails the writer).
+std::unique_ptr<BitWriter> create_sink_bit_writer(std::function<bool(const std::uint8_t*, std::size_t)> sink);
 // Writes the low n bits of value (n <= 32), most significant first. A failed
 // flush reports "ビットデータの書き込みに失敗しました" and fails.
 bool write_bits(BitWriter& writer, std::uint32_t value, int n);
@@ -83,7 +87,9 @@ bool close_bit_writer(BitWriter& writer);
 
 // Bit-stream reader over a FastFile or a memory block.
 struct BitReader {
-  FastFile* file = nullptr;  // owned; null for a memory reader
+  FastFile* file = nullptr;  // owned; null for a memory or source reader
+  // When set, fills a buffer and returns the bytes given (0 at the end).
+  std::function<std::size_t(std::uint8_t*, std::size_t)> source;
   std::unique_ptr<std::uint8_t[]> buffer;
   const std::uint8_t* data = nullptr;
   std::size_t valid = 0;     // bytes in data
@@ -105,12 +111,33 @@ struct BitReader {
 // (open failures are reported by OpenFastFile); null on failure.
 std::unique_ptr<BitReader> open_bit_reader(std::string_view path);
 std::unique_ptr<BitReader> open_memory_bit_reader(std::string_view data);
+std::unique_ptr<BitReader> open_source_bit_reader(std::function<std::size_t(std::uint8_t*, std::size_t)> source);
 // Reads n bits (n <= 32); false when the stream ends first.
 bool read_bits(BitReader& reader, int n, std::uint32_t& value);
 
 // Encodes `size` bytes (size >= 1) as codes, ending with the end code.
 // Reports "辞書オブジェクトの作成に失敗しました。" when the dictionary cannot be had.
 bool encode(BitWriter& writer, const std::uint8_t* data, std::size_t size);
+
+// The same coder fed piece by piece (the codes do not depend on how the data
+// is cut): feed() any number of times, then finish() once.
+class StreamEncoder {
+ public:
+  explicit StreamEncoder(BitWriter& writer);
+  ~StreamEncoder();
+  bool feed(const std::uint8_t* data, std::size_t size);
+  bool finish();
+
+ private:
+  struct State;
+  BitWriter& writer_;
+  std::unique_ptr<State> state_;
+};
+
+// Decodes like decode(), handing the bytes to `sink` in pieces instead of
+// keeping them; *decoded counts them.
+bool decode_to(BitReader& reader, std::uint32_t length,
+               const std::function<bool(const std::uint8_t*, std::size_t)>& sink, std::uint64_t* decoded);
 
 // The most bytes that `code_bytes` bytes of codes can decode to: every code
 // takes at least 9 bits, and the k-th code spells at most k bytes (a

@@ -1,8 +1,10 @@
 #include "storage/storage_tools.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -41,33 +43,6 @@ int usage(const StorageTool& tool) {
 int failure(const char* tool, const std::string& why) {
   std::fprintf(stderr, "talven %s: %s\n", tool, why.c_str());
   return 1;
-}
-
-bool read_input(const std::string& path, std::string& out) {
-  if (path != "-") return read_file(path, out);
-  out.clear();
-  char chunk[65536];
-  for (;;) {
-    ssize_t n = ::read(0, chunk, sizeof chunk);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return false;
-    if (n == 0) return true;
-    out.append(chunk, static_cast<std::size_t>(n));
-  }
-}
-
-bool write_output(const std::string& path, std::string_view data, std::string* error) {
-  if (path != "-") return write_file_atomic(path, data, error);
-  while (!data.empty()) {
-    ssize_t n = ::write(1, data.data(), data.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      if (error) *error = std::string("cannot write standard output: ") + std::strerror(errno);
-      return false;
-    }
-    data.remove_prefix(static_cast<std::size_t>(n));
-  }
-  return true;
 }
 
 // A host file name as a CP932 entry name: UTF-8 names are converted, names
@@ -232,18 +207,151 @@ int run_unpack(int argc, char** argv) {
   return status;
 }
 
+// Reads all of fd into `out`, a few bytes at a time (retrying interrupted
+// reads); 0 at the end or on an error (*failed then set).
+std::size_t read_some(int fd, std::uint8_t* out, std::size_t n, bool* failed) {
+  std::size_t got = 0;
+  while (got < n) {
+    ssize_t r = ::read(fd, out + got, n - got);
+    if (r < 0 && errno == EINTR) continue;
+    if (r < 0) {
+      *failed = true;
+      break;
+    }
+    if (r == 0) break;
+    got += static_cast<std::size_t>(r);
+  }
+  return got;
+}
+
+bool write_all(int fd, const std::uint8_t* p, std::size_t n) {
+  while (n > 0) {
+    ssize_t w = ::write(fd, p, n);
+    if (w < 0 && errno == EINTR) continue;
+    if (w <= 0) return false;
+    p += w;
+    n -= static_cast<std::size_t>(w);
+  }
+  return true;
+}
+
+// The input of compress/expand as a file descriptor, with its size when it
+// is a regular file. Standard input that is not a file is copied into an
+// unnamed temporary file first when `need_size` (the compressed form starts
+// with the length), so memory stays bounded whatever comes in.
+struct ToolInput {
+  int fd = -1;
+  bool own = false;
+  std::int64_t size = -1;
+  ~ToolInput() {
+    if (own && fd >= 0) ::close(fd);
+  }
+};
+
+bool open_tool_input(const std::string& path, bool need_size, ToolInput& in) {
+  if (path == "-") {
+    in.fd = 0;
+  } else {
+    in.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in.fd < 0) return false;
+    in.own = true;
+  }
+  struct stat st {};
+  if (::fstat(in.fd, &st) == 0 && S_ISREG(st.st_mode)) {
+    in.size = st.st_size;
+    return true;
+  }
+  if (!need_size) return true;
+  std::FILE* spool = std::tmpfile();
+  if (!spool) return false;
+  int copy = ::dup(::fileno(spool));
+  std::fclose(spool);  // the dup keeps the unnamed file alive
+  if (copy < 0) return false;
+  std::vector<std::uint8_t> buf(1 << 16);
+  bool failed = false;
+  std::int64_t total = 0;
+  for (std::size_t n; (n = read_some(in.fd, buf.data(), buf.size(), &failed)) > 0;) {
+    if (!write_all(copy, buf.data(), n)) failed = true;
+    total += static_cast<std::int64_t>(n);
+    if (failed) break;
+  }
+  if (in.own) ::close(in.fd);
+  in.fd = copy;
+  in.own = true;
+  in.size = total;
+  return !failed && ::lseek(copy, 0, SEEK_SET) == 0;
+}
+
+// The output: an atomic file (committed only when everything was written)
+// or standard output.
+struct ToolOutput {
+  AtomicOutput file;
+  bool to_stdout = false;
+  bool write(const std::uint8_t* p, std::size_t n) { return to_stdout ? write_all(1, p, n) : file.write(p, n); }
+};
+
 int run_compress(int argc, char** argv, bool expand) {
   const StorageTool& tool = kTools[expand ? 4 : 3];
   if (argc != 3) return usage(tool);
-  std::string input, output, error;
-  if (!read_input(argv[1], input)) return failure(tool.name, std::string("cannot read ") + argv[1]);
+  const std::string input_path = argv[1], output_path = argv[2];
+  ToolInput in;
+  if (!open_tool_input(input_path, !expand, in)) return failure(tool.name, "cannot read " + input_path);
+  ToolOutput out;
+  out.to_stdout = output_path == "-";
+  if (!out.to_stdout && !out.file.open(output_path)) return failure(tool.name, "cannot create " + output_path);
+  auto writer = create_sink_bit_writer([&](const std::uint8_t* p, std::size_t n) { return out.write(p, n); });
+  bool read_failed = false;
+  std::uint64_t consumed = 0;
+  auto reader = open_source_bit_reader([&](std::uint8_t* p, std::size_t n) {
+    const std::size_t got = read_some(in.fd, p, n, &read_failed);
+    consumed += got;
+    return got;
+  });
+  if (!writer || !reader) return failure(tool.name, "out of memory");
+  std::string why;
   if (expand) {
-    if (!expand_bytes(input, output))
-      return failure(tool.name, std::string(argv[1]) + " is not in the compressed form, or is damaged");
-  } else if (!compress_bytes(input, output)) {
-    return failure(tool.name, std::string(argv[1]) + " is too large (2 GiB at most) or memory ran out");
+    std::uint32_t signature = 0, length = 0;
+    std::uint64_t decoded = 0;
+    bool ok = read_bits(*reader, 32, signature) && signature == kCompressedSignature &&
+              read_bits(*reader, 32, length) && length <= kMaxDecodedLength &&
+              (in.size < 0 || length <= max_decoded_length(static_cast<std::uint64_t>(in.size) - 8)) &&
+              decode_to(*reader, length, [&](const std::uint8_t* p, std::size_t n) { return out.write(p, n); },
+                        &decoded);
+    // A stream that stops early reads as zeros up to its length, as long as
+    // its codes could have spelled that much.
+    if (ok && decoded < length && length > max_decoded_length(consumed > 8 ? consumed - 8 : 0)) ok = false;
+    std::vector<std::uint8_t> zeros(ok && decoded < length ? 1 << 16 : 0, 0);
+    for (std::uint64_t left = length - decoded; ok && left > 0;) {
+      const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(left, zeros.size()));
+      ok = out.write(zeros.data(), n);
+      left -= n;
+    }
+    if (!ok) why = input_path + " is not in the compressed form, or is damaged";
+  } else {
+    if (in.size > static_cast<std::int64_t>(kMaxDecodedLength)) {
+      why = input_path + " is too large (2 GiB at most)";
+    } else {
+      StreamEncoder encoder(*writer);
+      bool ok = write_bits(*writer, kCompressedSignature, 32) &&
+                write_bits(*writer, static_cast<std::uint32_t>(in.size), 32);
+      std::vector<std::uint8_t> buf(1 << 16);
+      std::uint64_t total = 0;
+      for (std::size_t n; ok && (n = read_some(in.fd, buf.data(), buf.size(), &read_failed)) > 0;) {
+        ok = encoder.feed(buf.data(), n);
+        total += n;
+      }
+      ok = ok && !read_failed && total == static_cast<std::uint64_t>(in.size) && encoder.finish();
+      if (!ok) why = read_failed || total != static_cast<std::uint64_t>(in.size) ? "cannot read " + input_path
+                                                                                    : "cannot write " + output_path;
+    }
   }
-  if (!write_output(argv[2], output, &error)) return failure(tool.name, error);
+  if (read_failed && why.empty()) why = "cannot read " + input_path;
+  const bool closed = close_bit_writer(*writer);
+  if (!why.empty() || !closed) {
+    out.file.abandon();
+    return failure(tool.name, why.empty() ? "cannot write " + output_path : why);
+  }
+  if (!out.to_stdout && !out.file.commit()) return failure(tool.name, "cannot write " + output_path);
   return 0;
 }
 

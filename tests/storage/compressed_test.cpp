@@ -3,6 +3,7 @@
 #include "storage/compressed.h"
 
 #include <algorithm>
+#include <cstring>
 #include <iterator>
 #include <random>
 
@@ -176,6 +177,44 @@ std::string stream_of(std::uint32_t length, const std::vector<std::pair<std::uin
   for (auto [code, width] : codes) write_bits(*w, code, width);
   close_bit_writer(*w);
   return out;
+}
+
+TEST(CompressedFormat, StreamedCodingMatchesTheWholeImage) {
+  // The encoder fed in uneven pieces writes the image compress_bytes makes,
+  // and the streaming decoder hands back the data in pieces.
+  std::string text = sample_text(300000) + std::string(70000, 'z');
+  std::string whole = compress(text), streamed;
+  auto w = create_sink_bit_writer([&](const std::uint8_t* p, std::size_t n) {
+    streamed.append(reinterpret_cast<const char*>(p), n);
+    return true;
+  });
+  ASSERT_TRUE(w);
+  StreamEncoder encoder(*w);
+  ASSERT_TRUE(write_bits(*w, kCompressedSignature, 32) && write_bits(*w, std::uint32_t(text.size()), 32));
+  for (std::size_t at = 0, step = 1; at < text.size(); at += step, step = step * 3 % 9973 + 1)
+    ASSERT_TRUE(encoder.feed(reinterpret_cast<const std::uint8_t*>(text.data()) + at,
+                             std::min(step, text.size() - at)));
+  ASSERT_TRUE(encoder.finish());
+  ASSERT_TRUE(close_bit_writer(*w));
+  EXPECT_EQ(streamed, whole);
+
+  std::size_t offered = 0;
+  auto r = open_source_bit_reader([&](std::uint8_t* p, std::size_t n) {
+    const std::size_t k = std::min<std::size_t>({n, 777, whole.size() - offered});
+    std::memcpy(p, whole.data() + offered, k);
+    offered += k;
+    return k;
+  });
+  std::uint32_t signature = 0, length = 0;
+  ASSERT_TRUE(read_bits(*r, 32, signature) && read_bits(*r, 32, length));
+  std::string back;
+  std::uint64_t decoded = 0;
+  ASSERT_TRUE(decode_to(*r, length, [&](const std::uint8_t* p, std::size_t n) {
+    back.append(reinterpret_cast<const char*>(p), n);
+    return true;
+  }, &decoded));
+  EXPECT_EQ(decoded, text.size());
+  EXPECT_EQ(back, text);
 }
 
 TEST(CompressedFormat, DecoderRejectsCodesNotGivenOut) {
