@@ -8,7 +8,10 @@ ASAN_BUILD ?= build-asan
 JOBS ?= 2
 CMAKE_FLAGS ?=
 
-.PHONY: run test deps build asan bench clean
+FUZZ_BUILD ?= build-fuzz
+SECONDS ?= 60
+
+.PHONY: run test deps build asan bench fuzz fuzz-run clean
 
 deps:
 	@scripts/install-deps
@@ -38,8 +41,26 @@ asan: deps
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	cd $(ASAN_BUILD) && ctest --output-on-failure -j $(JOBS)
 
+# libFuzzer targets (clang, address and undefined-behaviour sanitizers) in
+# $(FUZZ_BUILD)/fuzz/, with seed corpora made from the project's own files.
+fuzz: deps
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTALVEN_FUZZ=ON
+	cmake --build $(FUZZ_BUILD) -j $(JOBS)
+	scripts/fuzz-seeds $(FUZZ_BUILD)/talven $(FUZZ_BUILD)/seeds
+
+# Runs every target in turn for SECONDS seconds each; new inputs that find
+# coverage are kept in $(FUZZ_BUILD)/corpus/NAME, crashes in $(FUZZ_BUILD)/crashes.
+fuzz-run: fuzz
+	@f=$(abspath $(FUZZ_BUILD)); mkdir -p $$f/crashes; \
+	for t in $$f/fuzz/fuzz_*; do \
+	  name=$${t##*/fuzz_}; mkdir -p $$f/corpus/$$name; \
+	  echo "== $$name ($(SECONDS) s)"; \
+	  $$t -max_total_time=$(SECONDS) -timeout=10 -rss_limit_mb=4096 -artifact_prefix=$$f/crashes/$$name- \
+	    $$f/corpus/$$name $$f/seeds/$$name 2>&1 | grep -E '^#[0-9]+ *DONE|ERROR|SUMMARY' || true; \
+	done
+
 bench: build
 	@ls $(BUILD)/bench
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)
