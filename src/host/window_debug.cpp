@@ -33,7 +33,6 @@ void ListView::widen(int line_width) {
 namespace {
 
 constexpr int kScale = 2;
-constexpr int kLineHeight = (kCellHeight + 1) * kScale;
 constexpr int kMargin = 8;
 constexpr int kBar = 12;  // scroll bar thickness
 constexpr int kButtonW = 112, kButtonH = 28;
@@ -64,10 +63,22 @@ void layout(Box& list, Box& clear_button, Box& close_button) {
   clear_button = {close_button.x - kMargin - kButtonW, close_button.y, kButtonW, kButtonH};
 }
 
+// Lines are as tall as the installed text renderer's font, or the cells
+// of the built-in one.
+int line_height() {
+  const WindowTextRenderer* r = window_text_renderer();
+  return r ? std::max(r->line_height() + 2, 8) : (kCellHeight + 1) * kScale;
+}
+
+int line_width(std::string_view text) {
+  const WindowTextRenderer* r = window_text_renderer();
+  return r ? r->width(text) : text_width(text, kScale);
+}
+
 void update_page() {
   Box list, clear_button, close_button;
   layout(list, clear_button, close_button);
-  dbg.list.page = std::max((list.h - kBar - 4) / kLineHeight, 1);
+  dbg.list.page = std::max((list.h - kBar - 4) / line_height(), 1);
   dbg.list.width = list.w - kBar - 4;
   dbg.list.scroll_lines(0);
   dbg.list.scroll_pixels(0);
@@ -93,7 +104,37 @@ SDL_Texture* make_glyph_texture(SDL_Renderer* r) {
   return t;
 }
 
+// A line through the installed renderer: its coverage as the alpha of a
+// texture in the colour. Line ends are not drawn.
+void draw_rendered(const WindowTextRenderer& r, std::string_view text, int x, int y, SDL_Color colour) {
+  std::string line(text);
+  line.erase(std::remove_if(line.begin(), line.end(), [](char c) { return c == '\n' || c == '\r'; }), line.end());
+  std::vector<std::uint8_t> coverage;
+  int w = 0, h = 0;
+  if (line.empty() || !r.render(line, coverage, w, h)) return;
+  SDL_Surface* s = SDL_CreateRGBSurfaceWithFormat(0, w, h, 32, SDL_PIXELFORMAT_ARGB8888);
+  if (!s) return;
+  SDL_LockSurface(s);
+  const std::uint32_t rgb = std::uint32_t(colour.r) << 16 | std::uint32_t(colour.g) << 8 | colour.b;
+  for (int j = 0; j < h; ++j) {
+    auto* row = reinterpret_cast<std::uint32_t*>(static_cast<std::uint8_t*>(s->pixels) + j * s->pitch);
+    for (int i = 0; i < w; ++i) row[i] = rgb | std::uint32_t(coverage[std::size_t(j) * w + i]) << 24;
+  }
+  SDL_UnlockSurface(s);
+  if (SDL_Texture* t = SDL_CreateTextureFromSurface(dbg.renderer, s)) {
+    SDL_SetTextureBlendMode(t, SDL_BLENDMODE_BLEND);
+    SDL_Rect dst{x, y, w, h};
+    SDL_RenderCopy(dbg.renderer, t, nullptr, &dst);
+    SDL_DestroyTexture(t);
+  }
+  SDL_FreeSurface(s);
+}
+
 void draw_text(std::string_view text, int x, int y, const Box& clip, SDL_Color colour) {
+  if (const WindowTextRenderer* r = window_text_renderer()) {
+    draw_rendered(*r, text, x, y, colour);
+    return;
+  }
   if (!dbg.glyphs) return;
   SDL_SetTextureColorMod(dbg.glyphs, colour.r, colour.g, colour.b);
   for (std::size_t i = 0; i < text.size(); i = cp932::next(text, i)) {
@@ -111,8 +152,28 @@ void draw_text(std::string_view text, int x, int y, const Box& clip, SDL_Color c
   }
 }
 
+// A button label: '&' marks the mnemonic, which is underlined.
 void draw_button(const Box& b, std::string_view label) {
   SDL_Rect r{b.x, b.y, b.w, b.h};
+  if (const WindowTextRenderer* tr = window_text_renderer()) {
+    SDL_SetRenderDrawColor(dbg.renderer, 225, 225, 225, 255);
+    SDL_RenderFillRect(dbg.renderer, &r);
+    SDL_SetRenderDrawColor(dbg.renderer, 110, 110, 110, 255);
+    SDL_RenderDrawRect(dbg.renderer, &r);
+    std::string text = cp932::from_utf8_lossy(label);
+    std::size_t amp = text.find('&');
+    std::string shown = amp == std::string::npos ? text : text.substr(0, amp) + text.substr(amp + 1);
+    int tw = tr->width(shown), th = tr->line_height();
+    int x = b.x + (b.w - tw) / 2, y = b.y + (b.h - th) / 2;
+    draw_text(shown, x, y, b, {0, 0, 0, 255});
+    if (amp != std::string::npos && amp < shown.size()) {
+      int u0 = x + tr->width(std::string_view(shown).substr(0, amp));
+      int u1 = x + tr->width(std::string_view(shown).substr(0, cp932::next(shown, amp)));
+      SDL_SetRenderDrawColor(dbg.renderer, 0, 0, 0, 255);
+      SDL_RenderDrawLine(dbg.renderer, u0, y + th, u1 - 1, y + th);
+    }
+    return;
+  }
   SDL_SetRenderDrawColor(dbg.renderer, 225, 225, 225, 255);
   SDL_RenderFillRect(dbg.renderer, &r);
   SDL_SetRenderDrawColor(dbg.renderer, 110, 110, 110, 255);
@@ -135,7 +196,7 @@ void redraw() {
   SDL_RenderSetClipRect(dbg.renderer, &clip);
   for (int i = 0; i < dbg.list.page + 1 && dbg.list.top + i < dbg.list.count; ++i) {
     const std::string& line = dbg.lines[dbg.list.top + i];
-    draw_text(line, text_area.x - dbg.list.x_offset, text_area.y + i * kLineHeight, text_area, {0, 0, 0, 255});
+    draw_text(line, text_area.x - dbg.list.x_offset, text_area.y + i * line_height(), text_area, {0, 0, 0, 255});
   }
   SDL_RenderSetClipRect(dbg.renderer, nullptr);
   // Scroll bars: vertical at the right, horizontal at the bottom.
@@ -159,9 +220,11 @@ void redraw() {
   }
   SDL_SetRenderDrawColor(dbg.renderer, 110, 110, 110, 255);
   SDL_RenderDrawRect(dbg.renderer, &lr);
-  // The font has no Japanese; the buttons carry their mnemonics as keys.
-  draw_button(clear_button, "Clear (C)");
-  draw_button(close_button, "Close (X)");
+  // Without a text renderer the built-in font has no Japanese: the buttons
+  // then read in English, with their mnemonics as keys.
+  bool japanese = window_text_renderer() != nullptr;
+  draw_button(clear_button, japanese ? "クリア(&C)" : "Clear (C)");
+  draw_button(close_button, japanese ? "閉じる(&X)" : "Close (X)");
   SDL_RenderPresent(dbg.renderer);
   dbg.dirty = false;
 }
@@ -272,7 +335,7 @@ void debug_window_sync() {
       dbg.list.clear();
     }
     for (std::size_t i = dbg.lines.size(); i < now.size(); ++i) {
-      dbg.list.widen(text_width(now[i], kScale));
+      dbg.list.widen(line_width(now[i]));
       dbg.lines.push_back(std::move(now[i]));
     }
     dbg.list.appended(static_cast<int>(dbg.lines.size()));

@@ -5,6 +5,17 @@
 namespace talven::host {
 
 namespace {
+WindowTextRenderer installed_renderer;
+}  // namespace
+
+void set_window_text_renderer(const WindowTextRenderer& renderer) { installed_renderer = renderer; }
+
+const WindowTextRenderer* window_text_renderer() {
+  const WindowTextRenderer& r = installed_renderer;
+  return r.width && r.render && r.line_height ? &r : nullptr;
+}
+
+namespace {
 
 // ASCII 0x20..0x7E, five columns each.
 constexpr std::uint8_t kFont[95][5] = {
