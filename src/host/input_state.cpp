@@ -45,12 +45,21 @@ int button_index(std::uint32_t button) {
 
 }  // namespace
 
-bool MouseState::button_down(std::uint32_t button, bool double_click) {
+void MouseState::press(std::uint32_t button, bool double_click) {
   int i = button_index(button);
-  if (i < 0) return false;
+  if (i < 0) return;
   if (double_click) double_clicks[i].fetch_add(1);
   presses[i].fetch_add(1);
   buttons.fetch_or(button);
+}
+
+void MouseState::release(std::uint32_t button) {
+  if (button_index(button) >= 0) buttons.fetch_and(~button);
+}
+
+bool MouseState::button_down(std::uint32_t button, bool double_click) {
+  if (button_index(button) < 0) return false;
+  press(button, double_click);
   if (captured) return false;
   captured = true;
   return true;

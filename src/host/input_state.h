@@ -54,6 +54,10 @@ struct MouseState {
   bool button_down(std::uint32_t button, bool double_click);
   // True when the capture should be released now.
   bool button_up(std::uint32_t button);
+  // The counting of button_down and button_up without the capture (input
+  // replayed into a run: there is no platform mouse to capture). Any thread.
+  void press(std::uint32_t button, bool double_click);
+  void release(std::uint32_t button);
   void add_wheel(std::int32_t delta) { wheel.fetch_add(delta); }
   void reset();
 };

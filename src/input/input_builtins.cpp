@@ -1,0 +1,261 @@
+#include "input/input_builtins.h"
+
+#include <cstdio>
+#include <fstream>
+#include <memory>
+#include <mutex>
+#include <sstream>
+
+#include "base/config.h"
+#include "base/messages.h"
+#include "graphics/present/pages.h"
+#include "host/input_state.h"
+#include "host/window.h"
+#include "input/input_device.h"
+#include "input/input_script.h"
+#include "input/sdl_input.h"
+#include "runtime/builtins.h"
+#include "runtime/game_clock.h"
+#include "runtime/main_thread.h"
+#include "runtime/trap.h"
+
+namespace talven::input {
+
+namespace {
+
+constexpr std::uint32_t kMsgGetKey = 1214, kMsgGetJoy = 1215, kMsgGetMouse = 1216;
+
+// The device and its companions live from input_start to input_shutdown,
+// both on the main thread while no script runs.
+std::unique_ptr<InputDevice> device;
+SdlInputBackend* sdl_backend = nullptr;  // owned by the device
+
+std::mutex replay_mutex;
+std::unique_ptr<InputReplay> replay;
+
+std::mutex record_mutex;
+std::FILE* record_file = nullptr;
+
+// Applies the replayed events that are due. Any thread.
+void pump_replay() {
+  if (!device) return;
+  std::lock_guard lock(replay_mutex);
+  if (!replay || replay->finished()) return;
+  replay->pump(graphics::presented_frame_count(), runtime::game_clock(), [](const InputEvent& timed) {
+    InputEvent e = timed;
+    if (e.type == InputEvent::Motion) {
+      // Game-screen point to the client point the window would report.
+      graphics::DestRect d = device->dest_rect();
+      int cx = 0, cy = 0, px = 0, py = 0;
+      screen_to_client(d, graphics::screen_width(), graphics::screen_height(), e.x, e.y, cx, cy);
+      device->pointer_client(px, py);
+      e.x = cx;
+      e.y = cy;
+      e.dx = cx - px;
+      e.dy = cy - py;
+    }
+    device->apply(e, false);
+  });
+}
+
+void record(const InputEvent& applied) {
+  std::lock_guard lock(record_mutex);
+  if (!record_file) return;
+  InputEvent e = applied;
+  if (e.type == InputEvent::Motion) {
+    graphics::DestRect d = device->dest_rect();
+    client_to_screen(d, graphics::screen_width(), graphics::screen_height(), e.x, e.y, e.x, e.y);
+  }
+  std::string line = format_input_event(graphics::presented_frame_count(), e);
+  if (!line.empty()) std::fprintf(record_file, "%s\n", line.c_str());
+}
+
+void window_event(const SDL_Event& e) {
+  if (!sdl_backend) return;
+  static const std::function<void(const InputEvent&)> sink = record;
+  sdl_backend->handle_event(e, record_file ? sink : std::function<void(const InputEvent&)>());
+}
+
+// ---- main-thread messages ----
+
+std::int32_t serve_get_key(std::uint32_t wparam, std::uint32_t lparam) {
+  std::uint8_t* out = span(wparam, 256);
+  if (!out || !device || lparam < 256) return 0;
+  pump_replay();
+  std::uint8_t state[256];
+  int r = device->get_key(state);
+  std::memcpy(out, state, 256);
+  return r;
+}
+
+std::int32_t serve_get_joy(std::uint32_t wparam, std::uint32_t lparam) {
+  std::uint8_t* out = span(lparam, sizeof(JoyState));
+  if (!out || !device) return 0;
+  pump_replay();
+  JoyState j;
+  int r = device->get_joy(static_cast<std::int32_t>(wparam), j);
+  std::memcpy(out, &j, sizeof j);
+  return r;
+}
+
+std::int32_t serve_get_mouse(std::uint32_t, std::uint32_t lparam) {
+  std::uint8_t* out = span(lparam, sizeof(MouseRecord));
+  if (!out || !device) return 0;
+  pump_replay();
+  MouseRecord m;
+  int r = device->get_mouse(m);
+  std::memcpy(out, &m, sizeof m);
+  return r;
+}
+
+void install_handlers(bool on) {
+  runtime::set_main_thread_handler(kMsgGetKey, on ? serve_get_key : nullptr);
+  runtime::set_main_thread_handler(kMsgGetJoy, on ? serve_get_joy : nullptr);
+  runtime::set_main_thread_handler(kMsgGetMouse, on ? serve_get_mouse : nullptr);
+}
+
+bool read_file(const std::string& path, std::string& text) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  std::stringstream s;
+  s << in.rdbuf();
+  text = s.str();
+  return true;
+}
+
+}  // namespace
+
+bool input_start(const InputStart& options) {
+  input_shutdown();
+  const Config& c = config();
+  std::unique_ptr<InputBackend> backend;
+  if (options.windowed) {
+    auto sdl = std::make_unique<SdlInputBackend>(true);
+    sdl_backend = sdl.get();
+    backend = std::move(sdl);
+  } else {
+    backend = std::make_unique<NullInputBackend>();
+  }
+  device = std::make_unique<InputDevice>(std::move(backend), c.DirectInput != 0, c.Width, c.Height);
+  if (sdl_backend) {
+    sdl_backend->attach(device.get());
+    sdl_backend->poll_joysticks();  // the joysticks attached at start
+    sdl_backend->reacquire();       // keys, buttons and pointer as they are now
+    host::set_input_event_hook(window_event);
+  }
+  install_handlers(true);
+
+  bool ok = true;
+  if (!options.input_file.empty()) {
+    std::string text;
+    if (!read_file(options.input_file, text)) {
+      std::fprintf(stderr, "talven: cannot read the input file %s\n", options.input_file.c_str());
+      ok = false;
+    } else {
+      ParsedInput parsed = parse_input_text(text);
+      if (!parsed.error.empty()) {
+        std::fprintf(stderr, "talven: input file %s refused: %s\n", options.input_file.c_str(),
+                     parsed.error.c_str());
+        ok = false;
+      } else {
+        std::lock_guard lock(replay_mutex);
+        replay = std::make_unique<InputReplay>(std::move(parsed.events));
+      }
+    }
+  }
+  if (!options.record_input.empty()) {
+    if (!options.windowed) {
+      std::fprintf(stderr, "talven: --record-input needs a window; nothing is recorded\n");
+    } else {
+      std::lock_guard lock(record_mutex);
+      record_file = std::fopen(options.record_input.c_str(), "w");
+      if (!record_file) std::fprintf(stderr, "talven: cannot write the input file %s\n", options.record_input.c_str());
+      else std::fprintf(record_file, "# talven input: frame N event (game-screen coordinates)\n");
+    }
+  }
+  return ok;
+}
+
+void input_shutdown() {
+  host::set_input_event_hook(nullptr);
+  install_handlers(false);
+  {
+    std::lock_guard lock(record_mutex);
+    if (record_file) std::fclose(record_file);
+    record_file = nullptr;
+  }
+  {
+    std::lock_guard lock(replay_mutex);
+    replay.reset();
+  }
+  sdl_backend = nullptr;
+  device.reset();
+}
+
+void input_activity(bool active) {
+  if (device) device->activity(active);
+}
+
+// ---- builtins ----
+
+std::uint32_t bi_getkey(Addr args) {
+  Addr out = runtime::arg_word(args, 0);
+  return static_cast<std::uint32_t>(runtime::main_thread_call(kMsgGetKey, out, 256));
+}
+
+std::uint32_t bi_getjoy(Addr args) {
+  return static_cast<std::uint32_t>(
+      runtime::main_thread_call(kMsgGetJoy, runtime::arg_word(args, 0), runtime::arg_word(args, 1)));
+}
+
+std::uint32_t bi_getmouse(Addr args) {
+  return static_cast<std::uint32_t>(runtime::main_thread_call(kMsgGetMouse, 0, runtime::arg_word(args, 0)));
+}
+
+std::uint32_t bi_getpoint(Addr args) {
+  Addr out = runtime::arg_word(args, 0);
+  if (!device) return 0;
+  pump_replay();
+  int slot = runtime::current_context ? static_cast<int>(runtime::current_context->thread_slot) : 0;
+  PointState p;
+  device->get_point(slot, &p);
+  if (out) write_bytes(out, &p, sizeof p);  // a wild address only loses the record
+  return 1;
+}
+
+std::uint32_t bi_cur_set(Addr args) {
+  if (!device) return 0;
+  return static_cast<std::uint32_t>(device->set_cursor(static_cast<std::int32_t>(runtime::arg_word(args, 0))));
+}
+
+std::uint32_t bi_cur_clip(Addr args) {
+  if (!device) return 0;
+  Addr a = runtime::arg_word(args, 0);
+  graphics::Rect r;
+  std::int32_t words[4];
+  // A rectangle that cannot be read is treated as none: the confinement ends.
+  const bool have = a && read_bytes(a, words, sizeof words);
+  if (have) r = graphics::Rect{words[0], words[1], words[2], words[3]};
+  return static_cast<std::uint32_t>(device->clip_cursor(have ? &r : nullptr));
+}
+
+std::uint32_t bi_cur_setpos(Addr args) {
+  if (!device) return 0;
+  pump_replay();
+  return static_cast<std::uint32_t>(device->set_cursor_pos(static_cast<std::int32_t>(runtime::arg_word(args, 0)),
+                                                           static_cast<std::int32_t>(runtime::arg_word(args, 1))));
+}
+
+std::uint32_t bi_key_init(Addr) {
+  pump_replay();
+  host::char_ring().clear();
+  return 1;
+}
+
+std::uint32_t bi_key_get(Addr) {
+  pump_replay();
+  int b = host::char_ring().pop();
+  return b < 0 ? 0 : static_cast<std::uint32_t>(static_cast<std::int32_t>(static_cast<std::int8_t>(b)));
+}
+
+}  // namespace talven::input
