@@ -1,0 +1,207 @@
+#include "lib/system/native_calls.h"
+
+#include <dlfcn.h>
+#include <ffi.h>
+
+#include <array>
+#include <string>
+#include <vector>
+
+#include "base/address_space.h"
+#include "base/config.h"
+#include "base/cp932.h"
+#include "base/game_path.h"
+#include "lib/arg_words.h"
+#include "lib/system/native_api.h"
+#include "lib/system/system_builtins.h"
+#include "lib/system/system_paths.h"
+#include "runtime/trap.h"
+
+namespace talven::lib::system {
+
+namespace {
+
+struct Module {
+  void* handle = nullptr;
+  std::uint64_t serial = 0;  // which load this slot holds
+};
+
+struct Proc {
+  void* function;
+  std::int32_t slot;
+  std::uint64_t serial;
+};
+
+constexpr std::uint32_t kProcBase = 0x50000000u;  // handles kProcBase + 1 ...
+constexpr std::size_t kMaxProcs = 1u << 20;
+
+std::array<Module, kDllSlots> g_modules;
+std::vector<Proc> g_procs;
+std::uint64_t g_next_serial = 1;
+
+// ---- the access functions handed to native libraries ----
+void* api_span(std::uint32_t address, std::uint32_t length) { return span(address, length); }
+char* api_string(std::uint32_t address, std::uint32_t max_length) {
+  auto s = cstr(address, max_length);
+  return s ? reinterpret_cast<char*>(span(address, s->size() + 1)) : nullptr;
+}
+std::uint32_t api_address_of(const void* p) { return script_space().address_of(p); }
+std::uint32_t api_alloc(std::uint32_t size) { return script_alloc(size); }
+int api_release(std::uint32_t address) { return script_free(address) ? 1 : 0; }
+
+const NativeApi kApi = {kNativeApiVersion, api_span, api_string, api_address_of, api_alloc, api_release};
+
+void* open_library(const std::string& path) { return ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL); }
+
+void* load_candidates(std::string_view name) {
+  std::string given = cp932::to_utf8_lossy(name);
+  std::string folder, file = given;
+  for (std::size_t i = 0; i < given.size(); ++i)
+    if (given[i] == '/' || given[i] == '\\') folder = given.substr(0, i + 1), file = given.substr(i + 1);
+  if (file.empty()) return nullptr;
+  std::vector<std::string> files;
+  if (file.size() > 4 && cp932::compare_nocase(std::string_view(file).substr(file.size() - 4), ".dll") == 0) {
+    std::string stem = file.substr(0, file.size() - 4);
+    files = {stem + ".so", "lib" + stem + ".so"};
+  } else {
+    files = {file};
+  }
+  // Beside the game (or in the folder the name gives).
+  const std::string base = folder.empty() ? config().module_dir : folder;
+  for (const std::string& f : files) {
+    std::string game_path = base.empty() ? f : base + (base.back() == '/' || base.back() == '\\' ? "" : "/") + f;
+    auto host = resolve_game_path(game_path);
+    if (!host) continue;
+    if (void* h = open_library(*host)) return h;
+  }
+  if (!folder.empty()) return nullptr;
+  // The system's library search.
+  for (const std::string& f : files)
+    if (void* h = open_library(f)) return h;
+  return nullptr;
+}
+
+}  // namespace
+
+const NativeApi& native_api() { return kApi; }
+
+std::int32_t dll_load(std::string_view name) {
+  int slot = -1;
+  for (int i = 0; i < kDllSlots && slot < 0; ++i)
+    if (!g_modules[static_cast<std::size_t>(i)].handle) slot = i;
+  if (slot < 0 || name.empty()) return -1;
+  void* h = load_candidates(name);
+  if (!h) return -1;
+  using Init = int (*)(const NativeApi*);
+  if (auto init = reinterpret_cast<Init>(::dlsym(h, "talven_native_init"))) {
+    if (!init(&kApi)) {
+      ::dlclose(h);
+      return -1;
+    }
+  }
+  g_modules[static_cast<std::size_t>(slot)] = {h, g_next_serial++};
+  return slot;
+}
+
+bool dll_unload(std::int32_t slot) {
+  if (slot < 0 || slot >= kDllSlots) return false;
+  Module& m = g_modules[static_cast<std::size_t>(slot)];
+  if (!m.handle) return false;
+  ::dlclose(m.handle);
+  m = Module{};
+  return true;
+}
+
+std::uint32_t dll_proc(std::int32_t slot, std::string_view name) {
+  if (slot < 0 || slot >= kDllSlots || name.empty()) return 0;
+  const Module& m = g_modules[static_cast<std::size_t>(slot)];
+  if (!m.handle) return 0;
+  std::string symbol(name);
+  ::dlerror();
+  void* f = ::dlsym(m.handle, symbol.c_str());
+  if (!f) return 0;
+  for (std::size_t i = 0; i < g_procs.size(); ++i)
+    if (g_procs[i].function == f && g_procs[i].serial == m.serial) return kProcBase + static_cast<std::uint32_t>(i) + 1;
+  if (g_procs.size() >= kMaxProcs) return 0;
+  g_procs.push_back({f, slot, m.serial});
+  return kProcBase + static_cast<std::uint32_t>(g_procs.size());
+}
+
+std::uint32_t dll_call(std::uint32_t function, const std::uint32_t* words, std::size_t count) {
+  if (function <= kProcBase || count > kMaxCallWords) return 0;
+  const std::size_t index = function - kProcBase - 1;
+  if (index >= g_procs.size()) return 0;
+  const Proc& p = g_procs[index];
+  const Module& m = g_modules[static_cast<std::size_t>(p.slot)];
+  if (!m.handle || m.serial != p.serial) return 0;  // its module was unloaded
+
+  std::array<std::int32_t, kMaxCallWords> values;
+  std::array<void*, kMaxCallWords> pointers;
+  for (std::size_t i = 0; i < count; ++i) {
+    values[i] = static_cast<std::int32_t>(words[i]);
+    pointers[i] = &values[i];
+  }
+  // One call description per argument count, prepared on first use.
+  static std::array<ffi_type*, kMaxCallWords> types;
+  static std::array<ffi_cif, kMaxCallWords + 1> cifs;
+  static std::array<bool, kMaxCallWords + 1> prepared{};
+  if (!prepared[count]) {
+    types.fill(&ffi_type_sint32);
+    if (ffi_prep_cif(&cifs[count], FFI_DEFAULT_ABI, static_cast<unsigned>(count), &ffi_type_sint32,
+                     types.data()) != FFI_OK)
+      return 0;
+    prepared[count] = true;
+  }
+  ffi_arg result = 0;
+  ffi_call(&cifs[count], FFI_FN(p.function), &result, pointers.data());
+  return static_cast<std::uint32_t>(result);
+}
+
+void dll_release_all() {
+  for (Module& m : g_modules) {
+    if (m.handle) ::dlclose(m.handle);
+    m = Module{};
+  }
+  g_procs.clear();
+}
+
+}  // namespace talven::lib::system
+
+namespace talven::lib {
+
+std::uint32_t bi_dll_load(Addr args) {
+  auto name = system::path_arg(uarg(args, 0));
+  if (!name || name->empty()) return kMinusOne;
+  if (!system::action_allowed("dll_load", *name)) return kMinusOne;
+  return word(system::dll_load(*name));
+}
+
+std::uint32_t bi_dll_unload(Addr args) { return system::dll_unload(iarg(args, 0)) ? 1 : 0; }
+
+std::uint32_t bi_dll_proc(Addr args) {
+  const Addr name_a = uarg(args, 1);
+  if (name_a == kNullAddr) return 0;
+  auto name = cstr(name_a, 4096);
+  if (!name) return 0;
+  return system::dll_proc(iarg(args, 0), *name);
+}
+
+// The words the caller pushed are counted from its stack adjustment; the
+// first is the function, the rest its arguments.
+std::uint32_t bi_dll_call(Addr args) {
+  const runtime::VmContext* c = runtime::current_context;
+  if (!c) return 0;
+  const std::int32_t passed = runtime::passed_argument_count(*c);
+  if (passed < 1) return 0;
+  const std::uint32_t function = uarg(args, 0);
+  if (function == 0) return 0;
+  const std::size_t count = static_cast<std::size_t>(passed - 1);
+  if (count > system::kMaxCallWords) return 0;
+  std::uint32_t words[system::kMaxCallWords];
+  if (count && !read_bytes(args + 4, words, static_cast<std::uint32_t>(4 * count))) return 0;
+  return system::dll_call(function, words, count);
+}
+
+void native_release() { system::dll_release_all(); }
+
+}  // namespace talven::lib

@@ -1,0 +1,316 @@
+// getsystem, setsystem, mbox, caption, the clipboard, shell, exec and
+// wallpaper.
+//
+// Windowed runs reach the desktop (host/desktop.h) through main-thread calls
+// of this folder's own message numbers (1301 to 1305); headless runs use
+// stand-ins that behave alike: message boxes are printed on standard error
+// and answer their default button, the clipboard is kept in the process,
+// the title is remembered, and the screen is the configured one.
+//
+// Reported system: platform 2, version 10.0, build 19045 (fixed values of
+// this runtime, whatever the host is).
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <mutex>
+#include <string>
+
+#include "base/config.h"
+#include "base/cp932.h"
+#include "base/game_path.h"
+#include "graphics/kernels/kernels.h"
+#include "graphics/sprite/sprite_store.h"
+#include "host/desktop.h"
+#include "host/window.h"
+#include "lib/arg_words.h"
+#include "lib/system/desktop_calls.h"
+#include "lib/system/file_search.h"
+#include "lib/system/process.h"
+#include "lib/system/system_builtins.h"
+#include "lib/system/system_paths.h"
+#include "runtime/main_thread.h"
+
+namespace talven::lib {
+
+using namespace system;
+
+namespace {
+
+constexpr std::uint32_t kMsgScreenMode = 1224;
+constexpr std::uint32_t kMsgBox = 1301;
+constexpr std::uint32_t kMsgClipWrite = 1302;
+constexpr std::uint32_t kMsgClipRead = 1303;
+constexpr std::uint32_t kMsgTitle = 1304;
+constexpr std::uint32_t kMsgDesktopMode = 1305;
+
+constexpr std::int32_t kOsPlatform = 2, kOsMajor = 10, kOsMinor = 0, kOsBuild = 19045;
+
+constexpr std::uint32_t kMaxText = 1u << 20;  // texts of boxes, titles and the clipboard
+
+// The request a script thread hands to the main thread (one at a time: the
+// caller waits for the answer).
+struct DesktopRequest {
+  BoxLayout layout;
+  std::string caption, text;  // UTF-8
+  bool failed = false;
+  std::optional<std::string> clip;
+  int width = 0, height = 0, depth = 0;
+};
+DesktopRequest g_request;
+std::string g_headless_title;
+
+std::int32_t serve_box(std::uint32_t, std::uint32_t) {
+  const BoxLayout& b = g_request.layout;
+  std::vector<host::BoxButton> buttons;
+  for (int id : b.ids) buttons.push_back({id, button_label(id)});
+  const host::BoxIcon icons[] = {host::BoxIcon::kNone, host::BoxIcon::kError, host::BoxIcon::kWarning,
+                                 host::BoxIcon::kInformation};
+  return host::show_button_box(icons[b.icon], g_request.caption, g_request.text, buttons, b.default_index,
+                               b.escape_id);
+}
+
+std::int32_t serve_clip_write(std::uint32_t, std::uint32_t) {
+  return host::set_clipboard_text(g_request.text) ? 1 : 0;
+}
+
+std::int32_t serve_clip_read(std::uint32_t, std::uint32_t) {
+  g_request.clip = host::clipboard_text(g_request.failed);
+  return 1;
+}
+
+std::int32_t serve_title(std::uint32_t, std::uint32_t) { return host::set_window_title(g_request.text) ? 1 : 0; }
+
+std::int32_t serve_desktop_mode(std::uint32_t, std::uint32_t) {
+  return host::desktop_mode(g_request.width, g_request.height, g_request.depth) ? 1 : 0;
+}
+
+bool windowed() { return host::desktop_available(); }
+
+// A text argument: "" for null, nullopt for a wild address.
+std::optional<std::string> text_or_empty(Addr a) {
+  if (a == kNullAddr) return std::string();
+  auto s = cstr(a, kMaxText);
+  if (!s) return std::nullopt;
+  return std::string(*s);
+}
+
+std::int32_t sprite_count() {
+  graphics::sprite_detail::SpriteStore* s = graphics::sprite_detail::store();
+  if (!s) return 0;
+  std::int32_t n = 0;
+  for (std::uint8_t linked : s->linked) n += linked ? 1 : 0;
+  return n;
+}
+
+void screen_size(std::int32_t& w, std::int32_t& h, std::int32_t& depth) {
+  const Config& c = config();
+  w = c.Width;
+  h = c.Height;
+  depth = c.Depth;
+  if (windowed() && runtime::main_thread_call(kMsgDesktopMode, 0, 0)) {
+    w = g_request.width;
+    h = g_request.height;
+    depth = g_request.depth;
+  }
+}
+
+bool is_url(std::string_view s) {
+  const std::size_t colon = s.find(':');
+  if (colon == std::string_view::npos || colon < 2) return false;
+  for (std::size_t i = 0; i < colon; ++i) {
+    const char c = s[i];
+    const bool alpha = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+    if (!alpha && !(i > 0 && ((c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.'))) return false;
+  }
+  return true;
+}
+
+void open_with_desktop(const std::string& target) {
+  spawn_program("xdg-open", {"xdg-open", target});
+}
+
+}  // namespace
+
+// ---- system variables ------------------------------------------------------
+
+std::uint32_t bi_getsystem(Addr args) {
+  const Addr name_a = uarg(args, 0);
+  if (name_a == kNullAddr) return 0;
+  auto name = cstr(name_a, 64);
+  if (!name) return 0;
+  const Config& c = config();
+  std::int32_t w, h, depth;
+  switch (system_variable(*name)) {
+    case 0: return host::is_full_screen() ? 1 : 0;
+    case 1: screen_size(w, h, depth); return word(w);
+    case 2: screen_size(w, h, depth); return word(h);
+    case 3: screen_size(w, h, depth); return word(depth);
+    case 4: return word(kOsPlatform);
+    case 5: return word(kOsMajor);
+    case 6: return word(kOsMinor);
+    case 7: return word(kOsBuild);
+    case 8: return word(c.GlobalFocus);
+    case 9: return word(c.GlobalSound);
+    case 10: return word(graphics::color_mapping());
+    case 11: return word(c.Smoothing);
+    case 12: return word(sprite_count());
+    default: return 0;
+  }
+}
+
+std::uint32_t bi_setsystem(Addr args) {
+  const Addr name_a = uarg(args, 0);
+  if (name_a == kNullAddr) return 0;
+  auto name = cstr(name_a, 64);
+  if (!name) return 0;
+  const std::int32_t value = iarg(args, 1);
+  Config& c = config();
+  switch (system_variable(*name)) {
+    case 0: {
+      const bool want = value != 0;
+      // Only a change of mode is sent; without a window there is no mode to change.
+      if (want == host::is_full_screen() || !windowed()) return 0;
+      return word(runtime::main_thread_call(kMsgScreenMode, want ? 1 : 0, 0));
+    }
+    case 8: c.GlobalFocus = value; return 1;
+    case 9: c.GlobalSound = value; return 1;
+    case 10: graphics::color_mapping() = value; return 1;
+    case 11: c.Smoothing = value; return 1;
+    default: return 0;
+  }
+}
+
+// ---- message box and title -------------------------------------------------
+
+std::uint32_t bi_mbox(Addr args) {
+  BoxLayout layout = box_layout(uarg(args, 0));
+  auto caption = text_or_empty(uarg(args, 1));
+  auto text = text_or_empty(uarg(args, 2));
+  if (layout.ids.empty() || !caption || !text) return 0;
+  std::string cap = uarg(args, 1) == kNullAddr ? std::string("エラー") : cp932::to_utf8_lossy(*caption);
+  std::string body = cp932::to_utf8_lossy(*text);
+  std::fprintf(stderr, "talven: [%s] %s\n", cap.c_str(), body.c_str());
+  if (!windowed()) return word(layout.ids[static_cast<std::size_t>(layout.default_index)]);
+  g_request.layout = layout;
+  g_request.caption = cap;
+  g_request.text = body;
+  return word(runtime::main_thread_call(kMsgBox, 0, 0));
+}
+
+std::uint32_t bi_caption(Addr args) {
+  auto text = text_or_empty(uarg(args, 0));
+  if (!text) return 0;
+  if (!windowed()) {
+    g_headless_title = *text;
+    return 1;
+  }
+  g_request.text = cp932::to_utf8_lossy(*text);
+  return word(runtime::main_thread_call(kMsgTitle, 0, 0));
+}
+
+// ---- clipboard -------------------------------------------------------------
+
+std::uint32_t bi_clip_write(Addr args) {
+  const Addr a = uarg(args, 0);
+  if (a == kNullAddr) return 0;
+  auto text = cstr(a, kMaxText);
+  if (!text || text->empty()) return 0;
+  const std::int32_t length = static_cast<std::int32_t>(text->size());
+  if (!windowed()) {
+    headless_clipboard() = std::string(*text);
+    return word(length);
+  }
+  g_request.text = lf_from_crlf(cp932::to_utf8_lossy(*text));
+  if (!runtime::main_thread_call(kMsgClipWrite, 0, 0)) return word(-2);
+  return word(length);
+}
+
+std::uint32_t bi_clip_read(Addr args) {
+  const Addr buffer = uarg(args, 0);
+  const std::int32_t size = iarg(args, 1);
+  if (buffer == kNullAddr || size <= 0) return 0;
+  std::string text;
+  if (!windowed()) {
+    if (!headless_clipboard()) return word(-3);
+    text = *headless_clipboard();
+  } else {
+    g_request.clip.reset();
+    g_request.failed = false;
+    if (!runtime::main_thread_call(kMsgClipRead, 0, 0)) return word(-2);
+    if (!g_request.clip) return word(g_request.failed ? -1 : -3);
+    text = crlf_from_lf(cp932::from_utf8_lossy(*g_request.clip));
+  }
+  const ClipCopy c = clip_copy(static_cast<std::uint32_t>(text.size()), size);
+  if (!valid_range(buffer, static_cast<std::uint64_t>(c.copy) + 1)) return 0;
+  write_bytes(buffer, text.data(), c.copy);
+  store8(buffer + c.copy, 0);
+  return word(c.result);
+}
+
+// ---- programs --------------------------------------------------------------
+
+std::uint32_t bi_shell(Addr args) {
+  const Addr file_a = uarg(args, 1);
+  if (file_a == kNullAddr) return 0;
+  auto file = cstr(file_a, 4095);
+  auto params = text_or_empty(uarg(args, 2));
+  auto verb = text_or_empty(uarg(args, 0));
+  if (!file || !params || !verb) return 0;
+  if (!action_allowed("shell", *file)) return 0;
+  // Verbs other than opening have no handler here: the platform's "no
+  // association" error, which still counts as a result of 1.
+  const char* openers[] = {"", "open", "edit", "explore", "find"};
+  bool opens = false;
+  for (const char* o : openers) opens = opens || cp932::compare_nocase(*verb, o) == 0;
+  if (!opens) return 1;
+  if (is_url(*file) && file->size() > 2) {
+    open_with_desktop(cp932::to_utf8_lossy(*file));
+    return 1;
+  }
+  if (file->size() >= kMaxPath) return 1;
+  auto host = resolve_game_path(*file);
+  if (!host) return 1;  // a missing document: an error code, counted as 1
+  struct stat st;
+  if (::stat(host->c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & S_IXUSR)) {
+    std::vector<std::string> argv = split_command_line("x " + *params);
+    argv[0] = *host;
+    for (std::size_t i = 1; i < argv.size(); ++i) argv[i] = cp932::to_utf8_lossy(argv[i]);
+    spawn_program(*host, argv);
+  } else {
+    open_with_desktop(*host);
+  }
+  return 1;
+}
+
+std::uint32_t bi_exec(Addr args) {
+  const Addr a = uarg(args, 0);
+  if (a == kNullAddr) return 0;
+  auto line = cstr(a, 32767);
+  if (!line) return 0;
+  std::vector<std::string> argv = split_command_line(*line);
+  if (argv.empty() || argv[0].empty()) return 0;
+  if (!action_allowed("exec", *line)) return 0;
+  std::string program = program_for(argv[0]);
+  if (program.empty()) return 0;
+  argv[0] = program;
+  for (std::size_t i = 1; i < argv.size(); ++i) argv[i] = cp932::to_utf8_lossy(argv[i]);
+  return spawn_program(program, argv) ? 1 : 0;
+}
+
+// The desktop wallpaper is left to the player's desktop: nothing is changed.
+std::uint32_t bi_wallpaper(Addr) { return 1; }
+
+// ---- start -----------------------------------------------------------------
+
+void system_start(bool untrusted_switch) {
+  set_untrusted(untrusted_switch || config().Untrusted != 0);
+  close_all_searches();
+  g_headless_title.clear();
+  runtime::set_main_thread_handler(kMsgBox, serve_box);
+  runtime::set_main_thread_handler(kMsgClipWrite, serve_clip_write);
+  runtime::set_main_thread_handler(kMsgClipRead, serve_clip_read);
+  runtime::set_main_thread_handler(kMsgTitle, serve_title);
+  runtime::set_main_thread_handler(kMsgDesktopMode, serve_desktop_mode);
+}
+
+}  // namespace talven::lib
