@@ -1,13 +1,19 @@
 // The printf-style formatter of sprintf and log_out, over 32-bit argument
 // words as scripts pass them.
 //
-// Integers take one word (%d %i %u %x %X %o %c; h, l and ll size prefixes are
-// accepted and ignored: every argument is one word), %s takes the script
-// address of a zero-terminated string, and the floating conversions
-// (%f %e %E %g %G) take one word holding a 32-bit float, since scripts push
-// floats as single words. %p prints a word as eight hexadecimal digits; %n
-// is not supported (printed as is) since it would write through an argument.
-// A bad string address prints "(null)".
+// Conversions read words the way a C library of a 32-bit machine reads its
+// stack: every integer conversion takes one word, cut to the size its length
+// modifier names (`hh` char, `h` short; none, `l`, `I32`, `I`, `z`, `t` and
+// `L` 32 bits), except `ll`, `I64`, `j` and `q`, which take two words (low
+// word first) as one 64-bit integer. %s takes the script address of a
+// zero-terminated string; `l`/`w` with %s and %c, and %S and %C, take
+// 16-bit characters (a string address, or the low half of the word) and
+// write them as CP932. The floating conversions (%f %F %e %E %g %G %a %A)
+// take one word holding a 32-bit float whatever their length modifier, since
+// scripts push floats as single words. %p prints a word as eight hexadecimal
+// digits; %n is not supported (printed as is) since it would write through
+// an argument. A bad string address prints "(null)". Widths and precisions
+// above 9999 are taken as 9999.
 #pragma once
 
 #include <cstdint>

@@ -36,6 +36,12 @@ void Compilation::emit_bytes(const std::uint8_t* bytes, std::size_t n) {
   if (image_) {
     if (static_cast<std::uint64_t>(code_size_) + data_size_ + n > capacity_) compile_fail(cerr::kProgramFull);
     std::memcpy(image_ + code_size_, bytes, n);
+    if (code_lines_.empty() || code_lines_.back().file != place_file_ || code_lines_.back().line != place_line_) {
+      if (!code_lines_.empty() && code_lines_.back().offset == code_size_)
+        code_lines_.back() = CodeLine{code_size_, place_file_, place_line_};
+      else
+        code_lines_.push_back(CodeLine{code_size_, place_file_, place_line_});
+    }
   } else if (static_cast<std::uint64_t>(code_size_) + data_size_ + n > 0x7FFFFFFFu) {
     compile_fail(cerr::kProgramFull);
   }
@@ -550,6 +556,7 @@ void Compilation::condition_statement(NodeId n, bool when_true, int label) {
 
 void Compilation::emit_function_entry(int sym) {
   define_label(static_cast<int>(symbols_.at(sym).value));
+  note_function(sym, false);
   enter_operand_ = code_size_ + 1;
   emit_i(OP_ENTER, 0);
 }
@@ -563,6 +570,7 @@ void Compilation::emit_function_exit(int ret_label, std::uint32_t frame_size) {
 
 void Compilation::emit_builtin_stub(int sym, int number) {
   define_label(static_cast<int>(symbols_.at(sym).value));
+  note_function(sym, true);
   emit_trap(static_cast<std::uint16_t>(number));
   reset_slots();
   move_top_to(kRegResult);

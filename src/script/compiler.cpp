@@ -45,6 +45,34 @@ const char* const kErrorMessages[kCompileErrorCount] = {
     "コンパイル途中で EOF が現れました",
 };
 
+const char* const kErrorGlosses[kCompileErrorCount] = {
+    "internal error",
+    "out of memory",
+    "cannot open the file",
+    "cannot read the file",
+    "bad directive",
+    "the include name must be in double quotes",
+    "includes nested too deeply",
+    "more than 16 nested macro expansions",
+    "bad declaration",
+    "bad expression",
+    "division by zero in a constant",
+    "constant expression required",
+    "syntax error",
+    "an assignable variable is required",
+    "type mismatch",
+    "undefined name",
+    "a string must end on its line",
+    "missing closing quote",
+    "too many global names",
+    "too many local names",
+    "name space full",
+    "line too long",
+    "expression too complex",
+    "program area too small",
+    "unexpected end of file",
+};
+
 // Sources larger than this are refused rather than read into memory.
 constexpr std::int64_t kMaxSourceSize = 64 << 20;
 // Diagnostics kept for tools; the message buffer itself has its own limit.
@@ -84,6 +112,11 @@ bool export_alive(const ExportedFunction& e) {
 const char* compile_error_message(int number) {
   if (number < 0 || number >= kCompileErrorCount) return "";
   return kErrorMessages[number];
+}
+
+const char* compile_error_gloss(int number) {
+  if (number < 0 || number >= kCompileErrorCount) return "";
+  return kErrorGlosses[number];
 }
 
 // ---- shared heap ------------------------------------------------------------------
@@ -162,7 +195,13 @@ int Compilation::current_line() const { return files_.empty() ? 0 : files_.back(
 
 void Compilation::append_message(const std::string& text, const std::string& file, int line) {
   if (!record_messages_) return;
-  if (diagnostics_.size() < kMaxDiagnostics) diagnostics_.push_back(CompileDiagnostic{file, line, text});
+  if (diagnostics_.size() < kMaxDiagnostics) {
+    CompileDiagnostic d;
+    d.file = file;
+    d.line = line;
+    d.text = text;
+    diagnostics_.push_back(std::move(d));
+  }
   // The buffer never overruns: text beyond it is dropped, at a character
   // boundary.
   std::size_t room = kMessageBufferSize - 1 - std::min(messages_.size(), kMessageBufferSize - 1);
@@ -185,29 +224,50 @@ void Compilation::report_fatal(int number) {
   std::size_t cut = src.find_first_of("\r\n");
   if (cut != std::string::npos) src.resize(cut);
   std::size_t at = std::min(static_cast<std::size_t>(line_position()), src.size());
-  src.insert(at, "??");
-  std::string expanded;
-  std::size_t column = 0;
-  for (char c : src) {
+  // Expanded without the marker too: its byte count at the marker is the
+  // screen column of the caret (a two-byte character is two columns wide).
+  std::string expanded, plain;
+  std::size_t column = 0, caret = 0;
+  for (std::size_t i = 0; i <= src.size(); ++i) {
+    if (i == at) {
+      expanded += "??";
+      caret = plain.size();
+    }
+    if (i == src.size()) break;
+    char c = src[i];
     if (c == '\t') {
       do {
         expanded += ' ';
+        plain += ' ';
         ++column;
       } while (column % 4 != 0);
     } else {
       expanded += c;
+      plain += c;
       ++column;
     }
   }
   text += display_text(expanded) + "\n";
   append_message(text, path, line);
+  if (!diagnostics_.empty() && diagnostics_.back().text == text) {
+    CompileDiagnostic& d = diagnostics_.back();
+    d.error = number;
+    d.gloss = "error " + std::to_string(number) + ": " + compile_error_gloss(number);
+    d.source = display_text(plain);
+    d.column = static_cast<int>(caret);
+  }
 }
 
 void Compilation::missing_token(const char* what) {
   if (tok_.kind == T_EOF) compile_fail(cerr::kEof);
   std::string path = display_text(current_path());
   int line = current_line();
-  append_message(path + "(" + std::to_string(line) + ") : " + what + " がありません\n", path, line);
+  std::string text = path + "(" + std::to_string(line) + ") : " + what + " がありません\n";
+  append_message(text, path, line);
+  if (!diagnostics_.empty() && diagnostics_.back().text == text) {
+    std::string_view w(what);
+    diagnostics_.back().gloss = "missing " + std::string(w == "識別子" ? "identifier" : w);
+  }
 }
 
 // ---- the end of a compilation ---------------------------------------------------------------
@@ -234,12 +294,14 @@ bool Compilation::end_checks() {
       std::string file = place != first_use_.end() ? display_text(place->second.first) : std::string();
       int line = place != first_use_.end() ? place->second.second : 0;
       append_message(display_text(name) + " 関数は定義されていません。\n", file, line);
+      if (!diagnostics_.empty()) diagnostics_.back().gloss = "function called or declared but never defined";
       ok = false;
     } else if (s.kind == kSymLabelUsed) {
       auto place = first_use_.find(slot);
       std::string file = place != first_use_.end() ? display_text(place->second.first) : std::string();
       int line = place != first_use_.end() ? place->second.second : 0;
       append_message(display_text(symbols_.name(slot)) + " ラベルは定義されていません。\n", file, line);
+      if (!diagnostics_.empty()) diagnostics_.back().gloss = "goto label never defined";
       ok = false;
     }
   }
@@ -308,13 +370,55 @@ CompileResult Compilation::run(std::string_view path, Addr program, std::uint32_
     }
   }
 
+  if (ok && image_) {
+    LineTable table;
+    table.program = program_;
+    table.code_size = code_size_;
+    table.files = std::move(file_names_);
+    table.lines = std::move(code_lines_);
+    table.functions = std::move(code_functions_);
+    register_line_table(std::move(table));
+  }
+
   result.ok = ok;
   result.code_size = code_size_;
   result.data_size = data_size_;
   result.messages = messages_;
   result.diagnostics = std::move(diagnostics_);
-  if (!messages_.empty() && options_.show_messages) report_message(1, "%s", messages_.c_str());
+  if (options_.show_messages) show_compile_messages(result);
   return result;
+}
+
+std::string terminal_report(const CompileResult& result, std::string_view prefix) {
+  std::string out;
+  for (const CompileDiagnostic& d : result.diagnostics) {
+    std::string first = d.text.substr(0, d.text.find('\n'));
+    out += prefix;
+    // Lines of the end-of-compilation checks carry no place of their own:
+    // the terminal puts the first use in front.
+    if (!d.file.empty() && first.rfind(d.file + "(", 0) != 0)
+      out += d.file + "(" + std::to_string(d.line) + ") : ";
+    out += first;
+    if (!d.gloss.empty()) out += " [" + d.gloss + "]";
+    out += '\n';
+    if (d.column >= 0) {
+      out += "    " + d.source + "\n";
+      out += "    " + std::string(static_cast<std::size_t>(d.column), ' ') + "^\n";
+    }
+  }
+  // Lines beyond the diagnostics kept for tools are in the buffer only.
+  if (result.diagnostics.empty() && !result.messages.empty()) out += std::string(prefix) + result.messages;
+  return out;
+}
+
+void show_compile_messages(const CompileResult& result) {
+  if (result.messages.empty()) return;
+  report_message_detailed(1, result.messages, terminal_report(result, "talven: "));
+}
+
+void Compilation::note_function(int sym, bool builtin) {
+  if (!image_) return;
+  code_functions_.push_back(CodeFunction{code_size_, display_text(symbols_.name(sym)), builtin});
 }
 
 CompileResult compile_script(std::string_view path, Addr program, std::uint32_t capacity,

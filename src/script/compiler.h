@@ -14,7 +14,13 @@
 // from later compilations) and the shared heap of `extern` variables.
 //
 // Errors are gathered in a message buffer (when the `Error` configuration
-// value is on) and shown as one level-1 message at the end.
+// value is on) and shown as one level-1 message at the end; standard error
+// gets the same lines with an English gloss, and a fatal error's source line
+// with a caret under the column where reading stood.
+//
+// A compilation into a real area also registers the area's line table
+// (script/line_table.h), which names the file, line and function of any
+// code address for run-time errors. The image itself is not changed by it.
 #pragma once
 
 #include <cstdint>
@@ -52,6 +58,10 @@ struct CompileOptions {
   bool show_messages = true;              // report the buffer at the end
   bool always_record = false;             // record messages even with Error 0
   std::optional<SharedHeap> heap;         // empty: shared_script_heap()
+  // Folders (host paths ending in '/') searched for a source that is not
+  // found beside the script, in order.
+  std::vector<std::string> include_dirs;
+  bool builtin_sdk_header = true;         // "talven.h" falls back to the copy in the binary
 };
 
 // One line of the message buffer with where it came from (for tools).
@@ -59,6 +69,10 @@ struct CompileDiagnostic {
   std::string file;  // source path as opened (UTF-8), "" when unknown
   int line = 0;
   std::string text;  // the buffer's text for it (UTF-8)
+  int error = -1;        // number of a fatal error, -1 for the other lines
+  std::string gloss;     // English explanation
+  std::string source;    // fatal errors: the source line, tabs expanded (UTF-8)
+  int column = -1;       // fatal errors: screen column where reading stood
 };
 
 struct CompileResult {
@@ -75,6 +89,17 @@ CompileResult compile_script(std::string_view path, Addr program, std::uint32_t 
 
 // The error messages by number (0..24), UTF-8.
 const char* compile_error_message(int number);
+// Their English glosses ("undefined name").
+const char* compile_error_gloss(int number);
+
+// The terminal form of a compilation's messages: every line of the buffer
+// followed by its gloss in brackets; fatal errors add the source line and a
+// caret. Each message's first line starts with `prefix`.
+std::string terminal_report(const CompileResult& result, std::string_view prefix = "");
+
+// Shows the buffer as one level-1 message (standard error gets the terminal
+// form). Nothing when the buffer is empty.
+void show_compile_messages(const CompileResult& result);
 
 // ---- export list ------------------------------------------------------------
 //

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "script/compiler.h"
+#include "script/line_table.h"
 #include "script/opcodes.h"
 #include "script/symbols.h"
 
@@ -107,6 +108,8 @@ struct Token {
   std::uint32_t value = 0;  // constant bits (an int or a float's bit pattern)
   bool is_float = false;
   std::string text;         // identifier name, or the bytes of a string literal
+  int file = 0;             // where it starts: index into Compilation::file_names_
+  int line = 0;
 };
 
 // ---- types -------------------------------------------------------------------
@@ -207,6 +210,7 @@ struct SourceFile {
   std::string text;   // the whole file plus one line feed
   std::size_t pos = 0;
   int line = 0;       // lines read so far
+  int index = 0;      // in Compilation::file_names_
 };
 
 struct MacroLevel {
@@ -482,6 +486,7 @@ class Compilation {
   void emit_function_exit(int ret_label, std::uint32_t frame_size);
   void emit_builtin_stub(int sym, int number);
   bool end_checks();
+  void note_function(int sym, bool builtin);
 
   // ---- state ----
   CompileOptions options_;
@@ -531,6 +536,14 @@ class Compilation {
   int nesting_ = 0;
   std::vector<PendingExport> exports_;
   std::unordered_map<int, std::pair<std::string, int>> first_use_;  // symbol -> place
+
+  // line table: the place of the statement being compiled, and what the
+  // code emitted so far came from
+  std::vector<std::string> file_names_;  // every source opened (UTF-8)
+  int place_file_ = 0;
+  int place_line_ = 0;
+  std::vector<CodeLine> code_lines_;
+  std::vector<CodeFunction> code_functions_;
 
   // output
   std::uint8_t* image_ = nullptr;  // null while measuring

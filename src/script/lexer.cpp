@@ -379,11 +379,17 @@ void Compilation::advance() {
     lookahead_.pop_front();
   } else {
     tok_ = lex();
+    tok_.file = files_.empty() ? 0 : files_.back().index;
+    tok_.line = current_line();
   }
 }
 
 const Token& Compilation::peek(std::size_t n) {
-  while (lookahead_.size() < n) lookahead_.push_back(lex());
+  while (lookahead_.size() < n) {
+    lookahead_.push_back(lex());
+    lookahead_.back().file = files_.empty() ? 0 : files_.back().index;
+    lookahead_.back().line = current_line();
+  }
   return lookahead_[n - 1];
 }
 

@@ -431,6 +431,8 @@ void Compilation::function_definition(int sym, Declarator& d, bool exported) {
   frame_size_ = 0;
   return_label_ = new_label();
   breakables_.clear();
+  place_file_ = tok_.file;
+  place_line_ = tok_.line;
   emit_function_entry(sym);
   block();
   emit_function_exit(return_label_, frame_size_);
@@ -692,6 +694,11 @@ void Compilation::block() {
 
 void Compilation::statement() {
   nesting_enter();
+  // Code of this statement is placed at its first token; what follows a
+  // nested statement (a loop's step, say) goes back to this one's place.
+  const int outer_file = place_file_, outer_line = place_line_;
+  place_file_ = tok_.file;
+  place_line_ = tok_.line;
   std::uint32_t mark = expr_mark();
   switch (tok_.kind) {
     case T_LBRACE: block(); break;
@@ -753,6 +760,8 @@ void Compilation::statement() {
     default: expression_statement(); break;
   }
   reset_exprs(mark);
+  place_file_ = outer_file;
+  place_line_ = outer_line;
   nesting_leave();
 }
 

@@ -9,7 +9,9 @@
 // a body is used up, reading pops back to where it stood.
 #include <cstring>
 
+#include "base/messages.h"
 #include "script/compiler_state.h"
+#include "script/sdk_header.h"
 #include "script/lexer_chars.h"
 
 namespace talven::script {
@@ -70,7 +72,23 @@ void Compilation::open_source(const std::string& name) {
   if (path.size() >= 260 || path.find('\0') != std::string::npos) compile_fail(cerr::kOpen);
   SourceFile file;
   file.path = path;
-  int err = options_.loader ? options_.loader(path, file.text) : load_source_file(path, file.text);
+  file.index = static_cast<int>(file_names_.size());
+  file_names_.push_back(display_text(path));
+  auto load = [&](const std::string& p) {
+    return options_.loader ? options_.loader(p, file.text) : load_source_file(p, file.text);
+  };
+  int err = load(path);
+  // Not beside the script: the include folders, then the SDK header that
+  // the binary carries.
+  if (err == cerr::kOpen && !files_.empty() && !is_absolute_name(name)) {
+    for (const std::string& dir : options_.include_dirs) {
+      if ((err = load(dir + name)) != cerr::kOpen) break;
+    }
+  }
+  if (err == cerr::kOpen && !files_.empty() && options_.builtin_sdk_header && is_sdk_header_name(name)) {
+    file.text.assign(builtin_sdk_header());
+    err = 0;
+  }
   if (err != 0) compile_fail(err);
   file.text.push_back('\n');
   files_.push_back(std::move(file));

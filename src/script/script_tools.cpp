@@ -7,6 +7,7 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "base/game_path.h"
 #include "base/config.h"
@@ -19,8 +20,9 @@ namespace talven::script {
 namespace {
 
 constexpr ScriptTool kTools[] = {
-    {"check", "FILE.c [--config KEY=VALUE]...", "compile a script without running it and print its diagnostics"},
-    {"disasm", "FILE.c [--config KEY=VALUE]...", "print the compiled image of a script"},
+    {"check", "FILE.c [-I DIR]... [--config KEY=VALUE]...",
+     "compile a script without running it and print its diagnostics"},
+    {"disasm", "FILE.c [-I DIR]... [--config KEY=VALUE]...", "print the compiled image of a script"},
 };
 
 // Sources beside the script on disk first, then through the data file
@@ -43,15 +45,7 @@ struct VmDeleter {
   void operator()(VmContext* c) const { vm_free(c); }
 };
 
-void print_diagnostics(const CompileResult& r) {
-  for (const CompileDiagnostic& d : r.diagnostics) {
-    // Lines of the end-of-compilation checks carry no place of their own.
-    if (!d.file.empty() && d.text.rfind(d.file + "(", 0) != 0)
-      std::printf("%s(%d) : %s", d.file.c_str(), d.line, d.text.c_str());
-    else
-      std::printf("%s", d.text.c_str());
-  }
-}
+void print_diagnostics(const CompileResult& r) { std::fputs(terminal_report(r).c_str(), stdout); }
 
 void print_data(Addr start, std::uint32_t size) {
   for (std::uint32_t off = 0; off < size; off += 16) {
@@ -82,16 +76,22 @@ int run_script_tool(int argc, char** argv) {
   if (argc < 1 || !is_script_tool(argv[0])) return 2;
   std::string tool = argv[0];
   std::string file;
+  std::vector<std::string> include_dirs;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
-    if (arg == "--config" && i + 1 < argc) {
+    if ((arg == "-I" && i + 1 < argc) || (arg.size() > 2 && arg.rfind("-I", 0) == 0)) {
+      std::string dir = arg == "-I" ? argv[++i] : arg.substr(2);
+      if (dir.empty()) dir = ".";
+      if (dir.back() != '/') dir += '/';
+      include_dirs.push_back(dir);
+    } else if (arg == "--config" && i + 1 < argc) {
       std::string kv = argv[++i];
       std::size_t eq = kv.find('=');
       if (eq == std::string::npos || !set_config_value(kv.substr(0, eq), kv.substr(eq + 1))) {
         std::fprintf(stderr, "%s: bad configuration value: %s\n", tool.c_str(), kv.c_str());
         return 2;
       }
-    } else if (file.empty() && arg.rfind("--", 0) != 0) {
+    } else if (file.empty() && !arg.empty() && arg[0] != '-') {
       file = arg;
     } else {
       std::fprintf(stderr, "usage: talven %s %s\n", tool.c_str(), kTools[tool == "check" ? 0 : 1].usage);
@@ -108,6 +108,7 @@ int run_script_tool(int argc, char** argv) {
   options.script_dir = slash == std::string::npos ? std::string() : file.substr(0, slash + 1);
   options.show_messages = false;
   options.always_record = true;
+  options.include_dirs = include_dirs;
   std::string name = slash == std::string::npos ? file : file.substr(slash + 1);
 
   CompileResult measured = compile_script(name, 0, 0, options);

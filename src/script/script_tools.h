@@ -1,12 +1,14 @@
 // Tools for game authors: checking and disassembling scripts.
 //
-//   check FILE.c [--config KEY=VALUE]...   compile without running; print
+//   check FILE.c [-I DIR]... [--config KEY=VALUE]...
+//                                          compile without running; print
 //                                          the diagnostics, exit 0 only on
 //                                          success
-//   disasm FILE.c                          print the compiled image
+//   disasm FILE.c [-I DIR]...              print the compiled image
 //
 // FILE is a host path (UTF-8). Includes are looked up beside it (the file's
-// folder is the script folder), loose first, then in directory archives.
+// folder is the script folder), loose first, then in directory archives,
+// then in each -I folder in order; "talven.h" last of all in the binary.
 // Diagnostics are printed in UTF-8 with file and line. The program's
 // command line hands the subcommand and its arguments to run_script_tool().
 #pragma once

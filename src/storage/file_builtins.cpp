@@ -102,7 +102,7 @@ std::int64_t pack_read(int handle, void* buffer, std::size_t count) {
 
 std::int64_t pack_seek(int handle, std::int64_t offset, int origin) {
   ExpFile* f = pack_file(handle);
-  if (!f || origin < kSeekSet || origin > kSeekEnd) return -1;
+  if (!f) return -1;
   return SeekExpFile(f, offset, origin);
 }
 

@@ -186,7 +186,9 @@ std::int64_t SeekFastFile(FastFile* file, std::int64_t offset, int origin) {
   if (!file || file->handle < 0) return -1;
   if (!file->in_archive) {
     static constexpr int kWhence[] = {SEEK_SET, SEEK_CUR, SEEK_END};
-    if (origin < 0 || origin > 2) return -1;
+    // An unknown origin moves nothing and answers with the offset asked for,
+    // as it does for archive entries.
+    if (origin < 0 || origin > 2) return offset;
     off_t result = ::lseek(file->handle, static_cast<off_t>(offset), kWhence[origin]);
     return result < 0 ? -1 : static_cast<std::int64_t>(result);
   }
@@ -208,8 +210,8 @@ std::int64_t SeekFastFile(FastFile* file, std::int64_t offset, int origin) {
       target = base + size + offset;
       break;
     default:
-      // An unknown origin fails as it does for a loose file.
-      return -1;
+      // An unknown origin moves nothing and answers with the offset asked for.
+      return offset;
   }
   file->position = static_cast<std::uint64_t>(target);
   return target - base;

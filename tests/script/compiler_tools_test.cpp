@@ -43,12 +43,48 @@ TEST_F(CompilerTools, CheckReportsDiagnosticsWithFileAndLine) {
 
   std::string bad = write("bad.c", "int main() {\n  int a;\n  a = (1;\n  return missing(a) + ;\n}\n");
   EXPECT_EQ(run({"check", bad}, out), 1);
-  EXPECT_NE(out.find("bad.c(3) : ')' がありません\n"), std::string::npos) << out;
-  EXPECT_NE(out.find("bad.c(4) : 式の記述に誤りがあります。\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("bad.c(3) : ')' がありません [missing ')']\n"), std::string::npos) << out;
+  // A fatal error: its gloss, then the source line with a caret where
+  // reading stood instead of the buffer's "??" marker.
+  EXPECT_NE(out.find("bad.c(4) : 式の記述に誤りがあります。 [error 9: bad expression]\n"
+                     "      return missing(a) + ;\n"
+                     "                           ^\n"),
+            std::string::npos)
+      << out;
+  EXPECT_EQ(out.find("??"), std::string::npos) << out;
 
   std::string undefined = write("undef.c", "int main() {\n  return nowhere();\n}\n");
   EXPECT_EQ(run({"check", undefined}, out), 1);
-  EXPECT_NE(out.find("undef.c(2) : nowhere 関数は定義されていません。"), std::string::npos) << out;
+  EXPECT_NE(out.find("undef.c(2) : nowhere 関数は定義されていません。 [function called or declared but never defined]"),
+            std::string::npos)
+      << out;
+}
+
+TEST_F(CompilerTools, IncludeFoldersAndTheBuiltinSdkHeader) {
+  // "talven.h" comes from the binary when the game has none.
+  std::string game = write("game.c", "#include \"talven.h\"\nint main() { return abs(-3) + strlen(\"ab\"); }\n");
+  std::string out;
+  EXPECT_EQ(run({"check", game}, out), 0) << out;
+
+  // -I folders are searched in order after the script's own folder.
+  std::filesystem::create_directories(dir_ / "inc1");
+  std::filesystem::create_directories(dir_ / "inc2");
+  std::ofstream(dir_ / "inc2" / "shared.h") << "int shared() { return 2; }\n";
+  std::ofstream(dir_ / "inc1" / "shared.h") << "int shared() { return 1 }\n";  // a missing ';'
+  std::string user = write("user.c", "#include \"shared.h\"\nint main() { return shared(); }\n");
+  EXPECT_EQ(run({"check", user}, out), 1);
+  EXPECT_NE(out.find("ファイルのオープンに失敗しました"), std::string::npos) << out;
+  EXPECT_EQ(run({"check", "-I", (dir_ / "inc2").string(), user}, out), 0) << out;
+  EXPECT_EQ(run({"check", "-I" + (dir_ / "inc1").string(), "-I", (dir_ / "inc2").string(), user}, out), 0) << out;
+  EXPECT_NE(out.find("shared.h(1) : ';' がありません [missing ';']"), std::string::npos) << out;
+
+  // The game's own talven.h wins over the one in the binary.
+  write("talven.h", "int own() { return 5; }\n");
+  std::string mine = write("mine.c", "#include \"talven.h\"\nint main() { return own(); }\n");
+  EXPECT_EQ(run({"check", mine}, out), 0) << out;
+  EXPECT_EQ(run({"check", game}, out), 1) << out;  // abs is not in the game's header
+  EXPECT_NE(out.find("abs 関数は定義されていません"), std::string::npos) << out;
+  EXPECT_EQ(run({"check", "-I"}, out), 2);
 }
 
 TEST_F(CompilerTools, DisasmPrintsTheImage) {

@@ -116,7 +116,6 @@ TEST_F(FileBuiltinsTest, SixteenPackHandles) {
   EXPECT_EQ(call(bi_pack_read, {1, buf, 10}), 5u);
   EXPECT_EQ(bytes_at(buf, 5), data.substr(295));
   EXPECT_EQ(call(bi_pack_read, {1, buf, 10}), 0u);
-  EXPECT_EQ(call(bi_pack_seek, {1, 0, 3}), 0xFFFFFFFFu);  // no such origin
   // A buffer outside script memory reads nothing.
   EXPECT_EQ(call(bi_pack_seek, {1, 0, 0}), 0u);
   EXPECT_EQ(call(bi_pack_read, {1, bad(), 10}), 0xFFFFFFFFu);
@@ -128,6 +127,27 @@ TEST_F(FileBuiltinsTest, SixteenPackHandles) {
   EXPECT_EQ(call(bi_pack_seek, {2, 190, 0}), 190u);
   EXPECT_EQ(call(bi_pack_read, {2, buf, 16}), 10u);
   EXPECT_EQ(bytes_at(buf, 10), data.substr(190, 10));
+
+  // An unknown origin moves nothing: loose files and archive entries answer
+  // with the offset asked for, decoded files with their position.
+  write_host_file(dir_ / "Arc.bin", test::make_archive({{"entry", data.substr(0, 50)}}));
+  EXPECT_EQ(call(bi_pack_open, {put("arc\\entry")}), 3u);
+  for (std::uint32_t origin : {3u, 4u, 0xFFFFFFFFu, 0x80000000u}) {
+    EXPECT_EQ(call(bi_pack_seek, {1, 0, 0}), 0u);
+    EXPECT_EQ(call(bi_pack_seek, {1, 123, origin}), 123u) << origin;
+    EXPECT_EQ(call(bi_pack_read, {1, buf, 4}), 4u);
+    EXPECT_EQ(bytes_at(buf, 4), data.substr(0, 4)) << origin;
+    EXPECT_EQ(call(bi_pack_seek, {3, 7, 0}), 7u);
+    EXPECT_EQ(call(bi_pack_seek, {3, 1000, origin}), 1000u) << origin;
+    EXPECT_EQ(call(bi_pack_read, {3, buf, 2}), 2u);
+    EXPECT_EQ(bytes_at(buf, 2), data.substr(7, 2)) << origin;
+    EXPECT_EQ(call(bi_pack_seek, {2, 150, 0}), 150u);
+    EXPECT_EQ(call(bi_pack_seek, {2, 9, origin}), 150u) << origin;
+    EXPECT_EQ(call(bi_pack_read, {2, buf, 3}), 3u);
+    EXPECT_EQ(bytes_at(buf, 3), data.substr(150, 3)) << origin;
+  }
+  EXPECT_EQ(call(bi_pack_seek, {9, 0, 3}), 0xFFFFFFFFu);  // not an open handle
+  EXPECT_EQ(call(bi_pack_close, {3}), 1u);
 
   for (std::uint32_t h = 3; h <= 16; ++h) EXPECT_EQ(call(bi_pack_open, {plain}), h);
   EXPECT_EQ(call(bi_pack_open, {plain}), 0u);  // the 17th

@@ -225,7 +225,9 @@ TEST_F(FileLayerTest, ArchiveEntriesReadAndSeekWithinTheirBounds) {
   EXPECT_EQ(SeekFastFile(f.get(), 7, kSeekCur), 7);
   EXPECT_EQ(SeekFastFile(f.get(), 4, kSeekCur), -1);  // past the end: the position stays
   EXPECT_EQ(SeekFastFile(f.get(), -8, kSeekCur), -1);
-  EXPECT_EQ(SeekFastFile(f.get(), 5, 3), -1);  // unknown origin
+  // An unknown origin answers with the offset asked for and moves nothing.
+  EXPECT_EQ(SeekFastFile(f.get(), 5, 3), 5);
+  EXPECT_EQ(SeekFastFile(f.get(), -40, -1), -40);
   ASSERT_TRUE(ReadFastFile(f.get(), buf, 2, nullptr));
   EXPECT_EQ(std::string(buf, 2), "78");
   EXPECT_EQ(ReadFastFile(f.get(), nullptr, 2, &got), 0);
@@ -241,6 +243,10 @@ TEST_F(FileLayerTest, ArchiveEntriesReadAndSeekWithinTheirBounds) {
   ASSERT_TRUE(ReadFastFile(l.get(), buf, sizeof buf, &got));
   EXPECT_EQ(std::string(buf, got), "ef");
   EXPECT_EQ(SeekFastFile(l.get(), -1, kSeekSet), -1);
+  EXPECT_EQ(SeekFastFile(l.get(), 2, kSeekSet), 2);
+  EXPECT_EQ(SeekFastFile(l.get(), 1000, 7), 1000);  // unknown origin: nothing moves
+  ASSERT_TRUE(ReadFastFile(l.get(), buf, 1, &got));
+  EXPECT_EQ(std::string(buf, got), "c");
   EXPECT_EQ(OpenFastFile("."), nullptr);  // directories are not files
 
   EXPECT_EQ(CloseFastFile(nullptr), 0);
