@@ -2,7 +2,11 @@
 //
 // vm_run keeps the registers, flags and pc in locals for the length of a
 // slice and writes them back whenever control leaves the loop (end of slice,
-// error, finish, trap). Script memory is reached through the address space
+// error, finish, trap). Code inside the context's program area runs as
+// pre-decoded blocks (script/vm_translate.h); code elsewhere, code that
+// cannot be decoded and the tail of a slice that ends inside a block run
+// from the image, one instruction at a time, with the same handlers'
+// semantics. Script memory is reached through the address space
 // base kept in a local; every access is range-checked against the space's
 // committed limit with one compare, and re-checked against a fresh limit
 // before it is declared invalid (the limit only grows).
@@ -15,7 +19,9 @@
 
 #include "base/messages.h"
 #include "script/compiler.h"
+#include "script/line_table.h"
 #include "script/opcodes.h"
+#include "script/vm_translate.h"
 
 // Computed goto where the compiler has it; a switch otherwise.
 #ifndef TALVEN_VM_COMPUTED_GOTO
@@ -114,10 +120,13 @@ void vm_raise(VmContext* context, VmError error, Addr address) {
   // and no other script should go on running meanwhile.
   if (context) context->state = kVmError;
   vm_stop_flag.set();
-  if (error == kErrInvalidAddress)
-    report_message(1, "Invalid address error - 0x%08X", address);
-  else
-    report_message(1, "%s", vm_error_message(error));
+  static constexpr const char* kGlosses[] = {
+      "integer division by zero", "call through a null function address", "stack overflow",
+      "invalid instruction", "memory access outside script memory"};
+  std::string text = error == kErrInvalidAddress ? format_message("Invalid address error - 0x%08X", address)
+                                                 : std::string(vm_error_message(error));
+  const char* gloss = error >= 0 && error <= kErrInvalidAddress ? kGlosses[error] : kGlosses[kErrInvalidCode];
+  report_message_detailed(1, text, runtime_error_report(text, gloss, context, context ? context->pc : 0));
 }
 
 // ---- lifetime ---------------------------------------------------------------
@@ -144,6 +153,9 @@ VmContext* vm_create(std::int32_t program_size, std::int32_t stack_size) {
   ctx->stack = stack;
   ctx->stack_size = ssize;
   ctx->r[kRegStack] = stack + ssize;
+  // A translation this thread kept for an earlier area at the same address
+  // describes other code.
+  forget_translation(program);
   return ctx;
 }
 
@@ -183,6 +195,7 @@ void vm_free(VmContext* context) {
     if (static_cast<std::int32_t>(users) <= 0) {
       // Functions this area exported can no longer be linked or called.
       forget_exports_in(context->program, context->program_size);
+      forget_line_table(context->program);
       script_free(context->program);
     }
   }
@@ -218,6 +231,29 @@ int vm_run(VmContext* ctx) {
   const std::uint32_t stack_size = ctx->stack_size;
   unsigned budget = kSliceLength;
 
+  // The pre-decoded blocks of this program area. A new slice may follow
+  // writes by other threads and the host, so every block is checked against
+  // the image again before its first run in the slice. code_lo/code_span
+  // bound the translated bytes: a store there may change code.
+  Translation* const tr =
+      TALVEN_VM_COMPUTED_GOTO ? translation_for(ctx->program, ctx->program_size) : nullptr;
+  Addr code_lo = 0;
+  std::uint32_t code_span = 0;
+  bool stepping = tr == nullptr;  // true: execute from the image only
+  [[maybe_unused]] Block* blk = nullptr;
+  [[maybe_unused]] Block* nb = nullptr;
+  [[maybe_unused]] Block** slot = nullptr;
+  [[maybe_unused]] const TOp* op = nullptr;
+  TOp* stop_op = nullptr;  // an op whose handler ends a partly run block
+  const void* stop_saved = nullptr;
+  if (tr) {
+    ++tr->stamp;
+    if (tr->hi > tr->lo) {
+      code_lo = tr->lo;
+      code_span = tr->hi - tr->lo;
+    }
+  }
+
   // Scratch shared by the handlers (declared here so that no jump crosses an
   // initialisation).
   const std::uint8_t* ip = nullptr;
@@ -247,12 +283,13 @@ int vm_run(VmContext* ctx) {
     std::memcpy(&val_, base + at_, sizeof(T)); \
     out = val_;                                \
   } while (0)
-#define STORE(T, addr, value)                  \
-  do {                                         \
-    const Addr at_ = (addr);                   \
-    CHECK(at_, sizeof(T));                     \
-    const T val_ = static_cast<T>(value);      \
-    std::memcpy(base + at_, &val_, sizeof(T)); \
+#define STORE(T, addr, value)                                          \
+  do {                                                                 \
+    const Addr at_ = (addr);                                           \
+    CHECK(at_, sizeof(T));                                             \
+    const T val_ = static_cast<T>(value);                              \
+    std::memcpy(base + at_, &val_, sizeof(T));                         \
+    if (static_cast<std::uint32_t>(at_ - code_lo) < code_span) ++tr->stamp; \
   } while (0)
 #define LOAD8(addr, out) LOAD(std::uint8_t, addr, out)
 #define LOAD16(addr, out) LOAD(std::uint16_t, addr, out)
@@ -301,7 +338,8 @@ int vm_run(VmContext* ctx) {
 #define NEXT                                                 \
   do {                                                       \
     if (--budget == 0) goto leave_slice;                     \
-    goto fetch;                                              \
+    if (stepping) goto fetch;                                \
+    goto block_dispatch;                                     \
   } while (0)
 
 #if TALVEN_VM_COMPUTED_GOTO
@@ -335,7 +373,66 @@ int vm_run(VmContext* ctx) {
   static_assert(sizeof kLabels / sizeof kLabels[0] == 256);
 #undef L4
 #undef L16
+  // Handlers of pre-decoded ops, by TKind.
+  static const void* const kTLabels[TK_COUNT] = {
+      &&T_OP_NOP, &&T_OP_TRAP, &&T_OP_XCHG, &&T_OP_MOVL_RR, &&T_OP_MOVL_IMM,
+      &&T_OP_MOVL_ADDR, &&T_OP_MOVBL_ABS, &&T_OP_MOVSBL_ABS, &&T_OP_MOVWL_ABS,
+      &&T_OP_MOVSWL_ABS, &&T_OP_MOVL_LOAD_ABS, &&T_OP_LEA, &&T_OP_MOVBL_FRAME,
+      &&T_OP_MOVSBL_FRAME, &&T_OP_MOVWL_FRAME, &&T_OP_MOVSWL_FRAME,
+      &&T_OP_MOVL_LOAD_FRAME, &&T_OP_MOVBL_IND, &&T_OP_MOVSBL_IND, &&T_OP_MOVWL_IND,
+      &&T_OP_MOVSWL_IND, &&T_OP_MOVL_LOAD_IND, &&T_OP_MOVB_ABS, &&T_OP_MOVW_ABS,
+      &&T_OP_MOVL_STORE_ABS, &&T_OP_MOVB_FRAME, &&T_OP_MOVW_FRAME,
+      &&T_OP_MOVL_STORE_FRAME, &&T_OP_MOVB_IND, &&T_OP_MOVW_IND,
+      &&T_OP_MOVL_STORE_IND, &&T_OP_PUSH, &&T_OP_PUSH_IMM, &&T_OP_POP, &&T_OP_ENTER,
+      &&T_OP_LEAVE, &&T_OP_CALL, &&T_OP_CALL_REG, &&T_OP_RET, &&T_OP_PREOP,
+      &&T_OP_POSTOP, &&T_OP_PREINC, &&T_OP_POSTINC, &&T_OP_PREDEC, &&T_OP_POSTDEC,
+      &&T_OP_PREINC16, &&T_OP_POSTINC16, &&T_OP_PREDEC16, &&T_OP_POSTDEC16,
+      &&T_OP_ZEROB_ABS, &&T_OP_ZEROW_ABS, &&T_OP_ZEROL_ABS, &&T_OP_ZEROB_FRAME,
+      &&T_OP_ZEROW_FRAME, &&T_OP_ZEROL_FRAME, &&T_OP_CMP, &&T_OP_CMP_IMM, &&T_OP_SET,
+      &&T_OP_ADD, &&T_OP_ADD_IMM, &&T_OP_SUB, &&T_OP_SUB_IMM, &&T_OP_MUL, &&T_OP_DIV,
+      &&T_OP_MOD, &&T_OP_SHL, &&T_OP_SHR, &&T_OP_SAR, &&T_OP_NEG, &&T_OP_NOT,
+      &&T_OP_AND, &&T_OP_OR, &&T_OP_XOR, &&T_OP_JMP, &&T_OP_JCC, &&T_OP_JCC, &&T_OP_JCC,
+      &&T_OP_JCC, &&T_OP_JCC, &&T_OP_JCC, &&T_OP_JCC, &&T_OP_JCC, &&T_OP_JCC, &&T_OP_JCC,
+      &&T_OP_FTOI, &&T_OP_ITOF, &&T_OP_FADD, &&T_OP_FSUB, &&T_OP_FMUL, &&T_OP_FDIV,
+      &&T_OP_FMOD, &&T_OP_FNEG,
+      &&T_LOAD2_SUB_JCC, &&T_IMM_LOAD_SUB_JCC, &&T_IMM_LOAD_SUB, &&T_LOAD2_ADD,
+      &&T_LOAD_ADD, &&T_LEA_POSTOP, &&T_IMM_STORE, &&T_CALL_TRAP_RET,
+      &&T_LOAD2_ADD_LDB, &&T_LOAD2_ADD_LDSB, &&T_LOAD2_ADD_LDL, &&T_LOAD2_ADD_STB,
+      &&T_LOAD2_ADD_STL, &&T_ACC_FRAME, &&T_LOAD_ADD_DST, &&T_LOAD_MUL_DST, &&T_LOAD_MUL,
+      &&T_LOAD_ADD_LDL, &&T_LOAD2, &&T_LEAVE_RET,
+      &&T_EXIT};
+  static_assert(sizeof kTLabels / sizeof kTLabels[0] == TK_COUNT);
+  // Handlers of the same ops with unchecked frame-slot accesses.
+  static const void* const kTULabels[TK_COUNT] = {
+      &&T_OP_NOP, &&T_OP_TRAP, &&T_OP_XCHG, &&T_OP_MOVL_RR, &&T_OP_MOVL_IMM,
+      &&T_OP_MOVL_ADDR, &&T_OP_MOVBL_ABS, &&T_OP_MOVSBL_ABS, &&T_OP_MOVWL_ABS,
+      &&T_OP_MOVSWL_ABS, &&T_OP_MOVL_LOAD_ABS, &&T_OP_LEA, &&T_OP_MOVBL_FRAME,
+      &&T_OP_MOVSBL_FRAME, &&T_OP_MOVWL_FRAME, &&T_OP_MOVSWL_FRAME,
+      &&U_OP_MOVL_LOAD_FRAME, &&T_OP_MOVBL_IND, &&T_OP_MOVSBL_IND, &&T_OP_MOVWL_IND,
+      &&T_OP_MOVSWL_IND, &&T_OP_MOVL_LOAD_IND, &&T_OP_MOVB_ABS, &&T_OP_MOVW_ABS,
+      &&T_OP_MOVL_STORE_ABS, &&T_OP_MOVB_FRAME, &&T_OP_MOVW_FRAME,
+      &&U_OP_MOVL_STORE_FRAME, &&T_OP_MOVB_IND, &&T_OP_MOVW_IND,
+      &&T_OP_MOVL_STORE_IND, &&T_OP_PUSH, &&T_OP_PUSH_IMM, &&T_OP_POP, &&T_OP_ENTER,
+      &&T_OP_LEAVE, &&T_OP_CALL, &&T_OP_CALL_REG, &&T_OP_RET, &&T_OP_PREOP,
+      &&T_OP_POSTOP, &&T_OP_PREINC, &&T_OP_POSTINC, &&T_OP_PREDEC, &&T_OP_POSTDEC,
+      &&T_OP_PREINC16, &&T_OP_POSTINC16, &&T_OP_PREDEC16, &&T_OP_POSTDEC16,
+      &&T_OP_ZEROB_ABS, &&T_OP_ZEROW_ABS, &&T_OP_ZEROL_ABS, &&T_OP_ZEROB_FRAME,
+      &&T_OP_ZEROW_FRAME, &&T_OP_ZEROL_FRAME, &&T_OP_CMP, &&T_OP_CMP_IMM, &&T_OP_SET,
+      &&T_OP_ADD, &&T_OP_ADD_IMM, &&T_OP_SUB, &&T_OP_SUB_IMM, &&T_OP_MUL, &&T_OP_DIV,
+      &&T_OP_MOD, &&T_OP_SHL, &&T_OP_SHR, &&T_OP_SAR, &&T_OP_NEG, &&T_OP_NOT,
+      &&T_OP_AND, &&T_OP_OR, &&T_OP_XOR, &&T_OP_JMP, &&T_OP_JCC, &&T_OP_JCC, &&T_OP_JCC,
+      &&T_OP_JCC, &&T_OP_JCC, &&T_OP_JCC, &&T_OP_JCC, &&T_OP_JCC, &&T_OP_JCC, &&T_OP_JCC,
+      &&T_OP_FTOI, &&T_OP_ITOF, &&T_OP_FADD, &&T_OP_FSUB, &&T_OP_FMUL, &&T_OP_FDIV,
+      &&T_OP_FMOD, &&T_OP_FNEG,
+      &&U_LOAD2_SUB_JCC, &&U_IMM_LOAD_SUB_JCC, &&U_IMM_LOAD_SUB, &&U_LOAD2_ADD,
+      &&U_LOAD_ADD, &&U_LEA_POSTOP, &&U_IMM_STORE, &&T_CALL_TRAP_RET,
+      &&U_LOAD2_ADD_LDB, &&U_LOAD2_ADD_LDSB, &&U_LOAD2_ADD_LDL, &&U_LOAD2_ADD_STB,
+      &&U_LOAD2_ADD_STL, &&U_ACC_FRAME, &&U_LOAD_ADD_DST, &&U_LOAD_MUL_DST, &&U_LOAD_MUL,
+      &&U_LOAD_ADD_LDL, &&U_LOAD2, &&T_LEAVE_RET,
+      &&T_EXIT};
 #endif
+
+  if (!stepping) goto block_dispatch;
 
 fetch:
   if (IN_SPACE(pc, 6)) {
@@ -517,6 +614,7 @@ dispatch_switch:
       lf = ctx->less_flag;
       bf = ctx->below_flag;
       if (ctx->state != kVmRunning) return 1;
+      if (tr) ++tr->stamp;  // the builtin may have written code
     }
     NEXT;
   }
@@ -693,9 +791,731 @@ L_invalid:
   }  // switch
 #endif
 
+#if TALVEN_VM_COMPUTED_GOTO
+  // ---- pre-decoded blocks ---------------------------------------------------
+  //
+  // A block runs from its first op to its last without per-instruction
+  // bookkeeping: its instruction count is taken from the slice budget when
+  // it is entered (when the slice ends inside it, the ops that fit run and
+  // the rest of the slice is stepped from the image), and pc is written
+  // only when control leaves the block or an error is raised, each op
+  // knowing the address just past its instructions.
+#define REFRESH_HULL                       \
+  do {                                     \
+    if (tr->hi > tr->lo) {                 \
+      code_lo = tr->lo;                    \
+      code_span = tr->hi - tr->lo;         \
+    }                                      \
+  } while (0)
+#define TNEXT           \
+  do {                  \
+    ++op;               \
+    goto *op->handler;  \
+  } while (0)
+#define TFAIL_AT(e, at_pc) \
+  do {                     \
+    pc = (at_pc);          \
+    error = (e);           \
+    goto runtime_error;    \
+  } while (0)
+#define TCHECK(addr, len, at_pc)                                                \
+  do {                                                                          \
+    if (!IN_SPACE(addr, len)) {                                                 \
+      hi = space.limit() - kLowLimit;                                           \
+      if (!IN_SPACE(addr, len)) {                                               \
+        bad = (addr);                                                           \
+        pc = (at_pc);                                                           \
+        goto invalid_address;                                                   \
+      }                                                                         \
+    }                                                                           \
+  } while (0)
+#define TLOAD(T, addr, out, at_pc)             \
+  do {                                         \
+    const Addr at_ = (addr);                   \
+    TCHECK(at_, sizeof(T), at_pc);             \
+    T val_;                                    \
+    std::memcpy(&val_, base + at_, sizeof(T)); \
+    out = val_;                                \
+  } while (0)
+// Stores write memory only; an op that stores ends with CODE_CHECK on the
+// address, after all its other effects.
+#define TSTORE(T, addr, value, at_pc)          \
+  do {                                         \
+    const Addr at_ = (addr);                   \
+    TCHECK(at_, sizeof(T), at_pc);             \
+    const T val_ = static_cast<T>(value);      \
+    std::memcpy(base + at_, &val_, sizeof(T)); \
+  } while (0)
+#define CODE_CHECK(addr) \
+  if (static_cast<std::uint32_t>((addr) - code_lo) < code_span) goto code_written
+#define RD r[op->d]
+#define RS r[op->s]
+#define FRAME_AT(disp) (r[kRegFrame] + (disp))
+// Leaves the block for pc through the successor cache `s_` of the block:
+// TGO when pc is the successor's fixed address, TGO_VAR when pc varies
+// (returns, calls through registers, traps).
+#define TGO(s_)                      \
+  do {                               \
+    slot = &blk->s_;                 \
+    nb = *slot;                      \
+    if (budget == 0) goto leave_slice; \
+    if (nb) {                        \
+      blk = nb;                      \
+      goto enter_block;              \
+    }                                \
+    goto chain;                      \
+  } while (0)
+#define TGO_VAR(s_)    \
+  do {                 \
+    slot = &blk->s_;   \
+    nb = *slot;        \
+    goto chain;        \
+  } while (0)
+
+block_dispatch:
+  if (static_cast<std::uint32_t>(pc - tr->program) >= tr->size) goto fetch;
+  blk = find_block(*tr, pc);
+  if (!blk) {
+    blk = translate_block(*tr, base, pc, kTLabels, kTULabels);
+    if (!blk) goto fetch;
+    REFRESH_HULL;
+  }
+  if (blk->count == 0) goto fetch;
+enter_block:
+  // blk->count is not 0 here: such blocks are never cached as successors.
+  if (blk->stamp != tr->stamp) {
+    if (!block_matches(*blk, base)) {
+      translate_block(*tr, base, blk->start, kTLabels, kTULabels, blk);
+      REFRESH_HULL;
+      if (blk->count == 0) goto fetch;
+    }
+    blk->stamp = tr->stamp;
+  }
+  if (blk->frame_len) {
+    // The frame slots the block's unchecked ops reach, from r6 as it is now.
+    a = r[kRegFrame] + static_cast<Addr>(blk->frame_lo);
+    if (!IN_SPACE(a, blk->frame_len)) {
+      hi = space.limit() - kLowLimit;
+      if (!IN_SPACE(a, blk->frame_len)) {
+        // Not there: the rest of the slice runs from the image, which
+        // reports the bad access where it happens.
+        stepping = true;
+        goto fetch;
+      }
+    }
+  }
+  if (blk->count > budget) {
+    // The slice ends inside the block: the ops that fit run, the op after
+    // them ends the block (T_STOP), and the rest of the slice runs from the
+    // image instruction by instruction. Op k covers the block's first
+    // count - rest[k] instructions.
+    std::size_t j = 0;
+    while (blk->count - blk->ops[j].rest <= budget) ++j;
+    stepping = true;
+    if (j == 0) goto fetch;
+    stop_op = &blk->ops[j];
+    stop_saved = stop_op->handler;
+    stop_op->handler = &&T_STOP;
+    budget -= blk->count - blk->ops[j - 1].rest;
+    op = blk->ops.data();
+    goto *op->handler;
+  }
+  budget -= blk->count;
+  op = blk->ops.data();
+  goto *op->handler;
+
+T_STOP:
+  stop_op->handler = stop_saved;
+  stop_op = nullptr;
+  pc = (op - 1)->pc;
+  if (budget == 0) goto leave_slice;
+  goto fetch;
+
+chain:
+  // pc is the next instruction; nb the cached block for it, if any.
+  if (budget == 0) goto leave_slice;
+  if (nb && nb->start == pc) {
+    blk = nb;
+    goto enter_block;
+  }
+  if (static_cast<std::uint32_t>(pc - tr->program) >= tr->size) goto fetch;
+  nb = find_block(*tr, pc);
+  if (!nb) {
+    nb = translate_block(*tr, base, pc, kTLabels, kTULabels);
+    if (!nb) goto fetch;
+    REFRESH_HULL;
+  }
+  if (nb->count == 0) goto fetch;
+  *slot = nb;
+  blk = nb;
+  goto enter_block;
+
+code_written:
+  // A store changed translated bytes: the blocks are checked again, and
+  // execution goes on from the image's current contents.
+  ++tr->stamp;
+  pc = op->pc;
+  budget += op->rest;
+  if (stop_op) {
+    budget -= (stop_op - 1)->rest;
+    stop_op->handler = stop_saved;
+    stop_op = nullptr;
+  }
+  if (budget == 0) goto leave_slice;
+  goto block_dispatch;
+
+T_OP_NOP: TNEXT;
+T_OP_TRAP:
+  pc = op->pc;
+  if (trap_handler) {
+    std::memcpy(ctx->r, r, sizeof r);
+    ctx->pc = pc;
+    ctx->zero_flag = zf;
+    ctx->less_flag = lf;
+    ctx->below_flag = bf;
+    if (trap_handler(static_cast<std::uint16_t>(op->a), ctx) != 0) return 1;
+    std::memcpy(r, ctx->r, sizeof r);
+    pc = ctx->pc;
+    zf = ctx->zero_flag;
+    lf = ctx->less_flag;
+    bf = ctx->below_flag;
+    if (ctx->state != kVmRunning) return 1;
+    ++tr->stamp;  // the builtin may have written code
+  }
+  TGO_VAR(fall);
+T_OP_XCHG: v = RD; RD = RS; RS = v; TNEXT;
+T_OP_MOVL_RR: RD = RS; TNEXT;
+T_OP_MOVL_IMM:
+T_OP_MOVL_ADDR: RD = op->a; TNEXT;
+T_OP_MOVBL_ABS: TLOAD(std::uint8_t, op->a, RD, op->pc); TNEXT;
+T_OP_MOVSBL_ABS: TLOAD(std::int8_t, op->a, RD, op->pc); TNEXT;
+T_OP_MOVWL_ABS: TLOAD(std::uint16_t, op->a, RD, op->pc); TNEXT;
+T_OP_MOVSWL_ABS: TLOAD(std::int16_t, op->a, RD, op->pc); TNEXT;
+T_OP_MOVL_LOAD_ABS: TLOAD(std::uint32_t, op->a, RD, op->pc); TNEXT;
+T_OP_LEA: RD = FRAME_AT(op->a); TNEXT;
+T_OP_MOVBL_FRAME: TLOAD(std::uint8_t, FRAME_AT(op->a), RD, op->pc); TNEXT;
+T_OP_MOVSBL_FRAME: TLOAD(std::int8_t, FRAME_AT(op->a), RD, op->pc); TNEXT;
+T_OP_MOVWL_FRAME: TLOAD(std::uint16_t, FRAME_AT(op->a), RD, op->pc); TNEXT;
+T_OP_MOVSWL_FRAME: TLOAD(std::int16_t, FRAME_AT(op->a), RD, op->pc); TNEXT;
+T_OP_MOVL_LOAD_FRAME: TLOAD(std::uint32_t, FRAME_AT(op->a), RD, op->pc); TNEXT;
+T_OP_MOVBL_IND: TLOAD(std::uint8_t, RS, RD, op->pc); TNEXT;
+T_OP_MOVSBL_IND: TLOAD(std::int8_t, RS, RD, op->pc); TNEXT;
+T_OP_MOVWL_IND: TLOAD(std::uint16_t, RS, RD, op->pc); TNEXT;
+T_OP_MOVSWL_IND: TLOAD(std::int16_t, RS, RD, op->pc); TNEXT;
+T_OP_MOVL_LOAD_IND: TLOAD(std::uint32_t, RS, RD, op->pc); TNEXT;
+T_OP_MOVB_ABS: TSTORE(std::uint8_t, op->a, RS, op->pc); CODE_CHECK(op->a); TNEXT;
+T_OP_MOVW_ABS: TSTORE(std::uint16_t, op->a, RS, op->pc); CODE_CHECK(op->a); TNEXT;
+T_OP_MOVL_STORE_ABS: TSTORE(std::uint32_t, op->a, RS, op->pc); CODE_CHECK(op->a); TNEXT;
+T_OP_MOVB_FRAME:
+  a = FRAME_AT(op->a); TSTORE(std::uint8_t, a, RS, op->pc); CODE_CHECK(a); TNEXT;
+T_OP_MOVW_FRAME:
+  a = FRAME_AT(op->a); TSTORE(std::uint16_t, a, RS, op->pc); CODE_CHECK(a); TNEXT;
+T_OP_MOVL_STORE_FRAME:
+  a = FRAME_AT(op->a); TSTORE(std::uint32_t, a, RS, op->pc); CODE_CHECK(a); TNEXT;
+T_OP_MOVB_IND: a = RD; TSTORE(std::uint8_t, a, RS, op->pc); CODE_CHECK(a); TNEXT;
+T_OP_MOVW_IND: a = RD; TSTORE(std::uint16_t, a, RS, op->pc); CODE_CHECK(a); TNEXT;
+T_OP_MOVL_STORE_IND: a = RD; TSTORE(std::uint32_t, a, RS, op->pc); CODE_CHECK(a); TNEXT;
+// The stack lies outside every program area: stack stores need no code check.
+T_OP_PUSH:
+  nsp = r[kRegStack] - 4;
+  if (!STACK_OK(nsp)) TFAIL_AT(kErrStackOverflow, op->pc);
+  r[kRegStack] = nsp;
+  TSTORE(std::uint32_t, nsp, RS, op->pc);
+  TNEXT;
+T_OP_PUSH_IMM:
+  nsp = r[kRegStack] - 4;
+  if (!STACK_OK(nsp)) TFAIL_AT(kErrStackOverflow, op->pc);
+  r[kRegStack] = nsp;
+  TSTORE(std::uint32_t, nsp, op->a, op->pc);
+  TNEXT;
+T_OP_POP:
+  nsp = r[kRegStack] + 4;
+  if (!STACK_OK(nsp)) TFAIL_AT(kErrStackOverflow, op->pc);
+  TLOAD(std::uint32_t, r[kRegStack], v, op->pc);
+  r[kRegStack] = nsp;
+  RD = v;
+  TNEXT;
+T_OP_ENTER:
+  a = r[kRegStack];
+  nsp = a - op->a - kFrameSaveBytes;
+  if (!STACK_OK(nsp)) TFAIL_AT(kErrStackOverflow, op->pc);
+  TCHECK(a - kFrameSaveBytes, kFrameSaveBytes, op->pc);
+  std::memcpy(base + (a - kFrameSaveBytes), &r[1], kFrameSaveBytes);
+  r[kRegStack] = nsp;
+  r[kRegFrame] = a - 4;
+  TNEXT;
+T_OP_LEAVE:
+  if (static_cast<std::uint32_t>(r[kRegStack] + op->a + kFrameSaveBytes - stack) >= stack_size) {
+    ctx->state = kVmFinished;
+    pc = op->pc;
+    goto leave_slice;
+  }
+  a = r[kRegStack] + op->a;
+  TCHECK(a, kFrameSaveBytes, op->pc);
+  std::memcpy(&r[1], base + a, kFrameSaveBytes);
+  r[kRegStack] = a + kFrameSaveBytes;
+  TNEXT;
+T_OP_CALL:
+  nsp = r[kRegStack] - 4;
+  if (!STACK_OK(nsp)) TFAIL_AT(kErrStackOverflow, op->pc);
+  r[kRegStack] = nsp;
+  TSTORE(std::uint32_t, nsp, op->pc, op->pc);
+  pc = op->a;
+  TGO(taken);
+T_OP_CALL_REG:
+  if (RS == 0) TFAIL_AT(kErrOutOfMemory, op->pc);
+  nsp = r[kRegStack] - 4;
+  if (!STACK_OK(nsp)) TFAIL_AT(kErrStackOverflow, op->pc);
+  r[kRegStack] = nsp;
+  TSTORE(std::uint32_t, nsp, op->pc, op->pc);
+  pc = RS;
+  TGO_VAR(taken);
+T_OP_RET:
+  nsp = r[kRegStack] + 4;
+  if (!STACK_OK(nsp)) TFAIL_AT(kErrStackOverflow, op->pc);
+  TLOAD(std::uint32_t, r[kRegStack], v, op->pc);
+  r[kRegStack] = nsp;
+  pc = v;
+  if (pc == kReturnFinish) {
+    ctx->state = kVmFinished;
+    goto leave_slice;
+  }
+  TGO_VAR(taken);
+T_OP_PREOP:
+  a = RS;
+  TLOAD(std::uint32_t, a, v, op->pc);
+  v += op->a;
+  std::memcpy(base + a, &v, 4);  // the load checked the same four bytes
+  RD = v;
+  CODE_CHECK(a);
+  TNEXT;
+T_OP_POSTOP:
+  a = RS;
+  TLOAD(std::uint32_t, a, v, op->pc);
+  RD = v;
+  v += op->a;
+  std::memcpy(base + a, &v, 4);
+  CODE_CHECK(a);
+  TNEXT;
+#define T_RMW(T, delta, pre)                         \
+  a = RS;                                            \
+  {                                                  \
+    T old_;                                          \
+    TLOAD(T, a, old_, op->pc);                       \
+    const T new_ = static_cast<T>(old_ + (delta));   \
+    std::memcpy(base + a, &new_, sizeof(T));         \
+    RD = (pre) ? new_ : old_;                        \
+  }                                                  \
+  CODE_CHECK(a);                                     \
+  TNEXT;
+T_OP_PREINC: T_RMW(std::uint8_t, 1, true)
+T_OP_POSTINC: T_RMW(std::uint8_t, 1, false)
+T_OP_PREDEC: T_RMW(std::uint8_t, -1, true)
+T_OP_POSTDEC: T_RMW(std::uint8_t, -1, false)
+T_OP_PREINC16: T_RMW(std::uint16_t, 1, true)
+T_OP_POSTINC16: T_RMW(std::uint16_t, 1, false)
+T_OP_PREDEC16: T_RMW(std::uint16_t, -1, true)
+T_OP_POSTDEC16: T_RMW(std::uint16_t, -1, false)
+#undef T_RMW
+T_OP_ZEROB_ABS: TLOAD(std::uint8_t, op->a, v, op->pc); zf = v == 0; TNEXT;
+T_OP_ZEROW_ABS: TLOAD(std::uint16_t, op->a, v, op->pc); zf = v == 0; TNEXT;
+T_OP_ZEROL_ABS: TLOAD(std::uint32_t, op->a, v, op->pc); zf = v == 0; TNEXT;
+T_OP_ZEROB_FRAME: TLOAD(std::uint8_t, FRAME_AT(op->a), v, op->pc); zf = v == 0; TNEXT;
+T_OP_ZEROW_FRAME: TLOAD(std::uint16_t, FRAME_AT(op->a), v, op->pc); zf = v == 0; TNEXT;
+T_OP_ZEROL_FRAME: TLOAD(std::uint32_t, FRAME_AT(op->a), v, op->pc); zf = v == 0; TNEXT;
+T_OP_CMP: COMPARE(RD, RS); TNEXT;
+T_OP_CMP_IMM: COMPARE(RD, op->a); TNEXT;
+T_OP_SET: RD = RS == 0; TNEXT;
+T_OP_ADD: RD += RS; TNEXT;
+T_OP_ADD_IMM: RD += op->a; TNEXT;
+T_OP_SUB: v = RS; COMPARE(RD, v); RD -= v; TNEXT;
+T_OP_SUB_IMM: COMPARE(RD, op->a); RD -= op->a; TNEXT;
+T_OP_MUL: RD *= RS; TNEXT;
+T_OP_DIV:
+  if (RS == 0) TFAIL_AT(kErrDivideByZero, op->pc);
+  if (RS == 0xFFFFFFFFu)
+    RD = 0u - RD;
+  else
+    RD = static_cast<std::uint32_t>(static_cast<std::int32_t>(RD) / static_cast<std::int32_t>(RS));
+  TNEXT;
+T_OP_MOD:
+  if (RS == 0) TFAIL_AT(kErrDivideByZero, op->pc);
+  if (RS == 0xFFFFFFFFu)
+    RD = 0;
+  else
+    RD = static_cast<std::uint32_t>(static_cast<std::int32_t>(RD) % static_cast<std::int32_t>(RS));
+  TNEXT;
+T_OP_SHL: RD <<= (RS & 31u); TNEXT;
+T_OP_SHR: RD >>= (RS & 31u); TNEXT;
+T_OP_SAR: RD = static_cast<std::uint32_t>(static_cast<std::int32_t>(RD) >> (RS & 31u)); TNEXT;
+T_OP_NEG: RD = 0u - RS; TNEXT;
+T_OP_NOT: RD = ~RS; TNEXT;
+T_OP_AND: RD &= RS; TNEXT;
+T_OP_OR: RD |= RS; TNEXT;
+T_OP_XOR: RD ^= RS; TNEXT;
+T_OP_JMP: pc = op->a; TGO(taken);
+T_OP_JCC:
+  if (mask_taken(op->mask, zf, lf, bf)) {
+    pc = op->a;
+    TGO(taken);
+  }
+  pc = op->pc;
+  TGO(fall);
+T_OP_FTOI: RD = float_to_int(as_float(RS)); TNEXT;
+T_OP_ITOF: RD = float_bits(static_cast<float>(static_cast<std::int32_t>(RS))); TNEXT;
+T_OP_FADD: RD = float_bits(as_float(RD) + as_float(RS)); TNEXT;
+T_OP_FSUB: {
+  const float x = as_float(RD), y = as_float(RS);
+  zf = x == y;
+  lf = x < y;
+  bf = false;
+  RD = float_bits(x - y);
+  TNEXT;
+}
+T_OP_FMUL: RD = float_bits(as_float(RD) * as_float(RS)); TNEXT;
+T_OP_FDIV: RD = float_bits(as_float(RD) / as_float(RS)); TNEXT;
+T_OP_FMOD:
+  RD = float_bits(static_cast<float>(
+      std::fmod(static_cast<double>(as_float(RD)), static_cast<double>(as_float(RS)))));
+  TNEXT;
+T_OP_FNEG: RD = float_bits(-as_float(RS)); TNEXT;
+
+  // ---- fused sequences ---------------------------------------------------------
+  // Each has the effects of its instructions in order; an error in one of
+  // them leaves pc just past that instruction.
+T_LOAD2_SUB_JCC:
+  // movl rA,[r6+a] (6); movl rB,[r6+b] (6); sub rB,rA (2); jcc c (5)
+  TLOAD(std::uint32_t, FRAME_AT(op->a), RD, op->pc - 13);
+  TLOAD(std::uint32_t, FRAME_AT(op->b), RS, op->pc - 7);
+  v = RD;
+  COMPARE(RS, v);
+  RS -= v;
+  if (mask_taken(op->mask, zf, lf, bf)) {
+    pc = op->c;
+    TGO(taken);
+  }
+  pc = op->pc;
+  TGO(fall);
+T_IMM_LOAD_SUB_JCC:
+  RD = op->a;
+  TLOAD(std::uint32_t, FRAME_AT(op->b), RS, op->pc - 7);
+  v = RD;
+  COMPARE(RS, v);
+  RS -= v;
+  if (mask_taken(op->mask, zf, lf, bf)) {
+    pc = op->c;
+    TGO(taken);
+  }
+  pc = op->pc;
+  TGO(fall);
+T_IMM_LOAD_SUB:
+  RD = op->a;
+  TLOAD(std::uint32_t, FRAME_AT(op->b), RS, op->pc - 2);
+  v = RD;
+  COMPARE(RS, v);
+  RS -= v;
+  TNEXT;
+T_LOAD2_ADD:
+  TLOAD(std::uint32_t, FRAME_AT(op->a), RD, op->pc - 8);
+  TLOAD(std::uint32_t, FRAME_AT(op->b), RS, op->pc - 2);
+  RS += RD;
+  TNEXT;
+T_LOAD_ADD:
+  TLOAD(std::uint32_t, FRAME_AT(op->a), RD, op->pc - 2);
+  RS += RD;
+  TNEXT;
+T_LEA_POSTOP:
+  a = FRAME_AT(op->a);
+  RD = a;
+  TLOAD(std::uint32_t, a, v, op->pc);
+  r[op->d2] = v;
+  v += op->b;
+  std::memcpy(base + a, &v, 4);
+  CODE_CHECK(a);
+  TNEXT;
+T_IMM_STORE:
+  RD = op->a;
+  a = FRAME_AT(op->b);
+  TSTORE(std::uint32_t, a, RD, op->pc);
+  CODE_CHECK(a);
+  TNEXT;
+T_CALL_TRAP_RET:
+  // call W; trap n; ret, with the pc and stack of each step.
+  nsp = r[kRegStack] - 4;
+  if (!STACK_OK(nsp)) TFAIL_AT(kErrStackOverflow, op->pc);
+  r[kRegStack] = nsp;
+  TSTORE(std::uint32_t, nsp, op->pc, op->pc);
+  pc = op->a + 3;
+  if (trap_handler) {
+    std::memcpy(ctx->r, r, sizeof r);
+    ctx->pc = pc;
+    ctx->zero_flag = zf;
+    ctx->less_flag = lf;
+    ctx->below_flag = bf;
+    if (trap_handler(static_cast<std::uint16_t>(op->b), ctx) != 0) return 1;
+    std::memcpy(r, ctx->r, sizeof r);
+    pc = ctx->pc;
+    zf = ctx->zero_flag;
+    lf = ctx->less_flag;
+    bf = ctx->below_flag;
+    if (ctx->state != kVmRunning) return 1;
+    ++tr->stamp;  // the builtin may have written code
+    // The handler may have moved pc or rewritten the `ret`: then the image
+    // decides what runs next.
+    if (pc != op->a + 3 || base[pc] != OP_RET) {
+      budget += 1;
+      nb = nullptr;
+      slot = &blk->fall;
+      goto chain;
+    }
+  }
+  nsp = r[kRegStack] + 4;
+  if (!STACK_OK(nsp)) TFAIL_AT(kErrStackOverflow, op->a + 4);
+  TLOAD(std::uint32_t, r[kRegStack], v, op->a + 4);
+  r[kRegStack] = nsp;
+  pc = v;
+  if (pc == kReturnFinish) {
+    ctx->state = kVmFinished;
+    goto leave_slice;
+  }
+  TGO_VAR(fall);
+#define T_LOAD2_ADD_FIRST                                      \
+  TLOAD(std::uint32_t, FRAME_AT(op->a), RD, op->pc - 10);      \
+  TLOAD(std::uint32_t, FRAME_AT(op->b), RS, op->pc - 4);       \
+  RS += RD;                                                    \
+  a = RS
+T_LOAD2_ADD_LDB:
+  T_LOAD2_ADD_FIRST;
+  TLOAD(std::uint8_t, a, r[op->d2], op->pc);
+  TNEXT;
+T_LOAD2_ADD_LDSB:
+  T_LOAD2_ADD_FIRST;
+  TLOAD(std::int8_t, a, r[op->d2], op->pc);
+  TNEXT;
+T_LOAD2_ADD_LDL:
+  T_LOAD2_ADD_FIRST;
+  TLOAD(std::uint32_t, a, r[op->d2], op->pc);
+  TNEXT;
+T_LOAD2_ADD_STB:
+  T_LOAD2_ADD_FIRST;
+  TSTORE(std::uint8_t, a, r[op->d2], op->pc);
+  CODE_CHECK(a);
+  TNEXT;
+T_LOAD2_ADD_STL:
+  T_LOAD2_ADD_FIRST;
+  TSTORE(std::uint32_t, a, r[op->d2], op->pc);
+  CODE_CHECK(a);
+  TNEXT;
+#undef T_LOAD2_ADD_FIRST
+T_ACC_FRAME:
+  // movl rA,[r6+a] (6); add rA,rB (2); movl [r6+b],rA (6)
+  TLOAD(std::uint32_t, FRAME_AT(op->a), RD, op->pc - 8);
+  RD += RS;
+  a = FRAME_AT(op->b);
+  TSTORE(std::uint32_t, a, RD, op->pc);
+  CODE_CHECK(a);
+  TNEXT;
+T_LOAD_ADD_DST:
+  TLOAD(std::uint32_t, FRAME_AT(op->a), RD, op->pc - 2);
+  RD += RS;
+  TNEXT;
+T_LOAD_MUL_DST:
+  TLOAD(std::uint32_t, FRAME_AT(op->a), RD, op->pc - 2);
+  RD *= RS;
+  TNEXT;
+T_LOAD_MUL:
+  TLOAD(std::uint32_t, FRAME_AT(op->a), RD, op->pc - 2);
+  RS *= RD;
+  TNEXT;
+T_LOAD_ADD_LDL:
+  // movl rA,[r6+a] (6); add rA,rB (2); movl rC,[rA] (2)
+  TLOAD(std::uint32_t, FRAME_AT(op->a), RD, op->pc - 4);
+  RD += RS;
+  TLOAD(std::uint32_t, RD, r[op->d2], op->pc);
+  TNEXT;
+T_LOAD2:
+  TLOAD(std::uint32_t, FRAME_AT(op->a), RD, op->pc - 6);
+  TLOAD(std::uint32_t, FRAME_AT(op->b), RS, op->pc);
+  TNEXT;
+T_LEAVE_RET:
+  // leave a (5); ret (1)
+  if (static_cast<std::uint32_t>(r[kRegStack] + op->a + kFrameSaveBytes - stack) >= stack_size) {
+    ctx->state = kVmFinished;
+    pc = op->pc - 1;
+    goto leave_slice;
+  }
+  a = r[kRegStack] + op->a;
+  TCHECK(a, kFrameSaveBytes, op->pc - 1);
+  std::memcpy(&r[1], base + a, kFrameSaveBytes);
+  r[kRegStack] = a + kFrameSaveBytes;
+  nsp = r[kRegStack] + 4;
+  if (!STACK_OK(nsp)) TFAIL_AT(kErrStackOverflow, op->pc);
+  TLOAD(std::uint32_t, r[kRegStack], v, op->pc);
+  r[kRegStack] = nsp;
+  pc = v;
+  if (pc == kReturnFinish) {
+    ctx->state = kVmFinished;
+    goto leave_slice;
+  }
+  TGO_VAR(taken);
+  // The same ops with their frame-slot accesses unchecked: used where the
+  // block's frame window was found inside script memory on entry and r6 has
+  // not changed since.
+#define FLOAD_U(addr, out)                             \
+  do {                                                 \
+    std::uint32_t fv_;                                 \
+    std::memcpy(&fv_, base + static_cast<Addr>(addr), 4); \
+    out = fv_;                                         \
+  } while (0)
+#define FSTORE_U(addr, value)                          \
+  do {                                                 \
+    const std::uint32_t fv_ = (value);                 \
+    std::memcpy(base + static_cast<Addr>(addr), &fv_, 4); \
+  } while (0)
+#define T_LOAD2_ADD_FIRST_U                  \
+  FLOAD_U(FRAME_AT(op->a), RD);              \
+  FLOAD_U(FRAME_AT(op->b), RS);              \
+  RS += RD;                                  \
+  a = RS
+U_OP_MOVL_LOAD_FRAME: FLOAD_U(FRAME_AT(op->a), RD); TNEXT;
+U_OP_MOVL_STORE_FRAME:
+  a = FRAME_AT(op->a); FSTORE_U(a, RS); CODE_CHECK(a); TNEXT;
+U_LOAD2_SUB_JCC:
+  // movl rA,[r6+a] (6); movl rB,[r6+b] (6); sub rB,rA (2); jcc c (5)
+  FLOAD_U(FRAME_AT(op->a), RD);
+  FLOAD_U(FRAME_AT(op->b), RS);
+  v = RD;
+  COMPARE(RS, v);
+  RS -= v;
+  if (mask_taken(op->mask, zf, lf, bf)) {
+    pc = op->c;
+    TGO(taken);
+  }
+  pc = op->pc;
+  TGO(fall);
+U_IMM_LOAD_SUB_JCC:
+  RD = op->a;
+  FLOAD_U(FRAME_AT(op->b), RS);
+  v = RD;
+  COMPARE(RS, v);
+  RS -= v;
+  if (mask_taken(op->mask, zf, lf, bf)) {
+    pc = op->c;
+    TGO(taken);
+  }
+  pc = op->pc;
+  TGO(fall);
+U_IMM_LOAD_SUB:
+  RD = op->a;
+  FLOAD_U(FRAME_AT(op->b), RS);
+  v = RD;
+  COMPARE(RS, v);
+  RS -= v;
+  TNEXT;
+U_LOAD2_ADD:
+  FLOAD_U(FRAME_AT(op->a), RD);
+  FLOAD_U(FRAME_AT(op->b), RS);
+  RS += RD;
+  TNEXT;
+U_LOAD_ADD:
+  FLOAD_U(FRAME_AT(op->a), RD);
+  RS += RD;
+  TNEXT;
+U_LEA_POSTOP:
+  a = FRAME_AT(op->a);
+  RD = a;
+  FLOAD_U(a, v);
+  r[op->d2] = v;
+  v += op->b;
+  std::memcpy(base + a, &v, 4);
+  CODE_CHECK(a);
+  TNEXT;
+U_IMM_STORE:
+  RD = op->a;
+  a = FRAME_AT(op->b);
+  FSTORE_U(a, RD);
+  CODE_CHECK(a);
+  TNEXT;
+U_LOAD2_ADD_LDB:
+  T_LOAD2_ADD_FIRST_U;
+  TLOAD(std::uint8_t, a, r[op->d2], op->pc);
+  TNEXT;
+U_LOAD2_ADD_LDSB:
+  T_LOAD2_ADD_FIRST_U;
+  TLOAD(std::int8_t, a, r[op->d2], op->pc);
+  TNEXT;
+U_LOAD2_ADD_LDL:
+  T_LOAD2_ADD_FIRST_U;
+  TLOAD(std::uint32_t, a, r[op->d2], op->pc);
+  TNEXT;
+U_LOAD2_ADD_STB:
+  T_LOAD2_ADD_FIRST_U;
+  TSTORE(std::uint8_t, a, r[op->d2], op->pc);
+  CODE_CHECK(a);
+  TNEXT;
+U_LOAD2_ADD_STL:
+  T_LOAD2_ADD_FIRST_U;
+  TSTORE(std::uint32_t, a, r[op->d2], op->pc);
+  CODE_CHECK(a);
+  TNEXT;
+U_ACC_FRAME:
+  // movl rA,[r6+a] (6); add rA,rB (2); movl [r6+b],rA (6)
+  FLOAD_U(FRAME_AT(op->a), RD);
+  RD += RS;
+  a = FRAME_AT(op->b);
+  FSTORE_U(a, RD);
+  CODE_CHECK(a);
+  TNEXT;
+U_LOAD_ADD_DST:
+  FLOAD_U(FRAME_AT(op->a), RD);
+  RD += RS;
+  TNEXT;
+U_LOAD_MUL_DST:
+  FLOAD_U(FRAME_AT(op->a), RD);
+  RD *= RS;
+  TNEXT;
+U_LOAD_MUL:
+  FLOAD_U(FRAME_AT(op->a), RD);
+  RS *= RD;
+  TNEXT;
+U_LOAD_ADD_LDL:
+  // movl rA,[r6+a] (6); add rA,rB (2); movl rC,[rA] (2)
+  FLOAD_U(FRAME_AT(op->a), RD);
+  RD += RS;
+  TLOAD(std::uint32_t, RD, r[op->d2], op->pc);
+  TNEXT;
+U_LOAD2:
+  FLOAD_U(FRAME_AT(op->a), RD);
+  FLOAD_U(FRAME_AT(op->b), RS);
+  TNEXT;
+#undef FLOAD_U
+#undef FSTORE_U
+#undef T_LOAD2_ADD_FIRST_U
+T_EXIT:
+  pc = op->pc;
+  TGO(fall);
+
+#undef REFRESH_HULL
+#undef TNEXT
+#undef TFAIL_AT
+#undef TCHECK
+#undef TLOAD
+#undef TSTORE
+#undef CODE_CHECK
+#undef RD
+#undef RS
+#undef FRAME_AT
+#undef TGO
+
+#else
+block_dispatch:
+  goto fetch;
+#endif
+
 invalid_code:
   error = kErrInvalidCode;
 runtime_error:
+  if (stop_op) stop_op->handler = stop_saved;
   std::memcpy(ctx->r, r, sizeof r);
   ctx->pc = pc;
   ctx->zero_flag = zf;
@@ -705,6 +1525,7 @@ runtime_error:
   return 1;
 
 invalid_address:
+  if (stop_op) stop_op->handler = stop_saved;
   std::memcpy(ctx->r, r, sizeof r);
   ctx->pc = pc;
   ctx->zero_flag = zf;
@@ -714,6 +1535,7 @@ invalid_address:
   return 1;
 
 leave_slice:
+  if (stop_op) stop_op->handler = stop_saved;
   std::memcpy(ctx->r, r, sizeof r);
   ctx->pc = pc;
   ctx->zero_flag = zf;

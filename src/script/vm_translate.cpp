@@ -1,0 +1,428 @@
+// Decoding script code into blocks of pre-decoded operations.
+#include "script/vm_translate.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+
+#include "script/opcodes.h"
+
+namespace talven::script {
+
+namespace {
+
+// A thread keeps translations of the few program areas it runs; when it
+// has run more, they are all dropped and rebuilt as needed.
+constexpr std::size_t kMaxTranslations = 16;
+
+thread_local std::vector<std::unique_ptr<Translation>> t_translations;
+
+std::atomic<bool> g_enabled{true};
+
+// One decoded instruction.
+struct Insn {
+  std::uint8_t op = 0;
+  std::uint8_t d = 0, s = 0;
+  std::uint32_t imm = 0;
+  std::uint32_t length = 0;
+};
+
+// Decodes the instruction at `at` when it lies wholly inside the program
+// area and its register byte is valid; false otherwise (the interpreter
+// then steps it and raises whatever error it gives).
+bool decode(const Translation& t, const std::uint8_t* base, Addr at, Insn& out) {
+  const std::uint32_t off = at - t.program;
+  if (off >= t.size) return false;
+  const std::uint8_t* p = base + at;
+  const std::uint8_t op = p[0];
+  if (!op_valid(op)) return false;
+  const auto length = static_cast<std::uint32_t>(op_length(op));
+  if (length > t.size - off) return false;
+  out = Insn{};
+  out.op = op;
+  out.length = length;
+  switch (kOpInfo[op].form) {
+    case OperandForm::None: break;
+    case OperandForm::T: out.imm = get_u16(p + 1); break;
+    case OperandForm::R:
+    case OperandForm::RI:
+      if (p[1] & kRegByteInvalidMask) return false;
+      out.d = p[1] & 15u;
+      out.s = p[1] >> 4;
+      if (kOpInfo[op].form == OperandForm::RI) out.imm = get_u32(p + 2);
+      break;
+    case OperandForm::I: out.imm = get_u32(p + 1); break;
+  }
+  return true;
+}
+
+bool is_jcc(std::uint8_t op) { return op >= OP_JE && op <= OP_JBE; }
+bool is_load_frame(const Insn& i) { return i.op == OP_MOVL_LOAD_FRAME; }
+bool is_imm(const Insn& i) { return i.op == OP_MOVL_IMM || i.op == OP_MOVL_ADDR; }
+
+// Instructions after which a block ends: they choose the next pc or leave
+// the interpreter.
+bool ends_block(std::uint8_t op) {
+  return op == OP_JMP || is_jcc(op) || op == OP_CALL || op == OP_CALL_REG || op == OP_RET ||
+         op == OP_TRAP;
+}
+
+// Tries to fuse the instructions in `in` (n of them decoded) into one op.
+// Returns how many instructions the op covers (0: none fused).
+unsigned fuse(const Insn* in, unsigned n, TOp& op) {
+  // movl rA,[r6+a] / movl rA,imm; movl rB,[r6+b]; sub rB,rA [; jcc]
+  if (n >= 3 && (is_load_frame(in[0]) || is_imm(in[0])) && is_load_frame(in[1]) &&
+      in[2].op == OP_SUB && in[2].d == in[1].d && in[2].s == in[0].d) {
+    op.d = in[0].d;
+    op.s = in[1].d;
+    op.a = in[0].imm;
+    op.b = in[1].imm;
+    const bool load = is_load_frame(in[0]);
+    if (n >= 4 && is_jcc(in[3].op)) {
+      op.kind = load ? TK_LOAD2_SUB_JCC : TK_IMM_LOAD_SUB_JCC;
+      op.c = in[3].imm;
+      op.mask = jump_mask(in[3].op);
+      return 4;
+    }
+    if (!load) {
+      op.kind = TK_IMM_LOAD_SUB;
+      return 3;
+    }
+  }
+  // movl rA,[r6+a]; movl rB,[r6+b]; add rB,rA [; a load or store through rB]
+  if (n >= 3 && is_load_frame(in[0]) && is_load_frame(in[1]) && in[2].op == OP_ADD &&
+      in[2].d == in[1].d && in[2].s == in[0].d) {
+    op.kind = TK_LOAD2_ADD;
+    op.d = in[0].d;
+    op.s = in[1].d;
+    op.a = in[0].imm;
+    op.b = in[1].imm;
+    if (n >= 4) {
+      const Insn& m = in[3];
+      const unsigned b = in[1].d;
+      std::uint8_t kind = 0;
+      if (m.s == b && m.op == OP_MOVBL_IND) kind = TK_LOAD2_ADD_LDB;
+      if (m.s == b && m.op == OP_MOVSBL_IND) kind = TK_LOAD2_ADD_LDSB;
+      if (m.s == b && m.op == OP_MOVL_LOAD_IND) kind = TK_LOAD2_ADD_LDL;
+      if (m.d == b && m.op == OP_MOVB_IND) kind = TK_LOAD2_ADD_STB;
+      if (m.d == b && m.op == OP_MOVL_STORE_IND) kind = TK_LOAD2_ADD_STL;
+      if (kind) {
+        op.kind = kind;
+        op.d2 = (kind == TK_LOAD2_ADD_STB || kind == TK_LOAD2_ADD_STL) ? m.s : m.d;
+        return 4;
+      }
+    }
+    return 3;
+  }
+  // movl rA,[r6+a]; add rA,rB; movl [r6+b],rA
+  if (n >= 3 && is_load_frame(in[0]) && in[1].op == OP_ADD && in[1].d == in[0].d &&
+      in[2].op == OP_MOVL_STORE_FRAME && in[2].s == in[0].d) {
+    op.kind = TK_ACC_FRAME;
+    op.d = in[0].d;
+    op.s = in[1].s;
+    op.a = in[0].imm;
+    op.b = in[2].imm;
+    return 3;
+  }
+  // movl rA,[r6+a]; add rA,rB; movl rC,[rA]
+  if (n >= 3 && is_load_frame(in[0]) && in[1].op == OP_ADD && in[1].d == in[0].d &&
+      in[1].s != in[0].d && in[2].op == OP_MOVL_LOAD_IND && in[2].s == in[0].d) {
+    op.kind = TK_LOAD_ADD_LDL;
+    op.d = in[0].d;
+    op.s = in[1].s;
+    op.d2 = in[2].d;
+    op.a = in[0].imm;
+    return 3;
+  }
+  // movl rA,[r6+a]; then add or mul with rA as the source or the destination
+  if (n >= 2 && is_load_frame(in[0]) && (in[1].op == OP_ADD || in[1].op == OP_MUL) &&
+      (in[1].s == in[0].d || in[1].d == in[0].d)) {
+    const bool add = in[1].op == OP_ADD;
+    op.d = in[0].d;
+    op.a = in[0].imm;
+    if (in[1].s == in[0].d) {
+      op.kind = add ? TK_LOAD_ADD : TK_LOAD_MUL;
+      op.s = in[1].d;
+    } else {
+      op.kind = add ? TK_LOAD_ADD_DST : TK_LOAD_MUL_DST;
+      op.s = in[1].s;
+    }
+    return 2;
+  }
+  // movl rA,[r6+a]; movl rB,[r6+b], unless rB's load starts one of the
+  // sequences above
+  if (n >= 2 && is_load_frame(in[0]) && is_load_frame(in[1]) &&
+      !(n >= 3 && (in[2].op == OP_ADD || in[2].op == OP_SUB) && in[2].d == in[1].d)) {
+    op.kind = TK_LOAD2;
+    op.d = in[0].d;
+    op.s = in[1].d;
+    op.a = in[0].imm;
+    op.b = in[1].imm;
+    return 2;
+  }
+  // leave a; ret
+  if (n >= 2 && in[0].op == OP_LEAVE && in[1].op == OP_RET) {
+    op.kind = TK_LEAVE_RET;
+    op.a = in[0].imm;
+    return 2;
+  }
+  // lea rA,[r6+a]; postop rD,[rA],b
+  if (n >= 2 && in[0].op == OP_LEA && in[1].op == OP_POSTOP && in[1].s == in[0].d) {
+    op.kind = TK_LEA_POSTOP;
+    op.d = in[0].d;
+    op.d2 = in[1].d;
+    op.a = in[0].imm;
+    op.b = in[1].imm;
+    return 2;
+  }
+  // movl rA,imm; movl [r6+b],rA
+  if (n >= 2 && is_imm(in[0]) && in[1].op == OP_MOVL_STORE_FRAME && in[1].s == in[0].d) {
+    op.kind = TK_IMM_STORE;
+    op.d = in[0].d;
+    op.a = in[0].imm;
+    op.b = in[1].imm;
+    return 2;
+  }
+  return 0;
+}
+
+// Frame displacements an op kind accesses 32-bit slots at: bit 0 for
+// TOp::a, bit 1 for TOp::b (0: the kind has no unchecked form).
+unsigned frame_fields(std::uint8_t kind) {
+  switch (kind) {
+    case OP_MOVL_LOAD_FRAME:
+    case OP_MOVL_STORE_FRAME:
+    case TK_LOAD_ADD:
+    case TK_LOAD_ADD_DST:
+    case TK_LOAD_MUL:
+    case TK_LOAD_MUL_DST:
+    case TK_LOAD_ADD_LDL:
+    case TK_LEA_POSTOP: return 1;
+    case TK_IMM_LOAD_SUB_JCC:
+    case TK_IMM_LOAD_SUB:
+    case TK_IMM_STORE: return 2;
+    case TK_LOAD2_SUB_JCC:
+    case TK_LOAD2_ADD:
+    case TK_LOAD2_ADD_LDB:
+    case TK_LOAD2_ADD_LDSB:
+    case TK_LOAD2_ADD_LDL:
+    case TK_LOAD2_ADD_STB:
+    case TK_LOAD2_ADD_STL:
+    case TK_ACC_FRAME:
+    case TK_LOAD2: return 3;
+    default: return 0;
+  }
+}
+
+// Displacements beyond this are always checked (a wide window is more
+// likely to leave script memory).
+constexpr std::int64_t kFrameReach = 1 << 16;
+
+bool inside_segments(const std::vector<Segment>& segs, Addr at) {
+  for (const Segment& s : segs) {
+    if (at - s.start < s.length) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+std::uint8_t jump_mask(std::uint8_t op) {
+  if (!is_jcc(op)) return 0;
+  std::uint8_t mask = 0;
+  for (unsigned i = 0; i < 8; ++i) {
+    if (jump_taken(op, i & 1u, (i >> 1) & 1u, (i >> 2) & 1u)) mask |= static_cast<std::uint8_t>(1u << i);
+  }
+  return mask;
+}
+
+void set_translation_enabled(bool on) { g_enabled.store(on, std::memory_order_relaxed); }
+bool translation_enabled() { return g_enabled.load(std::memory_order_relaxed); }
+
+Translation* translation_for(Addr program, std::uint32_t size) {
+  if (size == 0 || !translation_enabled()) return nullptr;
+  for (auto& t : t_translations) {
+    if (t->program != program) continue;
+    if (t->size != size) {
+      t = std::make_unique<Translation>();
+      t->program = program;
+      t->size = size;
+    }
+    return t.get();
+  }
+  if (t_translations.size() >= kMaxTranslations) t_translations.clear();
+  auto t = std::make_unique<Translation>();
+  t->program = program;
+  t->size = size;
+  t_translations.push_back(std::move(t));
+  return t_translations.back().get();
+}
+
+void forget_translation(Addr program) {
+  std::erase_if(t_translations, [&](const auto& t) { return t->program == program; });
+}
+
+void forget_all_translations() { t_translations.clear(); }
+
+Block* translate_block(Translation& t, const std::uint8_t* base, Addr pc,
+                       const void* const* handlers, const void* const* unchecked,
+                       Block* existing) {
+  const std::uint32_t off = pc - t.program;
+  if (off >= t.size || off >= kMaxIndexedOffset) return nullptr;
+  Block* b = existing;
+  if (!b) {
+    if (t.blocks.size() >= kMaxBlocks || t.op_total >= kMaxOps) return nullptr;
+    if (off >= t.index.size()) {
+      const std::size_t cap = std::min<std::size_t>(t.size, kMaxIndexedOffset);
+      t.index.resize(std::min(cap, std::max<std::size_t>(off + 1, t.index.size() * 2 + 256)));
+    }
+    t.blocks.emplace_back();
+    b = &t.blocks.back();
+    t.index[off] = static_cast<std::uint32_t>(t.blocks.size());
+  } else {
+    t.op_total -= b->ops.size();
+  }
+  b->start = pc;
+  b->count = 0;
+  b->stamp = t.stamp;
+  b->segments.clear();
+  b->bytes.clear();
+  b->ops.clear();
+  b->taken = nullptr;
+  b->frame_lo = 0;
+  b->frame_len = 0;
+  b->fall = nullptr;
+
+  Addr at = pc;
+  Addr seg_start = pc;
+  bool open_end = true;  // the block runs on past its last instruction
+  while (b->count < kMaxBlockInstructions) {
+    Insn in[4];
+    unsigned n = 0;
+    Addr next = at;
+    while (n < 4 && decode(t, base, next, in[n])) {
+      next += in[n].length;
+      if (ends_block(in[n].op)) {
+        ++n;
+        break;
+      }
+      ++n;
+    }
+    if (n == 0) break;
+    // A jump inside the program area is followed: the code at its target
+    // joins the block (once; a jump back into the block ends it).
+    if (in[0].op == OP_JMP) {
+      const Addr target = in[0].imm;
+      const Addr after = at + in[0].length;
+      if (target - t.program < t.size && target != pc && !inside_segments(b->segments, target) &&
+          !(target - seg_start < after - seg_start) && b->segments.size() < 7 &&
+          b->count + 1 < kMaxBlockInstructions) {
+        b->count += 1;
+        b->segments.push_back({seg_start, after - seg_start});
+        seg_start = at = target;
+        continue;
+      }
+    }
+    TOp op;
+    unsigned used = 0;
+    // A call of a function made of "trap n; ret" (how builtins are reached)
+    // becomes one op; the wrapper's four bytes join the block.
+    if (in[0].op == OP_CALL && b->count + 3 <= kMaxBlockInstructions && b->segments.size() < 6) {
+      const Addr w = in[0].imm;
+      Insn trap, ret;
+      if (w - t.program < t.size && decode(t, base, w, trap) && trap.op == OP_TRAP &&
+          decode(t, base, w + 3, ret) && ret.op == OP_RET) {
+        op.kind = TK_CALL_TRAP_RET;
+        op.a = w;
+        op.b = trap.imm;
+        at += in[0].length;
+        op.pc = at;
+        b->count += 3;
+        op.rest = static_cast<std::uint8_t>(b->count);
+        b->ops.push_back(op);
+        b->segments.push_back({seg_start, at - seg_start});
+        b->segments.push_back({w, 4});
+        seg_start = at;
+        open_end = false;
+        break;
+      }
+    }
+    if (b->count + 4 <= kMaxBlockInstructions) used = fuse(in, n, op);
+    if (used == 0) {
+      const Insn& i = in[0];
+      used = 1;
+      op.kind = i.op;
+      op.d = i.d;
+      op.s = i.s;
+      op.a = i.imm;
+      op.mask = jump_mask(i.op);
+    }
+    for (unsigned k = 0; k < used; ++k) at += in[k].length;
+    op.pc = at;
+    b->count += used;
+    op.rest = static_cast<std::uint8_t>(b->count);  // turned into "left after" below
+    b->ops.push_back(op);
+    if (ends_block(in[used - 1].op)) {
+      open_end = false;
+      break;
+    }
+  }
+  if (b->count == 0) {
+    // Nothing here can be decoded: the interpreter steps it.
+    b->segments.clear();
+    return b;
+  }
+  if (at != seg_start) b->segments.push_back({seg_start, at - seg_start});
+  if (open_end) {
+    TOp exit;
+    exit.kind = TK_EXIT;
+    exit.pc = at;
+    exit.rest = static_cast<std::uint8_t>(b->count);
+    b->ops.push_back(exit);
+  }
+  // Original instructions left after each op, for leaving a block early.
+  for (TOp& op : b->ops) op.rest = static_cast<std::uint8_t>(b->count - op.rest);
+  std::size_t total = 0;
+  for (const Segment& s : b->segments) total += s.length;
+  b->bytes.resize(total);
+  std::size_t w = 0;
+  for (const Segment& s : b->segments) {
+    std::memcpy(b->bytes.data() + w, base + s.start, s.length);
+    w += s.length;
+    t.lo = std::min(t.lo, s.start);
+    t.hi = std::max(t.hi, s.start + s.length);
+  }
+  // Frame-slot accesses before the first op that may change r6 share one
+  // window, checked when the block is entered.
+  std::int64_t lo = 0, hi = 0;
+  bool any = false, frame_intact = true;
+  for (TOp& op : b->ops) {
+    op.handler = handlers[op.kind];
+    const bool names_r6 = op.d == kRegFrame || op.s == kRegFrame || op.d2 == kRegFrame;
+    if (frame_intact && !names_r6) {
+      const unsigned fields = frame_fields(op.kind);
+      std::int64_t olo = INT64_MAX, ohi = INT64_MIN;
+      for (unsigned k = 0; k < 2; ++k) {
+        if (!(fields & (1u << k))) continue;
+        const std::int64_t disp = static_cast<std::int32_t>(k == 0 ? op.a : op.b);
+        olo = std::min(olo, disp);
+        ohi = std::max(ohi, disp + 4);
+      }
+      if (fields && olo > -kFrameReach && ohi < kFrameReach) {
+        op.handler = unchecked[op.kind];
+        lo = any ? std::min(lo, olo) : olo;
+        hi = any ? std::max(hi, ohi) : ohi;
+        any = true;
+      }
+    }
+    if (names_r6 || op.kind == OP_ENTER || op.kind == OP_LEAVE) frame_intact = false;
+  }
+  b->frame_lo = any ? static_cast<std::int32_t>(lo) : 0;
+  b->frame_len = any ? static_cast<std::uint32_t>(hi - lo) : 0;
+  t.op_total += b->ops.size();
+  return b;
+}
+
+}  // namespace talven::script

@@ -1,0 +1,573 @@
+// Pre-decoded execution: the same results as running every instruction from
+// the image (registers, flags, pc and state after every slice, memory,
+// messages), and never stale code after a script or a builtin rewrites it.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "base/address_space.h"
+#include "base/config.h"
+#include "base/messages.h"
+#include "script/opcodes.h"
+#include "script/vm.h"
+#include "script/vm_asm.h"
+#include "script/vm_translate.h"
+
+namespace talven::script {
+namespace {
+
+// ---- the decoder ------------------------------------------------------------
+
+TEST(VmTranslate, JumpMasksFollowTheConditions) {
+  for (std::uint8_t op = OP_JE; op <= OP_JBE; ++op) {
+    const std::uint8_t m = jump_mask(op);
+    for (unsigned f = 0; f < 8; ++f) {
+      EXPECT_EQ(mask_taken(m, f & 1u, (f >> 1) & 1u, (f >> 2) & 1u),
+                jump_taken(op, f & 1u, (f >> 1) & 1u, (f >> 2) & 1u))
+          << int(op) << " flags " << f;
+    }
+  }
+  EXPECT_EQ(jump_mask(OP_JMP), 0);
+  EXPECT_EQ(jump_mask(OP_ADD), 0);
+}
+
+class TranslateBlocks : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ctx_ = vm_create(512, 256);
+    ASSERT_NE(ctx_, nullptr);
+    t_ = translation_for(ctx_->program, ctx_->program_size);
+    ASSERT_NE(t_, nullptr);
+    for (auto& h : handlers_) h = &handlers_;
+    for (auto& h : unchecked_) h = &unchecked_;
+  }
+  void TearDown() override {
+    forget_translation(ctx_->program);
+    vm_free(ctx_);
+  }
+  std::vector<std::uint8_t> kinds(const Block& b) const {
+    std::vector<std::uint8_t> k;
+    for (const TOp& op : b.ops) k.push_back(op.kind);
+    return k;
+  }
+  Block* translate(Addr pc) {
+    return translate_block(*t_, script_space().base(), pc, handlers_, unchecked_);
+  }
+
+  VmContext* ctx_ = nullptr;
+  Translation* t_ = nullptr;
+  const void* handlers_[TK_COUNT];
+  const void* unchecked_[TK_COUNT];
+};
+
+TEST_F(TranslateBlocks, LoopTestAndBodyFuseAndTheBackJumpIsFollowed) {
+  // The shape of `for (i = 0; i < n; i++) a[i] = i;` as the code generator
+  // emits it.
+  VmAsm a(ctx_->program);
+  auto head = a.label(), done = a.label();
+  a.bind(head);
+  a.load_frame(0, -8);      // movl r0,[r6-8]    n
+  a.load_frame(2, -4);      // movl r2,[r6-4]    i
+  a.sub(2, 0);              // sub r2,r0
+  a.jge(done);
+  a.load_frame(1, -4);      // i
+  a.load_frame(3, -12);     // a
+  a.add(3, 1);              // a + i
+  a.r(OP_MOVB_IND, 3, 1);   // movb [r3], r1
+  a.ri(OP_LEA, 0, 0, static_cast<std::uint32_t>(-4));
+  a.ri(OP_POSTOP, 0, 0, 1);  // i++
+  a.jmp(head);
+  a.bind(done);
+  a.ret();
+  ASSERT_TRUE(a.load());
+
+  Block* body = translate(a.address(head) + 19);
+  ASSERT_NE(body, nullptr);
+  // Body, the followed jump, then the loop test again.
+  EXPECT_EQ(kinds(*body),
+            (std::vector<std::uint8_t>{TK_LOAD2_ADD_STB, TK_LEA_POSTOP, TK_LOAD2_SUB_JCC}));
+  EXPECT_EQ(body->count, 4u + 2 + 1 + 4);
+  EXPECT_EQ(body->segments.size(), 2u);
+  EXPECT_EQ(body->ops[0].d2, 1);  // the stored register
+  EXPECT_EQ(body->ops.back().c, a.address(done));
+  EXPECT_EQ(body->ops.back().pc, a.address(head) + 19);
+  // Ops know the original instructions still to come after them.
+  EXPECT_EQ(body->ops[0].rest, body->count - 4);
+  EXPECT_EQ(body->ops[1].rest, 5u);
+  EXPECT_EQ(body->ops[2].rest, 0u);
+  // Every frame slot lies in one window checked on entry: [r6-12, r6).
+  for (const TOp& op : body->ops) EXPECT_EQ(op.handler, &unchecked_);
+  EXPECT_EQ(body->frame_lo, -12);
+  EXPECT_EQ(body->frame_len, 12u);
+  EXPECT_TRUE(block_matches(*body, script_space().base()));
+  // Translated bytes bound the range where stores may change code.
+  EXPECT_EQ(t_->lo, ctx_->program);
+  EXPECT_EQ(t_->hi, a.address(done));
+  EXPECT_EQ(find_block(*t_, a.address(head) + 19), body);
+}
+
+TEST_F(TranslateBlocks, FrameSlotsAfterAChangeOfR6StayChecked) {
+  VmAsm a(ctx_->program);
+  a.load_frame(1, 8);
+  a.load_frame(6, -4);       // r6 changes here (its own load still uses the old r6)
+  a.load_frame(2, 100);
+  a.ri(OP_LEA, 3, 3, 0x20000);  // far slots are never in the window
+  a.ri(OP_POSTOP, 3, 3, 1);
+  a.ret();
+  ASSERT_TRUE(a.load());
+  Block* b = translate(ctx_->program);
+  ASSERT_NE(b, nullptr);
+  ASSERT_EQ(b->ops.size(), 4u);  // load2 (r1, r6), load r2, lea + postop, ret
+  EXPECT_EQ(b->ops[0].kind, TK_LOAD2);
+  EXPECT_EQ(b->ops[0].handler, &handlers_);  // names r6
+  EXPECT_EQ(b->ops[1].handler, &handlers_);
+  EXPECT_EQ(b->ops[2].handler, &handlers_);
+  EXPECT_EQ(b->frame_len, 0u);
+
+  VmAsm far(ctx_->program);
+  far.ri(OP_LEA, 3, 3, 0x20000);
+  far.ri(OP_POSTOP, 3, 3, 1);
+  far.load_frame(1, 8);
+  far.ret();
+  ASSERT_TRUE(far.load());
+  b = translate_block(*t_, script_space().base(), ctx_->program, handlers_, unchecked_, b);
+  ASSERT_NE(b, nullptr);
+  ASSERT_EQ(b->ops.size(), 3u);
+  EXPECT_EQ(b->ops[0].handler, &handlers_);   // lea + postop 128 KiB away
+  EXPECT_EQ(b->ops[1].handler, &unchecked_);  // movl r1,[r6+8]
+  EXPECT_EQ(b->frame_lo, 8);
+  EXPECT_EQ(b->frame_len, 4u);
+}
+
+TEST_F(TranslateBlocks, ChangedBytesAreNoticedAnywhereInTheBlock) {
+  VmAsm a(ctx_->program);
+  for (int i = 0; i < 20; ++i) a.addi(1, i);
+  a.ret();
+  ASSERT_TRUE(a.load());
+  Block* b = translate(ctx_->program);
+  ASSERT_NE(b, nullptr);
+  EXPECT_EQ(b->count, 21u);
+  std::uint8_t* code = span(ctx_->program, 121);
+  for (int at : {0, 5, 7, 64, 113, 120}) {
+    code[at] ^= 0x40;
+    EXPECT_FALSE(block_matches(*b, script_space().base())) << at;
+    code[at] ^= 0x40;
+    EXPECT_TRUE(block_matches(*b, script_space().base())) << at;
+  }
+}
+
+TEST_F(TranslateBlocks, BadCodeAndTheAreaEndAreLeftToTheImage) {
+  std::uint8_t* code = span(ctx_->program, 512);
+  code[0] = 200;                                // invalid opcode
+  code[1] = OP_MOVL_RR; code[2] = 0x09;         // register nibble 9
+  code[3] = OP_NOP; code[4] = OP_NOP; code[5] = 200;
+  code[509] = OP_ADD_IMM; code[510] = 0x11;     // runs past the area end
+  Block* b = translate(ctx_->program);
+  ASSERT_NE(b, nullptr);
+  EXPECT_EQ(b->count, 0u);
+  EXPECT_EQ(translate(ctx_->program + 1)->count, 0u);
+  Block* nops = translate(ctx_->program + 3);
+  EXPECT_EQ(nops->count, 2u);
+  EXPECT_EQ(kinds(*nops), (std::vector<std::uint8_t>{OP_NOP, OP_NOP, TK_EXIT}));
+  EXPECT_EQ(nops->ops.back().pc, ctx_->program + 5);
+  EXPECT_EQ(translate(ctx_->program + 509)->count, 0u);
+  EXPECT_EQ(translate(ctx_->program + 512), nullptr);  // outside the area
+}
+
+TEST_F(TranslateBlocks, BuiltinWrapperCallsBecomeOneOp) {
+  VmAsm a(ctx_->program);
+  auto wrapper = a.label();
+  a.push(1);
+  a.call(wrapper);
+  a.drop_args(1);
+  a.ret();
+  a.bind(wrapper);
+  a.trap(42);
+  a.ret();
+  ASSERT_TRUE(a.load());
+  Block* b = translate(ctx_->program);
+  ASSERT_NE(b, nullptr);
+  EXPECT_EQ(kinds(*b), (std::vector<std::uint8_t>{OP_PUSH, TK_CALL_TRAP_RET}));
+  EXPECT_EQ(b->count, 4u);
+  EXPECT_EQ(b->ops[1].a, a.address(wrapper));
+  EXPECT_EQ(b->ops[1].b, 42u);
+  // The wrapper's bytes are checked with the block's.
+  span(a.address(wrapper), 1)[1] = 43;
+  EXPECT_FALSE(block_matches(*b, script_space().base()));
+}
+
+// ---- the same results either way ----------------------------------------------
+
+// A builtin stand-in: the number picks what it does. Some copy words the
+// way memcpy does (into code too), one ends the slice, one changes r0.
+int test_trap(std::uint16_t n, VmContext* c) {
+  const Addr sp = c->r[kRegStack];
+  switch (n % 4) {
+    case 0: c->r[0] = c->r[1] * 3 + n; return 0;
+    case 1: {
+      // memcpy(dst = r2 within the program, src = stack top, 4)
+      const Addr dst = c->program + (c->r[2] % (c->program_size - 4));
+      std::uint32_t v = 0;
+      load32(sp, v);
+      store32(dst, v ^ c->r[3]);
+      return 0;
+    }
+    case 2: return 1;
+    default: c->r[0] ^= 0x5A5A; return 0;
+  }
+}
+
+// The context and all of script memory: a random program may store
+// anywhere in it.
+struct Snapshot {
+  VmContext record;
+  std::vector<std::uint8_t> memory, program;
+};
+
+Snapshot take(const VmContext* c) {
+  Snapshot s;
+  std::memcpy(&s.record, c, sizeof s.record);
+  const auto size = static_cast<std::size_t>(script_space().limit() - kLowLimit);
+  const std::uint8_t* m = span(kLowLimit, size);
+  s.memory.assign(m, m + size);
+  const std::uint8_t* p = span(c->program, c->program_size + 4);
+  s.program.assign(p, p + c->program_size + 4);
+  return s;
+}
+
+void restore(VmContext* c, const Snapshot& s) {
+  std::memcpy(c, &s.record, sizeof s.record);
+  std::memcpy(span(kLowLimit, s.memory.size()), s.memory.data(), s.memory.size());
+}
+
+// The context record as text, for readable differences.
+std::string describe(const std::vector<std::uint8_t>& rec) {
+  VmContext c;
+  std::memcpy(&c, rec.data(), sizeof c);
+  std::string s = "state " + std::to_string(c.state) + " flags " + std::to_string(c.zero_flag) +
+                  std::to_string(c.less_flag) + std::to_string(c.below_flag) + " pc " +
+                  std::to_string(c.pc) + " r";
+  for (std::uint32_t v : c.r) s += " " + std::to_string(v);
+  return s;
+}
+
+struct Trace {
+  std::vector<std::vector<std::uint8_t>> records;  // the context after each slice
+  Snapshot end;
+  std::vector<std::string> messages;
+};
+
+Trace run_traced(VmContext* c, std::vector<std::string>& sink, int slices) {
+  Trace t;
+  sink.clear();
+  vm_stop_flag.clear();
+  for (int i = 0; i < slices && c->state == kVmRunning && !vm_stop_flag.is_set(); ++i) {
+    vm_run(c);
+    const auto* rec = reinterpret_cast<const std::uint8_t*>(c);
+    t.records.emplace_back(rec, rec + sizeof(VmContext));
+  }
+  t.end = take(c);
+  t.messages = sink;
+  return t;
+}
+
+// Random programs made mostly of what the code generator emits (frame
+// loads and stores, compare-and-jump loops, indexing, builtin calls, stores
+// into the program's own code), with random bytes here and there.
+void random_program(std::mt19937& rng, VmContext* c) {
+  const Addr prog = c->program;
+  const std::uint32_t size = c->program_size;
+  VmAsm a(prog);
+  std::vector<Addr> starts;
+  auto reg = [&] { return rng() % 16 == 0 ? rng() % 8 : rng() % 6; };
+  auto disp = [&] { return static_cast<std::uint32_t>(-4 * static_cast<int>(1 + rng() % 12)); };
+  auto target = [&] { return prog + (rng() % 32 == 0 ? rng() % size : 0); };
+  const Addr wrapper = prog + size - 16;  // "trap n; ret" placed at the end
+  while (a.here() < prog + size - 48) {
+    starts.push_back(a.here());
+    unsigned x = rng() % 36;
+    if (x >= 30) x = rng() % 9;
+    const unsigned r1 = reg(), r2 = reg();
+    switch (x) {
+      case 0: a.load_frame(r1, static_cast<std::int32_t>(disp())); break;
+      case 1: a.store_frame(static_cast<std::int32_t>(disp()), r1); break;
+      case 2: a.load_frame(r1, static_cast<std::int32_t>(disp())); a.load_frame(r2, static_cast<std::int32_t>(disp()));
+              a.sub(r2, r1); a.i(static_cast<Opcode>(OP_JE + rng() % 10), target());
+              break;
+      case 3: a.movi(r1, rng() % 50); a.load_frame(r2, static_cast<std::int32_t>(disp())); a.sub(r2, r1);
+              if (rng() % 2) a.i(static_cast<Opcode>(OP_JE + rng() % 10), target());
+              break;
+      case 4: a.load_frame(r1, static_cast<std::int32_t>(disp())); a.load_frame(r2, static_cast<std::int32_t>(disp()));
+              a.add(r2, r1); break;
+      case 5: a.load_frame(r1, static_cast<std::int32_t>(disp())); a.add(r2, r1); break;
+      case 6: a.ri(OP_LEA, r1, r1, disp()); a.ri(OP_POSTOP, r2, r1, rng() % 3); break;
+      case 7: a.movi(r1, rng()); a.store_frame(static_cast<std::int32_t>(disp()), r1); break;
+      case 8: a.r(static_cast<Opcode>(OP_ADD + rng() % 15), r1, r2); break;
+      case 9: if (rng() % 4) a.ri(OP_LEA, r2, r2, disp());
+              a.r(static_cast<Opcode>(OP_MOVBL_IND + rng() % 5), r1, r2); break;
+      case 10: if (rng() % 4) a.ri(OP_LEA, r1, r1, disp());
+               a.r(static_cast<Opcode>(OP_MOVB_IND + rng() % 3), r1, r2); break;
+      case 11: a.i(OP_JMP, target()); break;
+      case 12: a.i(static_cast<Opcode>(OP_JE + rng() % 10), target());
+              break;
+      case 13: a.push(r1); a.call(wrapper + (rng() % 2) * 4); a.drop_args(1); break;
+      // A store into the program's own code, absolute or through a register.
+      case 14: a.ri(OP_MOVB_ABS, 0, r1, prog + rng() % (size - 16)); break;
+      case 15: a.movi(r1, prog + rng() % (size - 16)); a.r(OP_MOVL_STORE_IND, r1, r2); break;
+      case 16: a.ri1(OP_CMP_IMM, r1, rng() % 8); break;
+      case 17: a.ri1(OP_SUB_IMM, r1, 1); break;
+      case 18: a.ri1(OP_ADD_IMM, r1, rng() % 9); break;
+      case 19: a.push(r1); a.pop(r2); break;
+      case 20: a.enter(rng() % 16); break;
+      case 21: a.leave(rng() % 16); break;
+      case 22: a.byte(static_cast<std::uint8_t>(rng())); break;
+      // Frame loads feeding an add or mul, an indexed load or store, an
+      // accumulation into a local.
+      case 24: {
+        const unsigned r3 = reg();
+        a.load_frame(r1, static_cast<std::int32_t>(disp()));
+        a.load_frame(r2, static_cast<std::int32_t>(disp()));
+        a.add(r2, r1);
+        const unsigned m = rng() % 5;
+        if (m < 3) a.r(m == 0 ? OP_MOVBL_IND : m == 1 ? OP_MOVSBL_IND : OP_MOVL_LOAD_IND, r3, r2);
+        else a.r(m == 3 ? OP_MOVB_IND : OP_MOVL_STORE_IND, r2, r3);
+        break;
+      }
+      case 25: {
+        const std::int32_t d1 = static_cast<std::int32_t>(disp());
+        a.load_frame(r1, d1);
+        a.add(r1, r2);
+        a.store_frame(rng() % 2 ? d1 : static_cast<std::int32_t>(disp()), r1);
+        break;
+      }
+      case 26: a.load_frame(r1, static_cast<std::int32_t>(disp()));
+               if (rng() % 2) a.r(rng() % 2 ? OP_ADD : OP_MUL, r1, r2);
+               else a.r(rng() % 2 ? OP_ADD : OP_MUL, r2, r1);
+               break;
+      case 27: a.load_frame(r1, static_cast<std::int32_t>(disp())); a.add(r1, r2); a.load(reg(), r1); break;
+      case 28: a.leave(rng() % 16); a.ret(); break;
+      case 29: a.ret(); break;
+      default: a.i(OP_CALL, starts[rng() % starts.size()]); break;
+    }
+  }
+  ASSERT_TRUE(a.load());
+  // Fix jump targets that were left at the program start: point them at
+  // instruction starts, mostly backwards (loops).
+  std::uint8_t* code = span(prog, size);
+  for (Addr at = prog; at + 5 <= prog + size - 48;) {
+    const std::uint8_t op = code[at - prog];
+    if (op >= OP_JMP && op <= OP_JBE && get_u32(code + (at - prog) + 1) == prog) {
+      put_u32(code + (at - prog) + 1, starts[rng() % starts.size()]);
+    }
+    at += static_cast<Addr>(op_length(op));
+  }
+  // The builtin wrappers: trap n; ret / trap n+1; ret.
+  const std::uint16_t n = static_cast<std::uint16_t>(rng() % 4);
+  std::uint8_t* w = code + (wrapper - prog);
+  encode_trap(w, n);
+  w[3] = OP_RET;
+  encode_trap(w + 4, static_cast<std::uint16_t>(n + 1));
+  w[7] = OP_RET;
+  for (int r = 0; r < 6; ++r) {
+    const unsigned k = rng() % 4;
+    c->r[r] = k == 0 ? rng() % 64 : k == 1 ? prog + rng() % size : c->stack + rng() % c->stack_size;
+  }
+  c->r[kRegFrame] = c->stack + c->stack_size / 2;
+  c->r[kRegStack] = c->stack + c->stack_size / 2 - 64;
+  c->pc = starts[rng() % starts.size()];
+}
+
+class VmTranslateSame : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    old_sink_ = set_message_sink([this](unsigned, const std::string& text) {
+      messages_.push_back(text);
+      return kMessageOk;
+    });
+    saved_ = config();
+    config().Error = 1;
+    vm_set_trap_handler(test_trap);
+  }
+  void TearDown() override {
+    set_translation_enabled(true);
+    vm_set_trap_handler(nullptr);
+    vm_stop_flag.clear();
+    config() = saved_;
+    set_message_sink(old_sink_);
+  }
+  std::vector<std::string> messages_;
+  MessageSink old_sink_;
+  Config saved_;
+};
+
+TEST_F(VmTranslateSame, RandomProgramsGiveTheSameStatesAsTheImage) {
+  std::mt19937 rng(2026);
+  int compared_slices = 0, code_changed = 0;
+  for (int program = 0; program < 1200; ++program) {
+    VmContext* c = vm_create(1024, 1024);
+    ASSERT_NE(c, nullptr);
+    random_program(rng, c);
+    const Snapshot start = take(c);
+    set_translation_enabled(false);
+    const Trace image = run_traced(c, messages_, 60);
+    restore(c, start);
+    set_translation_enabled(true);
+    const Trace blocks = run_traced(c, messages_, 60);
+    ASSERT_EQ(image.records.size(), blocks.records.size()) << "program " << program;
+    for (std::size_t i = 0; i < image.records.size(); ++i) {
+      ASSERT_EQ(describe(image.records[i]), describe(blocks.records[i]))
+          << "program " << program << " slice " << i;
+    }
+    ASSERT_TRUE(image.end.memory == blocks.end.memory) << "program " << program;
+    ASSERT_EQ(image.messages, blocks.messages) << "program " << program;
+    compared_slices += static_cast<int>(image.records.size());
+    if (image.end.program != start.program) ++code_changed;
+    vm_free(c);
+  }
+  // The programs must really run for a while and rewrite their code.
+  EXPECT_GT(compared_slices, 2000);
+  EXPECT_GT(code_changed, 100) << compared_slices;
+}
+
+// ---- code rewritten while it runs -----------------------------------------------
+
+class VmSelfModifying : public VmTranslateSame {
+ protected:
+  void SetUp() override {
+    VmTranslateSame::SetUp();
+    ctx_ = vm_create(4096, 4096);
+    ASSERT_NE(ctx_, nullptr);
+    ctx_->r[kRegStack] = ctx_->stack + 4096 - 8;
+    ASSERT_TRUE(store32(ctx_->r[kRegStack], kReturnFinish));
+  }
+  void TearDown() override {
+    vm_free(ctx_);
+    VmTranslateSame::TearDown();
+  }
+  void run_to_end() {
+    vm_stop_flag.clear();
+    for (int i = 0; i < 100000 && ctx_->state == kVmRunning && !vm_stop_flag.is_set(); ++i) vm_run(ctx_);
+  }
+  VmContext* ctx_ = nullptr;
+};
+
+TEST_F(VmSelfModifying, AStoreIntoTheRunningLoopTakesEffectAtOnce) {
+  // Each pass adds the immediate of `movl r1, imm` and then stores imm + 1
+  // into that instruction: sum 0 + 1 + ... + 999. A block that kept the old
+  // immediate would add 0 every time.
+  VmAsm a(ctx_->program);
+  auto loop = a.label(), imm = a.label();
+  a.movi(3, 1000);
+  a.movi(2, 0);
+  a.bind(loop);
+  a.r(OP_MOVL_IMM, 1, 1);
+  a.bind(imm);
+  a.word(0);
+  a.add(2, 1);
+  a.addi(1, 1);
+  a.ri(OP_MOVL_STORE_ABS, 0, 1, 0);
+  const Addr patch_store = a.here() - 4;
+  a.subi(3, 1);
+  a.jne(loop);
+  // The next instruction is rewritten just before it runs: r4 = 7, not 5.
+  a.movi(0, 7);
+  a.ri(OP_MOVL_STORE_ABS, 0, 0, 0);
+  const Addr patch_next = a.here() - 4;
+  a.movi(4, 5);
+  const Addr imm45 = a.here() - 4;
+  a.mov(0, 2);
+  a.ret();
+  ASSERT_TRUE(a.load());
+  ASSERT_TRUE(store32(patch_store, a.address(imm)));
+  ASSERT_TRUE(store32(patch_next, imm45));
+  ctx_->pc = ctx_->program;
+  run_to_end();
+  EXPECT_EQ(ctx_->state, kVmFinished) << (messages_.empty() ? "" : messages_[0]);
+  EXPECT_EQ(ctx_->r[0], 999u * 1000u / 2u);
+  EXPECT_EQ(ctx_->r[4], 7u);
+}
+
+// The builtin memcpy(dst, src, n), argument words at r7 + 4 upwards.
+int memcpy_trap(std::uint16_t, VmContext* c) {
+  std::uint32_t dst = 0, src = 0, n = 0;
+  const Addr sp = c->r[kRegStack];
+  if (!load32(sp + 4, dst) || !load32(sp + 8, src) || !load32(sp + 12, n)) return 0;
+  std::uint8_t* d = span(dst, n);
+  const std::uint8_t* s = span(src, n);
+  if (d && s) std::memmove(d, s, n);
+  c->r[0] = dst;
+  return 0;
+}
+
+TEST_F(VmSelfModifying, ABuiltinCopyIntoCodeIsSeenByTheNextRun) {
+  // f() returns the immediate of its `movl r0, imm`; between calls the
+  // script copies a new immediate over it with the memcpy builtin.
+  vm_set_trap_handler(memcpy_trap);
+  VmAsm a(ctx_->program);
+  auto f = a.label(), memcpy_fn = a.label(), value = a.label(), fimm = a.label();
+  a.movi(2, 0);
+  a.movi(3, 0);
+  auto loop = a.label();
+  a.bind(loop);
+  a.call(f);                 // r2 += f()
+  a.add(2, 0);
+  a.addi(3, 1);              // value = r3 * 10
+  a.mov(1, 3);
+  a.ri1(OP_MOVL_IMM, 4, 10);
+  a.r(OP_MUL, 1, 4);
+  a.mova(4, value);
+  a.store(4, 1);
+  a.push_imm(4);             // memcpy(&f's immediate, &value, 4)
+  a.push(4);
+  a.mova(4, fimm);
+  a.push(4);
+  a.call(memcpy_fn);
+  a.drop_args(3);
+  a.ri1(OP_CMP_IMM, 3, 50);
+  a.jne(loop);
+  a.mov(0, 2);
+  a.ret();
+  a.bind(f);
+  a.r(OP_MOVL_IMM, 0, 0);
+  a.bind(fimm);
+  a.word(0);
+  a.ret();
+  a.bind(memcpy_fn);
+  a.trap(7);
+  a.ret();
+  a.bind(value);
+  a.word(0);
+  ASSERT_TRUE(a.load());
+  ctx_->pc = ctx_->program;
+  run_to_end();
+  EXPECT_EQ(ctx_->state, kVmFinished) << (messages_.empty() ? "" : messages_[0]);
+  // f() gave 0, 10, 20, ..., 490.
+  EXPECT_EQ(ctx_->r[0], 10u * 49u * 50u / 2u);
+}
+
+TEST_F(VmSelfModifying, ErrorsInsideFusedOpsLeavePcAtTheFailingInstruction) {
+  // movl r0,[r6+a] with r6 pointing nowhere: the first load of the fused
+  // loop test fails, and pc is just past it, as in the image.
+  VmAsm a(ctx_->program);
+  auto end = a.label();
+  a.load_frame(0, 0);
+  a.load_frame(2, 4);
+  a.sub(2, 0);
+  a.je(end);
+  a.bind(end);
+  a.ret();
+  ASSERT_TRUE(a.load());
+  ctx_->pc = ctx_->program;
+  ctx_->r[kRegFrame] = 0x100;  // below the first valid address
+  run_to_end();
+  EXPECT_EQ(ctx_->state, kVmError);
+  EXPECT_EQ(ctx_->pc, ctx_->program + 6);
+  ASSERT_EQ(messages_.size(), 1u);
+  EXPECT_EQ(messages_[0], "Invalid address error - 0x00000100");
+}
+
+}  // namespace
+}  // namespace talven::script
