@@ -1,0 +1,13 @@
+// Japanese texts of Firefly Night (this file is CP932, like every script).
+#define T_TITLE "ホタルの夜"
+#define T_MENU_PLAY "はじめる"
+#define T_MENU_SCORES "きろく"
+#define T_MENU_QUIT "おわる"
+#define T_HINT "↑↓・マウス・パッドでえらんで Enter / クリック"
+#define T_READY "じゅんびはいい？"
+#define T_HUD "つかまえた %d ひき　のこり %d 秒"
+#define T_RESULT "けっか：%d ひき"
+#define T_TABLE "ハイスコア"
+#define T_NEW "しんきろく！"
+#define T_EMPTY "－－－"
+#define T_AGAIN "Enter / クリックでタイトルへ"
