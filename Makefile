@@ -22,15 +22,18 @@ $(BUILD)/build.ninja: | deps
 build: deps $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS)
 
-# In a window when there is a display; otherwise headless for 240 frames,
-# leaving a screenshot of the scene.
+# Builds Firefly Night's release (data in archives) and starts it in a window
+# when there is a display; otherwise plays its recorded demo headless for 560
+# frames, leaving a screenshot of the round.
 run: build
+	@python3 examples/firefly/make_release.py $(BUILD)/talven $(BUILD)/firefly
 	@if [ -n "$$DISPLAY$$WAYLAND_DISPLAY" ]; then \
-	  $(BUILD)/talven examples/orbit; \
+	  $(BUILD)/talven $(BUILD)/firefly; \
 	else \
-	  $(BUILD)/talven --headless --frames 240 --screenshot $(BUILD)/orbit.png examples/orbit; \
+	  $(BUILD)/talven --headless --frames 560 --input examples/firefly/demo.txt \
+	    --screenshot $(BUILD)/firefly.png $(BUILD)/firefly; \
 	  status=$$?; [ $$status -eq 0 ] || [ $$status -eq 124 ] || exit $$status; \
-	  echo "no display: ran headless, screenshot in $(BUILD)/orbit.png"; \
+	  echo "no display: ran headless, screenshot in $(BUILD)/firefly.png"; \
 	fi
 
 test: build

@@ -2,9 +2,13 @@
 //
 // Include it once at the top of every script:   #include "talven.h"
 //
+// The runtime carries a copy of this file: a game needs its own talven.h
+// only to change it (a file of the game always wins).
+//
 // Each #trap line gives the declaration after it the next builtin number,
-// so the declarations must stay in this order and none may be removed;
-// add your own functions after the include, never between these lines.
+// and its comment says in short what the builtin does and returns; the
+// declarations must stay in this order and none may be removed. Add your
+// own functions after the include, never between these lines.
 //
 // Things to keep in mind:
 // - Arguments are not converted to the parameter types: pass floats as
@@ -18,723 +22,747 @@
 //   take any number of further arguments after the ones declared here.
 
 // ---- script flow and threads ----
-#trap
+#trap  // replace the calling script by the script file; 0 if it does not load
 int jump(char *script_name);
-#trap
+#trap  // run the script file to its end on this thread; its result
 int call(char *script_name);
-#trap
+#trap  // stop every script and close the program
 int exit();
-#trap
+#trap  // save the script's state in a 64-byte buffer; 0, or longjmp's value
 int setjmp(void *buffer64);
-#trap
+#trap  // return again from the setjmp that filled the buffer, with value
 int longjmp(void *buffer64, int value);
-#trap
+#trap  // start function(argument) on a new script thread; thread number or -1
 int thd_begin(int (*function)(), int argument, int start_suspended, int stack_size);
-#trap
+#trap  // end a thread; 1 once it has ended, 0 for no such thread
 int thd_end(int thread);
-#trap
+#trap  // suspend a thread; the new suspend count or -1
 int thd_suspend(int thread);
-#trap
+#trap  // resume a thread; the new suspend count, -1 for no such thread
 int thd_resume(int thread);
-#trap
+#trap  // let other threads run for about this many milliseconds; 1
 int sleep(int milliseconds);
 
 // ---- configuration values ----
-#trap
+#trap  // write an integer key to an INI file
 int ini_seti(char *section, char *key, int value, char *file);
-#trap
+#trap  // write a text key to an INI file
 int ini_sets(char *section, char *key, char *text, char *file);
-#trap
+#trap  // read an integer key of an INI file, or the default
 int ini_geti(char *section, char *key, int default_value, char *file);
-#trap
+#trap  // read a text key of an INI file into the buffer; characters copied
 int ini_gets(char *section, char *key, char *default_text, char *buffer, int buffer_size, char *file);
 
 // ---- palettes ----
-#trap
+#trap  // rebuild the colour lookup for 8-bit planes from a 256-entry palette
 int pal_map(int *palette256);
-#trap
+#trap  // copy entries of a plane's colour table into the script palette
 int pal_load(int slot, int palette_index, int first, int count);
-#trap
+#trap  // set one script palette entry (0xRRGGBB); 1, 0 outside 0..255
 int pal_set(int index, int colour);
-#trap
+#trap  // one script palette entry
 int pal_get(int index);
-#trap
+#trap  // copy an array into the script palette
 int pal_sets(int first, int count, int *source);
-#trap
+#trap  // copy the script palette into an array
 int pal_gets(int first, int count, int *destination);
-#trap
+#trap  // make the script palette the display palette
 int pal_change();
 
 // ---- pixels, colours and planes ----
-#trap
+#trap  // colour of one pixel of a plane
 int getpixel(int slot, int x, int y);
-#trap
+#trap  // HSV value of a 0xRRGGBB colour
 int rgbtohsv(int colour);
-#trap
+#trap  // 0xRRGGBB colour of an HSV value
 int hsvtorgb(int hsv);
-#trap
+#trap  // set a plane's clip rectangle (0: the whole plane)
 int gclip(int slot, int *rect);
-#trap
+#trap  // free every plane but the view and active pages
 int ginit();
-#trap
+#trap  // create a plane of width x height at 1, 4, 8, 16, 24 or 32 bits
 int galloc(int slot, int width, int height, int bits_per_pixel);
-#trap
+#trap  // free a plane (not the view or active page)
 int gfree(int slot);
-#trap
+#trap  // load a BMP, PNG or JPEG file into a plane
 int gload(int slot, char *path);
-#trap
+#trap  // save a plane or part of it as BMP, PNG or JPEG by the name's extension
 int gsave(char *path, int slot, int *rect);
-#trap
+#trap  // copy a plane rectangle to (x, y) with a blend mode
 int gcopy(int dest_slot, int x, int y, int src_slot, int *src_rect, void *blend);
-#trap
+#trap  // stretch and rotate a plane rectangle into a rectangle with a blend mode
 int gblit(int dest_slot, int *dest_rect, int src_slot, int *src_rect, void *blend, int angle);
-#trap
+#trap  // as gblit, with smoothing
 int gblita(int dest_slot, int *dest_rect, int src_slot, int *src_rect, void *blend, int angle);
-#trap
+#trap  // fill a rectangle with a 0xAARRGGBB colour
 int gclear(int slot, int *rect, int argb);
-#trap
+#trap  // fill x, y, width, height with a 0xAARRGGBB colour
 int gfill(int slot, int x, int y, int width, int height, int argb);
-#trap
+#trap  // draw a line with a 0xAARRGGBB colour
 int gline(int slot, int x1, int y1, int x2, int y2, int argb);
-#trap
+#trap  // fill a polygon given as x, y pairs
 int gpoly(int slot, int *points, int count, int argb);
-#trap
+#trap  // use mask_slot's plane as the alpha of slot's plane
 int gattach(int slot, int mask_slot);
-#trap
+#trap  // remove a plane's mask
 int gdetach(int slot);
-#trap
+#trap  // read entries of a plane's colour table
 int ggetpal(int slot, int first, int count, int *destination);
-#trap
+#trap  // write entries of a plane's colour table
 int gsetpal(int slot, int first, int count, int *source);
-#trap
+#trap  // width, height, bits, pitch, pixel and palette addresses of a plane
 int ginfo(int slot, int *six_values);
-#trap
+#trap  // apply a difference image file to a plane at (x, y)
 int dload(int slot, int x, int y, char *path, int *rect);
-#trap
+#trap  // apply a difference image held in memory to a plane at (x, y)
 int dcopy(int slot, int x, int y, void *diff_image, int *rect);
 
 // ---- 3D renderer ----
-#trap
+#trap  // address of a plane, for texture fields of material records
 int p3d_tex(int slot);
-#trap
+#trap  // start the 3D renderer drawing into a plane with this projection
 int p3d_init(int target_slot, float focal_length, float near_plane, float far_plane);
-#trap
+#trap  // free the renderer's depth buffer and all models
 int p3d_uninit();
-#trap
+#trap  // load a model file; the model's address or 0
 int p3d_load(char *path);
-#trap
+#trap  // free a model
 int p3d_free(int model);
-#trap
+#trap  // recompute a model's normals
 int p3d_normal(int model);
-#trap
+#trap  // clear the depth buffer and the queued triangles and lights
 int p3d_clear();
-#trap
+#trap  // set the camera position (3 floats) and angles (3 ints)
 int p3d_view(float *camera_position, int *camera_angles);
-#trap
-int p3d_env(int red, int green, int blue);
-#trap
+#trap  // set the ambient light colour
+int p3d_env(float red, float green, float blue);
+#trap  // add a directional (angles a, b) or point light (position a, b, c)
 int p3d_light(void *light, int a, int b, int c);
-#trap
+#trap  // give a group of a model's faces a material record
 int p3d_material(int model, int group, void *material);
-#trap
+#trap  // place a model and queue its visible triangles
 int p3d_setobj(int model, float *position, int *angles);
-#trap
+#trap  // draw the queued triangles into the target plane
 int p3d_render();
 
 // ---- sprites and hit areas ----
-#trap
+#trap  // set the flags new sprites start with; the previous flags
 int sp_flag(int flags);
-#trap
+#trap  // take off every sprite of the layers (-1: reset everything)
 int sp_init(int layer_mask);
-#trap
+#trap  // set the background plane under all layers; the previous one
 int sp_setbg(int slot);
-#trap
+#trap  // the background plane slot
 int sp_getbg();
-#trap
+#trap  // mark every sprite of the layers changed
 int sp_redraw(int layer_mask);
-#trap
+#trap  // create a sprite showing a plane rectangle; its address or 0
 int sp_set(int layer, int state, int x, int y, int slot, int *src_rect, void *blend);
-#trap
+#trap  // take a sprite off, with its children and hit areas
 int sp_reset(int sprite);
-#trap
+#trap  // make child follow parent's transform; 0 for a cycle
 int sp_link(int parent, int child);
-#trap
+#trap  // detach a sprite from its parent
 int sp_unlink(int sprite);
-#trap
+#trap  // compose the layers onto the active page; rect gets the changed area
 int sp_draw(int layer_mask, int *rect);
-#trap
+#trap  // set the background's origin
 int sp_bgorg(int x, int y);
-#trap
+#trap  // set the origin of each selected layer
 int sp_org(int layer_mask, int x, int y);
-#trap
+#trap  // sort the layers' sprites by y (bit 0) and/or z (bit 1)
 int sp_sort(int layer_mask, int keys);
-#trap
+#trap  // the sprite's unrotated box on the page
 int sp_rect(int sprite, int *rect);
-#trap
+#trap  // remove every hit area of the layers
 int hit_init(int layer_mask);
-#trap
+#trap  // create a hit area, attached to a sprite or not; its address or 0
 int hit_set(int layer, int mask, int sprite, int *rect, int value);
-#trap
+#trap  // remove a hit area
 int hit_reset(int hit_area);
-#trap
+#trap  // the first hit area of its mask's layers that overlaps it, or 0
 int hit_check(int hit_area);
-#trap
+#trap  // the first hit area of the layers overlapping a rectangle, or 0
 int hit_rect(int *rect, int layer_mask);
-#trap
+#trap  // the first hit area of the layers containing a point, or 0
 int hit_point(int x, int y, int layer_mask);
 
 // ---- pages and presentation ----
-#trap
+#trap  // set the offset of the view page in the window
 int setorg(int x, int y);
-#trap
+#trap  // choose the plane shown in the window
 int vpage(int slot);
-#trap
+#trap  // choose the plane that sprites and text are drawn onto
 int apage(int slot);
-#trap
+#trap  // present the view page (rect: only that part; 0: all)
 int update(int *rect);
 
 // ---- fonts and text ----
-#trap
+#trap  // names of installed fonts, 32 bytes each; their number
 int font_list(char *names32, int capacity);
-#trap
+#trap  // choose the calling thread's font slot (0..31)
 int font_use(int font);
-#trap
+#trap  // set a font slot from a 48-byte font record
 int font_set(int font, void *font_spec);
-#trap
+#trap  // copy a font slot's record out
 int font_get(int font, void *font_spec);
-#trap
+#trap  // A, B and C widths of a character, relative to the height
 int font_abc(int font, int character, float *abc_widths);
-#trap
+#trap  // kerning of a character pair, relative to the height
 int font_kern(int font, int pair, float *kerning);
-#trap
+#trap  // draw text with the thread's current font; 1 when drawn
 int gtext(int slot, int x, int y, int colour, char *text);
-#trap
+#trap  // draw formatted text (like sprintf) with the current font
 int gtextf(int slot, int x, int y, int colour, char *format);
 
 // ---- dirty rectangles ----
-#trap
+#trap  // empty the dirty-rectangle list
 int drt_init();
-#trap
+#trap  // add a rectangle to the dirty list
 int drt_set(int *rect);
-#trap
+#trap  // copy only the dirty parts of a plane to (x, y); empties the list
 int drt_copy(int dest_slot, int x, int y, int src_slot, int *src_rect);
 
 // ---- MIDI music ----
-#trap
+#trap  // load a MIDI file as the music
 int midi_load(char *path);
-#trap
+#trap  // free the music
 int midi_free();
-#trap
+#trap  // start the music
 int midi_play(int unused);
-#trap
+#trap  // stop the music
 int midi_stop(int unused);
-#trap
+#trap  // pause the music
 int midi_pause();
-#trap
+#trap  // resume paused music
 int midi_replay();
-#trap
+#trap  // set the music volume (0..100)
 int midi_setvol(int volume);
-#trap
+#trap  // the music volume
 int midi_getvol();
-#trap
+#trap  // 1 while the music plays
 int midi_isplay();
-#trap
+#trap  // the music position in milliseconds
 int midi_getpos();
-#trap
+#trap  // play the music in a loop (1) or once (0)
 int midi_repeat(int repeat);
 
 // ---- sound buffers and effects ----
-#trap
+#trap  // load a WAV or Ogg file into a sound slot (0..63)
 int snd_load(int sound, char *path);
-#trap
+#trap  // load a WAV or Ogg file into a slot as a stream
 int snd_loads(int sound, char *path);
-#trap
+#trap  // stop and free a sound slot (-1: all)
 int snd_free(int sound);
-#trap
+#trap  // play a sound, looping when loop is 1
 int snd_play(int sound, int loop);
-#trap
+#trap  // stop a sound and rewind it (-1: all)
 int snd_stop(int sound);
-#trap
+#trap  // pause a sound
 int snd_pause(int sound);
-#trap
+#trap  // resume a paused sound
 int snd_replay(int sound);
-#trap
+#trap  // set a slot's volume 0..100 (-1: master); 0 when accepted
 int snd_setvol(int sound, int volume);
-#trap
+#trap  // a sound's volume
 int snd_getvol(int sound);
-#trap
+#trap  // set a slot's pan -100..100 (-1: master); 0 when accepted
 int snd_setpan(int sound, int pan);
-#trap
+#trap  // a sound's pan
 int snd_getpan(int sound);
-#trap
+#trap  // set a slot's playback rate; 0 when accepted
 int snd_setfreq(int sound, int samples_per_second);
-#trap
+#trap  // a sound's playback rate
 int snd_getfreq(int sound);
-#trap
+#trap  // 1 while a sound plays
 int snd_isplay(int sound);
-#trap
+#trap  // a stream's loop start point in milliseconds
 int snd_setloop(int sound, int loop_start_ms);
-#trap
+#trap  // move a sound's play position, in milliseconds
 int snd_setpos(int sound, int position_ms);
-#trap
+#trap  // a sound's play position in milliseconds
 int snd_getpos(int sound);
-#trap
+#trap  // a sound's length in milliseconds
 int snd_getlen(int sound);
-#trap
+#trap  // copy an Ogg sound's COMMENT tag into the buffer
 int snd_gettext(int sound, char *comment_buffer);
-#trap
+#trap  // set the margin of later static loads, in milliseconds
 int snd_setmargin(int margin_ms);
-#trap
+#trap  // chorus effect on a sound (params: record or 0 to remove)
 int snd_setchorus(int sound, void *params);
-#trap
+#trap  // compressor effect on a sound
 int snd_setcompressor(int sound, void *params);
-#trap
+#trap  // distortion effect on a sound
 int snd_setdistortion(int sound, void *params);
-#trap
+#trap  // echo effect on a sound
 int snd_setecho(int sound, void *params);
-#trap
+#trap  // flanger effect on a sound
 int snd_setflanger(int sound, void *params);
-#trap
+#trap  // gargle effect on a sound
 int snd_setgargle(int sound, void *params);
-#trap
+#trap  // parametric equaliser on a sound
 int snd_setparameq(int sound, void *params);
-#trap
+#trap  // reverb effect on a sound
 int snd_setreverb(int sound, void *params);
 
 // ---- CD audio ----
-#trap
+#trap  // play a CD audio track, fading in
 int cd_play(int track, int fade_in_ms);
-#trap
+#trap  // stop CD audio, fading out
 int cd_stop(int fade_out_ms);
-#trap
+#trap  // pause CD audio
 int cd_pause();
-#trap
+#trap  // resume paused CD audio
 int cd_replay();
-#trap
+#trap  // set the CD audio volume (0..100)
 int cd_setvol(int volume);
-#trap
+#trap  // the CD audio volume
 int cd_getvol();
-#trap
+#trap  // 1 while CD audio plays
 int cd_isplay();
-#trap
+#trap  // the CD audio position in seconds (kind 0..3)
 int cd_getpos(int kind);
-#trap
+#trap  // a track's length
 int cd_getlen(int track);
-#trap
+#trap  // set how CD audio repeats (0..3); the previous mode
 int cd_repeat(int mode);
-#trap
+#trap  // open the CD drive
 int cd_eject();
 
 // ---- video and media ----
-#trap
+#trap  // open a video or media file
 int media_open(char *path);
-#trap
+#trap  // close the media file
 int media_close();
-#trap
+#trap  // play the media file
 int media_play();
-#trap
+#trap  // stop the media file
 int media_stop();
-#trap
+#trap  // pause the media file
 int media_pause();
-#trap
+#trap  // resume paused media
 int media_replay();
-#trap
+#trap  // 1 while media plays
 int media_isplay();
-#trap
+#trap  // play media in a loop (1) or once (0)
 int media_repeat(int repeat);
-#trap
+#trap  // where the video is shown (0: the whole screen)
 int media_size(int *rect);
-#trap
+#trap  // set the media volume (0..100)
 int media_setvol(int volume);
 
 // ---- keyboard, joystick, mouse and cursor ----
-#trap
+#trap  // state of all 256 keys; 1
 int getkey(char *key_states256);
-#trap
+#trap  // state of a joystick
 int getjoy(int joystick, void *joy_state);
-#trap
+#trap  // position and buttons of the mouse
 int getmouse(void *mouse_state);
-#trap
+#trap  // pointer position in screen coordinates and buttons
 int getpoint(void *point_state);
-#trap
+#trap  // show (1) or hide (0) the mouse cursor
 int cur_set(int visible);
-#trap
+#trap  // keep the cursor inside a rectangle (0: free)
 int cur_clip(int *rect);
-#trap
+#trap  // move the cursor
 int cur_setpos(int x, int y);
 
 // ---- clock and frame counter ----
-#trap
+#trap  // milliseconds since counter 0..255 was set
 int getcount(int counter);
-#trap
+#trap  // set counter 0..255 to a value in milliseconds
 int setcount(int counter, int value);
-#trap
+#trap  // local date and time as eight 16-bit fields
 int gettime(void *time16);
-#trap
+#trap  // count a frame; the frames counted in the last whole second
 int fps();
 
 // ---- regular expressions ----
-#trap
+#trap  // compile a regular expression; a handle or 0
 int reg_new(char *pattern, int options);
-#trap
+#trap  // free a regular expression
 int reg_free(int expression);
-#trap
+#trap  // search text for the expression; the match offset or negative
 int reg_search(int expression, char *text, int length, int start, int range, int region, int options);
-#trap
+#trap  // match the expression at a position; the match length or negative
 int reg_match(int expression, char *text, int length, int position, int region, int options);
-#trap
+#trap  // a new match region; a handle or 0
 int match_new();
-#trap
+#trap  // free a match region
 int match_free(int region);
-#trap
+#trap  // empty a match region
 int match_clear(int region);
 
 // ---- packed files, script file input/output, system files ----
-#trap
+#trap  // write data to a file in the compressed form
 int pack_save(char *path, void *data, int size);
-#trap
+#trap  // open a data file (loose, archived or compressed); handle 1..16 or 0
 int pack_open(char *path);
-#trap
+#trap  // close a data file handle
 int pack_close(int handle);
-#trap
+#trap  // read bytes from a data file; the number read or -1
 int pack_read(int handle, void *buffer, int count);
-#trap
+#trap  // move in a data file (origin 0 start, 1 current, 2 end)
 int pack_seek(int handle, int offset, int origin);
-#trap
+#trap  // size of a data file
 int pack_size(int handle);
-#trap
+#trap  // open a file for reading or writing (C library modes)
 int fopen(char *path, char *mode);
-#trap
+#trap  // close a file
 int fclose(int stream);
-#trap
+#trap  // read items from a file
 int fread(void *buffer, int item_size, int item_count, int stream);
-#trap
+#trap  // write items to a file
 int fwrite(void *buffer, int item_size, int item_count, int stream);
-#trap
+#trap  // move in a file; 0 on success
 int fseek(int stream, int offset, int origin);
-#trap
+#trap  // position in a file
 int ftell(int stream);
-#trap
+#trap  // read a line into the buffer; the buffer, or 0 at the end
 char *fgets(char *buffer, int size, int stream);
-#trap
+#trap  // write text to a file
 int fputs(char *text, int stream);
-#trap
+#trap  // read the save-data file into a block and bind it; 1 when it existed
 int sysfile(char *path, void *block, int size);
-#trap
+#trap  // read (0) or write (1) the bound save-data file
 int sysio(int direction);
-#trap
+#trap  // read part of a data file into new memory; its address or 0
 void *mload(char *path, int offset, int size);
 
 // ---- memory ----
-#trap
+#trap  // allocate script memory; its address or 0
 void *malloc(int size);
-#trap
+#trap  // resize a block of script memory
 void *realloc(void *block, int size);
-#trap
+#trap  // free a block of script memory
 int free(void *block);
-#trap
+#trap  // copy count bytes
 void *memcpy(void *destination, void *source, int count);
-#trap
+#trap  // copy count bytes; the blocks may overlap
 void *memmove(void *destination, void *source, int count);
-#trap
+#trap  // fill count bytes with a value
 void *memset(void *block, int value, int count);
-#trap
+#trap  // compare two blocks: negative, 0 or positive
 int memcmp(void *a, void *b, int count);
-#trap
+#trap  // exchange two blocks
 int memswap(void *a, void *b, int count);
 
 // ---- numbers, interpolation, keyframes and noise ----
-#trap
+#trap  // seed the random generator (0: from the clock)
 int srand(int seed);
-#trap
+#trap  // random number 0..2147483647
 int rand();
-#trap
+#trap  // absolute value
 int abs(int n);
-#trap
+#trap  // sign: -1, 0 or 1
 int sgn(int n);
-#trap
+#trap  // sine table entry of an angle in 1/2048 turns
 int tsin(int angle);
-#trap
+#trap  // cosine table entry of an angle in 1/2048 turns
 int tcos(int angle);
-#trap
+#trap  // angle of the vector (x, y) in 1/2048 turns
 int tatan(int x, int y);
-#trap
+#trap  // random float 0..1
 float random();
-#trap
+#trap  // absolute value
 float fabs(float x);
-#trap
+#trap  // square root
 float sqrt(float x);
-#trap
+#trap  // x to the power y
 float pow(float x, float y);
-#trap
+#trap  // natural logarithm
 float log(float x);
-#trap
+#trap  // e to the power x
 float exp(float x);
-#trap
+#trap  // largest whole number not above x
 float floor(float x);
-#trap
+#trap  // smallest whole number not below x
 float ceil(float x);
-#trap
+#trap  // sine
 float sin(float radians);
-#trap
+#trap  // cosine
 float cos(float radians);
-#trap
+#trap  // tangent
 float tan(float radians);
-#trap
+#trap  // arc sine
 float asin(float x);
-#trap
+#trap  // arc cosine
 float acos(float x);
-#trap
+#trap  // angle of the vector (x, y) in radians
 float atan(float y, float x);
-#trap
+#trap  // write a float with six decimals
 int ftoa(char *buffer, float value);
-#trap
+#trap  // set the octaves and persistence of perlin_noise
 int perlin_init(int octaves, float persistence);
-#trap
+#trap  // smooth noise at a point
 float perlin_noise(float x, float y, float z);
-#trap
+#trap  // quadratic Bezier curve through a, b, c at t
 float bezier(float a, float b, float c, float t);
-#trap
+#trap  // curve through a, b, c (at 0, 0.5, 1) at t
 float neville(float a, float b, float c, float t);
-#trap
+#trap  // a + (b - a) * t
 float linear(float a, float b, float t);
-#trap
+#trap  // set a KeyFrame's time and value
 int kf_setkey(void *key, float time, float value);
-#trap
+#trap  // prepare an array of KeyFrames for kf_getkey
 int kf_calc(void *keys, int count);
-#trap
+#trap  // index of the key before x, or -1
 int kf_getindex(void *keys, int count, float x);
-#trap
+#trap  // value of the key-frame curve at x
 float kf_getkey(void *keys, int count, float x, int mode);
 
 // ---- file search ----
-#trap
+#trap  // start a search for files matching a pattern; a handle or -1
 int find_first(char *pattern, void *find_data);
-#trap
+#trap  // the next file of a search
 int find_next(int handle, void *find_data);
-#trap
+#trap  // end a file search
 int find_close(int handle);
 
 // ---- rectangles ----
-#trap
+#trap  // 1 when the rectangle is empty
 int rc_empty(int *rect);
-#trap
+#trap  // set a rectangle from its edges
 int rc_set(int *rect, int left, int top, int right, int bottom);
-#trap
+#trap  // set a rectangle from x, y, width and height
 int rc_setwh(int *rect, int x, int y, int width, int height);
-#trap
+#trap  // copy a rectangle
 int rc_copy(int *destination, int *source);
-#trap
+#trap  // move a rectangle
 int rc_move(int *rect, int dx, int dy);
-#trap
+#trap  // intersection of two rectangles; 0 when empty
 int rc_intersect(int *destination, int *a, int *b);
-#trap
+#trap  // smallest rectangle holding both
 int rc_union(int *destination, int *a, int *b);
-#trap
+#trap  // grow a rectangle on each side
 int rc_inflate(int *rect, int dx, int dy);
-#trap
+#trap  // 1 when the point lies inside
 int rc_in(int *rect, int x, int y);
-#trap
+#trap  // put the edges of a rectangle in order
 int rc_check(int *rect);
 
 // ---- strings and hashing ----
-#trap
+#trap  // length in bytes
 int strlen(char *text);
-#trap
+#trap  // length in characters (a double-byte character counts 1)
 int strclen(char *text);
-#trap
+#trap  // copy a string
 char *strcpy(char *destination, char *source);
-#trap
+#trap  // copy at most count bytes
 char *strncpy(char *destination, char *source, int count);
-#trap
+#trap  // append a string
 char *strcat(char *destination, char *source);
-#trap
+#trap  // compare strings: negative, 0 or positive
 int strcmp(char *a, char *b);
-#trap
+#trap  // compare strings ignoring letter case
 int strcmpi(char *a, char *b);
-#trap
+#trap  // to lower case in place
 char *strlwr(char *text);
-#trap
+#trap  // to upper case in place
 char *strupr(char *text);
-#trap
+#trap  // first occurrence of a character, or 0
 char *strchr(char *text, int character);
-#trap
+#trap  // next token of a string split at delimiters
 char *strtok(char *text, char *delimiters);
-#trap
+#trap  // length of the start holding none of the set
 int strcspn(char *text, char *set);
-#trap
+#trap  // length of the start made only of the set
 int strspn(char *text, char *set);
-#trap
+#trap  // first occurrence of a string, or 0
 char *strstr(char *text, char *wanted);
-#trap
+#trap  // first character that is in the set, or 0
 char *strpbrk(char *text, char *set);
-#trap
+#trap  // copy of a string in new memory
 char *strdup(char *text);
-#trap
+#trap  // copy of at most count bytes in new memory
 char *strndup(char *text, int count);
-#trap
+#trap  // text to a signed integer in a base
 int strtol(char *text, char **end, int base);
-#trap
+#trap  // text to an unsigned integer in a base
 unsigned strtoul(char *text, char **end, int base);
-#trap
+#trap  // text to a float
 float strtof(char *text, char **end);
-#trap
+#trap  // format text like the C library; the bytes written
 int sprintf(char *buffer, char *format);
-#trap
+#trap  // split a path into drive, folder, name and extension
 int splitpath(char *path, char *drive, char *dir, char *name, char *ext);
-#trap
+#trap  // join drive, folder, name and extension
 int makepath(char *path, char *drive, char *dir, char *name, char *ext);
-#trap
+#trap  // 32-bit hash of a string
 int hash32(char *text);
 
 // ---- directories, files and system ----
-#trap
+#trap  // path of a special folder (documents, ...)
 int dir_getpath(int folder, char *buffer260);
-#trap
+#trap  // the current folder
 int dir_getcur(char *buffer260);
-#trap
+#trap  // change the current folder
 int dir_setcur(char *path);
-#trap
+#trap  // create a folder
 int dir_create(char *path);
-#trap
+#trap  // delete an empty folder
 int dir_delete(char *path);
-#trap
+#trap  // copy a file
 int file_copy(char *source, char *destination, int fail_if_exists);
-#trap
+#trap  // move or rename a file
 int file_move(char *source, char *destination);
-#trap
+#trap  // delete a file
 int file_delete(char *path);
-#trap
+#trap  // size of the first file matching the path, 0 if none
 int file_size(char *path);
-#trap
+#trap  // 1 when the file exists
 int file_check(char *path);
-#trap
+#trap  // attributes of a file
 int file_getattr(char *path);
-#trap
+#trap  // set the attributes of a file
 int file_setattr(char *path, int attributes);
-#trap
+#trap  // creation, access and write times of a file
 int file_gettime(char *path, void *created, void *accessed, void *written);
-#trap
+#trap  // set the times of a file
 int file_settime(char *path, void *created, void *accessed, void *written);
-#trap
+#trap  // set the desktop wallpaper
 int wallpaper(char *image_path, int style);
-#trap
+#trap  // open a file or address with its program
 int shell(char *verb, char *file, char *parameters);
-#trap
+#trap  // run a program
 int exec(char *command_line);
-#trap
+#trap  // value of a runtime setting by name
 int getsystem(char *name);
-#trap
+#trap  // change a runtime setting by name
 int setsystem(char *name, int value);
-#trap
+#trap  // show a message box; the button pressed
 int mbox(int type, char *caption, char *text);
-#trap
+#trap  // set the window title
 int caption(char *text);
 
 // ---- image filters ----
-#trap
+#trap  // map a plane rectangle onto a quadrilateral
 int freemap(int dest_slot, int *four_points, int src_slot, int *src_rect, int key);
-#trap
+#trap  // stretch a plane rectangle with smoothing
 int smooth(int dest_slot, int *dest_rect, int src_slot, int *src_rect, int key);
-#trap
+#trap  // rotate a plane rectangle by an angle
 int rotate(int dest_slot, int *dest_rect, int src_slot, int *src_rect, int angle, int key);
-#trap
+#trap  // fill a rectangle with a rotated, zoomed tiling of a plane
 int tiled(int dest_slot, int *dest_rect, int src_slot, int *src_rect, int angle, int zoom);
-#trap
+#trap  // scroll a rectangle of a plane
 int scroll(int slot, int *rect, int dx, int dy);
-#trap
+#trap  // add noise to a rectangle
 int noise(int slot, int *rect, int amount);
-#trap
+#trap  // shift rows of a rectangle sideways at random
 int slice(int slot, int *rect, int amount);
-#trap
+#trap  // copy softened: each pixel the mean of its four neighbours
 int gradation(int dest_slot, int x, int y, int src_slot, int *src_rect);
-#trap
+#trap  // copy as blocks of one colour
 int mosaic(int dest_slot, int x, int y, int src_slot, int *src_rect, int block_width, int block_height);
-#trap
+#trap  // map grey levels onto a ramp from dark to light (16 bits or more)
 int monotone(int slot, int *rect, int dark_colour, int light_colour);
-#trap
+#trap  // copy box-blurred: radius > 0 along rows, < 0 down columns, 0 copies
 int blur(int dest_slot, int x, int y, int src_slot, int *src_rect, int radius);
-#trap
+#trap  // one step of a fire animation in a rectangle
 int fire(int slot, int *rect);
 
 // ---- animated mesh effects ----
-#trap
+#trap  // create mesh effect 0..7 from a source onto a destination
 int ef_init(int effect, int dest_slot, int *dest_rect, int src_slot, int *src_rect);
-#trap
+#trap  // free a mesh effect
 int ef_free(int effect);
-#trap
+#trap  // draw a mesh effect into its destination
 int ef_copy(int effect);
-#trap
+#trap  // columns, rows and mesh address of an effect
 int ef_info(int effect, int *three_values);
-#trap
-int ef_rotate(int effect, int center_x, int center_y, int scale, int angle);
-#trap
-int ef_tunnel(int effect, int depth, int angle, int offset);
-#trap
-int ef_land(int effect, int scale, int angle1, int angle2, int height);
-#trap
-int ef_ball(int effect, int scale, int angle1, int angle2, int distance);
-#trap
-int ef_whirl(int effect, int twist);
-#trap
-int ef_raster(int effect, int phase, int wavelength, int amplitude);
-#trap
-int ef_blob(int effect, int x, int y, int radius, int depth);
-#trap
-int ef_water(int effect, int damping);
-#trap
+#trap  // mesh: rotation and zoom about a centre
+int ef_rotate(int effect, float center_x, float center_y, float scale, float radians);
+#trap  // mesh: tunnel
+int ef_tunnel(int effect, float depth, float radians, float offset);
+#trap  // mesh: perspective floor
+int ef_land(int effect, float scale, float radians1, float radians2, float height);
+#trap  // mesh: sphere
+int ef_ball(int effect, float scale, float radians1, float radians2, float distance);
+#trap  // mesh: whirl about the centre
+int ef_whirl(int effect, float twist);
+#trap  // mesh: sideways sine wave per row
+int ef_raster(int effect, float phase, float wavelength, float amplitude);
+#trap  // add a round dent to the water surface
+int ef_blob(int effect, float x, float y, float radius, float depth);
+#trap  // advance the water simulation one step
+int ef_water(int effect, float damping);
+#trap  // mesh: identity
 int ef_clear(int effect);
-#trap
-int ef_lens(int effect, int x, int y, int radius, int strength);
+#trap  // mesh: push points away from a point (lens)
+int ef_lens(int effect, float x, float y, float radius, float strength);
 
 // ---- key buffer ----
-#trap
+#trap  // empty the typed-character buffer
 int key_init();
-#trap
+#trap  // the oldest typed byte, or 0
 int key_get();
 
 // ---- clipboard ----
-#trap
+#trap  // put text on the clipboard
 int clip_write(char *text);
-#trap
+#trap  // read text from the clipboard
 int clip_read(char *buffer, int size);
 
 // ---- networking ----
-#trap
+#trap  // start a link: client of host:port, or server on port (host 0)
 int net_open(char *host, int port);
-#trap
+#trap  // close the network link
 int net_close();
-#trap
+#trap  // send bytes
 int net_send(int client, void *data, int length);
-#trap
+#trap  // receive bytes; the number received
 int net_recv(int client, void *buffer, int length);
-#trap
+#trap  // state of the network link
 int net_state();
 
 // ---- checksums ----
-#trap
+#trap  // 16-bit CRC of a block
 int crc16(void *data, int length);
-#trap
+#trap  // 32-bit CRC of a block
 int crc32(void *data, int length);
 
 // ---- DLL calls ----
-#trap
+#trap  // load a native library; a handle or 0
 int dll_load(char *module_name);
-#trap
+#trap  // unload a native library
 int dll_unload(int module);
-#trap
+#trap  // a function of a loaded library; a handle or 0
 int dll_proc(int module, char *function_name);
-#trap
+#trap  // call a library function with the further arguments; its result
 int dll_call(int function);
 
 // ---- debug log ----
-#trap
+#trap  // empty the debug output window
 int log_clear();
-#trap
+#trap  // formatted line to the debug output (like sprintf)
 int log_out(char *format);
 
 // ---- records the runtime shares with scripts ----
 // Structures are packed: every field follows the previous one directly.
+
+// Blend modes (BlendMode.mode; a null record means mode 0):
+//   0 copy               the source replaces the destination
+//   1 source key         copy where the source colour is not param1
+//   2 destination key    copy where the destination colour is param1
+//   3 constant alpha     mix source and destination by opacity
+//   4 operator           op applied where the source alpha is above 0
+//   5 alpha layering     source over destination by the source alpha
+//   6 tinted layering    as 5, the source tinted towards param2 by extra
+//   7 alpha window       copy where opacity <= alpha <= opacity + extra
+//   8 threshold wipe     soft wipe along the source alpha (opacity, extra)
+//   9 channel copy       op selects a source channel per destination channel
+//  10 alpha transfer     destination alpha = source alpha x opacity
+//  11 coverage colour    an 8-bit source is the coverage of colour param2
+//  12 tinted grey        the source's grey, tinted by param2, layered as 5
+//
+// Sprite states (Sprite.state): 0 free, 1 hidden, 2 shown.
+// Sprite flags (Sprite.flags; sp_flag sets those of new sprites):
+//   bits 0-1 changed (sp_draw redraws it), bit 4 smoothing when scaled or
+//   rotated, bit 13 removal pending, bit 14 partly covered, bit 15 on the
+//   page (drawn and not yet erased).
+// Layer masks (sp_init, sp_draw, hit_init, hit_rect, ...): bit n selects
+// layer n (0..31); -1 selects all. A hit area's mask names the layers
+// hit_check tests it against; 0 makes the area inert.
 
 // Blend mode of gcopy, gblit, gblita and sprites (12 bytes).
 struct BlendMode {
@@ -792,4 +820,25 @@ struct HitArea {
   int previous;
   int next;
   int next_of_sprite;
+};
+
+// Material of p3d_material (9 bytes): type 0 flat, 1 Gouraud, 2 Gouraud
+// with doubled light, 3/4/5 the same three additive and two-sided, 6
+// textured flat, 7 textured Gouraud, 8 the same with doubled light, 9 and
+// 10 environment mapped (Gouraud; 10 with doubled light).
+struct P3dMaterial {
+  int color;             // 0xRRGGBB
+  int texture;           // p3d_tex(slot), or 0
+  char type;             // 0..10
+};
+
+// Light of p3d_light (17 bytes). Kind 0 is directional: p3d_light(&l, a, b,
+// 0) with angles a (about y) and b (about x) in 1/2048 turn. Kind 1 is a
+// point light: p3d_light(&l, x, y, z) with float world coordinates.
+struct P3dLight {
+  float red;             // 1.0 is full strength
+  float green;
+  float blue;
+  float range;           // point lights: no light beyond this distance
+  char kind;             // 0 directional, 1 point
 };

@@ -52,6 +52,7 @@ constexpr IntKey kIntKeys[] = {
     {"System", "DirectMusic", &Config::DirectMusic},
     {"System", "DirectInput", &Config::DirectInput},
     {"System", "Net", &Config::Net},
+    {"System", "Untrusted", &Config::Untrusted},
     {"Drive", "CD", &Config::CD},
     {"Option", "GlobalFocus", &Config::GlobalFocus},
     {"Option", "GlobalSound", &Config::GlobalSound},
@@ -66,6 +67,8 @@ constexpr StringKey kStringKeys[] = {
     {"General", "Product", &Config::Product, 260},
     {"General", "Title", &Config::Title, 256},
     {"Script", "Load", &Config::Load, 260},
+    {"System", "SoundFont", &Config::SoundFont, 260},
+    {"Drive", "CDFolder", &Config::CDFolder, 260},
 };
 
 // Cuts text to fit a buffer of `buffer` bytes with its terminator, never

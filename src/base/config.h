@@ -44,8 +44,11 @@ struct Config {
   std::int32_t DirectMusic = 0;
   std::int32_t DirectInput = 0;
   std::int32_t Net = 0;
+  std::int32_t Untrusted = 0;     // nonzero: system calls confined to the game's folders
   // Drive
   std::int32_t CD = 0;
+  std::string CDFolder;       // 260: the virtual disc's folder ("" = "cd" beside the program)
+  std::string SoundFont;      // 260: the MIDI SoundFont ("" = a .sf2 beside the program, else the system's)
   // Option
   std::int32_t GlobalFocus = 1;
   std::int32_t GlobalSound = 1;

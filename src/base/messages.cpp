@@ -115,10 +115,14 @@ std::string format_message_v(const char* format, va_list args) {
       }
     }
     bool wide = false;
+    int narrow = 0;  // 1: h keeps 16 bits, 2: hh keeps 8
     if (*p == 'l' && p[1] == 'l') {
       wide = true;
       p += 2;
-    } else if (*p == 'l' || *p == 'h' || *p == 'z') {
+    } else if (*p == 'h') {
+      narrow = p[1] == 'h' ? 2 : 1;
+      p += narrow;
+    } else if (*p == 'l' || *p == 'z') {
       wide = *p == 'z';
       ++p;
     }
@@ -128,6 +132,7 @@ std::string format_message_v(const char* format, va_list args) {
       case 'd':
       case 'i': {
         std::int64_t v = wide ? va_arg(args, long long) : va_arg(args, int);
+        if (narrow) v = narrow == 1 ? static_cast<std::int16_t>(v) : static_cast<std::int8_t>(v);
         std::uint64_t mag = v < 0 ? 0 - static_cast<std::uint64_t>(v) : static_cast<std::uint64_t>(v);
         std::string_view sign = v < 0 ? "-" : s.plus ? "+" : s.space ? " " : "";
         format_unsigned(out, mag, 10, false, s, sign);
@@ -137,6 +142,7 @@ std::string format_message_v(const char* format, va_list args) {
       case 'x':
       case 'X': {
         std::uint64_t v = wide ? va_arg(args, unsigned long long) : va_arg(args, unsigned int);
+        if (narrow) v = narrow == 1 ? static_cast<std::uint16_t>(v) : static_cast<std::uint8_t>(v);
         format_unsigned(out, v, conv == 'u' ? 10 : 16, conv == 'X', s, "");
         break;
       }
@@ -191,6 +197,19 @@ int report_message_v(unsigned level, const char* format, va_list args) {
   }
   line += '\n';
   std::fputs(line.c_str(), stderr);
+  std::fflush(stderr);
+  MessageSink sink;
+  {
+    std::lock_guard lock(sink_mutex);
+    sink = current_sink;
+  }
+  return sink ? sink(level, text) : default_sink(level, text);
+}
+
+int report_message_detailed(unsigned level, const std::string& text, const std::string& terminal) {
+  unsigned threshold = static_cast<unsigned>(config().Error);
+  if (threshold < level) return config().Error;
+  std::fputs(terminal.c_str(), stderr);
   std::fflush(stderr);
   MessageSink sink;
   {

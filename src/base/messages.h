@@ -32,9 +32,17 @@ int report_message(unsigned level, const char* format, ...)
     __attribute__((format(printf, 2, 3)));
 int report_message_v(unsigned level, const char* format, va_list args);
 
+// Shows a finished text like report_message, but writes `terminal` (UTF-8
+// lines, each ending in a line feed) to standard error in place of the
+// one-line form: the place for glosses, source lines and call chains that
+// the message itself does not carry.
+int report_message_detailed(unsigned level, const std::string& text, const std::string& terminal);
+
 // The formatter on its own: %d %i %u %x %X %s %c %% with the flags - 0 + space #,
-// a width and a precision (either may be *), and the l / h / ll size prefixes.
-// Integers are 32-bit unless ll is given. An unknown conversion is copied as is.
+// a width and a precision (either may be *), and the l / h / hh / ll size
+// prefixes. Integers are 32-bit unless ll is given; h keeps the low 16 bits
+// and hh the low 8, as the C library does. An unknown conversion is copied
+// as is.
 std::string format_message(const char* format, ...) __attribute__((format(printf, 1, 2)));
 std::string format_message_v(const char* format, va_list args);
 

@@ -16,6 +16,18 @@
 #include "host/window_debug.h"
 #include "host/window_rules.h"
 
+// Builds with the address sanitizer (GCC and clang spell it differently).
+#if defined(__SANITIZE_ADDRESS__)
+#define TALVEN_ADDRESS_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define TALVEN_ADDRESS_SANITIZER 1
+#endif
+#endif
+#ifndef TALVEN_ADDRESS_SANITIZER
+#define TALVEN_ADDRESS_SANITIZER 0
+#endif
+
 namespace talven::host {
 
 namespace {
@@ -49,7 +61,7 @@ bool video_up = false;
 
 // Custom events; the pending flags keep one of each in the queue at most.
 std::uint32_t first_event = static_cast<std::uint32_t>(-1);
-enum : std::uint32_t { kEventWake, kEventPresent, kEventClose, kEventRaise, kEventCount };
+enum : std::uint32_t { kEventWake, kEventPresent, kEventClose, kEventRaise, kEventCursor, kEventCount };
 std::atomic<bool> pending[kEventCount];
 
 void push_event(std::uint32_t which) {
@@ -58,6 +70,27 @@ void push_event(std::uint32_t which) {
   SDL_Event e{};
   e.type = first_event + which;
   if (SDL_PushEvent(&e) <= 0) pending[which] = false;
+}
+
+// Cursor requests from script threads, applied by the main thread.
+struct CursorRequests {
+  std::mutex mutex;
+  bool visible = true, visible_due = false;
+  bool confine = false, confine_due = false;
+  SDL_Rect rect{0, 0, 0, 0};
+  bool warp_due = false;
+  int warp_x = 0, warp_y = 0;
+};
+CursorRequests cursor_requests;
+std::atomic<InputEventHook> input_hook{nullptr};
+
+void apply_cursor_requests() {
+  CursorRequests& r = cursor_requests;
+  std::lock_guard lock(r.mutex);
+  if (r.visible_due) SDL_ShowCursor(r.visible ? SDL_ENABLE : SDL_DISABLE);
+  if (r.confine_due && state.window) SDL_SetWindowMouseRect(state.window, r.confine ? &r.rect : nullptr);
+  if (r.warp_due && state.window) SDL_WarpMouseInWindow(state.window, r.warp_x, r.warp_y);
+  r.visible_due = r.confine_due = r.warp_due = false;
 }
 
 // Message boxes asked for by script threads, shown by the main thread.
@@ -245,6 +278,7 @@ void handle_main_event(const SDL_Event& e) {
     }
     default: break;
   }
+  if (InputEventHook hook = input_hook.load()) hook(e);
 }
 
 std::uint32_t event_window_id(const SDL_Event& e) {
@@ -270,6 +304,7 @@ void handle_event(const SDL_Event& e) {
         if (state.hooks.present_ready) state.hooks.present_ready();
         break;
       case kEventClose: handle_close(true); break;
+      case kEventCursor: apply_cursor_requests(); break;
       case kEventRaise:
         if (state.window) {
           SDL_RestoreWindow(state.window);
@@ -313,6 +348,13 @@ bool init_video() {
   main_thread_id = std::this_thread::get_id();
   SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
   SDL_SetHint(SDL_HINT_MOUSE_FOCUS_CLICKTHROUGH, "1");
+#if TALVEN_ADDRESS_SANITIZER
+  // Sanitizer builds never load the system's GL driver: it parses its
+  // configuration with regexec, which deadlocks in the address sanitizer's
+  // interceptor. They draw with SDL's software renderer.
+  SDL_SetHint(SDL_HINT_RENDER_DRIVER, "software");
+  SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
+#endif
   if (SDL_Init(SDL_INIT_VIDEO) != 0) return false;
   // SDL falls back to drivers that show nothing when no display answers;
   // those count as "no display" unless asked for by name.
@@ -459,6 +501,10 @@ void main_client_size(int& w, int& h) {
 
 bool is_full_screen() { return state.full_screen; }
 
+bool main_window_minimized() {
+  return state.window && (SDL_GetWindowFlags(state.window) & SDL_WINDOW_MINIMIZED) != 0;
+}
+
 int switch_screen_mode(bool full_screen) {
   if (!state.window) return 0;
   if (full_screen == state.full_screen) return 1;
@@ -507,6 +553,37 @@ bool pump_window_events(int timeout_ms) {
 bool close_main_window(bool ask) {
   handle_close(ask);
   return state.closed;
+}
+
+void set_input_event_hook(InputEventHook hook) { input_hook = hook; }
+
+void request_cursor_visible(bool visible) {
+  {
+    std::lock_guard lock(cursor_requests.mutex);
+    cursor_requests.visible = visible;
+    cursor_requests.visible_due = true;
+  }
+  push_event(kEventCursor);
+}
+
+void request_cursor_confine(bool on, int left, int top, int right, int bottom) {
+  {
+    std::lock_guard lock(cursor_requests.mutex);
+    cursor_requests.confine = on;
+    cursor_requests.rect = SDL_Rect{left, top, right - left, bottom - top};
+    cursor_requests.confine_due = true;
+  }
+  push_event(kEventCursor);
+}
+
+void request_cursor_warp(int x, int y) {
+  {
+    std::lock_guard lock(cursor_requests.mutex);
+    cursor_requests.warp_x = x;
+    cursor_requests.warp_y = y;
+    cursor_requests.warp_due = true;
+  }
+  push_event(kEventCursor);
 }
 
 void wake_window_loop() { push_event(kEventWake); }

@@ -15,6 +15,7 @@
 
 struct SDL_Window;
 struct SDL_Renderer;
+union SDL_Event;
 
 namespace talven::host {
 
@@ -46,6 +47,8 @@ SDL_Renderer* main_renderer();
 void main_client_size(int& w, int& h);
 
 bool is_full_screen();
+// True while the main window is minimised (false without a window).
+bool main_window_minimized();
 // Switches between window and full screen: 1 on success, 0 on failure.
 int switch_screen_mode(bool full_screen);
 
@@ -64,6 +67,20 @@ void post_present();
 void post_close_request();
 // Thread-safe: restore and raise the main window (another instance asked).
 void post_raise_request();
+
+// The input device's view of the events: every keyboard, text, mouse,
+// wheel and joystick event of the main window, after the window's own
+// handling (typed characters, button counts and wheel total are already
+// kept in host/input_state.h). Main thread; null removes the hook.
+using InputEventHook = void (*)(const SDL_Event& event);
+void set_input_event_hook(InputEventHook hook);
+
+// Cursor requests (thread-safe), carried out on the main thread: show or
+// hide the cursor over the client area, confine it to a client rectangle
+// (right and bottom exclusive) or release it, move it to a client point.
+void request_cursor_visible(bool visible);
+void request_cursor_confine(bool on, int left, int top, int right, int bottom);
+void request_cursor_warp(int x, int y);
 
 // Thread-safe message box for report_message: shown on the main thread with
 // the main window as owner (a script thread waits for it); OK only.

@@ -1,15 +1,24 @@
 // The builtin table, in trap-number order: {ends_slice, name, handler, argc}.
 //
 // One line per builtin so that the table reads against the numbering the
-// game headers use. argc -1 marks a variadic builtin. Families that are not
-// built yet point at the not_built* stand-ins, which return the family's
-// failure value; a family replaces its handlers here when it lands.
+// game headers use. argc -1 marks a variadic builtin. Each family's
+// handlers live in its own folder; a family changes only its own lines here.
 #include <cstring>
 
+#include "audio/cd/cd_builtins.h"
+#include "audio/midi/midi_builtins.h"
+#include "audio/video/media_builtins.h"
+
+#include "audio/sound_builtins.h"
+#include "graphics/effect/effect_builtins.h"
+#include "graphics/filter/filter_builtins.h"
 #include "graphics/kernels/kernel_builtins.h"
 #include "graphics/plane/plane_builtins.h"
 #include "graphics/present/page_builtins.h"
+#include "graphics/render3d/render3d_builtins.h"
 #include "graphics/sprite/sprite_builtins.h"
+#include "input/input_builtins.h"
+#include "graphics/text/text_builtins.h"
 #include "runtime/builtins.h"
 #include "runtime/game_clock.h"
 #include "runtime/threads.h"
@@ -18,14 +27,12 @@
 #include "lib/number_builtins.h"
 #include "lib/rect_builtins.h"
 #include "lib/string_builtins.h"
+#include "lib/system/system_builtins.h"
+#include "net/net_builtins.h"
 #include "storage/file_builtins.h"
 
 namespace talven::runtime {
 
-std::uint32_t not_built(Addr) { return 0; }
-std::uint32_t not_built_minus1(Addr) { return 0xFFFFFFFFu; }
-std::uint32_t not_built_minus2(Addr) { return 0xFFFFFFFEu; }
-std::uint32_t not_built_one(Addr) { return 1; }
 
 const BuiltinEntry builtin_table[kBuiltinCount] = {
     // 0-9 script flow and threads
@@ -40,10 +47,10 @@ const BuiltinEntry builtin_table[kBuiltinCount] = {
     {1, "thd_resume",         bi_thd_resume,            1},  // 8
     {1, "sleep",              bi_sleep,                 1},  // 9
     // 10-13 configuration values
-    {1, "ini_seti",           not_built,                4},  // 10
-    {1, "ini_sets",           not_built,                4},  // 11
-    {1, "ini_geti",           not_built,                4},  // 12
-    {1, "ini_gets",           not_built,                6},  // 13
+    {1, "ini_seti",           lib::bi_ini_seti,         4},  // 10
+    {1, "ini_sets",           lib::bi_ini_sets,         4},  // 11
+    {1, "ini_geti",           lib::bi_ini_geti,         4},  // 12
+    {1, "ini_gets",           lib::bi_ini_gets,         6},  // 13
     // 14-20 palettes
     {1, "pal_map",            graphics::bi_pal_map,     1},  // 14
     {1, "pal_load",           graphics::bi_pal_load,    4},  // 15
@@ -77,19 +84,19 @@ const BuiltinEntry builtin_table[kBuiltinCount] = {
     {1, "dload",              graphics::bi_dload,       5},  // 42
     {1, "dcopy",              graphics::bi_dcopy,       5},  // 43
     // 44-56 3D renderer
-    {1, "p3d_tex",            not_built,                1},  // 44
-    {1, "p3d_init",           not_built,                4},  // 45
-    {1, "p3d_uninit",         not_built,                0},  // 46
-    {1, "p3d_load",           not_built,                1},  // 47
-    {1, "p3d_free",           not_built,                1},  // 48
-    {1, "p3d_normal",         not_built,                1},  // 49
-    {1, "p3d_clear",          not_built,                0},  // 50
-    {1, "p3d_view",           not_built,                2},  // 51
-    {1, "p3d_env",            not_built,                3},  // 52
-    {1, "p3d_light",          not_built,                4},  // 53
-    {1, "p3d_material",       not_built,                3},  // 54
-    {1, "p3d_setobj",         not_built,                3},  // 55
-    {1, "p3d_render",         not_built,                0},  // 56
+    {1, "p3d_tex",            graphics::bi_p3d_tex,      1},  // 44
+    {1, "p3d_init",           graphics::bi_p3d_init,     4},  // 45
+    {1, "p3d_uninit",         graphics::bi_p3d_uninit,   0},  // 46
+    {1, "p3d_load",           graphics::bi_p3d_load,     1},  // 47
+    {1, "p3d_free",           graphics::bi_p3d_free,     1},  // 48
+    {1, "p3d_normal",         graphics::bi_p3d_normal,   1},  // 49
+    {1, "p3d_clear",          graphics::bi_p3d_clear,    0},  // 50
+    {1, "p3d_view",           graphics::bi_p3d_view,     2},  // 51
+    {1, "p3d_env",            graphics::bi_p3d_env,      3},  // 52
+    {1, "p3d_light",          graphics::bi_p3d_light,    4},  // 53
+    {1, "p3d_material",       graphics::bi_p3d_material, 3},  // 54
+    {1, "p3d_setobj",         graphics::bi_p3d_setobj,   3},  // 55
+    {1, "p3d_render",         graphics::bi_p3d_render,   0},  // 56
     // 57-76 sprites and hit areas
     {0, "sp_flag",            graphics::bi_sp_flag,     1},  // 57
     {1, "sp_init",            graphics::bi_sp_init,     1},  // 58
@@ -117,103 +124,103 @@ const BuiltinEntry builtin_table[kBuiltinCount] = {
     {1, "apage",              graphics::bi_apage,       1},  // 79
     {1, "update",             graphics::bi_update,      1},  // 80
     // 81-88 fonts and text
-    {1, "font_list",          not_built,                2},  // 81
-    {1, "font_use",           not_built,                1},  // 82
-    {1, "font_set",           not_built,                2},  // 83
-    {1, "font_get",           not_built,                2},  // 84
-    {1, "font_abc",           not_built,                3},  // 85
-    {1, "font_kern",          not_built,                3},  // 86
-    {1, "gtext",              not_built,                5},  // 87
-    {1, "gtextf",             not_built,               -1},  // 88
+    {1, "font_list",          graphics::bi_font_list,   2},  // 81
+    {1, "font_use",           graphics::bi_font_use,    1},  // 82
+    {1, "font_set",           graphics::bi_font_set,    2},  // 83
+    {1, "font_get",           graphics::bi_font_get,    2},  // 84
+    {1, "font_abc",           graphics::bi_font_abc,    3},  // 85
+    {1, "font_kern",          graphics::bi_font_kern,   3},  // 86
+    {1, "gtext",              graphics::bi_gtext,       5},  // 87
+    {1, "gtextf",             graphics::bi_gtextf,     -1},  // 88
     // 89-91 dirty rectangles
     {1, "drt_init",           graphics::bi_drt_init,    0},  // 89
     {1, "drt_set",            graphics::bi_drt_set,     1},  // 90
     {1, "drt_copy",           graphics::bi_drt_copy,    5},  // 91
     // 92-102 mIDI music
-    {1, "midi_load",          not_built,                1},  // 92
-    {1, "midi_free",          not_built,                0},  // 93
-    {1, "midi_play",          not_built,                1},  // 94
-    {1, "midi_stop",          not_built,                1},  // 95
-    {1, "midi_pause",         not_built_one,            0},  // 96
-    {1, "midi_replay",        not_built,                0},  // 97
-    {1, "midi_setvol",        not_built,                1},  // 98
-    {1, "midi_getvol",        not_built,                0},  // 99
-    {1, "midi_isplay",        not_built,                0},  // 100
-    {1, "midi_getpos",        not_built,                0},  // 101
-    {1, "midi_repeat",        not_built,                1},  // 102
+    {1, "midi_load",          audio::midi::bi_midi_load,         1},  // 92
+    {1, "midi_free",          audio::midi::bi_midi_free,         0},  // 93
+    {1, "midi_play",          audio::midi::bi_midi_play,         1},  // 94
+    {1, "midi_stop",          audio::midi::bi_midi_stop,         1},  // 95
+    {1, "midi_pause",         audio::midi::bi_midi_pause,        0},  // 96
+    {1, "midi_replay",        audio::midi::bi_midi_replay,       0},  // 97
+    {1, "midi_setvol",        audio::midi::bi_midi_setvol,       1},  // 98
+    {1, "midi_getvol",        audio::midi::bi_midi_getvol,       0},  // 99
+    {1, "midi_isplay",        audio::midi::bi_midi_isplay,       0},  // 100
+    {1, "midi_getpos",        audio::midi::bi_midi_getpos,       0},  // 101
+    {1, "midi_repeat",        audio::midi::bi_midi_repeat,       1},  // 102
     // 103-130 sound buffers and effects
-    {1, "snd_load",           not_built,                2},  // 103
-    {1, "snd_loads",          not_built,                2},  // 104
-    {1, "snd_free",           not_built,                1},  // 105
-    {1, "snd_play",           not_built,                2},  // 106
-    {1, "snd_stop",           not_built,                1},  // 107
-    {1, "snd_pause",          not_built,                1},  // 108
-    {1, "snd_replay",         not_built,                1},  // 109
-    {1, "snd_setvol",         not_built,                2},  // 110
-    {1, "snd_getvol",         not_built,                1},  // 111
-    {1, "snd_setpan",         not_built,                2},  // 112
-    {1, "snd_getpan",         not_built,                1},  // 113
-    {1, "snd_setfreq",        not_built,                2},  // 114
-    {1, "snd_getfreq",        not_built,                1},  // 115
-    {1, "snd_isplay",         not_built,                1},  // 116
-    {1, "snd_setloop",        not_built,                2},  // 117
-    {1, "snd_setpos",         not_built,                2},  // 118
-    {1, "snd_getpos",         not_built,                1},  // 119
-    {1, "snd_getlen",         not_built,                1},  // 120
-    {1, "snd_gettext",        not_built,                2},  // 121
-    {1, "snd_setmargin",      not_built,                1},  // 122
-    {1, "snd_setchorus",      not_built,                2},  // 123
-    {1, "snd_setcompressor",  not_built,                2},  // 124
-    {1, "snd_setdistortion",  not_built,                2},  // 125
-    {1, "snd_setecho",        not_built,                2},  // 126
-    {1, "snd_setflanger",     not_built,                2},  // 127
-    {1, "snd_setgargle",      not_built,                2},  // 128
-    {1, "snd_setparameq",     not_built,                2},  // 129
-    {1, "snd_setreverb",      not_built,                2},  // 130
+    {1, "snd_load",           audio::bi_snd_load,       2},  // 103
+    {1, "snd_loads",          audio::bi_snd_loads,      2},  // 104
+    {1, "snd_free",           audio::bi_snd_free,       1},  // 105
+    {1, "snd_play",           audio::bi_snd_play,       2},  // 106
+    {1, "snd_stop",           audio::bi_snd_stop,       1},  // 107
+    {1, "snd_pause",          audio::bi_snd_pause,      1},  // 108
+    {1, "snd_replay",         audio::bi_snd_replay,     1},  // 109
+    {1, "snd_setvol",         audio::bi_snd_setvol,     2},  // 110
+    {1, "snd_getvol",         audio::bi_snd_getvol,     1},  // 111
+    {1, "snd_setpan",         audio::bi_snd_setpan,     2},  // 112
+    {1, "snd_getpan",         audio::bi_snd_getpan,     1},  // 113
+    {1, "snd_setfreq",        audio::bi_snd_setfreq,    2},  // 114
+    {1, "snd_getfreq",        audio::bi_snd_getfreq,    1},  // 115
+    {1, "snd_isplay",         audio::bi_snd_isplay,     1},  // 116
+    {1, "snd_setloop",        audio::bi_snd_setloop,    2},  // 117
+    {1, "snd_setpos",         audio::bi_snd_setpos,     2},  // 118
+    {1, "snd_getpos",         audio::bi_snd_getpos,     1},  // 119
+    {1, "snd_getlen",         audio::bi_snd_getlen,     1},  // 120
+    {1, "snd_gettext",        audio::bi_snd_gettext,    2},  // 121
+    {1, "snd_setmargin",      audio::bi_snd_setmargin,  1},  // 122
+    {1, "snd_setchorus",      audio::bi_snd_setchorus,  2},  // 123
+    {1, "snd_setcompressor",  audio::bi_snd_setcompressor, 2},  // 124
+    {1, "snd_setdistortion",  audio::bi_snd_setdistortion, 2},  // 125
+    {1, "snd_setecho",        audio::bi_snd_setecho,    2},  // 126
+    {1, "snd_setflanger",     audio::bi_snd_setflanger, 2},  // 127
+    {1, "snd_setgargle",      audio::bi_snd_setgargle,  2},  // 128
+    {1, "snd_setparameq",     audio::bi_snd_setparameq, 2},  // 129
+    {1, "snd_setreverb",      audio::bi_snd_setreverb,  2},  // 130
     // 131-141 cD audio
-    {1, "cd_play",            not_built,                2},  // 131
-    {1, "cd_stop",            not_built,                1},  // 132
-    {1, "cd_pause",           not_built,                0},  // 133
-    {1, "cd_replay",          not_built,                0},  // 134
-    {1, "cd_setvol",          not_built,                1},  // 135
-    {1, "cd_getvol",          not_built,                0},  // 136
-    {1, "cd_isplay",          not_built,                0},  // 137
-    {1, "cd_getpos",          not_built,                1},  // 138
-    {1, "cd_getlen",          not_built,                1},  // 139
-    {1, "cd_repeat",          not_built,                1},  // 140
-    {1, "cd_eject",           not_built,                0},  // 141
+    {1, "cd_play",            audio::cd::bi_cd_play,             2},  // 131
+    {1, "cd_stop",            audio::cd::bi_cd_stop,             1},  // 132
+    {1, "cd_pause",           audio::cd::bi_cd_pause,            0},  // 133
+    {1, "cd_replay",          audio::cd::bi_cd_replay,           0},  // 134
+    {1, "cd_setvol",          audio::cd::bi_cd_setvol,           1},  // 135
+    {1, "cd_getvol",          audio::cd::bi_cd_getvol,           0},  // 136
+    {1, "cd_isplay",          audio::cd::bi_cd_isplay,           0},  // 137
+    {1, "cd_getpos",          audio::cd::bi_cd_getpos,           1},  // 138
+    {1, "cd_getlen",          audio::cd::bi_cd_getlen,           1},  // 139
+    {1, "cd_repeat",          audio::cd::bi_cd_repeat,           1},  // 140
+    {1, "cd_eject",           audio::cd::bi_cd_eject,            0},  // 141
     // 142-151 video and media
-    {1, "media_open",         not_built,                1},  // 142
-    {1, "media_close",        not_built,                0},  // 143
-    {1, "media_play",         not_built,                0},  // 144
-    {1, "media_stop",         not_built,                0},  // 145
-    {1, "media_pause",        not_built,                0},  // 146
-    {1, "media_replay",       not_built,                0},  // 147
-    {1, "media_isplay",       not_built,                0},  // 148
-    {1, "media_repeat",       not_built,                1},  // 149
-    {1, "media_size",         not_built,                1},  // 150
-    {1, "media_setvol",       not_built,                1},  // 151
+    {1, "media_open",         audio::video::bi_media_open,       1},  // 142
+    {1, "media_close",        audio::video::bi_media_close,      0},  // 143
+    {1, "media_play",         audio::video::bi_media_play,       0},  // 144
+    {1, "media_stop",         audio::video::bi_media_stop,       0},  // 145
+    {1, "media_pause",        audio::video::bi_media_pause,      0},  // 146
+    {1, "media_replay",       audio::video::bi_media_replay,     0},  // 147
+    {1, "media_isplay",       audio::video::bi_media_isplay,     0},  // 148
+    {1, "media_repeat",       audio::video::bi_media_repeat,     1},  // 149
+    {1, "media_size",         audio::video::bi_media_size,       1},  // 150
+    {1, "media_setvol",       audio::video::bi_media_setvol,     1},  // 151
     // 152-158 keyboard, joystick, mouse and cursor
-    {1, "getkey",             not_built,                1},  // 152
-    {1, "getjoy",             not_built,                2},  // 153
-    {1, "getmouse",           not_built,                1},  // 154
-    {1, "getpoint",           not_built,                1},  // 155
-    {1, "cur_set",            not_built,                1},  // 156
-    {1, "cur_clip",           not_built,                1},  // 157
-    {1, "cur_setpos",         not_built,                2},  // 158
+    {1, "getkey",             input::bi_getkey,         1},  // 152
+    {1, "getjoy",             input::bi_getjoy,         2},  // 153
+    {1, "getmouse",           input::bi_getmouse,       1},  // 154
+    {1, "getpoint",           input::bi_getpoint,       1},  // 155
+    {1, "cur_set",            input::bi_cur_set,        1},  // 156
+    {1, "cur_clip",           input::bi_cur_clip,       1},  // 157
+    {1, "cur_setpos",         input::bi_cur_setpos,     2},  // 158
     // 159-162 clock and frame counter
     {1, "getcount",           bi_getcount,              1},  // 159
     {1, "setcount",           bi_setcount,              2},  // 160
     {1, "gettime",            bi_gettime,               1},  // 161
     {1, "fps",                bi_fps,                   0},  // 162
     // 163-169 regular expressions
-    {1, "reg_new",            not_built,                2},  // 163
-    {1, "reg_free",           not_built,                1},  // 164
-    {1, "reg_search",         not_built_minus1,         7},  // 165
-    {1, "reg_match",          not_built_minus1,         6},  // 166
-    {1, "match_new",          not_built,                0},  // 167
-    {1, "match_free",         not_built,                1},  // 168
-    {1, "match_clear",        not_built,                1},  // 169
+    {1, "reg_new",            lib::bi_reg_new,          2},  // 163
+    {1, "reg_free",           lib::bi_reg_free,         1},  // 164
+    {1, "reg_search",         lib::bi_reg_search,       7},  // 165
+    {1, "reg_match",          lib::bi_reg_match,        6},  // 166
+    {1, "match_new",          lib::bi_match_new,        0},  // 167
+    {1, "match_free",         lib::bi_match_free,       1},  // 168
+    {1, "match_clear",        lib::bi_match_clear,      1},  // 169
     // 170-186 packed files, script file input/output, system files
     {1, "pack_save",          storage::bi_pack_save,    3},  // 170
     {1, "pack_open",          storage::bi_pack_open,    1},  // 171
@@ -274,9 +281,9 @@ const BuiltinEntry builtin_table[kBuiltinCount] = {
     {0, "kf_getindex",        lib::bi_kf_getindex,      3},  // 224
     {0, "kf_getkey",          lib::bi_kf_getkey,        4},  // 225
     // 226-228 file search
-    {1, "find_first",         not_built_minus1,         2},  // 226
-    {1, "find_next",          not_built,                2},  // 227
-    {1, "find_close",         not_built,                1},  // 228
+    {1, "find_first",         lib::bi_find_first,       2},  // 226
+    {1, "find_next",          lib::bi_find_next,        2},  // 227
+    {1, "find_close",         lib::bi_find_close,       1},  // 228
     // 229-238 rectangles
     {0, "rc_empty",           lib::bi_rc_empty,         1},  // 229
     {0, "rc_set",             lib::bi_rc_set,           5},  // 230
@@ -314,75 +321,75 @@ const BuiltinEntry builtin_table[kBuiltinCount] = {
     {0, "makepath",           lib::bi_makepath,         5},  // 261
     {0, "hash32",             lib::bi_hash32,           1},  // 262
     // 263-283 directories, files and system
-    {1, "dir_getpath",        not_built,                2},  // 263
-    {1, "dir_getcur",         not_built,                1},  // 264
-    {1, "dir_setcur",         not_built,                1},  // 265
-    {1, "dir_create",         not_built,                1},  // 266
-    {1, "dir_delete",         not_built,                1},  // 267
-    {1, "file_copy",          not_built,                3},  // 268
-    {1, "file_move",          not_built,                2},  // 269
-    {1, "file_delete",        not_built,                1},  // 270
-    {1, "file_size",          not_built,                1},  // 271
-    {1, "file_check",         not_built,                1},  // 272
-    {1, "file_getattr",       not_built_minus1,         1},  // 273
-    {1, "file_setattr",       not_built,                2},  // 274
-    {1, "file_gettime",       not_built,                4},  // 275
-    {1, "file_settime",       not_built,                4},  // 276
-    {1, "wallpaper",          not_built,                2},  // 277
-    {1, "shell",              not_built,                3},  // 278
-    {1, "exec",               not_built,                1},  // 279
-    {1, "getsystem",          not_built,                1},  // 280
-    {1, "setsystem",          not_built,                2},  // 281
-    {1, "mbox",               not_built,                3},  // 282
-    {1, "caption",            not_built,                1},  // 283
+    {1, "dir_getpath",        lib::bi_dir_getpath,      2},  // 263
+    {1, "dir_getcur",         lib::bi_dir_getcur,       1},  // 264
+    {1, "dir_setcur",         lib::bi_dir_setcur,       1},  // 265
+    {1, "dir_create",         lib::bi_dir_create,       1},  // 266
+    {1, "dir_delete",         lib::bi_dir_delete,       1},  // 267
+    {1, "file_copy",          lib::bi_file_copy,        3},  // 268
+    {1, "file_move",          lib::bi_file_move,        2},  // 269
+    {1, "file_delete",        lib::bi_file_delete,      1},  // 270
+    {1, "file_size",          lib::bi_file_size,        1},  // 271
+    {1, "file_check",         lib::bi_file_check,       1},  // 272
+    {1, "file_getattr",       lib::bi_file_getattr,     1},  // 273
+    {1, "file_setattr",       lib::bi_file_setattr,     2},  // 274
+    {1, "file_gettime",       lib::bi_file_gettime,     4},  // 275
+    {1, "file_settime",       lib::bi_file_settime,     4},  // 276
+    {1, "wallpaper",          lib::bi_wallpaper,        2},  // 277
+    {1, "shell",              lib::bi_shell,            3},  // 278
+    {1, "exec",               lib::bi_exec,             1},  // 279
+    {1, "getsystem",          lib::bi_getsystem,        1},  // 280
+    {1, "setsystem",          lib::bi_setsystem,        2},  // 281
+    {1, "mbox",               lib::bi_mbox,             3},  // 282
+    {1, "caption",            lib::bi_caption,          1},  // 283
     // 284-295 image filters
-    {1, "freemap",            not_built,                5},  // 284
-    {1, "smooth",             not_built,                5},  // 285
-    {1, "rotate",             not_built,                6},  // 286
-    {1, "tiled",              not_built,                6},  // 287
-    {1, "scroll",             not_built,                4},  // 288
-    {1, "noise",              not_built,                3},  // 289
-    {1, "slice",              not_built,                3},  // 290
-    {1, "gradation",          not_built,                5},  // 291
-    {1, "mosaic",             not_built,                7},  // 292
-    {1, "monotone",           not_built,                4},  // 293
-    {1, "blur",               not_built,                6},  // 294
-    {1, "fire",               not_built,                2},  // 295
+    {1, "freemap",            graphics::bi_freemap,     5},  // 284
+    {1, "smooth",             graphics::bi_smooth,      5},  // 285
+    {1, "rotate",             graphics::bi_rotate,      6},  // 286
+    {1, "tiled",              graphics::bi_tiled,       6},  // 287
+    {1, "scroll",             graphics::bi_scroll,      4},  // 288
+    {1, "noise",              graphics::bi_noise,       3},  // 289
+    {1, "slice",              graphics::bi_slice,       3},  // 290
+    {1, "gradation",          graphics::bi_gradation,   5},  // 291
+    {1, "mosaic",             graphics::bi_mosaic,      7},  // 292
+    {1, "monotone",           graphics::bi_monotone,    4},  // 293
+    {1, "blur",               graphics::bi_blur,        6},  // 294
+    {1, "fire",               graphics::bi_fire,        2},  // 295
     // 296-309 animated mesh effects
-    {1, "ef_init",            not_built,                5},  // 296
-    {1, "ef_free",            not_built,                1},  // 297
-    {1, "ef_copy",            not_built,                1},  // 298
-    {1, "ef_info",            not_built,                2},  // 299
-    {1, "ef_rotate",          not_built,                5},  // 300
-    {1, "ef_tunnel",          not_built,                4},  // 301
-    {1, "ef_land",            not_built,                5},  // 302
-    {1, "ef_ball",            not_built,                5},  // 303
-    {1, "ef_whirl",           not_built,                2},  // 304
-    {1, "ef_raster",          not_built,                4},  // 305
-    {1, "ef_blob",            not_built,                5},  // 306
-    {1, "ef_water",           not_built,                2},  // 307
-    {1, "ef_clear",           not_built,                1},  // 308
-    {1, "ef_lens",            not_built,                5},  // 309
+    {1, "ef_init",            graphics::bi_ef_init,     5},  // 296
+    {1, "ef_free",            graphics::bi_ef_free,     1},  // 297
+    {1, "ef_copy",            graphics::bi_ef_copy,     1},  // 298
+    {1, "ef_info",            graphics::bi_ef_info,     2},  // 299
+    {1, "ef_rotate",          graphics::bi_ef_rotate,   5},  // 300
+    {1, "ef_tunnel",          graphics::bi_ef_tunnel,   4},  // 301
+    {1, "ef_land",            graphics::bi_ef_land,     5},  // 302
+    {1, "ef_ball",            graphics::bi_ef_ball,     5},  // 303
+    {1, "ef_whirl",           graphics::bi_ef_whirl,    2},  // 304
+    {1, "ef_raster",          graphics::bi_ef_raster,   4},  // 305
+    {1, "ef_blob",            graphics::bi_ef_blob,     5},  // 306
+    {1, "ef_water",           graphics::bi_ef_water,    2},  // 307
+    {1, "ef_clear",           graphics::bi_ef_clear,    1},  // 308
+    {1, "ef_lens",            graphics::bi_ef_lens,     5},  // 309
     // 310-311 key buffer
-    {1, "key_init",           not_built,                0},  // 310
-    {1, "key_get",            not_built,                0},  // 311
+    {1, "key_init",           input::bi_key_init,       0},  // 310
+    {1, "key_get",            input::bi_key_get,        0},  // 311
     // 312-313 clipboard
-    {1, "clip_write",         not_built_minus2,         1},  // 312
-    {1, "clip_read",          not_built_minus2,         2},  // 313
+    {1, "clip_write",         lib::bi_clip_write,       1},  // 312
+    {1, "clip_read",          lib::bi_clip_read,        2},  // 313
     // 314-318 networking
-    {1, "net_open",           not_built,                2},  // 314
-    {1, "net_close",          not_built,                0},  // 315
-    {1, "net_send",           not_built_minus1,         3},  // 316
-    {1, "net_recv",           not_built_minus1,         3},  // 317
-    {1, "net_state",          not_built,                0},  // 318
+    {1, "net_open",           net::bi_net_open,         2},  // 314
+    {1, "net_close",          net::bi_net_close,        0},  // 315
+    {1, "net_send",           net::bi_net_send,         3},  // 316
+    {1, "net_recv",           net::bi_net_recv,         3},  // 317
+    {1, "net_state",          net::bi_net_state,        0},  // 318
     // 319-320 checksums
     {1, "crc16",              lib::bi_crc16,            2},  // 319
     {1, "crc32",              lib::bi_crc32,            2},  // 320
     // 321-324 dLL calls
-    {1, "dll_load",           not_built_minus1,         1},  // 321
-    {1, "dll_unload",         not_built,                1},  // 322
-    {1, "dll_proc",           not_built,                2},  // 323
-    {1, "dll_call",           not_built,               -1},  // 324
+    {1, "dll_load",           lib::bi_dll_load,         1},  // 321
+    {1, "dll_unload",         lib::bi_dll_unload,       1},  // 322
+    {1, "dll_proc",           lib::bi_dll_proc,         2},  // 323
+    {1, "dll_call",           lib::bi_dll_call,        -1},  // 324
     // 325-326 debug log
     {1, "log_clear",          lib::bi_log_clear,        0},  // 325
     {1, "log_out",            lib::bi_log_out,         -1},  // 326

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <numbers>
 
+#include "base/random.h"
 #include "graphics/kernels/tables.h"
 
 namespace talven::lib {
@@ -15,52 +16,14 @@ namespace {
 std::array<float, 4096> noise_table;
 bool tables_built = false;
 
-// ---- MT19937 -----------------------------------------------------------------
-constexpr int kN = 624;
-constexpr int kM = 397;
-std::uint32_t mt[kN];
-int mti = kN + 1;  // not seeded
-
 std::int32_t noise_octaves = 4;
 float noise_persistence = 0.5f;
 
 }  // namespace
 
-void mt_seed(std::uint32_t seed) {
-  // The seeding of the generator's 1998 publication.
-  for (int i = 0; i < kN; ++i) {
-    mt[i] = seed & 0xFFFF0000u;
-    seed = 69069u * seed + 1u;
-    mt[i] |= (seed & 0xFFFF0000u) >> 16;
-    seed = 69069u * seed + 1u;
-  }
-  mti = kN;
-}
-
-std::uint32_t mt_next() {
-  constexpr std::uint32_t kMatrixA = 0x9908B0DFu, kUpper = 0x80000000u, kLower = 0x7FFFFFFFu;
-  if (mti >= kN) {
-    if (mti == kN + 1) mt_seed(4357);
-    int k = 0;
-    for (; k < kN - kM; ++k) {
-      std::uint32_t y = (mt[k] & kUpper) | (mt[k + 1] & kLower);
-      mt[k] = mt[k + kM] ^ (y >> 1) ^ ((y & 1) ? kMatrixA : 0);
-    }
-    for (; k < kN - 1; ++k) {
-      std::uint32_t y = (mt[k] & kUpper) | (mt[k + 1] & kLower);
-      mt[k] = mt[k + (kM - kN)] ^ (y >> 1) ^ ((y & 1) ? kMatrixA : 0);
-    }
-    std::uint32_t y = (mt[kN - 1] & kUpper) | (mt[0] & kLower);
-    mt[kN - 1] = mt[kM - 1] ^ (y >> 1) ^ ((y & 1) ? kMatrixA : 0);
-    mti = 0;
-  }
-  std::uint32_t y = mt[mti++];
-  y ^= y >> 11;
-  y ^= (y << 7) & 0x9D2C5680u;
-  y ^= (y << 15) & 0xEFC60000u;
-  y ^= y >> 18;
-  return y;
-}
+// The generator itself lives in base/random so that the filters share it.
+void mt_seed(std::uint32_t seed) { talven::mt_seed(seed); }
+std::uint32_t mt_next() { return talven::mt_next(); }
 
 std::int32_t rand31() { return static_cast<std::int32_t>(mt_next() & 0x7FFFFFFFu); }
 
@@ -71,7 +34,7 @@ float random_unit() {
 void init_number_tables() {
   // Drawn from the generator at its self-seed so every run has the same noise,
   // then the generator is left for the caller to seed from the clock.
-  mti = kN + 1;
+  mt_unseed();
   for (int i = 0; i < 4095; ++i) {
     noise_table[i] = static_cast<float>(static_cast<double>(mt_next() & 0x7FFFFFFFu) * 0x1p-31);
   }

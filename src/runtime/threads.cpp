@@ -171,10 +171,15 @@ VmContext* load_script(std::string_view name, std::int32_t program_size, std::in
   // cut into another name.
   if (name.size() > 259) return nullptr;
   if (program_size == 0) {
+    // The compilation into the area repeats the measuring pass's messages:
+    // they are shown once, by whichever pass ends the load.
     script::CompileOptions measure;
-    measure.show_messages = true;
+    measure.show_messages = false;
     script::CompileResult r = script::compile_script(name, 0, 0, measure);
-    if (!r.ok) return nullptr;
+    if (!r.ok) {
+      script::show_compile_messages(r);
+      return nullptr;
+    }
     std::uint64_t total = std::uint64_t{r.code_size} + r.data_size;
     if (total > 0x7FFFFFFF) return nullptr;
     program_size = static_cast<std::int32_t>(total);

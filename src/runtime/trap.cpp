@@ -4,6 +4,7 @@
 
 #include "base/config.h"
 #include "base/messages.h"
+#include "script/line_table.h"
 #include "script/opcodes.h"
 
 namespace talven::runtime {
@@ -40,7 +41,9 @@ int trap_dispatch_with(std::span<const BuiltinEntry> table, std::uint16_t code,
   if (!context) return 1;
   if (code >= table.size()) {
     stop_on_bad_call(context);
-    report_message(1, "Illegal code - #%d", static_cast<int>(code));
+    const std::string text = format_message("Illegal code - #%d", static_cast<int>(code));
+    report_message_detailed(1, text, script::runtime_error_report(text, "no builtin has this number", context,
+                                                                  context->pc));
     return 1;
   }
   const BuiltinEntry& entry = table[code];
@@ -51,9 +54,11 @@ int trap_dispatch_with(std::span<const BuiltinEntry> table, std::uint16_t code,
     const std::int32_t passed = passed_argument_count(*context);
     if (passed != entry.argc) {
       stop_on_bad_call(context);
-      report_message(1, passed < entry.argc ? "Not enough arguments. - %s"
-                                            : "Too many arguments. - %s",
-                     entry.name);
+      const std::string text = format_message(
+          passed < entry.argc ? "Not enough arguments. - %s" : "Too many arguments. - %s", entry.name);
+      const std::string gloss = "the builtin takes " + std::to_string(entry.argc) + " argument" +
+                                (entry.argc == 1 ? "" : "s") + ", the call passes " + std::to_string(passed);
+      report_message_detailed(1, text, script::runtime_error_report(text, gloss, context, context->pc));
       return 1;
     }
   }

@@ -5,6 +5,7 @@
 #include <png.h>
 
 #include <atomic>
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -26,7 +27,25 @@ struct PresentState {
   std::int32_t origin_x = 0, origin_y = 0;
   std::uint32_t palette_serial = 0;  // display palette last shown for 8-bit views
   std::uint64_t presented = 0;
+  // A picture shown over the screen (a playing video): composited into the
+  // frame after every update, so the game's drawing never covers it.
+  std::vector<std::uint32_t> overlay;
+  Rect overlay_rect{};
 };
+
+// Copies the overlay into the frame where both meet the screen; the part of
+// the screen that changed.
+Rect composite_overlay(PresentState& s) {
+  const Rect r = intersect(s.overlay_rect, Rect{0, 0, s.screen_w, s.screen_h});
+  if (s.overlay.empty() || r.empty() || s.frame.empty()) return Rect{};
+  const int ow = s.overlay_rect.right - s.overlay_rect.left;
+  for (int y = r.top; y < r.bottom; ++y) {
+    const std::uint32_t* from = s.overlay.data() + std::size_t(y - s.overlay_rect.top) * std::size_t(ow) +
+                                std::size_t(r.left - s.overlay_rect.left);
+    std::copy(from, from + (r.right - r.left), s.frame.data() + std::size_t(y) * std::size_t(s.screen_w) + r.left);
+  }
+  return r;
+}
 
 PresentState& state() {
   static PresentState s;
@@ -208,11 +227,42 @@ bool present_update(const Rect* rect) {
     g_full_refresh = false;
   }
   if (full) changed = screen;  // the backend must redraw all of it
+  const Rect over = composite_overlay(s);
+  if (!over.empty() && changed.empty()) changed = over;
+  else if (!over.empty())
+    changed = Rect{std::min(changed.left, over.left), std::min(changed.top, over.top),
+                   std::max(changed.right, over.right), std::max(changed.bottom, over.bottom)};
   ++s.presented;
   if (s.backend)
     s.backend->present(s.frame.data(), s.screen_w, s.screen_h,
                        FrameRegion{changed.left, changed.top, changed.right, changed.bottom});
   return true;
+}
+
+bool show_overlay(const std::uint32_t* pixels, int width, int height, int left, int top) {
+  if (!pixels || width <= 0 || height <= 0) return false;
+  std::lock_guard<std::mutex> hold(presentation_lock());
+  auto& s = state();
+  s.overlay.assign(pixels, pixels + std::size_t(width) * std::size_t(height));
+  s.overlay_rect = Rect{left, top, left + width, top + height};
+  const Rect changed = composite_overlay(s);
+  if (s.backend && !changed.empty())
+    s.backend->present(s.frame.data(), s.screen_w, s.screen_h,
+                       FrameRegion{changed.left, changed.top, changed.right, changed.bottom});
+  return true;
+}
+
+void hide_overlay() {
+  {
+    std::lock_guard<std::mutex> hold(presentation_lock());
+    auto& s = state();
+    if (s.overlay.empty()) return;
+    s.overlay.clear();
+    s.overlay.shrink_to_fit();
+    s.overlay_rect = Rect{};
+  }
+  request_full_refresh();
+  present_update(nullptr);  // the view page shows again where the picture was
 }
 
 const std::uint32_t* current_frame(int& width, int& height) {

@@ -67,6 +67,13 @@ void request_full_refresh();
 // The presented frame (screen-sized, 32-bit), null before pages_start.
 // Read it under presentation_lock() when other threads may update.
 const std::uint32_t* current_frame(int& width, int& height);
+
+// A picture over the screen (video frames): `pixels` (width x height, the
+// frame's pixel format) is shown with its top-left corner at (left, top) of
+// the screen and stays on top of every later update until hidden. Any
+// thread may call these; they present at once.
+bool show_overlay(const std::uint32_t* pixels, int width, int height, int left, int top);
+void hide_overlay();
 // Writes the frame as a 24-bit PNG. False when there is no frame or the file
 // cannot be written.
 bool save_frame_png(const std::string& host_path);

@@ -5,7 +5,10 @@
 #include <cstring>
 #include <string>
 
+#include "host/app/builtin_docs.h"
 #include "host/app/game.h"
+#include "host/app/new_game.h"
+#include "graphics/render3d/model_tools.h"
 #include "script/script_tools.h"
 #include "storage/storage_tools.h"
 
@@ -53,8 +56,12 @@ void print_help(std::FILE* out) {
       std::fprintf(out, "  %-40s %s\n", line.c_str(), tool.help);
     }
   };
+  list(std::initializer_list<script::ScriptTool>{
+      {"new", "NAME [DIR]", "create a game folder (NAME.cfg, NAME/main.c, README.txt) that runs at once"},
+      {"builtins", "[--output FILE]", "print the reference of every builtin function (Markdown)"}});
   list(script::script_tools());
   list(storage::storage_tools());
+  list(graphics::render3d::model_tools());
 }
 
 }  // namespace
@@ -75,6 +82,10 @@ int run_command_line(int argc, char** argv) {
   }
   if (storage::is_storage_tool(first)) return storage::run_storage_tool(argc - 1, argv + 1);
   if (script::is_script_tool(first)) return script::run_script_tool(argc - 1, argv + 1);
+  if (first == "new") return run_new_game(argc - 2, argv + 2);
+  if (first == "builtins") return run_builtins_tool(argc - 2, argv + 2);
+  if (graphics::render3d::is_model_tool(first))
+    return graphics::render3d::run_model_tool(argc - 1, argv + 1);
 
   RunOptions options;
   for (int i = 1; i < argc; ++i) {

@@ -43,4 +43,9 @@ void devices_shutdown();
 // video and CD audio pause or resume, input is re-acquired.
 void devices_activity(bool active);
 
+// The application pauses (inactive with GlobalFocus 0, or around a display
+// mode change) or goes on: MIDI, video and CD audio pause and resume, in
+// that order and back.
+void devices_application_paused(bool active);
+
 }  // namespace talven

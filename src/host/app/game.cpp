@@ -1,10 +1,13 @@
 #include "host/app/game.h"
+#include "host/app/new_game.h"
 
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
+#include <thread>
 #include <condition_variable>
 #include <cstdio>
 #include <filesystem>
@@ -16,14 +19,17 @@
 #include "graphics/plane/plane.h"
 #include "graphics/sprite/sprite.h"
 #include "graphics/present/pages.h"
+#include "graphics/text/text.h"
 #include "host/app/devices.h"
 #include "host/app/instance.h"
 #include "host/app/sdl_present.h"
 #include "base/config.h"
 #include "base/debug_output.h"
 #include "host/input_state.h"
+#include "host/window_font.h"
 #include "base/messages.h"
 #include "host/window.h"
+#include "lib/format.h"
 #include "lib/numbers.h"
 #include "runtime/builtins.h"
 #include "runtime/game_clock.h"
@@ -71,23 +77,11 @@ SdlPresent sdl_present;
 std::string screenshot_path;
 
 // Private messages served here rather than by a device family.
-constexpr std::uint32_t kMsgGetMouse = 1216;
 constexpr std::uint32_t kMsgScreenMode = 1224;
 constexpr std::uint32_t kMsgQuery = 1234;
 
 std::int32_t serve_screen_mode(std::uint32_t wparam, std::uint32_t) {
   return windowed ? host::switch_screen_mode(wparam != 0) : 0;
-}
-
-// Mouse buttons without the DirectInput device: a 16-byte record, zeroed,
-// with the buttons that are down in its fourth word.
-std::int32_t serve_get_mouse(std::uint32_t, std::uint32_t lparam) {
-  if (config().DirectInput) return 0;  // that device is not available
-  std::uint8_t* record = span(lparam, 16);
-  if (!record) return 0;
-  std::memset(record, 0, 16);
-  store32(lparam + 12, host::mouse_state().buttons.load() & (host::kMouseLeft | host::kMouseRight | host::kMouseMiddle));
-  return 1;
 }
 
 // Seven words: the stop flag's and app_active's addresses, the instance and
@@ -103,7 +97,6 @@ std::int32_t serve_query(std::uint32_t wparam, std::uint32_t) {
 }
 
 void install_main_thread_handlers(bool on) {
-  runtime::set_main_thread_handler(kMsgGetMouse, on ? serve_get_mouse : nullptr);
   runtime::set_main_thread_handler(kMsgScreenMode, on ? serve_screen_mode : nullptr);
   runtime::set_main_thread_handler(kMsgQuery, on ? serve_query : nullptr);
 }
@@ -139,6 +132,7 @@ std::string program_path_for(const std::string& game) {
 }
 
 void pause_application(bool active) {
+  devices_application_paused(active);
   if (!active) {
     runtime::pause_game_clock(true);
     for (int n = 0; n < runtime::kMaxThreads; ++n) runtime::suspend_script_thread(n);
@@ -172,6 +166,9 @@ bool runtime_start() {
   install_main_thread_handlers(true);
   runtime::open_main_thread_calls();
   graphics::pages_start();  // a failed screen plane is reported; the game goes on
+  graphics::fonts_start(lib::format_script_args);  // every slot back to "Meiryo" at 16
+  host::set_window_text_renderer({graphics::window_text_width, graphics::window_text_render,
+                                  graphics::window_text_line_height});
   runtime::install_trap_dispatch(runtime::builtin_table);
   runtime::reset_thread_table();
   runtime::init_game_clock();
@@ -216,7 +213,10 @@ void shut_down() {
 int start_main_script(const Config& c) {
   if (c.Load.empty()) return -1;
   runtime::VmContext* context = runtime::load_script(c.Load, c.ProgramSize, c.StackSize);
-  if (!context) return -1;
+  if (!context) {
+    std::fputs(missing_main_script_hint(c).c_str(), stderr);
+    return -1;
+  }
   int slot = runtime::start_script_thread(context, true);
   if (slot < 0) {
     script::vm_free(context);
@@ -320,6 +320,18 @@ int run_headless(const RunOptions& options, InstanceGuard& instance) {
 }  // namespace
 
 int run_game(const RunOptions& options) {
+  // --timeout holds even when the main loop is stuck (in a driver, a box
+  // that never closes): a sleeping watchdog ends the process a little after
+  // the limit the loop itself keeps.
+  if (options.timeout_seconds >= 0) {
+    const double limit = options.timeout_seconds + 15.0;
+    std::thread([limit] {
+      std::this_thread::sleep_for(std::chrono::duration<double>(limit));
+      std::fprintf(stderr, "talven: stopped after %.1f seconds (the run did not end by itself)\n", limit);
+      std::fflush(stderr);
+      std::_Exit(kExitTimeout);
+    }).detach();
+  }
   std::string program = program_path_for(options.game);
   if (program.empty()) {
     std::fprintf(stderr, "talven: no game at %s\n", options.game.c_str());
@@ -345,7 +357,11 @@ int run_game(const RunOptions& options) {
   }
   // Named from where the player stands, not the game's folder entered below.
   std::error_code ec;
-  std::string screenshot = options.screenshot.empty() ? std::string() : fs::absolute(options.screenshot, ec).string();
+  auto from_here = [&ec](const std::string& path) { return path.empty() ? path : fs::absolute(path, ec).string(); };
+  std::string screenshot = from_here(options.screenshot);
+  const std::string audio_out = from_here(options.audio_out);
+  const std::string input_file = from_here(options.input_file);
+  const std::string record_input = from_here(options.record_input);
   if (!c.module_dir.empty() && ::chdir(c.module_dir.c_str()) != 0) {
     std::fprintf(stderr, "talven: cannot enter %s\n", c.module_dir.c_str());
     return kExitUsage;
@@ -357,10 +373,10 @@ int run_game(const RunOptions& options) {
 
   debug_output_echo(options.log);
   DeviceOptions& devices = device_options();
-  devices.audio_out = options.audio_out;
+  devices.audio_out = audio_out;
   devices.audio_fast = options.audio_fast;
-  devices.input_file = options.input_file;
-  devices.record_input = options.record_input;
+  devices.input_file = input_file;
+  devices.record_input = record_input;
   devices.untrusted = options.untrusted;
   screenshot_path = screenshot;
   close_requested = false;
