@@ -2,6 +2,9 @@
 // builtin lock and the result hand-over.
 #include "runtime/trap.h"
 
+#include <new>
+#include <stdexcept>
+
 #include "base/config.h"
 #include "base/messages.h"
 #include "script/line_table.h"
@@ -65,8 +68,16 @@ int trap_dispatch_with(std::span<const BuiltinEntry> table, std::uint16_t code,
 
   std::lock_guard<std::mutex> lock(builtin_lock);
   current_context = context;
-  const std::uint32_t result =
-      entry.handler ? entry.handler(context->r[script::kRegStack] + 4) : 0;
+  // A builtin that runs out of host memory gives the failure result 0; the
+  // exception never reaches the script thread.
+  std::uint32_t result = 0;
+  try {
+    result = entry.handler ? entry.handler(context->r[script::kRegStack] + 4) : 0;
+  } catch (const std::bad_alloc&) {
+    result = 0;
+  } catch (const std::length_error&) {
+    result = 0;
+  }
   if (current_context) current_context->r[script::kRegResult] = result;
   return entry.ends_slice;
 }

@@ -3,6 +3,8 @@
 // hand-over to the current context.
 #include <gtest/gtest.h>
 
+#include <new>
+
 #include <future>
 #include <set>
 #include <string>
@@ -141,6 +143,19 @@ class Trap : public ::testing::Test {
   MessageSink old_sink_;
   std::int32_t saved_debug_ = 0;
 };
+
+std::uint32_t runs_out_of_memory(Addr) { throw std::bad_alloc(); }
+
+TEST_F(Trap, ABuiltinOutOfMemoryGivesZeroAndTheScriptGoesOn) {
+  const BuiltinEntry table[] = {{1, "greedy", runs_out_of_memory, 0}};
+  install_trap_dispatch(table);
+  reset();
+  run(caller(0, 0, 0));
+  install_trap_dispatch(builtin_table);
+  EXPECT_EQ(ctx_->r[0], 0u);  // the failure result, not the caller's 0xDEAD
+  EXPECT_EQ(ctx_->r[5], 1u);  // the caller went on
+  EXPECT_FALSE(vm_stop_flag.is_set());
+}
 
 TEST_F(Trap, LastCodeIsServedAndThenIllegal) {
   ctx_->r[0] = 1234;
