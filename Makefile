@@ -42,7 +42,7 @@ test: build
 asan: deps
 	cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTALVEN_SANITIZE=ON -DTALVEN_BENCH=OFF
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
-	cd $(ASAN_BUILD) && ctest --output-on-failure -j $(JOBS)
+	cd $(ASAN_BUILD) && LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp ctest --output-on-failure -j $(JOBS)
 
 # libFuzzer targets (clang, address and undefined-behaviour sanitizers) in
 # $(FUZZ_BUILD)/fuzz/, with seed corpora made from the project's own files.

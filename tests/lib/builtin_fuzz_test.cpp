@@ -24,6 +24,7 @@
 #include "runtime/trap.h"
 #include "script/vm.h"
 #include "storage/file_builtins.h"
+#include "lib/system/system_builtins.h"
 
 namespace talven {
 namespace {
@@ -100,6 +101,8 @@ TEST(BuiltinFuzz, HostileArgumentsNeverCrash) {
   graphics::sp_init(0xFFFFFFFFu);
   graphics::reset_planes();
   storage::close_file_handles();
+  lib::regex_release();  // expressions and regions the calls made, as the runtime's stop frees them
+  lib::native_release();
   script::vm_free(ctx);
   script_free(args);
   script_free(scratch);
