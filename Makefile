@@ -62,8 +62,9 @@ fuzz-run: fuzz
 	    $$f/corpus/$$name $$f/seeds/$$name 2>&1 | grep -E '^#[0-9]+ *DONE|ERROR|SUMMARY' || true; \
 	done
 
+# Builds the benchmarks and prints one table of ratios (bench/summary.sh).
 bench: build
-	@ls $(BUILD)/bench
+	@bench/summary.sh $(BUILD)
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)
