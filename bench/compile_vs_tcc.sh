@@ -1,20 +1,23 @@
 #!/bin/sh
 # Compile speed of the script compiler against tcc on the same generated
-# source (about 30,000 lines of plain C that both accept).
+# source (about 30,000 lines of plain C that both accept), as whole
+# processes: `talven check FILE` beside `tcc -c FILE`, each run REPEAT
+# times in turn, the median wall time of each side reported.
 #
 #   bench/compile_vs_tcc.sh BUILD_DIR [REPEAT]
 #
-# BUILD_DIR is a build configured with TALVEN_BENCH=ON (it holds
-# bench/bench_compile_speed); tcc must be on PATH. Our side is timed in
-# process, as the loader compiles (measure, then compile into the area);
-# tcc is timed as `tcc -c` runs, process start included. Both sides report
-# milliseconds per compilation; the ratio is ours / tcc's.
+# BUILD_DIR is a build configured with TALVEN_BENCH=ON (it holds talven and
+# bench/bench_compile_speed, which writes the source); tcc must be on PATH.
+# The ratio is talven's median over tcc's; both include process start-up,
+# which is also shown on its own (`talven --version`, `tcc -v`).
 set -eu
 
 build=${1:?usage: compile_vs_tcc.sh BUILD_DIR [REPEAT]}
-repeat=${2:-20}
+repeat=${2:-11}
 bench="$build/bench/bench_compile_speed"
+talven="$build/talven"
 [ -x "$bench" ] || { echo "missing $bench (configure with -DTALVEN_BENCH=ON)" >&2; exit 2; }
+[ -x "$talven" ] || { echo "missing $talven" >&2; exit 2; }
 command -v tcc >/dev/null 2>&1 || { echo "tcc is not on PATH" >&2; exit 2; }
 
 work=$(mktemp -d)
@@ -23,21 +26,35 @@ src="$work/generated.c"
 "$bench" --write-source "$src"
 lines=$(wc -l < "$src")
 
-# tcc must accept the same text.
+# Both must accept the same text.
 tcc -c "$src" -o "$work/generated.o"
+"$talven" check "$src" >/dev/null
 
-ours=$("$bench" --time-file "$src" "$repeat")
+# Milliseconds of one run of the command, appended to the file $1.
+time_one() {
+  out=$1
+  shift
+  start=$(date +%s%N)
+  "$@" >/dev/null 2>&1
+  end=$(date +%s%N)
+  awk -v ns=$((end - start)) 'BEGIN { printf "%.3f\n", ns / 1e6 }' >> "$out"
+}
 
-start=$(date +%s%N)
+median() { sort -n "$1" | awk '{ v[NR] = $1 } END { printf "%.3f", NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+
 i=0
 while [ "$i" -lt "$repeat" ]; do
-  tcc -c "$src" -o "$work/generated.o"
+  time_one "$work/ours" "$talven" check "$src"
+  time_one "$work/theirs" tcc -c "$src" -o "$work/generated.o"
+  time_one "$work/ours_start" "$talven" --version
+  time_one "$work/theirs_start" tcc -v
   i=$((i + 1))
 done
-end=$(date +%s%N)
-theirs=$(awk -v ns=$((end - start)) -v n="$repeat" 'BEGIN { printf "%.3f", ns / 1e6 / n }')
 
-echo "source:        $lines lines"
-echo "talven:        $ours ms per compilation (measure + compile into the area)"
-echo "tcc -c:        $theirs ms per compilation (process included)"
-awk -v a="$ours" -v b="$theirs" 'BEGIN { printf "ratio:         %.2f (talven / tcc)\n", a / b }'
+ours=$(median "$work/ours")
+theirs=$(median "$work/theirs")
+echo "source:          $lines lines"
+echo "talven check:    $ours ms (median of $repeat whole processes)"
+echo "tcc -c:          $theirs ms"
+echo "start-up:        talven --version $(median "$work/ours_start") ms, tcc -v $(median "$work/theirs_start") ms"
+awk -v a="$ours" -v b="$theirs" 'BEGIN { printf "ratio:           %.2f (talven / tcc)\n", a / b }'

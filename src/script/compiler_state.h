@@ -286,11 +286,12 @@ class Compilation {
 
   // ---- lexer.cpp ----
   void nextc() { ch_ = next_char(); }
-  Token lex();
+  // Reads the next token into `t` (all of its fields are set).
+  void lex_into(Token& t);
   int read_escape();
   void skip_space_and_comments();
   void read_number(Token& t);
-  std::string read_identifier_chars();
+  void read_identifier_chars(std::string& name);
 
   // token stream for the parser
   void advance();

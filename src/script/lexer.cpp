@@ -6,6 +6,7 @@
 // arithmetic wraps at 32 bits. Block comments nest.
 #include <cstdlib>
 #include <string>
+#include <utility>
 
 #include "script/compiler_state.h"
 #include "script/lexer_chars.h"
@@ -29,12 +30,17 @@ std::uint32_t float_bits(float f) {
 
 }  // namespace
 
-std::string Compilation::read_identifier_chars() {
-  std::string name;
+void Compilation::read_identifier_chars(std::string& name) {
+  name.clear();
   while (ch_ >= 0 && is_ident_char(static_cast<unsigned>(ch_))) {
     bool lead = is_lead_byte(static_cast<unsigned>(ch_));
     if (name.size() < static_cast<std::size_t>(kMaxIdentifier)) name += static_cast<char>(ch_);
-    nextc();
+    // The next character straight from the line when no macro is being
+    // read (what next_char() would give), else through next_char().
+    if (macro_depth_ == 0 && rp_ && rp_ < line_ + line_len_)
+      ch_ = static_cast<unsigned char>(*rp_++);
+    else
+      nextc();
     if (lead) {
       // The second byte goes with the first, whatever it is.
       if (ch_ == kEofChar) break;
@@ -42,7 +48,6 @@ std::string Compilation::read_identifier_chars() {
       nextc();
     }
   }
-  return name;
 }
 
 // After a backslash: the value of the escape sequence, or kNoChar for a
@@ -153,21 +158,27 @@ suffix:
   t.value = v;
 }
 
-Token Compilation::lex() {
+void Compilation::lex_into(Token& t) {
   for (;;) {
     if (ch_ == kNoChar) nextc();
     while (ch_ >= 0 && is_space_char(static_cast<unsigned>(ch_))) nextc();
-    Token t;
+    t.kind = T_EOF;
+    t.value = 0;
+    t.is_float = false;
+    t.text.clear();
     int c = ch_;
-    if (c == kEofChar) return t;  // T_EOF
+    if (c == kEofChar) return;  // T_EOF
     if (is_ident_start(static_cast<unsigned>(c))) {
-      std::string name = read_identifier_chars();
+      // Read into the token itself, whose text keeps its capacity.
+      std::string& name = t.text;
+      read_identifier_chars(name);
       int slot = symbols_.lookup(name);
       if (slot >= 0) {
         const Symbol& s = symbols_.at(slot);
         if (s.kind == kSymKeyword) {
           t.kind = static_cast<int>(s.value);
-          return t;
+          t.text.clear();
+          return;
         }
         if (s.kind == kSymMacro) {
           expand_macro(slot);
@@ -175,17 +186,15 @@ Token Compilation::lex() {
         }
       }
       t.kind = T_IDENT;
-      t.text = std::move(name);
-      return t;
+      return;
     }
     if (c >= '0' && c <= '9') {
       read_number(t);
-      return t;
+      return;
     }
     auto one = [&](int kind) {
       nextc();
       t.kind = kind;
-      return t;
     };
     // Operator c, or c followed by '=' (and by c itself when doubled).
     auto pick = [&](int plain, int with_eq, int doubled) {
@@ -199,7 +208,6 @@ Token Compilation::lex() {
       } else {
         t.kind = plain;
       }
-      return t;
     };
     switch (c) {
       case '\'': {
@@ -230,7 +238,7 @@ Token Compilation::lex() {
         nextc();
         t.kind = T_CONST;
         t.value = static_cast<std::uint32_t>(v);
-        return t;
+        return;
       }
       case '"': {
         nextc();
@@ -260,7 +268,7 @@ Token Compilation::lex() {
         }
         t.kind = T_STRING;
         t.text = std::move(s);
-        return t;
+        return;
       }
       case '/':
         nextc();
@@ -309,7 +317,7 @@ Token Compilation::lex() {
         } else {
           t.kind = T_SLASH;
         }
-        return t;
+        return;
       case '!': return pick(T_NOT, T_NE, 0);
       case '%': return pick(T_MOD, T_MOD_ASSIGN, 0);
       case '&': return pick(T_AMP, T_AND_ASSIGN, T_ANDAND);
@@ -332,7 +340,7 @@ Token Compilation::lex() {
         } else {
           t.kind = T_MINUS;
         }
-        return t;
+        return;
       case '.': return one(T_DOT);
       case ':': return one(T_COLON);
       case ';': return one(T_SEMI);
@@ -354,7 +362,7 @@ Token Compilation::lex() {
         } else {
           t.kind = less ? T_LT : T_GT;
         }
-        return t;
+        return;
       }
       case '=': return pick(T_ASSIGN, T_EQ, 0);
       case '?': return one(T_QUESTION);
@@ -378,7 +386,8 @@ void Compilation::advance() {
     tok_ = std::move(lookahead_.front());
     lookahead_.pop_front();
   } else {
-    tok_ = lex();
+    // Straight into the current token: no token is moved per read.
+    lex_into(tok_);
     tok_.file = files_.empty() ? 0 : files_.back().index;
     tok_.line = current_line();
   }
@@ -386,7 +395,8 @@ void Compilation::advance() {
 
 const Token& Compilation::peek(std::size_t n) {
   while (lookahead_.size() < n) {
-    lookahead_.push_back(lex());
+    lookahead_.emplace_back();
+    lex_into(lookahead_.back());
     lookahead_.back().file = files_.empty() ? 0 : files_.back().index;
     lookahead_.back().line = current_line();
   }

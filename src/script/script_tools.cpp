@@ -1,11 +1,10 @@
-// The check and disasm tools: compile a script the way the loader does
-// (measure, create the area, compile into it) and report.
+// The check and disasm tools. disasm compiles a script the way the loader
+// does (measure, create the area, compile into it) and prints the image;
+// check runs the measuring compilation only and reports its diagnostics.
 #include "script/script_tools.h"
 
 #include <cstdio>
-#include <fstream>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -29,12 +28,28 @@ constexpr ScriptTool kTools[] = {
 // layer (archives, compressed files).
 int tool_loader(const std::string& path, std::string& text) {
   if (std::optional<std::string> host = resolve_game_path(path)) {
-    std::ifstream in(*host, std::ios::binary);
+    // Read in large chunks into one string, no stream copies; sources past
+    // the compiler's limit are refused as the file layer's loader does.
+    std::FILE* in = std::fopen(host->c_str(), "rb");
     if (in) {
-      std::stringstream s;
-      s << in.rdbuf();
-      if (!in.good() && !in.eof()) return 3;
-      text = s.str();
+      constexpr std::size_t kLimit = 64u << 20;
+      std::string data;
+      if (std::fseek(in, 0, SEEK_END) == 0) {
+        long size = std::ftell(in);
+        if (size > 0 && static_cast<std::size_t>(size) <= kLimit) data.reserve(static_cast<std::size_t>(size));
+        std::rewind(in);
+      }
+      char chunk[1 << 16];
+      bool too_large = false;
+      for (std::size_t n; !too_large && (n = std::fread(chunk, 1, sizeof chunk, in)) > 0;) {
+        too_large = data.size() + n > kLimit;
+        if (!too_large) data.append(chunk, n);
+      }
+      const bool failed = std::ferror(in) != 0;
+      std::fclose(in);
+      if (too_large) return 1;
+      if (failed) return 3;
+      text = std::move(data);
       return 0;
     }
   }
@@ -112,10 +127,17 @@ int run_script_tool(int argc, char** argv) {
   std::string name = slash == std::string::npos ? file : file.substr(slash + 1);
 
   CompileResult measured = compile_script(name, 0, 0, options);
-  if (!measured.ok) {
+  if (!measured.ok || tool == "check") {
+    // The measuring pass runs every step of the compilation and gathers the
+    // same diagnostics and sizes as a compilation into an area: check needs
+    // nothing more, so it does not compile a second time.
     print_diagnostics(measured);
-    std::printf("%s: failed\n", file.c_str());
-    return 1;
+    if (!measured.ok) {
+      std::printf("%s: failed\n", file.c_str());
+      return 1;
+    }
+    std::printf("%s: ok (code %u bytes, data %u bytes)\n", file.c_str(), measured.code_size, measured.data_size);
+    return 0;
   }
   std::uint32_t size = measured.code_size + measured.data_size;
   std::unique_ptr<VmContext, VmDeleter> ctx(vm_create(static_cast<std::int32_t>(size), 4096));
@@ -128,10 +150,6 @@ int run_script_tool(int argc, char** argv) {
   if (!r.ok) {
     std::printf("%s: failed\n", file.c_str());
     return 1;
-  }
-  if (tool == "check") {
-    std::printf("%s: ok (code %u bytes, data %u bytes)\n", file.c_str(), r.code_size, r.data_size);
-    return 0;
   }
   // The area is only valid where it was compiled; addresses are printed as
   // they are.

@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <memory>
 #include <string_view>
+#include <vector>
 
 namespace talven::script {
 
@@ -131,12 +132,36 @@ class SymbolTable {
   const char* text(std::uint32_t offset) const { return block_.get() + offset; }
 
  private:
-  // Probes for `name`; returns the matching slot, or the free slot where it
-  // would go with found = false. Throws 18/19 when the part is full.
-  int probe(std::string_view name, bool local, bool& found) const;
+  // An index over each part, from a name's part before its first '.' to the
+  // slot a probe of the table would find first for it (the earliest entered
+  // of the names sharing that part: slots are never freed one by one, so
+  // the earliest one always lies first on the probe sequence). Lookups cost
+  // one well-spread hash instead of a walk along the table's clusters; the
+  // table's own slots, and so the order of its entries, stay as they are.
+  struct IndexEntry {
+    std::uint32_t hash;
+    std::int32_t slot;   // -1: empty
+    std::uint32_t name;  // the stored name's offset in the block
+    std::uint32_t part;  // length of its part before the first '.'
+  };
+  static constexpr std::uint32_t kGlobalIndexSize = 16384;  // powers of two, at
+  static constexpr std::uint32_t kLocalIndexSize = 2048;    // most half full
+
+  IndexEntry* index_for(bool local) const { return local ? local_index_.get() : global_index_.get(); }
+  // The index entry for a name's part, or the empty entry where it would go.
+  IndexEntry& index_probe(std::string_view part, std::uint32_t hash, bool local) const;
+  // The first free slot of the table's probe sequence for `name`. Throws
+  // 18/19 when the part is full.
+  int free_slot(std::string_view name, bool local) const;
 
   std::unique_ptr<char[]> block_;  // pool, argument area, guard byte
   std::unique_ptr<Symbol[]> symbols_;
+  std::unique_ptr<IndexEntry[]> global_index_;
+  std::unique_ptr<IndexEntry[]> local_index_;
+  int global_count_ = 0;
+  int local_count_ = 0;
+  // Local entries in use: index position << 16 | slot - kGlobalSlots.
+  std::vector<std::uint32_t> local_used_;
   std::uint32_t pool_used_ = 0;
   std::uint32_t arg_pos_ = kPoolSize;
 };

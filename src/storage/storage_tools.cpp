@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <new>
 #include <random>
 #include <string>
@@ -19,12 +20,16 @@
 #include "base/cp932.h"
 #include "storage/archive.h"
 #include "storage/compressed.h"
+#include "storage/output_file.h"
 
 namespace talven::storage {
 
 namespace {
 
 namespace fs = std::filesystem;
+
+// Buffer size for copying entry data out of an archive.
+constexpr std::size_t kCopyChunk = 1 << 16;
 
 constexpr StorageTool kTools[] = {
     {"pack", "DIR ARCHIVE [--seed N] [--backslash]",
@@ -173,7 +178,9 @@ int run_unpack(int argc, char** argv) {
   if (!open_archive(tool.name, argv[1], fd, dir)) return 1;
   const fs::path root = argv[2];
   int status = 0;
-  std::string data;
+  // Entries are copied through one fixed buffer, so memory stays bounded
+  // whatever their sizes.
+  std::unique_ptr<char[]> chunk(new char[kCopyChunk]);
   for (std::uint32_t i = 0; i < dir.count; ++i) {
     std::optional<std::string_view> name = dir.name(i);
     std::optional<fs::path> target = name ? host_path_for_entry(root, *name) : std::nullopt;
@@ -185,22 +192,36 @@ int run_unpack(int argc, char** argv) {
       status = failure(tool.name, target->string() + ": data outside the archive, skipped");
       continue;
     }
-    data.resize(dir.entries[i].data_size);
-    std::size_t done = 0;
-    while (done < data.size()) {
-      ssize_t n = ::pread(fd, data.data() + done, data.size() - done,
-                          static_cast<off_t>(dir.entries[i].data_offset + done));
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) break;
-      done += static_cast<std::size_t>(n);
-    }
     std::error_code ec;
     fs::create_directories(target->parent_path(), ec);
-    std::string error;
-    if (done != data.size()) {
+    AtomicOutput out;
+    if (!out.open(target->string())) {
+      status = failure(tool.name, "cannot create " + target->string() + ": " + std::strerror(errno));
+      continue;
+    }
+    const std::uint64_t size = dir.entries[i].data_size;
+    const std::uint64_t start = dir.entries[i].data_offset;
+    std::uint64_t done = 0;
+    bool write_failed = false;
+    while (done < size) {
+      const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(size - done, kCopyChunk));
+      ssize_t n = ::pread(fd, chunk.get(), want, static_cast<off_t>(start + done));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      if (!out.write(chunk.get(), static_cast<std::size_t>(n))) {
+        write_failed = true;
+        break;
+      }
+      done += static_cast<std::uint64_t>(n);
+    }
+    if (write_failed) {
+      out.abandon();
+      status = failure(tool.name, "cannot write " + target->string());
+    } else if (done != size) {
+      out.abandon();
       status = failure(tool.name, "cannot read the data of " + target->string());
-    } else if (!write_file_atomic(target->string(), data, &error)) {
-      status = failure(tool.name, error);
+    } else if (!out.commit()) {
+      status = failure(tool.name, "cannot write " + target->string() + ": " + std::strerror(errno));
     }
   }
   ::close(fd);
