@@ -75,6 +75,9 @@ class Pool {
         wake_cv_.wait(lock, [&] { return quit_ || generation_ != seen; });
         if (quit_) return;
         seen = generation_;
+        // A loop that has already finished: its caller may start the next
+        // one at any moment, and a claim now would take a block of that one.
+        if (count_ == 0) continue;
         block = block_;
         context = context_;
         count = count_;
