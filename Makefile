@@ -1,7 +1,8 @@
 # The two commands of the README:
 #   make run   - install what is needed, build, start the bundled example game
 #   make test  - install what is needed, build, run every test
-# Other targets: build, asan (sanitizer build + tests), bench, clean.
+# Other targets: build, asan (sanitizer build + tests), bench, fuzz, fuzz-run,
+# fuzz-smoke (CI: each fuzz target for a few seconds), clean.
 
 BUILD ?= build
 ASAN_BUILD ?= build-asan
@@ -10,8 +11,9 @@ CMAKE_FLAGS ?=
 
 FUZZ_BUILD ?= build-fuzz
 SECONDS ?= 60
+SMOKE_SECONDS ?= 5
 
-.PHONY: run test deps build asan bench fuzz fuzz-run clean
+.PHONY: run test deps build asan bench fuzz fuzz-run fuzz-smoke soak clean
 
 deps:
 	@scripts/install-deps
@@ -58,9 +60,33 @@ fuzz-run: fuzz
 	for t in $$f/fuzz/fuzz_*; do \
 	  name=$${t##*/fuzz_}; mkdir -p $$f/corpus/$$name; \
 	  echo "== $$name ($(SECONDS) s)"; \
+	  LSAN_OPTIONS=suppressions=$(CURDIR)/fuzz/lsan.supp \
 	  $$t -max_total_time=$(SECONDS) -timeout=10 -rss_limit_mb=4096 -artifact_prefix=$$f/crashes/$$name- \
-	    $$f/corpus/$$name $$f/seeds/$$name 2>&1 | grep -E '^#[0-9]+ *DONE|ERROR|SUMMARY' || true; \
+	    $$f/corpus/$$name $$f/seeds/$$name 2>&1 | grep -aE '^#[0-9]+[[:space:]]*DONE|ERROR|SUMMARY' || true; \
 	done
+
+# CI's check that every target builds and survives its seeds and a few
+# seconds of fuzzing (SMOKE_SECONDS each); fails on the first crash or hang,
+# showing the end of its log. Corpora are thrown away afterwards.
+fuzz-smoke: fuzz
+	@f=$(abspath $(FUZZ_BUILD)); mkdir -p $$f/crashes; status=0; \
+	for t in $$f/fuzz/fuzz_*; do \
+	  name=$${t##*/fuzz_}; corpus=$$(mktemp -d); \
+	  if LSAN_OPTIONS=suppressions=$(CURDIR)/fuzz/lsan.supp \
+	     $$t -max_total_time=$(SMOKE_SECONDS) -timeout=10 -rss_limit_mb=4096 \
+	     -artifact_prefix=$$f/crashes/$$name- $$corpus $$f/seeds/$$name >$$f/smoke-$$name.log 2>&1; then \
+	    echo "fuzz-smoke $$name: $$(grep -aE '^#[0-9]+[[:space:]]*DONE' $$f/smoke-$$name.log | tail -1)"; \
+	  else \
+	    echo "fuzz-smoke $$name: FAILED"; tail -40 $$f/smoke-$$name.log; status=1; \
+	  fi; \
+	  rm -rf $$corpus; \
+	done; exit $$status
+
+# 32 script threads under a stall watchdog for SOAK_MINUTES (default 10),
+# with the RSS curve, then SOAK_TRIALS (default 1000) saves killed midway and
+# checked; not part of `make test`. SOAK_ONLY=threads or saves runs one half.
+soak: build
+	python3 soak/soak.py $(BUILD)/talven $(or $(SOAK_ONLY),both)
 
 # Builds the benchmarks and prints one table of ratios (bench/summary.sh).
 bench: build

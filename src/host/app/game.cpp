@@ -34,6 +34,7 @@
 #include "runtime/builtins.h"
 #include "runtime/game_clock.h"
 #include "runtime/main_thread.h"
+#include "runtime/stall_watchdog.h"
 #include "runtime/threads.h"
 #include "runtime/trap.h"
 #include "script/compiler.h"
@@ -332,6 +333,7 @@ int run_game(const RunOptions& options) {
       std::_Exit(kExitTimeout);
     }).detach();
   }
+  runtime::start_stall_watchdog_from_environment();  // TALVEN_STALL_SECONDS
   std::string program = program_path_for(options.game);
   if (program.empty()) {
     std::fprintf(stderr, "talven: no game at %s\n", options.game.c_str());

@@ -1,0 +1,69 @@
+// Stall watchdog: a sleeping host thread that samples the script thread
+// table once a second and reports, on standard error, every script thread
+// whose observable state has not changed for a bound: a running thread whose
+// program counter stands still, a sleeper whose wake time passed long ago, a
+// thread left suspended, or builtin_lock held by someone for the whole bound.
+// Each report names the slot's state, its context depth and the script place
+// (file, line, function) of its program counter.
+//
+// Off unless asked for: TALVEN_STALL_SECONDS=N (N > 0) in the environment
+// starts it. Meant for long unattended runs; it never stops a script.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "base/address_space.h"
+
+namespace talven::runtime {
+
+enum class SlotKind : std::uint8_t { kFree, kGated, kRunning, kSleeping, kSuspended, kFinishing };
+
+// One slot as seen in one sample. `pc` is 0 when it could not be read.
+struct SlotSample {
+  SlotKind kind = SlotKind::kFree;
+  int top = -1;
+  Addr pc = 0;
+  std::int32_t overdue_ms = 0;  // sleepers: how long ago the wake time passed
+};
+
+// Decides, sample by sample, which slots have stood still for the bound.
+// A slot counts as stuck when its kind, depth and pc stayed the same for at
+// least the bound (a sleeper: when its wake time is overdue by the bound).
+// Free, gated and finishing slots and sleepers not yet due never count.
+// Each stall is reported once, until the slot moves again.
+class StallTracker {
+ public:
+  explicit StallTracker(double bound_seconds) : bound_(bound_seconds) {}
+  // Takes the samples of all slots at time `now` (seconds); returns the
+  // slot numbers newly found stuck.
+  std::vector<int> observe(const std::vector<SlotSample>& slots, double now);
+  double still_for(int slot, double now) const;
+
+ private:
+  struct Seen {
+    SlotSample sample;
+    double since = 0;
+    bool reported = false;
+  };
+  double bound_;
+  std::vector<Seen> seen_;
+};
+
+const char* slot_kind_name(SlotKind kind);
+
+// Reads the thread table. With `contexts` set (the caller holds
+// builtin_lock) the pc of each top context is read too.
+std::vector<SlotSample> sample_thread_table(bool contexts);
+
+// "thread 3 stuck 12.0 s: running, depth 1, pc 0x...; at main.c(42) in worker"
+std::string describe_stall(int slot, const SlotSample& sample, double seconds);
+// "thread 3: running, depth 1" (the state alone, for the lock report).
+std::string describe_slot(int slot, const SlotSample& sample);
+
+// Starts the watchdog when TALVEN_STALL_SECONDS holds a positive number.
+// It is stopped and joined at process exit.
+void start_stall_watchdog_from_environment();
+
+}  // namespace talven::runtime
