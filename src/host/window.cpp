@@ -11,7 +11,7 @@
 #include "base/cp932.h"
 #include "base/config.h"
 #include "base/debug_output.h"
-#include "host/input_state.h"
+#include "input/input_state.h"
 #include "base/messages.h"
 #include "host/window_debug.h"
 #include "host/window_rules.h"
@@ -29,6 +29,19 @@
 #endif
 
 namespace talven::host {
+
+// The window writes the input state that the input device reads.
+using input::app_active;
+using input::init_activity_flags;
+using input::MouseState;
+using input::char_ring;
+using input::input_focus;
+using input::kMouseLeft;
+using input::kMouseMiddle;
+using input::kMouseRight;
+using input::mouse_state;
+using input::set_app_active;
+using input::set_input_focus;
 
 namespace {
 

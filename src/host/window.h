@@ -71,7 +71,7 @@ void post_raise_request();
 // The input device's view of the events: every keyboard, text, mouse,
 // wheel and joystick event of the main window, after the window's own
 // handling (typed characters, button counts and wheel total are already
-// kept in host/input_state.h). Main thread; null removes the hook.
+// kept in input/input_state.h). Main thread; null removes the hook.
 using InputEventHook = void (*)(const SDL_Event& event);
 void set_input_event_hook(InputEventHook hook);
 

@@ -9,8 +9,7 @@
 #include "base/config.h"
 #include "base/messages.h"
 #include "graphics/present/pages.h"
-#include "host/input_state.h"
-#include "host/window.h"
+#include "input/input_state.h"
 #include "input/input_device.h"
 #include "input/input_script.h"
 #include "input/sdl_input.h"
@@ -69,6 +68,9 @@ void record(const InputEvent& applied) {
   std::string line = format_input_event(graphics::presented_frame_count(), e);
   if (!line.empty()) std::fprintf(record_file, "%s\n", line.c_str());
 }
+
+// How window events reach the device (set while a window is attached).
+void (*attach_events)(void (*handler)(const SDL_Event& event)) = nullptr;
 
 void window_event(const SDL_Event& e) {
   if (!sdl_backend) return;
@@ -130,6 +132,7 @@ bool input_start(const InputStart& options) {
   const Config& c = config();
   std::unique_ptr<InputBackend> backend;
   if (options.windowed) {
+    set_window_access(options.window);
     auto sdl = std::make_unique<SdlInputBackend>(true);
     sdl_backend = sdl.get();
     backend = std::move(sdl);
@@ -137,11 +140,12 @@ bool input_start(const InputStart& options) {
     backend = std::make_unique<NullInputBackend>();
   }
   device = std::make_unique<InputDevice>(std::move(backend), c.DirectInput != 0, c.Width, c.Height);
+  attach_events = options.windowed ? options.attach_events : nullptr;
   if (sdl_backend) {
     sdl_backend->attach(device.get());
     sdl_backend->poll_joysticks();  // the joysticks attached at start
     sdl_backend->reacquire();       // keys, buttons and pointer as they are now
-    host::set_input_event_hook(window_event);
+    if (options.attach_events) options.attach_events(window_event);
   }
   install_handlers(true);
 
@@ -177,7 +181,8 @@ bool input_start(const InputStart& options) {
 }
 
 void input_shutdown() {
-  host::set_input_event_hook(nullptr);
+  if (attach_events) attach_events(nullptr);
+  attach_events = nullptr;
   install_handlers(false);
   {
     std::lock_guard lock(record_mutex);
@@ -248,13 +253,13 @@ std::uint32_t bi_cur_setpos(Addr args) {
 
 std::uint32_t bi_key_init(Addr) {
   pump_replay();
-  host::char_ring().clear();
+  char_ring().clear();
   return 1;
 }
 
 std::uint32_t bi_key_get(Addr) {
   pump_replay();
-  int b = host::char_ring().pop();
+  int b = char_ring().pop();
   return b < 0 ? 0 : static_cast<std::uint32_t>(static_cast<std::int32_t>(static_cast<std::int8_t>(b)));
 }
 

@@ -14,10 +14,17 @@
 
 #include "base/address_space.h"
 
+#include "input/sdl_input.h"
+
 namespace talven::input {
 
 struct InputStart {
   bool windowed = false;
+  // With a window: what the SDL back end needs of it, and how its events
+  // reach the device (called with the device's handler at start and with
+  // null at shut-down).
+  WindowAccess window;
+  void (*attach_events)(void (*handler)(const SDL_Event& event)) = nullptr;
   std::string input_file;    // replayed into the run (host path)
   std::string record_input;  // a windowed run's input is written here (host path)
 };

@@ -5,7 +5,7 @@
 
 #include "base/config.h"
 #include "base/cp932.h"
-#include "host/input_state.h"
+#include "input/input_state.h"
 #include "input/keymap.h"
 
 namespace talven::input {
@@ -65,9 +65,9 @@ std::uint32_t device_bit(int button) { return button >= 1 && button <= 5 ? 1u <<
 
 std::uint32_t window_bit(int button) {
   switch (button) {
-    case 1: return host::kMouseLeft;
-    case 2: return host::kMouseRight;
-    case 3: return host::kMouseMiddle;
+    case 1: return kMouseLeft;
+    case 2: return kMouseRight;
+    case 3: return kMouseMiddle;
     default: return 0;
   }
 }
@@ -136,7 +136,7 @@ void InputDevice::apply_key(const InputEvent& e, bool counted) {
   if (e.dik) dik_[e.dik] = down ? 0x80 : 0;
   if (down && !counted && e.vk) {
     int ch = control_char_for_vk(e.vk, vk_[kVkControl] & 0x80, vk_[kVkMenu] & 0x80);
-    if (ch >= 0) host::char_ring().push(static_cast<std::uint8_t>(ch));
+    if (ch >= 0) char_ring().push(static_cast<std::uint8_t>(ch));
   }
 }
 
@@ -144,7 +144,7 @@ void InputDevice::apply(const InputEvent& e, bool counted) {
   if (e.type == InputEvent::Focus) {
     // A focus change from an input file: the flag and the release of held
     // keys, without asking the platform (this may run on a script thread).
-    host::set_input_focus(e.on);
+    set_input_focus(e.on);
     if (e.on) release_held();
     return;
   }
@@ -168,18 +168,18 @@ void InputDevice::apply(const InputEvent& e, bool counted) {
         vk_[vk] = static_cast<std::uint8_t>(down ? vk_[vk] | 0x80 : vk_[vk] & 0x7F);
       }
       if (!counted && window_bit(e.button)) {
-        if (down) host::mouse_state().press(window_bit(e.button), e.clicks >= 2 && e.clicks % 2 == 0);
-        else host::mouse_state().release(window_bit(e.button));
+        if (down) mouse_state().press(window_bit(e.button), e.clicks >= 2 && e.clicks % 2 == 0);
+        else mouse_state().release(window_bit(e.button));
       }
       break;
     }
     case InputEvent::Wheel:
       rel_z_ += e.wheel;
-      if (!counted) host::mouse_state().add_wheel(e.wheel);
+      if (!counted) mouse_state().add_wheel(e.wheel);
       break;
     case InputEvent::Text:
       if (!counted)
-        for (char b : cp932::from_utf8_lossy(e.text)) host::char_ring().push(static_cast<std::uint8_t>(b));
+        for (char b : cp932::from_utf8_lossy(e.text)) char_ring().push(static_cast<std::uint8_t>(b));
       break;
     case InputEvent::JoyAdded:
       if (e.joy >= 0 && e.joy < kMaxJoysticks) {
@@ -233,7 +233,7 @@ void InputDevice::activity(bool active) {
 
 int InputDevice::get_key(std::uint8_t out[256]) {
   std::lock_guard lock(mutex_);
-  if (!host::input_focus()) {
+  if (!input_focus()) {
     std::memset(out, 0, 256);
     return 0;
   }
@@ -244,7 +244,7 @@ int InputDevice::get_key(std::uint8_t out[256]) {
 int InputDevice::get_mouse(MouseRecord& out) {
   std::lock_guard lock(mutex_);
   out = MouseRecord{};
-  if (!host::input_focus()) return 0;
+  if (!input_focus()) return 0;
   if (direct_input_) {
     out.dx = rel_x_;
     out.dy = rel_y_;
@@ -253,7 +253,7 @@ int InputDevice::get_mouse(MouseRecord& out) {
     out.buttons = static_cast<std::int32_t>(buttons_ & 0x0F);
   } else {
     // The held buttons as the window counts them (left, right, middle).
-    out.buttons = static_cast<std::int32_t>(host::mouse_state().buttons.load() & 0x07);
+    out.buttons = static_cast<std::int32_t>(mouse_state().buttons.load() & 0x07);
   }
   return 1;
 }
@@ -267,7 +267,7 @@ int InputDevice::joystick_count_locked() const {
 int InputDevice::get_joy(std::int32_t number, JoyState& out) {
   out = JoyState{};
   if (number < 0 || number >= kMaxJoysticks) return 0;
-  if (!host::input_focus()) return 0;
+  if (!input_focus()) return 0;
   backend_->poll_joysticks();
   std::lock_guard lock(mutex_);
   const JoySlot& j = joys_[number];
@@ -285,7 +285,7 @@ int InputDevice::get_joy(std::int32_t number, JoyState& out) {
 
 int InputDevice::get_point(int thread_slot, PointState* out) {
   graphics::DestRect d = dest_rect();
-  host::MouseState& m = host::mouse_state();
+  MouseState& m = mouse_state();
   Snapshot now;
   for (int i = 0; i < 3; ++i) {
     now.presses[i] = m.presses[i].load();
@@ -296,7 +296,7 @@ int InputDevice::get_point(int thread_slot, PointState* out) {
   std::lock_guard lock(mutex_);
   Snapshot& snap = snapshots_[std::clamp(thread_slot, 0, kMaxScriptThreads - 1)];
   PointState p;
-  if (host::input_focus()) {
+  if (input_focus()) {
     client_to_screen(d, screen_w_, screen_h_, pointer_x_, pointer_y_, p.x, p.y);
     p.wheel = static_cast<std::int32_t>(static_cast<std::uint32_t>(now.wheel) - static_cast<std::uint32_t>(snap.wheel));
     std::uint32_t events = held;

@@ -1,7 +1,6 @@
 #include "input/sdl_input.h"
 
 #include "base/config.h"
-#include "host/window.h"
 #include "input/keymap.h"
 
 namespace talven::input {
@@ -37,6 +36,12 @@ InputEvent key_event(const SDL_KeyboardEvent& k) {
 
 }  // namespace
 
+namespace {
+WindowAccess g_window;
+}  // namespace
+
+void set_window_access(const WindowAccess& access) { g_window = access; }
+
 SdlInputBackend::SdlInputBackend(bool window) : window_(window) {
   joystick_up_ = SDL_InitSubSystem(SDL_INIT_JOYSTICK) == 0;
   // A Japanese keyboard types '@' on the key right of P.
@@ -54,7 +59,7 @@ SdlInputBackend::~SdlInputBackend() {
 
 void SdlInputBackend::refresh_size() {
   int w = 0, h = 0;
-  if (window_) host::main_client_size(w, h);
+  if (window_ && g_window.client_size) g_window.client_size(w, h);
   if (w <= 0 || h <= 0) {
     w = config().Width;
     h = config().Height;
@@ -62,8 +67,9 @@ void SdlInputBackend::refresh_size() {
   client_w_ = w;
   client_h_ = h;
   window_w_ = window_h_ = 0;
-  if (window_ && host::main_sdl_window()) SDL_GetWindowSize(host::main_sdl_window(), &window_w_, &window_h_);
-  full_screen_ = window_ && host::is_full_screen();
+  SDL_Window* sdl_window = window_ && g_window.window ? g_window.window() : nullptr;
+  if (sdl_window) SDL_GetWindowSize(sdl_window, &window_w_, &window_h_);
+  full_screen_ = window_ && g_window.full_screen && g_window.full_screen();
 }
 
 void SdlInputBackend::to_client(int& x, int& y) const {
@@ -80,17 +86,17 @@ void SdlInputBackend::client_size(int& w, int& h, bool& full_screen) {
 }
 
 void SdlInputBackend::show_cursor(bool visible) {
-  if (window_) host::request_cursor_visible(visible);
+  if (window_ && g_window.cursor_visible) g_window.cursor_visible(visible);
 }
 
 void SdlInputBackend::confine_cursor(const graphics::Rect* r) {
-  if (!window_) return;
-  if (r) host::request_cursor_confine(true, r->left, r->top, r->right, r->bottom);
-  else host::request_cursor_confine(false, 0, 0, 0, 0);
+  if (!window_ || !g_window.cursor_confine) return;
+  if (r) g_window.cursor_confine(true, r->left, r->top, r->right, r->bottom);
+  else g_window.cursor_confine(false, 0, 0, 0, 0);
 }
 
 void SdlInputBackend::warp_cursor(int x, int y) {
-  if (window_) host::request_cursor_warp(x, y);
+  if (window_ && g_window.cursor_warp) g_window.cursor_warp(x, y);
 }
 
 int SdlInputBackend::slot_of_instance(SDL_JoystickID id) const {

@@ -16,6 +16,18 @@
 
 namespace talven::input {
 
+// The main window as the SDL back end needs it. The window belongs to a
+// layer above the devices, so host/app hands these in at start.
+struct WindowAccess {
+  SDL_Window* (*window)() = nullptr;
+  void (*client_size)(int& w, int& h) = nullptr;
+  bool (*full_screen)() = nullptr;
+  void (*cursor_visible)(bool visible) = nullptr;
+  void (*cursor_confine)(bool on, int left, int top, int right, int bottom) = nullptr;
+  void (*cursor_warp)(int x, int y) = nullptr;
+};
+void set_window_access(const WindowAccess& access);
+
 class SdlInputBackend : public InputBackend {
  public:
   // Opens SDL's joystick subsystem; `window`: a main window exists (cursor

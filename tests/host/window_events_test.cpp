@@ -5,13 +5,14 @@
 
 #include "base/config.h"
 #include "base/debug_output.h"
-#include "host/input_state.h"
+#include "input/input_state.h"
 #include "host/window.h"
 
 namespace {
 
 using namespace talven;
 using namespace talven::host;
+using namespace talven::input;
 
 class WindowEvents : public ::testing::Test {
  protected:

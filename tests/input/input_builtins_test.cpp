@@ -8,7 +8,7 @@
 
 #include "base/address_space.h"
 #include "base/config.h"
-#include "host/input_state.h"
+#include "input/input_state.h"
 #include "input/input_builtins.h"
 #include "runtime/builtins.h"
 #include "runtime/main_thread.h"
@@ -24,9 +24,9 @@ class InputBuiltins : public ::testing::Test {
     config() = Config{};
     config().Width = 640;
     config().Height = 480;
-    host::set_input_focus(true);
-    host::mouse_state().reset();
-    host::char_ring().clear();
+    input::set_input_focus(true);
+    input::mouse_state().reset();
+    input::char_ring().clear();
     runtime::bind_main_thread();  // main-thread calls are served inline
     runtime::open_main_thread_calls();
     ASSERT_TRUE(input_start({}));
@@ -59,20 +59,20 @@ TEST_F(InputBuiltins, RecordsComeBackThroughScriptMemory) {
   EXPECT_EQ(load32(record_ + 8).value_or(1), 0u);
   EXPECT_EQ(rec[12], 0xEE);
 
-  host::mouse_state().press(host::kMouseRight, false);
+  input::mouse_state().press(input::kMouseRight, false);
   EXPECT_EQ(call(bi_getmouse, record_), 1u);
   EXPECT_EQ(load32(record_ + 12).value_or(0), 2u);
   EXPECT_EQ(call(bi_getpoint, record_), 1u);
   EXPECT_EQ(load32(record_ + 12).value_or(0), (1u << 17) | 2u);
 
-  host::set_input_focus(false);
+  input::set_input_focus(false);
   std::memset(rec, 0xEE, 512);
   EXPECT_EQ(call(bi_getmouse, record_), 0u);
   EXPECT_EQ(load32(record_ + 12).value_or(1), 0u);
   EXPECT_EQ(call(bi_getpoint, record_), 1u);
   EXPECT_EQ(load32(record_).value_or(0), 0xFFFFFFFFu);
 
-  host::char_ring().push(0xFF);
+  input::char_ring().push(0xFF);
   EXPECT_EQ(call(bi_key_get), 0xFFFFFFFFu);  // -1: sign-extended
   EXPECT_EQ(call(bi_key_get), 0u);
 }

@@ -10,7 +10,7 @@
 #include <memory>
 
 #include "base/config.h"
-#include "host/input_state.h"
+#include "input/input_state.h"
 #include "input/input_builtins.h"
 #include "input/input_device.h"
 #include "input/keymap.h"
@@ -65,11 +65,11 @@ class InputDeviceTest : public ::testing::Test {
     config() = Config{};
     config().Width = 640;
     config().Height = 480;
-    host::mouse_state().reset();
-    host::char_ring().clear();
-    host::set_input_focus(true);
+    input::mouse_state().reset();
+    input::char_ring().clear();
+    input::set_input_focus(true);
   }
-  void TearDown() override { host::set_input_focus(true); }
+  void TearDown() override { input::set_input_focus(true); }
   std::unique_ptr<InputDevice> make(bool direct, int cw = 640, int ch = 480) {
     auto b = std::make_unique<SizedBackend>(cw, ch);
     backend = b.get();
@@ -114,7 +114,7 @@ TEST_F(InputDeviceTest, TheAKeyFillsItsEntryInEitherNumbering) {
   EXPECT_EQ(state[0x10] & 0x80, 0);
 
   // Without the input focus: zeros and 0.
-  host::set_input_focus(false);
+  input::set_input_focus(false);
   plain->apply(key("B", true), true);
   std::memset(state, 0xEE, sizeof state);
   EXPECT_EQ(plain->get_key(state), 0);
@@ -225,13 +225,13 @@ TEST_F(InputDeviceTest, EveryThreadSeesAClickOnceAndFocusLossClearsPending) {
   d->apply(w, false);
   d->apply(button(2, true), false);
   d->apply(button(2, false), false);
-  host::set_input_focus(false);
+  input::set_input_focus(false);
   d->get_point(1, &b);
   EXPECT_EQ(b.x, -1);
   EXPECT_EQ(b.y, -1);
   EXPECT_EQ(b.wheel, 0);
   EXPECT_EQ(b.events, 0);
-  host::set_input_focus(true);
+  input::set_input_focus(true);
   d->get_point(1, &b);
   EXPECT_EQ(b.events, 0);  // what happened before was taken by the look without focus
   EXPECT_EQ(b.wheel, 0);
@@ -276,7 +276,7 @@ TEST_F(InputDeviceTest, MouseReadsRelativeMovementOnlyWithDirectInput) {
   std::uint8_t keys[256];
   plain->get_key(keys);
   EXPECT_EQ(keys[0x04] & 0x80, 0x80);  // the middle button in the key state
-  host::set_input_focus(false);
+  input::set_input_focus(false);
   EXPECT_EQ(plain->get_mouse(r), 0);
   EXPECT_EQ(r.buttons, 0);
 }
@@ -375,10 +375,10 @@ TEST_F(InputDeviceTest, JoysticksOutOfRangeOrAbsentGiveZeroedRecords) {
   EXPECT_EQ(j.x, 1000);
   EXPECT_EQ(j.y, -1000);
   EXPECT_EQ(static_cast<std::uint32_t>(j.buttons), 0x80000000u);
-  host::set_input_focus(false);
+  input::set_input_focus(false);
   EXPECT_EQ(d->get_joy(1, j), 0);
   EXPECT_EQ(j.x, 0);
-  host::set_input_focus(true);
+  input::set_input_focus(true);
   e.type = InputEvent::JoyRemoved;
   d->apply(e, false);
   EXPECT_EQ(d->get_joy(1, j), 0);
@@ -390,7 +390,7 @@ TEST_F(InputDeviceTest, ReplayedTypingFillsTheKeyBufferAsTheWindowDoes) {
   t.type = InputEvent::Text;
   t.text = "x";
   for (int i = 0; i < 600; ++i) d->apply(t, false);
-  EXPECT_EQ(host::char_ring().pending(), 511);
+  EXPECT_EQ(input::char_ring().pending(), 511);
   int n = 0;
   while (input::bi_key_get(0) != 0) ++n;
   EXPECT_EQ(n, 511);

@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "base/config.h"
-#include "host/input_state.h"
+#include "input/input_state.h"
 #include "input/sdl_input.h"
 
 namespace {
@@ -30,7 +30,7 @@ class VirtualJoystick : public ::testing::Test {
  protected:
   void SetUp() override {
     config() = Config{};
-    host::set_input_focus(true);
+    input::set_input_focus(true);
     SDL_SetHint(SDL_HINT_JOYSTICK_HIDAPI, "0");
     if (SDL_InitSubSystem(SDL_INIT_JOYSTICK) != 0) GTEST_SKIP() << SDL_GetError();
     if (SDL_NumJoysticks() != 0) GTEST_SKIP() << "a real joystick is attached";

@@ -25,7 +25,6 @@ extern "C" {
 #include "base/game_path.h"
 #include "base/messages.h"
 #include "graphics/present/pages.h"
-#include "host/window.h"
 
 namespace talven::audio::video {
 
@@ -343,6 +342,7 @@ Mixer*& media_mixer() {
   return m;
 }
 
+bool (*g_window_minimized)() = nullptr;
 std::int32_t g_attenuation = 0;  // the media volume outlives each file
 bool g_repeat = false;
 MediaRect g_rect{};  // empty: the whole screen
@@ -429,9 +429,10 @@ std::int32_t media_volume_to_attenuation(std::int32_t volume) {
   return std::int32_t(5000.0 * std::log10(volume / 100.0));
 }
 
-void media_start(Mixer* mixer) {
+void media_start(Mixer* mixer, bool (*window_minimized)()) {
   media_shutdown();
   media_mixer() = mixer;
+  g_window_minimized = window_minimized;
   g_attenuation = 0;
   g_repeat = false;
   g_rect_set = false;
@@ -445,7 +446,7 @@ void media_shutdown() {
 
 std::int32_t media_open(std::string_view path) {
   media_close();
-  if (host::main_window_minimized()) return 0;
+  if (g_window_minimized && g_window_minimized()) return 0;
   std::optional<std::string> host_path = resolve_game_path(path);
   if (!host_path) {
     report_message(1, "%s", "レンダーファイルのオープンに失敗しました。");

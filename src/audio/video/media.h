@@ -27,7 +27,10 @@ namespace talven::audio::video {
 // 5000 × log10(v / 100) truncated.
 std::int32_t media_volume_to_attenuation(std::int32_t volume);
 
-void media_start(Mixer* mixer);  // null: pictures only, on the steady clock
+// `mixer` null: pictures only, on the steady clock. `window_minimized`
+// (may be null) tells whether the main window is minimised, when
+// media_open refuses.
+void media_start(Mixer* mixer, bool (*window_minimized)() = nullptr);
 void media_shutdown();
 
 struct MediaRect {

@@ -68,8 +68,8 @@ std::uint32_t call(std::uint32_t message, std::uint32_t l = 0) {
 
 }  // namespace
 
-void media_device_start() {
-  media_start(sound_mixer());
+void media_device_start(bool (*window_minimized)()) {
+  media_start(sound_mixer(), window_minimized);
   install_handlers(true);
 }
 

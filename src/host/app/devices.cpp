@@ -1,4 +1,5 @@
 #include "host/app/devices.h"
+#include "host/window.h"
 #include "audio/cd/cd_builtins.h"
 #include "audio/midi/midi_builtins.h"
 #include "audio/video/media_builtins.h"
@@ -24,9 +25,15 @@ void devices_start() {
   audio::sound_start({device_options().windowed, device_options().audio_out,
                       device_options().audio_fast});  // sound
   audio::midi::midi_device_start(config().module_dir.c_str());  // MIDI
-  audio::video::media_device_start();  // video (plays into the sound mixer when sound is on)
-  input::input_start({device_options().windowed, device_options().input_file,
-                      device_options().record_input});  // input
+  audio::video::media_device_start(host::main_window_minimized);  // video (plays into the sound mixer when sound is on)
+  input::InputStart input_options;  // input
+  input_options.windowed = device_options().windowed;
+  input_options.input_file = device_options().input_file;
+  input_options.record_input = device_options().record_input;
+  input_options.window = {host::main_sdl_window,         host::main_client_size,     host::is_full_screen,
+                          host::request_cursor_visible,  host::request_cursor_confine, host::request_cursor_warp};
+  input_options.attach_events = host::set_input_event_hook;
+  input::input_start(input_options);
   audio::cd::cd_device_start(config().module_dir.c_str());  // CD audio
 }
 

@@ -25,7 +25,7 @@
 #include "host/app/sdl_present.h"
 #include "base/config.h"
 #include "base/debug_output.h"
-#include "host/input_state.h"
+#include "input/input_state.h"
 #include "host/window_font.h"
 #include "base/messages.h"
 #include "host/window.h"
@@ -90,7 +90,7 @@ std::int32_t serve_screen_mode(std::uint32_t wparam, std::uint32_t) {
 std::int32_t serve_query(std::uint32_t wparam, std::uint32_t) {
   if (!wparam) return 0;
   const Config& c = config();
-  const std::uint32_t words[7] = {script::vm_stop_flag.address(), host::app_active_address(), 0,
+  const std::uint32_t words[7] = {script::vm_stop_flag.address(), input::app_active_address(), 0,
                                   host::main_window_handle(), static_cast<std::uint32_t>(c.Width),
                                   static_cast<std::uint32_t>(c.Height), static_cast<std::uint32_t>(c.Depth)};
   write_bytes(wparam, words, sizeof words);
@@ -386,7 +386,7 @@ int run_game(const RunOptions& options) {
   main_slot = -1;
   main_result = 0;
   runtime::ThreadHost thread_host;
-  thread_host.app_active = [] { return host::app_active(); };
+  thread_host.app_active = [] { return input::app_active(); };
   if (windowed) {
     thread_host.request_close = [] { host::post_close_request(); };
     thread_host.serve_while_waiting = [] {
@@ -408,13 +408,13 @@ int run_game(const RunOptions& options) {
   // its block (often in a program area) is still allocated.
   thread_host.last_thread_ending = [] { storage::save_system_file_at_shutdown(); };
   runtime::set_thread_host(thread_host);
-  host::init_activity_flags();
+  input::init_activity_flags();
 
   int status = windowed ? run_windowed(options, instance) : run_headless(options, instance);
   bool full_screen = windowed && host::is_full_screen();
   if (windowed) host::quit_video();
   windowed = false;
-  host::release_activity_flags();
+  input::release_activity_flags();
   debug_output_destroy();  // its lines live as long as the window
   write_back_config(c.config_path, full_screen);
   return status;

@@ -5,7 +5,7 @@
 #include "base/address_space.h"
 #include "host/app/game.h"
 #include "base/config.h"
-#include "host/input_state.h"
+#include "input/input_state.h"
 #include "runtime/game_clock.h"
 #include "runtime/main_thread.h"
 #include "script/vm.h"
@@ -26,12 +26,12 @@ class AppMessages : public ::testing::Test {
     c.Height = 48;
     c.Depth = 24;
     c.HeapSize = 4096;
-    host::init_activity_flags();
+    input::init_activity_flags();
     ASSERT_TRUE(runtime_start());
   }
   void TearDown() override {
     runtime_stop();
-    host::release_activity_flags();
+    input::release_activity_flags();
     runtime::set_tick_source(nullptr);
   }
 };
@@ -42,15 +42,15 @@ TEST_F(AppMessages, QueryAnswersTheFlagAddressesAndTheScreen) {
   EXPECT_EQ(runtime::main_thread_call(1234, words, 0), 0);
   EXPECT_EQ(load32(words).value_or(0), script::vm_stop_flag.address());
   EXPECT_NE(load32(words).value_or(0), 0u);
-  EXPECT_EQ(load32(words + 4).value_or(0), host::app_active_address());
+  EXPECT_EQ(load32(words + 4).value_or(0), input::app_active_address());
   EXPECT_EQ(load32(words + 4 * 4).value_or(0), 64u);
   EXPECT_EQ(load32(words + 5 * 4).value_or(0), 48u);
   EXPECT_EQ(load32(words + 6 * 4).value_or(0), 24u);
   // The published words are the live flags.
   Addr active = load32(words + 4).value_or(0);
-  host::set_app_active(false);
+  input::set_app_active(false);
   EXPECT_EQ(load32(active).value_or(9), 0u);
-  host::set_app_active(true);
+  input::set_app_active(true);
   EXPECT_EQ(runtime::main_thread_call(1234, 0, 0), 0);  // null: nothing written
   EXPECT_EQ(runtime::main_thread_call(1234, 8, 0), 0);  // invalid address: nothing, no crash
   script_free(words);
@@ -59,25 +59,25 @@ TEST_F(AppMessages, QueryAnswersTheFlagAddressesAndTheScreen) {
 TEST_F(AppMessages, MouseButtonsScreenModeAndEmptyDevices) {
   Addr record = script_alloc(16);
   ASSERT_TRUE(write_bytes(record, "\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF", 16));
-  host::mouse_state().reset();
-  host::mouse_state().button_down(host::kMouseLeft, false);
-  host::mouse_state().button_down(host::kMouseMiddle, false);
+  input::mouse_state().reset();
+  input::mouse_state().button_down(input::kMouseLeft, false);
+  input::mouse_state().button_down(input::kMouseMiddle, false);
   EXPECT_EQ(runtime::main_thread_call(1216, 0, record), 1);
   EXPECT_EQ(load32(record).value_or(9), 0u);
   EXPECT_EQ(load32(record + 8).value_or(9), 0u);
-  EXPECT_EQ(load32(record + 12).value_or(0), host::kMouseLeft | host::kMouseMiddle);
+  EXPECT_EQ(load32(record + 12).value_or(0), input::kMouseLeft | input::kMouseMiddle);
   EXPECT_EQ(runtime::main_thread_call(1216, 0, 0), 0);
-  host::mouse_state().reset();
+  input::mouse_state().reset();
 
   EXPECT_EQ(runtime::main_thread_call(1224, 1, 0), 0);  // no window to switch
   EXPECT_EQ(runtime::main_thread_call(1167, 3, 0), 0);  // snd_play of an empty slot
   EXPECT_EQ(runtime::main_thread_call(1214, 0, 256), 0);
 
   runtime_stop();  // handlers go with the runtime
-  host::mouse_state().button_down(host::kMouseLeft, false);
+  input::mouse_state().button_down(input::kMouseLeft, false);
   config().DirectInput = 0;
   EXPECT_EQ(runtime::main_thread_call(1216, 0, record), 0);
-  host::mouse_state().reset();
+  input::mouse_state().reset();
   script_free(record);
 }
 

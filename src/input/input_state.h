@@ -15,7 +15,7 @@
 
 #include "base/address_space.h"
 
-namespace talven::host {
+namespace talven::input {
 
 constexpr int kCharRingSize = 512;
 
@@ -78,4 +78,4 @@ Addr app_active_address();
 bool input_focus();
 void set_input_focus(bool on);
 
-}  // namespace talven::host
+}  // namespace talven::input

@@ -4,12 +4,12 @@
 
 #include <thread>
 
-#include "host/input_state.h"
+#include "input/input_state.h"
 
 namespace {
 
 using namespace talven;
-using namespace talven::host;
+using namespace talven::input;
 
 TEST(CharRing, HoldsAtMost511AndDropsTheOldest) {
   CharRing ring;

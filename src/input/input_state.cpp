@@ -1,6 +1,6 @@
-#include "host/input_state.h"
+#include "input/input_state.h"
 
-namespace talven::host {
+namespace talven::input {
 
 void CharRing::push(std::uint8_t byte) {
   std::lock_guard lock(mutex_);
@@ -130,4 +130,4 @@ Addr app_active_address() { return app_active_word.load(); }
 bool input_focus() { return focus.load(); }
 void set_input_focus(bool on) { focus = on; }
 
-}  // namespace talven::host
+}  // namespace talven::input
