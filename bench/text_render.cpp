@@ -41,11 +41,11 @@ Plane* target() {
 
 void draw_ours(benchmark::State& state, bool smooth) {
   Plane* p = target();
-  FontSpec spec;
-  std::strcpy(spec.face, "IPAGothic");
-  spec.height = -kEm;
-  spec.style = smooth ? kStyleSmooth : 0;
-  font_set(0, spec);
+  FontSpec desc;
+  std::strcpy(desc.face, "IPAGothic");
+  desc.height = -kEm;
+  desc.style = smooth ? kStyleSmooth : 0;
+  font_set(0, desc);
   const std::string line = talven::cp932::from_utf8(kLine).value_or("");
   int y = 0;
   for (auto _ : state) {

@@ -83,7 +83,7 @@
 
 struct BlendMode layered;
 struct BlendMode covered;
-char spec[48];
+char font_desc[48];
 
 char keys[256];
 char last_keys[256];
@@ -130,13 +130,13 @@ int load(int slot, char *path) {
 
 int font(int slot, int height, int style) {
   int *fields;
-  memset(spec, 0, 48);
-  strcpy(spec, "IPAPGothic");
-  fields = spec + 32;
+  memset(font_desc, 0, 48);
+  strcpy(font_desc, "IPAPGothic");
+  fields = font_desc + 32;
   fields[0] = height;
   fields[1] = 0;
   fields[2] = style;
-  return font_set(slot, spec);
+  return font_set(slot, font_desc);
 }
 
 // An 8-bit plane holding the smoothed coverage of one line of text: shown

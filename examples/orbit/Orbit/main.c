@@ -46,7 +46,7 @@ int mouse_seen;   // the mouse has moved: the pointer follows it
 int first_x;
 int first_y;
 int full[4] = {0, 0, 640, 360};
-char spec[48];
+char font_desc[48];
 
 int radius[PLANETS] = {80, 125, 165};
 int speed[PLANETS] = {9, -6, 4};
@@ -69,12 +69,12 @@ void centre(struct Sprite *s, int w, int h) {
 // Font slot `slot`: face, height, smoothing.
 int font(int slot, char *face, int height) {
   int *fields;
-  memset(spec, 0, 48);
-  strcpy(spec, face);
-  fields = spec + 32;
+  memset(font_desc, 0, 48);
+  strcpy(font_desc, face);
+  fields = font_desc + 32;
   fields[0] = height;
   fields[2] = 16;  // smoothing
-  return font_set(slot, spec);
+  return font_set(slot, font_desc);
 }
 
 // Words on the pond (drawn into the background, so they ripple with it).

@@ -7,18 +7,18 @@
 #define PAGE 0
 #define SMOOTH 16
 
-char spec[48];
+char font_desc[48];
 
 // Sets a font slot: face, height, angle in tenths of a degree, style bits.
 int font(int slot, char *face, int height, int angle, int style) {
   int *fields;
-  memset(spec, 0, 48);
-  strcpy(spec, face);
-  fields = spec + 32;
+  memset(font_desc, 0, 48);
+  strcpy(font_desc, face);
+  fields = font_desc + 32;
   fields[0] = height;
   fields[1] = angle;
   fields[2] = style;
-  return font_set(slot, spec);
+  return font_set(slot, font_desc);
 }
 
 int main() {
