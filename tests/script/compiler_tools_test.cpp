@@ -107,5 +107,49 @@ TEST_F(CompilerTools, BadUsage) {
   EXPECT_EQ(run({"check", (dir_ / "absent.c").string()}, out), 1);
 }
 
+// check compiles once, without a program area: the sizes and messages it
+// reports are those of a compilation into an area (as disasm makes).
+TEST_F(CompilerTools, CheckReportsTheSizesOfTheImage) {
+  // Strings, initialised globals, statics, structures and a forward call:
+  // every part of the image that the measuring compilation must count.
+  std::string file = write("sizes.c",
+                           "struct P { int x; char c; short s; };\n"
+                           "struct P points[7];\n"
+                           "char *names[3] = {\"one\", \"two\", \"three\"};\n"
+                           "float f = 1.5;\n"
+                           "int main() {\n"
+                           "  static int count = 4;\n"
+                           "  char *s = \"a string of some length\";\n"
+                           "  points[2].x = later(count) + s[3];\n"
+                           "  return points[2].x;\n"
+                           "}\n"
+                           "int later(int v) { return v * 3; }\n");
+  std::string checked, listed;
+  ASSERT_EQ(run({"check", file}, checked), 0) << checked;
+  ASSERT_EQ(run({"disasm", file}, listed), 0) << listed;
+  unsigned code = 0, data = 0, image_code = 0, image_data = 0, at = 0;
+  ASSERT_EQ(std::sscanf(checked.substr(checked.find(": ok (")).c_str(), ": ok (code %u bytes, data %u bytes)", &code,
+                        &data),
+            2)
+      << checked;
+  ASSERT_EQ(std::sscanf(listed.substr(listed.find(": code ")).c_str(), ": code %u bytes at %X, data %u bytes", &image_code,
+                        &at, &image_data),
+            3)
+      << listed;
+  EXPECT_EQ(code, image_code);
+  EXPECT_EQ(data, image_data);
+  EXPECT_GT(data, 3u * 4 + 7u * 8);  // the pointers, the structures and the strings
+}
+
+TEST_F(CompilerTools, EachMessageIsPrintedOnce) {
+  std::string file = write("twice.c", "int main() {\n  int a;\n  a = (1;\n  return gone();\n}\n");
+  std::string out;
+  EXPECT_EQ(run({"check", file}, out), 1);
+  std::size_t first = out.find("twice.c(3) : ')'");
+  ASSERT_NE(first, std::string::npos) << out;
+  EXPECT_EQ(out.find("twice.c(3) : ')'", first + 1), std::string::npos) << out;
+  EXPECT_NE(out.find("twice.c: failed"), std::string::npos) << out;
+}
+
 }  // namespace
 }  // namespace talven::script
