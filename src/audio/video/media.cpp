@@ -16,6 +16,7 @@ extern "C" {
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -32,7 +33,11 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr double kAudioAheadSeconds = 1.0;  // decoded sound held ahead of the mixer
+constexpr double kAudioAheadSeconds = 1.0;  // room for decoded sound ahead of the mixer
+// The decoder reads on while less sound than this is decoded ahead, so a
+// late wake-up of the decoder thread never leaves the mixer without sound.
+constexpr double kAudioLowSeconds = 0.5;
+constexpr std::size_t kMaxPendingPictures = 16;  // decoded pictures waiting for their time
 constexpr int kMaxPictureSide = 16384;
 
 // Decoded sound waiting for the mixer. While the media runs, a dry ring
@@ -92,6 +97,10 @@ class SoundRing : public VoiceSource {
     std::lock_guard lock(mutex_);
     return size_ == 0;
   }
+  std::size_t queued_frames() const {
+    std::lock_guard lock(mutex_);
+    return size_ / 2;
+  }
 
  private:
   mutable std::mutex mutex_;
@@ -115,6 +124,8 @@ struct Media {
   AVPacket* packet = nullptr;
   AVFrame* frame = nullptr;
   AVFrame* last_picture = nullptr;  // for placing again while stopped
+  // Decoded pictures and their times, in decoding order (decoder thread).
+  std::deque<std::pair<double, AVFrame*>> pending;
   double duration = 0;
 
   Mixer* mixer = nullptr;
@@ -150,6 +161,7 @@ struct Media {
     wake.notify_all();
     if (thread.joinable()) thread.join();
     if (voice >= 0 && mixer) mixer->remove_voice(voice);
+    clear_pending();
     av_frame_free(&last_picture);
     av_frame_free(&frame);
     av_packet_free(&packet);
@@ -203,6 +215,7 @@ struct Media {
     if (video) avcodec_flush_buffers(video);
     if (audio) avcodec_flush_buffers(audio);
     if (ring) ring->reset();
+    clear_pending();
     std::lock_guard lock(mutex);
     clock_base = 0;
     clock_started = Clock::now();
@@ -219,19 +232,55 @@ struct Media {
     return !quit && !rewind && run != Run::kStopped;
   }
 
-  // Waits until the clock reaches `pts`; false when play stopped meanwhile.
-  bool wait_for_time(double pts) {
+  void clear_pending() {
+    for (auto& p : pending) av_frame_free(&p.second);
+    pending.clear();
+  }
+
+  // Seconds of decoded sound the mixer has not yet taken.
+  double audio_ahead() const { return ring ? double(ring->queued_frames()) / rate : 0.0; }
+
+  // Sleeps until the next pending picture is due, at most 20 ms.
+  void wait_for_next() {
     std::unique_lock lock(mutex);
-    for (;;) {
-      if (quit || rewind || run == Run::kStopped) return false;
-      if (run == Run::kRunning) {
-        const double ahead = pts - clock_seconds();
-        if (ahead <= 0) return true;
-        wake.wait_for(lock, std::chrono::duration<double>(std::min(ahead, 0.02)));
-      } else {
-        wake.wait_for(lock, std::chrono::milliseconds(20));
-      }
+    if (quit || rewind || run != Run::kRunning) return;
+    double ahead = 0.02;
+    if (!pending.empty()) ahead = std::min(ahead, pending.front().first - clock_seconds());
+    if (ahead > 0) wake.wait_for(lock, std::chrono::duration<double>(ahead));
+  }
+
+  // Shows the newest picture whose time has come. Earlier due pictures are
+  // dropped, and so is a picture late by more than a frame, rather than
+  // letting the video drift behind its sound.
+  void present_due() {
+    if (pending.empty()) return;
+    double now;
+    {
+      std::lock_guard lock(mutex);
+      now = clock_seconds();
     }
+    AVFrame* due = nullptr;
+    double due_at = 0;
+    std::uint64_t dropped = 0;
+    while (!pending.empty() && pending.front().first <= now) {
+      if (due) {
+        av_frame_free(&due);
+        ++dropped;
+      }
+      due_at = pending.front().first;
+      due = pending.front().second;
+      pending.pop_front();
+    }
+    if (!due) return;
+    const double step = video_stream >= 0 ? av_q2d(av_inv_q(format->streams[video_stream]->avg_frame_rate)) : 0;
+    const double late_by = std::isfinite(step) && step > 0 ? step : 0.04;
+    const bool late = due_at >= 0 && now - due_at > late_by;
+    if (!late) show(due);
+    std::lock_guard lock(mutex);
+    counters.dropped += dropped + (late ? 1 : 0);
+    counters.shown += late ? 0 : 1;
+    keep_picture(due);
+    av_frame_free(&due);
   }
 
   double seconds_of(const AVFrame* f, int stream) const {
@@ -261,29 +310,18 @@ struct Media {
           }
         }
       } else {
+        // A picture without a time is shown at once.
         const double t = seconds_of(frame, stream);
-        const double step = av_q2d(av_inv_q(format->streams[stream]->avg_frame_rate));
-        const double late_by = std::isfinite(step) && step > 0 ? step : 0.04;
-        if (t >= 0 && !wait_for_time(t)) {
-          av_frame_unref(frame);
-          return false;
-        }
-        double now;
-        {
-          std::lock_guard lock(mutex);
-          now = clock_seconds();
-        }
-        const bool late = t >= 0 && now - t > late_by;
-        if (!late) show(frame);
-        std::lock_guard lock(mutex);
-        ++(late ? counters.dropped : counters.shown);  // a late picture is dropped rather than drifting
-        keep_picture(frame);
+        AVFrame* copy = av_frame_clone(frame);
+        if (copy) pending.emplace_back(t < 0 ? 0.0 : t, copy);
       }
       av_frame_unref(frame);
     }
     return true;
   }
 
+  // Reads while the picture queue has room and sound runs low (or no
+  // picture waits); otherwise sleeps until the next picture is due.
   void decode_loop() {
     while (wait_until_running()) {
       {
@@ -295,15 +333,26 @@ struct Media {
           continue;
         }
       }
+      present_due();
+      const bool want_read =
+          pending.size() < kMaxPendingPictures && (pending.empty() || !ring || audio_ahead() < kAudioLowSeconds);
+      if (!want_read) {
+        wait_for_next();
+        continue;
+      }
       const int r = av_read_frame(format, packet);
       if (r < 0) {
-        // The end: drain the decoders, let the sound play out, then repeat
-        // from the start or stop.
+        // The end: drain the decoders, show the last pictures in time, let
+        // the sound play out, then repeat from the start or stop.
         for (AVCodecContext* c : {video, audio})
           if (c) {
             avcodec_send_packet(c, nullptr);
             drain(c, c == video ? video_stream : audio_stream);
           }
+        while (!pending.empty() && still_running()) {
+          present_due();
+          wait_for_next();
+        }
         while (ring && !ring->empty() && still_running()) {
           std::unique_lock lock(mutex);
           wake.wait_for(lock, std::chrono::milliseconds(20));
