@@ -10,7 +10,9 @@
 #include <sys/mman.h>
 
 #include <algorithm>
+#include <cinttypes>
 #include <cstdio>
+#include <deque>
 #include <cstdlib>
 #include <map>
 #include <mutex>
@@ -29,6 +31,21 @@ constexpr std::uint64_t kPage = 4096;
 
 std::uint64_t round_up(std::uint64_t n, std::uint64_t a) { return (n + a - 1) / a * a; }
 
+// Guard checking: one shadow byte per 16-byte granule. 0: writable;
+// 1..15: only the first that many bytes are writable (a block's last
+// granule); kShadowGuard: a guard zone; kShadowFreed: freed or never
+// allocated.
+constexpr std::uint64_t kGranule = 16;
+constexpr std::uint8_t kShadowGuard = 0x40;
+constexpr std::uint8_t kShadowFreed = 0x80;
+constexpr std::uint64_t kGuardBytes = 32;                 // before each block, and at least this after
+constexpr std::uint64_t kQuarantineBytes = 16u << 20;     // freed blocks held back from reuse
+constexpr std::size_t kQuarantineBlocks = 4096;
+
+std::uint8_t shadow_at(const std::uint8_t* shadow, std::uint64_t granule) {
+  return std::atomic_ref<std::uint8_t>(const_cast<std::uint8_t&>(shadow[granule])).load(std::memory_order_relaxed);
+}
+
 }  // namespace
 
 struct AddressSpace::Heap {
@@ -38,6 +55,25 @@ struct AddressSpace::Heap {
   std::unordered_map<Addr, std::uint32_t> live;           // start -> rounded size
   std::uint64_t in_use = 0;
   std::uint64_t top = kLowLimit;  // end of committed memory
+
+  // Blocks allocated with guards, by the start of their whole extent
+  // (guards included); freed ones stay here while in the quarantine.
+  struct Guarded {
+    Addr user;
+    std::uint32_t size;  // as allocated
+    std::uint64_t extent;
+    bool freed;
+  };
+  std::map<Addr, Guarded> guarded;
+  std::deque<Addr> quarantine;
+  std::uint64_t quarantine_bytes = 0;
+
+  // The guarded block whose user address is a, or nullptr.
+  Guarded* guarded_user(Addr a) {
+    if (a < kGuardBytes) return nullptr;
+    auto it = guarded.find(static_cast<Addr>(a - kGuardBytes));
+    return it != guarded.end() && it->second.user == a ? &it->second : nullptr;
+  }
 
   void add_free(Addr a, std::uint64_t n) {
     free_by_addr.emplace(a, n);
@@ -96,9 +132,9 @@ Addr AddressSpace::address_of(const void* p) const {
   return static_cast<Addr>(q - base_);
 }
 
-Addr AddressSpace::alloc(std::uint32_t size) {
-  std::uint64_t n = round_up(std::max<std::uint64_t>(size, 1), kAlign);
-  std::lock_guard lock(heap_->mutex);
+// Takes n bytes (a multiple of kAlign) from the free extents, committing
+// more memory when none fits; 0 when the space is full. Under the heap lock.
+Addr AddressSpace::heap_alloc(std::uint64_t n) {
   Heap& h = *heap_;
   auto fit = h.free_by_size.lower_bound({n, 0});
   if (fit == h.free_by_size.end()) {
@@ -115,6 +151,7 @@ Addr AddressSpace::alloc(std::uint32_t size) {
     }
     if (mprotect(base_ + h.top, grow, PROT_READ | PROT_WRITE) != 0) return 0;
     Addr start = static_cast<Addr>(h.top);
+    if (shadow_) set_shadow(start, h.top + grow, kShadowFreed);
     h.top += grow;
     limit_.store(h.top, std::memory_order_release);
     h.release(start, grow);
@@ -129,6 +166,99 @@ Addr AddressSpace::alloc(std::uint32_t size) {
   return fstart;
 }
 
+// Returns a live extent to the free extents. Under the heap lock.
+void AddressSpace::heap_free(Addr addr, std::uint64_t n) {
+  Heap& h = *heap_;
+  h.live.erase(addr);
+  h.in_use -= n;
+  if (shadow_) set_shadow(addr, addr + n, kShadowFreed);
+  auto [start, len] = h.release(addr, n);
+  if (len >= kReleaseAbove) {
+    std::uint64_t from = round_up(start, kPage);
+    std::uint64_t to = (start + len) / kPage * kPage;
+    if (to > from) madvise(base_ + from, to - from, MADV_DONTNEED);
+  }
+}
+
+Addr AddressSpace::alloc(std::uint32_t size) {
+  std::lock_guard lock(heap_->mutex);
+  if (!shadow_) return heap_alloc(round_up(std::max<std::uint64_t>(size, 1), kAlign));
+  const std::uint64_t extent = round_up(size, kAlign) + 2 * kGuardBytes;
+  const Addr raw = heap_alloc(extent);
+  if (!raw) return 0;
+  const Addr user = static_cast<Addr>(raw + kGuardBytes);
+  heap_->guarded[raw] = Heap::Guarded{user, size, extent, false};
+  mark_block(raw, extent, user, size);
+  return user;
+}
+
+void AddressSpace::set_shadow(std::uint64_t from, std::uint64_t to, std::uint8_t value) {
+  for (std::uint64_t g = from / kGranule; g < (to + kGranule - 1) / kGranule; ++g)
+    std::atomic_ref<std::uint8_t>(shadow_[g]).store(value, std::memory_order_relaxed);
+}
+
+void AddressSpace::mark_block(Addr raw, std::uint64_t extent, Addr user, std::uint32_t size) {
+  set_shadow(raw, user, kShadowGuard);
+  const std::uint64_t whole = user + std::uint64_t{size} / kGranule * kGranule;
+  set_shadow(user, whole, 0);
+  std::uint64_t rest = whole;
+  if (size % kGranule) {
+    std::atomic_ref<std::uint8_t>(shadow_[whole / kGranule])
+        .store(static_cast<std::uint8_t>(size % kGranule), std::memory_order_relaxed);
+    rest += kGranule;
+  }
+  set_shadow(rest, raw + extent, kShadowGuard);
+}
+
+void AddressSpace::enable_guards() {
+  std::lock_guard lock(heap_->mutex);
+  if (shadow_) return;
+  void* p = mmap(nullptr, kReserve / kGranule, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE,
+                 -1, 0);
+  if (p == MAP_FAILED) return;  // no checking rather than no game
+  shadow_ = static_cast<std::uint8_t*>(p);
+  for (auto& [a, n] : heap_->free_by_addr) set_shadow(a, a + n, kShadowFreed);
+  guards_.store(true, std::memory_order_release);
+}
+
+bool AddressSpace::guard_hit(Addr addr, std::uint64_t len) const {
+  if (!shadow_ || len == 0) return false;
+  const std::uint64_t end = std::uint64_t{addr} + len;
+  for (std::uint64_t g = addr / kGranule; g * kGranule < end; ++g) {
+    const std::uint8_t v = shadow_at(shadow_, g);
+    if (v == 0) continue;
+    if (v >= kGranule) return true;
+    // Partly writable: the last byte written in this granule must be below v.
+    const std::uint64_t last = std::min(end, (g + 1) * kGranule) - 1 - g * kGranule;
+    if (last >= v) return true;
+  }
+  return false;
+}
+
+std::string AddressSpace::describe_guard_hit(Addr addr, std::uint64_t len) const {
+  // The first byte of the write that is not writable.
+  std::uint64_t b = addr;
+  for (const std::uint64_t end = std::uint64_t{addr} + len; b < end; ++b) {
+    const std::uint8_t v = shadow_ ? shadow_at(shadow_, b / kGranule) : 0;
+    if (v != 0 && (v >= kGranule || b % kGranule >= v)) break;
+  }
+  std::lock_guard lock(heap_->mutex);
+  auto it = heap_->guarded.upper_bound(static_cast<Addr>(std::min<std::uint64_t>(b, 0xFFFFFFFFu)));
+  char text[160];
+  if (it != heap_->guarded.begin()) {
+    const Heap::Guarded& g = std::prev(it)->second;
+    if (b < std::prev(it)->first + g.extent) {
+      const std::int64_t offset = std::int64_t(b) - std::int64_t(g.user);
+      const char* what = g.freed ? "a write into a freed block" : offset < 0 ? "a write before the start of a block"
+                                                                             : "a write past the end of a block";
+      std::snprintf(text, sizeof text, "%s of %" PRIu32 " bytes at 0x%08" PRIX32 " (at offset %" PRId64 ")", what,
+                    g.size, g.user, offset);
+      return text;
+    }
+  }
+  std::snprintf(text, sizeof text, "a write into freed memory at 0x%08" PRIX64 " that no block holds", b);
+  return text;
+}
 Addr AddressSpace::zalloc(std::uint32_t size) {
   Addr a = alloc(size);
   if (a) std::memset(base_ + a, 0, size);
@@ -139,17 +269,31 @@ bool AddressSpace::free(Addr addr) {
   if (addr == 0) return false;
   std::lock_guard lock(heap_->mutex);
   Heap& h = *heap_;
+  if (shadow_) {
+    if (Heap::Guarded* g = h.guarded_user(addr)) {
+      // Into the quarantine, poisoned; the oldest blocks leave it for reuse.
+      if (g->freed) return false;
+      g->freed = true;
+      const Addr raw = static_cast<Addr>(addr - kGuardBytes);
+      set_shadow(raw, raw + g->extent, kShadowFreed);
+      h.quarantine.push_back(raw);
+      h.quarantine_bytes += g->extent;
+      while (h.quarantine_bytes > kQuarantineBytes || h.quarantine.size() > kQuarantineBlocks) {
+        const Addr old = h.quarantine.front();
+        h.quarantine.pop_front();
+        auto q = h.guarded.find(old);
+        h.quarantine_bytes -= q->second.extent;
+        const std::uint64_t n = q->second.extent;
+        h.guarded.erase(q);
+        heap_free(old, n);
+      }
+      return true;
+    }
+    if (h.guarded.count(addr)) return false;  // inside a guard zone, not a block's start
+  }
   auto it = h.live.find(addr);
   if (it == h.live.end()) return false;
-  std::uint64_t n = it->second;
-  h.live.erase(it);
-  h.in_use -= n;
-  auto [start, len] = h.release(addr, n);
-  if (len >= kReleaseAbove) {
-    std::uint64_t from = round_up(start, kPage);
-    std::uint64_t to = (start + len) / kPage * kPage;
-    if (to > from) madvise(base_ + from, to - from, MADV_DONTNEED);
-  }
+  heap_free(addr, it->second);
   return true;
 }
 
@@ -164,10 +308,25 @@ Addr AddressSpace::realloc(Addr addr, std::uint32_t size) {
   {
     std::lock_guard lock(heap_->mutex);
     Heap& h = *heap_;
+    if (shadow_) {
+      // With guards a block always moves, so a stale pointer to the old
+      // one is caught.
+      if (Heap::Guarded* g = h.guarded_user(addr)) {
+        if (g->freed) return 0;
+        old = g->size;
+      } else if (h.guarded.count(addr)) {
+        return 0;
+      } else {
+        auto it = h.live.find(addr);
+        if (it == h.live.end()) return 0;
+        old = it->second;
+      }
+      n = 0;  // never in place
+    }
     auto it = h.live.find(addr);
-    if (it == h.live.end()) return 0;
-    old = it->second;
-    if (n <= old) {  // shrink in place
+    if (n && it == h.live.end()) return 0;
+    if (n) old = it->second;
+    if (n && n <= old) {  // shrink in place
       if (n < old) {
         it->second = static_cast<std::uint32_t>(n);
         h.in_use -= old - n;
@@ -175,7 +334,7 @@ Addr AddressSpace::realloc(Addr addr, std::uint32_t size) {
       }
       return addr;
     }
-    auto next = h.free_by_addr.find(static_cast<Addr>(addr + old));
+    auto next = n ? h.free_by_addr.find(static_cast<Addr>(addr + old)) : h.free_by_addr.end();
     if (next != h.free_by_addr.end() && old + next->second >= n) {  // grow in place
       std::uint64_t spare = old + next->second - n;
       h.remove_free(next);
@@ -187,13 +346,17 @@ Addr AddressSpace::realloc(Addr addr, std::uint32_t size) {
   }
   Addr fresh = alloc(size);
   if (!fresh) return 0;
-  std::memcpy(base_ + fresh, base_ + addr, old);
+  std::memcpy(base_ + fresh, base_ + addr, std::min(old, size));
   free(addr);
   return fresh;
 }
 
 std::uint32_t AddressSpace::block_size(Addr addr) const {
   std::lock_guard lock(heap_->mutex);
+  if (shadow_) {
+    if (const Heap::Guarded* g = heap_->guarded_user(addr)) return g->freed ? 0 : g->size;
+    if (heap_->guarded.count(addr)) return 0;
+  }
   auto it = heap_->live.find(addr);
   return it == heap_->live.end() ? 0 : it->second;
 }
@@ -202,10 +365,28 @@ AddressSpace::Stats AddressSpace::stats() const {
   std::lock_guard lock(heap_->mutex);
   Stats s;
   s.committed = heap_->top - kLowLimit;
-  s.in_use = heap_->in_use;
-  s.blocks = heap_->live.size();
+  s.in_use = heap_->in_use - heap_->quarantine_bytes;
+  s.blocks = heap_->live.size() - heap_->quarantine.size();
   for (auto& [a, n] : heap_->free_by_addr) s.free_bytes += n;
   return s;
+}
+
+namespace {
+std::mutex g_fault_mutex;
+std::optional<GuardFault> g_fault;
+}  // namespace
+
+void record_guard_fault(Addr addr, std::uint64_t len) {
+  std::string what = script_space().describe_guard_hit(addr, len);
+  std::lock_guard lock(g_fault_mutex);
+  if (!g_fault) g_fault = GuardFault{addr, std::move(what)};
+}
+
+std::optional<GuardFault> take_guard_fault() {
+  std::lock_guard lock(g_fault_mutex);
+  std::optional<GuardFault> f = std::move(g_fault);
+  g_fault.reset();
+  return f;
 }
 
 std::optional<std::string_view> cstr(Addr addr, std::uint32_t max_len) {
@@ -221,7 +402,7 @@ std::optional<std::string_view> cstr(Addr addr, std::uint32_t max_len) {
 }
 
 bool write_bytes(Addr dst, const void* src, std::uint32_t len) {
-  std::uint8_t* p = span(dst, len);
+  std::uint8_t* p = wspan(dst, len);
   if (!p) return false;
   if (len) std::memmove(p, src, len);
   return true;
@@ -237,7 +418,7 @@ bool read_bytes(Addr src, void* dst, std::uint32_t len) {
 bool write_cstr(Addr dst, std::string_view s, std::uint32_t capacity) {
   if (capacity == 0) return false;
   std::uint32_t n = static_cast<std::uint32_t>(std::min<std::uint64_t>(s.size(), capacity - 1));
-  std::uint8_t* p = span(dst, std::uint64_t{n} + 1);
+  std::uint8_t* p = wspan(dst, std::uint64_t{n} + 1);
   if (!p) return false;
   std::memcpy(p, s.data(), n);
   p[n] = 0;

@@ -27,6 +27,7 @@
 #include <cstdint>
 #include <cstring>
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace talven {
@@ -73,6 +74,20 @@ class AddressSpace {
   // Usable size of a live block, or 0 when addr is not the start of one.
   std::uint32_t block_size(Addr addr) const;
 
+  // Guard checking, for authors (DebugMode). Once enabled, every block
+  // allocated gets a guard zone of at least 32 bytes on each side, freed
+  // blocks wait in a quarantine before their memory is reused, and all free
+  // memory counts as freed. guard_hit() tells whether a write of len bytes
+  // at addr would touch a guard zone or freed memory; the interpreter and
+  // the writing accessors below refuse such writes. Blocks allocated before
+  // enabling keep no guards. It cannot be turned off again.
+  void enable_guards();
+  bool guards_enabled() const { return guards_.load(std::memory_order_relaxed); }
+  bool guard_hit(Addr addr, std::uint64_t len) const;
+  // What a refused write of len bytes at addr touched, naming the block and
+  // the size it was allocated with.
+  std::string describe_guard_hit(Addr addr, std::uint64_t len) const;
+
   struct Stats {
     std::uint64_t committed = 0;  // bytes mapped read-write
     std::uint64_t in_use = 0;     // bytes in live blocks
@@ -91,7 +106,22 @@ class AddressSpace {
   std::uint8_t* base_ = nullptr;
   std::atomic<std::uint64_t> limit_{kLowLimit};
   Heap* heap_ = nullptr;
+  std::atomic<bool> guards_{false};
+  std::uint8_t* shadow_ = nullptr;  // one byte per 16-byte granule
+  void set_shadow(std::uint64_t from, std::uint64_t to, std::uint8_t value);
+  void mark_block(Addr raw, std::uint64_t raw_size, Addr user, std::uint32_t size);
+  Addr heap_alloc(std::uint64_t n);
+  void heap_free(Addr a, std::uint64_t n);
 };
+
+// A write refused by guard checking, kept until the trap dispatcher turns it
+// into the run-time error of the builtin's caller.
+struct GuardFault {
+  Addr address = 0;
+  std::string what;
+};
+void record_guard_fault(Addr addr, std::uint64_t len);
+std::optional<GuardFault> take_guard_fault();
 
 // Inline so that checked access compiles to a bounds test and a load.
 inline AddressSpace& script_space() {
@@ -117,9 +147,21 @@ inline bool load(Addr addr, T& out) {
   return true;
 }
 
+// A span that is about to be written: as span(), and with guard checking
+// on, nullptr (the fault recorded) when the range touches a guard zone or
+// freed memory.
+inline std::uint8_t* wspan(Addr addr, std::uint64_t len) {
+  std::uint8_t* p = span(addr, len);
+  if (p && script_space().guards_enabled() && script_space().guard_hit(addr, len)) [[unlikely]] {
+    record_guard_fault(addr, len);
+    return nullptr;
+  }
+  return p;
+}
+
 template <typename T>
 inline bool store(Addr addr, T value) {
-  std::uint8_t* p = span(addr, sizeof(T));
+  std::uint8_t* p = wspan(addr, sizeof(T));
   if (!p) return false;
   std::memcpy(p, &value, sizeof(T));
   return true;

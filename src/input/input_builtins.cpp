@@ -81,7 +81,7 @@ void window_event(const SDL_Event& e) {
 // ---- main-thread messages ----
 
 std::int32_t serve_get_key(std::uint32_t wparam, std::uint32_t lparam) {
-  std::uint8_t* out = span(wparam, 256);
+  std::uint8_t* out = wspan(wparam, 256);
   if (!out || !device || lparam < 256) return 0;
   pump_replay();
   std::uint8_t state[256];
@@ -91,7 +91,7 @@ std::int32_t serve_get_key(std::uint32_t wparam, std::uint32_t lparam) {
 }
 
 std::int32_t serve_get_joy(std::uint32_t wparam, std::uint32_t lparam) {
-  std::uint8_t* out = span(lparam, sizeof(JoyState));
+  std::uint8_t* out = wspan(lparam, sizeof(JoyState));
   if (!out || !device) return 0;
   pump_replay();
   JoyState j;
@@ -101,7 +101,7 @@ std::int32_t serve_get_joy(std::uint32_t wparam, std::uint32_t lparam) {
 }
 
 std::int32_t serve_get_mouse(std::uint32_t, std::uint32_t lparam) {
-  std::uint8_t* out = span(lparam, sizeof(MouseRecord));
+  std::uint8_t* out = wspan(lparam, sizeof(MouseRecord));
   if (!out || !device) return 0;
   pump_replay();
   MouseRecord m;

@@ -9,7 +9,7 @@ namespace talven::lib {
 
 bool mem_copy(Addr dst, Addr src, std::uint32_t count) {
   if (count == 0) return true;
-  std::uint8_t* d = span(dst, count);
+  std::uint8_t* d = wspan(dst, count);
   const std::uint8_t* s = span(src, count);
   if (!d || !s) return false;
   std::memmove(d, s, count);
@@ -18,7 +18,7 @@ bool mem_copy(Addr dst, Addr src, std::uint32_t count) {
 
 bool mem_set(Addr dst, std::uint8_t value, std::uint32_t count) {
   if (count == 0) return true;
-  std::uint8_t* d = span(dst, count);
+  std::uint8_t* d = wspan(dst, count);
   if (!d) return false;
   std::memset(d, value, count);
   return true;
@@ -35,8 +35,8 @@ std::optional<int> mem_compare(Addr a, Addr b, std::uint32_t count) {
 
 bool mem_swap(Addr a, Addr b, std::uint32_t count) {
   if (count == 0) return true;
-  std::uint8_t* p = span(a, count);
-  std::uint8_t* q = span(b, count);
+  std::uint8_t* p = wspan(a, count);
+  std::uint8_t* q = wspan(b, count);
   if (!p || !q) return false;
   for (std::uint32_t i = 0; i < count; ++i) std::swap(p[i], q[i]);
   return true;

@@ -21,7 +21,7 @@ std::optional<std::vector<KeyFrame>> load_keyframes(Addr keys, std::int32_t coun
 }
 
 bool store_keyframes(Addr keys, const std::vector<KeyFrame>& frames) {
-  std::uint8_t* p = span(keys, frames.size() * sizeof(KeyFrame));
+  std::uint8_t* p = wspan(keys, frames.size() * sizeof(KeyFrame));
   if (!p) return false;
   if (!frames.empty()) std::memcpy(p, frames.data(), frames.size() * sizeof(KeyFrame));
   return true;

@@ -32,7 +32,7 @@ class CodeSet {
 
 // Writes text and its terminator; false (nothing written) when it does not fit.
 bool put_text(Addr dst, std::string_view text) {
-  std::uint8_t* p = span(dst, std::uint64_t{text.size()} + 1);
+  std::uint8_t* p = wspan(dst, std::uint64_t{text.size()} + 1);
   if (!p) return false;
   std::memmove(p, text.data(), text.size());
   p[text.size()] = 0;
@@ -285,7 +285,7 @@ std::uint32_t bi_strncpy(Addr args) {
   std::uint32_t n = uarg(args, 2);
   auto src = script_text_upto(uarg(args, 1), n);
   if (!src) return 0;
-  std::uint8_t* d = span(dst, n);
+  std::uint8_t* d = wspan(dst, n);
   if (!d) return 0;
   std::string head = mbs_copy_head(*src, n);
   std::memcpy(d, head.data(), head.size());
@@ -322,7 +322,7 @@ std::uint32_t change_case(Addr args, std::uint16_t (*map)(std::uint16_t)) {
   Addr addr = uarg(args, 0);
   auto s = cstr(addr);
   if (!s) return 0;
-  std::uint8_t* p = span(addr, s->size());
+  std::uint8_t* p = wspan(addr, s->size());
   for (std::size_t i = 0; i < s->size();) {
     std::size_t len = cp932::char_len(*s, i);
     std::uint16_t code = map(cp932::code_at(*s, i));
@@ -371,7 +371,7 @@ std::uint32_t bi_strtok(Addr args) {
     position = 0;
   } else {
     std::size_t len = cp932::char_len(*text, end);
-    std::uint8_t* p = span(position + static_cast<std::uint32_t>(end), len);
+    std::uint8_t* p = wspan(position + static_cast<std::uint32_t>(end), len);
     std::memset(p, 0, len);
     position += static_cast<std::uint32_t>(end + len);
   }

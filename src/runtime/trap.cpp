@@ -79,6 +79,14 @@ int trap_dispatch_with(std::span<const BuiltinEntry> table, std::uint16_t code,
     result = 0;
   }
   if (current_context) current_context->r[script::kRegResult] = result;
+  // With guard checking, a write the builtin was refused (into a guard zone
+  // or freed memory) is the caller's run-time error.
+  if (script_space().guards_enabled()) {
+    if (std::optional<GuardFault> fault = take_guard_fault()) {
+      script::vm_raise_guard(context, fault->address, fault->what);
+      return 1;
+    }
+  }
   return entry.ends_slice;
 }
 

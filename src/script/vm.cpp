@@ -129,6 +129,13 @@ void vm_raise(VmContext* context, VmError error, Addr address) {
   report_message_detailed(1, text, runtime_error_report(text, gloss, context, context ? context->pc : 0));
 }
 
+void vm_raise_guard(VmContext* context, Addr address, const std::string& what) {
+  if (context) context->state = kVmError;
+  vm_stop_flag.set();
+  const std::string text = format_message("Invalid address error - 0x%08X", address);
+  report_message_detailed(1, text, runtime_error_report(text, what, context, context ? context->pc : 0));
+}
+
 // ---- lifetime ---------------------------------------------------------------
 
 VmContext* vm_create(std::int32_t program_size, std::int32_t stack_size) {
@@ -222,6 +229,9 @@ int vm_run(VmContext* ctx) {
   // Offsets below kLowLimit wrap to huge values, so one compare against
   // hi = limit - kLowLimit tests both ends of a range.
   std::uint64_t hi = space.limit() - kLowLimit;
+  // Guard checking (DebugMode): every store outside the frame is tested
+  // against the guard zones and freed memory.
+  const bool guarded = space.guards_enabled();
 
   std::uint32_t r[kRegisterCount];
   std::memcpy(r, ctx->r, sizeof r);
@@ -261,6 +271,7 @@ int vm_run(VmContext* ctx) {
   unsigned d = 0, s = 0;
   std::uint32_t imm = 0, v = 0, a = 0, nsp = 0;
   Addr bad = 0;
+  std::uint32_t bad_len = 0;
   VmError error = kErrInvalidCode;
 
 #define IN_SPACE(addr, len) \
@@ -283,10 +294,19 @@ int vm_run(VmContext* ctx) {
     std::memcpy(&val_, base + at_, sizeof(T)); \
     out = val_;                                \
   } while (0)
+#define GUARD(addr, len)                                                \
+  do {                                                                  \
+    if (guarded && space.guard_hit(addr, len)) [[unlikely]] {           \
+      bad = (addr);                                                     \
+      bad_len = (len);                                                  \
+      goto guard_fault;                                                 \
+    }                                                                   \
+  } while (0)
 #define STORE(T, addr, value)                                          \
   do {                                                                 \
     const Addr at_ = (addr);                                           \
     CHECK(at_, sizeof(T));                                             \
+    GUARD(at_, sizeof(T));                                             \
     const T val_ = static_cast<T>(value);                              \
     std::memcpy(base + at_, &val_, sizeof(T));                         \
     if (static_cast<std::uint32_t>(at_ - code_lo) < code_span) ++tr->stamp; \
@@ -839,10 +859,20 @@ L_invalid:
   } while (0)
 // Stores write memory only; an op that stores ends with CODE_CHECK on the
 // address, after all its other effects.
+#define TGUARD(addr, len, at_pc)                                         \
+  do {                                                                  \
+    if (guarded && space.guard_hit(addr, len)) [[unlikely]] {           \
+      bad = (addr);                                                     \
+      bad_len = (len);                                                  \
+      pc = (at_pc);                                                     \
+      goto guard_fault;                                                 \
+    }                                                                   \
+  } while (0)
 #define TSTORE(T, addr, value, at_pc)          \
   do {                                         \
     const Addr at_ = (addr);                   \
     TCHECK(at_, sizeof(T), at_pc);             \
+    TGUARD(at_, sizeof(T), at_pc);             \
     const T val_ = static_cast<T>(value);      \
     std::memcpy(base + at_, &val_, sizeof(T)); \
   } while (0)
@@ -1085,6 +1115,7 @@ T_OP_PREOP:
   a = RS;
   TLOAD(std::uint32_t, a, v, op->pc);
   v += op->a;
+  TGUARD(a, 4, op->pc);
   std::memcpy(base + a, &v, 4);  // the load checked the same four bytes
   RD = v;
   CODE_CHECK(a);
@@ -1094,6 +1125,7 @@ T_OP_POSTOP:
   TLOAD(std::uint32_t, a, v, op->pc);
   RD = v;
   v += op->a;
+  TGUARD(a, 4, op->pc);
   std::memcpy(base + a, &v, 4);
   CODE_CHECK(a);
   TNEXT;
@@ -1103,6 +1135,7 @@ T_OP_POSTOP:
     T old_;                                          \
     TLOAD(T, a, old_, op->pc);                       \
     const T new_ = static_cast<T>(old_ + (delta));   \
+    TGUARD(a, sizeof(T), op->pc);                    \
     std::memcpy(base + a, &new_, sizeof(T));         \
     RD = (pre) ? new_ : old_;                        \
   }                                                  \
@@ -1534,6 +1567,16 @@ invalid_address:
   vm_raise(ctx, kErrInvalidAddress, bad);
   return 1;
 
+guard_fault:
+  if (stop_op) stop_op->handler = stop_saved;
+  std::memcpy(ctx->r, r, sizeof r);
+  ctx->pc = pc;
+  ctx->zero_flag = zf;
+  ctx->less_flag = lf;
+  ctx->below_flag = bf;
+  vm_raise_guard(ctx, bad, space.describe_guard_hit(bad, bad_len));
+  return 1;
+
 leave_slice:
   if (stop_op) stop_op->handler = stop_saved;
   std::memcpy(ctx->r, r, sizeof r);
@@ -1547,6 +1590,8 @@ leave_slice:
 #undef CHECK
 #undef LOAD
 #undef STORE
+#undef GUARD
+#undef TGUARD
 #undef LOAD8
 #undef LOAD16
 #undef LOAD32

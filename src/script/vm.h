@@ -23,6 +23,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "base/address_space.h"
 
@@ -125,5 +126,8 @@ const char* vm_error_message(VmError error);
 // Raises a run-time error on the context: message at level 1, state 2,
 // vm_stop_flag set. `address` is used by kErrInvalidAddress only.
 void vm_raise(VmContext* context, VmError error, Addr address = 0);
+// The invalid-address error for a write refused by guard checking; `what`
+// (from AddressSpace::describe_guard_hit) goes into the detailed report.
+void vm_raise_guard(VmContext* context, Addr address, const std::string& what);
 
 }  // namespace talven::script

@@ -56,7 +56,7 @@ bool load_host_file(const std::string& game_path, Addr block, std::uint32_t size
   if (!host) return false;
   std::FILE* f = std::fopen(host->c_str(), "rb");
   if (!f) return false;
-  std::uint8_t* p = span(block, size);
+  std::uint8_t* p = wspan(block, size);
   if (p) std::fread(p, size, 1, f);
   std::fclose(f);
   return p != nullptr;
@@ -327,7 +327,7 @@ std::uint32_t bi_pack_close(Addr args) { return static_cast<std::uint32_t>(pack_
 std::uint32_t bi_pack_read(Addr args) {
   std::uint32_t count = arg(args, 2);
   if (!pack_file(iarg(args, 0))) return kMinusOne;
-  std::uint8_t* p = count ? span(arg(args, 1), count) : nullptr;
+  std::uint8_t* p = count ? wspan(arg(args, 1), count) : nullptr;
   if (count && !p) return kMinusOne;
   return word(pack_read(iarg(args, 0), p, count));
 }
@@ -384,7 +384,7 @@ std::uint32_t bi_fgets(Addr args) {
   Addr buffer = arg(args, 0);
   std::int32_t size = iarg(args, 1);
   if (size <= 0) return 0;
-  char* p = reinterpret_cast<char*>(span(buffer, static_cast<std::uint32_t>(size)));
+  char* p = reinterpret_cast<char*>(wspan(buffer, static_cast<std::uint32_t>(size)));
   if (!p) return 0;
   return stream_gets(iarg(args, 2), p, size) ? buffer : 0;
 }

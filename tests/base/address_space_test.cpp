@@ -221,5 +221,64 @@ TEST(AddressSpace, ConcurrentAllocationFromSeveralThreads) {
   for (int t = 0; t < kThreads; ++t) EXPECT_EQ(failures[t], 0) << "thread " << t;
 }
 
+// Guard checking: exact writable bytes, guards before and after, freed
+// blocks held back, and the refusals of the allocator. Enabling is for the
+// whole process, which CTest gives this test alone.
+TEST(AddressSpace, GuardsMarkEverythingButTheBlocksWritable) {
+  AddressSpace& s = script_space();
+  const Addr before = s.alloc(24);  // allocated without guards: stays writable
+  ASSERT_NE(before, 0u);
+  s.enable_guards();
+  ASSERT_TRUE(s.guards_enabled());
+  EXPECT_FALSE(s.guard_hit(before, 24));
+
+  const Addr a = s.alloc(100);
+  ASSERT_NE(a, 0u);
+  EXPECT_EQ(s.block_size(a), 100u);
+  EXPECT_FALSE(s.guard_hit(a, 100));
+  EXPECT_FALSE(s.guard_hit(a + 96, 4));
+  EXPECT_TRUE(s.guard_hit(a + 97, 4));  // crosses the end inside the last granule
+  EXPECT_TRUE(s.guard_hit(a + 100, 1));
+  EXPECT_TRUE(s.guard_hit(a - 1, 1));
+  EXPECT_TRUE(s.guard_hit(a - 4, 8));
+  EXPECT_NE(s.describe_guard_hit(a - 4, 8).find("a write before the start of a block of 100 bytes"), std::string::npos);
+  EXPECT_NE(s.describe_guard_hit(a + 98, 4).find("past the end of a block of 100 bytes"), std::string::npos);
+  EXPECT_NE(s.describe_guard_hit(a + 98, 4).find("(at offset 100)"), std::string::npos);
+
+  // Writes through the accessors are refused and remembered once.
+  EXPECT_TRUE(store32(a + 96, 1));
+  EXPECT_FALSE(store32(a + 98, 1));
+  EXPECT_FALSE(write_bytes(a + 200, "x", 1));
+  std::optional<GuardFault> fault = take_guard_fault();
+  ASSERT_TRUE(fault.has_value());
+  EXPECT_EQ(fault->address, a + 98);
+  EXPECT_FALSE(take_guard_fault().has_value());
+
+  // Only a block's own start frees it; freed memory stays poisoned and a
+  // second free is refused.
+  EXPECT_FALSE(s.free(a - 32));
+  EXPECT_FALSE(s.free(a + 16));
+  EXPECT_TRUE(s.free(a));
+  EXPECT_FALSE(s.free(a));
+  EXPECT_EQ(s.block_size(a), 0u);
+  EXPECT_TRUE(s.guard_hit(a, 1));
+  EXPECT_NE(s.describe_guard_hit(a + 8, 1).find("a write into a freed block of 100 bytes"), std::string::npos);
+  const Addr b = s.alloc(100);
+  EXPECT_NE(b, a);  // the quarantine keeps the freed block from coming back at once
+
+  // realloc always moves a guarded block and keeps its contents.
+  ASSERT_TRUE(write_bytes(b, "guarded", 8));
+  const Addr c = s.realloc(b, 50);
+  ASSERT_NE(c, 0u);
+  EXPECT_NE(c, b);
+  EXPECT_EQ(s.block_size(c), 50u);
+  EXPECT_EQ(cstr(c).value_or(""), "guarded");
+  EXPECT_TRUE(s.guard_hit(b, 1));
+  EXPECT_TRUE(s.guard_hit(c + 50, 1));
+  EXPECT_TRUE(s.free(c));
+  EXPECT_TRUE(s.free(before));
+  EXPECT_TRUE(s.guard_hit(before, 1));
+}
+
 }  // namespace
 }  // namespace talven

@@ -41,7 +41,7 @@ struct Effect {
   // Host view of the mesh, null when the block is no longer ours.
   float* mesh() const {
     if (script_space().block_size(block) != block_bytes) return nullptr;
-    return reinterpret_cast<float*>(span(mesh_addr(), points() * 8));
+    return reinterpret_cast<float*>(wspan(mesh_addr(), points() * 8));
   }
   int field_width() const { return columns + 3; }
 };

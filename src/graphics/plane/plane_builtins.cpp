@@ -260,7 +260,7 @@ std::uint32_t bi_ginfo(Addr args) {
   std::uint32_t w[2];
   if (!read_args(args, 2, w)) return 0;
   if (!w[1]) return 1;
-  std::uint8_t* out = span(w[1], 24);
+  std::uint8_t* out = wspan(w[1], 24);
   if (!out) return 0;
   std::uint32_t v[6] = {};
   if (Plane* p = plane_at(s32(w[0]))) {

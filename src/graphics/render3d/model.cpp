@@ -201,8 +201,8 @@ void free_all_models() {
 bool compute_normals(Addr record) {
   const ModelSlot* s = find_slot(record);
   if (!s) return false;
-  std::uint8_t* v = span(s->vertices, s->vertex_count * vertex_record::kSize);
-  std::uint8_t* f = span(s->faces, s->face_count * face_record::kSize);
+  std::uint8_t* v = wspan(s->vertices, s->vertex_count * vertex_record::kSize);
+  std::uint8_t* f = wspan(s->faces, s->face_count * face_record::kSize);
   if ((s->vertex_count && !v) || (s->face_count && !f)) return false;
   std::vector<Vec3> sum(s->vertex_count);
   std::vector<std::uint32_t> uses(s->vertex_count, 0);
@@ -242,8 +242,8 @@ bool set_material(Addr record, std::uint32_t group, std::uint32_t color, Addr te
                   std::uint32_t type) {
   const ModelSlot* s = find_slot(record);
   if (!s || type >= std::uint32_t(kMaterialTypes)) return false;
-  std::uint8_t* v = span(s->vertices, s->vertex_count * vertex_record::kSize);
-  std::uint8_t* f = span(s->faces, s->face_count * face_record::kSize);
+  std::uint8_t* v = wspan(s->vertices, s->vertex_count * vertex_record::kSize);
+  std::uint8_t* f = wspan(s->faces, s->face_count * face_record::kSize);
   if ((s->vertex_count && !v) || (s->face_count && !f)) return false;
   std::uint8_t flags = kMaterialFlags[type];
   const Plane* tex = texture_plane(texture);

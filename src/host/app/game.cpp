@@ -145,6 +145,8 @@ void pause_application(bool active) {
 
 bool runtime_start() {
   runtime_stop();  // a restart finds everything released
+  // Authors' runs check script memory: blocks get guard zones from here on.
+  if (config().DebugMode != 0) script_space().enable_guards();
   // The noise table and then the kernels' random floats are drawn from the
   // generator at its fixed start, so both are the same in every run; only
   // then is it seeded from the clock (below).

@@ -267,7 +267,7 @@ bool find_entries(std::string_view pattern, std::vector<FoundEntry>& out, const 
 }
 
 bool write_find_data(Addr record, const FoundEntry& e) {
-  std::uint8_t* p = span(record, kFindDataSize);
+  std::uint8_t* p = wspan(record, kFindDataSize);
   if (!p) return false;
   std::uint8_t buf[kFindDataSize] = {};
   auto put32 = [&](std::size_t at, std::uint32_t v) { std::memcpy(buf + at, &v, 4); };

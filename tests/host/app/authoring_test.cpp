@@ -154,6 +154,40 @@ TEST_F(Authoring, BadBuiltinCallIsPlacedAtItsCaller) {
       << r.err;
 }
 
+// With DebugMode, writes into the guard zones around blocks and into freed
+// blocks are invalid addresses naming the block; without it the same
+// scripts run to their end.
+TEST_F(Authoring, DebugModeGuardsCatchWritesOutsideBlocks) {
+  struct Case {
+    const char* script;
+    std::string detail;  // after the address
+    const char* place;
+  };
+  const Case cases[] = {
+      {"guard_end.c", " \\[run-time error: a write past the end of a block of 100 bytes at 0x[0-9A-F]{8} \\(at offset 100\\)\\]",
+       "  at guard_end.c(10) in main"},
+      {"guard_freed.c", " \\[run-time error: a write into a freed block of 40 bytes at 0x[0-9A-F]{8} \\(at offset 8\\)\\]",
+       "  at guard_freed.c(13) in main"},
+      {"guard_builtin.c",
+       " \\[run-time error: a write past the end of a block of 16 bytes at 0x[0-9A-F]{8} \\(at offset 16\\)\\]",
+       "  at guard_builtin.c(6) in fill"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.script);
+    fs::path game = diagnostics_game(c.script, "DebugMode=1\n");
+    SplitRun r = run_split("--headless --timeout 30 " + game.string(), dir_ / "err.txt");
+    EXPECT_EQ(r.status, 122) << r.err;
+    EXPECT_TRUE(std::regex_search(r.err, std::regex("talven: Invalid address error - 0x[0-9A-F]{8}" + c.detail)))
+        << r.err;
+    EXPECT_NE(r.err.find(c.place), std::string::npos) << r.err;
+    fs::remove_all(game);
+    game = diagnostics_game(c.script);
+    r = run_split("--headless --timeout 30 " + game.string(), dir_ / "err.txt");
+    EXPECT_EQ(r.status, std::string(c.script) == "guard_builtin.c" ? 65 : 7) << r.err;
+    fs::remove_all(game);
+  }
+}
+
 TEST_F(Authoring, ArchivesOnlyConfigurationHintsAtFileSystem) {
   fs::path game = dir_ / "quest";
   fs::create_directories(game / "Quest");
