@@ -1,12 +1,6 @@
 #include "audio/cd/track_decoder.h"
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-#include <libavutil/channel_layout.h>
-#include <libavutil/opt.h>
-#include <libswresample/swresample.h>
-}
+#include "audio/ffmpeg_api.h"
 
 #include <algorithm>
 #include <cstring>
@@ -27,37 +21,37 @@ struct TrackDecoder::Impl {
   int failures = 0;
 
   ~Impl() {
-    av_frame_free(&frame);
-    av_packet_free(&packet);
-    swr_free(&resampler);
-    avcodec_free_context(&codec);
-    avformat_close_input(&format);
+    ff::av_frame_free(&frame);
+    ff::av_packet_free(&packet);
+    ff::swr_free(&resampler);
+    ff::avcodec_free_context(&codec);
+    ff::avformat_close_input(&format);
   }
 };
 
 TrackDecoder::~TrackDecoder() = default;
 
 std::unique_ptr<TrackDecoder> TrackDecoder::open(const std::string& host_path) {
-  av_log_set_level(AV_LOG_QUIET);
+  if (!ff::available()) return nullptr;
   auto d = std::unique_ptr<TrackDecoder>(new TrackDecoder);
   d->impl_ = std::make_unique<Impl>();
   Impl& m = *d->impl_;
-  if (avformat_open_input(&m.format, host_path.c_str(), nullptr, nullptr) < 0) return nullptr;
-  if (avformat_find_stream_info(m.format, nullptr) < 0) return nullptr;
+  if (ff::avformat_open_input(&m.format, host_path.c_str(), nullptr, nullptr) < 0) return nullptr;
+  if (ff::avformat_find_stream_info(m.format, nullptr) < 0) return nullptr;
   const AVCodec* codec = nullptr;
-  m.stream = av_find_best_stream(m.format, AVMEDIA_TYPE_AUDIO, -1, -1, &codec, 0);
+  m.stream = ff::av_find_best_stream(m.format, AVMEDIA_TYPE_AUDIO, -1, -1, &codec, 0);
   if (m.stream < 0 || !codec) return nullptr;
-  m.codec = avcodec_alloc_context3(codec);
-  if (!m.codec || avcodec_parameters_to_context(m.codec, m.format->streams[m.stream]->codecpar) < 0) return nullptr;
-  if (avcodec_open2(m.codec, codec, nullptr) < 0) return nullptr;
+  m.codec = ff::avcodec_alloc_context3(codec);
+  if (!m.codec || ff::avcodec_parameters_to_context(m.codec, m.format->streams[m.stream]->codecpar) < 0) return nullptr;
+  if (ff::avcodec_open2(m.codec, codec, nullptr) < 0) return nullptr;
   if (m.codec->ch_layout.nb_channels <= 0 || m.codec->sample_rate <= 0) return nullptr;
   AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
-  if (swr_alloc_set_opts2(&m.resampler, &stereo, AV_SAMPLE_FMT_FLT, kTrackRate, &m.codec->ch_layout,
+  if (ff::swr_alloc_set_opts2(&m.resampler, &stereo, AV_SAMPLE_FMT_FLT, kTrackRate, &m.codec->ch_layout,
                           m.codec->sample_fmt, m.codec->sample_rate, 0, nullptr) < 0 ||
-      swr_init(m.resampler) < 0)
+      ff::swr_init(m.resampler) < 0)
     return nullptr;
-  m.packet = av_packet_alloc();
-  m.frame = av_frame_alloc();
+  m.packet = ff::av_packet_alloc();
+  m.frame = ff::av_frame_alloc();
   if (!m.packet || !m.frame) return nullptr;
   const AVStream* s = m.format->streams[m.stream];
   if (s->duration != AV_NOPTS_VALUE && s->time_base.den > 0)
@@ -72,13 +66,13 @@ std::unique_ptr<TrackDecoder> TrackDecoder::open(const std::string& host_path) {
 bool TrackDecoder::refill() {
   Impl& m = *impl_;
   while (!m.ended) {
-    int r = avcodec_receive_frame(m.codec, m.frame);
+    int r = ff::avcodec_receive_frame(m.codec, m.frame);
     if (r == 0) {
-      const int out_max = swr_get_out_samples(m.resampler, m.frame->nb_samples);
+      const int out_max = ff::swr_get_out_samples(m.resampler, m.frame->nb_samples);
       if (out_max <= 0) continue;
       m.pending.assign(std::size_t(out_max) * 2, 0.0f);
       std::uint8_t* out[1] = {reinterpret_cast<std::uint8_t*>(m.pending.data())};
-      const int got = swr_convert(m.resampler, out, out_max, const_cast<const std::uint8_t**>(m.frame->extended_data),
+      const int got = ff::swr_convert(m.resampler, out, out_max, const_cast<const std::uint8_t**>(m.frame->extended_data),
                                   m.frame->nb_samples);
       m.pending.resize(got > 0 ? std::size_t(got) * 2 : 0);
       m.pending_at = 0;
@@ -95,19 +89,19 @@ bool TrackDecoder::refill() {
       if (++m.failures > 32) m.ended = true;
     }
     // Feed the decoder.
-    r = av_read_frame(m.format, m.packet);
+    r = ff::av_read_frame(m.format, m.packet);
     if (r < 0) {
-      avcodec_send_packet(m.codec, nullptr);  // drain
+      ff::avcodec_send_packet(m.codec, nullptr);  // drain
       continue;
     }
-    if (m.packet->stream_index == m.stream && avcodec_send_packet(m.codec, m.packet) < 0) ++m.failures;
-    av_packet_unref(m.packet);
+    if (m.packet->stream_index == m.stream && ff::avcodec_send_packet(m.codec, m.packet) < 0) ++m.failures;
+    ff::av_packet_unref(m.packet);
     if (m.failures > 32) m.ended = true;
   }
   // What the resampler still holds.
   m.pending.assign(4096 * 2, 0.0f);
   std::uint8_t* out[1] = {reinterpret_cast<std::uint8_t*>(m.pending.data())};
-  const int got = swr_convert(m.resampler, out, 4096, nullptr, 0);
+  const int got = ff::swr_convert(m.resampler, out, 4096, nullptr, 0);
   m.pending.resize(got > 0 ? std::size_t(got) * 2 : 0);
   m.pending_at = 0;
   return !m.pending.empty();
@@ -130,8 +124,8 @@ bool TrackDecoder::seek(double seconds) {
   Impl& m = *impl_;
   const AVStream* s = m.format->streams[m.stream];
   const std::int64_t ts = std::int64_t(seconds * s->time_base.den / std::max(1, s->time_base.num));
-  if (av_seek_frame(m.format, m.stream, ts, AVSEEK_FLAG_BACKWARD) < 0) return false;
-  avcodec_flush_buffers(m.codec);
+  if (ff::av_seek_frame(m.format, m.stream, ts, AVSEEK_FLAG_BACKWARD) < 0) return false;
+  ff::avcodec_flush_buffers(m.codec);
   m.pending.clear();
   m.pending_at = 0;
   m.ended = false;

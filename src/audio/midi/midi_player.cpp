@@ -1,6 +1,6 @@
 #include "audio/midi/midi_player.h"
 
-#include <fluidsynth.h>
+#include "audio/midi/fluidsynth_api.h"
 
 #include <algorithm>
 #include <cmath>
@@ -25,37 +25,38 @@ constexpr std::size_t kMaxMidiFile = 64u << 20;  // larger files are not music
 class FluidSynth : public Synth {
  public:
   static std::unique_ptr<FluidSynth> create(std::uint32_t rate) {
+    if (!fl::available()) return nullptr;
     auto s = std::unique_ptr<FluidSynth>(new FluidSynth);
-    s->settings_ = new_fluid_settings();
+    s->settings_ = fl::new_fluid_settings();
     if (!s->settings_) return nullptr;
-    fluid_settings_setnum(s->settings_, "synth.sample-rate", double(rate));
-    fluid_settings_setint(s->settings_, "synth.cpu-cores", 1);
-    s->synth_ = new_fluid_synth(s->settings_);
+    fl::fluid_settings_setnum(s->settings_, "synth.sample-rate", double(rate));
+    fl::fluid_settings_setint(s->settings_, "synth.cpu-cores", 1);
+    s->synth_ = fl::new_fluid_synth(s->settings_);
     if (!s->synth_) return nullptr;
     return s;
   }
   ~FluidSynth() override {
-    if (synth_) delete_fluid_synth(synth_);
-    if (settings_) delete_fluid_settings(settings_);
+    if (synth_) fl::delete_fluid_synth(synth_);
+    if (settings_) fl::delete_fluid_settings(settings_);
   }
   bool load_soundfont(const std::string& path) {
-    return !path.empty() && fluid_synth_sfload(synth_, path.c_str(), 1) != FLUID_FAILED;
+    return !path.empty() && fl::fluid_synth_sfload(synth_, path.c_str(), 1) != FLUID_FAILED;
   }
   void event(std::uint8_t status, std::uint8_t d1, std::uint8_t d2) override {
     const int ch = status & 0x0F;
     switch (status & 0xF0) {
-      case 0x80: fluid_synth_noteoff(synth_, ch, d1); break;
-      case 0x90: fluid_synth_noteon(synth_, ch, d1, d2); break;
-      case 0xA0: fluid_synth_key_pressure(synth_, ch, d1, d2); break;
-      case 0xB0: fluid_synth_cc(synth_, ch, d1, d2); break;
-      case 0xC0: fluid_synth_program_change(synth_, ch, d1); break;
-      case 0xD0: fluid_synth_channel_pressure(synth_, ch, d1); break;
-      case 0xE0: fluid_synth_pitch_bend(synth_, ch, d1 | (d2 << 7)); break;
+      case 0x80: fl::fluid_synth_noteoff(synth_, ch, d1); break;
+      case 0x90: fl::fluid_synth_noteon(synth_, ch, d1, d2); break;
+      case 0xA0: fl::fluid_synth_key_pressure(synth_, ch, d1, d2); break;
+      case 0xB0: fl::fluid_synth_cc(synth_, ch, d1, d2); break;
+      case 0xC0: fl::fluid_synth_program_change(synth_, ch, d1); break;
+      case 0xD0: fl::fluid_synth_channel_pressure(synth_, ch, d1); break;
+      case 0xE0: fl::fluid_synth_pitch_bend(synth_, ch, d1 | (d2 << 7)); break;
     }
   }
-  void all_sounds_off() override { fluid_synth_all_sounds_off(synth_, -1); }
+  void all_sounds_off() override { fl::fluid_synth_all_sounds_off(synth_, -1); }
   void render(float* stereo, std::size_t frames) override {
-    fluid_synth_write_float(synth_, int(frames), stereo, 0, 2, stereo, 1, 2);
+    fl::fluid_synth_write_float(synth_, int(frames), stereo, 0, 2, stereo, 1, 2);
   }
 
  private:
@@ -199,7 +200,7 @@ void quiet_fluid_logging() {
   static std::once_flag once;
   std::call_once(once, [] {
     for (int level : {FLUID_PANIC, FLUID_ERR, FLUID_WARN, FLUID_INFO, FLUID_DBG})
-      fluid_set_log_function(level, nullptr, nullptr);
+      fl::fluid_set_log_function(level, nullptr, nullptr);
   });
 }
 

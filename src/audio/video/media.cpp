@@ -1,12 +1,6 @@
 #include "audio/video/media.h"
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-#include <libavutil/channel_layout.h>
-#include <libswresample/swresample.h>
-#include <libswscale/swscale.h>
-}
+#include "audio/ffmpeg_api.h"
 
 #include <algorithm>
 #include <atomic>
@@ -162,14 +156,14 @@ struct Media {
     if (thread.joinable()) thread.join();
     if (voice >= 0 && mixer) mixer->remove_voice(voice);
     clear_pending();
-    av_frame_free(&last_picture);
-    av_frame_free(&frame);
-    av_packet_free(&packet);
-    sws_freeContext(scaler);
-    swr_free(&resampler);
-    avcodec_free_context(&video);
-    avcodec_free_context(&audio);
-    avformat_close_input(&format);
+    ff::av_frame_free(&last_picture);
+    ff::av_frame_free(&frame);
+    ff::av_packet_free(&packet);
+    ff::sws_freeContext(scaler);
+    ff::swr_free(&resampler);
+    ff::avcodec_free_context(&video);
+    ff::avcodec_free_context(&audio);
+    ff::avformat_close_input(&format);
   }
 
   // Seconds of media played (under `mutex` or from the decoder thread).
@@ -193,27 +187,27 @@ struct Media {
     }
     const int w = r.right - r.left, h = r.bottom - r.top;
     if (w <= 0 || h <= 0 || w > kMaxPictureSide || h > kMaxPictureSide || f->width <= 0 || f->height <= 0) return;
-    scaler = sws_getCachedContext(scaler, f->width, f->height, AVPixelFormat(f->format), w, h, AV_PIX_FMT_BGR0,
+    scaler = ff::sws_getCachedContext(scaler, f->width, f->height, AVPixelFormat(f->format), w, h, AV_PIX_FMT_BGR0,
                                   SWS_BILINEAR, nullptr, nullptr, nullptr);
     if (!scaler) return;
     picture.resize(std::size_t(w) * std::size_t(h));
     std::uint8_t* dst[4] = {reinterpret_cast<std::uint8_t*>(picture.data()), nullptr, nullptr, nullptr};
     int stride[4] = {w * 4, 0, 0, 0};
-    sws_scale(scaler, f->data, f->linesize, 0, f->height, dst, stride);
+    ff::sws_scale(scaler, f->data, f->linesize, 0, f->height, dst, stride);
     graphics::show_overlay(picture.data(), w, h, r.left, r.top);
   }
 
   void keep_picture(const AVFrame* f) {
-    if (!last_picture) last_picture = av_frame_alloc();
+    if (!last_picture) last_picture = ff::av_frame_alloc();
     if (!last_picture) return;
-    av_frame_unref(last_picture);
-    av_frame_ref(last_picture, f);
+    ff::av_frame_unref(last_picture);
+    ff::av_frame_ref(last_picture, f);
   }
 
   void rewind_streams() {
-    av_seek_frame(format, -1, format->start_time != AV_NOPTS_VALUE ? format->start_time : 0, AVSEEK_FLAG_BACKWARD);
-    if (video) avcodec_flush_buffers(video);
-    if (audio) avcodec_flush_buffers(audio);
+    ff::av_seek_frame(format, -1, format->start_time != AV_NOPTS_VALUE ? format->start_time : 0, AVSEEK_FLAG_BACKWARD);
+    if (video) ff::avcodec_flush_buffers(video);
+    if (audio) ff::avcodec_flush_buffers(audio);
     if (ring) ring->reset();
     clear_pending();
     std::lock_guard lock(mutex);
@@ -233,7 +227,7 @@ struct Media {
   }
 
   void clear_pending() {
-    for (auto& p : pending) av_frame_free(&p.second);
+    for (auto& p : pending) ff::av_frame_free(&p.second);
     pending.clear();
   }
 
@@ -264,7 +258,7 @@ struct Media {
     std::uint64_t dropped = 0;
     while (!pending.empty() && pending.front().first <= now) {
       if (due) {
-        av_frame_free(&due);
+        ff::av_frame_free(&due);
         ++dropped;
       }
       due_at = pending.front().first;
@@ -280,7 +274,7 @@ struct Media {
     counters.dropped += dropped + (late ? 1 : 0);
     counters.shown += late ? 0 : 1;
     keep_picture(due);
-    av_frame_free(&due);
+    ff::av_frame_free(&due);
   }
 
   double seconds_of(const AVFrame* f, int stream) const {
@@ -296,26 +290,26 @@ struct Media {
 
   // Every frame the decoder has ready; false when play stopped meanwhile.
   bool drain(AVCodecContext* codec, int stream) {
-    while (avcodec_receive_frame(codec, frame) == 0) {
+    while (ff::avcodec_receive_frame(codec, frame) == 0) {
       if (codec == audio) {
-        const int out_max = swr_get_out_samples(resampler, frame->nb_samples);
+        const int out_max = ff::swr_get_out_samples(resampler, frame->nb_samples);
         if (out_max > 0) {
           std::vector<float> pcm(std::size_t(out_max) * 2);
           std::uint8_t* out[1] = {reinterpret_cast<std::uint8_t*>(pcm.data())};
-          const int got = swr_convert(resampler, out, out_max, const_cast<const std::uint8_t**>(frame->extended_data),
+          const int got = ff::swr_convert(resampler, out, out_max, const_cast<const std::uint8_t**>(frame->extended_data),
                                       frame->nb_samples);
           if (got > 0 && !ring->push(pcm.data(), std::size_t(got), [&] { return still_running(); })) {
-            av_frame_unref(frame);
+            ff::av_frame_unref(frame);
             return false;
           }
         }
       } else {
         // A picture without a time is shown at once.
         const double t = seconds_of(frame, stream);
-        AVFrame* copy = av_frame_clone(frame);
+        AVFrame* copy = ff::av_frame_clone(frame);
         if (copy) pending.emplace_back(t < 0 ? 0.0 : t, copy);
       }
-      av_frame_unref(frame);
+      ff::av_frame_unref(frame);
     }
     return true;
   }
@@ -340,13 +334,13 @@ struct Media {
         wait_for_next();
         continue;
       }
-      const int r = av_read_frame(format, packet);
+      const int r = ff::av_read_frame(format, packet);
       if (r < 0) {
         // The end: drain the decoders, show the last pictures in time, let
         // the sound play out, then repeat from the start or stop.
         for (AVCodecContext* c : {video, audio})
           if (c) {
-            avcodec_send_packet(c, nullptr);
+            ff::avcodec_send_packet(c, nullptr);
             drain(c, c == video ? video_stream : audio_stream);
           }
         while (!pending.empty() && still_running()) {
@@ -375,8 +369,8 @@ struct Media {
       AVCodecContext* codec = packet->stream_index == video_stream   ? video
                               : packet->stream_index == audio_stream ? audio
                                                                      : nullptr;
-      if (codec && avcodec_send_packet(codec, packet) >= 0) drain(codec, packet->stream_index);
-      av_packet_unref(packet);
+      if (codec && ff::avcodec_send_packet(codec, packet) >= 0) drain(codec, packet->stream_index);
+      ff::av_packet_unref(packet);
     }
   }
 };
@@ -403,13 +397,13 @@ MediaRect placement() {
 }
 
 AVCodecContext* open_decoder(AVFormatContext* format, int stream) {
-  const AVCodec* codec = avcodec_find_decoder(format->streams[stream]->codecpar->codec_id);
+  const AVCodec* codec = ff::avcodec_find_decoder(format->streams[stream]->codecpar->codec_id);
   if (!codec) return nullptr;
-  AVCodecContext* c = avcodec_alloc_context3(codec);
+  AVCodecContext* c = ff::avcodec_alloc_context3(codec);
   if (!c) return nullptr;
   c->thread_count = 1;
-  if (avcodec_parameters_to_context(c, format->streams[stream]->codecpar) < 0 || avcodec_open2(c, codec, nullptr) < 0) {
-    avcodec_free_context(&c);
+  if (ff::avcodec_parameters_to_context(c, format->streams[stream]->codecpar) < 0 || ff::avcodec_open2(c, codec, nullptr) < 0) {
+    ff::avcodec_free_context(&c);
     return nullptr;
   }
   return c;
@@ -422,47 +416,47 @@ bool fail(const char* message) {
 
 // Opens and cues a file; the message of the step that failed otherwise.
 bool open_media(Media& m, const std::string& host_path) {
-  if (avformat_open_input(&m.format, host_path.c_str(), nullptr, nullptr) < 0 ||
-      avformat_find_stream_info(m.format, nullptr) < 0)
+  if (ff::avformat_open_input(&m.format, host_path.c_str(), nullptr, nullptr) < 0 ||
+      ff::avformat_find_stream_info(m.format, nullptr) < 0)
     return fail("レンダーファイルのオープンに失敗しました。");
-  m.video_stream = av_find_best_stream(m.format, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
-  m.audio_stream = av_find_best_stream(m.format, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+  m.video_stream = ff::av_find_best_stream(m.format, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+  m.audio_stream = ff::av_find_best_stream(m.format, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
   if (m.video_stream >= 0 && !(m.video = open_decoder(m.format, m.video_stream))) m.video_stream = -1;
   if (m.audio_stream >= 0 && !(m.audio = open_decoder(m.format, m.audio_stream))) m.audio_stream = -1;
   if (m.video_stream < 0 && m.audio_stream < 0) return fail("レンダーファイルのオープンに失敗しました。");
-  m.packet = av_packet_alloc();
-  m.frame = av_frame_alloc();
+  m.packet = ff::av_packet_alloc();
+  m.frame = ff::av_frame_alloc();
   if (!m.packet || !m.frame) return fail("GraphBuilder の作成に失敗しました。");
   if (m.audio && m.mixer) {
     m.rate = m.mixer->output_rate();
     AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
     if (m.audio->ch_layout.nb_channels <= 0 ||
-        swr_alloc_set_opts2(&m.resampler, &stereo, AV_SAMPLE_FMT_FLT, int(m.rate), &m.audio->ch_layout,
+        ff::swr_alloc_set_opts2(&m.resampler, &stereo, AV_SAMPLE_FMT_FLT, int(m.rate), &m.audio->ch_layout,
                             m.audio->sample_fmt, m.audio->sample_rate, 0, nullptr) < 0 ||
-        swr_init(m.resampler) < 0)
+        ff::swr_init(m.resampler) < 0)
       return fail("BasicAudio の作成に失敗しました。");
     m.ring = std::make_shared<SoundRing>(m.rate);
     m.voice = m.mixer->add_voice(m.ring, m.rate, true);
     if (m.voice < 0) return fail("BasicAudio の作成に失敗しました。");
     m.mixer->set_level(m.voice, m.attenuation, 0);
   } else if (m.audio) {
-    avcodec_free_context(&m.audio);  // no sound device: pictures only
+    ff::avcodec_free_context(&m.audio);  // no sound device: pictures only
     m.audio_stream = -1;
   }
   if (m.format->duration != AV_NOPTS_VALUE) m.duration = double(m.format->duration) / AV_TIME_BASE;
   m.rect = placement();
   // Cue: the first picture is shown at once.
   if (m.video) {
-    while (av_read_frame(m.format, m.packet) >= 0) {
+    while (ff::av_read_frame(m.format, m.packet) >= 0) {
       bool shown = false;
-      if (m.packet->stream_index == m.video_stream && avcodec_send_packet(m.video, m.packet) >= 0 &&
-          avcodec_receive_frame(m.video, m.frame) == 0) {
+      if (m.packet->stream_index == m.video_stream && ff::avcodec_send_packet(m.video, m.packet) >= 0 &&
+          ff::avcodec_receive_frame(m.video, m.frame) == 0) {
         m.show(m.frame);
         m.keep_picture(m.frame);
-        av_frame_unref(m.frame);
+        ff::av_frame_unref(m.frame);
         shown = true;
       }
-      av_packet_unref(m.packet);
+      ff::av_packet_unref(m.packet);
       if (shown) break;
     }
   }
@@ -485,7 +479,7 @@ void media_start(Mixer* mixer, bool (*window_minimized)()) {
   g_attenuation = 0;
   g_repeat = false;
   g_rect_set = false;
-  av_log_set_level(AV_LOG_QUIET);
+  ff::av_log_set_level(AV_LOG_QUIET);
 }
 
 void media_shutdown() {
@@ -497,7 +491,8 @@ std::int32_t media_open(std::string_view path) {
   media_close();
   if (g_window_minimized && g_window_minimized()) return 0;
   std::optional<std::string> host_path = resolve_game_path(path);
-  if (!host_path) {
+  // Without FFmpeg's libraries no file can be opened.
+  if (!host_path || !ff::available()) {
     report_message(1, "%s", "レンダーファイルのオープンに失敗しました。");
     return 0;
   }
