@@ -274,6 +274,19 @@ int vm_run(VmContext* ctx) {
   std::uint32_t bad_len = 0;
   VmError error = kErrInvalidCode;
 
+// r1..r6 into the frame save area, one word at a time: the registers were
+// just written one word at a time, and a wider read of them would wait for
+// those stores to reach the cache instead of taking them from the store
+// buffer.
+#define SAVE_FRAME(dst)                                            \
+  do {                                                             \
+    std::uint8_t* const d_ = (dst);                                \
+    for (int i_ = 0; i_ < 6; ++i_) {                               \
+      const std::uint32_t w_ = r[1 + i_];                          \
+      asm("" : : "r"(w_));                                         \
+      std::memcpy(d_ + 4 * i_, &w_, 4);                            \
+    }                                                              \
+  } while (0)
 #define IN_SPACE(addr, len) \
   (static_cast<std::uint64_t>(static_cast<std::uint32_t>((addr) - kLowLimit)) + (len) <= hi)
 #define CHECK(addr, len)                                                        \
@@ -566,7 +579,7 @@ dispatch_switch:
     nsp = a - imm - kFrameSaveBytes;
     if (!STACK_OK(nsp)) FAIL(kErrStackOverflow);
     CHECK(a - kFrameSaveBytes, kFrameSaveBytes);
-    std::memcpy(base + (a - kFrameSaveBytes), &r[1], kFrameSaveBytes);  // r1..r6
+    SAVE_FRAME(base + (a - kFrameSaveBytes));  // r1..r6
     r[kRegStack] = nsp;
     r[kRegFrame] = a - 4;
     NEXT;
@@ -1070,7 +1083,7 @@ T_OP_ENTER:
   nsp = a - op->a - kFrameSaveBytes;
   if (!STACK_OK(nsp)) TFAIL_AT(kErrStackOverflow, op->pc);
   TCHECK(a - kFrameSaveBytes, kFrameSaveBytes, op->pc);
-  std::memcpy(base + (a - kFrameSaveBytes), &r[1], kFrameSaveBytes);
+  SAVE_FRAME(base + (a - kFrameSaveBytes));
   r[kRegStack] = nsp;
   r[kRegFrame] = a - 4;
   TNEXT;
@@ -1587,6 +1600,7 @@ leave_slice:
   return 1;
 
 #undef IN_SPACE
+#undef SAVE_FRAME
 #undef CHECK
 #undef LOAD
 #undef STORE

@@ -478,8 +478,7 @@ void media_start(Mixer* mixer, bool (*window_minimized)()) {
   g_window_minimized = window_minimized;
   g_attenuation = 0;
   g_repeat = false;
-  g_rect_set = false;
-  ff::av_log_set_level(AV_LOG_QUIET);
+  g_rect_set = false;  // FFmpeg itself is loaded (and quietened) by the first media_open
 }
 
 void media_shutdown() {
