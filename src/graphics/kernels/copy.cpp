@@ -6,6 +6,9 @@
 // destination row's source pixels (and mask bytes) into per-thread scratch
 // rows first, so every mode and depth pair shares the same kernels.
 #include <algorithm>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -318,6 +321,40 @@ inline int bilerp(int c00, int c10, int c01, int c11, int fx, int fy) {
   return c00 + (((c11 - c10 - c01 + c00) * fx * fy + ((c01 - c00) * fy + (c10 - c00) * fx) * 256) >> 16);
 }
 
+// bilerp() of the four channels of BGRA pixels: a points at the pixel and
+// its right neighbour, b at the two below. The same value in two passes of
+// non-negative weights: horizontally 256 - fx and fx, vertically 256 - fy
+// and fy; the sum (at most 255 * 65536) shifted down by 16 is what
+// bilerp() computes, since its correction terms add up to exactly this sum
+// less 65536 times the first input.
+inline void bilerp_bgra(const std::uint8_t* a, const std::uint8_t* b, int fx, int fy, std::uint8_t* out) {
+#if defined(__SSE2__)
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i wx = _mm_set1_epi32(fx << 16 | (256 - fx));
+  const __m128i wy = _mm_set1_epi32(fy << 16 | (256 - fy));
+  __m128i ta = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(a));
+  __m128i tb = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(b));
+  // Channel pairs (left, right) as 16-bit words, then weighed and summed.
+  ta = _mm_unpacklo_epi8(_mm_unpacklo_epi8(ta, _mm_srli_epi64(ta, 32)), zero);
+  tb = _mm_unpacklo_epi8(_mm_unpacklo_epi8(tb, _mm_srli_epi64(tb, 32)), zero);
+  const __m128i top = _mm_madd_epi16(ta, wx), bottom = _mm_madd_epi16(tb, wx);  // at most 65280
+  // The vertical pass on the high and low bytes of the two rows apart, so
+  // every factor stays a 16-bit word.
+  const __m128i low8 = _mm_set1_epi32(0xFF);
+  const __m128i hi = _mm_madd_epi16(
+      _mm_or_si128(_mm_srli_epi32(top, 8), _mm_slli_epi32(_mm_srli_epi32(bottom, 8), 16)), wy);
+  const __m128i lo = _mm_madd_epi16(
+      _mm_or_si128(_mm_and_si128(top, low8), _mm_slli_epi32(_mm_and_si128(bottom, low8), 16)), wy);
+  __m128i sum = _mm_srli_epi32(_mm_add_epi32(_mm_slli_epi32(hi, 8), lo), 16);
+  sum = _mm_packs_epi32(sum, sum);
+  sum = _mm_packus_epi16(sum, sum);
+  const std::uint32_t v = std::uint32_t(_mm_cvtsi128_si32(sum));
+  std::memcpy(out, &v, 4);
+#else
+  for (int ch = 0; ch < 4; ++ch) out[ch] = std::uint8_t(bilerp(a[ch], a[4 + ch], b[ch], b[4 + ch], fx, fy));
+#endif
+}
+
 }  // namespace
 
 int rotated_copy(Plane* dst, const Rect* dst_rect, Plane* src, const Rect* src_rect, Plane* mask,
@@ -402,7 +439,7 @@ int rotated_copy(Plane* dst, const Rect* dst_rect, Plane* src, const Rect* src_r
             // Inside the source: the four neighbours as they are.
             const std::uint8_t* a = src->row(int(y0)) + x0 * 4;
             const std::uint8_t* b = src->row(int(y0 + 1)) + x0 * 4;
-            for (int ch = 0; ch < 4; ++ch) o[ch] = std::uint8_t(bilerp(a[ch], a[4 + ch], b[ch], b[4 + ch], fx, fy));
+            bilerp_bgra(a, b, fx, fy, o);
             if (mask) {
               const std::uint8_t* ma = mask->row(int(y0)) + x0 * mstep;
               const std::uint8_t* mb = mask->row(int(y0 + 1)) + x0 * mstep;
