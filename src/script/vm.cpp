@@ -278,14 +278,19 @@ int vm_run(VmContext* ctx) {
 // just written one word at a time, and a wider read of them would wait for
 // those stores to reach the cache instead of taking them from the store
 // buffer.
-#define SAVE_FRAME(dst)                                            \
-  do {                                                             \
-    std::uint8_t* const d_ = (dst);                                \
-    for (int i_ = 0; i_ < 6; ++i_) {                               \
-      const std::uint32_t w_ = r[1 + i_];                          \
-      asm("" : : "r"(w_));                                         \
-      std::memcpy(d_ + 4 * i_, &w_, 4);                            \
-    }                                                              \
+#define SAVE_FRAME(dst)                          \
+  do {                                           \
+    std::uint8_t* const d_ = (dst);              \
+    std::uint32_t w1_ = r[1], w2_ = r[2], w3_ = r[3]; \
+    std::uint32_t w4_ = r[4], w5_ = r[5], w6_ = r[6]; \
+    asm("" : "+r"(w1_), "+r"(w2_), "+r"(w3_));   \
+    asm("" : "+r"(w4_), "+r"(w5_), "+r"(w6_));   \
+    std::memcpy(d_, &w1_, 4);                    \
+    std::memcpy(d_ + 4, &w2_, 4);                \
+    std::memcpy(d_ + 8, &w3_, 4);                \
+    std::memcpy(d_ + 12, &w4_, 4);               \
+    std::memcpy(d_ + 16, &w5_, 4);               \
+    std::memcpy(d_ + 20, &w6_, 4);               \
   } while (0)
 #define IN_SPACE(addr, len) \
   (static_cast<std::uint64_t>(static_cast<std::uint32_t>((addr) - kLowLimit)) + (len) <= hi)
@@ -433,7 +438,7 @@ int vm_run(VmContext* ctx) {
       &&T_LOAD2_ADD_LDB, &&T_LOAD2_ADD_LDSB, &&T_LOAD2_ADD_LDL, &&T_LOAD2_ADD_STB,
       &&T_LOAD2_ADD_STL, &&T_ACC_FRAME, &&T_LOAD_ADD_DST, &&T_LOAD_MUL_DST, &&T_LOAD_MUL,
       &&T_LOAD_ADD_LDL, &&T_LOAD2, &&T_LEAVE_RET,
-      &&T_EXIT};
+      &&T_EXIT, &&T_PUSH_XCHG_CALL};
   static_assert(sizeof kTLabels / sizeof kTLabels[0] == TK_COUNT);
   // Handlers of the same ops with unchecked frame-slot accesses.
   static const void* const kTULabels[TK_COUNT] = {
@@ -462,7 +467,7 @@ int vm_run(VmContext* ctx) {
       &&U_LOAD2_ADD_LDB, &&U_LOAD2_ADD_LDSB, &&U_LOAD2_ADD_LDL, &&U_LOAD2_ADD_STB,
       &&U_LOAD2_ADD_STL, &&U_ACC_FRAME, &&U_LOAD_ADD_DST, &&U_LOAD_MUL_DST, &&U_LOAD_MUL,
       &&U_LOAD_ADD_LDL, &&U_LOAD2, &&T_LEAVE_RET,
-      &&T_EXIT};
+      &&T_EXIT, &&T_PUSH_XCHG_CALL};
 #endif
 
   if (!stepping) goto block_dispatch;
@@ -1383,6 +1388,21 @@ T_LOAD2:
   TLOAD(std::uint32_t, FRAME_AT(op->a), RD, op->pc - 6);
   TLOAD(std::uint32_t, FRAME_AT(op->b), RS, op->pc);
   TNEXT;
+T_PUSH_XCHG_CALL:
+  // push rP (ends op->b bytes before op->pc); xchg rD,rS; call a
+  nsp = r[kRegStack] - 4;
+  if (!STACK_OK(nsp)) TFAIL_AT(kErrStackOverflow, op->pc - op->b);
+  r[kRegStack] = nsp;
+  TSTORE(std::uint32_t, nsp, r[op->d2], op->pc - op->b);
+  v = RD;
+  RD = RS;
+  RS = v;
+  nsp = r[kRegStack] - 4;
+  if (!STACK_OK(nsp)) TFAIL_AT(kErrStackOverflow, op->pc);
+  r[kRegStack] = nsp;
+  TSTORE(std::uint32_t, nsp, op->pc, op->pc);
+  pc = op->a;
+  TGO(taken);
 T_LEAVE_RET:
   // leave a (5); ret (1)
   if (static_cast<std::uint32_t>(r[kRegStack] + op->a + kFrameSaveBytes - stack) >= stack_size) {

@@ -162,6 +162,16 @@ unsigned fuse(const Insn* in, unsigned n, TOp& op) {
     op.b = in[1].imm;
     return 2;
   }
+  // push rP; xchg rD,rS; call a
+  if (n >= 3 && in[0].op == OP_PUSH && in[1].op == OP_XCHG && in[2].op == OP_CALL) {
+    op.kind = TK_PUSH_XCHG_CALL;
+    op.d2 = in[0].s;
+    op.d = in[1].d;
+    op.s = in[1].s;
+    op.a = in[2].imm;
+    op.b = in[1].length + in[2].length;
+    return 3;
+  }
   // leave a; ret
   if (n >= 2 && in[0].op == OP_LEAVE && in[1].op == OP_RET) {
     op.kind = TK_LEAVE_RET;
@@ -350,6 +360,15 @@ Block* translate_block(Translation& t, const std::uint8_t* base, Addr pc,
       }
     }
     if (b->count + 4 <= kMaxBlockInstructions) used = fuse(in, n, op);
+    if (used && op.kind == TK_PUSH_XCHG_CALL) {
+      // A builtin's wrapper is reached by its own op (above) once the push
+      // and the exchange have run on their own.
+      const Addr w = op.a;
+      Insn trap, ret;
+      if (w - t.program < t.size && decode(t, base, w, trap) && trap.op == OP_TRAP &&
+          decode(t, base, w + 3, ret) && ret.op == OP_RET)
+        used = 0;
+    }
     if (used == 0) {
       const Insn& i = in[0];
       used = 1;

@@ -70,6 +70,8 @@ enum TKind : std::uint8_t {
   TK_LEAVE_RET,
   // end of a block that runs on into code it does not hold: pc = TOp::pc
   TK_EXIT,
+  // push rP; xchg rD,rS; call a   (d2 = P, b = bytes of xchg and call; ends the block)
+  TK_PUSH_XCHG_CALL,
   TK_COUNT
 };
 

@@ -199,6 +199,25 @@ TEST_F(TranslateBlocks, BuiltinWrapperCallsBecomeOneOp) {
   EXPECT_FALSE(block_matches(*b, script_space().base()));
 }
 
+TEST_F(TranslateBlocks, ACallWithItsArgumentInARegisterIsOneOp) {
+  VmAsm a(ctx_->program);
+  auto callee = a.label();
+  a.push(2);
+  a.r(OP_XCHG, 0, 2);
+  a.call(callee);
+  a.drop_args(1);
+  a.ret();
+  a.bind(callee);
+  a.r(OP_MOVL_RR, 1, 0);
+  a.ret();
+  ASSERT_TRUE(a.load());
+  Block* b = translate(ctx_->program);
+  ASSERT_NE(b, nullptr);
+  EXPECT_EQ(kinds(*b), (std::vector<std::uint8_t>{TK_PUSH_XCHG_CALL}));
+  EXPECT_EQ(b->count, 3u);
+  EXPECT_EQ(b->ops[0].a, a.address(callee));
+}
+
 // ---- the same results either way ----------------------------------------------
 
 // A builtin stand-in: the number picks what it does. Some copy words the
@@ -567,6 +586,46 @@ TEST_F(VmSelfModifying, ErrorsInsideFusedOpsLeavePcAtTheFailingInstruction) {
   EXPECT_EQ(ctx_->pc, ctx_->program + 6);
   ASSERT_EQ(messages_.size(), 1u);
   EXPECT_EQ(messages_[0], "Invalid address error - 0x00000100");
+}
+
+TEST_F(VmSelfModifying, ACallWithItsArgumentInARegisterRunsAndFailsAsStepped) {
+  // push r2; xchg r0,r2; call f, where f returns its argument plus r0:
+  // run once with room on the stack, then with none.
+  VmAsm a(ctx_->program);
+  auto callee = a.label();
+  a.push(2);
+  a.r(OP_XCHG, 0, 2);
+  a.call(callee);
+  a.drop_args(1);
+  a.ret();
+  a.bind(callee);
+  a.r(OP_MOVL_LOAD_IND, 1, kRegStack);  // the return address
+  a.addi(kRegStack, 4);
+  a.r(OP_MOVL_LOAD_IND, 3, kRegStack);  // the argument
+  a.addi(kRegStack, static_cast<std::uint32_t>(-4));
+  a.add(0, 3);
+  a.ret();
+  ASSERT_TRUE(a.load());
+  const Addr top = ctx_->r[kRegStack];
+  ctx_->pc = ctx_->program;
+  ctx_->r[0] = 7;
+  ctx_->r[2] = 9;
+  run_to_end();
+  EXPECT_EQ(ctx_->state, kVmFinished);
+  EXPECT_EQ(ctx_->r[0], 9u + 9u);  // r0 got 9 from the exchange, then the argument 9
+  EXPECT_EQ(ctx_->r[2], 7u);
+  EXPECT_EQ(ctx_->r[kRegStack], top + 4);
+
+  ctx_->state = kVmRunning;
+  ctx_->pc = ctx_->program;
+  ctx_->r[kRegStack] = ctx_->stack + 2;
+  ctx_->r[0] = 7;
+  run_to_end();
+  EXPECT_EQ(ctx_->state, kVmError);
+  EXPECT_EQ(ctx_->pc, ctx_->program + 2);  // just past the push, as in the image
+  EXPECT_EQ(ctx_->r[0], 7u);
+  ASSERT_EQ(messages_.size(), 1u);
+  EXPECT_EQ(messages_[0], "Stack overflow error.");
 }
 
 }  // namespace
