@@ -138,6 +138,8 @@ bool sp_draw(std::uint32_t mask, Rect* changed);
 void sp_redraw(std::uint32_t mask);
 std::int32_t sp_setbg(std::int32_t slot);
 std::int32_t sp_getbg();
+// Sprites currently in the draw list.
+std::int32_t sp_count();
 void sp_bgorg(std::int32_t x, std::int32_t y);
 void sp_org(std::uint32_t mask, std::int32_t x, std::int32_t y);
 void sp_sort(std::uint32_t mask, std::uint32_t keys);

@@ -420,6 +420,14 @@ std::int32_t sp_getbg() {
   return s ? s->background : 0;
 }
 
+std::int32_t sp_count() {
+  SpriteStore* s = store();
+  if (!s) return 0;
+  std::int32_t n = 0;
+  for (std::uint8_t linked : s->linked) n += linked ? 1 : 0;
+  return n;
+}
+
 void sp_bgorg(std::int32_t x, std::int32_t y) {
   SpriteStore* s = store();
   if (!s) return;

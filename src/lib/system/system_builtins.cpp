@@ -19,7 +19,7 @@
 #include "base/cp932.h"
 #include "base/game_path.h"
 #include "graphics/kernels/kernels.h"
-#include "graphics/sprite/sprite_store.h"
+#include "graphics/sprite/sprite.h"
 #include "host/desktop.h"
 #include "host/window.h"
 #include "lib/arg_words.h"
@@ -94,14 +94,6 @@ std::optional<std::string> text_or_empty(Addr a) {
   return std::string(*s);
 }
 
-std::int32_t sprite_count() {
-  graphics::sprite_detail::SpriteStore* s = graphics::sprite_detail::store();
-  if (!s) return 0;
-  std::int32_t n = 0;
-  for (std::uint8_t linked : s->linked) n += linked ? 1 : 0;
-  return n;
-}
-
 void screen_size(std::int32_t& w, std::int32_t& h, std::int32_t& depth) {
   const Config& c = config();
   w = c.Width;
@@ -153,7 +145,7 @@ std::uint32_t bi_getsystem(Addr args) {
     case 9: return word(c.GlobalSound);
     case 10: return word(graphics::color_mapping());
     case 11: return word(c.Smoothing);
-    case 12: return word(sprite_count());
+    case 12: return word(graphics::sp_count());
     default: return 0;
   }
 }
