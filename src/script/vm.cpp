@@ -1389,7 +1389,21 @@ T_LOAD2:
   TLOAD(std::uint32_t, FRAME_AT(op->b), RS, op->pc);
   TNEXT;
 T_PUSH_XCHG_CALL:
-  // push rP (ends op->b bytes before op->pc); xchg rD,rS; call a
+  // push rP (ends op->b bytes before op->pc); xchg rD,rS; call a. When
+  // both words fit the stack and script memory (and no guards are checked)
+  // they are stored at once; otherwise step by step as the image does.
+  nsp = r[kRegStack] - 8;
+  if (STACK_OK(nsp) && STACK_OK(nsp + 4) && IN_SPACE(nsp, 8) && !guarded) [[likely]] {
+    v = r[op->d2];
+    std::memcpy(base + nsp + 4, &v, 4);
+    v = RD;
+    RD = RS;
+    RS = v;
+    std::memcpy(base + nsp, &op->pc, 4);
+    r[kRegStack] = nsp;
+    pc = op->a;
+    TGO(taken);
+  }
   nsp = r[kRegStack] - 4;
   if (!STACK_OK(nsp)) TFAIL_AT(kErrStackOverflow, op->pc - op->b);
   r[kRegStack] = nsp;
