@@ -438,7 +438,7 @@ int vm_run(VmContext* ctx) {
       &&T_LOAD2_ADD_LDB, &&T_LOAD2_ADD_LDSB, &&T_LOAD2_ADD_LDL, &&T_LOAD2_ADD_STB,
       &&T_LOAD2_ADD_STL, &&T_ACC_FRAME, &&T_LOAD_ADD_DST, &&T_LOAD_MUL_DST, &&T_LOAD_MUL,
       &&T_LOAD_ADD_LDL, &&T_LOAD2, &&T_LEAVE_RET,
-      &&T_EXIT, &&T_PUSH_XCHG_CALL};
+      &&T_EXIT, &&T_PUSH_XCHG_CALL, &&T_LOAD_MUL_ADD_MUL};
   static_assert(sizeof kTLabels / sizeof kTLabels[0] == TK_COUNT);
   // Handlers of the same ops with unchecked frame-slot accesses.
   static const void* const kTULabels[TK_COUNT] = {
@@ -467,7 +467,7 @@ int vm_run(VmContext* ctx) {
       &&U_LOAD2_ADD_LDB, &&U_LOAD2_ADD_LDSB, &&U_LOAD2_ADD_LDL, &&U_LOAD2_ADD_STB,
       &&U_LOAD2_ADD_STL, &&U_ACC_FRAME, &&U_LOAD_ADD_DST, &&U_LOAD_MUL_DST, &&U_LOAD_MUL,
       &&U_LOAD_ADD_LDL, &&U_LOAD2, &&T_LEAVE_RET,
-      &&T_EXIT, &&T_PUSH_XCHG_CALL};
+      &&T_EXIT, &&T_PUSH_XCHG_CALL, &&U_LOAD_MUL_ADD_MUL};
 #endif
 
   if (!stepping) goto block_dispatch;
@@ -1374,6 +1374,13 @@ T_LOAD_MUL_DST:
   TLOAD(std::uint32_t, FRAME_AT(op->a), RD, op->pc - 2);
   RD *= RS;
   TNEXT;
+T_LOAD_MUL_ADD_MUL:
+  // Step by step, as any of the registers may be the same.
+  TLOAD(std::uint32_t, FRAME_AT(op->a), RD, op->pc - 6);
+  RD *= RS;
+  RD += r[op->d2];
+  RD *= r[op->c];
+  TNEXT;
 T_LOAD_MUL:
   TLOAD(std::uint32_t, FRAME_AT(op->a), RD, op->pc - 2);
   RS *= RD;
@@ -1553,6 +1560,12 @@ U_LOAD_ADD_DST:
 U_LOAD_MUL_DST:
   FLOAD_U(FRAME_AT(op->a), RD);
   RD *= RS;
+  TNEXT;
+U_LOAD_MUL_ADD_MUL:
+  FLOAD_U(FRAME_AT(op->a), RD);
+  RD *= RS;
+  RD += r[op->d2];
+  RD *= r[op->c];
   TNEXT;
 U_LOAD_MUL:
   FLOAD_U(FRAME_AT(op->a), RD);

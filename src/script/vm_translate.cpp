@@ -136,6 +136,17 @@ unsigned fuse(const Insn* in, unsigned n, TOp& op) {
     op.a = in[0].imm;
     return 3;
   }
+  // movl rA,[r6+a]; mul rA,rB; add rA,rC; mul rA,rD
+  if (n >= 4 && is_load_frame(in[0]) && in[1].op == OP_MUL && in[1].d == in[0].d && in[2].op == OP_ADD &&
+      in[2].d == in[0].d && in[3].op == OP_MUL && in[3].d == in[0].d) {
+    op.kind = TK_LOAD_MUL_ADD_MUL;
+    op.d = in[0].d;
+    op.s = in[1].s;
+    op.d2 = in[2].s;
+    op.c = in[3].s;
+    op.a = in[0].imm;
+    return 4;
+  }
   // movl rA,[r6+a]; then add or mul with rA as the source or the destination
   if (n >= 2 && is_load_frame(in[0]) && (in[1].op == OP_ADD || in[1].op == OP_MUL) &&
       (in[1].s == in[0].d || in[1].d == in[0].d)) {
@@ -208,6 +219,7 @@ unsigned frame_fields(std::uint8_t kind) {
     case TK_LOAD_ADD_DST:
     case TK_LOAD_MUL:
     case TK_LOAD_MUL_DST:
+    case TK_LOAD_MUL_ADD_MUL:
     case TK_LOAD_ADD_LDL:
     case TK_LEA_POSTOP: return 1;
     case TK_IMM_LOAD_SUB_JCC:

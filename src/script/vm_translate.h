@@ -72,6 +72,9 @@ enum TKind : std::uint8_t {
   TK_EXIT,
   // push rP; xchg rD,rS; call a   (d2 = P, b = bytes of xchg and call; ends the block)
   TK_PUSH_XCHG_CALL,
+  // movl rA,[r6+a]; mul rA,rB; add rA,rC; mul rA,rD, an index times its
+  // element size                  (d = A, s = B, d2 = C, c = D)
+  TK_LOAD_MUL_ADD_MUL,
   TK_COUNT
 };
 

@@ -628,5 +628,41 @@ TEST_F(VmSelfModifying, ACallWithItsArgumentInARegisterRunsAndFailsAsStepped) {
   EXPECT_EQ(messages_[0], "Stack overflow error.");
 }
 
+TEST_F(VmSelfModifying, AnIndexScaledFromAFrameSlotIsOneOpWithAliasedRegisters) {
+  // movl r1,[r6-4]; mul r1,r1; add r1,r2; mul r1,r3: (x * x + r2) * r3,
+  // with the multiplier the loaded register itself.
+  VmAsm a(ctx_->program);
+  a.load_frame(1, static_cast<std::uint32_t>(-4));
+  a.r(OP_MUL, 1, 1);
+  a.add(1, 2);
+  a.r(OP_MUL, 1, 3);
+  a.ret();
+  ASSERT_TRUE(a.load());
+  Translation* t = translation_for(ctx_->program, ctx_->program_size);
+  const void* handlers[TK_COUNT] = {};
+  Block* b = translate_block(*t, script_space().base(), ctx_->program, handlers, handlers);
+  ASSERT_NE(b, nullptr);
+  ASSERT_FALSE(b->ops.empty());
+  EXPECT_EQ(b->ops[0].kind, TK_LOAD_MUL_ADD_MUL);
+  forget_translation(ctx_->program);
+
+  ctx_->r[kRegFrame] = ctx_->r[kRegStack] - 16;
+  ASSERT_TRUE(store32(ctx_->r[kRegFrame] - 4, 7));
+  ctx_->pc = ctx_->program;
+  ctx_->r[2] = 5;
+  ctx_->r[3] = 4;
+  run_to_end();
+  EXPECT_EQ(ctx_->state, kVmFinished);
+  EXPECT_EQ(ctx_->r[1], (7u * 7u + 5u) * 4u);
+
+  // A frame that is not there fails at the load, with pc just past it.
+  ctx_->state = kVmRunning;
+  ctx_->pc = ctx_->program;
+  ctx_->r[kRegFrame] = 0x100;
+  run_to_end();
+  EXPECT_EQ(ctx_->state, kVmError);
+  EXPECT_EQ(ctx_->pc, ctx_->program + 6);
+}
+
 }  // namespace
 }  // namespace talven::script
