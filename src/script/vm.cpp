@@ -438,7 +438,7 @@ int vm_run(VmContext* ctx) {
       &&T_LOAD2_ADD_LDB, &&T_LOAD2_ADD_LDSB, &&T_LOAD2_ADD_LDL, &&T_LOAD2_ADD_STB,
       &&T_LOAD2_ADD_STL, &&T_ACC_FRAME, &&T_LOAD_ADD_DST, &&T_LOAD_MUL_DST, &&T_LOAD_MUL,
       &&T_LOAD_ADD_LDL, &&T_LOAD2, &&T_LEAVE_RET,
-      &&T_EXIT, &&T_PUSH_XCHG_CALL, &&T_LOAD_MUL_ADD_MUL};
+      &&T_EXIT, &&T_PUSH_XCHG_CALL, &&T_LOAD_MUL_ADD_MUL, &&T_IMM_LOAD2};
   static_assert(sizeof kTLabels / sizeof kTLabels[0] == TK_COUNT);
   // Handlers of the same ops with unchecked frame-slot accesses.
   static const void* const kTULabels[TK_COUNT] = {
@@ -467,7 +467,7 @@ int vm_run(VmContext* ctx) {
       &&U_LOAD2_ADD_LDB, &&U_LOAD2_ADD_LDSB, &&U_LOAD2_ADD_LDL, &&U_LOAD2_ADD_STB,
       &&U_LOAD2_ADD_STL, &&U_ACC_FRAME, &&U_LOAD_ADD_DST, &&U_LOAD_MUL_DST, &&U_LOAD_MUL,
       &&U_LOAD_ADD_LDL, &&U_LOAD2, &&T_LEAVE_RET,
-      &&T_EXIT, &&T_PUSH_XCHG_CALL, &&U_LOAD_MUL_ADD_MUL};
+      &&T_EXIT, &&T_PUSH_XCHG_CALL, &&U_LOAD_MUL_ADD_MUL, &&U_IMM_LOAD2};
 #endif
 
   if (!stepping) goto block_dispatch;
@@ -1395,6 +1395,11 @@ T_LOAD2:
   TLOAD(std::uint32_t, FRAME_AT(op->a), RD, op->pc - 6);
   TLOAD(std::uint32_t, FRAME_AT(op->b), RS, op->pc);
   TNEXT;
+T_IMM_LOAD2:
+  r[op->d2] = op->c;
+  TLOAD(std::uint32_t, FRAME_AT(op->a), RD, op->pc - 6);
+  TLOAD(std::uint32_t, FRAME_AT(op->b), RS, op->pc);
+  TNEXT;
 T_PUSH_XCHG_CALL:
   // push rP (ends op->b bytes before op->pc); xchg rD,rS; call a. When
   // both words fit the stack and script memory (and no guards are checked)
@@ -1578,6 +1583,11 @@ U_LOAD_ADD_LDL:
   TLOAD(std::uint32_t, RD, r[op->d2], op->pc);
   TNEXT;
 U_LOAD2:
+  FLOAD_U(FRAME_AT(op->a), RD);
+  FLOAD_U(FRAME_AT(op->b), RS);
+  TNEXT;
+U_IMM_LOAD2:
+  r[op->d2] = op->c;
   FLOAD_U(FRAME_AT(op->a), RD);
   FLOAD_U(FRAME_AT(op->b), RS);
   TNEXT;

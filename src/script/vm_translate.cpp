@@ -162,6 +162,19 @@ unsigned fuse(const Insn* in, unsigned n, TOp& op) {
     }
     return 2;
   }
+  // movl rX,imm; movl rA,[r6+a]; movl rB,[r6+b], unless rB's load starts
+  // one of the sequences above
+  if (n >= 3 && is_imm(in[0]) && is_load_frame(in[1]) && is_load_frame(in[2]) &&
+      !(n >= 4 && (in[3].op == OP_ADD || in[3].op == OP_SUB) && in[3].d == in[2].d)) {
+    op.kind = TK_IMM_LOAD2;
+    op.d2 = in[0].d;
+    op.c = in[0].imm;
+    op.d = in[1].d;
+    op.s = in[2].d;
+    op.a = in[1].imm;
+    op.b = in[2].imm;
+    return 3;
+  }
   // movl rA,[r6+a]; movl rB,[r6+b], unless rB's load starts one of the
   // sequences above
   if (n >= 2 && is_load_frame(in[0]) && is_load_frame(in[1]) &&
@@ -233,6 +246,7 @@ unsigned frame_fields(std::uint8_t kind) {
     case TK_LOAD2_ADD_STB:
     case TK_LOAD2_ADD_STL:
     case TK_ACC_FRAME:
+    case TK_IMM_LOAD2:
     case TK_LOAD2: return 3;
     default: return 0;
   }

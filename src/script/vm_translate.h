@@ -75,6 +75,8 @@ enum TKind : std::uint8_t {
   // movl rA,[r6+a]; mul rA,rB; add rA,rC; mul rA,rD, an index times its
   // element size                  (d = A, s = B, d2 = C, c = D)
   TK_LOAD_MUL_ADD_MUL,
+  // movl rX,imm; movl rA,[r6+a]; movl rB,[r6+b]   (d = A, s = B, d2 = X, c = imm)
+  TK_IMM_LOAD2,
   TK_COUNT
 };
 

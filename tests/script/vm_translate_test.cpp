@@ -664,5 +664,30 @@ TEST_F(VmSelfModifying, AnIndexScaledFromAFrameSlotIsOneOpWithAliasedRegisters) 
   EXPECT_EQ(ctx_->pc, ctx_->program + 6);
 }
 
+TEST_F(VmSelfModifying, AnImmediateAndTwoFrameLoadsAreOneOpInTheirOrder) {
+  // movl r1,9; movl r1,[r6-4]; movl r3,[r6-8]: the load replaces the
+  // immediate, as stepping does.
+  VmAsm a(ctx_->program);
+  a.movi(1, 9);
+  a.load_frame(1, -4);
+  a.load_frame(3, -8);
+  a.ret();
+  ASSERT_TRUE(a.load());
+  Translation* t = translation_for(ctx_->program, ctx_->program_size);
+  const void* handlers[TK_COUNT] = {};
+  Block* b = translate_block(*t, script_space().base(), ctx_->program, handlers, handlers);
+  ASSERT_NE(b, nullptr);
+  EXPECT_EQ(b->ops[0].kind, TK_IMM_LOAD2);
+  forget_translation(ctx_->program);
+  ctx_->r[kRegFrame] = ctx_->r[kRegStack] - 16;
+  ASSERT_TRUE(store32(ctx_->r[kRegFrame] - 4, 70));
+  ASSERT_TRUE(store32(ctx_->r[kRegFrame] - 8, 80));
+  ctx_->pc = ctx_->program;
+  run_to_end();
+  EXPECT_EQ(ctx_->state, kVmFinished);
+  EXPECT_EQ(ctx_->r[1], 70u);
+  EXPECT_EQ(ctx_->r[3], 80u);
+}
+
 }  // namespace
 }  // namespace talven::script
