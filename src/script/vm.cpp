@@ -292,6 +292,23 @@ int vm_run(VmContext* ctx) {
     std::memcpy(d_ + 16, &w5_, 4);               \
     std::memcpy(d_ + 20, &w6_, 4);               \
   } while (0)
+// r1..r6 back from the frame save area, one word at a time for the same
+// reason: enter may have stored those words only a few operations ago.
+#define RESTORE_FRAME(src)                                 \
+  do {                                                     \
+    const std::uint8_t* const s_ = (src);                  \
+    std::uint32_t w1_, w2_, w3_, w4_, w5_, w6_;            \
+    std::memcpy(&w1_, s_, 4);                              \
+    std::memcpy(&w2_, s_ + 4, 4);                          \
+    std::memcpy(&w3_, s_ + 8, 4);                          \
+    std::memcpy(&w4_, s_ + 12, 4);                         \
+    std::memcpy(&w5_, s_ + 16, 4);                         \
+    std::memcpy(&w6_, s_ + 20, 4);                         \
+    asm("" : "+r"(w1_), "+r"(w2_), "+r"(w3_));             \
+    asm("" : "+r"(w4_), "+r"(w5_), "+r"(w6_));             \
+    r[1] = w1_, r[2] = w2_, r[3] = w3_;                    \
+    r[4] = w4_, r[5] = w5_, r[6] = w6_;                    \
+  } while (0)
 #define IN_SPACE(addr, len) \
   (static_cast<std::uint64_t>(static_cast<std::uint32_t>((addr) - kLowLimit)) + (len) <= hi)
 #define CHECK(addr, len)                                                        \
@@ -598,7 +615,7 @@ dispatch_switch:
     }
     a = r[kRegStack] + imm;
     CHECK(a, kFrameSaveBytes);
-    std::memcpy(&r[1], base + a, kFrameSaveBytes);
+    RESTORE_FRAME(base + a);
     r[kRegStack] = a + kFrameSaveBytes;
     NEXT;
   }
@@ -1100,7 +1117,7 @@ T_OP_LEAVE:
   }
   a = r[kRegStack] + op->a;
   TCHECK(a, kFrameSaveBytes, op->pc);
-  std::memcpy(&r[1], base + a, kFrameSaveBytes);
+  RESTORE_FRAME(base + a);
   r[kRegStack] = a + kFrameSaveBytes;
   TNEXT;
 T_OP_CALL:
@@ -1438,7 +1455,7 @@ T_LEAVE_RET:
   }
   a = r[kRegStack] + op->a;
   TCHECK(a, kFrameSaveBytes, op->pc - 1);
-  std::memcpy(&r[1], base + a, kFrameSaveBytes);
+  RESTORE_FRAME(base + a);
   r[kRegStack] = a + kFrameSaveBytes;
   nsp = r[kRegStack] + 4;
   if (!STACK_OK(nsp)) TFAIL_AT(kErrStackOverflow, op->pc);
@@ -1658,6 +1675,7 @@ leave_slice:
 
 #undef IN_SPACE
 #undef SAVE_FRAME
+#undef RESTORE_FRAME
 #undef CHECK
 #undef LOAD
 #undef STORE
