@@ -936,6 +936,21 @@ L_invalid:
     nb = *slot;        \
     goto chain;        \
   } while (0)
+// Leaves a block that ends in a return: its two most recent successors are
+// kept in `taken` and `fall` (a function called from two places returns to
+// either), the one just used in `taken`.
+#define TGO_RET                                   \
+  do {                                            \
+    nb = blk->taken;                              \
+    if (nb && nb->start != pc) {                  \
+      Block* const other_ = blk->fall;            \
+      blk->fall = nb;                             \
+      blk->taken = other_;                        \
+      nb = other_;                                \
+    }                                             \
+    slot = &blk->taken;                           \
+    goto chain;                                   \
+  } while (0)
 
 block_dispatch:
   if (static_cast<std::uint32_t>(pc - tr->program) >= tr->size) goto fetch;
@@ -1145,7 +1160,7 @@ T_OP_RET:
     ctx->state = kVmFinished;
     goto leave_slice;
   }
-  TGO_VAR(taken);
+  TGO_RET;
 T_OP_PREOP:
   a = RS;
   TLOAD(std::uint32_t, a, v, op->pc);
@@ -1466,7 +1481,7 @@ T_LEAVE_RET:
     ctx->state = kVmFinished;
     goto leave_slice;
   }
-  TGO_VAR(taken);
+  TGO_RET;
   // The same ops with their frame-slot accesses unchecked: used where the
   // block's frame window was found inside script memory on entry and r6 has
   // not changed since.
@@ -1675,6 +1690,7 @@ leave_slice:
 
 #undef IN_SPACE
 #undef SAVE_FRAME
+#undef TGO_RET
 #undef RESTORE_FRAME
 #undef CHECK
 #undef LOAD
