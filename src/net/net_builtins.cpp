@@ -19,14 +19,15 @@ std::int32_t iarg(Addr args, unsigned i) {
 // The script's buffer for a transfer of `length` bytes: the whole range
 // must be script memory, so a wild address or a negative length fails
 // before anything is copied. A zero length needs no buffer.
-bool transfer_buffer(Addr address, std::int32_t length, std::uint8_t** out) {
+bool transfer_buffer(Addr address, std::int32_t length, std::uint8_t** out, bool written = false) {
   if (length < 0) return false;
   if (length == 0) {
     static std::uint8_t none;
     *out = &none;
     return true;
   }
-  *out = span(address, static_cast<std::uint32_t>(length));
+  *out = written ? wspan(address, static_cast<std::uint32_t>(length))
+                 : span(address, static_cast<std::uint32_t>(length));
   return *out != nullptr;
 }
 
@@ -57,7 +58,7 @@ std::uint32_t bi_net_send(Addr args) {
 std::uint32_t bi_net_recv(Addr args) {
   std::uint8_t* buffer;
   std::int32_t length = iarg(args, 2);
-  if (!transfer_buffer(runtime::arg_word(args, 1), length, &buffer)) return kMinusOne;
+  if (!transfer_buffer(runtime::arg_word(args, 1), length, &buffer, true)) return kMinusOne;
   return static_cast<std::uint32_t>(net_recv(iarg(args, 0), buffer, static_cast<std::uint32_t>(length)));
 }
 

@@ -352,23 +352,24 @@ std::uint32_t bi_fclose(Addr args) { return word(stream_close(iarg(args, 0))); }
 
 namespace {
 
-// The buffer of fread/fwrite: item size times count bytes of script memory.
-std::uint8_t* item_buffer(Addr args) {
+// The buffer of fread/fwrite: item size times count bytes of script memory
+// (`written` for fread, which fills it).
+std::uint8_t* item_buffer(Addr args, bool written) {
   std::uint64_t total = std::uint64_t{arg(args, 1)} * arg(args, 2);
   if (total == 0) return nullptr;
-  return span(arg(args, 0), total);
+  return written ? wspan(arg(args, 0), total) : span(arg(args, 0), total);
 }
 
 }  // namespace
 
 std::uint32_t bi_fread(Addr args) {
-  std::uint8_t* p = item_buffer(args);
+  std::uint8_t* p = item_buffer(args, true);
   if (!p) return 0;
   return static_cast<std::uint32_t>(stream_read(iarg(args, 3), p, arg(args, 1), arg(args, 2)));
 }
 
 std::uint32_t bi_fwrite(Addr args) {
-  std::uint8_t* p = item_buffer(args);
+  std::uint8_t* p = item_buffer(args, false);
   if (!p) return 0;
   return static_cast<std::uint32_t>(stream_write(iarg(args, 3), p, arg(args, 1), arg(args, 2)));
 }
