@@ -134,8 +134,11 @@ Addr AddressSpace::address_of(const void* p) const {
 
 // Takes n bytes (a multiple of kAlign) from the free extents, committing
 // more memory when none fits; 0 when the space is full. Under the heap lock.
-Addr AddressSpace::heap_alloc(std::uint64_t n) {
+// *fresh_from (when given) is where memory committed by this very call
+// starts: no one can have written there yet, so it is still zero.
+Addr AddressSpace::heap_alloc(std::uint64_t n, std::uint64_t* fresh_from) {
   Heap& h = *heap_;
+  if (fresh_from) *fresh_from = kReserve;
   auto fit = h.free_by_size.lower_bound({n, 0});
   if (fit == h.free_by_size.end()) {
     // Grow the committed region; a free extent at the top is extended.
@@ -151,6 +154,7 @@ Addr AddressSpace::heap_alloc(std::uint64_t n) {
     }
     if (mprotect(base_ + h.top, grow, PROT_READ | PROT_WRITE) != 0) return 0;
     Addr start = static_cast<Addr>(h.top);
+    if (fresh_from) *fresh_from = h.top;
     if (shadow_) set_shadow(start, h.top + grow, kShadowFreed);
     h.top += grow;
     limit_.store(h.top, std::memory_order_release);
@@ -180,11 +184,13 @@ void AddressSpace::heap_free(Addr addr, std::uint64_t n) {
   }
 }
 
-Addr AddressSpace::alloc(std::uint32_t size) {
+Addr AddressSpace::alloc(std::uint32_t size) { return alloc_block(size, nullptr); }
+
+Addr AddressSpace::alloc_block(std::uint32_t size, std::uint64_t* fresh_from) {
   std::lock_guard lock(heap_->mutex);
-  if (!shadow_) return heap_alloc(round_up(std::max<std::uint64_t>(size, 1), kAlign));
+  if (!shadow_) return heap_alloc(round_up(std::max<std::uint64_t>(size, 1), kAlign), fresh_from);
   const std::uint64_t extent = round_up(size, kAlign) + 2 * kGuardBytes;
-  const Addr raw = heap_alloc(extent);
+  const Addr raw = heap_alloc(extent, fresh_from);
   if (!raw) return 0;
   const Addr user = static_cast<Addr>(raw + kGuardBytes);
   heap_->guarded[raw] = Heap::Guarded{user, size, extent, false};
@@ -260,8 +266,11 @@ std::string AddressSpace::describe_guard_hit(Addr addr, std::uint64_t len) const
   return text;
 }
 Addr AddressSpace::zalloc(std::uint32_t size) {
-  Addr a = alloc(size);
-  if (a) std::memset(base_ + a, 0, size);
+  // Only the part below freshly committed memory needs clearing; the rest
+  // is zero and stays unmapped until it is first touched.
+  std::uint64_t fresh = kReserve;
+  Addr a = alloc_block(size, &fresh);
+  if (a) std::memset(base_ + a, 0, std::min<std::uint64_t>(size, fresh > a ? fresh - a : 0));
   return a;
 }
 

@@ -110,7 +110,8 @@ class AddressSpace {
   std::uint8_t* shadow_ = nullptr;  // one byte per 16-byte granule
   void set_shadow(std::uint64_t from, std::uint64_t to, std::uint8_t value);
   void mark_block(Addr raw, std::uint64_t raw_size, Addr user, std::uint32_t size);
-  Addr heap_alloc(std::uint64_t n);
+  Addr heap_alloc(std::uint64_t n, std::uint64_t* fresh_from = nullptr);
+  Addr alloc_block(std::uint32_t size, std::uint64_t* fresh_from);
   void heap_free(Addr a, std::uint64_t n);
 };
 
