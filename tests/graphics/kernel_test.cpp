@@ -63,7 +63,8 @@ TEST(KernelTables, MatchTheirFormulas) {
   const KernelTables& t = kernel_tables();
   for (int n = 0; n < 14; ++n)
     for (int s = 0; s < 256; ++s)
-      for (int d = 0; d < 256; ++d) ASSERT_EQ(t.op[n][s][d], ref::op(n, s, d)) << n << " " << s << " " << d;
+      for (int d = 0; d < 256; ++d)
+        ASSERT_EQ(operator_table(n)[s][d], ref::op(n, s, d)) << n << " " << s << " " << d;
   for (int a = 0; a < 256; ++a)
     for (int b = 0; b < 256; ++b) {
       ASSERT_EQ(t.mul[a][b], ref::mul(a, b));

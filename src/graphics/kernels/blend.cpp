@@ -278,7 +278,7 @@ bool prepare_mode(const BlendMode* record, const Plane* dst, const Plane* src, K
   const KernelTables& t = kernel_tables();
   c = KernelContext{};
   c.mode = mode;
-  c.op = (mode == 4 || mode == 6 || mode == 11 || mode == 12) ? t.op[op] : nullptr;
+  c.op = (mode == 4 || mode == 6 || mode == 11 || mode == 12) ? operator_table(op) : nullptr;
   c.opacity = m.opacity;
   c.extra = m.extra;
   c.selectors = m.op;

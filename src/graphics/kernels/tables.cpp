@@ -64,11 +64,14 @@ namespace {
 std::unique_ptr<KernelTables> g_tables;
 std::once_flag g_once;
 
+struct OperatorTables {
+  std::uint8_t op[kOperatorCount][256][256];
+  std::once_flag built[kOperatorCount];
+};
+OperatorTables g_operators;
+
 void build() {
   auto t = std::make_unique<KernelTables>();
-  for (int n = 0; n < kOperatorCount; ++n)
-    for (int s = 0; s < 256; ++s)
-      for (int d = 0; d < 256; ++d) t->op[n][s][d] = operator_value(n, s, d);
   for (int a = 0; a < 256; ++a)
     for (int b = 0; b < 256; ++b) {
       t->mul[a][b] = std::uint8_t(a * b / 255);
@@ -101,6 +104,15 @@ void fill_kernel_random(float (*next)()) {
 const KernelTables& kernel_tables() {
   init_kernel_tables();
   return *g_tables;
+}
+
+const std::uint8_t (*operator_table(int n))[256] {
+  n = std::clamp(n, 0, kOperatorCount - 1);
+  std::call_once(g_operators.built[n], [n] {
+    for (int s = 0; s < 256; ++s)
+      for (int d = 0; d < 256; ++d) g_operators.op[n][s][d] = operator_value(n, s, d);
+  });
+  return g_operators.op[n];
 }
 
 }  // namespace talven::graphics

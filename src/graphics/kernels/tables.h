@@ -15,8 +15,6 @@ namespace talven::graphics {
 constexpr int kOperatorCount = 14;
 
 struct KernelTables {
-  // op[n][s][d]: s the upper layer, d the lower layer.
-  std::uint8_t op[kOperatorCount][256][256];
   std::uint8_t mul[256][256];       // a * b / 255
   std::uint8_t over[256][256];      // weight of alpha a laid over alpha b
   std::uint8_t screen[256][256];    // a + b - a * b / 255: alpha of a layering
@@ -32,6 +30,11 @@ struct KernelTables {
 // The tables, built on first use.
 const KernelTables& kernel_tables();
 void init_kernel_tables();
+
+// The table of blend operator n (0..13), indexed [s][d] with s the upper
+// layer and d the lower one. Each is built when first asked for: most games
+// use few operators, and all fourteen cost a start-up several milliseconds.
+const std::uint8_t (*operator_table(int n))[256];
 
 // Refills the random floats from the runtime's generator (at runtime start,
 // right after the noise table is drawn, before any script runs). Until then
