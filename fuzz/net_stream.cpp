@@ -35,20 +35,19 @@ constexpr auto kLimit = std::chrono::seconds(5);
   std::abort();
 }
 
-sockaddr_in loopback(int port, std::uint32_t host = INADDR_LOOPBACK) {
+sockaddr_in loopback(int port) {
   sockaddr_in a{};
   a.sin_family = AF_INET;
   a.sin_port = htons(std::uint16_t(port));
-  a.sin_addr.s_addr = htonl(host);
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   return a;
 }
 
-// A listening socket on a free port of a loopback address; its port in
-// `port`.
-int listen_any(int& port, std::uint32_t host = INADDR_LOOPBACK) {
+// A listening socket on a free loopback port; its port in `port`.
+int listen_any(int& port) {
   int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return -1;
-  sockaddr_in a = loopback(0, host);
+  sockaddr_in a = loopback(0);
   socklen_t len = sizeof a;
   if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(fd, 4) != 0 ||
       ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
@@ -93,18 +92,10 @@ int connect_peer(bool server) {
       else nap();
     return fd;
   }
-  // Each run listens on another address of 127.1.0.0/16. A peer that ends
-  // its side first leaves its end in TIME_WAIT. With every run on one
-  // address, twice after about 300,000 runs a connection did not reach the
-  // listener within the time limit, which points at such leftovers with
-  // the same ports delaying the handshake.
-  static std::uint32_t next = 0;
-  const std::uint32_t n = next++ % 65024;
-  const std::uint32_t address = (127u << 24) | (1u << 16) | ((n / 254) << 8) | (n % 254 + 1);
   int port = 0;
-  const int listener = listen_any(port, address);
+  const int listener = listen_any(port);
   if (listener < 0) return -1;
-  const std::string host = "127.1." + std::to_string((n / 254) & 255) + "." + std::to_string(n % 254 + 1);
+  const std::string host = "127.0.0.1";
   if (net_open(&host, port) != 1) {
     ::close(listener);
     return -1;
