@@ -14,6 +14,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -100,8 +102,14 @@ int connect_peer(bool server) {
     ::close(listener);
     return -1;
   }
+  // libFuzzer's timer signal may interrupt the wait; it goes on until the limit.
   pollfd p{listener, POLLIN, 0};
-  const int fd = ::poll(&p, 1, 5000) == 1 ? ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC) : -1;
+  int ready;
+  do {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
+    ready = ::poll(&p, 1, int(std::max<long long>(left, 0)));
+  } while (ready < 0 && errno == EINTR && Clock::now() < until);
+  const int fd = ready == 1 ? ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC) : -1;
   ::close(listener);
   // A link that gave up (the host refused the connect, as under heavy load
   // it rarely does) has reported it; only one still trying is at fault.

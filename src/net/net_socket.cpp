@@ -160,11 +160,11 @@ int connect_start(const Address& address, int* code) {
   if (fd < 0) return -1;
   int one = 1;
   setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-  int r;
-  do {
-    r = ::connect(fd, reinterpret_cast<const sockaddr*>(&address.storage), address.length);
-  } while (r != 0 && errno == EINTR);
-  if (r != 0 && errno != EINPROGRESS) return fail(fd, code);
+  // The socket does not block. A signal that interrupts the call leaves the
+  // connection going on by itself (calling again would only say it is
+  // already under way), so it is waited for like one in progress.
+  const int r = ::connect(fd, reinterpret_cast<const sockaddr*>(&address.storage), address.length);
+  if (r != 0 && errno != EINPROGRESS && errno != EINTR) return fail(fd, code);
   return fd;
 }
 
