@@ -1455,12 +1455,7 @@ T_PUSH_XCHG_CALL:
   v = RD;
   RD = RS;
   RS = v;
-  nsp = r[kRegStack] - 4;
-  if (!STACK_OK(nsp)) TFAIL_AT(kErrStackOverflow, op->pc);
-  r[kRegStack] = nsp;
-  TSTORE(std::uint32_t, nsp, op->pc, op->pc);
-  pc = op->a;
-  TGO(taken);
+  goto T_OP_CALL;  // the call of the same op (its pc and target)
 T_LEAVE_RET:
   // leave a (5); ret (1)
   if (static_cast<std::uint32_t>(r[kRegStack] + op->a + kFrameSaveBytes - stack) >= stack_size) {
@@ -1647,46 +1642,38 @@ block_dispatch:
   goto fetch;
 #endif
 
+// Every way out of the slice first hands the registers, pc and flags back to
+// the context (and puts back a handler borrowed to stop a block early).
+#define SAVE_STATE                                     \
+  do {                                                 \
+    if (stop_op) stop_op->handler = stop_saved;        \
+    std::memcpy(ctx->r, r, sizeof r);                  \
+    ctx->pc = pc;                                      \
+    ctx->zero_flag = zf;                               \
+    ctx->less_flag = lf;                               \
+    ctx->below_flag = bf;                              \
+  } while (0)
 invalid_code:
   error = kErrInvalidCode;
 runtime_error:
-  if (stop_op) stop_op->handler = stop_saved;
-  std::memcpy(ctx->r, r, sizeof r);
-  ctx->pc = pc;
-  ctx->zero_flag = zf;
-  ctx->less_flag = lf;
-  ctx->below_flag = bf;
+  SAVE_STATE;
   vm_raise(ctx, error);
   return 1;
 
 invalid_address:
-  if (stop_op) stop_op->handler = stop_saved;
-  std::memcpy(ctx->r, r, sizeof r);
-  ctx->pc = pc;
-  ctx->zero_flag = zf;
-  ctx->less_flag = lf;
-  ctx->below_flag = bf;
+  SAVE_STATE;
   vm_raise(ctx, kErrInvalidAddress, bad);
   return 1;
 
 guard_fault:
-  if (stop_op) stop_op->handler = stop_saved;
-  std::memcpy(ctx->r, r, sizeof r);
-  ctx->pc = pc;
-  ctx->zero_flag = zf;
-  ctx->less_flag = lf;
-  ctx->below_flag = bf;
+  SAVE_STATE;
   vm_raise_guard(ctx, bad, space.describe_guard_hit(bad, bad_len));
   return 1;
 
 leave_slice:
-  if (stop_op) stop_op->handler = stop_saved;
-  std::memcpy(ctx->r, r, sizeof r);
-  ctx->pc = pc;
-  ctx->zero_flag = zf;
-  ctx->less_flag = lf;
-  ctx->below_flag = bf;
+  SAVE_STATE;
   return 1;
+#undef SAVE_STATE
 
 #undef IN_SPACE
 #undef SAVE_FRAME
