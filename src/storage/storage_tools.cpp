@@ -303,12 +303,50 @@ bool open_tool_input(const std::string& path, bool need_size, ToolInput& in) {
   return !failed && ::lseek(copy, 0, SEEK_SET) == 0;
 }
 
+// compress and expand read and write in pieces of this size rather than
+// the bit streams' own small ones: a quarter of the system calls, in
+// bounded memory.
+constexpr std::size_t kToolPiece = 1 << 18;
+
 // The output: an atomic file (committed only when everything was written)
-// or standard output.
+// or standard output, written in pieces of kToolPiece.
 struct ToolOutput {
   AtomicOutput file;
   bool to_stdout = false;
-  bool write(const std::uint8_t* p, std::size_t n) { return to_stdout ? write_all(1, p, n) : file.write(p, n); }
+  std::vector<std::uint8_t> pending;
+  bool put(const std::uint8_t* p, std::size_t n) { return to_stdout ? write_all(1, p, n) : file.write(p, n); }
+  bool write(const std::uint8_t* p, std::size_t n) {
+    if (pending.size() + n > kToolPiece) {
+      if (!flush()) return false;
+      if (n >= kToolPiece) return put(p, n);
+    }
+    pending.insert(pending.end(), p, p + n);
+    return true;
+  }
+  bool flush() {
+    const bool ok = pending.empty() || put(pending.data(), pending.size());
+    pending.clear();
+    return ok;
+  }
+};
+
+// The input, read ahead in pieces of kToolPiece.
+struct ToolReader {
+  int fd;
+  bool* failed;
+  std::vector<std::uint8_t> piece = std::vector<std::uint8_t>(kToolPiece);
+  std::size_t at = 0, valid = 0;
+  std::size_t read(std::uint8_t* p, std::size_t n) {
+    if (at == valid) {
+      valid = read_some(fd, piece.data(), piece.size(), failed);
+      at = 0;
+      if (valid == 0) return 0;
+    }
+    const std::size_t k = std::min(n, valid - at);
+    std::memcpy(p, piece.data() + at, k);
+    at += k;
+    return k;
+  }
 };
 
 int run_compress(int argc, char** argv, bool expand) {
@@ -323,8 +361,9 @@ int run_compress(int argc, char** argv, bool expand) {
   auto writer = create_sink_bit_writer([&](const std::uint8_t* p, std::size_t n) { return out.write(p, n); });
   bool read_failed = false;
   std::uint64_t consumed = 0;
+  ToolReader ahead{in.fd, &read_failed};
   auto reader = open_source_bit_reader([&](std::uint8_t* p, std::size_t n) {
-    const std::size_t got = read_some(in.fd, p, n, &read_failed);
+    const std::size_t got = ahead.read(p, n);
     consumed += got;
     return got;
   });
@@ -355,9 +394,9 @@ int run_compress(int argc, char** argv, bool expand) {
       StreamEncoder encoder(*writer);
       bool ok = write_bits(*writer, kCompressedSignature, 32) &&
                 write_bits(*writer, static_cast<std::uint32_t>(in.size), 32);
-      std::vector<std::uint8_t> buf(1 << 16);
+      std::vector<std::uint8_t> buf(kToolPiece);
       std::uint64_t total = 0;
-      for (std::size_t n; ok && (n = read_some(in.fd, buf.data(), buf.size(), &read_failed)) > 0;) {
+      for (std::size_t n; ok && (n = ahead.read(buf.data(), buf.size())) > 0;) {
         ok = encoder.feed(buf.data(), n);
         total += n;
       }
@@ -367,7 +406,7 @@ int run_compress(int argc, char** argv, bool expand) {
     }
   }
   if (read_failed && why.empty()) why = "cannot read " + input_path;
-  const bool closed = close_bit_writer(*writer);
+  const bool closed = close_bit_writer(*writer) && out.flush();
   if (!why.empty() || !closed) {
     out.file.abandon();
     return failure(tool.name, why.empty() ? "cannot write " + output_path : why);
