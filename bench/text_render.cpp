@@ -41,7 +41,7 @@ Plane* target() {
 
 void draw_ours(benchmark::State& state, bool smooth) {
   Plane* p = target();
-  FontSpec desc;
+  FontRecord desc;
   std::strcpy(desc.face, "IPAGothic");
   desc.height = -kEm;
   desc.style = smooth ? kStyleSmooth : 0;

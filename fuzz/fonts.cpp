@@ -22,7 +22,7 @@ constexpr std::int32_t kTarget = 1;
 std::string plain_format(std::string_view format, talven::Addr, talven::Addr) { return std::string(format); }
 
 // The family name the game would ask for: the file's first face's own name,
-// when it fits a font spec. Empty when there is none.
+// when it fits a font record. Empty when there is none.
 std::string family_of(const std::uint8_t* data, std::size_t size) {
   FT_Library lib = talven::graphics::ft_library();
   FT_Face face = nullptr;
@@ -64,13 +64,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   // Size, angle and style come from the last bytes (tables are found by
   // offset, so these rarely matter to the font itself).
-  FontSpec spec;
-  std::copy(name.begin(), name.end(), spec.face);
-  spec.height = 4 + data[size - 1] % 40;
-  spec.angle = (data[size - 2] & 1) ? 450 * (data[size - 2] >> 1) : 0;
-  spec.style = data[size - 3] & 0x1F;
-  spec.weight = 100 * (data[size - 4] % 10);
-  font_set(0, spec);
+  FontRecord desc;
+  std::copy(name.begin(), name.end(), desc.face);
+  desc.height = 4 + data[size - 1] % 40;
+  desc.angle = (data[size - 2] & 1) ? 450 * (data[size - 2] >> 1) : 0;
+  desc.style = data[size - 3] & 0x1F;
+  desc.weight = 100 * (data[size - 4] % 10);
+  font_set(0, desc);
   draw_text(plane_at(kTarget), 0, 2, 2, 0xFFFFFFu | ((data[size - 3] & 0x20u) << 25),
             "Ag W\x82\xa0\x8a\xbf\x8e\x9a");  // "Ag W", hiragana a, two kanji
   float abc[3];

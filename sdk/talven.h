@@ -203,9 +203,9 @@ int font_list(char *names32, int capacity);
 #trap  // choose the calling thread's font slot (0..31)
 int font_use(int font);
 #trap  // set a font slot from a 48-byte font record
-int font_set(int font, void *font_spec);
+int font_set(int font, void *font_desc);
 #trap  // copy a font slot's record out
-int font_get(int font, void *font_spec);
+int font_get(int font, void *font_desc);
 #trap  // A, B and C widths of a character, relative to the height
 int font_abc(int font, int character, float *abc_widths);
 #trap  // kerning of a character pair, relative to the height

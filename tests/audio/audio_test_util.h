@@ -23,27 +23,27 @@ inline void put32(std::string& s, std::uint32_t v) {
 }
 
 // A RIFF WAVE file around raw sample bytes, with the header fields as given.
-struct WavSpec {
+struct WavFormat {
   std::uint16_t tag = 1, channels = 1, bits = 16;
   std::uint32_t rate = 44100;
   std::int64_t avg = -1, align = -1;  // -1: computed
   std::string extra_chunk_before_fmt;  // whole chunk bytes, e.g. a LIST
 };
 
-inline WavSpec rate_spec(std::uint32_t rate) {
-  WavSpec w;
+inline WavFormat rate_format(std::uint32_t rate) {
+  WavFormat w;
   w.rate = rate;
   return w;
 }
 
 template <typename F>
-WavSpec spec_with(F change) {
-  WavSpec w;
+WavFormat spec_with(F change) {
+  WavFormat w;
   change(w);
   return w;
 }
 
-inline std::string wav_bytes(const std::string& samples, const WavSpec& w = {}) {
+inline std::string wav_bytes(const std::string& samples, const WavFormat& w = {}) {
   std::uint16_t align = static_cast<std::uint16_t>(w.align >= 0 ? w.align : w.channels * w.bits / 8);
   std::uint32_t avg = static_cast<std::uint32_t>(w.avg >= 0 ? w.avg : w.rate * align);
   std::string body = "WAVE" + w.extra_chunk_before_fmt + "fmt ";

@@ -88,12 +88,12 @@ TEST_F(ScriptMusic, MidiIsOffWithoutDirectMusic) {
 TEST_F(ScriptMusic, CdTracksFadesRepeatsAndTheDoor) {
   fs::create_directories(dir_ / "cd");
   write_file(dir_ / "cd" / "track02.wav", wav_bytes(tone16(440, 1.2, 44100, 0.5, 2), [] {
-               WavSpec w;
+               WavFormat w;
                w.channels = 2;
                return w;
              }()));
   write_file(dir_ / "cd" / "Track03.WAV", wav_bytes(tone16(660, 1.2, 44100, 0.5, 2), [] {
-               WavSpec w;
+               WavFormat w;
                w.channels = 2;
                return w;
              }()));

@@ -43,8 +43,8 @@ class ScriptSound : public ::testing::Test {
 };
 
 TEST_F(ScriptSound, ResultsUnitsAndSlotRules) {
-  write_file(dir_ / "tone.wav", wav_bytes(tone16(440, 0.5, 22050), rate_spec(22050)));
-  write_file(dir_ / "stream.wav", wav_bytes(tone16(440, 3.0, 22050), rate_spec(22050)));
+  write_file(dir_ / "tone.wav", wav_bytes(tone16(440, 0.5, 22050), rate_format(22050)));
+  write_file(dir_ / "stream.wav", wav_bytes(tone16(440, 3.0, 22050), rate_format(22050)));
   BinaryRun r = run("units.c");
   EXPECT_EQ(r.status, 0) << r.out;
   EXPECT_EQ(r.out.find("FAIL"), std::string::npos) << r.out;
@@ -53,7 +53,7 @@ TEST_F(ScriptSound, ResultsUnitsAndSlotRules) {
 TEST_F(ScriptSound, LoopingStreamRepeatsFromItsLoopPoint) {
   // Three one-second steps: 400, 800 and 1200 Hz.
   write_file(dir_ / "steps.wav",
-             wav_bytes(tone16(400, 1, 22050) + tone16(800, 1, 22050) + tone16(1200, 1, 22050), rate_spec(22050)));
+             wav_bytes(tone16(400, 1, 22050) + tone16(800, 1, 22050) + tone16(1200, 1, 22050), rate_format(22050)));
   BinaryRun r = run("loop_stream.c");
   ASSERT_EQ(r.status, 0) << r.out;
   Recording rec = read_recording(dir_ / "out.wav");
@@ -72,11 +72,11 @@ TEST_F(ScriptSound, LoopingStreamRepeatsFromItsLoopPoint) {
 }
 
 TEST_F(ScriptSound, VolumeHalvesTheAmplitudeAndEchoRepeats) {
-  write_file(dir_ / "tone.wav", wav_bytes(tone16(1000, 0.4, 44100, 0.5), rate_spec(44100)));
+  write_file(dir_ / "tone.wav", wav_bytes(tone16(1000, 0.4, 44100, 0.5), rate_format(44100)));
   std::string click = std::string(4, '\0');
   put16(click, 0x6000);  // one loud sample
   click += std::string(2 * 400, '\0');
-  write_file(dir_ / "click.wav", wav_bytes(click, rate_spec(44100)));
+  write_file(dir_ / "click.wav", wav_bytes(click, rate_format(44100)));
   BinaryRun r = run("recorded.c");
   ASSERT_EQ(r.status, 0) << r.out;
   Recording rec = read_recording(dir_ / "out.wav");
@@ -109,7 +109,7 @@ TEST_F(ScriptSound, WindowedRunsPlayThroughTheAudioDevice) {
 #if defined(__SANITIZE_ADDRESS__)
   GTEST_SKIP() << "the virtual display's software GL driver can hang in regexec under the address sanitizer";
 #endif
-  write_file(dir_ / "tone.wav", wav_bytes(tone16(500, 0.4, 22050, 0.5), rate_spec(22050)));
+  write_file(dir_ / "tone.wav", wav_bytes(tone16(500, 0.4, 22050, 0.5), rate_format(22050)));
   fs::copy_file(kScripts / "audio" / "windowed.c", dir_ / "main.c");
   std::string cmd = "SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=/dev/null ASAN_OPTIONS=detect_leaks=0 "
                     "xvfb-run -a -s '-screen 0 800x600x24' timeout -k 5 30 " +

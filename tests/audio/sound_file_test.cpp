@@ -62,7 +62,7 @@ TEST(SoundFile, WaveChunksAnywhereAndSilenceAfterTheEnd) {
   EXPECT_EQ(f->comment(), "");
 
   // No data chunk, or fmt too short: refused.
-  std::string no_data = wav_bytes("", rate_spec(8000));
+  std::string no_data = wav_bytes("", rate_format(8000));
   no_data.resize(no_data.find("data"));
   EXPECT_FALSE(SoundFile::open(bytes_of(no_data)));
   EXPECT_FALSE(SoundFile::open(bytes_of("RIFF\x04\0\0\0WAVEfmt \x04\0\0\0abcd")));
@@ -75,7 +75,7 @@ class OggFile : public ::testing::Test {
     char pattern[] = "/tmp/talven_ogg_XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
     dir_ = pattern;
-    write_file(dir_ / "t.wav", wav_bytes(tone16(600, 1.0, 16000, 0.5, 2), spec_with([](WavSpec& w) {
+    write_file(dir_ / "t.wav", wav_bytes(tone16(600, 1.0, 16000, 0.5, 2), spec_with([](WavFormat& w) {
                                            w.rate = 16000;
                                            w.channels = 2;
                                          })));
@@ -107,7 +107,7 @@ TEST_F(OggFile, DecodesWholeStreamsWithTheirComment) {
 
 TEST_F(OggFile, DamagedAndMutatedFilesNeverHang) {
   std::mt19937 rng(7);
-  std::string wav = wav_bytes(tone16(300, 0.2, 8000, 0.5, 1), rate_spec(8000));
+  std::string wav = wav_bytes(tone16(300, 0.2, 8000, 0.5, 1), rate_format(8000));
   std::vector<std::uint8_t> buf(1 << 16);
   for (int round = 0; round < 600; ++round) {
     std::string b = (round % 2) ? ogg_ : wav;

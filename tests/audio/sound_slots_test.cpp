@@ -60,7 +60,7 @@ class SoundSlots : public ::testing::Test {
 };
 
 TEST_F(SoundSlots, SoundOffYieldsZeroEverywhere) {
-  write_file("a.wav", wav_bytes(tone16(440, 0.5, 22050), rate_spec(22050)));
+  write_file("a.wav", wav_bytes(tone16(440, 0.5, 22050), rate_format(22050)));
   SoundStart off;
   off.enabled = false;
   EXPECT_FALSE(InitSound(off));
@@ -75,7 +75,7 @@ TEST_F(SoundSlots, SoundOffYieldsZeroEverywhere) {
 
 TEST_F(SoundSlots, UnitsOfVolumePanAndFrequency) {
   start();
-  write_file("a.wav", wav_bytes(tone16(440, 0.5, 22050), rate_spec(22050)));
+  write_file("a.wav", wav_bytes(tone16(440, 0.5, 22050), rate_format(22050)));
   ASSERT_EQ(sound_load(0, "A.WAV"), 1);  // any letter case
   EXPECT_EQ(sound_set_volume(0, 50), 0);
   EXPECT_EQ(sound_slot_view(0).attenuation, -1000);
@@ -125,14 +125,14 @@ TEST_F(SoundSlots, UnitsOfVolumePanAndFrequency) {
 
 TEST_F(SoundSlots, BadFilesFailCleanly) {
   start();
-  std::string good = wav_bytes(tone16(440, 0.2, 8000), rate_spec(8000));
+  std::string good = wav_bytes(tone16(440, 0.2, 8000), rate_format(8000));
   write_file("trunc.wav", good.substr(0, 30));
-  write_file("nochan.wav", wav_bytes(tone16(440, 0.2, 8000), spec_with([](WavSpec& w) { w.channels = 0; w.rate = 8000; })));
-  write_file("align0.wav", wav_bytes(tone16(440, 0.2, 8000), spec_with([](WavSpec& w) { w.rate = 8000; w.align = 0; })));
-  write_file("rate.wav", wav_bytes(tone16(440, 0.2, 8000), spec_with([](WavSpec& w) { w.rate = 0x7FFFFFFF; })));
-  write_file("liar.wav", wav_bytes(tone16(440, 0.2, 8000), spec_with([](WavSpec& w) { w.rate = 8000; w.avg = 999; })));
-  write_file("bits.wav", wav_bytes(tone16(440, 0.2, 8000), spec_with([](WavSpec& w) { w.bits = 24; w.rate = 8000; })));
-  write_file("adpcm.wav", wav_bytes(tone16(440, 0.2, 8000), spec_with([](WavSpec& w) { w.tag = 2; w.rate = 8000; })));
+  write_file("nochan.wav", wav_bytes(tone16(440, 0.2, 8000), spec_with([](WavFormat& w) { w.channels = 0; w.rate = 8000; })));
+  write_file("align0.wav", wav_bytes(tone16(440, 0.2, 8000), spec_with([](WavFormat& w) { w.rate = 8000; w.align = 0; })));
+  write_file("rate.wav", wav_bytes(tone16(440, 0.2, 8000), spec_with([](WavFormat& w) { w.rate = 0x7FFFFFFF; })));
+  write_file("liar.wav", wav_bytes(tone16(440, 0.2, 8000), spec_with([](WavFormat& w) { w.rate = 8000; w.avg = 999; })));
+  write_file("bits.wav", wav_bytes(tone16(440, 0.2, 8000), spec_with([](WavFormat& w) { w.bits = 24; w.rate = 8000; })));
+  write_file("adpcm.wav", wav_bytes(tone16(440, 0.2, 8000), spec_with([](WavFormat& w) { w.tag = 2; w.rate = 8000; })));
   write_file("text.wav", "this is not a sound at all");
   write_file("ogg.ogg", std::string("OggS") + std::string(200, '\x55'));
   write_file("empty.wav", "");
@@ -157,7 +157,7 @@ TEST_F(SoundSlots, BadFilesFailCleanly) {
 
   // A data chunk that claims more than the file holds plays what is there;
   // chunks are found wherever they lie.
-  std::string lying = wav_bytes(tone16(440, 0.25, 8000), spec_with([](WavSpec& w) { w.rate = 8000; w.extra_chunk_before_fmt = std::string("LIST\x04\0\0\0abcd", 12); }));
+  std::string lying = wav_bytes(tone16(440, 0.25, 8000), spec_with([](WavFormat& w) { w.rate = 8000; w.extra_chunk_before_fmt = std::string("LIST\x04\0\0\0abcd", 12); }));
   std::size_t data_at = lying.find("data");
   lying[data_at + 6] = '\x70';  // size field's third byte: now 7 MiB
   write_file("lying.wav", lying);
@@ -169,7 +169,7 @@ TEST_F(SoundSlots, BadFilesFailCleanly) {
 
 TEST_F(SoundSlots, PausesCountAndStopRewinds) {
   start();
-  write_file("a.wav", wav_bytes(tone16(440, 1.0, 22050), rate_spec(22050)));
+  write_file("a.wav", wav_bytes(tone16(440, 1.0, 22050), rate_format(22050)));
   ASSERT_EQ(sound_load(0, "a.wav"), 1);
   EXPECT_EQ(sound_is_playing(0), 0);
   EXPECT_EQ(sound_get_position(0), 0);
@@ -199,7 +199,7 @@ TEST_F(SoundSlots, PausesCountAndStopRewinds) {
   EXPECT_EQ(sound_get_position(0), 0);
 
   // A static sound that does not loop ends by itself.
-  write_file("short.wav", wav_bytes(tone16(440, 0.1, 22050), rate_spec(22050)));
+  write_file("short.wav", wav_bytes(tone16(440, 0.1, 22050), rate_format(22050)));
   ASSERT_EQ(sound_load(1, "short.wav"), 1);
   sound_play(1, 0);
   wait_ms(300);
@@ -213,7 +213,7 @@ TEST_F(SoundSlots, PausesCountAndStopRewinds) {
 TEST_F(SoundSlots, EffectsNeedABufferOfAtLeast150Milliseconds) {
   start();
   EffectRecord echo{};
-  write_file("short.wav", wav_bytes(tone16(440, 0.1, 10000), rate_spec(10000)));  // 100 ms
+  write_file("short.wav", wav_bytes(tone16(440, 0.1, 10000), rate_format(10000)));  // 100 ms
   ASSERT_EQ(sound_load(0, "short.wav"), 1);
   EXPECT_EQ(sound_set_effect(0, kEcho, &echo), 1);
   sound_play(0, 0);
@@ -242,7 +242,7 @@ TEST_F(SoundSlots, EffectsNeedABufferOfAtLeast150Milliseconds) {
 
 TEST_F(SoundSlots, StreamsPositionsTextAndTheirEnd) {
   start();
-  write_file("a.wav", wav_bytes(tone16(440, 0.5, 8000), rate_spec(8000)));
+  write_file("a.wav", wav_bytes(tone16(440, 0.5, 8000), rate_format(8000)));
   ASSERT_EQ(sound_load_stream(0, "a.wav"), 1);
   EXPECT_EQ(sound_set_loop(0, 100), 1);
   EXPECT_EQ(sound_set_loop(0, 100000), 1) << "out of range: accepted, ignored";
@@ -258,12 +258,12 @@ TEST_F(SoundSlots, StreamsPositionsTextAndTheirEnd) {
   wait_ms(1600);
   EXPECT_EQ(sound_is_playing(0), 0) << "a stream that does not loop ends";
   EXPECT_EQ(sound_set_loop(1, 0), 0);
-  write_file("b.wav", wav_bytes(tone16(440, 0.5, 8000), rate_spec(8000)));
+  write_file("b.wav", wav_bytes(tone16(440, 0.5, 8000), rate_format(8000)));
   ASSERT_EQ(sound_load(1, "b.wav"), 1);
   EXPECT_EQ(sound_set_loop(1, 0), 0) << "static sounds have no loop point";
 
   // Ogg streams carry their comment; a replayed Ogg stream plays again.
-  write_file("t.wav", wav_bytes(tone16(440, 0.5, 22050), rate_spec(22050)));
+  write_file("t.wav", wav_bytes(tone16(440, 0.5, 22050), rate_format(22050)));
   if (!make_ogg(dir_ / "t.wav", dir_ / "t.ogg", "hello world")) GTEST_SKIP() << "oggenc missing";
   ASSERT_EQ(sound_load_stream(2, "t.ogg"), 1);
   EXPECT_EQ(sound_get_text(2, text), 1);
@@ -287,7 +287,7 @@ TEST_F(SoundSlots, WithoutGlobalFocusSoundsHoldWhileInactive) {
   SoundStart local;
   local.global_focus = false;
   ASSERT_TRUE(InitSound(local));
-  write_file("a.wav", wav_bytes(tone16(440, 2.0, 22050), rate_spec(22050)));
+  write_file("a.wav", wav_bytes(tone16(440, 2.0, 22050), rate_format(22050)));
   ASSERT_EQ(sound_load(0, "a.wav"), 1);
   sound_play(0, 0);
   sound_activity(false);
@@ -302,7 +302,7 @@ TEST_F(SoundSlots, WithoutGlobalFocusSoundsHoldWhileInactive) {
 
 TEST_F(SoundSlots, ALoopingStreamWhoseDecoderFailsEnds) {
   start();
-  write_file("t.wav", wav_bytes(tone16(440, 3.0, 22050), rate_spec(22050)));
+  write_file("t.wav", wav_bytes(tone16(440, 3.0, 22050), rate_format(22050)));
   if (!make_ogg(dir_ / "t.wav", dir_ / "t.ogg", "")) GTEST_SKIP() << "oggenc missing";
   std::string ogg = read_file(dir_ / "t.ogg");
   // The headers stay whole; every audio page after them is damaged.
@@ -317,7 +317,7 @@ TEST_F(SoundSlots, ALoopingStreamWhoseDecoderFailsEnds) {
 
 TEST_F(SoundSlots, RecordedOutputShowsLevelsPanAndPitch) {
   start(true);
-  write_file("t.wav", wav_bytes(tone16(1000, 0.3, 44100, 0.5), rate_spec(44100)));
+  write_file("t.wav", wav_bytes(tone16(1000, 0.3, 44100, 0.5), rate_format(44100)));
   ASSERT_EQ(sound_load(0, "t.wav"), 1);
   sound_play(0, 0);
   wait_ms(400);

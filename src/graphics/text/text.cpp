@@ -69,18 +69,18 @@ std::int32_t scaled_px(FT_Face face, FT_Short units) {
   return std::int32_t(std::lround(double(FT_MulFix(units, face->size->metrics.y_scale)) / 64.0));
 }
 
-RealFontPtr open_font(const FontSpec& spec, bool eight_times) {
-  std::int32_t weight = spec.weight <= 0 ? 400 : spec.weight;
-  if (spec.style & kStyleBold) weight += 300;
+RealFontPtr open_font(const FontRecord& desc, bool eight_times) {
+  std::int32_t weight = desc.weight <= 0 ? 400 : desc.weight;
+  if (desc.style & kStyleBold) weight += 300;
   weight = std::min(weight, 900);
-  const bool italic = spec.style & kStyleItalic;
+  const bool italic = desc.style & kStyleItalic;
   auto f = std::make_unique<RealFont>();
-  std::string_view name(spec.face, strnlen(spec.face, sizeof spec.face));
+  std::string_view name(desc.face, strnlen(desc.face, sizeof desc.face));
   if (!find_face(name, weight, italic, f->source)) return nullptr;
   f->face = open_face(f->source);
   if (!f->face) return nullptr;
   FT_Face face = f->face;
-  std::int32_t h = effective_height(spec.height) * (eight_times ? 8 : 1);
+  std::int32_t h = effective_height(desc.height) * (eight_times ? 8 : 1);
   f->height = h;
   if (h < 0) {
     if (FT_Set_Pixel_Sizes(face, 0, FT_UInt(-h)) != 0) return nullptr;
@@ -95,7 +95,7 @@ RealFontPtr open_font(const FontSpec& spec, bool eight_times) {
     f->ascent = std::min(f->ascent, h);
     f->descent = h - f->ascent;
   }
-  f->angle = normal_angle(spec.angle);
+  f->angle = normal_angle(desc.angle);
   double theta = f->angle * kPi / 1800.0;
   f->cos_a = std::cos(theta);
   f->sin_a = std::sin(theta);
@@ -106,8 +106,8 @@ RealFontPtr open_font(const FontSpec& spec, bool eight_times) {
   f->oblique = italic && !f->source.italic;
   std::int64_t em_px = std::abs(FT_MulFix(face->units_per_EM, m.y_scale));  // 26.6
   f->bold_strength = std::max<FT_Pos>(64, FT_Pos(em_px / 24));
-  f->underline = spec.style & kStyleUnderline;
-  f->strike = spec.style & kStyleStrikeOut;
+  f->underline = desc.style & kStyleUnderline;
+  f->strike = desc.style & kStyleStrikeOut;
   f->underline_pos = std::max(1, -scaled_px(face, face->underline_position));
   f->underline_size = std::max(1, scaled_px(face, face->underline_thickness));
   auto* os2 = static_cast<TT_OS2*>(FT_Get_Sfnt_Table(face, FT_SFNT_OS2));
@@ -512,7 +512,7 @@ void fill_solid(const Plane& p, const Rect& r, const Ink& ink) {
 // ---- slots -------------------------------------------------------------------
 
 struct FontSlot {
-  FontSpec spec;
+  FontRecord desc;
   bool changed = true;
   RealFontPtr font;
   float abc[128][3] = {};
@@ -531,8 +531,8 @@ struct TextState {
   void reset() {
     for (FontSlot& s : slots) {
       s = FontSlot{};
-      std::memcpy(s.spec.face, "Meiryo", 7);
-      s.spec.height = 16;
+      std::memcpy(s.desc.face, "Meiryo", 7);
+      s.desc.height = 16;
     }
   }
 };
@@ -581,7 +581,7 @@ RealFont* realise(std::int32_t n) {
   if (n < 0 || n >= kFontSlots) return nullptr;
   FontSlot& s = state().slots[std::size_t(n)];
   if (!s.changed && s.font) return s.font.get();
-  s.font = open_font(s.spec, s.spec.style & kStyleSmooth);
+  s.font = open_font(s.desc, s.desc.style & kStyleSmooth);
   if (!s.font) return nullptr;
   measure_abc(s);
   s.changed = false;
@@ -768,13 +768,13 @@ WindowFont& window_font() {
 
 RealFont* window_real_font(WindowFont& w) {
   if (!w.font && !w.failed) {
-    FontSpec spec;
+    FontRecord desc;
     // "ＭＳ Ｐゴシック" in CP932, 14 pixels, smoothed.
     const char face[] = "\x82\x6c\x82\x72\x20\x82\x6f\x83\x53\x83\x56\x83\x62\x83\x4e";
-    std::memcpy(spec.face, face, sizeof face);
-    spec.height = -14;
-    spec.style = kStyleSmooth;
-    w.font = open_font(spec, true);
+    std::memcpy(desc.face, face, sizeof face);
+    desc.height = -14;
+    desc.style = kStyleSmooth;
+    w.font = open_font(desc, true);
     w.failed = !w.font;
   }
   return w.font.get();
@@ -800,19 +800,19 @@ void fonts_release() {
 
 TextFormatter text_formatter() { return state().formatter; }
 
-bool font_set(std::int32_t slot, const FontSpec& spec) {
+bool font_set(std::int32_t slot, const FontRecord& desc) {
   if (slot < 0 || slot >= kFontSlots) return false;
   FontSlot& s = state().slots[std::size_t(slot)];
-  if (!(s.spec == spec)) {
-    s.spec = spec;
+  if (!(s.desc == desc)) {
+    s.desc = desc;
     s.changed = true;
   }
   return true;
 }
 
-bool font_get(std::int32_t slot, FontSpec& spec) {
+bool font_get(std::int32_t slot, FontRecord& desc) {
   if (slot < 0 || slot >= kFontSlots) return false;
-  spec = state().slots[std::size_t(slot)].spec;
+  desc = state().slots[std::size_t(slot)].desc;
   return true;
 }
 
@@ -847,7 +847,7 @@ int draw_text(Plane* plane, std::int32_t font, std::int32_t x, std::int32_t y, s
   if (!f) return 0;
   TextState& s = state();
   decode(text, s.codes);
-  if (s.slots[std::size_t(font)].spec.style & kStyleSmooth) return draw_smooth(*plane, *f, x, y, colour, s.codes, s.work, s.coverage);
+  if (s.slots[std::size_t(font)].desc.style & kStyleSmooth) return draw_smooth(*plane, *f, x, y, colour, s.codes, s.work, s.coverage);
   return draw_plain(*plane, *f, x, y, colour, s.codes, s.plain);
 }
 

@@ -1,11 +1,11 @@
 // Fonts and text: the 32 font slots and drawing CP932 text into planes.
 //
-// A slot holds a 48-byte font spec (face, height, angle, style, weight) that
+// A slot holds a 48-byte font record (face, height, angle, style, weight) that
 // scripts set and read. It is realised lazily, on the first use after it
-// changed, into a FreeType face at the font spec's size (eight times the
+// changed, into a FreeType face at the font record's size (eight times the
 // height for the smoothing style) together with per-character ABC widths of
 // codes 0..127 and, when the font has pairs, a 128 x 128 kerning table, both
-// divided by the height used. Setting the same font spec again does not realise
+// divided by the height used. Setting the same font record again does not realise
 // the slot again.
 //
 // Drawing without smoothing writes 1-bit glyphs in the text colour (and the
@@ -44,15 +44,15 @@ constexpr std::int32_t kStyleBold = 1, kStyleItalic = 2, kStyleUnderline = 4, kS
                        kStyleSmooth = 16;
 constexpr std::uint32_t kTextOpaque = 1u << 30, kTextHardEdges = 1u << 31;
 
-struct FontSpec {
+struct FontRecord {
   char face[32] = {};
   std::int32_t height = 0;
   std::int32_t angle = 0;   // tenths of a degree, counter-clockwise
   std::int32_t style = 0;
   std::int32_t weight = 0;  // 0 or less: 400
-  bool operator==(const FontSpec&) const = default;
+  bool operator==(const FontRecord&) const = default;
 };
-static_assert(sizeof(FontSpec) == 48);
+static_assert(sizeof(FontRecord) == 48);
 
 // Formats gtextf's text from the format and the argument words at args
 // (read no further than limit). Installed at start by the program.
@@ -64,8 +64,8 @@ void fonts_start(TextFormatter formatter);
 void fonts_release();
 TextFormatter text_formatter();
 
-bool font_set(std::int32_t slot, const FontSpec& spec);
-bool font_get(std::int32_t slot, FontSpec& spec);
+bool font_set(std::int32_t slot, const FontRecord& desc);
+bool font_get(std::int32_t slot, FontRecord& desc);
 // 1 with A, B, C for codes below 128, else 0 (also when the font fails).
 int font_abc(std::int32_t slot, std::uint32_t code, float abc[3]);
 // 1 with the amount, 0 for a bad slot or pair, or a font without pairs.

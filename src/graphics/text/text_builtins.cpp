@@ -26,7 +26,7 @@ std::uint8_t& font_byte() {
 
 std::int32_t s32(std::uint32_t v) { return std::int32_t(v); }
 
-bool load_spec(Addr addr, FontSpec& spec) { return read_bytes(addr, &spec, sizeof spec); }
+bool load_record(Addr addr, FontRecord& desc) { return read_bytes(addr, &desc, sizeof desc); }
 
 int draw(const std::uint32_t* w, std::string_view text) {
   return draw_text(plane_at(s32(w[0])), current_font(), s32(w[1]), s32(w[2]), w[3], text);
@@ -55,16 +55,16 @@ std::uint32_t bi_font_use(Addr args) {
 }
 
 std::uint32_t bi_font_set(Addr args) {
-  FontSpec spec;
-  if (!load_spec(runtime::arg_word(args, 1), spec)) return 0;
-  return font_set(s32(runtime::arg_word(args, 0)), spec) ? 1 : 0;
+  FontRecord desc;
+  if (!load_record(runtime::arg_word(args, 1), desc)) return 0;
+  return font_set(s32(runtime::arg_word(args, 0)), desc) ? 1 : 0;
 }
 
 std::uint32_t bi_font_get(Addr args) {
-  FontSpec spec;
+  FontRecord desc;
   Addr out = runtime::arg_word(args, 1);
-  if (!valid_range(out, sizeof spec) || !font_get(s32(runtime::arg_word(args, 0)), spec)) return 0;
-  return write_bytes(out, &spec, sizeof spec) ? 1 : 0;
+  if (!valid_range(out, sizeof desc) || !font_get(s32(runtime::arg_word(args, 0)), desc)) return 0;
+  return write_bytes(out, &desc, sizeof desc) ? 1 : 0;
 }
 
 std::uint32_t bi_font_abc(Addr args) {

@@ -47,12 +47,12 @@ TEST_P(TextGolden, FourAngles) {
   const std::int32_t angles[4] = {0, 900, 2700, 450};
   const std::int32_t at[4][2] = {{4, 2}, {4, 40}, {120, 30}, {40, 70}};
   for (int i = 0; i < 4; ++i) {
-    FontSpec spec;
-    std::strcpy(spec.face, "IPAGothic");
-    spec.height = 18;
-    spec.angle = angles[i];
-    spec.style = (smooth ? kStyleSmooth : 0) | (i == 3 ? kStyleUnderline : 0);
-    ASSERT_TRUE(font_set(i, spec));
+    FontRecord desc;
+    std::strcpy(desc.face, "IPAGothic");
+    desc.height = 18;
+    desc.angle = angles[i];
+    desc.style = (smooth ? kStyleSmooth : 0) | (i == 3 ? kStyleUnderline : 0);
+    ASSERT_TRUE(font_set(i, desc));
     std::uint32_t colour = 250 | (i == 1 ? kTextOpaque | 4u << 8 : 0);
     EXPECT_EQ(draw_text(p, i, at[i][0], at[i][1], colour, "A\x82\xA0\x8A\xBFg"), 1) << angles[i];
   }
@@ -71,11 +71,11 @@ TEST_F(TextGolden, Styles) {
   DisplayPalette()[4 * 4 + 2] = 160;  // background: dark red
   const std::int32_t styles[4] = {kStyleBold, kStyleItalic, kStyleUnderline | kStyleStrikeOut, kStyleBold | kStyleItalic};
   for (int i = 0; i < 8; ++i) {
-    FontSpec spec;
-    std::strcpy(spec.face, "IPAGothic");
-    spec.height = 16;
-    spec.style = styles[i % 4] | (i >= 4 ? kStyleSmooth : 0);
-    ASSERT_TRUE(font_set(i, spec));
+    FontRecord desc;
+    std::strcpy(desc.face, "IPAGothic");
+    desc.height = 16;
+    desc.style = styles[i % 4] | (i >= 4 ? kStyleSmooth : 0);
+    ASSERT_TRUE(font_set(i, desc));
     std::uint32_t colour = 250 | (i == 7 ? kTextOpaque | 4u << 8 : 0);
     EXPECT_EQ(draw_text(p, i, 4 + (i / 4) * 100, 4 + (i % 4) * 28, colour, "Ag\x82\xA0\x8A\xBF"), 1) << i;
   }

@@ -28,9 +28,9 @@ namespace fs = std::filesystem;
 
 const char* const kGothic = "/usr/share/fonts/opentype/ipafont-gothic/ipag.ttf";
 
-FontSpec spec_of(const char* face, std::int32_t height, std::int32_t angle = 0, std::int32_t style = 0,
+FontRecord record_of(const char* face, std::int32_t height, std::int32_t angle = 0, std::int32_t style = 0,
                  std::int32_t weight = 0) {
-  FontSpec s;
+  FontRecord s;
   std::strncpy(s.face, face, sizeof s.face - 1);
   s.height = height;
   s.angle = angle;
@@ -68,8 +68,8 @@ class TextTest : public test::GraphicsTest {
     ScriptString str(s);
     return int(call(bi_gtext, {std::uint32_t(plane), std::uint32_t(x), std::uint32_t(y), colour, str.addr}));
   }
-  static int set_font(int slot, const FontSpec& spec) {
-    ScriptBlock b(&spec, sizeof spec);
+  static int set_font(int slot, const FontRecord& desc) {
+    ScriptBlock b(&desc, sizeof desc);
     return int(call(bi_font_set, {std::uint32_t(slot), b.addr}));
   }
   // Bounding box of the pixels differing from `background` (empty when none).
@@ -91,11 +91,11 @@ TEST_F(TextTest, SlotsStartAsMeiryo16AndSpecsRoundTrip) {
   for (int slot : {0, 17, 31}) {
     ScriptBlock out(48);
     ASSERT_EQ(call(bi_font_get, {std::uint32_t(slot), out.addr}), 1u);
-    FontSpec got;
+    FontRecord got;
     std::memcpy(&got, out.host(), 48);
-    EXPECT_EQ(got, spec_of("Meiryo", 16)) << slot;
+    EXPECT_EQ(got, record_of("Meiryo", 16)) << slot;
   }
-  FontSpec s = spec_of("IPAGothic", -20, 450, kStyleSmooth | kStyleBold, 700);
+  FontRecord s = record_of("IPAGothic", -20, 450, kStyleSmooth | kStyleBold, 700);
   EXPECT_EQ(set_font(3, s), 1);
   ScriptBlock out(48);
   ASSERT_EQ(call(bi_font_get, {3, out.addr}), 1u);
@@ -111,15 +111,15 @@ TEST_F(TextTest, SlotsStartAsMeiryo16AndSpecsRoundTrip) {
 
 TEST_F(TextTest, SameSpecDoesNotRealiseAgain) {
   Plane* p = make_plane(1, 64, 32, 32);
-  ASSERT_EQ(set_font(2, spec_of("IPAGothic", 16)), 1);
+  ASSERT_EQ(set_font(2, record_of("IPAGothic", 16)), 1);
   call(bi_font_use, {2});
   EXPECT_EQ(gtext(1, 0, 0, 0, "abc"), 1);
   EXPECT_EQ(font_realisations(2), 1u);
   EXPECT_EQ(gtext(1, 0, 0, 0, "def"), 1);
-  EXPECT_EQ(set_font(2, spec_of("IPAGothic", 16)), 1);  // same bytes again
+  EXPECT_EQ(set_font(2, record_of("IPAGothic", 16)), 1);  // same bytes again
   EXPECT_EQ(gtext(1, 0, 0, 0, "abc"), 1);
   EXPECT_EQ(font_realisations(2), 1u);
-  EXPECT_EQ(set_font(2, spec_of("IPAGothic", 18)), 1);
+  EXPECT_EQ(set_font(2, record_of("IPAGothic", 18)), 1);
   EXPECT_EQ(font_realisations(2), 1u);  // lazily: only on the next use
   float abc[3];
   EXPECT_EQ(font_abc(2, 'A', abc), 1);
@@ -128,7 +128,7 @@ TEST_F(TextTest, SameSpecDoesNotRealiseAgain) {
 }
 
 TEST_F(TextTest, AbcWidthsAreHeightRelative) {
-  ASSERT_EQ(set_font(4, spec_of("IPAGothic", -32)), 1);
+  ASSERT_EQ(set_font(4, record_of("IPAGothic", -32)), 1);
   ScriptBlock out(12);
   EXPECT_EQ(call(bi_font_abc, {4, 200, out.addr}), 0u);
   EXPECT_EQ(call(bi_font_abc, {4, 128, out.addr}), 0u);
@@ -143,13 +143,13 @@ TEST_F(TextTest, AbcWidthsAreHeightRelative) {
   EXPECT_NEAR(advance, 16.0f, 1.5f);
   EXPECT_LT(w[1], 0.0f);
   // The same font with a positive (cell) height gives positive widths.
-  ASSERT_EQ(set_font(5, spec_of("IPAGothic", 32)), 1);
+  ASSERT_EQ(set_font(5, record_of("IPAGothic", 32)), 1);
   float v[3];
   ASSERT_EQ(font_abc(5, 'W', v), 1);
   EXPECT_GT(v[1], 0.2f);
   EXPECT_LT(v[1], 0.7f);
   // Smoothing realises at 8x and divides by 8x the height: the same ratios.
-  ASSERT_EQ(set_font(6, spec_of("IPAGothic", 32, 0, kStyleSmooth)), 1);
+  ASSERT_EQ(set_font(6, record_of("IPAGothic", 32, 0, kStyleSmooth)), 1);
   float s[3];
   ASSERT_EQ(font_abc(6, 'W', s), 1);
   EXPECT_NEAR(s[0] + s[1] + s[2], v[0] + v[1] + v[2], 0.02f);
@@ -167,7 +167,7 @@ TEST_F(TextTest, KerningResults) {
   EXPECT_EQ(call(bi_font_kern, {32, 'A' * 128 + 'V', out.addr}), 0u);
   // The IPA gothic has no kerning pairs: the query fails and writes nothing.
   store32(out.addr, 0xDEADBEEF);
-  ASSERT_EQ(set_font(1, spec_of("IPAGothic", 16)), 1);
+  ASSERT_EQ(set_font(1, record_of("IPAGothic", 16)), 1);
   EXPECT_EQ(call(bi_font_kern, {1, 'A' * 128 + 'V', out.addr}), 0u);
   EXPECT_EQ(load32(out.addr).value(), 0xDEADBEEFu);
 }
@@ -235,7 +235,7 @@ TEST_F(TextTest, SmoothedTextIntoAnEightBitPlaneIsCoverage) {
   Plane* p = make_plane(1, 96, 64, 8);
   fill8(*p, 77);
   // A full-width block (0x81A1) is solid ink: its inside covers whole blocks.
-  ASSERT_EQ(set_font(7, spec_of("IPAGothic", -40, 0, kStyleSmooth)), 1);
+  ASSERT_EQ(set_font(7, record_of("IPAGothic", -40, 0, kStyleSmooth)), 1);
   call(bi_font_use, {7});
   ASSERT_EQ(gtext(1, 10, 5, 0, "\x81\xA1"), 1);
   std::set<int> values;
@@ -262,7 +262,7 @@ TEST_F(TextTest, SmoothedTextIntoAnEightBitPlaneIsCoverage) {
 TEST_F(TextTest, BlendingMatchesTheCoverage) {
   // The same text into an 8-bit coverage map and onto 24-, 32- and 16-bit
   // planes: every pixel must be the mul-table blend of its coverage.
-  ASSERT_EQ(set_font(8, spec_of("IPAGothic", 24, 0, kStyleSmooth)), 1);
+  ASSERT_EQ(set_font(8, record_of("IPAGothic", 24, 0, kStyleSmooth)), 1);
   call(bi_font_use, {8});
   const std::string text = "Ag\x82\xA0\x8A\xBF";  // A g hiragana-a kanji
   Plane* cov = make_plane(1, 120, 40, 8);
@@ -300,7 +300,7 @@ TEST_F(TextTest, BlendingMatchesTheCoverage) {
 }
 
 TEST_F(TextTest, HardEdgesWriteThePaletteWord) {
-  ASSERT_EQ(set_font(9, spec_of("IPAGothic", 20, 0, kStyleSmooth)), 1);
+  ASSERT_EQ(set_font(9, record_of("IPAGothic", 20, 0, kStyleSmooth)), 1);
   call(bi_font_use, {9});
   DisplayPalette()[4 * 5 + 0] = 1;
   DisplayPalette()[4 * 5 + 1] = 2;
@@ -319,7 +319,7 @@ TEST_F(TextTest, HardEdgesWriteThePaletteWord) {
 }
 
 TEST_F(TextTest, PlainTextWritesTheTwoIndexes) {
-  ASSERT_EQ(set_font(10, spec_of("IPAGothic", 16)), 1);
+  ASSERT_EQ(set_font(10, record_of("IPAGothic", 16)), 1);
   call(bi_font_use, {10});
   Plane* p = make_plane(1, 100, 30, 8);
   fill8(*p, 200);
@@ -348,8 +348,8 @@ TEST_F(TextTest, PlainTextWritesTheTwoIndexes) {
 
 TEST_F(TextTest, ClipAndFailureResults) {
   Plane* p = make_plane(1, 64, 32, 24);
-  ASSERT_EQ(set_font(11, spec_of("IPAGothic", 16)), 1);
-  ASSERT_EQ(set_font(12, spec_of("IPAGothic", 16, 0, kStyleSmooth)), 1);
+  ASSERT_EQ(set_font(11, record_of("IPAGothic", 16)), 1);
+  ASSERT_EQ(set_font(12, record_of("IPAGothic", 16, 0, kStyleSmooth)), 1);
   for (int font : {11, 12}) {
     call(bi_font_use, {std::uint32_t(font)});
     EXPECT_EQ(gtext(1, -1000, 0, 0, "abc"), 0) << font;  // wholly left of the clip
@@ -378,7 +378,7 @@ TEST_F(TextTest, UnsetSlotDrawsAsMeiryo16) {
   Plane* b = make_plane(2, 120, 24, 32);
   call(bi_font_use, {13});  // never set
   ASSERT_EQ(gtext(1, 0, 0, 0xFF, "Text \x82\xA0\x82\xA2"), 1);
-  ASSERT_EQ(set_font(14, spec_of("Meiryo", 16)), 1);
+  ASSERT_EQ(set_font(14, record_of("Meiryo", 16)), 1);
   call(bi_font_use, {14});
   ASSERT_EQ(gtext(2, 0, 0, 0xFF, "Text \x82\xA0\x82\xA2"), 1);
   Rect ink = ink_box(*a, 0);
@@ -392,10 +392,10 @@ TEST_F(TextTest, UnsetSlotDrawsAsMeiryo16) {
 
 TEST_F(TextTest, UnknownFaceFallsBackWithOneNotice) {
   make_plane(1, 100, 24, 32);
-  ASSERT_EQ(set_font(15, spec_of("No Such Face", 16)), 1);
+  ASSERT_EQ(set_font(15, record_of("No Such Face", 16)), 1);
   call(bi_font_use, {15});
   EXPECT_EQ(gtext(1, 0, 0, 0xFF, "abc"), 1);
-  ASSERT_EQ(set_font(15, spec_of("No Such Face", 18)), 1);
+  ASSERT_EQ(set_font(15, record_of("No Such Face", 18)), 1);
   EXPECT_EQ(gtext(1, 0, 0, 0xFF, "abc"), 1);
   ASSERT_EQ(messages_.size(), 1u);
   EXPECT_EQ(messages_[0].first, 2u);
@@ -406,7 +406,7 @@ TEST_F(TextTest, UnknownFaceFallsBackWithOneNotice) {
 TEST_F(TextTest, BrokenLeadByteDrawsNothing) {
   Plane* a = make_plane(1, 80, 24, 8);
   Plane* b = make_plane(2, 80, 24, 8);
-  ASSERT_EQ(set_font(16, spec_of("IPAGothic", 16, 0, kStyleSmooth)), 1);
+  ASSERT_EQ(set_font(16, record_of("IPAGothic", 16, 0, kStyleSmooth)), 1);
   call(bi_font_use, {16});
   ASSERT_EQ(gtext(1, 0, 0, 0, "AB"), 1);
   ASSERT_EQ(gtext(2, 0, 0, 0, "AB\x82"), 1);
@@ -415,19 +415,19 @@ TEST_F(TextTest, BrokenLeadByteDrawsNothing) {
 
 TEST_F(TextTest, HugeHeightsAndOddAnglesStayBounded) {
   make_plane(1, 64, 64, 32);
-  ASSERT_EQ(set_font(17, spec_of("IPAGothic", 1 << 30, 123456, kStyleSmooth | kStyleItalic)), 1);
+  ASSERT_EQ(set_font(17, record_of("IPAGothic", 1 << 30, 123456, kStyleSmooth | kStyleItalic)), 1);
   call(bi_font_use, {17});
   EXPECT_EQ(gtext(1, 0, 0, 0xFF, "A"), 1);  // capped at 1024 before the 8x scaling
-  ASSERT_EQ(set_font(18, spec_of("IPAGothic", -(1 << 30), -7)), 1);
+  ASSERT_EQ(set_font(18, record_of("IPAGothic", -(1 << 30), -7)), 1);
   call(bi_font_use, {18});
   EXPECT_EQ(gtext(1, 0, 0, 0xFF, "A"), 1);
-  ASSERT_EQ(set_font(19, spec_of("IPAGothic", 0, 0, 0, 1 << 30)), 1);  // height 0, huge weight
+  ASSERT_EQ(set_font(19, record_of("IPAGothic", 0, 0, 0, 1 << 30)), 1);  // height 0, huge weight
   float abc[3];
   EXPECT_EQ(font_abc(19, 'A', abc), 1);
   EXPECT_TRUE(std::isfinite(abc[0]) && std::isfinite(abc[1]) && std::isfinite(abc[2]));
   // A long smoothed line whose work bitmap would be too large is refused
   // without drawing, but succeeds as when memory runs out.
-  ASSERT_EQ(set_font(20, spec_of("IPAGothic", 1024, 0, kStyleSmooth)), 1);
+  ASSERT_EQ(set_font(20, record_of("IPAGothic", 1024, 0, kStyleSmooth)), 1);
   call(bi_font_use, {20});
   EXPECT_EQ(gtext(1, 0, 0, 0xFF, std::string(200, 'W')), 1);
 }
@@ -435,8 +435,8 @@ TEST_F(TextTest, HugeHeightsAndOddAnglesStayBounded) {
 TEST_F(TextTest, UnderlineAndStrikeOutMarkTheLine) {
   Plane* plain = make_plane(1, 80, 24, 8);
   Plane* lined = make_plane(2, 80, 24, 8);
-  ASSERT_EQ(set_font(21, spec_of("IPAGothic", 20)), 1);
-  ASSERT_EQ(set_font(22, spec_of("IPAGothic", 20, 0, kStyleUnderline | kStyleStrikeOut)), 1);
+  ASSERT_EQ(set_font(21, record_of("IPAGothic", 20)), 1);
+  ASSERT_EQ(set_font(22, record_of("IPAGothic", 20, 0, kStyleUnderline | kStyleStrikeOut)), 1);
   call(bi_font_use, {21});
   ASSERT_EQ(gtext(1, 0, 0, 1, "    "), 1);  // spaces: no ink at all
   call(bi_font_use, {22});
@@ -478,7 +478,7 @@ TEST_F(TextTest, BrokenGameFontsAreSkipped) {
   test::write_host_file(dir_ / "fonts" / "empty.otf", "");
   fonts_release();
   make_plane(1, 64, 24, 32);
-  ASSERT_EQ(set_font(1, spec_of("IPAGothic", 16)), 1);
+  ASSERT_EQ(set_font(1, record_of("IPAGothic", 16)), 1);
   call(bi_font_use, {1});
   EXPECT_EQ(gtext(1, 0, 0, 0xFF, "ok"), 1);
   EXPECT_FALSE(ink_box(*plane_at(1), 0).empty());
@@ -507,13 +507,13 @@ TEST_F(TextTest, GameFontsAreFoundInTheFontsArchive) {
   EXPECT_STREQ(reinterpret_cast<const char*>(names.host() + 32), "IPAGothic");
   EXPECT_STREQ(reinterpret_cast<const char*>(names.host() + 64), "IPA\x83\x53\x83\x56\x83\x62\x83\x4E");
   make_plane(1, 64, 24, 32);
-  ASSERT_EQ(set_font(1, spec_of("IPA\x83\x53\x83\x56\x83\x62\x83\x4E", 16)), 1);  // the Japanese name
+  ASSERT_EQ(set_font(1, record_of("IPA\x83\x53\x83\x56\x83\x62\x83\x4E", 16)), 1);  // the Japanese name
   call(bi_font_use, {1});
   EXPECT_EQ(gtext(1, 0, 0, 0xFF, "ok"), 1);
   EXPECT_FALSE(ink_box(*plane_at(1), 0).empty());
   EXPECT_TRUE(messages_.empty());
   // DejaVu Sans has kerning pairs: "AV" closes up, divided by the height.
-  ASSERT_EQ(set_font(2, spec_of("DejaVu Sans", 40)), 1);
+  ASSERT_EQ(set_font(2, record_of("DejaVu Sans", 40)), 1);
   float av = 0, aa = 1;
   ASSERT_EQ(font_kern(2, 'A' * 128 + 'V', av), 1);
   EXPECT_LT(av, -0.01f);
@@ -523,7 +523,7 @@ TEST_F(TextTest, GameFontsAreFoundInTheFontsArchive) {
 }
 
 TEST_F(TextTest, RandomSpecsAndStringsNeverFault) {
-  // Random font specs (faces of garbage bytes, any height, angle, style and
+  // Random font records (faces of garbage bytes, any height, angle, style and
   // weight) and random CP932-ish strings into planes of every depth.
   for (int bpp : {1, 4, 8, 16, 24, 32}) make_plane(bpp, 40, 30, bpp);
   std::uint32_t seed = 777;
@@ -533,7 +533,7 @@ TEST_F(TextTest, RandomSpecsAndStringsNeverFault) {
   };
   const std::int32_t heights[] = {0, 1, -1, 8, -12, 16, 40, -64, 1 << 30, -(1 << 30), 3};
   for (int round = 0; round < 120; ++round) {
-    FontSpec s;
+    FontRecord s;
     for (char& ch : s.face) ch = char(next() % 3 ? 'A' + next() % 26 : next());
     if (next() % 2) std::strcpy(s.face, "IPAGothic");
     s.height = heights[next() % (sizeof heights / sizeof heights[0])];

@@ -3,16 +3,16 @@
 #include "talven.h"
 #include "check.h"
 
-char spec[48];
+char desc[48];
 char back[48];
 int worker_result;
 int worker_done;
 
 int set_spec(char *face, int height, int angle, int style) {
   int *fields;
-  memset(spec, 0, 48);
-  strcpy(spec, face);
-  fields = spec + 32;
+  memset(desc, 0, 48);
+  strcpy(desc, face);
+  fields = desc + 32;
   fields[0] = height;
   fields[1] = angle;
   fields[2] = style;
@@ -64,9 +64,9 @@ int main() {
   // Specs round-trip; slot 32 does not exist.
   check(font_get(5, back) == 1 && strcmp(back, "Meiryo") == 0, "default face");
   set_spec("IPAGothic", 20, 0, 16);
-  check(font_set(3, spec) == 1, "font_set");
-  check(font_get(3, back) == 1 && memcmp(back, spec, 48) == 0, "font_get round trip");
-  check(font_set(32, spec) == 0, "font_set slot 32");
+  check(font_set(3, desc) == 1, "font_set");
+  check(font_get(3, back) == 1 && memcmp(back, desc, 48) == 0, "font_get round trip");
+  check(font_set(32, desc) == 0, "font_set slot 32");
   check(font_get(3, 0) == 0, "font_get null");
 
   // Metrics.
