@@ -12,15 +12,6 @@ bool read_args(Addr args, unsigned n, std::uint32_t* w) { return runtime::read_a
 
 std::int32_t s32(std::uint32_t v) { return std::int32_t(v); }
 
-// An optional rectangle argument: false for a bad non-null address.
-bool opt_rect(std::uint32_t addr, Rect& r, const Rect*& out) {
-  out = nullptr;
-  if (!addr) return true;
-  if (!load_rect(addr, r)) return false;
-  out = &r;
-  return true;
-}
-
 }  // namespace
 
 std::uint32_t bi_freemap(Addr args) {
@@ -36,7 +27,7 @@ std::uint32_t bi_freemap(Addr args) {
   }
   Rect sr;
   const Rect* sp;
-  if (!opt_rect(w[3], sr, sp)) return 0;
+  if (!optional_rect(w[3], sr, sp)) return 0;
   return std::uint32_t(freemap(plane_at(s32(w[0])), pp, plane_at(s32(w[2])), sp, s32(w[4])));
 }
 
@@ -45,7 +36,7 @@ std::uint32_t bi_smooth(Addr args) {
   if (!read_args(args, 5, w)) return 0;
   Rect dr, sr;
   const Rect *dp, *sp;
-  if (!opt_rect(w[1], dr, dp) || !opt_rect(w[3], sr, sp)) return 0;
+  if (!optional_rect(w[1], dr, dp) || !optional_rect(w[3], sr, sp)) return 0;
   return std::uint32_t(smooth(plane_at(s32(w[0])), dp, plane_at(s32(w[2])), sp, s32(w[4])));
 }
 
@@ -54,7 +45,7 @@ std::uint32_t bi_rotate(Addr args) {
   if (!read_args(args, 6, w)) return 0;
   Rect dr, sr;
   const Rect *dp, *sp;
-  if (!opt_rect(w[1], dr, dp) || !opt_rect(w[3], sr, sp)) return 0;
+  if (!optional_rect(w[1], dr, dp) || !optional_rect(w[3], sr, sp)) return 0;
   return std::uint32_t(rotate(plane_at(s32(w[0])), dp, plane_at(s32(w[2])), sp, s32(w[4]), s32(w[5])));
 }
 
@@ -63,7 +54,7 @@ std::uint32_t bi_tiled(Addr args) {
   if (!read_args(args, 6, w)) return 0;
   Rect dr, sr;
   const Rect *dp, *sp;
-  if (!opt_rect(w[1], dr, dp) || !opt_rect(w[3], sr, sp)) return 0;
+  if (!optional_rect(w[1], dr, dp) || !optional_rect(w[3], sr, sp)) return 0;
   return std::uint32_t(tiled(plane_at(s32(w[0])), dp, plane_at(s32(w[2])), sp, s32(w[4]), s32(w[5])));
 }
 
@@ -72,7 +63,7 @@ std::uint32_t bi_scroll(Addr args) {
   if (!read_args(args, 4, w)) return 0;
   Rect r;
   const Rect* rp;
-  if (!opt_rect(w[1], r, rp)) return 0;
+  if (!optional_rect(w[1], r, rp)) return 0;
   return std::uint32_t(scroll(plane_at(s32(w[0])), rp, s32(w[2]), s32(w[3])));
 }
 
@@ -83,7 +74,7 @@ std::uint32_t rect_amount(Addr args, int (*filter)(Plane*, const Rect*, std::int
   if (!read_args(args, 3, w)) return 0;
   Rect r;
   const Rect* rp;
-  if (!opt_rect(w[1], r, rp)) return 0;
+  if (!optional_rect(w[1], r, rp)) return 0;
   return std::uint32_t(filter(plane_at(s32(w[0])), rp, s32(w[2])));
 }
 
@@ -97,7 +88,7 @@ std::uint32_t bi_gradation(Addr args) {
   if (!read_args(args, 5, w)) return 0;
   Rect sr;
   const Rect* sp;
-  if (!opt_rect(w[4], sr, sp)) return 0;
+  if (!optional_rect(w[4], sr, sp)) return 0;
   return std::uint32_t(gradation(plane_at(s32(w[0])), s32(w[1]), s32(w[2]), plane_at(s32(w[3])), sp));
 }
 
@@ -106,7 +97,7 @@ std::uint32_t bi_mosaic(Addr args) {
   if (!read_args(args, 7, w)) return 0;
   Rect sr;
   const Rect* sp;
-  if (!opt_rect(w[4], sr, sp)) return 0;
+  if (!optional_rect(w[4], sr, sp)) return 0;
   return std::uint32_t(mosaic(plane_at(s32(w[0])), s32(w[1]), s32(w[2]), plane_at(s32(w[3])), sp,
                               s32(w[5]), s32(w[6])));
 }
@@ -116,7 +107,7 @@ std::uint32_t bi_monotone(Addr args) {
   if (!read_args(args, 4, w)) return 0;
   Rect r;
   const Rect* rp;
-  if (!opt_rect(w[1], r, rp)) return 0;
+  if (!optional_rect(w[1], r, rp)) return 0;
   return std::uint32_t(monotone(plane_at(s32(w[0])), rp, w[2], w[3]));
 }
 
@@ -125,7 +116,7 @@ std::uint32_t bi_blur(Addr args) {
   if (!read_args(args, 6, w)) return 0;
   Rect sr;
   const Rect* sp;
-  if (!opt_rect(w[4], sr, sp)) return 0;
+  if (!optional_rect(w[4], sr, sp)) return 0;
   return std::uint32_t(blur(plane_at(s32(w[0])), s32(w[1]), s32(w[2]), plane_at(s32(w[3])), sp, s32(w[5])));
 }
 
@@ -134,7 +125,7 @@ std::uint32_t bi_fire(Addr args) {
   if (!read_args(args, 2, w)) return 0;
   Rect r;
   const Rect* rp;
-  if (!opt_rect(w[1], r, rp)) return 0;
+  if (!optional_rect(w[1], r, rp)) return 0;
   return std::uint32_t(fire(plane_at(s32(w[0])), rp));
 }
 

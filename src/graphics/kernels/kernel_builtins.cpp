@@ -20,22 +20,13 @@ bool read_args(Addr args, int n, std::uint32_t* w) {
 
 std::int32_t s32(std::uint32_t v) { return std::int32_t(v); }
 
-// An optional rectangle argument: false for a bad non-null address.
-bool opt_rect(std::uint32_t addr, Rect& r, const Rect*& out) {
-  out = nullptr;
-  if (!addr) return true;
-  if (!load_rect(addr, r)) return false;
-  out = &r;
-  return true;
-}
-
 std::uint32_t blit(Addr args, bool bilinear) {
   std::uint32_t w[6];
   if (!read_args(args, 6, w)) return 0;
   Rect dr, sr;
   const Rect *dp, *sp;
   BlendMode mode;
-  if (!opt_rect(w[1], dr, dp) || !opt_rect(w[3], sr, sp) || !load_blend_mode(w[4], mode)) return 0;
+  if (!optional_rect(w[1], dr, dp) || !optional_rect(w[3], sr, sp) || !load_blend_mode(w[4], mode)) return 0;
   std::int32_t src_slot = s32(w[2]);
   return std::uint32_t(rotated_copy(plane_at(s32(w[0])), dp, plane_at(src_slot), sp,
                                     mask_of(src_slot), &mode, s32(w[5]), bilinear));
@@ -49,7 +40,7 @@ std::uint32_t bi_gcopy(Addr args) {
   Rect sr;
   const Rect* sp;
   BlendMode mode;
-  if (!opt_rect(w[4], sr, sp) || !load_blend_mode(w[5], mode)) return 0;
+  if (!optional_rect(w[4], sr, sp) || !load_blend_mode(w[5], mode)) return 0;
   return std::uint32_t(gcopy(s32(w[0]), s32(w[1]), s32(w[2]), s32(w[3]), sp, &mode));
 }
 
@@ -61,7 +52,7 @@ std::uint32_t bi_gclear(Addr args) {
   if (!read_args(args, 3, w)) return 0;
   Rect r;
   const Rect* rp;
-  if (!opt_rect(w[1], r, rp)) return 0;
+  if (!optional_rect(w[1], r, rp)) return 0;
   return std::uint32_t(solid_fill(plane_at(s32(w[0])), rp, w[2]));
 }
 

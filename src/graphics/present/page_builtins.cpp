@@ -13,15 +13,6 @@ using runtime::read_arg_words;
 
 std::int32_t s32(std::uint32_t v) { return std::int32_t(v); }
 
-// A rectangle argument: null stays null, an unreadable address fails.
-bool optional_rect(std::uint32_t addr, Rect& storage, const Rect*& out) {
-  out = nullptr;
-  if (!addr) return true;
-  if (!load_rect(addr, storage)) return false;
-  out = &storage;
-  return true;
-}
-
 }  // namespace
 
 std::uint32_t bi_setorg(Addr args) {

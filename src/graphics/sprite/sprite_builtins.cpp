@@ -12,15 +12,6 @@ namespace {
 std::uint32_t arg(Addr args, unsigned i) { return runtime::arg_word(args, i); }
 std::int32_t iarg(Addr args, unsigned i) { return std::int32_t(runtime::arg_word(args, i)); }
 
-// An optional rectangle argument: false for a bad non-null address.
-bool opt_rect(std::uint32_t addr, Rect& r, const Rect*& out) {
-  out = nullptr;
-  if (!addr) return true;
-  if (!load_rect(addr, r)) return false;
-  out = &r;
-  return true;
-}
-
 bool store_rect(Addr addr, const Rect& r) {
   return write_bytes(addr, &r, sizeof(Rect));
 }
@@ -48,7 +39,7 @@ std::uint32_t bi_sp_set(Addr args) {
   Rect r;
   const Rect* rp;
   std::uint8_t blend[12] = {};
-  const bool rect_ok = opt_rect(w[5], r, rp);
+  const bool rect_ok = optional_rect(w[5], r, rp);
   const bool blend_ok = !w[6] || read_bytes(w[6], blend, sizeof(blend));
   if (!rect_ok || !blend_ok) {
     // Refused like any other bad argument; the layer check makes sp_set
@@ -104,7 +95,7 @@ std::uint32_t bi_hit_set(Addr args) {
   if (!runtime::read_arg_words(args, 5, w)) return 0;
   Rect r;
   const Rect* rp;
-  if (!opt_rect(w[3], r, rp)) return 0;
+  if (!optional_rect(w[3], r, rp)) return 0;
   return hit_set(std::int32_t(w[0]), w[1], w[2], rp, std::int32_t(w[4]));
 }
 
