@@ -37,6 +37,23 @@ void yield_slice() {
   else if (running_threads.load(std::memory_order_relaxed) > 1) std::this_thread::yield();
 }
 
+// The script thread slot of the calling thread (null on other threads).
+thread_local ThreadSlot* current_slot = nullptr;
+
+// Whether the thread loop below would at once run another slice of
+// `context`: the only running script thread, awake, not suspended, not asked
+// to leave, with the application active (else it rests between slices).
+bool next_slice_at_once(const VmContext* context) {
+  const ThreadSlot* s = current_slot;
+  if (!s || running_threads.load(std::memory_order_relaxed) > 1) return false;
+  if (!s->running.load(std::memory_order_relaxed) ||
+      s->suspend_count.load(std::memory_order_relaxed) > 0 ||
+      s->wake_time.load(std::memory_order_relaxed) != 0)
+    return false;
+  const int top = s->top.load(std::memory_order_relaxed);
+  return top >= 0 && s->contexts[top] == context && app_is_active();
+}
+
 // A suspended or sleeping thread waits on its slot's condition variable:
 // resume, end and stop wake it; the bound re-checks the stop flag, which is
 // set without a notification.
@@ -93,6 +110,8 @@ void lower_thread_priority() {
 
 void script_thread_main(int n) {
   ThreadSlot& s = thread_table[n];
+  current_slot = &s;
+  script::vm_set_slice_hook(&next_slice_at_once);
   lower_thread_priority();
   {
     std::unique_lock lock(s.gate_mutex);

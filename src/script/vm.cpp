@@ -21,6 +21,7 @@
 #include "script/compiler.h"
 #include "script/line_table.h"
 #include "script/opcodes.h"
+#include "script/vm_native.h"
 #include "script/vm_translate.h"
 
 // Computed goto where the compiler has it; a switch otherwise.
@@ -39,6 +40,7 @@ VmStopFlag vm_stop_flag;
 namespace {
 
 std::atomic<TrapHandler> g_trap_handler{nullptr};
+std::atomic<SliceHook> g_slice_hook{nullptr};
 
 // The stop flag word. It lives in script memory (its address is published);
 // a host word stands in only if the space could not give us four bytes.
@@ -216,6 +218,8 @@ void vm_set_trap_handler(TrapHandler handler) {
 
 TrapHandler vm_trap_handler() { return g_trap_handler.load(std::memory_order_acquire); }
 
+void vm_set_slice_hook(SliceHook hook) { g_slice_hook.store(hook, std::memory_order_release); }
+
 // ---- the dispatch loop ------------------------------------------------------
 
 int vm_run(VmContext* ctx) {
@@ -224,6 +228,7 @@ int vm_run(VmContext* ctx) {
   if (stop.load(std::memory_order_relaxed) || ctx->state != kVmRunning) return 1;
 
   const TrapHandler trap_handler = vm_trap_handler();
+  const SliceHook slice_hook = g_slice_hook.load(std::memory_order_acquire);
   AddressSpace& space = script_space();
   std::uint8_t* const base = space.base();
   // Offsets below kLowLimit wrap to huge values, so one compare against
@@ -233,7 +238,9 @@ int vm_run(VmContext* ctx) {
   // against the guard zones and freed memory.
   const bool guarded = space.guards_enabled();
 
-  std::uint32_t r[kRegisterCount];
+  // The registers live in the state handed to machine code.
+  NativeState ns;
+  std::uint32_t (&r)[kRegisterCount] = ns.r;
   std::memcpy(r, ctx->r, sizeof r);
   Addr pc = ctx->pc;
   bool zf = ctx->zero_flag, lf = ctx->less_flag, bf = ctx->below_flag;
@@ -256,6 +263,13 @@ int vm_run(VmContext* ctx) {
   [[maybe_unused]] const TOp* op = nullptr;
   TOp* stop_op = nullptr;  // an op whose handler ends a partly run block
   const void* stop_saved = nullptr;
+  // Machine code runs the blocks it can (not with guard checking, whose
+  // tests it does not make).
+  const bool native_on = tr && !guarded && native_available();
+  ns.base = base;
+  ns.stack = stack;
+  ns.stack_size = stack_size;
+  ns.stack_room4 = stack_size >= 4 ? stack_size - 3 : 0;
   if (tr) {
     ++tr->stamp;
     if (tr->hi > tr->lo) {
@@ -971,6 +985,13 @@ enter_block:
     }
     blk->stamp = tr->stamp;
   }
+  if (native_on) {
+    if (!blk->native_tried) {
+      blk->native_tried = true;
+      blk->native = native_compile(*tr, *blk, base);
+    }
+    if (blk->native && blk->count <= budget) goto run_native;
+  }
   if (blk->frame_len) {
     // The frame slots the block's unchecked ops reach, from r6 as it is now.
     a = r[kRegFrame] + static_cast<Addr>(blk->frame_lo);
@@ -1003,6 +1024,49 @@ enter_block:
   budget -= blk->count;
   op = blk->ops.data();
   goto *op->handler;
+
+run_native:
+  // Machine code runs from blk on, through linked blocks, until it needs
+  // the interpreter; then the interpreter goes on from where it stopped.
+  ns.budget = budget;
+  ns.stamp = tr->stamp;
+  ns.code_lo = code_lo;
+  ns.code_span = code_span;
+  ns.hi = hi;
+  ns.hi1 = hi - 1;  // as signed numbers: below 0 nothing fits
+  ns.hi2 = hi - 2;
+  ns.hi4 = hi - 4;
+  ns.hi24 = hi - kFrameSaveBytes;
+  ns.zf = zf;
+  ns.lf = lf;
+  ns.bf = bf;
+  native_run(&ns, blk->native);
+  budget = ns.budget;
+  zf = ns.zf;
+  lf = ns.lf;
+  bf = ns.bf;
+  pc = ns.pc;
+  blk = ns.blk;
+  switch (ns.exit) {
+    case kNativeTaken:
+      slot = &blk->taken;
+      nb = *slot;
+      goto chain;
+    case kNativeFall:
+      slot = &blk->fall;
+      nb = *slot;
+      goto chain;
+    case kNativeReturn: TGO_RET;
+    case kNativeEnter:
+      if (budget == 0) goto leave_slice;
+      goto enter_block;
+    case kNativeStep:
+      // That one instruction from the image, then blocks again.
+      goto fetch;
+    default:
+      stepping = true;
+      goto fetch;
+  }
 
 T_STOP:
   stop_op->handler = stop_saved;
@@ -1671,6 +1735,19 @@ guard_fault:
   return 1;
 
 leave_slice:
+  if (budget == 0 && ctx->state == kVmRunning && slice_hook &&
+      !stop.load(std::memory_order_relaxed) && slice_hook(ctx)) {
+    // The next slice, without leaving: only this context wants to run, so
+    // no other script thread can have written code in between.
+    if (stop_op) {
+      stop_op->handler = stop_saved;
+      stop_op = nullptr;
+    }
+    budget = kSliceLength;
+    stepping = tr == nullptr;
+    if (stepping) goto fetch;
+    goto block_dispatch;
+  }
   SAVE_STATE;
   return 1;
 #undef SAVE_STATE

@@ -88,7 +88,16 @@ void vm_free(VmContext* context);
 void vm_set_trap_handler(TrapHandler handler);
 TrapHandler vm_trap_handler();
 
-// Runs one slice of the context. Always returns 1.
+// Asked when a slice of a running context ends because its instruction
+// budget is spent: whether the thread would at once run another slice of the
+// same context with nothing else to do in between (no other script thread is
+// waiting for the processor, no sleep, no suspension). Then vm_run goes on
+// with the next slice itself instead of returning.
+using SliceHook = bool (*)(const VmContext* context);
+void vm_set_slice_hook(SliceHook hook);
+
+// Runs one slice of the context, or several in a row while the slice hook
+// allows. Always returns 1.
 int vm_run(VmContext* context);
 
 // The process-wide stop flag. When set, vm_run returns at once and no script

@@ -330,6 +330,8 @@ Block* translate_block(Translation& t, const std::uint8_t* base, Addr pc,
   b->frame_lo = 0;
   b->frame_len = 0;
   b->fall = nullptr;
+  b->native = nullptr;
+  b->native_tried = false;
 
   Addr at = pc;
   Addr seg_start = pc;

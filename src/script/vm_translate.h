@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "base/address_space.h"
+#include "script/vm_native.h"
 
 namespace talven::script {
 
@@ -128,6 +129,10 @@ struct Block {
   // Successor blocks of the final op, found once and kept.
   Block* taken = nullptr;  // jump target (or call target)
   Block* fall = nullptr;   // next instruction (or return address of a call)
+  // Machine code of the block (script/vm_native.h), made on its first run;
+  // native_tried says whether that was tried since the block was built.
+  void* native = nullptr;
+  bool native_tried = false;
 };
 
 struct Translation {
@@ -140,6 +145,12 @@ struct Translation {
   std::vector<std::uint32_t> index;  // program offset -> block number + 1
   std::deque<Block> blocks;          // stable addresses
   std::size_t op_total = 0;
+  NativeArena* arena = nullptr;      // machine code of the blocks
+
+  Translation() = default;
+  Translation(const Translation&) = delete;
+  Translation& operator=(const Translation&) = delete;
+  ~Translation() { native_arena_free(arena); }
 };
 
 // Limits: a block holds at most this many original instructions; offsets

@@ -393,6 +393,7 @@ class VmTranslateSame : public ::testing::Test {
   }
   void TearDown() override {
     set_translation_enabled(true);
+    set_native_enabled(true);
     vm_set_trap_handler(nullptr);
     vm_stop_flag.clear();
     config() = saved_;
@@ -406,6 +407,7 @@ class VmTranslateSame : public ::testing::Test {
 TEST_F(VmTranslateSame, RandomProgramsGiveTheSameStatesAsTheImage) {
   std::mt19937 rng(2026);
   int compared_slices = 0, code_changed = 0;
+  const std::size_t native_before = native_blocks_made();
   for (int program = 0; program < 1200; ++program) {
     VmContext* c = vm_create(1024, 1024);
     ASSERT_NE(c, nullptr);
@@ -415,14 +417,19 @@ TEST_F(VmTranslateSame, RandomProgramsGiveTheSameStatesAsTheImage) {
     const Trace image = run_traced(c, messages_, 60);
     restore(c, start);
     set_translation_enabled(true);
-    const Trace blocks = run_traced(c, messages_, 60);
-    ASSERT_EQ(image.records.size(), blocks.records.size()) << "program " << program;
-    for (std::size_t i = 0; i < image.records.size(); ++i) {
-      ASSERT_EQ(describe(image.records[i]), describe(blocks.records[i]))
-          << "program " << program << " slice " << i;
+    // Blocks run by the interpreter, then by machine code where it can.
+    for (const bool native : {false, true}) {
+      restore(c, start);
+      set_native_enabled(native);
+      const Trace blocks = run_traced(c, messages_, 60);
+      ASSERT_EQ(image.records.size(), blocks.records.size()) << "program " << program << " native " << native;
+      for (std::size_t i = 0; i < image.records.size(); ++i) {
+        ASSERT_EQ(describe(image.records[i]), describe(blocks.records[i]))
+            << "program " << program << " slice " << i << " native " << native;
+      }
+      ASSERT_TRUE(image.end.memory == blocks.end.memory) << "program " << program << " native " << native;
+      ASSERT_EQ(image.messages, blocks.messages) << "program " << program << " native " << native;
     }
-    ASSERT_TRUE(image.end.memory == blocks.end.memory) << "program " << program;
-    ASSERT_EQ(image.messages, blocks.messages) << "program " << program;
     compared_slices += static_cast<int>(image.records.size());
     if (image.end.program != start.program) ++code_changed;
     vm_free(c);
@@ -430,6 +437,8 @@ TEST_F(VmTranslateSame, RandomProgramsGiveTheSameStatesAsTheImage) {
   // The programs must really run for a while and rewrite their code.
   EXPECT_GT(compared_slices, 2000);
   EXPECT_GT(code_changed, 100) << compared_slices;
+  // and much of the code must have run as machine code.
+  if (native_available()) EXPECT_GT(native_blocks_made() - native_before, 2000u);
 }
 
 // ---- code rewritten while it runs -----------------------------------------------
