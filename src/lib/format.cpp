@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <charconv>
 #include <cinttypes>
 #include <cstdio>
 #include <optional>
@@ -79,6 +80,16 @@ void append_printf(std::string& out, const std::string& conversion, T value) {
 }
 
 }  // namespace
+
+// A number as a conversion without flags, width or precision writes it:
+// its digits in `base`, after a '-' when negative.
+template <typename T>
+void append_digits(std::string& out, T value, int base, bool upper) {
+  char buf[24];
+  const auto r = std::to_chars(buf, buf + sizeof buf, value, base);
+  if (upper) std::transform(buf, r.ptr, buf, [](char c) { return c >= 'a' && c <= 'f' ? static_cast<char>(c - 32) : c; });
+  out.append(buf, r.ptr);
+}
 
 std::string format_words(std::string_view format, const WordSource& next_word) {
   auto word = [&]() -> std::uint32_t {
@@ -160,7 +171,6 @@ std::string format_words(std::string_view format, const WordSource& next_word) {
     switch (conv) {
       case 'd':
       case 'i': {
-        conversion += PRId64;
         std::int64_t v;
         switch (size) {
           case Size::Char: v = static_cast<std::int8_t>(word()); break;
@@ -172,14 +182,18 @@ std::string format_words(std::string_view format, const WordSource& next_word) {
           }
           default: v = static_cast<std::int32_t>(word()); break;
         }
-        append_printf(out, conversion, v);
+        if (conversion.size() == 1) {
+          append_digits(out, v, 10, false);  // no flags, width or precision
+        } else {
+          conversion += PRId64;
+          append_printf(out, conversion, v);
+        }
         break;
       }
       case 'u':
       case 'x':
       case 'X':
       case 'o': {
-        conversion += conv == 'u' ? PRIu64 : conv == 'o' ? PRIo64 : conv == 'x' ? PRIx64 : PRIX64;
         std::uint64_t v;
         switch (size) {
           case Size::Char: v = static_cast<std::uint8_t>(word()); break;
@@ -191,7 +205,12 @@ std::string format_words(std::string_view format, const WordSource& next_word) {
           }
           default: v = word(); break;
         }
-        append_printf(out, conversion, v);
+        if (conversion.size() == 1) {
+          append_digits(out, v, conv == 'u' ? 10 : conv == 'o' ? 8 : 16, conv == 'X');
+        } else {
+          conversion += conv == 'u' ? PRIu64 : conv == 'o' ? PRIo64 : conv == 'x' ? PRIx64 : PRIX64;
+          append_printf(out, conversion, v);
+        }
         break;
       }
       case 'c':

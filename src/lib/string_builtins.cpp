@@ -298,8 +298,8 @@ std::uint32_t bi_strcat(Addr args) {
   auto d = cstr(dst);
   auto src = cstr(uarg(args, 1));
   if (!d || !src) return 0;
-  std::string tail(*src);  // the source may lie inside the destination
-  return put_text(dst + static_cast<std::uint32_t>(d->size()), tail) ? dst : 0;
+  // put_text moves the bytes, so the source may lie inside the destination.
+  return put_text(dst + static_cast<std::uint32_t>(d->size()), *src) ? dst : 0;
 }
 
 std::uint32_t bi_strcmp(Addr args) {

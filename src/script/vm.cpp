@@ -1063,6 +1063,11 @@ run_native:
     case kNativeStep:
       // That one instruction from the image, then blocks again.
       goto fetch;
+    case kNativeTrapCall:
+      // The block's own builtin-call op (its instructions are already
+      // taken from the budget).
+      op = &blk->ops.back();
+      goto *op->handler;
     default:
       stepping = true;
       goto fetch;

@@ -312,6 +312,7 @@ struct Insn {
   Addr next = 0;      // the address after it
   unsigned index = 0; // instructions of the block before it
   bool followed = false;  // a jump the block follows (no code)
+  bool trap_call = false; // a builtin call the interpreter makes
 };
 
 bool supported(std::uint8_t op) {
@@ -647,6 +648,11 @@ class Compiler {
         break;
       }
       case OP_CALL:
+        if (i.trap_call) {
+          exit_to(kNativeTrapCall);
+          ended = true;
+          break;
+        }
         a_.lea32(RAX, Mem{R15, -1, -4});
         check_push(i);
         a_.mov_rr(R15, RAX);
@@ -789,15 +795,16 @@ std::size_t native_blocks_made() { return g_made.load(std::memory_order_relaxed)
 
 void* native_compile(Translation& t, Block& b, const std::uint8_t* /*base*/) {
   if (b.count == 0 || !native_available()) return nullptr;
-  for (const TOp& op : b.ops) {
-    if (op.kind == TK_CALL_TRAP_RET) return nullptr;
-  }
+  // A block ending in a builtin call (call W; W: trap n; ret) is compiled
+  // up to the call; the interpreter makes the call (kNativeTrapCall).
+  const bool trap_call = !b.ops.empty() && b.ops.back().kind == TK_CALL_TRAP_RET;
+  const std::size_t segments = b.segments.size() - (trap_call ? 1 : 0);
   // The block's instructions, from the copy it was made from.
   std::vector<Insn> list;
   const std::uint8_t* copy = b.bytes.data();
   unsigned index = 0;
   Addr end = 0;
-  for (std::size_t n = 0; n < b.segments.size(); ++n) {
+  for (std::size_t n = 0; n < segments; ++n) {
     const Segment& seg = b.segments[n];
     std::uint32_t off = 0;
     while (off < seg.length) {
@@ -823,11 +830,17 @@ void* native_compile(Translation& t, Block& b, const std::uint8_t* /*base*/) {
       i.next = i.pc + len;
       i.index = index++;
       off += len;
-      i.followed = i.op == OP_JMP && off == seg.length && n + 1 < b.segments.size();
+      i.followed = i.op == OP_JMP && off == seg.length && n + 1 < segments;
       list.push_back(i);
     }
     copy += seg.length;
     end = seg.start + seg.length;
+  }
+  if (trap_call) {
+    // The call itself and the wrapper's two instructions.
+    if (list.empty() || list.back().op != OP_CALL) return nullptr;
+    list.back().trap_call = true;
+    index += 2;
   }
   if (index != b.count) return nullptr;
 

@@ -57,6 +57,7 @@ enum NativeExit : std::uint32_t {
   kNativeEnter = 4,   // blk is to be entered by the interpreter (stale stamp or short budget)
   kNativeStep = 5,    // run the instruction at pc from the image (budget already given back)
   kNativeStepAll = 6, // run the rest of the slice from the image, from pc
+  kNativeTrapCall = 7,  // blk ends in a builtin call: its last op is to run
 };
 
 // Whether machine code can be made on this host (and was not switched off).
