@@ -251,18 +251,6 @@ std::unique_ptr<BitReader> open_source_bit_reader(std::function<std::size_t(std:
   return r;
 }
 
-bool read_bits(BitReader& r, int n, std::uint32_t& value) {
-  while (r.bit_count < n) {
-    if (r.position == r.valid && !refill(r)) return false;
-    r.bits = (r.bits << 8) | r.data[r.position++];
-    r.bit_count += 8;
-  }
-  r.bit_count -= n;
-  value = static_cast<std::uint32_t>((r.bits >> r.bit_count) & low_bits(n));
-  r.bits &= low_bits(r.bit_count);
-  return true;
-}
-
 // ---- coder ----
 
 struct StreamEncoder::State {
@@ -338,11 +326,13 @@ bool encode(BitWriter& w, const std::uint8_t* data, std::size_t size) {
   return encoder.feed(data, size) && encoder.finish();
 }
 
+bool refill_bits(BitReader& r) { return refill(r); }
+
 bool decode_to(BitReader& r, std::uint32_t length, const std::function<bool(const std::uint8_t*, std::size_t)>& sink,
                std::uint64_t* decoded) {
   // Pieces of at most the buffer's size go to the sink; one string is never
   // longer than the dictionary's codes, so it always fits.
-  constexpr std::size_t kPiece = 1 << 16;
+  constexpr std::size_t kPiece = 1 << 20;
   ByteBuffer piece;
   if (!piece.reserve(kPiece)) return false;
   std::uint64_t total = 0;
@@ -355,6 +345,14 @@ bool decode_to(BitReader& r, std::uint32_t length, const std::function<bool(cons
     return false;
   }
   DecoderTable& t = *table;
+  // Where each code's string was last written (output position): while
+  // that lies in the piece not yet handed on, the string is copied from
+  // there instead of spelled out along its prefix chain.
+  std::unique_ptr<std::uint64_t[]> where(new (std::nothrow) std::uint64_t[kLastCode + 1]);
+  if (!where) {
+    report_message(kLevel, "辞書オブジェクトの作成に失敗しました。");
+    return false;
+  }
   auto flush = [&]() {
     if (piece.size && !sink(piece.data, piece.size)) ok = false;
     total += piece.size;
@@ -378,6 +376,7 @@ bool decode_to(BitReader& r, std::uint32_t length, const std::function<bool(cons
     if (!first) return false;
     *first = static_cast<std::uint8_t>(code);
     std::uint32_t prev = code;
+    std::uint64_t prev_at = total + piece.size - 1;
     bool reset = false;
     for (;;) {
       if (!read_bits(reader, width, code) || code == kCodeEnd) break;
@@ -395,17 +394,28 @@ bool decode_to(BitReader& r, std::uint32_t length, const std::function<bool(cons
       const std::size_t n = t.length[spelled] + (code == next ? 1u : 0u);
       std::uint8_t* dst = put(n);
       if (!dst) return false;
-      std::uint32_t c = spelled;
-      for (std::size_t i = t.length[spelled]; i-- > 0;) {
-        dst[i] = t.byte[c];
-        c = t.prefix[c];
+      const std::uint64_t at = total + piece.size - n;
+      if (spelled < 256) {
+        dst[0] = static_cast<std::uint8_t>(spelled);
+      } else if (where[spelled] >= total) {
+        std::memcpy(dst, piece.data + (where[spelled] - total), t.length[spelled]);
+      } else {
+        std::uint32_t c = spelled;
+        for (std::size_t i = t.length[spelled]; i-- > 0;) {
+          dst[i] = t.byte[c];
+          c = t.prefix[c];
+        }
       }
       if (code == next) dst[n - 1] = dst[0];
+      // The new string is prev's followed by this one's first byte, which
+      // is where prev was written.
       t.prefix[next] = static_cast<std::uint16_t>(prev);
       t.byte[next] = dst[0];
       t.length[next] = static_cast<std::uint16_t>(t.length[prev] + 1);
+      where[next] = prev_at;
       ++next;
       prev = code;
+      prev_at = at;
     }
     if (!reset) break;
   }

@@ -112,8 +112,20 @@ struct BitReader {
 std::unique_ptr<BitReader> open_bit_reader(std::string_view path);
 std::unique_ptr<BitReader> open_memory_bit_reader(std::string_view data);
 std::unique_ptr<BitReader> open_source_bit_reader(std::function<std::size_t(std::uint8_t*, std::size_t)> source);
+// Reads the next piece of input into the reader's buffer; false at the end.
+bool refill_bits(BitReader& reader);
 // Reads n bits (n <= 32); false when the stream ends first.
-bool read_bits(BitReader& reader, int n, std::uint32_t& value);
+inline bool read_bits(BitReader& r, int n, std::uint32_t& value) {
+  while (r.bit_count < n) {
+    if (r.position == r.valid && !refill_bits(r)) return false;
+    r.bits = (r.bits << 8) | r.data[r.position++];
+    r.bit_count += 8;
+  }
+  r.bit_count -= n;
+  value = static_cast<std::uint32_t>((r.bits >> r.bit_count) & ((std::uint64_t{1} << n) - 1));
+  r.bits &= (std::uint64_t{1} << r.bit_count) - 1;
+  return true;
+}
 
 // Encodes `size` bytes (size >= 1) as codes, ending with the end code.
 // Reports "辞書オブジェクトの作成に失敗しました。" when the dictionary cannot be had.

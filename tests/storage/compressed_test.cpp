@@ -181,8 +181,10 @@ std::string stream_of(std::uint32_t length, const std::vector<std::pair<std::uin
 
 TEST(CompressedFormat, StreamedCodingMatchesTheWholeImage) {
   // The encoder fed in uneven pieces writes the image compress_bytes makes,
-  // and the streaming decoder hands back the data in pieces.
-  std::string text = sample_text(300000) + std::string(70000, 'z');
+  // and the streaming decoder hands back the data in pieces. The text is
+  // longer than the decoder's output piece, so its strings are copied from
+  // the piece and spelled from the dictionary, across dictionary resets.
+  std::string text = sample_text(2500000) + std::string(70000, 'z');
   std::string whole = compress(text), streamed;
   auto w = create_sink_bit_writer([&](const std::uint8_t* p, std::size_t n) {
     streamed.append(reinterpret_cast<const char*>(p), n);
