@@ -193,6 +193,19 @@ class Asm {
     else op_m(false, {0x83}, 7, m);
     byte(0);
   }
+  void byte_rr_and(int dst, int src) { op_r(false, {0x20}, src, dst); }  // and r/m8, r8 (al..bl)
+  void store8_imm(const Mem& m, std::uint8_t imm) {
+    op_m(false, {0xC6}, 0, m);
+    byte(imm);
+  }
+  void movzx16_rr(int dst, int src) { op_r(false, {0x0F, 0xB7}, dst, src); }
+  // Scalar single floats in xmm0/xmm1.
+  void movd_to_xmm(int xmm, int r) { op_r(false, {0x0F, 0x6E}, xmm, r, 0x66); }
+  void movd_from_xmm(int r, int xmm) { op_r(false, {0x0F, 0x7E}, xmm, r, 0x66); }
+  void sse(unsigned opc, int dst, int src) { op_r(false, {0x0F, opc}, dst, src, 0xF3); }  // 58 add, 59 mul, 5C sub, 5E div
+  void cvtsi2ss(int xmm, int r) { op_r(false, {0x0F, 0x2A}, xmm, r, 0xF3); }
+  void cvttss2si(int r, int xmm) { op_r(false, {0x0F, 0x2C}, r, xmm, 0xF3); }
+  void ucomiss(int a, int b) { op_r(false, {0x0F, 0x2E}, a, b); }
   void jmp_r(int r) { op_r(false, {0xFF}, 4, r); }
   void jmp_m(const Mem& m) { op_m(false, {0xFF}, 4, m); }
   // Jumps with a 32-bit displacement; the returned position is patched.
@@ -318,11 +331,7 @@ struct Insn {
 bool supported(std::uint8_t op) {
   switch (op) {
     case OP_TRAP:
-    case OP_CALL_REG:
-    case OP_PREINC: case OP_POSTINC: case OP_PREDEC: case OP_POSTDEC:
-    case OP_PREINC16: case OP_POSTINC16: case OP_PREDEC16: case OP_POSTDEC16:
-    case OP_FTOI: case OP_ITOF: case OP_FADD: case OP_FSUB: case OP_FMUL: case OP_FDIV:
-    case OP_FMOD: case OP_FNEG:
+    case OP_FMOD:
       return false;
     default: return op < kOpcodeCount;
   }
@@ -529,6 +538,44 @@ class Compiler {
     a_.store32_imm(kPc, pc);
     a_.store32_imm(kExit, which == 1 ? kNativeTaken : kNativeFall);
     a_.jmp_m(kExitCode);
+  }
+
+  // A call through a register to ecx: the block's last target is tried.
+  void link_variable() {
+    a_.mov_ri64(RAX, reinterpret_cast<std::uint64_t>(&b_));
+    a_.load64(RDX, Mem{RAX, -1, off_.taken});
+    a_.test_rr(RDX, RDX, true);
+    const std::size_t none = a_.jcc(kE);
+    a_.cmp_rm32(RCX, Mem{RDX, -1, off_.start});
+    const std::size_t miss = a_.jcc(kNE);
+    a_.load64(RSI, Mem{RDX, -1, off_.native});
+    a_.test_rr(RSI, RSI, true);
+    const std::size_t plain = a_.jcc(kE);
+    a_.jmp_r(RSI);
+    for (std::size_t j : {none, miss, plain}) a_.patch(j, a_.here());
+    a_.store64(kBlk, RAX);
+    a_.store32(kPc, RCX);
+    a_.store32_imm(kExit, kNativeTaken);
+    a_.jmp_m(kExitCode);
+  }
+
+  // 8- or 16-bit increment or decrement at [rS]: rD = the new or old value.
+  void inc_dec(const Insn& i, int len, int delta, bool pre) {
+    a_.mov_rr(RAX, host(i.s));
+    check_space(i, len);
+    check_code(i);
+    const Mem m{RBX, RAX, 0};
+    if (len == 1) a_.movzx8(RDX, m);
+    else a_.movzx16(RDX, m);
+    a_.lea32(RCX, Mem{RDX, -1, delta});
+    if (len == 1) {
+      a_.store8(m, RCX);
+      a_.movzx8_rr(RCX, RCX);
+    } else {
+      a_.store16(m, RCX);
+      a_.movzx16_rr(RCX, RCX);
+    }
+    a_.mov_rr(host(i.d), pre ? RCX : RDX);
   }
 
   // A return to ecx: the block's two most recent return targets are tried
@@ -747,6 +794,71 @@ class Compiler {
       case OP_JMP:
         link(1, i.imm);
         ended = true;
+        break;
+      case OP_CALL_REG:
+        a_.test_rr(S, S);
+        fail(i, kE);  // a call through 0 is the interpreter's error
+        a_.lea32(RAX, Mem{R15, -1, -4});
+        check_push(i);
+        a_.mov_rr(R15, RAX);
+        a_.mov_rr(RCX, S);  // after r7 changed, as the interpreter reads it
+        a_.store32_imm(Mem{RBX, RAX, 0}, i.next);
+        link_variable();
+        ended = true;
+        break;
+      case OP_PREINC: inc_dec(i, 1, 1, true); break;
+      case OP_POSTINC: inc_dec(i, 1, 1, false); break;
+      case OP_PREDEC: inc_dec(i, 1, -1, true); break;
+      case OP_POSTDEC: inc_dec(i, 1, -1, false); break;
+      case OP_PREINC16: inc_dec(i, 2, 1, true); break;
+      case OP_POSTINC16: inc_dec(i, 2, 1, false); break;
+      case OP_PREDEC16: inc_dec(i, 2, -1, true); break;
+      case OP_POSTDEC16: inc_dec(i, 2, -1, false); break;
+      // Floats: rD op rS in xmm registers. Sums and products take rS as the
+      // first operand, as the interpreter's C++ does (it decides which NaN
+      // comes out when both are NaN).
+      case OP_FADD:
+      case OP_FMUL:
+        a_.movd_to_xmm(0, S);
+        a_.movd_to_xmm(1, D);
+        a_.sse(i.op == OP_FADD ? 0x58 : 0x59, 0, 1);
+        a_.movd_from_xmm(D, 0);
+        break;
+      case OP_FDIV:
+        a_.movd_to_xmm(0, D);
+        a_.movd_to_xmm(1, S);
+        a_.sse(0x5E, 0, 1);
+        a_.movd_from_xmm(D, 0);
+        break;
+      case OP_FSUB:
+        // zf: equal, lf: below, both false when unordered; bf: 0.
+        a_.movd_to_xmm(0, D);
+        a_.movd_to_xmm(1, S);
+        a_.ucomiss(0, 1);
+        a_.setcc_r(0xB, RAX);  // setnp al: ordered
+        a_.setcc_r(kE, RCX);
+        a_.setcc_r(kB, RDX);   // all three before the ands change the flags
+        a_.byte_rr_and(RCX, RAX);
+        a_.byte_rr_and(RDX, RAX);
+        a_.store8(kZf, RCX);
+        a_.store8(kLf, RDX);
+        a_.store8_imm(kBf, 0);
+        a_.sse(0x5C, 0, 1);
+        a_.movd_from_xmm(D, 0);
+        break;
+      case OP_FNEG:
+        a_.mov_rr(RAX, S);
+        a_.alu_ri(6, RAX, 0x80000000u);
+        a_.mov_rr(D, RAX);
+        break;
+      case OP_FTOI:
+        // Truncation; NaN and out-of-range values give 0x80000000.
+        a_.movd_to_xmm(0, S);
+        a_.cvttss2si(D, 0);
+        break;
+      case OP_ITOF:
+        a_.cvtsi2ss(0, S);
+        a_.movd_from_xmm(D, 0);
         break;
       default:
         if (is_jcc(i.op)) {

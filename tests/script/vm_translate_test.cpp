@@ -288,8 +288,8 @@ void random_program(std::mt19937& rng, VmContext* c) {
   const Addr wrapper = prog + size - 16;  // "trap n; ret" placed at the end
   while (a.here() < prog + size - 48) {
     starts.push_back(a.here());
-    unsigned x = rng() % 36;
-    if (x >= 30) x = rng() % 9;
+    unsigned x = rng() % 40;
+    if (x >= 34) x = rng() % 9;
     const unsigned r1 = reg(), r2 = reg();
     switch (x) {
       case 0: a.load_frame(r1, static_cast<std::int32_t>(disp())); break;
@@ -348,6 +348,23 @@ void random_program(std::mt19937& rng, VmContext* c) {
                else a.r(rng() % 2 ? OP_ADD : OP_MUL, r2, r1);
                break;
       case 27: a.load_frame(r1, static_cast<std::int32_t>(disp())); a.add(r1, r2); a.load(reg(), r1); break;
+      // Floats on chosen values (NaN, infinities and huge ones among them),
+      // byte and word increments, calls through registers.
+      case 30: {
+        static const std::uint32_t values[] = {0x3F800000u, 0xC0490FDBu, 0x7FC00000u, 0x7F800000u,
+                                               0xFF800000u, 0x4F000000u, 0xCF000001u, 0x00000001u,
+                                               0x80000000u, 0x5F800000u};
+        a.movi(r1, values[rng() % 10]);
+        a.movi(r2, rng() % 3 ? values[rng() % 10] : rng());
+        a.r(static_cast<Opcode>(OP_FTOI + rng() % 8), r1, r2);
+        if (rng() % 2) a.i(static_cast<Opcode>(OP_JE + rng() % 10), target());
+        break;
+      }
+      case 31: if (rng() % 4) a.ri(OP_LEA, r2, r2, disp());
+               a.r(static_cast<Opcode>(OP_PREINC + rng() % 8), r1, r2); break;
+      case 32: a.movi(r1, rng() % 8 ? starts[rng() % starts.size()] : rng() % 2 ? 0 : prog + rng() % size);
+               a.r(OP_CALL_REG, r1, r1); break;
+      case 33: a.movi(r1, rng()); a.r(static_cast<Opcode>(rng() % 2 ? OP_DIV : OP_MOD), r2, r1); break;
       case 28: a.leave(rng() % 16); a.ret(); break;
       case 29: a.ret(); break;
       default: a.i(OP_CALL, starts[rng() % starts.size()]); break;
