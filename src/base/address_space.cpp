@@ -265,12 +265,22 @@ std::string AddressSpace::describe_guard_hit(Addr addr, std::uint64_t len) const
   std::snprintf(text, sizeof text, "a write into freed memory at 0x%08" PRIX64 " that no block holds", b);
   return text;
 }
+void AddressSpace::watch_code(Addr lo, Addr hi) {
+  std::uint64_t cur = watch_lo_.load(std::memory_order_relaxed);
+  while (lo < cur && !watch_lo_.compare_exchange_weak(cur, lo, std::memory_order_relaxed)) {}
+  cur = watch_hi_.load(std::memory_order_relaxed);
+  while (hi > cur && !watch_hi_.compare_exchange_weak(cur, hi, std::memory_order_relaxed)) {}
+}
+
 Addr AddressSpace::zalloc(std::uint32_t size) {
   // Only the part below freshly committed memory needs clearing; the rest
   // is zero and stays unmapped until it is first touched.
   std::uint64_t fresh = kReserve;
   Addr a = alloc_block(size, &fresh);
-  if (a) std::memset(base_ + a, 0, std::min<std::uint64_t>(size, fresh > a ? fresh - a : 0));
+  if (a) {
+    note_write(a, size);
+    std::memset(base_ + a, 0, std::min<std::uint64_t>(size, fresh > a ? fresh - a : 0));
+  }
   return a;
 }
 
@@ -278,12 +288,17 @@ bool AddressSpace::free(Addr addr) {
   if (addr == 0) return false;
   std::lock_guard lock(heap_->mutex);
   Heap& h = *heap_;
+  // Freed memory may be cleared or poisoned (at most its block's size,
+  // which fits below kReserve).
+  if (auto it = h.live.find(addr); it != h.live.end()) note_write(addr, it->second);
+  else note_write(addr, 1);
   if (shadow_) {
     if (Heap::Guarded* g = h.guarded_user(addr)) {
       // Into the quarantine, poisoned; the oldest blocks leave it for reuse.
       if (g->freed) return false;
       g->freed = true;
       const Addr raw = static_cast<Addr>(addr - kGuardBytes);
+      note_write(raw, g->extent);
       set_shadow(raw, raw + g->extent, kShadowFreed);
       h.quarantine.push_back(raw);
       h.quarantine_bytes += g->extent;
@@ -355,6 +370,7 @@ Addr AddressSpace::realloc(Addr addr, std::uint32_t size) {
   }
   Addr fresh = alloc(size);
   if (!fresh) return 0;
+  note_write(fresh, std::min(old, size));
   std::memcpy(base_ + fresh, base_ + addr, std::min(old, size));
   free(addr);
   return fresh;

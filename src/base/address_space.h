@@ -58,7 +58,23 @@ class AddressSpace {
 
   // Host pointer for a checked range, or nullptr.
   std::uint8_t* span(Addr addr, std::uint64_t len) const {
-    return valid(addr, len) ? base_ + addr : nullptr;
+    if (!valid(addr, len)) return nullptr;
+    note_write(addr, len);
+    return base_ + addr;
+  }
+
+  // Translated-code watch. The script interpreter widens the watched range
+  // to cover the script addresses it has decoded into blocks. Every span
+  // handed out over that range, and every block the allocator clears, moves
+  // or frees over it, advances the code epoch. Spans are handed out before
+  // their bytes are written, so an epoch unchanged across a builtin call
+  // means the call wrote no translated code.
+  void watch_code(Addr lo, Addr hi);
+  std::uint32_t code_epoch() const { return code_epoch_.load(std::memory_order_acquire); }
+  void note_write(Addr addr, std::uint64_t len) const {
+    if (addr < watch_hi_.load(std::memory_order_relaxed) &&
+        addr + len > watch_lo_.load(std::memory_order_relaxed))
+      code_epoch_.fetch_add(1, std::memory_order_acq_rel);
   }
   // Script address of a host pointer inside the space, or 0.
   Addr address_of(const void* p) const;
@@ -107,6 +123,9 @@ class AddressSpace {
   std::atomic<std::uint64_t> limit_{kLowLimit};
   Heap* heap_ = nullptr;
   std::atomic<bool> guards_{false};
+  std::atomic<std::uint64_t> watch_lo_{~std::uint64_t{0}};
+  std::atomic<std::uint64_t> watch_hi_{0};
+  mutable std::atomic<std::uint32_t> code_epoch_{0};
   std::uint8_t* shadow_ = nullptr;  // one byte per 16-byte granule
   void set_shadow(std::uint64_t from, std::uint64_t to, std::uint8_t value);
   void mark_block(Addr raw, std::uint64_t raw_size, Addr user, std::uint32_t size);

@@ -270,11 +270,15 @@ int vm_run(VmContext* ctx) {
   ns.stack = stack;
   ns.stack_size = stack_size;
   ns.stack_room4 = stack_size >= 4 ? stack_size - 3 : 0;
+  // Host writes into translated code (builtins, devices) advance the code
+  // epoch; it is read again after each builtin call and between slices.
+  std::uint32_t epoch = space.code_epoch();
   if (tr) {
     ++tr->stamp;
     if (tr->hi > tr->lo) {
       code_lo = tr->lo;
       code_span = tr->hi - tr->lo;
+      space.watch_code(tr->lo, tr->hi);
     }
   }
 
@@ -683,7 +687,10 @@ dispatch_switch:
       lf = ctx->less_flag;
       bf = ctx->below_flag;
       if (ctx->state != kVmRunning) return 1;
-      if (tr) ++tr->stamp;  // the builtin may have written code
+      if (tr && space.code_epoch() != epoch) {  // the builtin wrote translated code
+        epoch = space.code_epoch();
+        ++tr->stamp;
+      }
     }
     NEXT;
   }
@@ -874,6 +881,7 @@ L_invalid:
     if (tr->hi > tr->lo) {                 \
       code_lo = tr->lo;                    \
       code_span = tr->hi - tr->lo;         \
+      space.watch_code(tr->lo, tr->hi);    \
     }                                      \
   } while (0)
 #define TNEXT           \
@@ -1129,7 +1137,10 @@ T_OP_TRAP:
     lf = ctx->less_flag;
     bf = ctx->below_flag;
     if (ctx->state != kVmRunning) return 1;
-    ++tr->stamp;  // the builtin may have written code
+    if (space.code_epoch() != epoch) {  // the builtin wrote translated code
+      epoch = space.code_epoch();
+      ++tr->stamp;
+    }
   }
   TGO_VAR(fall);
 T_OP_XCHG: v = RD; RD = RS; RS = v; TNEXT;
@@ -1411,7 +1422,10 @@ T_CALL_TRAP_RET:
     lf = ctx->less_flag;
     bf = ctx->below_flag;
     if (ctx->state != kVmRunning) return 1;
-    ++tr->stamp;  // the builtin may have written code
+    if (space.code_epoch() != epoch) {  // the builtin wrote translated code
+      epoch = space.code_epoch();
+      ++tr->stamp;
+    }
     // The handler may have moved pc or rewritten the `ret`: then the image
     // decides what runs next.
     if (pc != op->a + 3 || base[pc] != OP_RET) {
@@ -1750,6 +1764,10 @@ leave_slice:
     }
     budget = kSliceLength;
     stepping = tr == nullptr;
+    if (tr && space.code_epoch() != epoch) {  // the host wrote translated code
+      epoch = space.code_epoch();
+      ++tr->stamp;
+    }
     if (stepping) goto fetch;
     goto block_dispatch;
   }

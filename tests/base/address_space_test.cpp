@@ -280,5 +280,33 @@ TEST(AddressSpace, GuardsMarkEverythingButTheBlocksWritable) {
   EXPECT_TRUE(s.guard_hit(before, 1));
 }
 
+TEST(AddressSpace, HostAccessOverWatchedCodeAdvancesTheCodeEpoch) {
+  AddressSpace& s = script_space();
+  const Addr code = script_zalloc(256);
+  const Addr data = script_zalloc(256);
+  ASSERT_NE(code, 0u);
+  ASSERT_NE(data, 0u);
+  s.watch_code(code + 64, code + 128);
+  std::uint32_t e = s.code_epoch();
+  // Spans beside the watched bytes, or over other blocks, leave it alone...
+  ASSERT_NE(span(code, 64), nullptr);
+  ASSERT_NE(span(code + 128, 16), nullptr);
+  if (data >= code + 128 || data + 256 <= code + 64) {
+    ASSERT_TRUE(store32(data, 7));
+  }
+  EXPECT_EQ(s.code_epoch(), e);
+  // ...a span reaching one watched byte, a store into them, and freeing
+  // the block that holds them advance it.
+  ASSERT_NE(span(code + 60, 5), nullptr);
+  EXPECT_NE(s.code_epoch(), e);
+  e = s.code_epoch();
+  ASSERT_TRUE(store32(code + 100, 1));
+  EXPECT_NE(s.code_epoch(), e);
+  e = s.code_epoch();
+  EXPECT_TRUE(script_free(code));
+  EXPECT_NE(s.code_epoch(), e);
+  script_free(data);
+}
+
 }  // namespace
 }  // namespace talven
