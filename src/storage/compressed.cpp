@@ -23,24 +23,31 @@ std::string directory_of(const std::string& host_path) {
   return slash == 0 ? "/" : host_path.substr(0, slash);
 }
 
-// The encoder's open-addressed table: (prefix code, byte) -> code.
+// The encoder's open-addressed table: (prefix code, byte) -> code. A slot
+// holds key << 16 | code with key = prefix << 8 | byte, so one load tells
+// both; 0 is an empty slot (no code is 0). With twice as many slots as
+// codes and a multiplicative hash, probes stay short; the codes written do
+// not depend on the table's layout.
 struct EncoderTable {
-  std::int32_t code[kDictionarySize];
-  std::int32_t prefix[kDictionarySize];
-  std::uint8_t byte[kDictionarySize];
+  static constexpr int kBits = 16;
+  static constexpr std::uint32_t kSlots = 1u << kBits;
+  static_assert(kSlots >= 2 * (kLastCode + 1));
+  std::uint64_t slot[kSlots];
 
-  void reset() { std::fill(std::begin(code), std::end(code), -1); }
+  void reset() { std::memset(slot, 0, sizeof slot); }
 
-  // Probes from (byte << 7) ^ prefix downwards by a step that depends on the
-  // start; ends at the slot holding (prefix, byte) or at an empty one.
-  int lookup(std::uint32_t p, std::uint32_t c) const {
-    int h = static_cast<int>((c << 7) ^ p);
-    int step = h == 0 ? 1 : kDictionarySize - h;
+  // The slot holding (prefix, byte), or the empty one where it goes.
+  std::uint32_t lookup(std::uint32_t p, std::uint32_t c) const {
+    const std::uint64_t key = (std::uint64_t{p} << 8) | c;
+    std::uint32_t h = (static_cast<std::uint32_t>(key) * 0x9E3779B1u) >> (32 - kBits);
     for (;;) {
-      if (code[h] < 0 || (prefix[h] == static_cast<std::int32_t>(p) && byte[h] == c)) return h;
-      h -= step;
-      if (h < 0) h += kDictionarySize;
+      const std::uint64_t e = slot[h];
+      if (e == 0 || (e >> 16) == key) return h;
+      h = (h + 1) & (kSlots - 1);
     }
+  }
+  static std::uint64_t entry(std::uint32_t p, std::uint32_t c, std::uint32_t code) {
+    return (((std::uint64_t{p} << 8) | c) << 16) | code;
   }
 };
 
@@ -284,14 +291,12 @@ bool StreamEncoder::feed(const std::uint8_t* data, std::size_t size) {
   }
   for (; i < size; ++i) {
     const std::uint32_t c = data[i];
-    const int h = s.table.lookup(s.prefix, c);
-    if (s.table.code[h] >= 0) {
-      s.prefix = static_cast<std::uint32_t>(s.table.code[h]);
+    const std::uint32_t h = s.table.lookup(s.prefix, c);
+    if (const std::uint64_t e = s.table.slot[h]; e != 0) {
+      s.prefix = static_cast<std::uint32_t>(e & 0xFFFF);
       continue;
     }
-    s.table.code[h] = static_cast<std::int32_t>(s.next);
-    s.table.prefix[h] = static_cast<std::int32_t>(s.prefix);
-    s.table.byte[h] = static_cast<std::uint8_t>(c);
+    s.table.slot[h] = EncoderTable::entry(s.prefix, c, s.next);
     ++s.next;
     bool ok = write_bits(writer_, s.prefix, s.width);
     s.prefix = c;

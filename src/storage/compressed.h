@@ -38,7 +38,6 @@ constexpr std::uint32_t kFirstFreeCode = 259;
 constexpr std::uint32_t kLastCode = 32767;
 constexpr int kFirstCodeWidth = 9;
 constexpr int kLastCodeWidth = 15;
-constexpr int kDictionarySize = 35023;  // a prime, above the last code
 // Decoded lengths are signed 32-bit values for the readers above us.
 constexpr std::uint32_t kMaxDecodedLength = 0x7FFFFFFF;
 
