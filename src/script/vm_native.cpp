@@ -540,25 +540,6 @@ class Compiler {
     a_.jmp_m(kExitCode);
   }
 
-  // A call through a register to ecx: the block's last target is tried.
-  void link_variable() {
-    a_.mov_ri64(RAX, reinterpret_cast<std::uint64_t>(&b_));
-    a_.load64(RDX, Mem{RAX, -1, off_.taken});
-    a_.test_rr(RDX, RDX, true);
-    const std::size_t none = a_.jcc(kE);
-    a_.cmp_rm32(RCX, Mem{RDX, -1, off_.start});
-    const std::size_t miss = a_.jcc(kNE);
-    a_.load64(RSI, Mem{RDX, -1, off_.native});
-    a_.test_rr(RSI, RSI, true);
-    const std::size_t plain = a_.jcc(kE);
-    a_.jmp_r(RSI);
-    for (std::size_t j : {none, miss, plain}) a_.patch(j, a_.here());
-    a_.store64(kBlk, RAX);
-    a_.store32(kPc, RCX);
-    a_.store32_imm(kExit, kNativeTaken);
-    a_.jmp_m(kExitCode);
-  }
-
   // 8- or 16-bit increment or decrement at [rS]: rD = the new or old value.
   void inc_dec(const Insn& i, int len, int delta, bool pre) {
     a_.mov_rr(RAX, host(i.s));
@@ -578,35 +559,39 @@ class Compiler {
     a_.mov_rr(host(i.d), pre ? RCX : RDX);
   }
 
-  // A return to ecx: the block's two most recent return targets are tried
-  // (the one used kept first), as the interpreter does.
-  void link_return() {
+  // Leaves for the pc in ecx (a return or a call through a register): into
+  // the machine code of the block's cached target when it starts there. A
+  // return also tries the block's second cached target, and moves it first
+  // when it matches, as the interpreter does. Otherwise to the interpreter.
+  void link_dynamic(NativeExit e) {
     a_.mov_ri64(RAX, reinterpret_cast<std::uint64_t>(&b_));
     a_.load64(RDX, Mem{RAX, -1, off_.taken});
     a_.test_rr(RDX, RDX, true);
-    const std::size_t none = a_.jcc(kE);
+    std::vector<std::size_t> slow{a_.jcc(kE)};
     a_.cmp_rm32(RCX, Mem{RDX, -1, off_.start});
     const std::size_t other = a_.jcc(kNE);
     a_.load64(RSI, Mem{RDX, -1, off_.native});
     a_.test_rr(RSI, RSI, true);
-    const std::size_t plain1 = a_.jcc(kE);
+    slow.push_back(a_.jcc(kE));
     a_.jmp_r(RSI);
     a_.patch(other, a_.here());
-    a_.load64(RSI, Mem{RAX, -1, off_.fall});
-    a_.test_rr(RSI, RSI, true);
-    const std::size_t none2 = a_.jcc(kE);
-    a_.cmp_rm32(RCX, Mem{RSI, -1, off_.start});
-    const std::size_t miss = a_.jcc(kNE);
-    a_.store64(Mem{RAX, -1, off_.taken}, RSI);
-    a_.store64(Mem{RAX, -1, off_.fall}, RDX);
-    a_.load64(RSI, Mem{RSI, -1, off_.native});
-    a_.test_rr(RSI, RSI, true);
-    const std::size_t plain2 = a_.jcc(kE);
-    a_.jmp_r(RSI);
-    for (std::size_t j : {none, plain1, none2, miss, plain2}) a_.patch(j, a_.here());
+    if (e == kNativeReturn) {
+      a_.load64(RSI, Mem{RAX, -1, off_.fall});
+      a_.test_rr(RSI, RSI, true);
+      slow.push_back(a_.jcc(kE));
+      a_.cmp_rm32(RCX, Mem{RSI, -1, off_.start});
+      slow.push_back(a_.jcc(kNE));
+      a_.store64(Mem{RAX, -1, off_.taken}, RSI);
+      a_.store64(Mem{RAX, -1, off_.fall}, RDX);
+      a_.load64(RSI, Mem{RSI, -1, off_.native});
+      a_.test_rr(RSI, RSI, true);
+      slow.push_back(a_.jcc(kE));
+      a_.jmp_r(RSI);
+    }
+    for (std::size_t j : slow) a_.patch(j, a_.here());
     a_.store64(kBlk, RAX);
     a_.store32(kPc, RCX);
-    a_.store32_imm(kExit, kNativeReturn);
+    a_.store32_imm(kExit, e);
     a_.jmp_m(kExitCode);
   }
 
@@ -716,7 +701,7 @@ class Compiler {
         a_.alu_ri(7, RCX, kReturnFinish);
         fail(i, kE);  // finishing the context is the interpreter's
         a_.alu_ri(0, R15, 4);
-        link_return();
+        link_dynamic(kNativeReturn);
         ended = true;
         break;
       case OP_PREOP:
@@ -803,7 +788,7 @@ class Compiler {
         a_.mov_rr(R15, RAX);
         a_.mov_rr(RCX, S);  // after r7 changed, as the interpreter reads it
         a_.store32_imm(Mem{RBX, RAX, 0}, i.next);
-        link_variable();
+        link_dynamic(kNativeTaken);
         ended = true;
         break;
       case OP_PREINC: inc_dec(i, 1, 1, true); break;
