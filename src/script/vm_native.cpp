@@ -513,6 +513,15 @@ class Compiler {
     a_.cmp_rm32(RCX, kStackRoom4);
     fail(i, kAE);
   }
+  // dst = the word at r7, with the checks of a pop (r7 + 4 inside the
+  // stack, the word inside script memory); r7 is left as it is.
+  void load_top(const Insn& i, int dst) {
+    a_.lea32(RCX, Mem{R15, -1, 4});
+    check_stack_ecx(i);
+    a_.mov_rr(RAX, R15);
+    check_space(i, 4);
+    a_.load32(dst, Mem{RBX, RAX, 0});
+  }
   // stop unless ecx (a new r7) satisfies the stack rule
   void check_stack_ecx(const Insn& i) {
     a_.sub_rm32(RCX, kStack);
@@ -646,11 +655,7 @@ class Compiler {
         else a_.store32_imm(Mem{RBX, RAX, 0}, i.imm);
         break;
       case OP_POP:
-        a_.lea32(RCX, Mem{R15, -1, 4});
-        check_stack_ecx(i);
-        a_.mov_rr(RAX, R15);
-        check_space(i, 4);
-        a_.load32(RDX, Mem{RBX, RAX, 0});
+        load_top(i, RDX);
         a_.alu_ri(0, R15, 4);
         a_.mov_rr(D, RDX);
         break;
@@ -693,11 +698,7 @@ class Compiler {
         ended = true;
         break;
       case OP_RET:
-        a_.lea32(RCX, Mem{R15, -1, 4});
-        check_stack_ecx(i);
-        a_.mov_rr(RAX, R15);
-        check_space(i, 4);
-        a_.load32(RCX, Mem{RBX, RAX, 0});
+        load_top(i, RCX);
         a_.alu_ri(7, RCX, kReturnFinish);
         fail(i, kE);  // finishing the context is the interpreter's
         a_.alu_ri(0, R15, 4);
