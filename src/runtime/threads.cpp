@@ -138,7 +138,13 @@ void script_thread_main(int n) {
           continue;
         }
         script::vm_run(c);
-        yield_slice();
+        if (s.yield_asked.exchange(false) && app_is_active()) {
+          // sleep(0) or less: the script asked to let others run, so the
+          // processor is offered to any ready thread (not only script ones).
+          std::this_thread::yield();
+        } else {
+          yield_slice();
+        }
       } else if (c->state == script::kVmFinished) {
         if (top == 0) {
           result = c->r[script::kRegResult];
@@ -477,6 +483,8 @@ std::uint32_t bi_sleep(Addr args) {
   if (ms > 0) {
     std::uint32_t wake = tick_count() + static_cast<std::uint32_t>(ms);
     thread_table[t].wake_time.store(wake == 0 ? 1 : wake);
+  } else {
+    thread_table[t].yield_asked.store(true);
   }
   return 1;
 }

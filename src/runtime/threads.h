@@ -38,6 +38,7 @@ struct ThreadSlot {
   std::atomic<int> running{0};          // 0 asks the thread to leave its loop
   std::atomic<int> suspend_count{0};
   std::atomic<std::uint32_t> wake_time{0};  // tick to sleep until; 0 = awake
+  std::atomic<bool> yield_asked{false};     // sleep(0): give the processor away once
   VmContext* contexts[kMaxContextDepth] = {};
   std::atomic<int> top{-1};
   // Start gate: a thread created suspended waits here until released.
