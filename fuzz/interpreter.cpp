@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "fuzz_common.h"
+#include "script/disasm.h"
 #include "script/vm.h"
 #include "script/vm_translate.h"
 
@@ -85,9 +86,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   using namespace talven::script;
   fuzz::quiet();
   vm_set_trap_handler(ignore_traps);
-  if (size < 32) return 0;
-  VmContext* c = vm_create(4096, 4096);
-  if (!c) return 0;
+  // One context for every input, and script memory put back to how it was
+  // after its creation, so that each input runs from the same state (and a
+  // saved input reproduces on its own).
+  static VmContext* const c = vm_create(4096, 4096);
+  static const State fresh = c ? take(c) : State{};
+  if (size < 32 || !c) return 0;
+  put(c, fresh);
+  const std::uint64_t now = script_space().limit() - kLowLimit;
+  if (now > fresh.memory.size()) {
+    std::memset(span(static_cast<Addr>(kLowLimit + fresh.memory.size()), 1), 0, now - fresh.memory.size());
+  }
   write_bytes(c->program, data + 32, static_cast<std::uint32_t>(std::min<std::size_t>(size - 32, 4096)));
   // The first 32 bytes seed the registers, aimed into the stack or program half the time.
   for (int r = 0; r < 6; ++r) {
@@ -106,8 +115,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const State blocks = take(c);
   if (!same(stepped, blocks)) {  // the blocks disagree with the image
     show_difference(stepped, blocks);
+    put(c, start);
+    std::fprintf(stderr, "program at start:\n%s", disassemble_range(c->program, 256).c_str());
     std::abort();
   }
-  vm_free(c);
   return 0;
 }

@@ -79,6 +79,24 @@ inline std::uint32_t float_bits(float f) {
   return v;
 }
 
+// Float arithmetic rD op rS. When an operand is a NaN the result is the
+// first NaN of rD, rS, made quiet, whatever order the host compiler puts the
+// operands in (machine code for blocks gives the same).
+enum class FloatOp { kAdd, kSub, kMul, kDiv };
+inline std::uint32_t float_op(FloatOp op, std::uint32_t d, std::uint32_t s) {
+  constexpr std::uint32_t kQuiet = 0x00400000u;
+  const auto nan = [](std::uint32_t b) { return (b & 0x7F800000u) == 0x7F800000u && (b & 0x007FFFFFu) != 0; };
+  if (nan(d)) return d | kQuiet;
+  if (nan(s)) return s | kQuiet;
+  const float x = as_float(d), y = as_float(s);
+  switch (op) {
+    case FloatOp::kAdd: return float_bits(x + y);
+    case FloatOp::kSub: return float_bits(x - y);
+    case FloatOp::kMul: return float_bits(x * y);
+    default: return float_bits(x / y);
+  }
+}
+
 // Float to integer, truncated. Values with no 32-bit integer (NaN, out of
 // range) give 0x80000000, the integer-indefinite value of x86 conversions.
 inline std::uint32_t float_to_int(float f) {
@@ -833,7 +851,7 @@ dispatch_switch:
     r[d] = float_bits(static_cast<float>(static_cast<std::int32_t>(r[s])));
     NEXT;
   }
-  CASE(OP_FADD) { pc += 2; REGS; r[d] = float_bits(as_float(r[d]) + as_float(r[s])); NEXT; }
+  CASE(OP_FADD) { pc += 2; REGS; r[d] = float_op(FloatOp::kAdd, r[d], r[s]); NEXT; }
   CASE(OP_FSUB) {
     pc += 2; REGS;
     {
@@ -841,12 +859,12 @@ dispatch_switch:
       zf = x == y;  // false when unordered
       lf = x < y;
       bf = false;
-      r[d] = float_bits(x - y);
+      r[d] = float_op(FloatOp::kSub, r[d], r[s]);
     }
     NEXT;
   }
-  CASE(OP_FMUL) { pc += 2; REGS; r[d] = float_bits(as_float(r[d]) * as_float(r[s])); NEXT; }
-  CASE(OP_FDIV) { pc += 2; REGS; r[d] = float_bits(as_float(r[d]) / as_float(r[s])); NEXT; }
+  CASE(OP_FMUL) { pc += 2; REGS; r[d] = float_op(FloatOp::kMul, r[d], r[s]); NEXT; }
+  CASE(OP_FDIV) { pc += 2; REGS; r[d] = float_op(FloatOp::kDiv, r[d], r[s]); NEXT; }
   CASE(OP_FMOD) {
     pc += 2; REGS;
     r[d] = float_bits(static_cast<float>(
@@ -1326,17 +1344,17 @@ T_OP_JCC:
   TGO(fall);
 T_OP_FTOI: RD = float_to_int(as_float(RS)); TNEXT;
 T_OP_ITOF: RD = float_bits(static_cast<float>(static_cast<std::int32_t>(RS))); TNEXT;
-T_OP_FADD: RD = float_bits(as_float(RD) + as_float(RS)); TNEXT;
+T_OP_FADD: RD = float_op(FloatOp::kAdd, RD, RS); TNEXT;
 T_OP_FSUB: {
   const float x = as_float(RD), y = as_float(RS);
   zf = x == y;
   lf = x < y;
   bf = false;
-  RD = float_bits(x - y);
+  RD = float_op(FloatOp::kSub, RD, RS);
   TNEXT;
 }
-T_OP_FMUL: RD = float_bits(as_float(RD) * as_float(RS)); TNEXT;
-T_OP_FDIV: RD = float_bits(as_float(RD) / as_float(RS)); TNEXT;
+T_OP_FMUL: RD = float_op(FloatOp::kMul, RD, RS); TNEXT;
+T_OP_FDIV: RD = float_op(FloatOp::kDiv, RD, RS); TNEXT;
 T_OP_FMOD:
   RD = float_bits(static_cast<float>(
       std::fmod(static_cast<double>(as_float(RD)), static_cast<double>(as_float(RS)))));

@@ -328,14 +328,6 @@ struct Insn {
   bool trap_call = false; // a builtin call the interpreter makes
 };
 
-bool supported(std::uint8_t op) {
-  switch (op) {
-    case OP_TRAP:
-    case OP_FMOD:
-      return false;
-    default: return op < kOpcodeCount;
-  }
-}
 
 bool is_jcc(std::uint8_t op) { return op >= OP_JE && op <= OP_JBE; }
 
@@ -408,13 +400,13 @@ class Compiler {
 
     bool flags_native = false;
     bool ended = false;
-    for (std::size_t k = 0; k < list.size(); ++k) {
+    for (std::size_t k = 0; k < list.size() && !ended; ++k) {
       const Insn& i = list[k];
       if (i.followed) continue;
       window_ = in_window[k];
       if (!emit(i, flags_native, ended)) return false;
     }
-    if (!ended) link(1, end_pc_);
+    if (!ended) link(2, end_pc_);  // runs on into the next block
 
     // Cold paths.
     const std::size_t short_at = a_.here();
@@ -463,6 +455,14 @@ class Compiler {
   // A jump to the stop of instruction i (it then runs from the image).
   void fail(const Insn& i, unsigned cc) {
     const std::size_t j = a_.jcc(cc);
+    if (stubs_.empty() || stubs_.back().pc != i.pc)
+      stubs_.push_back(Stub{i.pc, b_.count - i.index, {}});
+    stubs_.back().jumps.push_back(j);
+  }
+
+  // A stop at instruction i whatever the state: the interpreter runs it.
+  void step(const Insn& i) {
+    const std::size_t j = a_.jmp();
     if (stubs_.empty() || stubs_.back().pc != i.pc)
       stubs_.push_back(Stub{i.pc, b_.count - i.index, {}});
     stubs_.back().jumps.push_back(j);
@@ -781,6 +781,12 @@ class Compiler {
         link(1, i.imm);
         ended = true;
         break;
+      case OP_TRAP:   // a builtin called without a wrapper
+      case OP_FMOD:   // the C library's fmod
+        // The interpreter runs these; what follows them is a block of its own.
+        step(i);
+        ended = true;
+        break;
       case OP_CALL_REG:
         a_.test_rr(S, S);
         fail(i, kE);  // a call through 0 is the interpreter's error
@@ -800,20 +806,14 @@ class Compiler {
       case OP_POSTINC16: inc_dec(i, 2, 1, false); break;
       case OP_PREDEC16: inc_dec(i, 2, -1, true); break;
       case OP_POSTDEC16: inc_dec(i, 2, -1, false); break;
-      // Floats: rD op rS in xmm registers. Sums and products take rS as the
-      // first operand, as the interpreter's C++ does (it decides which NaN
-      // comes out when both are NaN).
+      // Floats: rD op rS with rD the first operand, so a NaN result is the
+      // first NaN of rD, rS made quiet, as the interpreter's rule says.
       case OP_FADD:
       case OP_FMUL:
-        a_.movd_to_xmm(0, S);
-        a_.movd_to_xmm(1, D);
-        a_.sse(i.op == OP_FADD ? 0x58 : 0x59, 0, 1);
-        a_.movd_from_xmm(D, 0);
-        break;
       case OP_FDIV:
         a_.movd_to_xmm(0, D);
         a_.movd_to_xmm(1, S);
-        a_.sse(0x5E, 0, 1);
+        a_.sse(i.op == OP_FADD ? 0x58 : i.op == OP_FMUL ? 0x59 : 0x5E, 0, 1);
         a_.movd_from_xmm(D, 0);
         break;
       case OP_FSUB:
@@ -909,7 +909,7 @@ void* native_compile(Translation& t, Block& b, const std::uint8_t* /*base*/) {
       Insn i;
       const std::uint8_t* p = copy + off;
       i.op = p[0];
-      if (!supported(i.op)) return nullptr;
+      if (!op_valid(i.op)) return nullptr;
       const auto len = static_cast<std::uint32_t>(op_length(i.op));
       if (len > seg.length - off) return nullptr;
       switch (kOpInfo[i.op].form) {
