@@ -133,6 +133,33 @@ TEST_F(VmNative, ErrorsInsideMachineCodeAreTheInterpretersOwn) {
   }
 }
 
+TEST_F(VmNative, AFloatResultWithANaNOperandIsTheFirstNaNMadeQuiet) {
+  // rD, rS -> result, for add, sub, mul and div alike: the first NaN of
+  // rD, rS with its quiet bit set (a signalling NaN becomes quiet).
+  struct Case {
+    std::uint32_t d, s, want;
+  };
+  const Case cases[] = {
+      {0xFFFFBEE9u, 0xFF9DFFFFu, 0xFFFFBEE9u},  // both NaN: rD's
+      {0x7F800001u, 0x7FC00002u, 0x7FC00001u},  // signalling rD made quiet
+      {0x3F800000u, 0xFF9DFFFFu, 0xFFDDFFFFu},  // only rS: rS's, quiet
+  };
+  for (const Opcode op : {OP_FADD, OP_FSUB, OP_FMUL, OP_FDIV}) {
+    for (const Case& c : cases) {
+      VmAsm a(ctx_->program);
+      a.movi(0, c.d);
+      a.movi(1, c.s);
+      a.r(op, 0, 1);
+      a.ret();
+      ASSERT_TRUE(a.load());
+      for (const bool native : {false, true}) {
+        run(native);
+        EXPECT_EQ(ctx_->r[0], c.want) << "op " << int(op) << " native " << native;
+      }
+    }
+  }
+}
+
 // Slice hook of the test below: counts its calls, goes on every time, and
 // sets the stop flag (as another thread would) on call `stop_on`.
 int g_calls = 0;
