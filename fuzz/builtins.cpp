@@ -30,15 +30,18 @@ bool left_out(std::string_view name) {
 // Script memory that is once committed stays valid, so one input that
 // allocates gigabytes would let every later input work on all of it and the
 // run would slow to a crawl. Inputs that ask the allocating builtins for
-// more than 16 MiB, or the compressing ones to write more, are skipped.
+// more than 16 MiB, or the compressing and checksumming ones to read more,
+// are skipped.
 bool allocates_too_much(std::string_view name, const std::uint32_t* w) {
   constexpr std::uint64_t kLimit = 16u << 20;
   if (name == "malloc" || name == "calloc" || name == "realloc")
     return w[0] > kLimit || w[1] > kLimit || std::uint64_t(w[0]) * w[1] > kLimit;
   if (name == "galloc") return std::uint64_t(w[1]) * w[2] * 4 > kLimit;
-  // Compressing hundreds of megabytes of committed memory outlasts the
-  // per-input timeout of an instrumented build; it is the same code on less.
-  if (name == "pack_save" || name == "sysfile") return w[2] > kLimit;
+  // Compressing or checksumming hundreds of megabytes of committed memory
+  // outlasts the per-input timeout of an instrumented build; it is the same
+  // code on less.
+  if (name == "pack_save" || name == "sysfile" || name == "memswap") return w[2] > kLimit;
+  if (name == "crc16" || name == "crc32") return w[1] > kLimit;
   return false;
 }
 
