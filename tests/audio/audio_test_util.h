@@ -37,7 +37,7 @@ inline WavFormat rate_format(std::uint32_t rate) {
 }
 
 template <typename F>
-WavFormat spec_with(F change) {
+WavFormat format_with(F change) {
   WavFormat w;
   change(w);
   return w;

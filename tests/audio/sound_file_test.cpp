@@ -75,7 +75,7 @@ class OggFile : public ::testing::Test {
     char pattern[] = "/tmp/talven_ogg_XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
     dir_ = pattern;
-    write_file(dir_ / "t.wav", wav_bytes(tone16(600, 1.0, 16000, 0.5, 2), spec_with([](WavFormat& w) {
+    write_file(dir_ / "t.wav", wav_bytes(tone16(600, 1.0, 16000, 0.5, 2), format_with([](WavFormat& w) {
                                            w.rate = 16000;
                                            w.channels = 2;
                                          })));

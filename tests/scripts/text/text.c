@@ -8,7 +8,7 @@ char back[48];
 int worker_result;
 int worker_done;
 
-int set_spec(char *face, int height, int angle, int style) {
+int set_desc(char *face, int height, int angle, int style) {
   int *fields;
   memset(desc, 0, 48);
   strcpy(desc, face);
@@ -61,9 +61,9 @@ int main() {
   check(galloc(1, 160, 40, 32) != 0, "galloc 1");
   check(galloc(2, 160, 40, 32) != 0, "galloc 2");
 
-  // Specs round-trip; slot 32 does not exist.
+  // Font records round-trip; slot 32 does not exist.
   check(font_get(5, back) == 1 && strcmp(back, "Meiryo") == 0, "default face");
-  set_spec("IPAGothic", 20, 0, 16);
+  set_desc("IPAGothic", 20, 0, 16);
   check(font_set(3, desc) == 1, "font_set");
   check(font_get(3, back) == 1 && memcmp(back, desc, 48) == 0, "font_get round trip");
   check(font_set(32, desc) == 0, "font_set slot 32");
