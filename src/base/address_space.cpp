@@ -288,10 +288,6 @@ bool AddressSpace::free(Addr addr) {
   if (addr == 0) return false;
   std::lock_guard lock(heap_->mutex);
   Heap& h = *heap_;
-  // Freed memory may be cleared or poisoned (at most its block's size,
-  // which fits below kReserve).
-  if (auto it = h.live.find(addr); it != h.live.end()) note_write(addr, it->second);
-  else note_write(addr, 1);
   if (shadow_) {
     if (Heap::Guarded* g = h.guarded_user(addr)) {
       // Into the quarantine, poisoned; the oldest blocks leave it for reuse.
@@ -317,6 +313,7 @@ bool AddressSpace::free(Addr addr) {
   }
   auto it = h.live.find(addr);
   if (it == h.live.end()) return false;
+  note_write(addr, it->second);  // freed memory may be cleared
   heap_free(addr, it->second);
   return true;
 }

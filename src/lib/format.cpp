@@ -79,8 +79,6 @@ void append_printf(std::string& out, const std::string& conversion, T value) {
   out.append(tmp.data(), static_cast<std::size_t>(n));
 }
 
-}  // namespace
-
 // A number as a conversion without flags, width or precision writes it:
 // its digits in `base`, after a '-' when negative.
 template <typename T>
@@ -90,6 +88,8 @@ void append_digits(std::string& out, T value, int base, bool upper) {
   if (upper) std::transform(buf, r.ptr, buf, [](char c) { return c >= 'a' && c <= 'f' ? static_cast<char>(c - 32) : c; });
   out.append(buf, r.ptr);
 }
+
+}  // namespace
 
 std::string format_words(std::string_view format, const WordSource& next_word) {
   auto word = [&]() -> std::uint32_t {

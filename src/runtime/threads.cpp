@@ -29,12 +29,14 @@ std::atomic<int> running_threads{0};
 
 bool app_is_active() { return host.app_active ? host.app_active() : true; }
 
-// The end of a slice: other script threads get the processor (a yield only
-// when another one is running, since the system call costs as much as a
-// slice of work), or the thread rests 1 ms while the application is inactive.
-void yield_slice() {
+// The end of a slice: other threads get the processor (a yield only when
+// another script thread is running or the script asked with sleep(0), since
+// the system call costs as much as a slice of work), or the thread rests
+// 1 ms while the application is inactive.
+void yield_slice(ThreadSlot& s) {
+  const bool asked = s.yield_asked.exchange(false);
   if (!app_is_active()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  else if (running_threads.load(std::memory_order_relaxed) > 1) std::this_thread::yield();
+  else if (asked || running_threads.load(std::memory_order_relaxed) > 1) std::this_thread::yield();
 }
 
 // The script thread slot of the calling thread (null on other threads).
@@ -138,13 +140,7 @@ void script_thread_main(int n) {
           continue;
         }
         script::vm_run(c);
-        if (s.yield_asked.exchange(false) && app_is_active()) {
-          // sleep(0) or less: the script asked to let others run, so the
-          // processor is offered to any ready thread (not only script ones).
-          std::this_thread::yield();
-        } else {
-          yield_slice();
-        }
+        yield_slice(s);
       } else if (c->state == script::kVmFinished) {
         if (top == 0) {
           result = c->r[script::kRegResult];

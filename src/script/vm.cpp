@@ -289,8 +289,17 @@ int vm_run(VmContext* ctx) {
   ns.stack_size = stack_size;
   ns.stack_room4 = stack_size >= 4 ? stack_size - 3 : 0;
   // Host writes into translated code (builtins, devices) advance the code
-  // epoch; it is read again after each builtin call and between slices.
+  // epoch; it is read again after each builtin call and between slices, and
+  // blocks are compared with the image again when it moved.
   std::uint32_t epoch = space.code_epoch();
+#define NOTE_HOST_WRITES                          \
+  do {                                            \
+    const std::uint32_t e_ = space.code_epoch();  \
+    if (tr && e_ != epoch) {                      \
+      epoch = e_;                                 \
+      ++tr->stamp;                                \
+    }                                             \
+  } while (0)
   if (tr) {
     ++tr->stamp;
     if (tr->hi > tr->lo) {
@@ -705,10 +714,7 @@ dispatch_switch:
       lf = ctx->less_flag;
       bf = ctx->below_flag;
       if (ctx->state != kVmRunning) return 1;
-      if (tr && space.code_epoch() != epoch) {  // the builtin wrote translated code
-        epoch = space.code_epoch();
-        ++tr->stamp;
-      }
+      NOTE_HOST_WRITES;
     }
     NEXT;
   }
@@ -1014,7 +1020,7 @@ enter_block:
   if (native_on) {
     if (!blk->native_tried) {
       blk->native_tried = true;
-      blk->native = native_compile(*tr, *blk, base);
+      blk->native = native_compile(*tr, *blk);
     }
     if (blk->native && blk->count <= budget) goto run_native;
   }
@@ -1155,10 +1161,7 @@ T_OP_TRAP:
     lf = ctx->less_flag;
     bf = ctx->below_flag;
     if (ctx->state != kVmRunning) return 1;
-    if (space.code_epoch() != epoch) {  // the builtin wrote translated code
-      epoch = space.code_epoch();
-      ++tr->stamp;
-    }
+    NOTE_HOST_WRITES;
   }
   TGO_VAR(fall);
 T_OP_XCHG: v = RD; RD = RS; RS = v; TNEXT;
@@ -1440,10 +1443,7 @@ T_CALL_TRAP_RET:
     lf = ctx->less_flag;
     bf = ctx->below_flag;
     if (ctx->state != kVmRunning) return 1;
-    if (space.code_epoch() != epoch) {  // the builtin wrote translated code
-      epoch = space.code_epoch();
-      ++tr->stamp;
-    }
+    NOTE_HOST_WRITES;
     // The handler may have moved pc or rewritten the `ret`: then the image
     // decides what runs next.
     if (pc != op->a + 3 || base[pc] != OP_RET) {
@@ -1782,16 +1782,14 @@ leave_slice:
     }
     budget = kSliceLength;
     stepping = tr == nullptr;
-    if (tr && space.code_epoch() != epoch) {  // the host wrote translated code
-      epoch = space.code_epoch();
-      ++tr->stamp;
-    }
+    NOTE_HOST_WRITES;
     if (stepping) goto fetch;
     goto block_dispatch;
   }
   SAVE_STATE;
   return 1;
 #undef SAVE_STATE
+#undef NOTE_HOST_WRITES
 
 #undef IN_SPACE
 #undef SAVE_FRAME

@@ -4,7 +4,6 @@
 #include <atomic>
 #include <cstring>
 #include <initializer_list>
-#include <mutex>
 #include <vector>
 
 #include "base/address_space.h"
@@ -317,19 +316,14 @@ const Gate& gate() {
 
 // ---- compiling a block -----------------------------------------------------------
 
-struct Insn {
-  std::uint8_t op = 0;
-  unsigned d = 0, s = 0;
-  std::uint32_t imm = 0;
+// An instruction of the block with its place there.
+struct Placed : Insn {
   Addr pc = 0;        // its address
   Addr next = 0;      // the address after it
   unsigned index = 0; // instructions of the block before it
   bool followed = false;  // a jump the block follows (no code)
   bool trap_call = false; // a builtin call the interpreter makes
 };
-
-
-bool is_jcc(std::uint8_t op) { return op >= OP_JE && op <= OP_JBE; }
 
 Cond jcc_cond(std::uint8_t op) {
   switch (op) {
@@ -362,14 +356,14 @@ class Compiler {
  public:
   explicit Compiler(Block& b) : b_(b), off_(block_offsets()) {}
 
-  bool run(const std::vector<Insn>& list) {
+  bool run(const std::vector<Placed>& list) {
     // Frame slots reached before the first instruction that may change r6
     // share one window, checked on entry.
     std::vector<bool> in_window(list.size(), false);
     std::int64_t lo = 0, hi = 0;
     bool any = false;
     for (std::size_t k = 0; k < list.size(); ++k) {
-      const Insn& i = list[k];
+      const Placed& i = list[k];
       const int w = frame_width(i.op);
       const auto disp = static_cast<std::int64_t>(static_cast<std::int32_t>(i.imm));
       if (w && disp > -kFrameReach && disp + w < kFrameReach) {
@@ -401,7 +395,7 @@ class Compiler {
     bool flags_native = false;
     bool ended = false;
     for (std::size_t k = 0; k < list.size() && !ended; ++k) {
-      const Insn& i = list[k];
+      const Placed& i = list[k];
       if (i.followed) continue;
       window_ = in_window[k];
       if (!emit(i, flags_native, ended)) return false;
@@ -452,30 +446,25 @@ class Compiler {
     a_.jmp_m(kExitCode);
   }
 
-  // A jump to the stop of instruction i (it then runs from the image).
-  void fail(const Insn& i, unsigned cc) {
-    const std::size_t j = a_.jcc(cc);
+  // The jump at `j` goes to the stop of instruction i (it then runs from
+  // the image).
+  void to_stop(const Placed& i, std::size_t j) {
     if (stubs_.empty() || stubs_.back().pc != i.pc)
       stubs_.push_back(Stub{i.pc, b_.count - i.index, {}});
     stubs_.back().jumps.push_back(j);
   }
-
-  // A stop at instruction i whatever the state: the interpreter runs it.
-  void step(const Insn& i) {
-    const std::size_t j = a_.jmp();
-    if (stubs_.empty() || stubs_.back().pc != i.pc)
-      stubs_.push_back(Stub{i.pc, b_.count - i.index, {}});
-    stubs_.back().jumps.push_back(j);
-  }
+  // Stops at instruction i when condition cc holds, or always.
+  void fail(const Placed& i, unsigned cc) { to_stop(i, a_.jcc(cc)); }
+  void step(const Placed& i) { to_stop(i, a_.jmp()); }
 
   // rax holds a script address: stop unless [rax, rax + len) is committed.
-  void check_space(const Insn& i, int len) {
+  void check_space(const Placed& i, int len) {
     a_.lea32(RCX, Mem{RAX, -1, -static_cast<std::int32_t>(kLowLimit)});
     a_.cmp_rm64(RCX, hi_for(len));
     fail(i, kG);
   }
   // rax holds the address of a store: stop if it lies in translated code.
-  void check_code(const Insn& i) {
+  void check_code(const Placed& i) {
     a_.mov_rr(RCX, RAX);
     a_.sub_rm32(RCX, kCodeLo);
     a_.cmp_rm32(RCX, kCodeSpan);
@@ -483,7 +472,7 @@ class Compiler {
   }
   // rax = the address of a load or store of instruction i (ABS, FRAME or
   // through `reg`), checked unless it is a frame slot inside the window.
-  void address(const Insn& i, int len, int form, unsigned reg) {
+  void address(const Placed& i, int len, int form, unsigned reg) {
     if (form == 0) a_.mov_ri(RAX, i.imm);
     else if (form == 1) a_.lea32(RAX, Mem{R14, -1, static_cast<std::int32_t>(i.imm)});
     else a_.mov_rr(RAX, host(reg));
@@ -507,7 +496,7 @@ class Compiler {
     a_.setcc_m(kB, kBf);
   }
   // stop unless [rax, rax + 4) lies inside the stack (rax: a new r7 below the old one)
-  void check_push(const Insn& i) {
+  void check_push(const Placed& i) {
     a_.mov_rr(RCX, RAX);
     a_.sub_rm32(RCX, kStack);
     a_.cmp_rm32(RCX, kStackRoom4);
@@ -515,7 +504,7 @@ class Compiler {
   }
   // dst = the word at r7, with the checks of a pop (r7 + 4 inside the
   // stack, the word inside script memory); r7 is left as it is.
-  void load_top(const Insn& i, int dst) {
+  void load_top(const Placed& i, int dst) {
     a_.lea32(RCX, Mem{R15, -1, 4});
     check_stack_ecx(i);
     a_.mov_rr(RAX, R15);
@@ -523,7 +512,7 @@ class Compiler {
     a_.load32(dst, Mem{RBX, RAX, 0});
   }
   // stop unless ecx (a new r7) satisfies the stack rule
-  void check_stack_ecx(const Insn& i) {
+  void check_stack_ecx(const Placed& i) {
     a_.sub_rm32(RCX, kStack);
     a_.cmp_rm32(RCX, kStackSize);
     fail(i, kAE);
@@ -550,7 +539,7 @@ class Compiler {
   }
 
   // 8- or 16-bit increment or decrement at [rS]: rD = the new or old value.
-  void inc_dec(const Insn& i, int len, int delta, bool pre) {
+  void inc_dec(const Placed& i, int len, int delta, bool pre) {
     a_.mov_rr(RAX, host(i.s));
     check_space(i, len);
     check_code(i);
@@ -604,7 +593,7 @@ class Compiler {
     a_.jmp_m(kExitCode);
   }
 
-  bool emit(const Insn& i, bool& flags_native, bool& ended) {
+  bool emit(const Placed& i, bool& flags_native, bool& ended) {
     const int D = host(i.d), S = host(i.s);
     const bool was_native = flags_native;
     flags_native = false;
@@ -891,14 +880,14 @@ void set_native_enabled(bool on) { g_enabled.store(on, std::memory_order_relaxed
 
 std::size_t native_blocks_made() { return g_made.load(std::memory_order_relaxed); }
 
-void* native_compile(Translation& t, Block& b, const std::uint8_t* /*base*/) {
+void* native_compile(Translation& t, Block& b) {
   if (b.count == 0 || !native_available()) return nullptr;
   // A block ending in a builtin call (call W; W: trap n; ret) is compiled
   // up to the call; the interpreter makes the call (kNativeTrapCall).
   const bool trap_call = !b.ops.empty() && b.ops.back().kind == TK_CALL_TRAP_RET;
   const std::size_t segments = b.segments.size() - (trap_call ? 1 : 0);
   // The block's instructions, from the copy it was made from.
-  std::vector<Insn> list;
+  std::vector<Placed> list;
   const std::uint8_t* copy = b.bytes.data();
   unsigned index = 0;
   Addr end = 0;
@@ -906,28 +895,12 @@ void* native_compile(Translation& t, Block& b, const std::uint8_t* /*base*/) {
     const Segment& seg = b.segments[n];
     std::uint32_t off = 0;
     while (off < seg.length) {
-      Insn i;
-      const std::uint8_t* p = copy + off;
-      i.op = p[0];
-      if (!op_valid(i.op)) return nullptr;
-      const auto len = static_cast<std::uint32_t>(op_length(i.op));
-      if (len > seg.length - off) return nullptr;
-      switch (kOpInfo[i.op].form) {
-        case OperandForm::None: break;
-        case OperandForm::T: i.imm = get_u16(p + 1); break;
-        case OperandForm::R:
-        case OperandForm::RI:
-          if (p[1] & kRegByteInvalidMask) return nullptr;
-          i.d = p[1] & 15u;
-          i.s = p[1] >> 4;
-          if (kOpInfo[i.op].form == OperandForm::RI) i.imm = get_u32(p + 2);
-          break;
-        case OperandForm::I: i.imm = get_u32(p + 1); break;
-      }
+      Placed i;
+      if (!decode_instruction(copy + off, seg.length - off, i)) return nullptr;
       i.pc = seg.start + off;
-      i.next = i.pc + len;
+      i.next = i.pc + i.length;
       i.index = index++;
-      off += len;
+      off += i.length;
       i.followed = i.op == OP_JMP && off == seg.length && n + 1 < segments;
       list.push_back(i);
     }
@@ -970,7 +943,7 @@ struct NativeArena {};
 bool native_available() { return false; }
 void set_native_enabled(bool) {}
 std::size_t native_blocks_made() { return 0; }
-void* native_compile(Translation&, Block&, const std::uint8_t*) { return nullptr; }
+void* native_compile(Translation&, Block&) { return nullptr; }
 void native_run(NativeState*, void*) {}
 void native_arena_free(NativeArena* arena) { delete arena; }
 

@@ -66,10 +66,10 @@ bool native_available();
 // tests compare the two.
 void set_native_enabled(bool on);
 
-// Compiles block `b` of translation `t` from the image at `base`: its entry
-// point, or null when the block holds an instruction machine code leaves to
-// the interpreter or the translation's code space is full.
-void* native_compile(Translation& t, Block& b, const std::uint8_t* base);
+// Compiles block `b` of translation `t` from the bytes the block was made
+// from: its entry point, or null when the block cannot be decoded again or
+// the translation's code space is full.
+void* native_compile(Translation& t, Block& b);
 
 // Blocks compiled into machine code since the process started.
 std::size_t native_blocks_made();

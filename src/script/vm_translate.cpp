@@ -21,44 +21,15 @@ thread_local std::vector<std::unique_ptr<Translation>> t_translations;
 
 std::atomic<bool> g_enabled{true};
 
-// One decoded instruction.
-struct Insn {
-  std::uint8_t op = 0;
-  std::uint8_t d = 0, s = 0;
-  std::uint32_t imm = 0;
-  std::uint32_t length = 0;
-};
-
 // Decodes the instruction at `at` when it lies wholly inside the program
 // area and its register byte is valid; false otherwise (the interpreter
 // then steps it and raises whatever error it gives).
 bool decode(const Translation& t, const std::uint8_t* base, Addr at, Insn& out) {
   const std::uint32_t off = at - t.program;
   if (off >= t.size) return false;
-  const std::uint8_t* p = base + at;
-  const std::uint8_t op = p[0];
-  if (!op_valid(op)) return false;
-  const auto length = static_cast<std::uint32_t>(op_length(op));
-  if (length > t.size - off) return false;
-  out = Insn{};
-  out.op = op;
-  out.length = length;
-  switch (kOpInfo[op].form) {
-    case OperandForm::None: break;
-    case OperandForm::T: out.imm = get_u16(p + 1); break;
-    case OperandForm::R:
-    case OperandForm::RI:
-      if (p[1] & kRegByteInvalidMask) return false;
-      out.d = p[1] & 15u;
-      out.s = p[1] >> 4;
-      if (kOpInfo[op].form == OperandForm::RI) out.imm = get_u32(p + 2);
-      break;
-    case OperandForm::I: out.imm = get_u32(p + 1); break;
-  }
-  return true;
+  return decode_instruction(base + at, t.size - off, out);
 }
 
-bool is_jcc(std::uint8_t op) { return op >= OP_JE && op <= OP_JBE; }
 bool is_load_frame(const Insn& i) { return i.op == OP_MOVL_LOAD_FRAME; }
 bool is_imm(const Insn& i) { return i.op == OP_MOVL_IMM || i.op == OP_MOVL_ADDR; }
 
@@ -264,6 +235,30 @@ bool inside_segments(const std::vector<Segment>& segs, Addr at) {
 }
 
 }  // namespace
+
+bool decode_instruction(const std::uint8_t* p, std::uint32_t avail, Insn& out) {
+  if (avail == 0) return false;
+  const std::uint8_t op = p[0];
+  if (!op_valid(op)) return false;
+  const auto length = static_cast<std::uint32_t>(op_length(op));
+  if (length > avail) return false;
+  out = Insn{};
+  out.op = op;
+  out.length = length;
+  switch (kOpInfo[op].form) {
+    case OperandForm::None: break;
+    case OperandForm::T: out.imm = get_u16(p + 1); break;
+    case OperandForm::R:
+    case OperandForm::RI:
+      if (p[1] & kRegByteInvalidMask) return false;
+      out.d = p[1] & 15u;
+      out.s = p[1] >> 4;
+      if (kOpInfo[op].form == OperandForm::RI) out.imm = get_u32(p + 2);
+      break;
+    case OperandForm::I: out.imm = get_u32(p + 1); break;
+  }
+  return true;
+}
 
 std::uint8_t jump_mask(std::uint8_t op) {
   if (!is_jcc(op)) return 0;

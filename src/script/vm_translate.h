@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "base/address_space.h"
+#include "script/opcodes.h"
 #include "script/vm_native.h"
 
 namespace talven::script {
@@ -104,6 +105,20 @@ inline bool mask_taken(std::uint8_t mask, bool zf, bool lf, bool bf) {
 
 // The flag mask of conditional jump opcode `op` (0 for other opcodes).
 std::uint8_t jump_mask(std::uint8_t op);
+
+inline bool is_jcc(std::uint8_t op) { return op >= OP_JE && op <= OP_JBE; }
+
+// One decoded instruction.
+struct Insn {
+  std::uint8_t op = 0;
+  std::uint8_t d = 0, s = 0;
+  std::uint32_t imm = 0;
+  std::uint32_t length = 0;
+};
+
+// Decodes the instruction at p, of which `avail` bytes may be read: false
+// for an invalid opcode, a register nibble above 7 or a cut instruction.
+bool decode_instruction(const std::uint8_t* p, std::uint32_t avail, Insn& out);
 
 struct Segment {
   Addr start;

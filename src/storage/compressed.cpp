@@ -58,6 +58,10 @@ struct DecoderTable {
   std::uint16_t prefix[kLastCode + 1];
   std::uint16_t length[kLastCode + 1];
   std::uint8_t byte[kLastCode + 1];
+  // Where each code's string was last written (output position), for the
+  // streaming decoder: while that still lies in its output piece, the string
+  // is copied from there instead of spelled out along its prefix chain.
+  std::uint64_t where[kLastCode + 1];
 
   DecoderTable() {
     for (std::uint32_t i = 0; i < 256; ++i) {
@@ -84,7 +88,18 @@ bool flush_writer(BitWriter& w) {
   return ok;
 }
 
-bool refill(BitReader& r) {
+// Makes room for `need` bytes in total, growing geometrically but never past
+// `cap` (the declared length), so a false length costs nothing up front.
+bool ensure_capacity(ByteBuffer& b, std::size_t need, std::size_t cap) {
+  if (need <= b.capacity) return true;
+  std::size_t target = std::max<std::size_t>(b.capacity * 2, 64 * 1024);
+  target = std::max(std::min(target, cap), need);
+  return b.reserve(target);
+}
+
+}  // namespace
+
+bool refill_bits(BitReader& r) {
   if (!r.ended && r.source) {
     const std::size_t got = r.source(r.buffer.get(), kStreamBufferSize);
     if (got == 0) {
@@ -110,17 +125,6 @@ bool refill(BitReader& r) {
   r.position = 0;
   return true;
 }
-
-// Makes room for `need` bytes in total, growing geometrically but never past
-// `cap` (the declared length), so a false length costs nothing up front.
-bool ensure_capacity(ByteBuffer& b, std::size_t need, std::size_t cap) {
-  if (need <= b.capacity) return true;
-  std::size_t target = std::max<std::size_t>(b.capacity * 2, 64 * 1024);
-  target = std::max(std::min(target, cap), need);
-  return b.reserve(target);
-}
-
-}  // namespace
 
 ByteBuffer::~ByteBuffer() { std::free(data); }
 
@@ -331,8 +335,6 @@ bool encode(BitWriter& w, const std::uint8_t* data, std::size_t size) {
   return encoder.feed(data, size) && encoder.finish();
 }
 
-bool refill_bits(BitReader& r) { return refill(r); }
-
 bool decode_to(BitReader& r, std::uint32_t length, const std::function<bool(const std::uint8_t*, std::size_t)>& sink,
                std::uint64_t* decoded) {
   // Pieces of at most the buffer's size go to the sink; one string is never
@@ -350,14 +352,6 @@ bool decode_to(BitReader& r, std::uint32_t length, const std::function<bool(cons
     return false;
   }
   DecoderTable& t = *table;
-  // Where each code's string was last written (output position): while
-  // that lies in the piece not yet handed on, the string is copied from
-  // there instead of spelled out along its prefix chain.
-  std::unique_ptr<std::uint64_t[]> where(new (std::nothrow) std::uint64_t[kLastCode + 1]);
-  if (!where) {
-    report_message(kLevel, "辞書オブジェクトの作成に失敗しました。");
-    return false;
-  }
   auto flush = [&]() {
     if (piece.size && !sink(piece.data, piece.size)) ok = false;
     total += piece.size;
@@ -402,8 +396,8 @@ bool decode_to(BitReader& r, std::uint32_t length, const std::function<bool(cons
       const std::uint64_t at = total + piece.size - n;
       if (spelled < 256) {
         dst[0] = static_cast<std::uint8_t>(spelled);
-      } else if (where[spelled] >= total) {
-        std::memcpy(dst, piece.data + (where[spelled] - total), t.length[spelled]);
+      } else if (t.where[spelled] >= total) {
+        std::memcpy(dst, piece.data + (t.where[spelled] - total), t.length[spelled]);
       } else {
         std::uint32_t c = spelled;
         for (std::size_t i = t.length[spelled]; i-- > 0;) {
@@ -417,7 +411,7 @@ bool decode_to(BitReader& r, std::uint32_t length, const std::function<bool(cons
       t.prefix[next] = static_cast<std::uint16_t>(prev);
       t.byte[next] = dst[0];
       t.length[next] = static_cast<std::uint16_t>(t.length[prev] + 1);
-      where[next] = prev_at;
+      t.where[next] = prev_at;
       ++next;
       prev = code;
       prev_at = at;
