@@ -40,65 +40,32 @@ std::string frame_mem(std::uint32_t disp) {
 
 std::string ind_mem(unsigned r) { return bracket(reg(r)); }
 
-// Operand text of a valid instruction.
-std::string operands(std::uint8_t op, unsigned d, unsigned s, std::uint32_t imm) {
-  switch (op) {
-    case OP_NOP:
-    case OP_RET:
-      return "";
-    case OP_TRAP:
-      return std::to_string(imm);
-    case OP_MOVL_IMM:
-    case OP_CMP_IMM:
-    case OP_ADD_IMM:
-    case OP_SUB_IMM:
-      return reg(d) + ", " + dec(imm);
-    case OP_MOVL_ADDR:
-      return reg(d) + ", " + hex(imm);
-    case OP_MOVBL_ABS: case OP_MOVSBL_ABS: case OP_MOVWL_ABS: case OP_MOVSWL_ABS:
-    case OP_MOVL_LOAD_ABS:
-      return reg(d) + ", " + abs_mem(imm);
-    case OP_LEA:
-    case OP_MOVBL_FRAME: case OP_MOVSBL_FRAME: case OP_MOVWL_FRAME: case OP_MOVSWL_FRAME:
-    case OP_MOVL_LOAD_FRAME:
-      return reg(d) + ", " + frame_mem(imm);
-    case OP_MOVBL_IND: case OP_MOVSBL_IND: case OP_MOVWL_IND: case OP_MOVSWL_IND:
-    case OP_MOVL_LOAD_IND:
-      return reg(d) + ", " + ind_mem(s);
-    case OP_MOVB_ABS: case OP_MOVW_ABS: case OP_MOVL_STORE_ABS:
-      return abs_mem(imm) + ", " + reg(s);
-    case OP_MOVB_FRAME: case OP_MOVW_FRAME: case OP_MOVL_STORE_FRAME:
-      return frame_mem(imm) + ", " + reg(s);
-    case OP_MOVB_IND: case OP_MOVW_IND: case OP_MOVL_STORE_IND:
-      return ind_mem(d) + ", " + reg(s);
-    case OP_PUSH:
-    case OP_CALL_REG:
-      return reg(s);
-    case OP_POP:
-      return reg(d);
-    case OP_PUSH_IMM:
-      return dec(imm);
-    case OP_ENTER:
-    case OP_LEAVE:
-      return std::to_string(imm);
-    case OP_CALL:
-    case OP_JMP: case OP_JE: case OP_JNE: case OP_JG: case OP_JGE: case OP_JL:
-    case OP_JLE: case OP_JA: case OP_JAE: case OP_JB: case OP_JBE:
-      return hex(imm);
-    case OP_PREOP:
-    case OP_POSTOP:
-      return reg(d) + ", " + ind_mem(s) + ", " + dec(imm);
-    case OP_PREINC: case OP_POSTINC: case OP_PREDEC: case OP_POSTDEC:
-      return reg(d) + ", byte " + ind_mem(s);
-    case OP_PREINC16: case OP_POSTINC16: case OP_PREDEC16: case OP_POSTDEC16:
-      return reg(d) + ", word " + ind_mem(s);
-    case OP_ZEROB_ABS: case OP_ZEROW_ABS: case OP_ZEROL_ABS:
-      return abs_mem(imm);
-    case OP_ZEROB_FRAME: case OP_ZEROW_FRAME: case OP_ZEROL_FRAME:
-      return frame_mem(imm);
-    default:  // two-register forms
-      return reg(d) + ", " + reg(s);
+// Operand text of a valid instruction, in the style its row of the
+// instruction list names.
+std::string operands(OperandStyle style, unsigned d, unsigned s, std::uint32_t imm) {
+  switch (style) {
+    case OperandStyle::None: return "";
+    case OperandStyle::Number: return std::to_string(imm);
+    case OperandStyle::Imm: return dec(imm);
+    case OperandStyle::Target: return hex(imm);
+    case OperandStyle::RegReg: return reg(d) + ", " + reg(s);
+    case OperandStyle::RegImm: return reg(d) + ", " + dec(imm);
+    case OperandStyle::RegAddr: return reg(d) + ", " + hex(imm);
+    case OperandStyle::RegAbs: return reg(d) + ", " + abs_mem(imm);
+    case OperandStyle::RegFrame: return reg(d) + ", " + frame_mem(imm);
+    case OperandStyle::RegInd: return reg(d) + ", " + ind_mem(s);
+    case OperandStyle::RegIndImm: return reg(d) + ", " + ind_mem(s) + ", " + dec(imm);
+    case OperandStyle::RegByteInd: return reg(d) + ", byte " + ind_mem(s);
+    case OperandStyle::RegWordInd: return reg(d) + ", word " + ind_mem(s);
+    case OperandStyle::AbsReg: return abs_mem(imm) + ", " + reg(s);
+    case OperandStyle::FrameReg: return frame_mem(imm) + ", " + reg(s);
+    case OperandStyle::IndReg: return ind_mem(d) + ", " + reg(s);
+    case OperandStyle::Src: return reg(s);
+    case OperandStyle::Dst: return reg(d);
+    case OperandStyle::Abs: return abs_mem(imm);
+    case OperandStyle::Frame: return frame_mem(imm);
   }
+  return "";
 }
 
 DisasmLine data_byte(const std::uint8_t* code, Addr address) {
@@ -135,7 +102,7 @@ DisasmLine disassemble_one(const std::uint8_t* code, std::size_t size, Addr addr
     return data_byte(code, address);
 
   std::string text = info.mnemonic;
-  const std::string ops = operands(op, d, s, imm);
+  const std::string ops = operands(info.style, d, s, imm);
   if (!ops.empty()) text += " " + ops;
   return DisasmLine{address, len, text, true};
 }

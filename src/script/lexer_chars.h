@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 
 namespace talven::script {
 
@@ -18,13 +19,13 @@ enum CharClass : std::uint8_t {
 struct CharClassTable {
   std::uint8_t c[256];
   constexpr CharClassTable() : c() {
-    c[' '] = c['\t'] = c['\n'] = c['\r'] = kClassSpace;
+    for (unsigned char space : {' ', '\t', '\n', '\r'}) c[space] = kClassSpace;
     for (int i = '0'; i <= '9'; ++i) c[i] = kClassDigit | kClassHex;
     for (int i = 'A'; i <= 'F'; ++i) c[i] |= kClassHex;
     for (int i = 'a'; i <= 'f'; ++i) c[i] |= kClassHex;
     for (int i = 'a'; i <= 'z'; ++i) c[i] |= kClassLower | kClassIdentStart;
     for (int i = 'A'; i <= 'Z'; ++i) c[i] |= kClassUpper | kClassIdentStart;
-    c['_'] = kClassIdentStart;
+    c[static_cast<unsigned char>('_')] = kClassIdentStart;
     for (int i = 0x81; i <= 0x9F; ++i) c[i] = kClassLead;
     for (int i = 0xE0; i <= 0xFC; ++i) c[i] = kClassLead;
   }

@@ -19,112 +19,133 @@
 
 namespace talven::script {
 
-// ---- opcodes --------------------------------------------------------------
+// ---- the instruction list -----------------------------------------------------
+//
+// One row per instruction, in opcode order (the row number is the opcode, so
+// rows are only ever appended): X(NAME, mnemonic, operand form, registers
+// read, operand style). Everything indexed by opcode is made from it: the
+// Opcode enum, kOpcodeCount, kOpInfo, the interpreter's handler tables and
+// each CPU's table of machine-code lowerings, so a row without its handler
+// or lowering does not compile.
 //
 // Loads and stores come in three addressing forms:
 //   _ABS    [I]          absolute address
 //   _FRAME  [r6 + I]     frame displacement
 //   _IND    [rS] / [rD]  through a register
 // The 32-bit move is "movl" in all of them; its enum names say LOAD/STORE.
-enum Opcode : std::uint8_t {
-  OP_NOP = 0,          // -                     nothing
-  OP_TRAP = 1,         // T                     trap handler (n, context)
-  OP_XCHG = 2,         // R                     swap rD, rS
-  OP_MOVL_RR = 3,      // R                     rD = rS
-  OP_MOVL_IMM = 4,     // R(D) I                rD = I
-  OP_MOVL_ADDR = 5,    // R(D) I                rD = I (an address: global, string, function)
-  OP_MOVBL_ABS = 6,    // R(D) I                rD = zx8 [I]
-  OP_MOVSBL_ABS = 7,   // R(D) I                rD = sx8 [I]
-  OP_MOVWL_ABS = 8,    // R(D) I                rD = zx16 [I]
-  OP_MOVSWL_ABS = 9,   // R(D) I                rD = sx16 [I]
-  OP_MOVL_LOAD_ABS = 10,   // R(D) I            rD = [I]
-  OP_LEA = 11,         // R(D) I                rD = r6 + I
-  OP_MOVBL_FRAME = 12,     // R(D) I            rD = zx8 [r6 + I]
-  OP_MOVSBL_FRAME = 13,    // R(D) I            rD = sx8 [r6 + I]
-  OP_MOVWL_FRAME = 14,     // R(D) I            rD = zx16 [r6 + I]
-  OP_MOVSWL_FRAME = 15,    // R(D) I            rD = sx16 [r6 + I]
-  OP_MOVL_LOAD_FRAME = 16, // R(D) I            rD = [r6 + I]
-  OP_MOVBL_IND = 17,   // R                     rD = zx8 [rS]
-  OP_MOVSBL_IND = 18,  // R                     rD = sx8 [rS]
-  OP_MOVWL_IND = 19,   // R                     rD = zx16 [rS]
-  OP_MOVSWL_IND = 20,  // R                     rD = sx16 [rS]
-  OP_MOVL_LOAD_IND = 21,   // R                 rD = [rS]
-  OP_MOVB_ABS = 22,    // R(S) I                8-bit [I] = rS
-  OP_MOVW_ABS = 23,    // R(S) I                16-bit [I] = rS
-  OP_MOVL_STORE_ABS = 24,  // R(S) I            [I] = rS
-  OP_MOVB_FRAME = 25,  // R(S) I                8-bit [r6 + I] = rS
-  OP_MOVW_FRAME = 26,  // R(S) I                16-bit [r6 + I] = rS
-  OP_MOVL_STORE_FRAME = 27, // R(S) I           [r6 + I] = rS
-  OP_MOVB_IND = 28,    // R                     8-bit [rD] = rS
-  OP_MOVW_IND = 29,    // R                     16-bit [rD] = rS
-  OP_MOVL_STORE_IND = 30,  // R                 [rD] = rS
-  OP_PUSH = 31,        // R(S)                  r7 -= 4; [r7] = rS
-  OP_PUSH_IMM = 32,    // I                     r7 -= 4; [r7] = I
-  OP_POP = 33,         // R(D)                  rD = [r7]; r7 += 4
-  OP_ENTER = 34,       // I                     open a frame of I bytes
-  OP_LEAVE = 35,       // I                     close a frame of I bytes
-  OP_CALL = 36,        // I                     push return address; pc = I
-  OP_CALL_REG = 37,    // R(S)                  push return address; pc = rS
-  OP_RET = 38,         // -                     pc = pop; 0xFFFFFFFF finishes
-  OP_PREOP = 39,       // R I                   [rS] += I; rD = new value
-  OP_POSTOP = 40,      // R I                   rD = [rS]; [rS] += I
-  OP_PREINC = 41,      // R                     8-bit ++[rS]; rD = zx new
-  OP_POSTINC = 42,     // R                     rD = zx8 [rS]; [rS]++
-  OP_PREDEC = 43,      // R                     8-bit --[rS]; rD = zx new
-  OP_POSTDEC = 44,     // R                     rD = zx8 [rS]; [rS]--
-  OP_PREINC16 = 45,    // R                     as PREINC on 16 bits
-  OP_POSTINC16 = 46,   // R
-  OP_PREDEC16 = 47,    // R
-  OP_POSTDEC16 = 48,   // R
-  OP_ZEROB_ABS = 49,   // I                     zero_flag = (8-bit [I] == 0)
-  OP_ZEROW_ABS = 50,   // I
-  OP_ZEROL_ABS = 51,   // I
-  OP_ZEROB_FRAME = 52, // I                     zero_flag = (8-bit [r6 + I] == 0)
-  OP_ZEROW_FRAME = 53, // I
-  OP_ZEROL_FRAME = 54, // I
-  OP_CMP = 55,         // R                     flags from rD vs rS
-  OP_CMP_IMM = 56,     // R(D) I                flags from rD vs I
-  OP_SET = 57,         // R                     rD = (rS == 0)
-  OP_ADD = 58,         // R                     rD += rS
-  OP_ADD_IMM = 59,     // R(D) I                rD += I
-  OP_SUB = 60,         // R                     flags as CMP, then rD -= rS
-  OP_SUB_IMM = 61,     // R(D) I                flags as CMP_IMM, then rD -= I
-  OP_MUL = 62,         // R                     rD *= rS (low 32 bits)
-  OP_DIV = 63,         // R                     rD /= rS signed; 0 divisor: error 0
-  OP_MOD = 64,         // R                     rD %= rS signed; 0 divisor: error 0
-  OP_SHL = 65,         // R                     rD <<= rS & 31
-  OP_SHR = 66,         // R                     rD >>= rS & 31 (logical)
-  OP_SAR = 67,         // R                     rD >>= rS & 31 (arithmetic)
-  OP_NEG = 68,         // R                     rD = -rS
-  OP_NOT = 69,         // R                     rD = ~rS
-  OP_AND = 70,         // R
-  OP_OR = 71,          // R
-  OP_XOR = 72,         // R
-  OP_JMP = 73,         // I                     pc = I
-  OP_JE = 74,          // I   zero
-  OP_JNE = 75,         // I   !zero
-  OP_JG = 76,          // I   !less && !zero
-  OP_JGE = 77,         // I   !less || zero
-  OP_JL = 78,          // I   less && !zero
-  OP_JLE = 79,         // I   less || zero
-  OP_JA = 80,          // I   !below && !zero
-  OP_JAE = 81,         // I   !below || zero
-  OP_JB = 82,          // I   below && !zero
-  OP_JBE = 83,         // I   below || zero
-  OP_FTOI = 84,        // R                     rD = (int) float rS, toward zero
-  OP_ITOF = 85,        // R                     rD = (float) signed rS
-  OP_FADD = 86,        // R
-  OP_FSUB = 87,        // R                     float flags (below = 0), then rD -= rS
-  OP_FMUL = 88,        // R
-  OP_FDIV = 89,        // R                     no error on a zero divisor
-  OP_FMOD = 90,        // R                     C fmod, rounded to float
-  OP_FNEG = 91,        // R                     rD = -rS (float)
-};
+// The comment of a row says what the instruction does.
+#define TALVEN_OPCODES(X)                                                              \
+  X(NOP, "nop", None, kRegNone, None)              /* nothing */                      \
+  X(TRAP, "trap", T, kRegNone, Number)             /* trap handler (n, context) */    \
+  X(XCHG, "xchg", R, kRegDS, RegReg)               /* swap rD, rS */                  \
+  X(MOVL_RR, "movl", R, kRegDS, RegReg)            /* rD = rS */                      \
+  X(MOVL_IMM, "movl", RI, kRegD, RegImm)           /* rD = I */                       \
+  X(MOVL_ADDR, "movl", RI, kRegD, RegAddr)         /* rD = I (global, string, function) */ \
+  X(MOVBL_ABS, "movbl", RI, kRegD, RegAbs)         /* rD = zx8 [I] */                 \
+  X(MOVSBL_ABS, "movsbl", RI, kRegD, RegAbs)       /* rD = sx8 [I] */                 \
+  X(MOVWL_ABS, "movwl", RI, kRegD, RegAbs)         /* rD = zx16 [I] */                \
+  X(MOVSWL_ABS, "movswl", RI, kRegD, RegAbs)       /* rD = sx16 [I] */                \
+  X(MOVL_LOAD_ABS, "movl", RI, kRegD, RegAbs)      /* rD = [I] */                     \
+  X(LEA, "lea", RI, kRegD, RegFrame)               /* rD = r6 + I */                  \
+  X(MOVBL_FRAME, "movbl", RI, kRegD, RegFrame)     /* rD = zx8 [r6 + I] */            \
+  X(MOVSBL_FRAME, "movsbl", RI, kRegD, RegFrame)   /* rD = sx8 [r6 + I] */            \
+  X(MOVWL_FRAME, "movwl", RI, kRegD, RegFrame)     /* rD = zx16 [r6 + I] */           \
+  X(MOVSWL_FRAME, "movswl", RI, kRegD, RegFrame)   /* rD = sx16 [r6 + I] */           \
+  X(MOVL_LOAD_FRAME, "movl", RI, kRegD, RegFrame)  /* rD = [r6 + I] */                \
+  X(MOVBL_IND, "movbl", R, kRegDS, RegInd)         /* rD = zx8 [rS] */                \
+  X(MOVSBL_IND, "movsbl", R, kRegDS, RegInd)       /* rD = sx8 [rS] */                \
+  X(MOVWL_IND, "movwl", R, kRegDS, RegInd)         /* rD = zx16 [rS] */               \
+  X(MOVSWL_IND, "movswl", R, kRegDS, RegInd)       /* rD = sx16 [rS] */               \
+  X(MOVL_LOAD_IND, "movl", R, kRegDS, RegInd)      /* rD = [rS] */                    \
+  X(MOVB_ABS, "movb", RI, kRegS, AbsReg)           /* 8-bit [I] = rS */               \
+  X(MOVW_ABS, "movw", RI, kRegS, AbsReg)           /* 16-bit [I] = rS */              \
+  X(MOVL_STORE_ABS, "movl", RI, kRegS, AbsReg)     /* [I] = rS */                     \
+  X(MOVB_FRAME, "movb", RI, kRegS, FrameReg)       /* 8-bit [r6 + I] = rS */          \
+  X(MOVW_FRAME, "movw", RI, kRegS, FrameReg)       /* 16-bit [r6 + I] = rS */         \
+  X(MOVL_STORE_FRAME, "movl", RI, kRegS, FrameReg) /* [r6 + I] = rS */                \
+  X(MOVB_IND, "movb", R, kRegDS, IndReg)           /* 8-bit [rD] = rS */              \
+  X(MOVW_IND, "movw", R, kRegDS, IndReg)           /* 16-bit [rD] = rS */             \
+  X(MOVL_STORE_IND, "movl", R, kRegDS, IndReg)     /* [rD] = rS */                    \
+  X(PUSH, "push", R, kRegS, Src)                   /* r7 -= 4; [r7] = rS */           \
+  X(PUSH_IMM, "push", I, kRegNone, Imm)            /* r7 -= 4; [r7] = I */            \
+  X(POP, "pop", R, kRegD, Dst)                     /* rD = [r7]; r7 += 4 */           \
+  X(ENTER, "enter", I, kRegNone, Number)           /* open a frame of I bytes */      \
+  X(LEAVE, "leave", I, kRegNone, Number)           /* close a frame of I bytes */     \
+  X(CALL, "call", I, kRegNone, Target)             /* push return address; pc = I */  \
+  X(CALL_REG, "call", R, kRegS, Src)               /* push return address; pc = rS */ \
+  X(RET, "ret", None, kRegNone, None)              /* pc = pop; 0xFFFFFFFF finishes */ \
+  X(PREOP, "preop", RI, kRegDS, RegIndImm)         /* [rS] += I; rD = new value */    \
+  X(POSTOP, "postop", RI, kRegDS, RegIndImm)       /* rD = [rS]; [rS] += I */         \
+  X(PREINC, "preinc", R, kRegDS, RegByteInd)       /* 8-bit ++[rS]; rD = zx new */    \
+  X(POSTINC, "postinc", R, kRegDS, RegByteInd)     /* rD = zx8 [rS]; [rS]++ */        \
+  X(PREDEC, "predec", R, kRegDS, RegByteInd)       /* 8-bit --[rS]; rD = zx new */    \
+  X(POSTDEC, "postdec", R, kRegDS, RegByteInd)     /* rD = zx8 [rS]; [rS]-- */        \
+  X(PREINC16, "preinc", R, kRegDS, RegWordInd)     /* as PREINC on 16 bits */         \
+  X(POSTINC16, "postinc", R, kRegDS, RegWordInd)                                      \
+  X(PREDEC16, "predec", R, kRegDS, RegWordInd)                                        \
+  X(POSTDEC16, "postdec", R, kRegDS, RegWordInd)                                      \
+  X(ZEROB_ABS, "zerob", I, kRegNone, Abs)          /* zero_flag = (8-bit [I] == 0) */ \
+  X(ZEROW_ABS, "zerow", I, kRegNone, Abs)                                             \
+  X(ZEROL_ABS, "zerol", I, kRegNone, Abs)                                             \
+  X(ZEROB_FRAME, "zerob", I, kRegNone, Frame)      /* zero_flag = (8-bit [r6 + I] == 0) */ \
+  X(ZEROW_FRAME, "zerow", I, kRegNone, Frame)                                         \
+  X(ZEROL_FRAME, "zerol", I, kRegNone, Frame)                                         \
+  X(CMP, "cmp", R, kRegDS, RegReg)                 /* flags from rD vs rS */          \
+  X(CMP_IMM, "cmp", RI, kRegD, RegImm)             /* flags from rD vs I */           \
+  X(SET, "set", R, kRegDS, RegReg)                 /* rD = (rS == 0) */               \
+  X(ADD, "add", R, kRegDS, RegReg)                 /* rD += rS */                     \
+  X(ADD_IMM, "add", RI, kRegD, RegImm)             /* rD += I */                      \
+  X(SUB, "sub", R, kRegDS, RegReg)                 /* flags as CMP, then rD -= rS */  \
+  X(SUB_IMM, "sub", RI, kRegD, RegImm)             /* flags as CMP_IMM, then rD -= I */ \
+  X(MUL, "mul", R, kRegDS, RegReg)                 /* rD *= rS (low 32 bits) */       \
+  X(DIV, "div", R, kRegDS, RegReg)                 /* rD /= rS signed; 0 divisor: error 0 */ \
+  X(MOD, "mod", R, kRegDS, RegReg)                 /* rD %= rS signed; 0 divisor: error 0 */ \
+  X(SHL, "shl", R, kRegDS, RegReg)                 /* rD <<= rS & 31 */               \
+  X(SHR, "shr", R, kRegDS, RegReg)                 /* rD >>= rS & 31 (logical) */     \
+  X(SAR, "sar", R, kRegDS, RegReg)                 /* rD >>= rS & 31 (arithmetic) */  \
+  X(NEG, "neg", R, kRegDS, RegReg)                 /* rD = -rS */                     \
+  X(NOT, "not", R, kRegDS, RegReg)                 /* rD = ~rS */                     \
+  X(AND, "and", R, kRegDS, RegReg)                                                    \
+  X(OR, "or", R, kRegDS, RegReg)                                                      \
+  X(XOR, "xor", R, kRegDS, RegReg)                                                    \
+  X(JMP, "jmp", I, kRegNone, Target)               /* pc = I */                       \
+  X(JE, "je", I, kRegNone, Target)                 /* taken when zero */              \
+  X(JNE, "jne", I, kRegNone, Target)               /* !zero */                        \
+  X(JG, "jg", I, kRegNone, Target)                 /* !less && !zero */               \
+  X(JGE, "jge", I, kRegNone, Target)               /* !less || zero */                \
+  X(JL, "jl", I, kRegNone, Target)                 /* less && !zero */                \
+  X(JLE, "jle", I, kRegNone, Target)               /* less || zero */                 \
+  X(JA, "ja", I, kRegNone, Target)                 /* !below && !zero */              \
+  X(JAE, "jae", I, kRegNone, Target)               /* !below || zero */               \
+  X(JB, "jb", I, kRegNone, Target)                 /* below && !zero */               \
+  X(JBE, "jbe", I, kRegNone, Target)               /* below || zero */                \
+  X(FTOI, "ftoi", R, kRegDS, RegReg)               /* rD = (int) float rS, toward zero */ \
+  X(ITOF, "itof", R, kRegDS, RegReg)               /* rD = (float) signed rS */       \
+  X(FADD, "fadd", R, kRegDS, RegReg)                                                  \
+  X(FSUB, "fsub", R, kRegDS, RegReg)               /* float flags (below = 0), then rD -= rS */ \
+  X(FMUL, "fmul", R, kRegDS, RegReg)                                                  \
+  X(FDIV, "fdiv", R, kRegDS, RegReg)               /* no error on a zero divisor */   \
+  X(FMOD, "fmod", R, kRegDS, RegReg)               /* C fmod, rounded to float */     \
+  X(FNEG, "fneg", R, kRegDS, RegReg)               /* rD = -rS (float) */
 
-// Opcodes 92..255 are invalid code.
-constexpr unsigned kOpcodeCount = 92;
+// ---- opcodes ----------------------------------------------------------------
 
-// ---- operand forms and lengths --------------------------------------------
+#define TALVEN_OPCODE_ENUM(NAME, ...) OP_##NAME,
+enum Opcode : std::uint8_t { TALVEN_OPCODES(TALVEN_OPCODE_ENUM) };
+#undef TALVEN_OPCODE_ENUM
+
+// The number of instructions; opcodes from kOpcodeCount to 255 are invalid
+// code.
+#define TALVEN_OPCODE_ONE(...) +1
+constexpr unsigned kOpcodeCount = 0 TALVEN_OPCODES(TALVEN_OPCODE_ONE);
+#undef TALVEN_OPCODE_ONE
+
+// The opcode numbers are the image format: the code generator's output and
+// the calling convention below depend on them.
+static_assert(OP_NOP == 0 && OP_TRAP == 1 && OP_MOVL_LOAD_FRAME == 16 && OP_RET == 38 &&
+              OP_ADD_IMM == 59 && OP_JMP == 73 && OP_FNEG == 91 && kOpcodeCount == 92);
+
+// ---- operand forms, register use, operand styles ------------------------------
 
 enum class OperandForm : std::uint8_t {
   None,  // opcode only                   length 1
@@ -142,107 +163,45 @@ enum RegUse : std::uint8_t {
   kRegDS = 3,
 };
 
+// How the disassembler writes the operands (destination first; addresses
+// and jump targets in hex, immediates and frame displacements as signed
+// decimals).
+enum class OperandStyle : std::uint8_t {
+  None,        //                          nop, ret
+  Number,      // 12                       unsigned decimal
+  Imm,         // -12                      signed decimal
+  Target,      // 0x00010000               address
+  RegReg,      // rD, rS
+  RegImm,      // rD, -12
+  RegAddr,     // rD, 0x00010000
+  RegAbs,      // rD, [0x00010000]
+  RegFrame,    // rD, [r6-8]
+  RegInd,      // rD, [rS]
+  RegIndImm,   // rD, [rS], -12
+  RegByteInd,  // rD, byte [rS]
+  RegWordInd,  // rD, word [rS]
+  AbsReg,      // [0x00010000], rS
+  FrameReg,    // [r6-8], rS
+  IndReg,      // [rD], rS
+  Src,         // rS
+  Dst,         // rD
+  Abs,         // [0x00010000]
+  Frame,       // [r6-8]
+};
+
 struct OpInfo {
   const char* mnemonic;  // as the disassembler prints it
   OperandForm form;
   std::uint8_t regs;     // RegUse
+  OperandStyle style;
 };
 
 // Indexed by opcode; kOpcodeCount entries.
-inline constexpr OpInfo kOpInfo[kOpcodeCount] = {
-    {"nop", OperandForm::None, kRegNone},      // 0
-    {"trap", OperandForm::T, kRegNone},        // 1
-    {"xchg", OperandForm::R, kRegDS},          // 2
-    {"movl", OperandForm::R, kRegDS},          // 3
-    {"movl", OperandForm::RI, kRegD},          // 4
-    {"movl", OperandForm::RI, kRegD},          // 5
-    {"movbl", OperandForm::RI, kRegD},         // 6
-    {"movsbl", OperandForm::RI, kRegD},        // 7
-    {"movwl", OperandForm::RI, kRegD},         // 8
-    {"movswl", OperandForm::RI, kRegD},        // 9
-    {"movl", OperandForm::RI, kRegD},          // 10
-    {"lea", OperandForm::RI, kRegD},           // 11
-    {"movbl", OperandForm::RI, kRegD},         // 12
-    {"movsbl", OperandForm::RI, kRegD},        // 13
-    {"movwl", OperandForm::RI, kRegD},         // 14
-    {"movswl", OperandForm::RI, kRegD},        // 15
-    {"movl", OperandForm::RI, kRegD},          // 16
-    {"movbl", OperandForm::R, kRegDS},         // 17
-    {"movsbl", OperandForm::R, kRegDS},        // 18
-    {"movwl", OperandForm::R, kRegDS},         // 19
-    {"movswl", OperandForm::R, kRegDS},        // 20
-    {"movl", OperandForm::R, kRegDS},          // 21
-    {"movb", OperandForm::RI, kRegS},          // 22
-    {"movw", OperandForm::RI, kRegS},          // 23
-    {"movl", OperandForm::RI, kRegS},          // 24
-    {"movb", OperandForm::RI, kRegS},          // 25
-    {"movw", OperandForm::RI, kRegS},          // 26
-    {"movl", OperandForm::RI, kRegS},          // 27
-    {"movb", OperandForm::R, kRegDS},          // 28
-    {"movw", OperandForm::R, kRegDS},          // 29
-    {"movl", OperandForm::R, kRegDS},          // 30
-    {"push", OperandForm::R, kRegS},           // 31
-    {"push", OperandForm::I, kRegNone},        // 32
-    {"pop", OperandForm::R, kRegD},            // 33
-    {"enter", OperandForm::I, kRegNone},       // 34
-    {"leave", OperandForm::I, kRegNone},       // 35
-    {"call", OperandForm::I, kRegNone},        // 36
-    {"call", OperandForm::R, kRegS},           // 37
-    {"ret", OperandForm::None, kRegNone},      // 38
-    {"preop", OperandForm::RI, kRegDS},        // 39
-    {"postop", OperandForm::RI, kRegDS},       // 40
-    {"preinc", OperandForm::R, kRegDS},        // 41
-    {"postinc", OperandForm::R, kRegDS},       // 42
-    {"predec", OperandForm::R, kRegDS},        // 43
-    {"postdec", OperandForm::R, kRegDS},       // 44
-    {"preinc", OperandForm::R, kRegDS},        // 45 (16-bit)
-    {"postinc", OperandForm::R, kRegDS},       // 46
-    {"predec", OperandForm::R, kRegDS},        // 47
-    {"postdec", OperandForm::R, kRegDS},       // 48
-    {"zerob", OperandForm::I, kRegNone},       // 49
-    {"zerow", OperandForm::I, kRegNone},       // 50
-    {"zerol", OperandForm::I, kRegNone},       // 51
-    {"zerob", OperandForm::I, kRegNone},       // 52
-    {"zerow", OperandForm::I, kRegNone},       // 53
-    {"zerol", OperandForm::I, kRegNone},       // 54
-    {"cmp", OperandForm::R, kRegDS},           // 55
-    {"cmp", OperandForm::RI, kRegD},           // 56
-    {"set", OperandForm::R, kRegDS},           // 57
-    {"add", OperandForm::R, kRegDS},           // 58
-    {"add", OperandForm::RI, kRegD},           // 59
-    {"sub", OperandForm::R, kRegDS},           // 60
-    {"sub", OperandForm::RI, kRegD},           // 61
-    {"mul", OperandForm::R, kRegDS},           // 62
-    {"div", OperandForm::R, kRegDS},           // 63
-    {"mod", OperandForm::R, kRegDS},           // 64
-    {"shl", OperandForm::R, kRegDS},           // 65
-    {"shr", OperandForm::R, kRegDS},           // 66
-    {"sar", OperandForm::R, kRegDS},           // 67
-    {"neg", OperandForm::R, kRegDS},           // 68
-    {"not", OperandForm::R, kRegDS},           // 69
-    {"and", OperandForm::R, kRegDS},           // 70
-    {"or", OperandForm::R, kRegDS},            // 71
-    {"xor", OperandForm::R, kRegDS},           // 72
-    {"jmp", OperandForm::I, kRegNone},         // 73
-    {"je", OperandForm::I, kRegNone},          // 74
-    {"jne", OperandForm::I, kRegNone},         // 75
-    {"jg", OperandForm::I, kRegNone},          // 76
-    {"jge", OperandForm::I, kRegNone},         // 77
-    {"jl", OperandForm::I, kRegNone},          // 78
-    {"jle", OperandForm::I, kRegNone},         // 79
-    {"ja", OperandForm::I, kRegNone},          // 80
-    {"jae", OperandForm::I, kRegNone},         // 81
-    {"jb", OperandForm::I, kRegNone},          // 82
-    {"jbe", OperandForm::I, kRegNone},         // 83
-    {"ftoi", OperandForm::R, kRegDS},          // 84
-    {"itof", OperandForm::R, kRegDS},          // 85
-    {"fadd", OperandForm::R, kRegDS},          // 86
-    {"fsub", OperandForm::R, kRegDS},          // 87
-    {"fmul", OperandForm::R, kRegDS},          // 88
-    {"fdiv", OperandForm::R, kRegDS},          // 89
-    {"fmod", OperandForm::R, kRegDS},          // 90
-    {"fneg", OperandForm::R, kRegDS},          // 91
-};
+#define TALVEN_OPCODE_INFO(NAME, mnemonic, form, regs, style) \
+  {mnemonic, OperandForm::form, regs, OperandStyle::style},
+inline constexpr OpInfo kOpInfo[] = {TALVEN_OPCODES(TALVEN_OPCODE_INFO)};
+#undef TALVEN_OPCODE_INFO
+static_assert(sizeof kOpInfo / sizeof kOpInfo[0] == kOpcodeCount);
 
 constexpr std::size_t operand_form_length(OperandForm f) {
   switch (f) {

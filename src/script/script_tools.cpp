@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/game_path.h"
@@ -96,9 +97,10 @@ int run_script_tool(int argc, char** argv) {
     std::string arg = argv[i];
     if ((arg == "-I" && i + 1 < argc) || (arg.size() > 2 && arg.rfind("-I", 0) == 0)) {
       std::string dir = arg == "-I" ? argv[++i] : arg.substr(2);
-      if (dir.empty()) dir = ".";
-      if (dir.back() != '/') dir += '/';
-      include_dirs.push_back(dir);
+      // An empty folder is the current one; every folder ends in '/'.
+      if (dir.empty()) dir.push_back('.');
+      if (dir.back() != '/') dir.push_back('/');
+      include_dirs.push_back(std::move(dir));
     } else if (arg == "--config" && i + 1 < argc) {
       std::string kv = argv[++i];
       std::size_t eq = kv.find('=');

@@ -19,6 +19,26 @@
 // address: level 1, state 2, vm_stop_flag set. No script can crash the
 // process. Integer division of -2^31 by -1 wraps (quotient -2^31,
 // remainder 0), and a float with no 32-bit integer converts to 0x80000000.
+//
+// Where the instruction set lives: one list, TALVEN_OPCODES in
+// script/opcodes.h (opcode numbers, mnemonics, operand forms, registers
+// read, how the disassembler writes the operands). The interpreter
+// (vm.cpp) has exactly one handler per instruction, exec_OP_<NAME>, used
+// both when code runs as pre-decoded blocks (script/vm_translate.h) and
+// when one instruction is decoded from the image and run on its own. Machine
+// code for blocks (script/native_code.h) has one lowering per instruction
+// and CPU. Adding an instruction takes:
+//   1. a row at the end of TALVEN_OPCODES: the Opcode enum, kOpInfo, the
+//      decoder, the disassembler and every table below are made from it;
+//   2. its handler exec_OP_<NAME> in vm.cpp (the handler tables are built
+//      from the list, so the interpreter does not compile without it);
+//   3. for each CPU with machine code, its lowering lower_<NAME> in
+//      native_<cpu>.cpp, or the name in TALVEN_NATIVE_INTERPRETED
+//      (script/native_backend.h) to leave it to the interpreter (those
+//      tables are built from the list too).
+// An instruction that can change pc also goes into ends_block()
+// (vm_translate.cpp) and, if conditional, into jump_taken() (opcodes.h);
+// the code generator emits it where it should.
 #pragma once
 
 #include <cstddef>

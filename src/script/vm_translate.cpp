@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 
+#include "script/frame_window.h"
 #include "script/opcodes.h"
 
 namespace talven::script {
@@ -34,7 +35,7 @@ bool is_load_frame(const Insn& i) { return i.op == OP_MOVL_LOAD_FRAME; }
 bool is_imm(const Insn& i) { return i.op == OP_MOVL_IMM || i.op == OP_MOVL_ADDR; }
 
 // Instructions after which a block ends: they choose the next pc or leave
-// the interpreter.
+// the interpreter (every instruction that can change pc belongs here).
 bool ends_block(std::uint8_t op) {
   return op == OP_JMP || is_jcc(op) || op == OP_CALL || op == OP_CALL_REG || op == OP_RET ||
          op == OP_TRAP;
@@ -52,20 +53,20 @@ unsigned fuse(const Insn* in, unsigned n, TOp& op) {
     op.b = in[1].imm;
     const bool load = is_load_frame(in[0]);
     if (n >= 4 && is_jcc(in[3].op)) {
-      op.kind = load ? TK_LOAD2_SUB_JCC : TK_IMM_LOAD_SUB_JCC;
+      op.kind = load ? BK_LOAD2_SUB_JCC : BK_IMM_LOAD_SUB_JCC;
       op.c = in[3].imm;
       op.mask = jump_mask(in[3].op);
       return 4;
     }
     if (!load) {
-      op.kind = TK_IMM_LOAD_SUB;
+      op.kind = BK_IMM_LOAD_SUB;
       return 3;
     }
   }
   // movl rA,[r6+a]; movl rB,[r6+b]; add rB,rA [; a load or store through rB]
   if (n >= 3 && is_load_frame(in[0]) && is_load_frame(in[1]) && in[2].op == OP_ADD &&
       in[2].d == in[1].d && in[2].s == in[0].d) {
-    op.kind = TK_LOAD2_ADD;
+    op.kind = BK_LOAD2_ADD;
     op.d = in[0].d;
     op.s = in[1].d;
     op.a = in[0].imm;
@@ -74,14 +75,14 @@ unsigned fuse(const Insn* in, unsigned n, TOp& op) {
       const Insn& m = in[3];
       const unsigned b = in[1].d;
       std::uint8_t kind = 0;
-      if (m.s == b && m.op == OP_MOVBL_IND) kind = TK_LOAD2_ADD_LDB;
-      if (m.s == b && m.op == OP_MOVSBL_IND) kind = TK_LOAD2_ADD_LDSB;
-      if (m.s == b && m.op == OP_MOVL_LOAD_IND) kind = TK_LOAD2_ADD_LDL;
-      if (m.d == b && m.op == OP_MOVB_IND) kind = TK_LOAD2_ADD_STB;
-      if (m.d == b && m.op == OP_MOVL_STORE_IND) kind = TK_LOAD2_ADD_STL;
+      if (m.s == b && m.op == OP_MOVBL_IND) kind = BK_LOAD2_ADD_LDB;
+      if (m.s == b && m.op == OP_MOVSBL_IND) kind = BK_LOAD2_ADD_LDSB;
+      if (m.s == b && m.op == OP_MOVL_LOAD_IND) kind = BK_LOAD2_ADD_LDL;
+      if (m.d == b && m.op == OP_MOVB_IND) kind = BK_LOAD2_ADD_STB;
+      if (m.d == b && m.op == OP_MOVL_STORE_IND) kind = BK_LOAD2_ADD_STL;
       if (kind) {
         op.kind = kind;
-        op.d2 = (kind == TK_LOAD2_ADD_STB || kind == TK_LOAD2_ADD_STL) ? m.s : m.d;
+        op.d2 = (kind == BK_LOAD2_ADD_STB || kind == BK_LOAD2_ADD_STL) ? m.s : m.d;
         return 4;
       }
     }
@@ -90,7 +91,7 @@ unsigned fuse(const Insn* in, unsigned n, TOp& op) {
   // movl rA,[r6+a]; add rA,rB; movl [r6+b],rA
   if (n >= 3 && is_load_frame(in[0]) && in[1].op == OP_ADD && in[1].d == in[0].d &&
       in[2].op == OP_MOVL_STORE_FRAME && in[2].s == in[0].d) {
-    op.kind = TK_ACC_FRAME;
+    op.kind = BK_ACC_FRAME;
     op.d = in[0].d;
     op.s = in[1].s;
     op.a = in[0].imm;
@@ -100,7 +101,7 @@ unsigned fuse(const Insn* in, unsigned n, TOp& op) {
   // movl rA,[r6+a]; add rA,rB; movl rC,[rA]
   if (n >= 3 && is_load_frame(in[0]) && in[1].op == OP_ADD && in[1].d == in[0].d &&
       in[1].s != in[0].d && in[2].op == OP_MOVL_LOAD_IND && in[2].s == in[0].d) {
-    op.kind = TK_LOAD_ADD_LDL;
+    op.kind = BK_LOAD_ADD_LDL;
     op.d = in[0].d;
     op.s = in[1].s;
     op.d2 = in[2].d;
@@ -110,7 +111,7 @@ unsigned fuse(const Insn* in, unsigned n, TOp& op) {
   // movl rA,[r6+a]; mul rA,rB; add rA,rC; mul rA,rD
   if (n >= 4 && is_load_frame(in[0]) && in[1].op == OP_MUL && in[1].d == in[0].d && in[2].op == OP_ADD &&
       in[2].d == in[0].d && in[3].op == OP_MUL && in[3].d == in[0].d) {
-    op.kind = TK_LOAD_MUL_ADD_MUL;
+    op.kind = BK_LOAD_MUL_ADD_MUL;
     op.d = in[0].d;
     op.s = in[1].s;
     op.d2 = in[2].s;
@@ -125,10 +126,10 @@ unsigned fuse(const Insn* in, unsigned n, TOp& op) {
     op.d = in[0].d;
     op.a = in[0].imm;
     if (in[1].s == in[0].d) {
-      op.kind = add ? TK_LOAD_ADD : TK_LOAD_MUL;
+      op.kind = add ? BK_LOAD_ADD : BK_LOAD_MUL;
       op.s = in[1].d;
     } else {
-      op.kind = add ? TK_LOAD_ADD_DST : TK_LOAD_MUL_DST;
+      op.kind = add ? BK_LOAD_ADD_DST : BK_LOAD_MUL_DST;
       op.s = in[1].s;
     }
     return 2;
@@ -137,7 +138,7 @@ unsigned fuse(const Insn* in, unsigned n, TOp& op) {
   // one of the sequences above
   if (n >= 3 && is_imm(in[0]) && is_load_frame(in[1]) && is_load_frame(in[2]) &&
       !(n >= 4 && (in[3].op == OP_ADD || in[3].op == OP_SUB) && in[3].d == in[2].d)) {
-    op.kind = TK_IMM_LOAD2;
+    op.kind = BK_IMM_LOAD2;
     op.d2 = in[0].d;
     op.c = in[0].imm;
     op.d = in[1].d;
@@ -150,7 +151,7 @@ unsigned fuse(const Insn* in, unsigned n, TOp& op) {
   // sequences above
   if (n >= 2 && is_load_frame(in[0]) && is_load_frame(in[1]) &&
       !(n >= 3 && (in[2].op == OP_ADD || in[2].op == OP_SUB) && in[2].d == in[1].d)) {
-    op.kind = TK_LOAD2;
+    op.kind = BK_LOAD2;
     op.d = in[0].d;
     op.s = in[1].d;
     op.a = in[0].imm;
@@ -159,7 +160,7 @@ unsigned fuse(const Insn* in, unsigned n, TOp& op) {
   }
   // push rP; xchg rD,rS; call a
   if (n >= 3 && in[0].op == OP_PUSH && in[1].op == OP_XCHG && in[2].op == OP_CALL) {
-    op.kind = TK_PUSH_XCHG_CALL;
+    op.kind = BK_PUSH_XCHG_CALL;
     op.d2 = in[0].s;
     op.d = in[1].d;
     op.s = in[1].s;
@@ -169,13 +170,13 @@ unsigned fuse(const Insn* in, unsigned n, TOp& op) {
   }
   // leave a; ret
   if (n >= 2 && in[0].op == OP_LEAVE && in[1].op == OP_RET) {
-    op.kind = TK_LEAVE_RET;
+    op.kind = BK_LEAVE_RET;
     op.a = in[0].imm;
     return 2;
   }
   // lea rA,[r6+a]; postop rD,[rA],b
   if (n >= 2 && in[0].op == OP_LEA && in[1].op == OP_POSTOP && in[1].s == in[0].d) {
-    op.kind = TK_LEA_POSTOP;
+    op.kind = BK_LEA_POSTOP;
     op.d = in[0].d;
     op.d2 = in[1].d;
     op.a = in[0].imm;
@@ -184,7 +185,7 @@ unsigned fuse(const Insn* in, unsigned n, TOp& op) {
   }
   // movl rA,imm; movl [r6+b],rA
   if (n >= 2 && is_imm(in[0]) && in[1].op == OP_MOVL_STORE_FRAME && in[1].s == in[0].d) {
-    op.kind = TK_IMM_STORE;
+    op.kind = BK_IMM_STORE;
     op.d = in[0].d;
     op.a = in[0].imm;
     op.b = in[1].imm;
@@ -192,40 +193,6 @@ unsigned fuse(const Insn* in, unsigned n, TOp& op) {
   }
   return 0;
 }
-
-// Frame displacements an op kind accesses 32-bit slots at: bit 0 for
-// TOp::a, bit 1 for TOp::b (0: the kind has no unchecked form).
-unsigned frame_fields(std::uint8_t kind) {
-  switch (kind) {
-    case OP_MOVL_LOAD_FRAME:
-    case OP_MOVL_STORE_FRAME:
-    case TK_LOAD_ADD:
-    case TK_LOAD_ADD_DST:
-    case TK_LOAD_MUL:
-    case TK_LOAD_MUL_DST:
-    case TK_LOAD_MUL_ADD_MUL:
-    case TK_LOAD_ADD_LDL:
-    case TK_LEA_POSTOP: return 1;
-    case TK_IMM_LOAD_SUB_JCC:
-    case TK_IMM_LOAD_SUB:
-    case TK_IMM_STORE: return 2;
-    case TK_LOAD2_SUB_JCC:
-    case TK_LOAD2_ADD:
-    case TK_LOAD2_ADD_LDB:
-    case TK_LOAD2_ADD_LDSB:
-    case TK_LOAD2_ADD_LDL:
-    case TK_LOAD2_ADD_STB:
-    case TK_LOAD2_ADD_STL:
-    case TK_ACC_FRAME:
-    case TK_IMM_LOAD2:
-    case TK_LOAD2: return 3;
-    default: return 0;
-  }
-}
-
-// Displacements beyond this are always checked (a wide window is more
-// likely to leave script memory).
-constexpr std::int64_t kFrameReach = 1 << 16;
 
 bool inside_segments(const std::vector<Segment>& segs, Addr at) {
   for (const Segment& s : segs) {
@@ -235,39 +202,6 @@ bool inside_segments(const std::vector<Segment>& segs, Addr at) {
 }
 
 }  // namespace
-
-bool decode_instruction(const std::uint8_t* p, std::uint32_t avail, Insn& out) {
-  if (avail == 0) return false;
-  const std::uint8_t op = p[0];
-  if (!op_valid(op)) return false;
-  const auto length = static_cast<std::uint32_t>(op_length(op));
-  if (length > avail) return false;
-  out = Insn{};
-  out.op = op;
-  out.length = length;
-  switch (kOpInfo[op].form) {
-    case OperandForm::None: break;
-    case OperandForm::T: out.imm = get_u16(p + 1); break;
-    case OperandForm::R:
-    case OperandForm::RI:
-      if (p[1] & kRegByteInvalidMask) return false;
-      out.d = p[1] & 15u;
-      out.s = p[1] >> 4;
-      if (kOpInfo[op].form == OperandForm::RI) out.imm = get_u32(p + 2);
-      break;
-    case OperandForm::I: out.imm = get_u32(p + 1); break;
-  }
-  return true;
-}
-
-std::uint8_t jump_mask(std::uint8_t op) {
-  if (!is_jcc(op)) return 0;
-  std::uint8_t mask = 0;
-  for (unsigned i = 0; i < 8; ++i) {
-    if (jump_taken(op, i & 1u, (i >> 1) & 1u, (i >> 2) & 1u)) mask |= static_cast<std::uint8_t>(1u << i);
-  }
-  return mask;
-}
 
 void set_translation_enabled(bool on) { g_enabled.store(on, std::memory_order_relaxed); }
 bool translation_enabled() { return g_enabled.load(std::memory_order_relaxed); }
@@ -367,7 +301,7 @@ Block* translate_block(Translation& t, const std::uint8_t* base, Addr pc,
       Insn trap, ret;
       if (w - t.program < t.size && decode(t, base, w, trap) && trap.op == OP_TRAP &&
           decode(t, base, w + 3, ret) && ret.op == OP_RET) {
-        op.kind = TK_CALL_TRAP_RET;
+        op.kind = BK_CALL_TRAP_RET;
         op.a = w;
         op.b = trap.imm;
         at += in[0].length;
@@ -383,7 +317,7 @@ Block* translate_block(Translation& t, const std::uint8_t* base, Addr pc,
       }
     }
     if (b->count + 4 <= kMaxBlockInstructions) used = fuse(in, n, op);
-    if (used && op.kind == TK_PUSH_XCHG_CALL) {
+    if (used && op.kind == BK_PUSH_XCHG_CALL) {
       // A builtin's wrapper is reached by its own op (above) once the push
       // and the exchange have run on their own.
       const Addr w = op.a;
@@ -393,13 +327,8 @@ Block* translate_block(Translation& t, const std::uint8_t* base, Addr pc,
         used = 0;
     }
     if (used == 0) {
-      const Insn& i = in[0];
       used = 1;
-      op.kind = i.op;
-      op.d = i.d;
-      op.s = i.s;
-      op.a = i.imm;
-      op.mask = jump_mask(i.op);
+      op = single_op(in[0]);
     }
     for (unsigned k = 0; k < used; ++k) at += in[k].length;
     op.pc = at;
@@ -419,7 +348,7 @@ Block* translate_block(Translation& t, const std::uint8_t* base, Addr pc,
   if (at != seg_start) b->segments.push_back({seg_start, at - seg_start});
   if (open_end) {
     TOp exit;
-    exit.kind = TK_EXIT;
+    exit.kind = BK_EXIT;
     exit.pc = at;
     exit.rest = static_cast<std::uint8_t>(b->count);
     b->ops.push_back(exit);
@@ -444,7 +373,7 @@ Block* translate_block(Translation& t, const std::uint8_t* base, Addr pc,
     op.handler = handlers[op.kind];
     const bool names_r6 = op.d == kRegFrame || op.s == kRegFrame || op.d2 == kRegFrame;
     if (frame_intact && !names_r6) {
-      const unsigned fields = frame_fields(op.kind);
+      const unsigned fields = frame_slots(op.kind);
       std::int64_t olo = INT64_MAX, ohi = INT64_MIN;
       for (unsigned k = 0; k < 2; ++k) {
         if (!(fields & (1u << k))) continue;
@@ -452,7 +381,7 @@ Block* translate_block(Translation& t, const std::uint8_t* base, Addr pc,
         olo = std::min(olo, disp);
         ohi = std::max(ohi, disp + 4);
       }
-      if (fields && olo > -kFrameReach && ohi < kFrameReach) {
+      if (fields && frame_slot_in_reach(olo, ohi)) {
         op.handler = unchecked[op.kind];
         lo = any ? std::min(lo, olo) : olo;
         hi = any ? std::max(hi, ohi) : ohi;

@@ -15,9 +15,17 @@
 // block whose stamp is old is compared with the image again before it runs
 // and rebuilt if the bytes differ. So no stale block is ever executed.
 //
-// Translations are per thread (no locking) and per program area; this
-// layer knows nothing of the interpreter's handlers: the interpreter fills
-// TOp::handler from TOp::kind.
+// Op kinds: the single instructions (kind = opcode, the list in
+// script/opcodes.h), then the fused sequences, the list TALVEN_BLOCK_OPS
+// below. The interpreter has one handler per kind (exec_OP_<NAME>,
+// exec_BK_<NAME> in vm.cpp), a second one with unchecked frame slots for
+// the kinds that have frame slots, and hands both tables to
+// translate_block(), which sets TOp::handler; this layer knows nothing else
+// of the handlers. Adding a fused op takes a row in TALVEN_BLOCK_OPS, its
+// pattern in fuse() (vm_translate.cpp) and its handler in vm.cpp; machine
+// code works from the instructions a block was made of and needs nothing.
+//
+// Translations are per thread (no locking) and per program area.
 #pragma once
 
 #include <cstdint>
@@ -26,71 +34,89 @@
 #include <vector>
 
 #include "base/address_space.h"
+#include "script/native_code.h"
 #include "script/opcodes.h"
-#include "script/vm_native.h"
 
 namespace talven::script {
 
-// Operation kinds: 0..91 are the single instructions (kind == opcode).
-enum TKind : std::uint8_t {
-  // movl rA,[r6+a]; movl rB,[r6+b]; sub rB,rA; jcc c      (d = A, s = B)
-  TK_LOAD2_SUB_JCC = 92,
-  // movl rA,a; movl rB,[r6+b]; sub rB,rA; jcc c           (d = A, s = B)
-  TK_IMM_LOAD_SUB_JCC,
-  // movl rA,a; movl rB,[r6+b]; sub rB,rA                  (d = A, s = B)
-  TK_IMM_LOAD_SUB,
-  // movl rA,[r6+a]; movl rB,[r6+b]; add rB,rA             (d = A, s = B)
-  TK_LOAD2_ADD,
-  // movl rA,[r6+a]; add rB,rA                             (d = A, s = B)
-  TK_LOAD_ADD,
-  // lea rA,[r6+a]; postop rD2,[rA],b                      (d = A, d2 = D2)
-  TK_LEA_POSTOP,
-  // movl rA,a; movl [r6+b],rA                             (d = A)
-  TK_IMM_STORE,
-  // call W where W holds "trap n; ret": a = W, b = n       (ends the block)
-  TK_CALL_TRAP_RET,
-  // movl rA,[r6+a]; movl rB,[r6+b]; add rB,rA; then through rB (d = A,
-  // s = B, d2 = the other register of the last instruction):
-  TK_LOAD2_ADD_LDB,   // movbl rX,[rB]
-  TK_LOAD2_ADD_LDSB,  // movsbl rX,[rB]
-  TK_LOAD2_ADD_LDL,   // movl rX,[rB]
-  TK_LOAD2_ADD_STB,   // movb [rB],rX
-  TK_LOAD2_ADD_STL,   // movl [rB],rX
-  // movl rA,[r6+a]; add rA,rB; movl [r6+b],rA             (d = A, s = B)
-  TK_ACC_FRAME,
-  // movl rA,[r6+a]; add rA,rB                             (d = A, s = B)
-  TK_LOAD_ADD_DST,
-  // movl rA,[r6+a]; mul rA,rB                             (d = A, s = B)
-  TK_LOAD_MUL_DST,
-  // movl rA,[r6+a]; mul rB,rA                             (d = A, s = B)
-  TK_LOAD_MUL,
-  // movl rA,[r6+a]; add rA,rB; movl rC,[rA]                (d = A, s = B, d2 = C)
-  TK_LOAD_ADD_LDL,
-  // movl rA,[r6+a]; movl rB,[r6+b]                        (d = A, s = B)
-  TK_LOAD2,
-  // leave a; ret                                          (ends the block)
-  TK_LEAVE_RET,
-  // end of a block that runs on into code it does not hold: pc = TOp::pc
-  TK_EXIT,
-  // push rP; xchg rD,rS; call a   (d2 = P, b = bytes of xchg and call; ends the block)
-  TK_PUSH_XCHG_CALL,
-  // movl rA,[r6+a]; mul rA,rB; add rA,rC; mul rA,rD, an index times its
-  // element size                  (d = A, s = B, d2 = C, c = D)
-  TK_LOAD_MUL_ADD_MUL,
-  // movl rX,imm; movl rA,[r6+a]; movl rB,[r6+b]   (d = A, s = B, d2 = X, c = imm)
-  TK_IMM_LOAD2,
-  TK_COUNT
+// ---- the kinds of block ops ---------------------------------------------------
+//
+// Kinds 0 .. kOpcodeCount-1 are the single instructions (kind = opcode, the
+// list in script/opcodes.h). The fused sequences follow, one row each:
+// X(NAME, frame slots), the frame slots saying which of TOp::a and TOp::b
+// are 32-bit frame-slot displacements (None, A, B, AB). An op with frame
+// slots has a second handler whose slot accesses are unchecked, used when
+// the block's frame window (Block::frame_lo) covers them. Operands of each
+// row: the registers in TOp::d, s, d2 (and c where said).
+#define TALVEN_BLOCK_OPS(X)                                                          \
+  X(LOAD2_SUB_JCC, AB)    /* movl rA,[r6+a]; movl rB,[r6+b]; sub rB,rA; jcc c (d A, s B) */ \
+  X(IMM_LOAD_SUB_JCC, B)  /* movl rA,a; movl rB,[r6+b]; sub rB,rA; jcc c     (d A, s B) */ \
+  X(IMM_LOAD_SUB, B)      /* movl rA,a; movl rB,[r6+b]; sub rB,rA            (d A, s B) */ \
+  X(LOAD2_ADD, AB)        /* movl rA,[r6+a]; movl rB,[r6+b]; add rB,rA       (d A, s B) */ \
+  X(LOAD_ADD, A)          /* movl rA,[r6+a]; add rB,rA                       (d A, s B) */ \
+  X(LEA_POSTOP, A)        /* lea rA,[r6+a]; postop rD2,[rA],b               (d A, d2 D2) */ \
+  X(IMM_STORE, B)         /* movl rA,a; movl [r6+b],rA                             (d A) */ \
+  X(CALL_TRAP_RET, None)  /* call W where W holds "trap n; ret": a = W, b = n (ends the block) */ \
+  /* movl rA,[r6+a]; movl rB,[r6+b]; add rB,rA; then through rB (d A, s B,             */ \
+  /* d2 = the other register of the last instruction):                                */ \
+  X(LOAD2_ADD_LDB, AB)    /* movbl rX,[rB] */                                          \
+  X(LOAD2_ADD_LDSB, AB)   /* movsbl rX,[rB] */                                         \
+  X(LOAD2_ADD_LDL, AB)    /* movl rX,[rB] */                                           \
+  X(LOAD2_ADD_STB, AB)    /* movb [rB],rX */                                           \
+  X(LOAD2_ADD_STL, AB)    /* movl [rB],rX */                                           \
+  X(ACC_FRAME, AB)        /* movl rA,[r6+a]; add rA,rB; movl [r6+b],rA       (d A, s B) */ \
+  X(LOAD_ADD_DST, A)      /* movl rA,[r6+a]; add rA,rB                       (d A, s B) */ \
+  X(LOAD_MUL_DST, A)      /* movl rA,[r6+a]; mul rA,rB                       (d A, s B) */ \
+  X(LOAD_MUL, A)          /* movl rA,[r6+a]; mul rB,rA                       (d A, s B) */ \
+  X(LOAD_ADD_LDL, A)      /* movl rA,[r6+a]; add rA,rB; movl rC,[rA]   (d A, s B, d2 C) */ \
+  X(LOAD2, AB)            /* movl rA,[r6+a]; movl rB,[r6+b]                  (d A, s B) */ \
+  X(LEAVE_RET, None)      /* leave a; ret                                 (ends the block) */ \
+  X(EXIT, None)           /* end of a block that runs on into code it does not hold: pc = TOp::pc */ \
+  X(PUSH_XCHG_CALL, None) /* push rP; xchg rD,rS; call a (d2 P, b = bytes of xchg and call; ends the block) */ \
+  X(LOAD_MUL_ADD_MUL, A)  /* movl rA,[r6+a]; mul rA,rB; add rA,rC; mul rA,rD, an index times */ \
+                          /* its element size                    (d A, s B, d2 C, c = D) */ \
+  X(IMM_LOAD2, AB)        /* movl rX,imm; movl rA,[r6+a]; movl rB,[r6+b] (d A, s B, d2 X, c imm) */
+
+// The single instructions whose 32-bit frame slot (TOp::a) may be unchecked,
+// in the same form.
+#define TALVEN_UNCHECKED_OPCODES(X) X(MOVL_LOAD_FRAME, A) X(MOVL_STORE_FRAME, A)
+
+#define TALVEN_BLOCK_OP_ENUM(NAME, ...) BK_##NAME,
+enum BlockOpKind : std::uint8_t {
+  BK_LAST_SINGLE = kOpcodeCount - 1,  // the single instructions come first
+  TALVEN_BLOCK_OPS(TALVEN_BLOCK_OP_ENUM)
+  BK_COUNT
 };
+#undef TALVEN_BLOCK_OP_ENUM
+
+// Frame slots of a kind: bit 0 for TOp::a, bit 1 for TOp::b (0: the kind
+// has no unchecked handler).
+enum FrameSlots : std::uint8_t { kFrameSlotsNone = 0, kFrameSlotsA = 1, kFrameSlotsB = 2, kFrameSlotsAB = 3 };
+
+inline constexpr auto kFrameSlotsOf = [] {
+  struct Table {
+    std::uint8_t at[BK_COUNT] = {};
+  } t;
+#define TALVEN_FRAME_SLOTS_OP(NAME, slots) t.at[OP_##NAME] = kFrameSlots##slots;
+#define TALVEN_FRAME_SLOTS_BK(NAME, slots) t.at[BK_##NAME] = kFrameSlots##slots;
+  TALVEN_UNCHECKED_OPCODES(TALVEN_FRAME_SLOTS_OP)
+  TALVEN_BLOCK_OPS(TALVEN_FRAME_SLOTS_BK)
+#undef TALVEN_FRAME_SLOTS_OP
+#undef TALVEN_FRAME_SLOTS_BK
+  return t;
+}();
+
+constexpr unsigned frame_slots(std::uint8_t kind) { return kind < BK_COUNT ? kFrameSlotsOf.at[kind] : 0; }
 
 struct Block;
 
 struct TOp {
-  const void* handler = nullptr;  // set by the interpreter from kind
+  const void* handler = nullptr;  // the interpreter's handler of kind (translate_block)
   std::uint32_t a = 0;            // immediate, displacement or jump target
   std::uint32_t b = 0;            // second immediate or displacement
   std::uint32_t c = 0;            // jump target of a fused compare and jump
   Addr pc = 0;                    // address just past the op's last instruction
-  std::uint8_t kind = 0;          // TKind
+  std::uint8_t kind = 0;          // BlockOpKind
   std::uint8_t d = 0;             // destination nibble (or first register)
   std::uint8_t s = 0;             // source nibble (or second register)
   std::uint8_t d2 = 0;            // third register of a fused op
@@ -103,10 +129,22 @@ inline bool mask_taken(std::uint8_t mask, bool zf, bool lf, bool bf) {
   return (mask >> (unsigned{zf} | (unsigned{lf} << 1) | (unsigned{bf} << 2))) & 1u;
 }
 
-// The flag mask of conditional jump opcode `op` (0 for other opcodes).
-std::uint8_t jump_mask(std::uint8_t op);
+constexpr bool is_jcc(std::uint8_t op) { return op >= OP_JE && op <= OP_JBE; }
 
-inline bool is_jcc(std::uint8_t op) { return op >= OP_JE && op <= OP_JBE; }
+// The flag mask of conditional jump opcode `op` (0 for other opcodes).
+inline constexpr auto kJumpMasks = [] {
+  struct Table {
+    std::uint8_t at[kOpcodeCount] = {};
+  } t;
+  for (unsigned op = OP_JE; op <= OP_JBE; ++op) {
+    for (unsigned i = 0; i < 8; ++i) {
+      if (jump_taken(static_cast<std::uint8_t>(op), i & 1u, (i >> 1) & 1u, (i >> 2) & 1u))
+        t.at[op] = static_cast<std::uint8_t>(t.at[op] | (1u << i));
+    }
+  }
+  return t;
+}();
+constexpr std::uint8_t jump_mask(std::uint8_t op) { return op < kOpcodeCount ? kJumpMasks.at[op] : 0; }
 
 // One decoded instruction.
 struct Insn {
@@ -118,7 +156,43 @@ struct Insn {
 
 // Decodes the instruction at p, of which `avail` bytes may be read: false
 // for an invalid opcode, a register nibble above 7 or a cut instruction.
-bool decode_instruction(const std::uint8_t* p, std::uint32_t avail, Insn& out);
+inline bool decode_instruction(const std::uint8_t* p, std::uint32_t avail, Insn& out) {
+  if (avail == 0) return false;
+  const std::uint8_t op = p[0];
+  if (!op_valid(op)) return false;
+  const OperandForm form = kOpInfo[op].form;
+  const auto length = static_cast<std::uint32_t>(operand_form_length(form));
+  if (length > avail) return false;
+  out = Insn{};
+  out.op = op;
+  out.length = length;
+  switch (form) {
+    case OperandForm::None: break;
+    case OperandForm::T: out.imm = get_u16(p + 1); break;
+    case OperandForm::R:
+    case OperandForm::RI:
+      if (p[1] & kRegByteInvalidMask) return false;
+      out.d = p[1] & 15u;
+      out.s = p[1] >> 4;
+      if (form == OperandForm::RI) out.imm = get_u32(p + 2);
+      break;
+    case OperandForm::I: out.imm = get_u32(p + 1); break;
+  }
+  return true;
+}
+
+// The op of one instruction on its own: how the translator takes an
+// instruction it does not fuse, and how the interpreter steps one from the
+// image. pc, rest and handler are the caller's.
+inline TOp single_op(const Insn& i) {
+  TOp op;
+  op.kind = i.op;
+  op.d = i.d;
+  op.s = i.s;
+  op.a = i.imm;
+  op.mask = jump_mask(i.op);
+  return op;
+}
 
 struct Segment {
   Addr start;

@@ -21,13 +21,25 @@ namespace {
 
 // ---- the decoder ------------------------------------------------------------
 
-TEST(VmTranslate, JumpMasksFollowTheConditions) {
-  for (std::uint8_t op = OP_JE; op <= OP_JBE; ++op) {
-    const std::uint8_t m = jump_mask(op);
+TEST(VmTranslate, ConditionalJumpsFollowTheirTruthTable) {
+  // Whether each conditional jump is taken, for flags f = zf | lf << 1 |
+  // bf << 2 from 0 to 7: zf lf bf = 000 100 010 110 001 101 011 111.
+  struct Row {
+    Opcode op;
+    const char* taken;
+  };
+  const Row table[] = {
+      {OP_JE, "01010101"},  {OP_JNE, "10101010"}, {OP_JG, "10001000"}, {OP_JGE, "11011101"},
+      {OP_JL, "00100010"},  {OP_JLE, "01110111"}, {OP_JA, "10100000"}, {OP_JAE, "11110101"},
+      {OP_JB, "00001010"},  {OP_JBE, "01011111"},
+  };
+  for (const Row& row : table) {
+    const std::uint8_t m = jump_mask(row.op);
     for (unsigned f = 0; f < 8; ++f) {
-      EXPECT_EQ(mask_taken(m, f & 1u, (f >> 1) & 1u, (f >> 2) & 1u),
-                jump_taken(op, f & 1u, (f >> 1) & 1u, (f >> 2) & 1u))
-          << int(op) << " flags " << f;
+      const bool zf = f & 1u, lf = (f >> 1) & 1u, bf = (f >> 2) & 1u;
+      const bool want = row.taken[f] == '1';
+      EXPECT_EQ(jump_taken(row.op, zf, lf, bf), want) << kOpInfo[row.op].mnemonic << " flags " << f;
+      EXPECT_EQ(mask_taken(m, zf, lf, bf), want) << kOpInfo[row.op].mnemonic << " flags " << f;
     }
   }
   EXPECT_EQ(jump_mask(OP_JMP), 0);
@@ -59,8 +71,8 @@ class TranslateBlocks : public ::testing::Test {
 
   VmContext* ctx_ = nullptr;
   Translation* t_ = nullptr;
-  const void* handlers_[TK_COUNT];
-  const void* unchecked_[TK_COUNT];
+  const void* handlers_[BK_COUNT];
+  const void* unchecked_[BK_COUNT];
 };
 
 TEST_F(TranslateBlocks, LoopTestAndBodyFuseAndTheBackJumpIsFollowed) {
@@ -88,7 +100,7 @@ TEST_F(TranslateBlocks, LoopTestAndBodyFuseAndTheBackJumpIsFollowed) {
   ASSERT_NE(body, nullptr);
   // Body, the followed jump, then the loop test again.
   EXPECT_EQ(kinds(*body),
-            (std::vector<std::uint8_t>{TK_LOAD2_ADD_STB, TK_LEA_POSTOP, TK_LOAD2_SUB_JCC}));
+            (std::vector<std::uint8_t>{BK_LOAD2_ADD_STB, BK_LEA_POSTOP, BK_LOAD2_SUB_JCC}));
   EXPECT_EQ(body->count, 4u + 2 + 1 + 4);
   EXPECT_EQ(body->segments.size(), 2u);
   EXPECT_EQ(body->ops[0].d2, 1);  // the stored register
@@ -121,7 +133,7 @@ TEST_F(TranslateBlocks, FrameSlotsAfterAChangeOfR6StayChecked) {
   Block* b = translate(ctx_->program);
   ASSERT_NE(b, nullptr);
   ASSERT_EQ(b->ops.size(), 4u);  // load2 (r1, r6), load r2, lea + postop, ret
-  EXPECT_EQ(b->ops[0].kind, TK_LOAD2);
+  EXPECT_EQ(b->ops[0].kind, BK_LOAD2);
   EXPECT_EQ(b->ops[0].handler, &handlers_);  // names r6
   EXPECT_EQ(b->ops[1].handler, &handlers_);
   EXPECT_EQ(b->ops[2].handler, &handlers_);
@@ -171,7 +183,7 @@ TEST_F(TranslateBlocks, BadCodeAndTheAreaEndAreLeftToTheImage) {
   EXPECT_EQ(translate(ctx_->program + 1)->count, 0u);
   Block* nops = translate(ctx_->program + 3);
   EXPECT_EQ(nops->count, 2u);
-  EXPECT_EQ(kinds(*nops), (std::vector<std::uint8_t>{OP_NOP, OP_NOP, TK_EXIT}));
+  EXPECT_EQ(kinds(*nops), (std::vector<std::uint8_t>{OP_NOP, OP_NOP, BK_EXIT}));
   EXPECT_EQ(nops->ops.back().pc, ctx_->program + 5);
   EXPECT_EQ(translate(ctx_->program + 509)->count, 0u);
   EXPECT_EQ(translate(ctx_->program + 512), nullptr);  // outside the area
@@ -190,7 +202,7 @@ TEST_F(TranslateBlocks, BuiltinWrapperCallsBecomeOneOp) {
   ASSERT_TRUE(a.load());
   Block* b = translate(ctx_->program);
   ASSERT_NE(b, nullptr);
-  EXPECT_EQ(kinds(*b), (std::vector<std::uint8_t>{OP_PUSH, TK_CALL_TRAP_RET}));
+  EXPECT_EQ(kinds(*b), (std::vector<std::uint8_t>{OP_PUSH, BK_CALL_TRAP_RET}));
   EXPECT_EQ(b->count, 4u);
   EXPECT_EQ(b->ops[1].a, a.address(wrapper));
   EXPECT_EQ(b->ops[1].b, 42u);
@@ -455,7 +467,9 @@ TEST_F(VmTranslateSame, RandomProgramsGiveTheSameStatesAsTheImage) {
   EXPECT_GT(compared_slices, 2000);
   EXPECT_GT(code_changed, 100) << compared_slices;
   // and much of the code must have run as machine code.
-  if (native_available()) EXPECT_GT(native_blocks_made() - native_before, 2000u);
+  if (native_available()) {
+    EXPECT_GT(native_blocks_made() - native_before, 2000u);
+  }
 }
 
 // ---- code rewritten while it runs -----------------------------------------------
@@ -476,7 +490,7 @@ class VmSelfModifying : public VmTranslateSame {
   // The kind of the first op the program's first block is made of.
   std::uint8_t first_kind() {
     Translation* t = translation_for(ctx_->program, ctx_->program_size);
-    const void* handlers[TK_COUNT] = {};
+    const void* handlers[BK_COUNT] = {};
     Block* b = translate_block(*t, script_space().base(), ctx_->program, handlers, handlers);
     const std::uint8_t kind = b && !b->ops.empty() ? b->ops[0].kind : 0xFF;
     forget_translation(ctx_->program);
@@ -622,7 +636,7 @@ TEST_F(VmSelfModifying, ACallWithItsArgumentInARegisterRunsAndFailsAsStepped) {
   a.add(0, 3);
   a.ret();
   ASSERT_TRUE(a.load());
-  EXPECT_EQ(first_kind(), TK_PUSH_XCHG_CALL);
+  EXPECT_EQ(first_kind(), BK_PUSH_XCHG_CALL);
   const Addr top = ctx_->r[kRegStack];
   ctx_->pc = ctx_->program;
   ctx_->r[0] = 7;
@@ -655,7 +669,7 @@ TEST_F(VmSelfModifying, AnIndexScaledFromAFrameSlotIsOneOpWithAliasedRegisters) 
   a.r(OP_MUL, 1, 3);
   a.ret();
   ASSERT_TRUE(a.load());
-  EXPECT_EQ(first_kind(), TK_LOAD_MUL_ADD_MUL);
+  EXPECT_EQ(first_kind(), BK_LOAD_MUL_ADD_MUL);
 
   ctx_->r[kRegFrame] = ctx_->r[kRegStack] - 16;
   ASSERT_TRUE(store32(ctx_->r[kRegFrame] - 4, 7));
@@ -684,7 +698,7 @@ TEST_F(VmSelfModifying, AnImmediateAndTwoFrameLoadsAreOneOpInTheirOrder) {
   a.load_frame(3, -8);
   a.ret();
   ASSERT_TRUE(a.load());
-  EXPECT_EQ(first_kind(), TK_IMM_LOAD2);
+  EXPECT_EQ(first_kind(), BK_IMM_LOAD2);
   ctx_->r[kRegFrame] = ctx_->r[kRegStack] - 16;
   ASSERT_TRUE(store32(ctx_->r[kRegFrame] - 4, 70));
   ASSERT_TRUE(store32(ctx_->r[kRegFrame] - 8, 80));
@@ -693,6 +707,70 @@ TEST_F(VmSelfModifying, AnImmediateAndTwoFrameLoadsAreOneOpInTheirOrder) {
   EXPECT_EQ(ctx_->state, kVmFinished);
   EXPECT_EQ(ctx_->r[1], 70u);
   EXPECT_EQ(ctx_->r[3], 80u);
+}
+
+TEST_F(VmSelfModifying, CodeOutsideTheProgramAreaRunsFromTheImageBetweenBlocks) {
+  // The loop in the program calls g, which lies in memory of its own and so
+  // runs one instruction at a time from the image (with a loop of its own);
+  // g rewrites the immediate the program loads right after the call, so the
+  // block there must be rebuilt each time: r5 = 3 + 2 + 1.
+  const Addr g_at = script_zalloc(64);
+  ASSERT_NE(g_at, 0u);
+  VmAsm a(ctx_->program);
+  auto loop = a.label(), imm = a.label();
+  a.movi(5, 0);
+  a.movi(3, 3);
+  a.bind(loop);
+  a.call(g_at);
+  a.r(OP_MOVL_IMM, 4, 4);
+  a.bind(imm);
+  a.word(0);
+  a.add(5, 4);
+  a.subi(3, 1);
+  a.jne(loop);
+  a.ret();
+  ASSERT_TRUE(a.load());
+  VmAsm g(g_at);
+  auto spin = g.label();
+  g.movi(2, 4);
+  g.bind(spin);
+  g.subi(2, 1);
+  g.jne(spin);
+  g.ri(OP_MOVL_STORE_ABS, 0, 3, a.address(imm));
+  g.ret();
+  const Addr g_end = g.here();
+  ASSERT_TRUE(g.load());
+  const Addr top = ctx_->r[kRegStack];
+  for (const bool translated : {true, false}) {
+    set_translation_enabled(translated);
+    ASSERT_TRUE(store32(a.address(imm), 0));
+    ctx_->state = kVmRunning;
+    ctx_->pc = ctx_->program;
+    ctx_->r[kRegStack] = top;
+    run_to_end();
+    EXPECT_EQ(ctx_->state, kVmFinished) << translated;
+    EXPECT_EQ(ctx_->r[5], 6u) << translated;
+  }
+  set_translation_enabled(true);
+
+  // Invalid code there stops with pc just past it: the whole instruction
+  // for a bad register byte, one byte for a bad opcode.
+  const std::uint8_t bad_register[] = {OP_ADD, 0x98};
+  const std::uint8_t bad_opcode[] = {static_cast<std::uint8_t>(kOpcodeCount)};
+  for (const auto& [bytes, length] : {std::pair{bad_register, 2u}, std::pair{bad_opcode, 1u}}) {
+    std::memcpy(span(g_end, length), bytes, length);
+    ASSERT_TRUE(store8(g_end - 1, OP_NOP));  // g's ret: g runs on into them
+    messages_.clear();
+    ctx_->state = kVmRunning;
+    ctx_->pc = ctx_->program;
+    ctx_->r[kRegStack] = top;
+    run_to_end();
+    EXPECT_EQ(ctx_->state, kVmError);
+    EXPECT_EQ(ctx_->pc, g_end + length);
+    ASSERT_EQ(messages_.size(), 1u);
+    EXPECT_EQ(messages_[0], "Invalid code error");
+  }
+  script_free(g_at);
 }
 
 // ---- machine code -----------------------------------------------------------
@@ -760,7 +838,9 @@ TEST_F(VmNative, LoopsAndCallsRunAsMachineCodeWithTheInterpretersResult) {
   const std::string native = run(true);
   EXPECT_EQ(native, interpreted);
   EXPECT_NE(native.find("r0 " + std::to_string(3u * 4999u * 5000u / 2u)), std::string::npos) << native;
-  if (native_available()) EXPECT_GE(native_blocks_made() - before, 3u);
+  if (native_available()) {
+    EXPECT_GE(native_blocks_made() - before, 3u);
+  }
 }
 
 TEST_F(VmNative, ErrorsInsideMachineCodeAreTheInterpretersOwn) {

@@ -1,23 +1,35 @@
-// Machine code for pre-decoded blocks (x86-64 hosts).
+// Machine code for pre-decoded blocks: the contract with the interpreter.
 //
-// A block whose instructions are all of the common kinds is compiled once
-// into host machine code that keeps the eight script registers in host
-// registers. The code does exactly what the interpreter does for the same
-// instructions, with one rule for everything unusual: before an
-// instruction could fail, finish the context, or write into translated
-// code, the code stops at that instruction with the state as it was before
-// it, and the interpreter runs it from the image. So errors, their pcs and
-// their messages are the interpreter's own.
+// A block whose instructions the host CPU's code generator handles is
+// compiled once into host machine code that keeps the eight script
+// registers in host registers. The code does exactly what the interpreter
+// does for the same instructions, with one rule for everything unusual:
+// before an instruction could fail, finish the context, or write into
+// translated code, the code stops at that instruction with the state as it
+// was before it, and the interpreter runs it from the image. So errors,
+// their pcs and their messages are the interpreter's own.
 //
 // Every memory access is tested against the script address space's
-// committed limit (frame slots once per block, as the interpreter does),
-// so machine code never reaches outside script memory. Blocks are entered
-// only while their stamp equals the translation's stamp, and each entry
-// takes the block's instructions from the slice budget, so slices end where
-// they end in the interpreter. Blocks jump to each other directly through
-// the successor links the interpreter keeps.
+// committed limit (frame slots once per block, by the rule of
+// script/frame_window.h), so machine code never reaches outside script
+// memory. Blocks are entered only while their stamp equals the
+// translation's stamp, and each entry takes the block's instructions from
+// the slice budget, so slices end where they end in the interpreter.
+// Blocks jump to each other directly through the successor links the
+// interpreter keeps (data the code reads; code is never patched).
 //
-// Guard checking (DebugMode) and hosts other than x86-64 run the
+// Entry and exit: native_run() enters through the gate, a shared sequence
+// that saves the host's registers, loads the script registers from the
+// NativeState and jumps to the block; the code leaves by jumping to
+// NativeState::exit_code, which stores the registers back and returns. The
+// interpreter then goes on as NativeState::exit says. Machine code calls
+// nothing: builtin calls and everything else the interpreter does happen
+// after the code has left.
+//
+// The code lives in memory that is never writable and executable at once
+// (script/native_memory.h). What a CPU's code generator must provide is
+// stated in script/native_backend.h; x86-64 has one (native_x64.cpp).
+// Guard checking (DebugMode) and hosts without a code generator run the
 // interpreter only.
 #pragma once
 
@@ -68,7 +80,8 @@ void set_native_enabled(bool on);
 
 // Compiles block `b` of translation `t` from the bytes the block was made
 // from: its entry point, or null when the block cannot be decoded again or
-// the translation's code space is full.
+// the translation's code space is full. Call it only from the interpreter
+// of the thread that owns `t` (never while machine code runs).
 void* native_compile(Translation& t, Block& b);
 
 // Blocks compiled into machine code since the process started.
@@ -77,7 +90,7 @@ std::size_t native_blocks_made();
 // Runs machine code from `entry` until it leaves; st->exit says why.
 void native_run(NativeState* st, void* entry);
 
-// Code space of one translation.
+// Code space of one translation (script/native_memory.h).
 struct NativeArena;
 void native_arena_free(NativeArena* arena);
 

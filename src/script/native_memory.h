@@ -1,0 +1,71 @@
+// Memory for machine code, never writable and executable at once.
+//
+// A translation's code space (NativeArena) is a list of 1 MiB pieces,
+// at most 32 MiB for one translation (one program area on one thread).
+// Blocks are appended one after the other at 16-byte steps. A piece is
+// mapped read+write; after a block has been copied in, the pages it covers
+// are made read+execute (after the instruction cache has been told) before
+// anything can run them. Pages past the last block stay read+write and
+// hold no code yet. A block that starts inside a page already holding
+// code makes that one page writable again for its copy alone, so one
+// block costs at most two protection changes, never one per instruction.
+//
+// Making a page writable again is safe because a translation's code runs
+// only on the thread that owns the translation, and that thread compiles
+// only from the interpreter: machine code calls nothing (it leaves through
+// the gate before every builtin call), so none of the piece's code runs
+// while it is written. If a page cannot be made executable again, the
+// arena reports itself broken; the caller then drops every block's code.
+//
+// The gate (entry and exit sequence shared by all threads) is published
+// once in a page of its own and never written again.
+//
+// All mapping and protection calls of machine code are in
+// native_memory.cpp, in one section a port to another system replaces.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace talven::script {
+
+struct NativeArena {
+  static constexpr std::size_t kPieceBytes = 1u << 20;
+  static constexpr std::size_t kLimitBytes = 32u << 20;
+  static constexpr std::size_t kAlign = 16;
+
+  NativeArena() = default;
+  NativeArena(const NativeArena&) = delete;
+  NativeArena& operator=(const NativeArena&) = delete;
+  ~NativeArena();
+
+  // Copies n bytes of finished code in and makes them executable: their
+  // address, or null when the code is larger than a piece, the limit is
+  // reached, or the system refused (see broken()).
+  void* add(const std::uint8_t* code, std::size_t n);
+
+  // Whether code added earlier may have lost its execute permission (a
+  // page could not be protected again): nothing of the arena may run then.
+  bool broken() const { return broken_; }
+  std::size_t bytes_mapped() const { return pieces_.size() * kPieceBytes; }
+
+ private:
+  struct Piece {
+    std::uint8_t* base;
+    std::size_t used;       // bytes holding code (16-byte steps)
+    std::size_t exec_end;   // pages below this offset are read+execute
+  };
+  std::vector<Piece> pieces_;
+  bool broken_ = false;
+};
+
+namespace native {
+
+// Maps pages for `n` bytes of code, copies them in and makes them
+// read+execute for good: their address, or null.
+void* publish_sealed_code(const std::uint8_t* code, std::size_t n);
+
+}  // namespace native
+
+}  // namespace talven::script
