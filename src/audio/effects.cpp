@@ -94,7 +94,7 @@ float lfo(int waveform, double phase) {
 // mixed with the dry signal.
 class ModulatedDelay : public Effect {
  public:
-  ModulatedDelay(const float* p, std::uint32_t rate) : rate_(rate) {
+  ModulatedDelay(const float* p, std::uint32_t rate) {
     wet_ = p[0] / 100.0f;
     depth_ = p[1] / 100.0f;
     feedback_ = p[2] / 100.0f;
@@ -120,7 +120,6 @@ class ModulatedDelay : public Effect {
   }
 
  private:
-  std::uint32_t rate_;
   float wet_, depth_, feedback_;
   double step_, delay_, offset_, phase_ = 0;
   int waveform_;

@@ -1,11 +1,10 @@
-// The sound builtins (snd_*), the main-thread messages that serve them
-// (1164 to 1195) and the sound device's start, release, shut-down and
-// activity hooks.
+// The sound device's start, release, shut-down and activity hooks, and the
+// snd_* builtins that are not slot operations of sound.h themselves.
 //
-// Each builtin decodes its argument words and sends its message to the main
-// thread; the message's serving function reads script memory (paths, effect
-// records, the text buffer) through the checked API and calls the slot
-// operation of sound.h.
+// The builtin table runs every snd_* builtin on the main thread: most are
+// the slot operations of sound.h (slot -1 for volume and pan is the master
+// level); those below read script memory (paths, effect records, the text
+// buffer) through the checked API first.
 #pragma once
 
 #include <cstdint>
@@ -28,33 +27,17 @@ void sound_release();   // frees every slot
 void sound_shutdown();  // closes the device, finishes the recording
 void sound_focus(bool active);
 
-std::uint32_t bi_snd_load(Addr args);
-std::uint32_t bi_snd_loads(Addr args);
-std::uint32_t bi_snd_free(Addr args);
-std::uint32_t bi_snd_play(Addr args);
-std::uint32_t bi_snd_stop(Addr args);
-std::uint32_t bi_snd_pause(Addr args);
-std::uint32_t bi_snd_replay(Addr args);
-std::uint32_t bi_snd_setvol(Addr args);
-std::uint32_t bi_snd_getvol(Addr args);
-std::uint32_t bi_snd_setpan(Addr args);
-std::uint32_t bi_snd_getpan(Addr args);
-std::uint32_t bi_snd_setfreq(Addr args);
-std::uint32_t bi_snd_getfreq(Addr args);
-std::uint32_t bi_snd_isplay(Addr args);
-std::uint32_t bi_snd_setloop(Addr args);
-std::uint32_t bi_snd_setpos(Addr args);
-std::uint32_t bi_snd_getpos(Addr args);
-std::uint32_t bi_snd_getlen(Addr args);
-std::uint32_t bi_snd_gettext(Addr args);
-std::uint32_t bi_snd_setmargin(Addr args);
-std::uint32_t bi_snd_setchorus(Addr args);
-std::uint32_t bi_snd_setcompressor(Addr args);
-std::uint32_t bi_snd_setdistortion(Addr args);
-std::uint32_t bi_snd_setecho(Addr args);
-std::uint32_t bi_snd_setflanger(Addr args);
-std::uint32_t bi_snd_setgargle(Addr args);
-std::uint32_t bi_snd_setparameq(Addr args);
-std::uint32_t bi_snd_setreverb(Addr args);
+// A path in script memory (a bad address reads as the empty path).
+std::int32_t bi_snd_load(std::int32_t no, Addr path);
+std::int32_t bi_snd_loads(std::int32_t no, Addr path);
+// The sound's comment into buffer: emptied first, 0 when it has none.
+std::int32_t bi_snd_gettext(std::int32_t no, Addr buffer);
+
+// The effect of kind kKind (effects.h) from its record; null removes it.
+std::int32_t snd_set_effect(std::int32_t no, int kind, Addr record);
+template <int kKind>
+std::int32_t bi_snd_seteffect(std::int32_t no, Addr record) {
+  return snd_set_effect(no, kKind, record);
+}
 
 }  // namespace talven::audio

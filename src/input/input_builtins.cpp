@@ -13,16 +13,12 @@
 #include "input/input_device.h"
 #include "input/input_script.h"
 #include "input/sdl_input.h"
-#include "runtime/builtins.h"
 #include "runtime/game_clock.h"
-#include "runtime/main_thread.h"
 #include "runtime/trap.h"
 
 namespace talven::input {
 
 namespace {
-
-constexpr std::uint32_t kMsgGetKey = 1214, kMsgGetJoy = 1215, kMsgGetMouse = 1216;
 
 // The device and its companions live from input_start to input_shutdown,
 // both on the main thread while no script runs.
@@ -78,44 +74,6 @@ void window_event(const SDL_Event& e) {
   sdl_backend->handle_event(e, record_file ? sink : std::function<void(const InputEvent&)>());
 }
 
-// ---- main-thread messages ----
-
-std::int32_t serve_get_key(std::uint32_t wparam, std::uint32_t lparam) {
-  std::uint8_t* out = wspan(wparam, 256);
-  if (!out || !device || lparam < 256) return 0;
-  pump_replay();
-  std::uint8_t state[256];
-  int r = device->get_key(state);
-  std::memcpy(out, state, 256);
-  return r;
-}
-
-std::int32_t serve_get_joy(std::uint32_t wparam, std::uint32_t lparam) {
-  std::uint8_t* out = wspan(lparam, sizeof(JoyState));
-  if (!out || !device) return 0;
-  pump_replay();
-  JoyState j;
-  int r = device->get_joy(static_cast<std::int32_t>(wparam), j);
-  std::memcpy(out, &j, sizeof j);
-  return r;
-}
-
-std::int32_t serve_get_mouse(std::uint32_t, std::uint32_t lparam) {
-  std::uint8_t* out = wspan(lparam, sizeof(MouseRecord));
-  if (!out || !device) return 0;
-  pump_replay();
-  MouseRecord m;
-  int r = device->get_mouse(m);
-  std::memcpy(out, &m, sizeof m);
-  return r;
-}
-
-void install_handlers(bool on) {
-  runtime::set_main_thread_handler(kMsgGetKey, on ? serve_get_key : nullptr);
-  runtime::set_main_thread_handler(kMsgGetJoy, on ? serve_get_joy : nullptr);
-  runtime::set_main_thread_handler(kMsgGetMouse, on ? serve_get_mouse : nullptr);
-}
-
 bool read_file(const std::string& path, std::string& text) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return false;
@@ -147,7 +105,6 @@ bool input_start(const InputStart& options) {
     sdl_backend->reacquire();       // keys, buttons and pointer as they are now
     if (options.attach_events) options.attach_events(window_event);
   }
-  install_handlers(true);
 
   bool ok = true;
   if (!options.input_file.empty()) {
@@ -183,7 +140,6 @@ bool input_start(const InputStart& options) {
 void input_shutdown() {
   if (attach_events) attach_events(nullptr);
   attach_events = nullptr;
-  install_handlers(false);
   {
     std::lock_guard lock(record_mutex);
     if (record_file) std::fclose(record_file);
@@ -203,22 +159,39 @@ void input_activity(bool active) {
 
 // ---- builtins ----
 
-std::uint32_t bi_getkey(Addr args) {
-  Addr out = runtime::arg_word(args, 0);
-  return static_cast<std::uint32_t>(runtime::main_thread_call(kMsgGetKey, out, 256));
+// ---- builtins ----
+
+std::int32_t bi_getkey(Addr record) {
+  std::uint8_t* out = wspan(record, 256);
+  if (!out || !device) return 0;
+  pump_replay();
+  std::uint8_t state[256];
+  int r = device->get_key(state);
+  std::memcpy(out, state, 256);
+  return r;
 }
 
-std::uint32_t bi_getjoy(Addr args) {
-  return static_cast<std::uint32_t>(
-      runtime::main_thread_call(kMsgGetJoy, runtime::arg_word(args, 0), runtime::arg_word(args, 1)));
+std::int32_t bi_getjoy(std::int32_t joystick, Addr record) {
+  std::uint8_t* out = wspan(record, sizeof(JoyState));
+  if (!out || !device) return 0;
+  pump_replay();
+  JoyState j;
+  int r = device->get_joy(joystick, j);
+  std::memcpy(out, &j, sizeof j);
+  return r;
 }
 
-std::uint32_t bi_getmouse(Addr args) {
-  return static_cast<std::uint32_t>(runtime::main_thread_call(kMsgGetMouse, 0, runtime::arg_word(args, 0)));
+std::int32_t bi_getmouse(Addr record) {
+  std::uint8_t* out = wspan(record, sizeof(MouseRecord));
+  if (!out || !device) return 0;
+  pump_replay();
+  MouseRecord m;
+  int r = device->get_mouse(m);
+  std::memcpy(out, &m, sizeof m);
+  return r;
 }
 
-std::uint32_t bi_getpoint(Addr args) {
-  Addr out = runtime::arg_word(args, 0);
+std::int32_t bi_getpoint(Addr out) {
   if (!device) return 0;
   pump_replay();
   int slot = runtime::current_context ? static_cast<int>(runtime::current_context->thread_slot) : 0;
@@ -228,39 +201,37 @@ std::uint32_t bi_getpoint(Addr args) {
   return 1;
 }
 
-std::uint32_t bi_cur_set(Addr args) {
+std::int32_t bi_cur_set(std::int32_t shape) {
   if (!device) return 0;
-  return static_cast<std::uint32_t>(device->set_cursor(static_cast<std::int32_t>(runtime::arg_word(args, 0))));
+  return device->set_cursor(shape);
 }
 
-std::uint32_t bi_cur_clip(Addr args) {
+std::int32_t bi_cur_clip(Addr a) {
   if (!device) return 0;
-  Addr a = runtime::arg_word(args, 0);
   graphics::Rect r;
   std::int32_t words[4];
   // A rectangle that cannot be read is treated as none: the confinement ends.
   const bool have = a && read_bytes(a, words, sizeof words);
   if (have) r = graphics::Rect{words[0], words[1], words[2], words[3]};
-  return static_cast<std::uint32_t>(device->clip_cursor(have ? &r : nullptr));
+  return device->clip_cursor(have ? &r : nullptr);
 }
 
-std::uint32_t bi_cur_setpos(Addr args) {
+std::int32_t bi_cur_setpos(std::int32_t x, std::int32_t y) {
   if (!device) return 0;
   pump_replay();
-  return static_cast<std::uint32_t>(device->set_cursor_pos(static_cast<std::int32_t>(runtime::arg_word(args, 0)),
-                                                           static_cast<std::int32_t>(runtime::arg_word(args, 1))));
+  return device->set_cursor_pos(x, y);
 }
 
-std::uint32_t bi_key_init(Addr) {
+std::int32_t bi_key_init() {
   pump_replay();
   char_ring().clear();
   return 1;
 }
 
-std::uint32_t bi_key_get(Addr) {
+std::int32_t bi_key_get() {
   pump_replay();
   int b = char_ring().pop();
-  return b < 0 ? 0 : static_cast<std::uint32_t>(static_cast<std::int32_t>(static_cast<std::int8_t>(b)));
+  return b < 0 ? 0 : static_cast<std::int8_t>(b);  // bytes above 127 as negative values
 }
 
 }  // namespace talven::input

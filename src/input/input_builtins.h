@@ -1,7 +1,6 @@
 // The input builtins (getkey, getjoy, getmouse, getpoint, cur_set,
-// cur_clip, cur_setpos, key_init, key_get), the main-thread messages that
-// serve the polling ones (1214 getkey, 1215 getjoy, 1216 getmouse), and the
-// device's start, stop and activity hooks.
+// cur_clip, cur_setpos, key_init, key_get) and the device's start, stop and
+// activity hooks.
 //
 // input_start() picks the back end: with a window the SDL one (events come
 // through the window's input hook), without one the headless one. An input
@@ -36,14 +35,17 @@ void input_shutdown();
 // Every change of input focus (main thread).
 void input_activity(bool active);
 
-std::uint32_t bi_getkey(Addr args);
-std::uint32_t bi_getjoy(Addr args);
-std::uint32_t bi_getmouse(Addr args);
-std::uint32_t bi_getpoint(Addr args);
-std::uint32_t bi_cur_set(Addr args);
-std::uint32_t bi_cur_clip(Addr args);
-std::uint32_t bi_cur_setpos(Addr args);
-std::uint32_t bi_key_init(Addr args);
-std::uint32_t bi_key_get(Addr args);
+// Typed builtins (runtime/bind.h). getkey, getjoy and getmouse read the
+// device's state on the main thread (the builtin table runs them there);
+// the others run on the calling script thread.
+std::int32_t bi_getkey(Addr record);  // 256 key bytes
+std::int32_t bi_getjoy(std::int32_t joystick, Addr record);
+std::int32_t bi_getmouse(Addr record);
+std::int32_t bi_getpoint(Addr record);  // the calling thread's pointer record
+std::int32_t bi_cur_set(std::int32_t shape);
+std::int32_t bi_cur_clip(Addr rect);  // null or unreadable: no confinement
+std::int32_t bi_cur_setpos(std::int32_t x, std::int32_t y);
+std::int32_t bi_key_init();
+std::int32_t bi_key_get();  // the next typed byte (sign-extended), 0 when none
 
 }  // namespace talven::input

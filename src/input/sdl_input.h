@@ -17,7 +17,7 @@
 namespace talven::input {
 
 // The main window as the SDL back end needs it. The window belongs to a
-// layer above the devices, so host/app hands these in at start.
+// layer above the devices, so app/ hands these in at start.
 struct WindowAccess {
   SDL_Window* (*window)() = nullptr;
   void (*client_size)(int& w, int& h) = nullptr;

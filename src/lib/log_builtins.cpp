@@ -3,7 +3,7 @@
 
 #include "base/debug_output.h"
 #include "lib/format.h"
-#include "runtime/builtins.h"
+#include "runtime/bind.h"
 #include "runtime/trap.h"
 
 namespace talven::lib {
@@ -11,7 +11,7 @@ namespace talven::lib {
 std::uint32_t bi_log_out(Addr args) {
   const bool window = debug_output_exists();
   if (!window && !debug_output_echoing()) return 0;
-  auto format = cstr(runtime::arg_word(args, 0));
+  auto format = cstr(runtime::uarg(args, 0));
   if (!format) return 0;
   // Arguments are read no further than the top of the caller's stack.
   const runtime::VmContext* c = runtime::current_context;
@@ -20,10 +20,10 @@ std::uint32_t bi_log_out(Addr args) {
   return window ? 1 : 0;
 }
 
-std::uint32_t bi_log_clear(Addr) {
-  if (!debug_output_exists()) return 0;
+bool bi_log_clear() {
+  if (!debug_output_exists()) return false;
   debug_output_clear();
-  return 1;
+  return true;
 }
 
 }  // namespace talven::lib

@@ -7,7 +7,8 @@
 
 namespace talven::lib {
 
-std::uint32_t bi_log_out(Addr args);    // 1 when the debug output exists, else 0
-std::uint32_t bi_log_clear(Addr args);  // likewise
+// Variadic (a format and its arguments): the raw block.
+std::uint32_t bi_log_out(Addr args);  // 1 when the debug output exists, else 0
+bool bi_log_clear();                  // likewise
 
 }  // namespace talven::lib

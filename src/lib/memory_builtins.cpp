@@ -3,8 +3,6 @@
 #include <cstring>
 #include <utility>
 
-#include "lib/arg_words.h"
-
 namespace talven::lib {
 
 bool mem_copy(Addr dst, Addr src, std::uint32_t count) {
@@ -42,37 +40,27 @@ bool mem_swap(Addr a, Addr b, std::uint32_t count) {
   return true;
 }
 
-std::uint32_t bi_malloc(Addr args) { return script_alloc(uarg(args, 0)); }
+Addr bi_malloc(std::uint32_t size) { return script_alloc(size); }
 
-std::uint32_t bi_realloc(Addr args) { return script_realloc(uarg(args, 0), uarg(args, 1)); }
+Addr bi_realloc(Addr block, std::uint32_t size) { return script_realloc(block, size); }
 
-std::uint32_t bi_free(Addr args) {
-  Addr block = uarg(args, 0);
-  if (block == kNullAddr) return 1;
-  return script_free(block) ? 1 : 0;
+bool bi_free(Addr block) { return block == kNullAddr || script_free(block); }
+
+bool bi_memcpy(Addr dst, Addr src, std::uint32_t count) { return mem_copy(dst, src, count); }
+
+bool bi_memmove(Addr dst, Addr src, std::uint32_t count) { return mem_copy(dst, src, count); }
+
+bool bi_memset(Addr dst, std::uint32_t value, std::uint32_t count) {
+  return mem_set(dst, static_cast<std::uint8_t>(value), count);
 }
 
-std::uint32_t bi_memcpy(Addr args) {
-  return mem_copy(uarg(args, 0), uarg(args, 1), uarg(args, 2)) ? 1 : 0;
+std::int32_t bi_memcmp(Addr a, Addr b, std::uint32_t count) {
+  auto r = mem_compare(a, b, count);
+  return r ? *r : static_cast<std::int32_t>(kCompareError);
 }
 
-std::uint32_t bi_memmove(Addr args) {
-  return mem_copy(uarg(args, 0), uarg(args, 1), uarg(args, 2)) ? 1 : 0;
-}
-
-std::uint32_t bi_memset(Addr args) {
-  return mem_set(uarg(args, 0), static_cast<std::uint8_t>(uarg(args, 1)), uarg(args, 2)) ? 1 : 0;
-}
-
-std::uint32_t bi_memcmp(Addr args) {
-  auto r = mem_compare(uarg(args, 0), uarg(args, 1), uarg(args, 2));
-  return r ? word(static_cast<std::int32_t>(*r)) : kCompareError;
-}
-
-std::uint32_t bi_memswap(Addr args) {
-  std::int32_t count = iarg(args, 2);
-  if (count <= 0) return 1;
-  return mem_swap(uarg(args, 0), uarg(args, 1), static_cast<std::uint32_t>(count)) ? 1 : 0;
+bool bi_memswap(Addr a, Addr b, std::int32_t count) {
+  return count <= 0 || mem_swap(a, b, static_cast<std::uint32_t>(count));
 }
 
 }  // namespace talven::lib

@@ -35,13 +35,14 @@ std::optional<int> mem_compare(Addr a, Addr b, std::uint32_t count);
 // byte loop would).
 bool mem_swap(Addr a, Addr b, std::uint32_t count);
 
-std::uint32_t bi_malloc(Addr args);
-std::uint32_t bi_realloc(Addr args);
-std::uint32_t bi_free(Addr args);
-std::uint32_t bi_memcpy(Addr args);
-std::uint32_t bi_memmove(Addr args);
-std::uint32_t bi_memset(Addr args);
-std::uint32_t bi_memcmp(Addr args);
-std::uint32_t bi_memswap(Addr args);
+// The builtins (typed: runtime/bind.h).
+Addr bi_malloc(std::uint32_t size);
+Addr bi_realloc(Addr block, std::uint32_t size);
+bool bi_free(Addr block);
+bool bi_memcpy(Addr dst, Addr src, std::uint32_t count);
+bool bi_memmove(Addr dst, Addr src, std::uint32_t count);
+bool bi_memset(Addr dst, std::uint32_t value, std::uint32_t count);
+std::int32_t bi_memcmp(Addr a, Addr b, std::uint32_t count);
+bool bi_memswap(Addr a, Addr b, std::int32_t count);
 
 }  // namespace talven::lib

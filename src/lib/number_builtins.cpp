@@ -5,7 +5,6 @@
 #include <cstring>
 #include <span>
 
-#include "lib/arg_words.h"
 #include "runtime/game_clock.h"
 
 namespace talven::lib {
@@ -27,35 +26,24 @@ bool store_keyframes(Addr keys, const std::vector<KeyFrame>& frames) {
   return true;
 }
 
-std::uint32_t bi_srand(Addr args) {
-  std::uint32_t seed = uarg(args, 0);
+std::int32_t bi_srand(std::uint32_t seed) {
   mt_seed(seed != 0 ? seed : runtime::tick_count());
   return 1;
 }
 
-std::uint32_t bi_rand(Addr) { return word(rand31()); }
-
-std::uint32_t bi_abs(Addr args) {
-  std::uint32_t n = uarg(args, 0);
-  return static_cast<std::int32_t>(n) < 0 ? 0u - n : n;  // |INT_MIN| wraps to itself
+std::int32_t bi_abs(std::int32_t n) {
+  const std::uint32_t u = static_cast<std::uint32_t>(n);
+  return static_cast<std::int32_t>(n < 0 ? 0u - u : u);
 }
 
-std::uint32_t bi_sgn(Addr args) {
-  std::int32_t n = iarg(args, 0);
-  return word(static_cast<std::int32_t>(n > 0 ? 1 : n < 0 ? -1 : 0));
-}
-
-std::uint32_t bi_tsin(Addr args) { return word(tsin(iarg(args, 0))); }
-std::uint32_t bi_tcos(Addr args) { return word(tcos(iarg(args, 0))); }
-std::uint32_t bi_tatan(Addr args) { return word(tatan(iarg(args, 0), iarg(args, 1))); }
-std::uint32_t bi_random(Addr) { return word(random_unit()); }
+std::int32_t bi_sgn(std::int32_t n) { return n > 0 ? 1 : n < 0 ? -1 : 0; }
 
 namespace {
 
 // The C library's double-precision function, rounded to float.
 template <double (*F)(double)>
-std::uint32_t float_function(Addr args) {
-  return word(static_cast<float>(F(static_cast<double>(farg(args, 0)))));
+float float_function(float x) {
+  return static_cast<float>(F(static_cast<double>(x)));
 }
 
 double absolute(double x) { return std::fabs(x); }
@@ -72,111 +60,92 @@ double arc_cosine(double x) { return std::acos(x); }
 
 }  // namespace
 
-std::uint32_t bi_fabs(Addr args) { return float_function<absolute>(args); }
-std::uint32_t bi_sqrt(Addr args) { return float_function<square_root>(args); }
-std::uint32_t bi_log(Addr args) { return float_function<logarithm>(args); }
-std::uint32_t bi_exp(Addr args) { return float_function<exponential>(args); }
-std::uint32_t bi_floor(Addr args) { return float_function<round_down>(args); }
-std::uint32_t bi_ceil(Addr args) { return float_function<round_up>(args); }
-std::uint32_t bi_sin(Addr args) { return float_function<sine>(args); }
-std::uint32_t bi_cos(Addr args) { return float_function<cosine>(args); }
-std::uint32_t bi_tan(Addr args) { return float_function<tangent>(args); }
-std::uint32_t bi_asin(Addr args) { return float_function<arc_sine>(args); }
-std::uint32_t bi_acos(Addr args) { return float_function<arc_cosine>(args); }
+float bi_fabs(float x) { return float_function<absolute>(x); }
+float bi_sqrt(float x) { return float_function<square_root>(x); }
+float bi_log(float x) { return float_function<logarithm>(x); }
+float bi_exp(float x) { return float_function<exponential>(x); }
+float bi_floor(float x) { return float_function<round_down>(x); }
+float bi_ceil(float x) { return float_function<round_up>(x); }
+float bi_sin(float x) { return float_function<sine>(x); }
+float bi_cos(float x) { return float_function<cosine>(x); }
+float bi_tan(float x) { return float_function<tangent>(x); }
+float bi_asin(float x) { return float_function<arc_sine>(x); }
+float bi_acos(float x) { return float_function<arc_cosine>(x); }
 
-std::uint32_t bi_pow(Addr args) {
-  return word(static_cast<float>(std::pow(static_cast<double>(farg(args, 0)), static_cast<double>(farg(args, 1)))));
+float bi_pow(float x, float y) {
+  return static_cast<float>(std::pow(static_cast<double>(x), static_cast<double>(y)));
 }
 
-std::uint32_t bi_atan(Addr args) {
-  return word(static_cast<float>(std::atan2(static_cast<double>(farg(args, 0)), static_cast<double>(farg(args, 1)))));
+float bi_atan(float y, float x) {
+  return static_cast<float>(std::atan2(static_cast<double>(y), static_cast<double>(x)));
 }
 
-std::uint32_t bi_ftoa(Addr args) {
+bool bi_ftoa(Addr buffer, float value) {
   char text[64];
-  double v = farg(args, 1);
+  double v = value;
   int n = std::snprintf(text, sizeof text, "%f", v);
-  if (n < 0) return 0;
+  if (n < 0) return false;
   if (static_cast<std::size_t>(n) >= sizeof text) {
     // Only huge magnitudes get here (a float has at most 39 integer digits).
     std::vector<char> big(static_cast<std::size_t>(n) + 1);
     std::snprintf(big.data(), big.size(), "%f", v);
-    return write_bytes(uarg(args, 0), big.data(), static_cast<std::uint32_t>(n) + 1) ? 1 : 0;
+    return write_bytes(buffer, big.data(), static_cast<std::uint32_t>(n) + 1);
   }
-  return write_bytes(uarg(args, 0), text, static_cast<std::uint32_t>(n) + 1) ? 1 : 0;
+  return write_bytes(buffer, text, static_cast<std::uint32_t>(n) + 1);
 }
 
-std::uint32_t bi_perlin_init(Addr args) {
-  perlin_init(iarg(args, 0), farg(args, 1));
+std::int32_t bi_perlin_init(std::int32_t octaves, float persistence) {
+  perlin_init(octaves, persistence);
   return 1;
 }
 
-std::uint32_t bi_perlin_noise(Addr args) {
-  return word(perlin_noise(farg(args, 0), farg(args, 1), farg(args, 2)));
+bool bi_kf_setkey(Addr key, std::uint32_t time, std::uint32_t value) {
+  if (key == kNullAddr || !valid_range(key, 8)) return false;
+  store32(key, time);
+  store32(key + 4, value);
+  return true;
 }
 
-std::uint32_t bi_bezier(Addr args) {
-  return word(bezier(farg(args, 0), farg(args, 1), farg(args, 2), farg(args, 3)));
-}
-
-std::uint32_t bi_neville(Addr args) {
-  return word(neville(farg(args, 0), farg(args, 1), farg(args, 2), farg(args, 3)));
-}
-
-std::uint32_t bi_linear(Addr args) { return word(linear(farg(args, 0), farg(args, 1), farg(args, 2))); }
-
-std::uint32_t bi_kf_setkey(Addr args) {
-  Addr key = uarg(args, 0);
-  if (key == kNullAddr || !valid_range(key, 8)) return 0;
-  store32(key, uarg(args, 1));      // time
-  store32(key + 4, uarg(args, 2));  // value
-  return 1;
-}
-
-std::uint32_t bi_kf_calc(Addr args) {
-  Addr keys = uarg(args, 0);
-  std::int32_t count = iarg(args, 1);
+bool bi_kf_calc(Addr keys, std::int32_t count) {
   auto frames = load_keyframes(keys, count < 0 ? 0 : count);
-  if (!frames) return 0;
+  if (!frames) return false;
   kf_calc(*frames);
-  return store_keyframes(keys, *frames) ? 1 : 0;
+  return store_keyframes(keys, *frames);
 }
 
-std::uint32_t bi_kf_getindex(Addr args) {
-  std::int32_t count = iarg(args, 1);
-  auto frames = load_keyframes(uarg(args, 0), count < 0 ? 0 : count);
-  if (!frames) return kMinusOne;
-  return word(kf_getindex(*frames, farg(args, 2)));
+std::int32_t bi_kf_getindex(Addr keys, std::int32_t count, float x) {
+  auto frames = load_keyframes(keys, count < 0 ? 0 : count);
+  if (!frames) return -1;
+  return kf_getindex(*frames, x);
 }
 
-std::uint32_t bi_kf_getkey(Addr args) {
-  std::int32_t count = iarg(args, 1);
-  if (count < 1) return word(0.0f);
-  auto frames = load_keyframes(uarg(args, 0), count);
-  if (!frames) return word(0.0f);
-  return word(kf_getkey(*frames, farg(args, 2), iarg(args, 3)));
+float bi_kf_getkey(Addr keys, std::int32_t count, float x, std::int32_t mode) {
+  if (count < 1) return 0.0f;
+  auto frames = load_keyframes(keys, count);
+  if (!frames) return 0.0f;
+  return kf_getkey(*frames, x, mode);
 }
 
 namespace {
 
-std::optional<std::span<const std::uint8_t>> checksum_bytes(Addr args) {
-  std::int32_t count = iarg(args, 1);
+// The bytes a checksum covers: none for a count of 0 or less.
+std::optional<std::span<const std::uint8_t>> checksum_bytes(Addr data, std::int32_t count) {
   if (count <= 0) return std::span<const std::uint8_t>();
-  const std::uint8_t* p = span(uarg(args, 0), static_cast<std::uint32_t>(count));
+  const std::uint8_t* p = span(data, static_cast<std::uint32_t>(count));
   if (!p) return std::nullopt;
   return std::span<const std::uint8_t>(p, static_cast<std::size_t>(count));
 }
 
 }  // namespace
 
-std::uint32_t bi_crc16(Addr args) {
-  auto data = checksum_bytes(args);
-  return data ? crc16(*data) : 0;
+std::uint32_t bi_crc16(Addr data, std::int32_t count) {
+  auto bytes = checksum_bytes(data, count);
+  return bytes ? crc16(*bytes) : 0;
 }
 
-std::uint32_t bi_crc32(Addr args) {
-  auto data = checksum_bytes(args);
-  return data ? crc32(*data) : 0;
+std::uint32_t bi_crc32(Addr data, std::int32_t count) {
+  auto bytes = checksum_bytes(data, count);
+  return bytes ? crc32(*bytes) : 0;
 }
 
 }  // namespace talven::lib

@@ -26,38 +26,40 @@ namespace talven::lib {
 std::optional<std::vector<KeyFrame>> load_keyframes(Addr keys, std::int32_t count);
 bool store_keyframes(Addr keys, const std::vector<KeyFrame>& frames);
 
-std::uint32_t bi_srand(Addr args);
-std::uint32_t bi_rand(Addr args);
-std::uint32_t bi_abs(Addr args);
-std::uint32_t bi_sgn(Addr args);
-std::uint32_t bi_tsin(Addr args);
-std::uint32_t bi_tcos(Addr args);
-std::uint32_t bi_tatan(Addr args);
-std::uint32_t bi_random(Addr args);
-std::uint32_t bi_fabs(Addr args);
-std::uint32_t bi_sqrt(Addr args);
-std::uint32_t bi_pow(Addr args);
-std::uint32_t bi_log(Addr args);
-std::uint32_t bi_exp(Addr args);
-std::uint32_t bi_floor(Addr args);
-std::uint32_t bi_ceil(Addr args);
-std::uint32_t bi_sin(Addr args);
-std::uint32_t bi_cos(Addr args);
-std::uint32_t bi_tan(Addr args);
-std::uint32_t bi_asin(Addr args);
-std::uint32_t bi_acos(Addr args);
-std::uint32_t bi_atan(Addr args);
-std::uint32_t bi_ftoa(Addr args);
-std::uint32_t bi_perlin_init(Addr args);
-std::uint32_t bi_perlin_noise(Addr args);
-std::uint32_t bi_bezier(Addr args);
-std::uint32_t bi_neville(Addr args);
-std::uint32_t bi_linear(Addr args);
-std::uint32_t bi_kf_setkey(Addr args);
-std::uint32_t bi_kf_calc(Addr args);
-std::uint32_t bi_kf_getindex(Addr args);
-std::uint32_t bi_kf_getkey(Addr args);
-std::uint32_t bi_crc16(Addr args);
-std::uint32_t bi_crc32(Addr args);
+// The builtins (typed: runtime/bind.h). Where a function of numbers.h is
+// the builtin itself, the name refers to it.
+std::int32_t bi_srand(std::uint32_t seed);  // 0: seeded from the clock
+inline constexpr auto& bi_rand = rand31;
+std::int32_t bi_abs(std::int32_t n);  // |INT_MIN| wraps to itself
+std::int32_t bi_sgn(std::int32_t n);
+inline constexpr auto& bi_tsin = tsin;
+inline constexpr auto& bi_tcos = tcos;
+inline constexpr auto& bi_tatan = tatan;
+inline constexpr auto& bi_random = random_unit;
+float bi_fabs(float x);
+float bi_sqrt(float x);
+float bi_pow(float x, float y);
+float bi_log(float x);
+float bi_exp(float x);
+float bi_floor(float x);
+float bi_ceil(float x);
+float bi_sin(float x);
+float bi_cos(float x);
+float bi_tan(float x);
+float bi_asin(float x);
+float bi_acos(float x);
+float bi_atan(float y, float x);
+bool bi_ftoa(Addr buffer, float value);
+std::int32_t bi_perlin_init(std::int32_t octaves, float persistence);
+inline constexpr auto& bi_perlin_noise = perlin_noise;
+inline constexpr auto& bi_bezier = bezier;
+inline constexpr auto& bi_neville = neville;
+inline constexpr auto& bi_linear = linear;
+bool bi_kf_setkey(Addr key, std::uint32_t time, std::uint32_t value);
+bool bi_kf_calc(Addr keys, std::int32_t count);
+std::int32_t bi_kf_getindex(Addr keys, std::int32_t count, float x);
+float bi_kf_getkey(Addr keys, std::int32_t count, float x, std::int32_t mode);
+std::uint32_t bi_crc16(Addr data, std::int32_t count);
+std::uint32_t bi_crc32(Addr data, std::int32_t count);
 
 }  // namespace talven::lib

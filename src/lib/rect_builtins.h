@@ -17,15 +17,18 @@ namespace talven::lib {
 std::optional<Rect> load_rect(Addr addr);
 bool store_rect(Addr addr, const Rect& r);
 
-std::uint32_t bi_rc_empty(Addr args);
-std::uint32_t bi_rc_set(Addr args);
-std::uint32_t bi_rc_setwh(Addr args);
-std::uint32_t bi_rc_copy(Addr args);
-std::uint32_t bi_rc_move(Addr args);
-std::uint32_t bi_rc_intersect(Addr args);
-std::uint32_t bi_rc_union(Addr args);
-std::uint32_t bi_rc_inflate(Addr args);
-std::uint32_t bi_rc_in(Addr args);
-std::uint32_t bi_rc_check(Addr args);
+// The builtins (typed: runtime/bind.h).
+bool bi_rc_empty(Addr rect);
+bool bi_rc_set(Addr rect, std::int32_t left, std::int32_t top, std::int32_t right,
+               std::int32_t bottom);
+bool bi_rc_setwh(Addr rect, std::int32_t x, std::int32_t y, std::int32_t width,
+                 std::int32_t height);
+bool bi_rc_copy(Addr dst, Addr src);
+bool bi_rc_move(Addr rect, std::int32_t dx, std::int32_t dy);
+bool bi_rc_intersect(Addr dst, Addr a, Addr b);
+bool bi_rc_union(Addr dst, Addr a, Addr b);
+bool bi_rc_inflate(Addr rect, std::int32_t dx, std::int32_t dy);
+bool bi_rc_in(Addr rect, std::int32_t x, std::int32_t y);
+bool bi_rc_check(Addr rect);
 
 }  // namespace talven::lib

@@ -6,10 +6,10 @@
 #include <cstring>
 
 #include "base/cp932.h"
-#include "lib/arg_words.h"
 #include "lib/format.h"
 #include "lib/memory_builtins.h"
 #include "lib/numbers.h"
+#include "runtime/bind.h"
 #include "runtime/threads.h"
 #include "runtime/trap.h"
 
@@ -108,7 +108,7 @@ std::uint32_t address_or_null(Addr base, std::optional<std::size_t> at) {
   return at ? base + static_cast<std::uint32_t>(*at) : 0;
 }
 
-std::uint32_t compare_result(int r) { return word(static_cast<std::int32_t>(r < 0 ? -1 : r > 0 ? 1 : 0)); }
+std::int32_t compare_result(int r) { return r < 0 ? -1 : r > 0 ? 1 : 0; }
 
 }  // namespace
 
@@ -264,26 +264,23 @@ std::optional<std::string_view> script_text_upto(Addr addr, std::uint32_t max) {
 
 // ---- handlers ------------------------------------------------------------------
 
-std::uint32_t bi_strlen(Addr args) {
-  auto s = cstr(uarg(args, 0));
+std::uint32_t bi_strlen(Addr text) {
+  auto s = cstr(text);
   return s ? static_cast<std::uint32_t>(s->size()) : 0;
 }
 
-std::uint32_t bi_strclen(Addr args) {
-  auto s = cstr(uarg(args, 0));
+std::uint32_t bi_strclen(Addr text) {
+  auto s = cstr(text);
   return s ? static_cast<std::uint32_t>(cp932::count_chars(*s)) : 0;
 }
 
-std::uint32_t bi_strcpy(Addr args) {
-  Addr dst = uarg(args, 0);
-  auto src = cstr(uarg(args, 1));
+Addr bi_strcpy(Addr dst, Addr src_text) {
+  auto src = cstr(src_text);
   return src && put_text(dst, *src) ? dst : 0;
 }
 
-std::uint32_t bi_strncpy(Addr args) {
-  Addr dst = uarg(args, 0);
-  std::uint32_t n = uarg(args, 2);
-  auto src = script_text_upto(uarg(args, 1), n);
+Addr bi_strncpy(Addr dst, Addr src_text, std::uint32_t n) {
+  auto src = script_text_upto(src_text, n);
   if (!src) return 0;
   std::uint8_t* d = wspan(dst, n);
   if (!d) return 0;
@@ -293,33 +290,31 @@ std::uint32_t bi_strncpy(Addr args) {
   return dst;
 }
 
-std::uint32_t bi_strcat(Addr args) {
-  Addr dst = uarg(args, 0);
+Addr bi_strcat(Addr dst, Addr src_text) {
   auto d = cstr(dst);
-  auto src = cstr(uarg(args, 1));
+  auto src = cstr(src_text);
   if (!d || !src) return 0;
   // put_text moves the bytes, so the source may lie inside the destination.
   return put_text(dst + static_cast<std::uint32_t>(d->size()), *src) ? dst : 0;
 }
 
-std::uint32_t bi_strcmp(Addr args) {
-  auto a = cstr(uarg(args, 0));
-  auto b = cstr(uarg(args, 1));
-  if (!a || !b) return kCompareError;
+std::int32_t bi_strcmp(Addr a_text, Addr b_text) {
+  auto a = cstr(a_text);
+  auto b = cstr(b_text);
+  if (!a || !b) return static_cast<std::int32_t>(kCompareError);
   return compare_result(cp932::compare(*a, *b));
 }
 
-std::uint32_t bi_strcmpi(Addr args) {
-  auto a = cstr(uarg(args, 0));
-  auto b = cstr(uarg(args, 1));
-  if (!a || !b) return kCompareError;
+std::int32_t bi_strcmpi(Addr a_text, Addr b_text) {
+  auto a = cstr(a_text);
+  auto b = cstr(b_text);
+  if (!a || !b) return static_cast<std::int32_t>(kCompareError);
   return compare_result(cp932::compare_nocase_upper(*a, *b));
 }
 
 namespace {
 
-std::uint32_t change_case(Addr args, std::uint16_t (*map)(std::uint16_t)) {
-  Addr addr = uarg(args, 0);
+Addr change_case(Addr addr, std::uint16_t (*map)(std::uint16_t)) {
   auto s = cstr(addr);
   if (!s) return 0;
   std::uint8_t* p = wspan(addr, s->size());
@@ -339,23 +334,21 @@ std::uint32_t change_case(Addr args, std::uint16_t (*map)(std::uint16_t)) {
 
 }  // namespace
 
-std::uint32_t bi_strlwr(Addr args) { return change_case(args, cp932::to_lower); }
-std::uint32_t bi_strupr(Addr args) { return change_case(args, cp932::to_upper); }
+Addr bi_strlwr(Addr text) { return change_case(text, cp932::to_lower); }
+Addr bi_strupr(Addr text) { return change_case(text, cp932::to_upper); }
 
-std::uint32_t bi_strchr(Addr args) {
-  Addr addr = uarg(args, 0);
+Addr bi_strchr(Addr addr, std::uint32_t code) {
   auto s = cstr(addr);
   if (!s) return 0;
-  return address_or_null(addr, mbs_find_char(*s, uarg(args, 1)));
+  return address_or_null(addr, mbs_find_char(*s, code));
 }
 
-std::uint32_t bi_strtok(Addr args) {
+Addr bi_strtok(Addr start, Addr set_text) {
   Addr& position = strtok_position();
-  Addr start = uarg(args, 0);
   if (start != kNullAddr) position = start;
   if (position == kNullAddr) return 0;
   auto text = cstr(position);
-  auto set = cstr(uarg(args, 1));
+  auto set = cstr(set_text);
   if (!text || !set) {
     position = 0;
     return 0;
@@ -378,41 +371,39 @@ std::uint32_t bi_strtok(Addr args) {
   return token;
 }
 
-std::uint32_t bi_strcspn(Addr args) {
-  auto s = cstr(uarg(args, 0));
-  auto set = cstr(uarg(args, 1));
+std::uint32_t bi_strcspn(Addr text, Addr set_text) {
+  auto s = cstr(text);
+  auto set = cstr(set_text);
   return s && set ? static_cast<std::uint32_t>(mbs_cspan(*s, *set)) : 0;
 }
 
-std::uint32_t bi_strspn(Addr args) {
-  auto s = cstr(uarg(args, 0));
-  auto set = cstr(uarg(args, 1));
+std::uint32_t bi_strspn(Addr text, Addr set_text) {
+  auto s = cstr(text);
+  auto set = cstr(set_text);
   return s && set ? static_cast<std::uint32_t>(mbs_span(*s, *set)) : 0;
 }
 
-std::uint32_t bi_strstr(Addr args) {
-  Addr addr = uarg(args, 0);
+Addr bi_strstr(Addr addr, Addr sought) {
   auto s = cstr(addr);
-  auto t = cstr(uarg(args, 1));
+  auto t = cstr(sought);
   if (!s || !t) return 0;
   return address_or_null(addr, mbs_find(*s, *t));
 }
 
-std::uint32_t bi_strpbrk(Addr args) {
-  Addr addr = uarg(args, 0);
+Addr bi_strpbrk(Addr addr, Addr set_text) {
   auto s = cstr(addr);
-  auto set = cstr(uarg(args, 1));
+  auto set = cstr(set_text);
   if (!s || !set) return 0;
   return address_or_null(addr, mbs_find_any(*s, *set));
 }
 
-std::uint32_t bi_strdup(Addr args) {
-  auto s = cstr(uarg(args, 0));
+Addr bi_strdup(Addr text) {
+  auto s = cstr(text);
   return s ? heap_copy(std::string(*s)) : 0;
 }
 
-std::uint32_t bi_strndup(Addr args) {
-  auto s = script_text_upto(uarg(args, 0), uarg(args, 1));
+Addr bi_strndup(Addr text, std::uint32_t max) {
+  auto s = script_text_upto(text, max);
   return s ? heap_copy(std::string(*s)) : 0;
 }
 
@@ -426,82 +417,72 @@ bool store_end(Addr end_word, Addr s, std::size_t consumed) {
 
 bool end_word_ok(Addr end_word) { return end_word == kNullAddr || valid_range(end_word, 4); }
 
-}  // namespace
-
-std::uint32_t bi_strtol(Addr args) {
-  Addr addr = uarg(args, 0), end = uarg(args, 1);
+// strtol/strtoul/strtof: the number at addr (0 for a bad text or end word)
+// and, when asked for, the address where it ended.
+template <class T, class Parse>
+T parse_text(Addr addr, Addr end, Parse parse) {
   auto s = cstr(addr);
-  if (!s || !end_word_ok(end)) return 0;
+  if (!s || !end_word_ok(end)) return T{};
   std::size_t consumed = 0;
-  std::int32_t v = parse_long(*s, iarg(args, 2), consumed);
-  store_end(end, addr, consumed);
-  return word(v);
-}
-
-std::uint32_t bi_strtoul(Addr args) {
-  Addr addr = uarg(args, 0), end = uarg(args, 1);
-  auto s = cstr(addr);
-  if (!s || !end_word_ok(end)) return 0;
-  std::size_t consumed = 0;
-  std::uint32_t v = parse_ulong(*s, iarg(args, 2), consumed);
+  const T v = parse(*s, consumed);
   store_end(end, addr, consumed);
   return v;
 }
 
-std::uint32_t bi_strtof(Addr args) {
-  Addr addr = uarg(args, 0), end = uarg(args, 1);
-  auto s = cstr(addr);
-  if (!s || !end_word_ok(end)) return 0;
-  std::size_t consumed = 0;
-  float v = parse_float(*s, consumed);
-  store_end(end, addr, consumed);
-  return word(v);
+}  // namespace
+
+std::int32_t bi_strtol(Addr addr, Addr end, std::int32_t base) {
+  return parse_text<std::int32_t>(
+      addr, end, [base](std::string_view s, std::size_t& n) { return parse_long(s, base, n); });
 }
 
+std::uint32_t bi_strtoul(Addr addr, Addr end, std::int32_t base) {
+  return parse_text<std::uint32_t>(
+      addr, end, [base](std::string_view s, std::size_t& n) { return parse_ulong(s, base, n); });
+}
+
+float bi_strtof(Addr addr, Addr end) { return parse_text<float>(addr, end, parse_float); }
+
 std::uint32_t bi_sprintf(Addr args) {
-  Addr buffer = uarg(args, 0);
-  auto format = cstr(uarg(args, 1));
-  if (!format) return kMinusOne;
+  Addr buffer = runtime::uarg(args, 0);
+  auto format = cstr(runtime::uarg(args, 1));
+  if (!format) return runtime::kMinusOne;
   // Arguments are read no further than the top of the caller's stack.
   const runtime::VmContext* c = runtime::current_context;
   Addr first = args + 8;
   Addr limit = c ? c->stack + c->stack_size : first;
   std::string text = format_script_args(std::string(*format), first, limit);
-  if (!put_text(buffer, text)) return kMinusOne;
+  if (!put_text(buffer, text)) return runtime::kMinusOne;
   return static_cast<std::uint32_t>(text.size());
 }
 
-std::uint32_t bi_splitpath(Addr args) {
-  auto path = cstr(uarg(args, 0));
-  if (!path) return 0;
+bool bi_splitpath(Addr path_text, Addr drive, Addr dir, Addr name, Addr ext) {
+  auto path = cstr(path_text);
+  if (!path) return false;
   PathParts parts = split_path(*path);
   const std::string* texts[4] = {&parts.drive, &parts.dir, &parts.name, &parts.ext};
-  for (unsigned i = 0; i < 4; ++i) {
-    Addr out = uarg(args, i + 1);
-    if (out != kNullAddr && !valid_range(out, texts[i]->size() + 1)) return 0;
-  }
-  for (unsigned i = 0; i < 4; ++i) {
-    Addr out = uarg(args, i + 1);
-    if (out != kNullAddr) put_text(out, *texts[i]);
-  }
-  return 1;
+  const Addr outs[4] = {drive, dir, name, ext};
+  for (unsigned i = 0; i < 4; ++i)
+    if (outs[i] != kNullAddr && !valid_range(outs[i], texts[i]->size() + 1)) return false;
+  for (unsigned i = 0; i < 4; ++i)
+    if (outs[i] != kNullAddr) put_text(outs[i], *texts[i]);
+  return true;
 }
 
-std::uint32_t bi_makepath(Addr args) {
+bool bi_makepath(Addr path, Addr drive, Addr dir, Addr name, Addr ext) {
   std::string_view parts[4];
+  const Addr ins[4] = {drive, dir, name, ext};
   for (unsigned i = 0; i < 4; ++i) {
-    Addr in = uarg(args, i + 1);
-    if (in == kNullAddr) continue;
-    auto s = cstr(in);
-    if (!s) return 0;
+    if (ins[i] == kNullAddr) continue;
+    auto s = cstr(ins[i]);
+    if (!s) return false;
     parts[i] = *s;
   }
-  std::string path = make_path(parts[0], parts[1], parts[2], parts[3]);
-  return put_text(uarg(args, 0), path) ? 1 : 0;
+  return put_text(path, make_path(parts[0], parts[1], parts[2], parts[3]));
 }
 
-std::uint32_t bi_hash32(Addr args) {
-  auto s = cstr(uarg(args, 0));
+std::uint32_t bi_hash32(Addr text) {
+  auto s = cstr(text);
   return s ? hash32(*s) : 0;
 }
 

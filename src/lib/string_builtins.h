@@ -77,29 +77,31 @@ float parse_float(std::string_view s, std::size_t& consumed);
 std::optional<std::string_view> script_text_upto(Addr addr, std::uint32_t max);
 
 // ---- builtin handlers --------------------------------------------------------
-std::uint32_t bi_strlen(Addr args);
-std::uint32_t bi_strclen(Addr args);
-std::uint32_t bi_strcpy(Addr args);
-std::uint32_t bi_strncpy(Addr args);
-std::uint32_t bi_strcat(Addr args);
-std::uint32_t bi_strcmp(Addr args);
-std::uint32_t bi_strcmpi(Addr args);
-std::uint32_t bi_strlwr(Addr args);
-std::uint32_t bi_strupr(Addr args);
-std::uint32_t bi_strchr(Addr args);
-std::uint32_t bi_strtok(Addr args);
-std::uint32_t bi_strcspn(Addr args);
-std::uint32_t bi_strspn(Addr args);
-std::uint32_t bi_strstr(Addr args);
-std::uint32_t bi_strpbrk(Addr args);
-std::uint32_t bi_strdup(Addr args);
-std::uint32_t bi_strndup(Addr args);
-std::uint32_t bi_strtol(Addr args);
-std::uint32_t bi_strtoul(Addr args);
-std::uint32_t bi_strtof(Addr args);
-std::uint32_t bi_sprintf(Addr args);
-std::uint32_t bi_splitpath(Addr args);
-std::uint32_t bi_makepath(Addr args);
-std::uint32_t bi_hash32(Addr args);
+// Typed (runtime/bind.h); failures as the C library's functions answer
+// them with a bad address: 0 / null, or kCompareError for the comparisons.
+std::uint32_t bi_strlen(Addr text);
+std::uint32_t bi_strclen(Addr text);  // characters
+Addr bi_strcpy(Addr dst, Addr src);
+Addr bi_strncpy(Addr dst, Addr src, std::uint32_t n);
+Addr bi_strcat(Addr dst, Addr src);
+std::int32_t bi_strcmp(Addr a, Addr b);
+std::int32_t bi_strcmpi(Addr a, Addr b);
+Addr bi_strlwr(Addr text);
+Addr bi_strupr(Addr text);
+Addr bi_strchr(Addr text, std::uint32_t code);
+Addr bi_strtok(Addr start, Addr set);
+std::uint32_t bi_strcspn(Addr text, Addr set);
+std::uint32_t bi_strspn(Addr text, Addr set);
+Addr bi_strstr(Addr text, Addr sought);
+Addr bi_strpbrk(Addr text, Addr set);
+Addr bi_strdup(Addr text);
+Addr bi_strndup(Addr text, std::uint32_t max);
+std::int32_t bi_strtol(Addr text, Addr end, std::int32_t base);
+std::uint32_t bi_strtoul(Addr text, Addr end, std::int32_t base);
+float bi_strtof(Addr text, Addr end);
+std::uint32_t bi_sprintf(Addr args);  // variadic: the raw block
+bool bi_splitpath(Addr path, Addr drive, Addr dir, Addr name, Addr ext);
+bool bi_makepath(Addr path, Addr drive, Addr dir, Addr name, Addr ext);
+std::uint32_t bi_hash32(Addr text);
 
 }  // namespace talven::lib

@@ -9,10 +9,11 @@
 
 namespace talven::net {
 
-std::uint32_t bi_net_open(Addr args);
-std::uint32_t bi_net_close(Addr args);
-std::uint32_t bi_net_send(Addr args);
-std::uint32_t bi_net_recv(Addr args);
-std::uint32_t bi_net_state(Addr args);
+// Typed (runtime/bind.h binds them in the builtin table).
+std::int32_t bi_net_open(Addr host, std::int32_t port);  // null host: a server on port
+std::int32_t bi_net_close();
+std::int32_t bi_net_send(std::int32_t peer, Addr data, std::int32_t length);  // bytes sent, or -1
+std::int32_t bi_net_recv(std::int32_t peer, Addr buffer, std::int32_t length);
+std::int32_t bi_net_state();
 
 }  // namespace talven::net

@@ -6,9 +6,8 @@
 // address of the argument block (first argument lowest, one 32-bit word
 // each) and returns one word: an integer, float bits or a script address.
 //
-// Handlers of families that are not built yet answer with the family's
-// failure value (the not_built* handlers below); each family replaces its
-// lines when it lands.
+// Most rows name a typed handler through runtime/bind.h, which gives the
+// row its argument count; raw rows give handler and count themselves.
 #pragma once
 
 #include <cstddef>
@@ -20,11 +19,23 @@ namespace talven::runtime {
 
 using BuiltinHandler = std::uint32_t (*)(Addr args);
 
+// A handler with its argument count, as runtime/bind.h makes them.
+struct BuiltinBinding {
+  BuiltinHandler handler;
+  std::int32_t argc;
+};
+
 struct BuiltinEntry {
   std::int32_t ends_slice;  // 1: the calling thread's slice ends after the call
   const char* name;         // for the argument-count messages
   BuiltinHandler handler;
   std::int32_t argc;        // argument words; -1 variadic (never checked)
+
+  constexpr BuiltinEntry(std::int32_t ends_slice, const char* name, BuiltinHandler handler,
+                         std::int32_t argc)
+      : ends_slice(ends_slice), name(name), handler(handler), argc(argc) {}
+  constexpr BuiltinEntry(std::int32_t ends_slice, const char* name, BuiltinBinding bound)
+      : ends_slice(ends_slice), name(name), handler(bound.handler), argc(bound.argc) {}
 };
 
 constexpr std::size_t kBuiltinCount = 327;
@@ -35,13 +46,6 @@ extern const BuiltinEntry builtin_table[kBuiltinCount];
 
 // Trap number of a builtin by name, or -1.
 int builtin_number(const char* name);
-
-// Stand-ins for families not built yet: they do nothing and return the
-// result the family gives when it cannot act.
-std::uint32_t not_built(Addr args);        // 0
-std::uint32_t not_built_minus1(Addr args); // -1
-std::uint32_t not_built_minus2(Addr args); // -2 (clipboard cannot be opened)
-std::uint32_t not_built_one(Addr args);    // 1 (midi_pause with nothing playing)
 
 // Reads argument word i of a block (0 when the word is out of reach; the
 // handler's own checks on the value then fail cleanly).

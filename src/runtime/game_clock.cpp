@@ -6,8 +6,6 @@
 #include <chrono>
 #include <mutex>
 
-#include "runtime/builtins.h"
-
 namespace talven::runtime {
 
 namespace {
@@ -99,16 +97,7 @@ std::int32_t fps() {
   return fps_last;
 }
 
-std::uint32_t bi_getcount(Addr args) {
-  return static_cast<std::uint32_t>(getcount(static_cast<std::int32_t>(arg_word(args, 0))));
-}
-
-std::uint32_t bi_setcount(Addr args) {
-  return static_cast<std::uint32_t>(setcount(static_cast<std::int32_t>(arg_word(args, 0)),
-                                             static_cast<std::int32_t>(arg_word(args, 1))));
-}
-
-std::uint32_t bi_gettime(Addr args) {
+bool bi_gettime(Addr record) {
   using namespace std::chrono;
   auto now = system_clock::now();
   std::time_t t = system_clock::to_time_t(now);
@@ -121,9 +110,7 @@ std::uint32_t bi_gettime(Addr args) {
       static_cast<std::uint16_t>(local.tm_hour),        static_cast<std::uint16_t>(local.tm_min),
       static_cast<std::uint16_t>(local.tm_sec),         static_cast<std::uint16_t>(ms)};
   // A bad record address fails without writing.
-  return write_bytes(arg_word(args, 0), fields, sizeof fields) ? 1 : 0;
+  return write_bytes(record, fields, sizeof fields);
 }
-
-std::uint32_t bi_fps(Addr) { return static_cast<std::uint32_t>(fps()); }
 
 }  // namespace talven::runtime

@@ -33,10 +33,11 @@ std::int32_t setcount(std::int32_t counter, std::int32_t value);
 // Calls counted in the last complete one-second window.
 std::int32_t fps();
 
-// Builtin handlers of the clock family.
-std::uint32_t bi_getcount(Addr args);
-std::uint32_t bi_setcount(Addr args);
-std::uint32_t bi_gettime(Addr args);  // local date and time, eight 16-bit fields
-std::uint32_t bi_fps(Addr args);
+// Builtin handlers of the clock family (typed: runtime/bind.h); the
+// functions above are builtins themselves.
+inline constexpr auto& bi_getcount = getcount;
+inline constexpr auto& bi_setcount = setcount;
+bool bi_gettime(Addr record);  // local date and time, eight 16-bit fields
+inline constexpr auto& bi_fps = fps;
 
 }  // namespace talven::runtime

@@ -11,27 +11,29 @@ namespace talven::runtime {
 namespace {
 
 struct Call {
-  std::uint32_t message, wparam, lparam;
-  std::int32_t result = 0;
+  MainThreadFunction fn;
+  const std::uint32_t* words;
+  std::uint32_t result = 0;
   bool done = false;
 };
 
 std::mutex queue_mutex;
 std::condition_variable done_cv;
 std::deque<Call*> queue;
-bool closed = false;
+bool closed = true;
 std::unordered_map<std::uint32_t, MainThreadHandler> handlers;
 std::thread::id main_id;
 void (*wake)() = nullptr;
 
-std::int32_t run(std::uint32_t message, std::uint32_t wparam, std::uint32_t lparam) {
+// A numbered message as an operation: words are {message, wparam, lparam}.
+std::uint32_t serve_message(const std::uint32_t* words) {
   MainThreadHandler h = nullptr;
   {
     std::lock_guard lock(queue_mutex);
-    auto it = handlers.find(message);
+    auto it = handlers.find(words[0]);
     if (it != handlers.end()) h = it->second;
   }
-  return h ? h(wparam, lparam) : 0;
+  return h ? static_cast<std::uint32_t>(h(words[1], words[2])) : 0;
 }
 
 }  // namespace
@@ -43,20 +45,28 @@ void set_main_thread_handler(std::uint32_t message, MainThreadHandler handler) {
 }
 
 void bind_main_thread() { main_id = std::this_thread::get_id(); }
-bool on_main_thread() { return std::this_thread::get_id() == main_id; }
+bool is_main_thread() { return std::this_thread::get_id() == main_id; }
 void set_main_thread_waker(void (*waker)()) { wake = waker; }
 
-std::int32_t main_thread_call(std::uint32_t message, std::uint32_t wparam, std::uint32_t lparam) {
-  if (on_main_thread()) return run(message, wparam, lparam);
-  Call call{message, wparam, lparam};
+std::uint32_t run_on_main_thread(MainThreadFunction fn, const std::uint32_t* words) {
   std::unique_lock lock(queue_mutex);
   if (closed) return 0;
+  if (is_main_thread()) {
+    lock.unlock();
+    return fn(words);
+  }
+  Call call{fn, words};
   queue.push_back(&call);
   lock.unlock();
   if (wake) wake();
   lock.lock();
   done_cv.wait(lock, [&] { return call.done; });
   return call.result;
+}
+
+std::int32_t main_thread_call(std::uint32_t message, std::uint32_t wparam, std::uint32_t lparam) {
+  const std::uint32_t words[3] = {message, wparam, lparam};
+  return static_cast<std::int32_t>(run_on_main_thread(serve_message, words));
 }
 
 int serve_main_thread_calls() {
@@ -69,7 +79,7 @@ int serve_main_thread_calls() {
       call = queue.front();
       queue.pop_front();
     }
-    std::int32_t r = run(call->message, call->wparam, call->lparam);
+    const std::uint32_t r = call->fn(call->words);
     {
       std::lock_guard lock(queue_mutex);
       call->result = r;

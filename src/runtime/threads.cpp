@@ -340,20 +340,22 @@ int resume_script_thread(int n) {
 
 namespace {
 
-std::string_view arg_string(Addr args, unsigned i) {
-  auto s = cstr(arg_word(args, i), 4096);
+// A script name argument; empty (no such script) for a bad address.
+std::string_view script_name_at(Addr a) {
+  auto s = cstr(a, 4096);
   return s ? *s : std::string_view();
 }
 
 }  // namespace
 
-std::uint32_t bi_jump(Addr args) {
+bool bi_jump(Addr script_name) {
   int t = calling_thread();
-  VmContext* fresh = load_script(arg_string(args, 0), config().ProgramSize, config().StackSize);
-  if (!fresh) return 0;
+  VmContext* fresh =
+      load_script(script_name_at(script_name), config().ProgramSize, config().StackSize);
+  if (!fresh) return false;
   if (vm_stop_flag.is_set() || !slot_taken(t)) {
     script::vm_free(fresh);
-    return 0;
+    return false;
   }
   ThreadSlot& s = thread_table[t];
   int top = s.top.load();
@@ -361,31 +363,32 @@ std::uint32_t bi_jump(Addr args) {
   script::vm_free(s.contexts[top]);
   s.contexts[top] = fresh;
   current_context = fresh;
-  return 1;
+  return true;
 }
 
-std::uint32_t bi_call(Addr args) {
+bool bi_call(Addr script_name) {
   int t = calling_thread();
-  VmContext* fresh = load_script(arg_string(args, 0), config().ProgramSize, config().StackSize);
-  if (!fresh) return 0;
+  VmContext* fresh =
+      load_script(script_name_at(script_name), config().ProgramSize, config().StackSize);
+  if (!fresh) return false;
   if (vm_stop_flag.is_set() || !slot_taken(t) || thread_table[t].top.load() >= kMaxContextDepth - 1) {
     script::vm_free(fresh);
-    return 0;
+    return false;
   }
   ThreadSlot& s = thread_table[t];
   int top = s.top.load();
   fresh->thread_slot = static_cast<std::uint32_t>(t);
   s.contexts[top + 1] = fresh;
   s.top.store(top + 1);
-  return 1;
+  return true;
 }
 
-std::uint32_t bi_exit(Addr) {
+std::int32_t bi_exit() {
   if (current_context) current_context->state = script::kVmError;
   return 0;
 }
 
-std::uint32_t bi_setjmp(Addr args) {
+std::int32_t bi_setjmp(Addr buffer) {
   VmContext* c = current_context;
   int t = calling_thread();
   if (!c || t < 0) return 0;
@@ -395,15 +398,15 @@ std::uint32_t bi_setjmp(Addr args) {
   copy.pc = return_address;
   copy.r[script::kRegResult] = static_cast<std::uint32_t>(thread_table[t].top.load());
   copy.r[script::kRegStack] = c->r[script::kRegStack] + 4;
-  if (!write_bytes(arg_word(args, 0), &copy, sizeof copy)) return 0;
+  if (!write_bytes(buffer, &copy, sizeof copy)) return 0;
   return 0;
 }
 
-std::uint32_t bi_longjmp(Addr args) {
+std::uint32_t bi_longjmp(Addr buffer, std::uint32_t value) {
   VmContext* c = current_context;
   int t = calling_thread();
   VmContext buf;
-  if (!c || t < 0 || !read_bytes(arg_word(args, 0), &buf, sizeof buf)) return 0;
+  if (!c || t < 0 || !read_bytes(buffer, &buf, sizeof buf)) return 0;
   ThreadSlot& s = thread_table[t];
   const int top = s.top.load();
   const std::uint32_t level = buf.r[script::kRegResult];
@@ -418,7 +421,6 @@ std::uint32_t bi_longjmp(Addr args) {
       target->r[script::kRegStack] > buf.r[script::kRegStack]) {
     return 0;
   }
-  std::uint32_t value = arg_word(args, 1);
   if (value == 0) value = 1;
   for (int k = top; k > static_cast<int>(level); --k) {
     script::vm_free(s.contexts[k]);
@@ -431,58 +433,42 @@ std::uint32_t bi_longjmp(Addr args) {
   return value;
 }
 
-std::uint32_t bi_thd_begin(Addr args) {
+std::int32_t bi_thd_begin(Addr function, std::uint32_t argument, std::uint32_t suspended,
+                          std::int32_t stack) {
   VmContext* c = current_context;
-  if (!c) return static_cast<std::uint32_t>(-1);
-  Addr function = arg_word(args, 0);
-  std::uint32_t argument = arg_word(args, 1);
-  bool suspended = arg_word(args, 2) != 0;
-  std::int32_t stack = static_cast<std::int32_t>(arg_word(args, 3));
+  if (!c) return -1;
   if (stack <= 0) stack = 0;
   else if (stack < kMinThreadStack) stack = kMinThreadStack;
   VmContext* fresh = script::vm_clone(c, stack);
-  if (!fresh) return static_cast<std::uint32_t>(-1);
+  if (!fresh) return -1;
   Addr sp = fresh->r[script::kRegStack] - 8;
   if (!store32(sp, 0xFFFFFFFFu) || !store32(sp + 4, argument)) {
     script::vm_free(fresh);
-    return static_cast<std::uint32_t>(-1);
+    return -1;
   }
   fresh->r[script::kRegStack] = sp;
   fresh->pc = function;
   int n = start_script_thread(fresh, true);
   if (n < 0) {
     script::vm_free(fresh);
-    return static_cast<std::uint32_t>(-1);
+    return -1;
   }
-  thread_table[n].suspend_count.store(suspended ? 1 : 0);
+  thread_table[n].suspend_count.store(suspended != 0 ? 1 : 0);
   thread_table[n].font = 0;
   release_script_thread(n);
-  return static_cast<std::uint32_t>(n);
+  return n;
 }
 
-std::uint32_t bi_thd_end(Addr args) {
-  return static_cast<std::uint32_t>(stop_script_thread(static_cast<std::int32_t>(arg_word(args, 0))));
-}
-
-std::uint32_t bi_thd_suspend(Addr args) {
-  return static_cast<std::uint32_t>(suspend_script_thread(static_cast<std::int32_t>(arg_word(args, 0))));
-}
-
-std::uint32_t bi_thd_resume(Addr args) {
-  return static_cast<std::uint32_t>(resume_script_thread(static_cast<std::int32_t>(arg_word(args, 0))));
-}
-
-std::uint32_t bi_sleep(Addr args) {
+bool bi_sleep(std::int32_t ms) {
   int t = calling_thread();
-  if (vm_stop_flag.is_set() || !slot_taken(t)) return 0;
-  std::int32_t ms = static_cast<std::int32_t>(arg_word(args, 0));
+  if (vm_stop_flag.is_set() || !slot_taken(t)) return false;
   if (ms > 0) {
     std::uint32_t wake = tick_count() + static_cast<std::uint32_t>(ms);
     thread_table[t].wake_time.store(wake == 0 ? 1 : wake);
   } else {
     thread_table[t].yield_asked.store(true);
   }
-  return 1;
+  return true;
 }
 
 }  // namespace talven::runtime

@@ -97,16 +97,17 @@ int resume_script_thread(int n);
 // The thread number of the context being served (under builtin_lock), or -1.
 int calling_thread();
 
-// Builtin handlers of the flow and thread family.
-std::uint32_t bi_jump(Addr args);
-std::uint32_t bi_call(Addr args);
-std::uint32_t bi_exit(Addr args);
-std::uint32_t bi_setjmp(Addr args);
-std::uint32_t bi_longjmp(Addr args);
-std::uint32_t bi_thd_begin(Addr args);
-std::uint32_t bi_thd_end(Addr args);
-std::uint32_t bi_thd_suspend(Addr args);
-std::uint32_t bi_thd_resume(Addr args);
-std::uint32_t bi_sleep(Addr args);
+// Builtin handlers of the flow and thread family (typed: runtime/bind.h).
+bool bi_jump(Addr script_name);
+bool bi_call(Addr script_name);
+std::int32_t bi_exit();
+std::int32_t bi_setjmp(Addr buffer);
+std::uint32_t bi_longjmp(Addr buffer, std::uint32_t value);
+std::int32_t bi_thd_begin(Addr function, std::uint32_t argument, std::uint32_t suspended,
+                          std::int32_t stack);
+inline constexpr auto& bi_thd_end = stop_script_thread;
+inline constexpr auto& bi_thd_suspend = suspend_script_thread;
+inline constexpr auto& bi_thd_resume = resume_script_thread;
+bool bi_sleep(std::int32_t ms);
 
 }  // namespace talven::runtime

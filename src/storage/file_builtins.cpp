@@ -29,16 +29,8 @@ struct SystemFileBinding {
 };
 SystemFileBinding system_file;
 
-// Argument word i of a builtin's argument block (0 when out of reach).
-std::uint32_t arg(Addr args, unsigned i) {
-  std::uint32_t v = 0;
-  load32(args + 4 * i, v);
-  return v;
-}
-std::int32_t iarg(Addr args, unsigned i) { return static_cast<std::int32_t>(arg(args, i)); }
-
-std::uint32_t word(std::int64_t v) { return static_cast<std::uint32_t>(static_cast<std::int32_t>(v)); }
-constexpr std::uint32_t kMinusOne = 0xFFFFFFFFu;
+// A 64-bit position or count as the 32-bit result word (low half).
+std::int32_t low_word(std::int64_t v) { return static_cast<std::int32_t>(v); }
 
 ExpFile* pack_file(int handle) {
   if (handle < 1 || handle > kPackHandles) return nullptr;
@@ -302,107 +294,105 @@ void close_file_handles() {
 
 // ---- builtin handlers ------------------------------------------------------------------
 
-std::uint32_t bi_pack_save(Addr args) {
-  auto path = cstr(arg(args, 0));
-  if (!path) return 0;
-  Addr data = arg(args, 1);
-  std::int32_t size = iarg(args, 2);
+bool bi_pack_save(Addr path_a, Addr data, std::int32_t size) {
+  auto path = cstr(path_a);
+  if (!path) return false;
   // No data: the file gets its two header fields alone and the result is 0.
   if (data == kNullAddr || size <= 0) {
     save_compressed(*path, nullptr, size > 0 ? static_cast<std::size_t>(size) : 0);
-    return 0;
+    return false;
   }
   const std::uint8_t* p = span(data, static_cast<std::uint32_t>(size));
-  if (!p) return 0;
-  return save_compressed(*path, p, static_cast<std::size_t>(size)) ? 1 : 0;
+  if (!p) return false;
+  return save_compressed(*path, p, static_cast<std::size_t>(size));
 }
 
-std::uint32_t bi_pack_open(Addr args) {
-  auto path = cstr(arg(args, 0));
-  return path ? static_cast<std::uint32_t>(pack_open(*path)) : 0;
+std::int32_t bi_pack_open(Addr path_a) {
+  auto path = cstr(path_a);
+  return path ? pack_open(*path) : 0;
 }
 
-std::uint32_t bi_pack_close(Addr args) { return static_cast<std::uint32_t>(pack_close(iarg(args, 0))); }
+std::int32_t bi_pack_close(std::int32_t handle) { return pack_close(handle); }
 
-std::uint32_t bi_pack_read(Addr args) {
-  std::uint32_t count = arg(args, 2);
-  if (!pack_file(iarg(args, 0))) return kMinusOne;
-  std::uint8_t* p = count ? wspan(arg(args, 1), count) : nullptr;
-  if (count && !p) return kMinusOne;
-  return word(pack_read(iarg(args, 0), p, count));
+std::int32_t bi_pack_read(std::int32_t handle, Addr buffer, std::uint32_t count) {
+  if (!pack_file(handle)) return -1;
+  std::uint8_t* p = count ? wspan(buffer, count) : nullptr;
+  if (count && !p) return -1;
+  return low_word(pack_read(handle, p, count));
 }
 
-std::uint32_t bi_pack_seek(Addr args) { return word(pack_seek(iarg(args, 0), iarg(args, 1), iarg(args, 2))); }
-
-std::uint32_t bi_pack_size(Addr args) { return word(pack_size(iarg(args, 0))); }
-
-std::uint32_t bi_mload(Addr args) {
-  auto path = cstr(arg(args, 0));
-  return path ? mload(*path, iarg(args, 1), iarg(args, 2)) : 0;
+std::int32_t bi_pack_seek(std::int32_t handle, std::int32_t offset, std::int32_t origin) {
+  return low_word(pack_seek(handle, offset, origin));
 }
 
-std::uint32_t bi_fopen(Addr args) {
-  auto path = cstr(arg(args, 0));
-  auto mode = cstr(arg(args, 1));
+std::int32_t bi_pack_size(std::int32_t handle) { return low_word(pack_size(handle)); }
+
+Addr bi_mload(Addr path_a, std::int32_t offset, std::int32_t size) {
+  auto path = cstr(path_a);
+  return path ? mload(*path, offset, size) : 0;
+}
+
+std::int32_t bi_fopen(Addr path_a, Addr mode_a) {
+  auto path = cstr(path_a);
+  auto mode = cstr(mode_a);
   if (!path || !mode) return 0;
-  return static_cast<std::uint32_t>(stream_open(*path, *mode));
+  return stream_open(*path, *mode);
 }
 
-std::uint32_t bi_fclose(Addr args) { return word(stream_close(iarg(args, 0))); }
+std::int32_t bi_fclose(std::int32_t handle) { return stream_close(handle); }
 
 namespace {
 
 // The buffer of fread/fwrite: item size times count bytes of script memory
 // (`written` for fread, which fills it).
-std::uint8_t* item_buffer(Addr args, bool written) {
-  std::uint64_t total = std::uint64_t{arg(args, 1)} * arg(args, 2);
+std::uint8_t* item_buffer(Addr buffer, std::uint32_t size, std::uint32_t count, bool written) {
+  std::uint64_t total = std::uint64_t{size} * count;
   if (total == 0) return nullptr;
-  return written ? wspan(arg(args, 0), total) : span(arg(args, 0), total);
+  return written ? wspan(buffer, total) : span(buffer, total);
 }
 
 }  // namespace
 
-std::uint32_t bi_fread(Addr args) {
-  std::uint8_t* p = item_buffer(args, true);
+std::uint32_t bi_fread(Addr buffer, std::uint32_t size, std::uint32_t count, std::int32_t handle) {
+  std::uint8_t* p = item_buffer(buffer, size, count, true);
   if (!p) return 0;
-  return static_cast<std::uint32_t>(stream_read(iarg(args, 3), p, arg(args, 1), arg(args, 2)));
+  return static_cast<std::uint32_t>(stream_read(handle, p, size, count));
 }
 
-std::uint32_t bi_fwrite(Addr args) {
-  std::uint8_t* p = item_buffer(args, false);
+std::uint32_t bi_fwrite(Addr buffer, std::uint32_t size, std::uint32_t count, std::int32_t handle) {
+  std::uint8_t* p = item_buffer(buffer, size, count, false);
   if (!p) return 0;
-  return static_cast<std::uint32_t>(stream_write(iarg(args, 3), p, arg(args, 1), arg(args, 2)));
+  return static_cast<std::uint32_t>(stream_write(handle, p, size, count));
 }
 
-std::uint32_t bi_fseek(Addr args) { return word(stream_seek(iarg(args, 0), iarg(args, 1), iarg(args, 2))); }
-
-std::uint32_t bi_ftell(Addr args) {
-  std::int64_t pos = stream_tell(iarg(args, 0));
-  return pos < 0 || pos > 0x7FFFFFFF ? kMinusOne : static_cast<std::uint32_t>(pos);
+std::int32_t bi_fseek(std::int32_t handle, std::int32_t offset, std::int32_t origin) {
+  return stream_seek(handle, offset, origin);
 }
 
-std::uint32_t bi_fgets(Addr args) {
-  Addr buffer = arg(args, 0);
-  std::int32_t size = iarg(args, 1);
+std::int32_t bi_ftell(std::int32_t handle) {
+  std::int64_t pos = stream_tell(handle);
+  return pos < 0 || pos > 0x7FFFFFFF ? -1 : static_cast<std::int32_t>(pos);
+}
+
+Addr bi_fgets(Addr buffer, std::int32_t size, std::int32_t handle) {
   if (size <= 0) return 0;
   char* p = reinterpret_cast<char*>(wspan(buffer, static_cast<std::uint32_t>(size)));
   if (!p) return 0;
-  return stream_gets(iarg(args, 2), p, size) ? buffer : 0;
+  return stream_gets(handle, p, size) ? buffer : 0;
 }
 
-std::uint32_t bi_fputs(Addr args) {
-  auto text = cstr(arg(args, 0));
-  if (!text) return kMinusOne;
-  return word(stream_puts(iarg(args, 1), *text));
+std::int32_t bi_fputs(Addr text_a, std::int32_t handle) {
+  auto text = cstr(text_a);
+  if (!text) return -1;
+  return stream_puts(handle, *text);
 }
 
-std::uint32_t bi_sysfile(Addr args) {
-  Addr path = arg(args, 0);
+std::int32_t bi_sysfile(Addr path, Addr block, std::uint32_t size) {
   if (path == kNullAddr) return 0;
   auto text = cstr(path);
-  return text ? static_cast<std::uint32_t>(sysfile(*text, arg(args, 1), arg(args, 2))) : 0;
+  return text ? sysfile(*text, block, size) : 0;
 }
 
-std::uint32_t bi_sysio(Addr args) { return static_cast<std::uint32_t>(sysio(iarg(args, 0))); }
+std::int32_t bi_sysio(std::int32_t direction) { return sysio(direction); }
 
 }  // namespace talven::storage

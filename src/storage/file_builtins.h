@@ -84,22 +84,23 @@ void save_system_file_at_shutdown();
 void close_file_handles();
 
 // ---- builtin handlers -------------------------------------------------------------
-std::uint32_t bi_pack_save(Addr args);
-std::uint32_t bi_pack_open(Addr args);
-std::uint32_t bi_pack_close(Addr args);
-std::uint32_t bi_pack_read(Addr args);
-std::uint32_t bi_pack_seek(Addr args);
-std::uint32_t bi_pack_size(Addr args);
-std::uint32_t bi_fopen(Addr args);
-std::uint32_t bi_fclose(Addr args);
-std::uint32_t bi_fread(Addr args);
-std::uint32_t bi_fwrite(Addr args);
-std::uint32_t bi_fseek(Addr args);
-std::uint32_t bi_ftell(Addr args);
-std::uint32_t bi_fgets(Addr args);
-std::uint32_t bi_fputs(Addr args);
-std::uint32_t bi_sysfile(Addr args);
-std::uint32_t bi_sysio(Addr args);
-std::uint32_t bi_mload(Addr args);
+// Typed (runtime/bind.h binds them in the builtin table).
+bool bi_pack_save(Addr path, Addr data, std::int32_t size);
+std::int32_t bi_pack_open(Addr path);
+std::int32_t bi_pack_close(std::int32_t handle);
+std::int32_t bi_pack_read(std::int32_t handle, Addr buffer, std::uint32_t count);
+std::int32_t bi_pack_seek(std::int32_t handle, std::int32_t offset, std::int32_t origin);
+std::int32_t bi_pack_size(std::int32_t handle);
+std::int32_t bi_fopen(Addr path, Addr mode);
+std::int32_t bi_fclose(std::int32_t handle);
+std::uint32_t bi_fread(Addr buffer, std::uint32_t size, std::uint32_t count, std::int32_t handle);
+std::uint32_t bi_fwrite(Addr buffer, std::uint32_t size, std::uint32_t count, std::int32_t handle);
+std::int32_t bi_fseek(std::int32_t handle, std::int32_t offset, std::int32_t origin);
+std::int32_t bi_ftell(std::int32_t handle);
+Addr bi_fgets(Addr buffer, std::int32_t size, std::int32_t handle);
+std::int32_t bi_fputs(Addr text, std::int32_t handle);
+std::int32_t bi_sysfile(Addr path, Addr block, std::uint32_t size);
+std::int32_t bi_sysio(std::int32_t direction);
+Addr bi_mload(Addr path, std::int32_t offset, std::int32_t size);
 
 }  // namespace talven::storage

@@ -7,6 +7,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -14,10 +15,12 @@
 #include <fstream>
 #include <initializer_list>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
 #include "base/address_space.h"
+#include "runtime/bind.h"
 #include "base/game_path.h"
 #include "graphics/plane/image_io.h"
 #include "graphics/plane/plane.h"
@@ -53,9 +56,27 @@ struct ScriptString : ScriptBlock {
   explicit ScriptString(const std::string& s) : ScriptBlock(s.c_str(), std::uint32_t(s.size() + 1)) {}
 };
 
-inline std::uint32_t call(std::uint32_t (*handler)(Addr), std::initializer_list<std::uint32_t> words) {
+// Calls a raw builtin handler with the words as its argument block.
+inline std::uint32_t call_raw(std::uint32_t (*handler)(Addr), std::initializer_list<std::uint32_t> words) {
   Args a(words);
   return handler(a.addr);
+}
+
+// Calls a typed builtin (runtime/bind.h) with the words as its arguments,
+// decoded and the result encoded as the binding does; missing words are 0.
+template <class R, class... A>
+std::uint32_t call(R (*handler)(A...), std::initializer_list<std::uint32_t> words) {
+  EXPECT_LE(words.size(), sizeof...(A)) << "more argument words than the builtin takes";
+  std::uint32_t w[sizeof...(A) + 1] = {};
+  std::copy_n(words.begin(), std::min(words.size(), sizeof...(A)), w);
+  return [&]<std::size_t... I>(std::index_sequence<I...>) -> std::uint32_t {
+    if constexpr (std::is_void_v<R>) {
+      handler(runtime::binding::decode<A>(w[I])...);
+      return 0;
+    } else {
+      return runtime::binding::encode(handler(runtime::binding::decode<A>(w[I])...));
+    }
+  }(std::index_sequence_for<A...>{});
 }
 
 // Channels of one pixel.

@@ -29,19 +29,19 @@ class HitAreaTest : public test::GraphicsTest {
   static std::uint32_t word(Addr a, std::uint32_t off) { return load32(a + off).value_or(0xDEADBEEF); }
 };
 
-struct RectArg : ScriptBlock {
-  RectArg(std::int32_t l, std::int32_t t, std::int32_t r, std::int32_t b) : ScriptBlock(16) {
+struct ScriptRect : ScriptBlock {
+  ScriptRect(std::int32_t l, std::int32_t t, std::int32_t r, std::int32_t b) : ScriptBlock(16) {
     std::int32_t v[4] = {l, t, r, b};
     write_bytes(addr, v, 16);
   }
 };
 
-Addr area(std::uint32_t layer, std::uint32_t mask, Addr sprite, const RectArg* r, std::uint32_t value = 0) {
+Addr area(std::uint32_t layer, std::uint32_t mask, Addr sprite, const ScriptRect* r, std::uint32_t value = 0) {
   return call(bi_hit_set, {layer, mask, sprite, r ? r->addr : 0, value});
 }
 
 TEST_F(HitAreaTest, RecordLayoutAndLists) {
-  RectArg r(1, 2, 3, 4);
+  ScriptRect r(1, 2, 3, 4);
   Addr a = area(5, 0x30, 0, &r, 77);
   Addr b = area(5, 0x30, 0, &r, 78);
   ASSERT_NE(a, 0u);
@@ -61,52 +61,52 @@ TEST_F(HitAreaTest, RecordLayoutAndLists) {
   EXPECT_EQ(area(32, 1, 0, &r), 0u);
   EXPECT_EQ(call(bi_hit_set, {0, 1, 0, 0x10, 0}), 0u);  // bad rectangle address
   EXPECT_EQ(call(bi_hit_set, {0, 1, 0x10, 0, 0}), 0u);  // not a sprite
-  EXPECT_EQ(call(bi_hit_reset, {a}), 1u);
+  EXPECT_EQ(call(hit_reset, {a}), 1u);
   EXPECT_EQ(word(a, 32), 0u);
   EXPECT_EQ(word(b, 32) != 0 && word(b, 32) != a, true);
-  EXPECT_EQ(call(bi_hit_reset, {0x10}), 0u);
+  EXPECT_EQ(call(hit_reset, {0x10}), 0u);
 }
 
 TEST_F(HitAreaTest, PointHitsTheLeftEdgeAndMissesTheRightEdge) {
-  RectArg r(10, 10, 20, 20);
+  ScriptRect r(10, 10, 20, 20);
   Addr a = area(0, 1, 0, &r);
-  EXPECT_EQ(call(bi_hit_point, {10, 15, 1}), a);
-  EXPECT_EQ(call(bi_hit_point, {15, 10, 1}), a);
-  EXPECT_EQ(call(bi_hit_point, {19, 19, 1}), a);
-  EXPECT_EQ(call(bi_hit_point, {20, 15, 1}), 0u);
-  EXPECT_EQ(call(bi_hit_point, {15, 20, 1}), 0u);
-  EXPECT_EQ(call(bi_hit_point, {9, 15, 1}), 0u);
-  EXPECT_EQ(call(bi_hit_point, {15, 15, 2}), 0u);  // layer not selected
+  EXPECT_EQ(call(hit_point, {10, 15, 1}), a);
+  EXPECT_EQ(call(hit_point, {15, 10, 1}), a);
+  EXPECT_EQ(call(hit_point, {19, 19, 1}), a);
+  EXPECT_EQ(call(hit_point, {20, 15, 1}), 0u);
+  EXPECT_EQ(call(hit_point, {15, 20, 1}), 0u);
+  EXPECT_EQ(call(hit_point, {9, 15, 1}), 0u);
+  EXPECT_EQ(call(hit_point, {15, 15, 2}), 0u);  // layer not selected
   // Rectangles overlap only when they share pixels: touching is not enough.
-  RectArg touching(20, 10, 30, 20), sharing(19, 19, 30, 30);
+  ScriptRect touching(20, 10, 30, 20), sharing(19, 19, 30, 30);
   EXPECT_EQ(call(bi_hit_rect, {touching.addr, 1}), 0u);
   EXPECT_EQ(call(bi_hit_rect, {sharing.addr, 1}), a);
   EXPECT_EQ(call(bi_hit_rect, {0, 1}), 0u);
 }
 
 TEST_F(HitAreaTest, CheckFindsTheFirstOverlapAndSkipsInertAreas) {
-  RectArg mine(0, 0, 10, 10), far(50, 50, 60, 60), near(5, 5, 15, 15), inert_rect(2, 2, 4, 4);
+  ScriptRect mine(0, 0, 10, 10), far(50, 50, 60, 60), near(5, 5, 15, 15), inert_rect(2, 2, 4, 4);
   Addr self = area(3, 0b1100, 0, &mine);
   Addr inert = area(2, 0, 0, &inert_rect);
-  EXPECT_EQ(call(bi_hit_check, {self}), 0u);  // the inert one is skipped
+  EXPECT_EQ(call(hit_check, {self}), 0u);  // the inert one is skipped
   Addr n3 = area(3, 1, 0, &near);
   Addr f2 = area(2, 1, 0, &far);
   Addr n2 = area(2, 1, 0, &near);
   (void)f2;
   // Layer 2 comes before layer 3; within a layer, list order.
-  EXPECT_EQ(call(bi_hit_check, {self}), n2);
-  EXPECT_EQ(call(bi_hit_reset, {n2}), 1u);
-  EXPECT_EQ(call(bi_hit_check, {self}), n3);
+  EXPECT_EQ(call(hit_check, {self}), n2);
+  EXPECT_EQ(call(hit_reset, {n2}), 1u);
+  EXPECT_EQ(call(hit_check, {self}), n3);
   // An inert area finds nothing and is found by nothing.
-  EXPECT_EQ(call(bi_hit_check, {inert}), 0u);
-  EXPECT_EQ(call(bi_hit_point, {3, 3, 0b0100}), 0u);
-  EXPECT_EQ(call(bi_hit_point, {3, 3, 0b1000}), self);
+  EXPECT_EQ(call(hit_check, {inert}), 0u);
+  EXPECT_EQ(call(hit_point, {3, 3, 0b0100}), 0u);
+  EXPECT_EQ(call(hit_point, {3, 3, 0b1000}), self);
   // Removed areas and addresses that are no areas answer null.
-  EXPECT_EQ(call(bi_hit_check, {n2}), 0u);
-  EXPECT_EQ(call(bi_hit_check, {self + 4}), 0u);
+  EXPECT_EQ(call(hit_check, {n2}), 0u);
+  EXPECT_EQ(call(hit_check, {self + 4}), 0u);
   // hit_init empties just the selected layers.
   EXPECT_EQ(call(bi_hit_init, {0b1000}), 1u);
-  EXPECT_EQ(call(bi_hit_point, {3, 3, 0b1000}), 0u);
+  EXPECT_EQ(call(hit_point, {3, 3, 0b1000}), 0u);
   EXPECT_EQ(word(inert, 32) != 0, true);
 }
 
@@ -120,33 +120,33 @@ TEST_F(HitAreaTest, AttachedAreasFollowTheirSprite) {
   // A null rectangle takes the source size; placed at the sprite's position
   // less its pivot, summed up the parents.
   Addr p_area = area(1, 1, parent, nullptr, 1);
-  RectArg rel(-20, 0, -9, 2);
+  ScriptRect rel(-20, 0, -9, 2);
   Addr c_area = area(1, 2, child, &rel, 2);
   EXPECT_EQ(word(p_area, 24), parent);
   EXPECT_EQ(word(p_area, 16), 12u);
   EXPECT_EQ(word(p_area, 20), 8u);
   EXPECT_EQ(word(parent, 132), p_area);
   // Parent area at (96, 48)-(108, 56).
-  EXPECT_EQ(call(bi_hit_point, {96, 48, 2}), p_area);
-  EXPECT_EQ(call(bi_hit_point, {107, 55, 2}), p_area);
-  EXPECT_EQ(call(bi_hit_point, {108, 55, 2}), 0u);
+  EXPECT_EQ(call(hit_point, {96, 48, 2}), p_area);
+  EXPECT_EQ(call(hit_point, {107, 55, 2}), p_area);
+  EXPECT_EQ(call(hit_point, {108, 55, 2}), 0u);
   // Child anchor (96 + 10, 48 + 2): its area at (86, 50)-(97, 52); where both
   // hold the point the list order decides.
-  EXPECT_EQ(call(bi_hit_point, {86, 50, 2}), c_area);
-  EXPECT_EQ(call(bi_hit_point, {85, 50, 2}), 0u);
-  EXPECT_EQ(call(bi_hit_point, {96, 51, 2}), p_area);
-  EXPECT_EQ(call(bi_hit_check, {c_area}), p_area);
-  EXPECT_EQ(call(bi_hit_check, {p_area}), 0u);  // its mask selects layer 0: empty
+  EXPECT_EQ(call(hit_point, {86, 50, 2}), c_area);
+  EXPECT_EQ(call(hit_point, {85, 50, 2}), 0u);
+  EXPECT_EQ(call(hit_point, {96, 51, 2}), p_area);
+  EXPECT_EQ(call(hit_check, {c_area}), p_area);
+  EXPECT_EQ(call(hit_check, {p_area}), 0u);  // its mask selects layer 0: empty
   // Moving the sprite moves the area without touching the record.
   store32(parent + 16, 0);
-  EXPECT_EQ(call(bi_hit_point, {96, 48, 2}), 0u);
-  EXPECT_EQ(call(bi_hit_point, {0, 48, 2}), p_area);
+  EXPECT_EQ(call(hit_point, {96, 48, 2}), 0u);
+  EXPECT_EQ(call(hit_point, {0, 48, 2}), p_area);
   // Areas of sprites that are not shown take no part.
   store8(parent, 1);
-  EXPECT_EQ(call(bi_hit_point, {0, 48, 2}), 0u);
-  EXPECT_EQ(call(bi_hit_check, {c_area}), 0u);
+  EXPECT_EQ(call(hit_point, {0, 48, 2}), 0u);
+  EXPECT_EQ(call(hit_check, {c_area}), 0u);
   store8(parent, 2);
-  EXPECT_EQ(call(bi_hit_check, {c_area}), p_area);
+  EXPECT_EQ(call(hit_check, {c_area}), p_area);
   // Resetting removes the sprite's areas from both chains.
   EXPECT_TRUE(sp_reset(child));
   EXPECT_EQ(word(c_area, 32), 0u);
@@ -155,7 +155,7 @@ TEST_F(HitAreaTest, AttachedAreasFollowTheirSprite) {
 }
 
 TEST_F(HitAreaTest, PoolIsFiniteAndRecordsComeBack) {
-  RectArg r(0, 0, 1, 1);
+  ScriptRect r(0, 0, 1, 1);
   std::vector<Addr> all;
   for (int i = 0; i < kHitPoolSize; ++i) {
     Addr a = area(std::uint32_t(i % 32), 1, 0, &r);
@@ -163,7 +163,7 @@ TEST_F(HitAreaTest, PoolIsFiniteAndRecordsComeBack) {
     all.push_back(a);
   }
   EXPECT_EQ(area(0, 1, 0, &r), 0u);
-  EXPECT_EQ(call(bi_hit_reset, {all[1234]}), 1u);
+  EXPECT_EQ(call(hit_reset, {all[1234]}), 1u);
   EXPECT_EQ(area(9, 1, 0, &r), all[1234]);
   sp_init(0xFFFFFFFFu);
   EXPECT_EQ(word(all[0], 32), 0u);

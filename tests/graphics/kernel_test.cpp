@@ -492,10 +492,10 @@ TEST(FastPaths, GiveTheGenericResultForEveryInputTheyCover) {
     for (int opacity : {255, 254, 128, 1}) {
       SCOPED_TRACE(testing::Message() << "masked " << masked << " opacity " << opacity);
       KernelContext c;
-      c.mode = 5;
+      c.mode = Blend::kAlphaLayering;
       c.opacity = std::uint8_t(opacity);
       c.mask_step = 2;
-      KernelFn generic = find_kernel(5, masked, 4, 4);
+      KernelFn generic = find_kernel(Blend::kAlphaLayering, masked, 4, 4);
       ASSERT_NE(generic, nullptr);
       std::vector<std::uint8_t> want = dst, got = dst;
       generic(c, want.data(), src.data(), masked ? mask.data() : nullptr, n);

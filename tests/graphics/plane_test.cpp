@@ -247,8 +247,8 @@ TEST_F(PlaneTest, PaletteBuiltinsCopyWithinLimits) {
 }
 
 TEST_F(PlaneTest, HsvConversions) {
-  EXPECT_EQ(call(bi_rgbtohsv, {0xFF0000}), 0x0000FFFFu);
-  EXPECT_EQ(call(bi_hsvtorgb, {683u << 16 | 0xFFFF}), 0x00FF00u);
+  EXPECT_EQ(call(rgbtohsv, {0xFF0000}), 0x0000FFFFu);
+  EXPECT_EQ(call(hsvtorgb, {683u << 16 | 0xFFFF}), 0x00FF00u);
   EXPECT_EQ(rgbtohsv(0x808080), 0x80u);  // grey: V alone
   EXPECT_EQ(hsvtorgb(0x12340080), 0x808080u);  // S 0: grey V
   EXPECT_EQ(rgbtohsv(0), 0u);

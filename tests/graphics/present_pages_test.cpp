@@ -125,27 +125,27 @@ TEST_F(PagesTest, PageSelectionChecksTheSlot) {
   ASSERT_TRUE(pages_start());
   make_plane(3, 8, 8, 32);
 
-  EXPECT_EQ(call(bi_vpage, {1024}), 0u);
-  EXPECT_EQ(call(bi_vpage, {0xFFFFFFFFu}), 0u);
+  EXPECT_EQ(call(SetViewPage, {1024}), 0u);
+  EXPECT_EQ(call(SetViewPage, {0xFFFFFFFFu}), 0u);
   ASSERT_EQ(messages_.size(), 2u);
   EXPECT_EQ(messages_[0].second, "SetViewPage : パラメータが範囲外です。");
   EXPECT_EQ(messages_[0].first, 1u);
 
-  EXPECT_EQ(call(bi_vpage, {7}), 0u);  // empty slot: silent, page kept
+  EXPECT_EQ(call(SetViewPage, {7}), 0u);  // empty slot: silent, page kept
   EXPECT_EQ(messages_.size(), 2u);
   EXPECT_EQ(view_page(), 0);
-  EXPECT_EQ(call(bi_vpage, {3}), 1u);
+  EXPECT_EQ(call(SetViewPage, {3}), 1u);
   EXPECT_EQ(view_page(), 3);
   EXPECT_EQ(PlaneTable().view_page, 3);  // gfree and ginit spare it
-  EXPECT_EQ(call(bi_vpage, {1023}), 0u);
+  EXPECT_EQ(call(SetViewPage, {1023}), 0u);
   EXPECT_EQ(view_page(), 3);
 
-  EXPECT_EQ(call(bi_apage, {1024}), 0u);
+  EXPECT_EQ(call(SetActivePage, {1024}), 0u);
   ASSERT_EQ(messages_.size(), 3u);
   EXPECT_EQ(messages_[2].second, "SetActivePage : パラメータが範囲外です。");
-  EXPECT_EQ(call(bi_apage, {9}), 0u);
+  EXPECT_EQ(call(SetActivePage, {9}), 0u);
   EXPECT_EQ(active_page(), 0);
-  EXPECT_EQ(call(bi_apage, {3}), 1u);
+  EXPECT_EQ(call(SetActivePage, {3}), 1u);
   EXPECT_EQ(active_page(), 3);
 
   // vpage presents nothing.

@@ -23,6 +23,7 @@ namespace {
 using test::expect_golden;
 using test::Bgra;
 using test::call;
+using test::call_raw;
 using test::color_at;
 using test::make_plane;
 using test::raw_value;
@@ -101,7 +102,7 @@ class SpriteDrawTest : public test::GraphicsTest {
   }
   static Addr set(std::uint32_t layer, std::int32_t x, std::int32_t y, std::uint32_t slot,
                   const ScriptBlock* blend = nullptr) {
-    return call(bi_sp_set, {layer, 2, std::uint32_t(x), std::uint32_t(y), slot, 0, blend ? blend->addr : 0});
+    return call_raw(bi_sp_set, {layer, 2, std::uint32_t(x), std::uint32_t(y), slot, 0, blend ? blend->addr : 0});
   }
   static void mark(Addr s) {
     std::uint16_t f = 0;
@@ -126,7 +127,7 @@ TEST_F(SpriteDrawTest, ChangedAreaCoversOldAndNewBounds) {
   Plane* page = make_plane(0, 64, 48, 24);
   Plane* bg = pattern(2, 64, 48);
   fill(*make_plane(1, 8, 8, 32), 0xFFFF0000u);
-  EXPECT_EQ(call(bi_sp_setbg, {2}), 0u);
+  EXPECT_EQ(call(sp_setbg, {2}), 0u);
   Addr s = set(0, 4, 4, 1);
   EXPECT_EQ(str(draw()), str(Rect{0, 0, 64, 48}));  // the new background's area
   EXPECT_EQ(raw_value(*page, 4, 4), 0xFF0000u);
@@ -155,12 +156,12 @@ TEST_F(SpriteDrawTest, ResetErasesThroughTheBackgroundAtTheNextDraw) {
   Plane* page = make_plane(0, 64, 48, 24);
   Plane* bg = pattern(2, 64, 48);
   fill(*make_plane(1, 8, 8, 32), 0xFF00FF00u);
-  call(bi_sp_setbg, {2});
+  call(sp_setbg, {2});
   Addr a = set(0, 10, 10, 1);
   Addr b = set(1, 40, 10, 1);
   draw();
-  EXPECT_EQ(call(bi_sp_reset, {a}), 1u);
-  EXPECT_EQ(call(bi_sp_reset, {b}), 1u);
+  EXPECT_EQ(call(sp_reset, {a}), 1u);
+  EXPECT_EQ(call(sp_reset, {b}), 1u);
   std::uint8_t state = 0;
   load8(a, state);
   EXPECT_EQ(state, 1);
@@ -192,7 +193,7 @@ TEST_F(SpriteDrawTest, AChildIsDrawnRightAfterItsParent) {
   Addr parent = set(0, 10, 10, 1);
   Addr other = set(0, 14, 14, 3);
   Addr child = set(0, 6, 6, 4);  // relative to the parent once linked
-  ASSERT_EQ(call(bi_sp_link, {parent, child}), 1u);
+  ASSERT_EQ(call(LinkSprite, {parent, child}), 1u);
   (void)other;
   draw();
   EXPECT_EQ(raw_value(*page, 11, 11), 0xFF0000u);  // parent alone
@@ -286,10 +287,10 @@ TEST_F(SpriteDrawTest, SetbgAndBgorg) {
   Plane* page = make_plane(0, 32, 24, 24);
   Plane* bg = pattern(2, 48, 40);
   fill(*make_plane(1, 4, 4, 32), 0xFF0000FFu);
-  EXPECT_EQ(call(bi_sp_setbg, {2000}), 0u);
-  EXPECT_EQ(call(bi_sp_getbg, {}), 2000u);
+  EXPECT_EQ(call(sp_setbg, {2000}), 0u);
+  EXPECT_EQ(call(sp_getbg, {}), 2000u);
   EXPECT_EQ(str(draw()), str(Rect{0, 0, 32, 24}));  // no background: the page
-  EXPECT_EQ(call(bi_sp_setbg, {2}), 2000u);
+  EXPECT_EQ(call(sp_setbg, {2}), 2000u);
   EXPECT_EQ(call(bi_sp_bgorg, {8, 4}), 1u);
   EXPECT_EQ(str(draw()), str(Rect{0, 0, 32, 24}));
   EXPECT_EQ(raw_value(*page, 0, 0), raw_value(*bg, 8, 4));
@@ -309,7 +310,7 @@ TEST_F(SpriteDrawTest, ABackgroundOfAnotherDepthIsConverted) {
   Plane* page = make_plane(0, 40, 30, 32);
   Plane* bg = pattern(2, 48, 40);
   fill(*make_plane(1, 6, 6, 32), 0xFFFF00FFu);
-  call(bi_sp_setbg, {2});
+  call(sp_setbg, {2});
   call(bi_sp_bgorg, {3, 2});
   Addr s = set(0, 10, 10, 1);
   draw();
@@ -360,7 +361,7 @@ Scene build_scene(const ScriptBlock& layered) {
   soft_disc(4, 12, 0x20A0FF);
   numbered(5, 10, 6);
   fill(*make_plane(6, 6, 6, 32), 0xFFF0F0F0u);
-  call(bi_sp_setbg, {2});
+  call(sp_setbg, {2});
   Scene sc;
   std::uint32_t seed = 99;
   auto rnd = [&](int n) {
@@ -368,26 +369,26 @@ Scene build_scene(const ScriptBlock& layered) {
     return int((seed >> 16) % std::uint32_t(n));
   };
   for (int i = 0; i < 10; ++i) {
-    Addr a = call(bi_sp_set, {std::uint32_t(i % 3), 2, std::uint32_t(rnd(90) - 4), std::uint32_t(rnd(60) - 4),
+    Addr a = call_raw(bi_sp_set, {std::uint32_t(i % 3), 2, std::uint32_t(rnd(90) - 4), std::uint32_t(rnd(60) - 4),
                               std::uint32_t(3 + i % 2), 0, layered.addr});
     sc.sprites.push_back(a);
   }
-  Addr block = call(bi_sp_set, {1, 2, 40, 20, 5, 0, 0});
+  Addr block = call_raw(bi_sp_set, {1, 2, 40, 20, 5, 0, 0});
   store32(block + 32, 0x18000);
   store32(block + 36, 0x28000);
   sc.sprites.push_back(block);
-  sc.turned = call(bi_sp_set, {2, 2, 60, 30, 5, 0, layered.addr});
+  sc.turned = call_raw(bi_sp_set, {2, 2, 60, 30, 5, 0, layered.addr});
   store32(sc.turned + 24, 5);
   store32(sc.turned + 28, 3);
   store16(sc.turned + 48, 300);
   store16(sc.turned + 2, kSpriteSmoothing);
   sc.sprites.push_back(sc.turned);
-  sc.sub = call(bi_sp_set, {2, 2, (20 << 8) + 128, (45 << 8) + 64, 3, 0, layered.addr});
+  sc.sub = call_raw(bi_sp_set, {2, 2, (20 << 8) + 128, (45 << 8) + 64, 3, 0, layered.addr});
   store8(sc.sub + 6, 8);
   store16(sc.sub + 2, kSpriteSmoothing);
   sc.sprites.push_back(sc.sub);
-  sc.parent = call(bi_sp_set, {1, 2, 20, 20, 6, 0, 0});
-  sc.child = call(bi_sp_set, {1, 2, 8, 0, 4, 0, layered.addr});
+  sc.parent = call_raw(bi_sp_set, {1, 2, 20, 20, 6, 0, 0});
+  sc.child = call_raw(bi_sp_set, {1, 2, 8, 0, 4, 0, layered.addr});
   LinkSprite(sc.parent, sc.child);
   sc.sprites.push_back(sc.parent);
   sc.sprites.push_back(sc.child);

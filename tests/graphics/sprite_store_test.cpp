@@ -14,6 +14,7 @@ namespace talven::graphics {
 namespace {
 
 using test::call;
+using test::call_raw;
 using test::make_plane;
 using test::ScriptBlock;
 
@@ -34,7 +35,7 @@ class SpriteStoreTest : public test::GraphicsTest {
 
   static Addr set(std::uint32_t layer, std::int32_t x, std::int32_t y, std::uint32_t slot = 1,
                   std::uint32_t state = 2) {
-    return call(bi_sp_set, {layer, state, std::uint32_t(x), std::uint32_t(y), slot, 0, 0});
+    return call_raw(bi_sp_set, {layer, state, std::uint32_t(x), std::uint32_t(y), slot, 0, 0});
   }
   static std::uint32_t word(Addr a, std::uint32_t off) { return load32(a + off).value_or(0xDEADBEEF); }
   static std::uint8_t byte(Addr a, std::uint32_t off) {
@@ -72,13 +73,13 @@ class SpriteStoreTest : public test::GraphicsTest {
 };
 
 TEST_F(SpriteStoreTest, SetFillsTheRecordAtItsByteOffsets) {
-  EXPECT_EQ(call(bi_sp_flag, {0x0100}), 0u);
+  EXPECT_EQ(call(sp_flag, {0x0100}), 0u);
   config().Smoothing = 1;
   std::uint8_t blend[12] = {5, 3, 200, 7, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88};
   ScriptBlock b(blend, 12);
   std::int32_t rect[4] = {1, 2, 7, 5};
   ScriptBlock r(rect, 16);
-  Addr a = call(bi_sp_set, {3, 2, std::uint32_t(-7), 9, 1, r.addr, b.addr});
+  Addr a = call_raw(bi_sp_set, {3, 2, std::uint32_t(-7), 9, 1, r.addr, b.addr});
   ASSERT_NE(a, dummy_sprite());
   ASSERT_NE(sprite_at(a), nullptr);
   EXPECT_EQ(byte(a, 0), 2);
@@ -99,7 +100,7 @@ TEST_F(SpriteStoreTest, SetFillsTheRecordAtItsByteOffsets) {
   auto* s = sprite_detail::store();
   EXPECT_EQ(word(a, 124), sprite_detail::head_addr(*s, 3));
   EXPECT_EQ(layer_list(3), std::vector<Addr>{a});
-  EXPECT_EQ(call(bi_sp_flag, {0}), 0x0100u);
+  EXPECT_EQ(call(sp_flag, {0}), 0x0100u);
 
   // A null rectangle takes the whole plane; the second record follows the first.
   config().Smoothing = 0;
@@ -121,10 +122,10 @@ TEST_F(SpriteStoreTest, FailuresAnswerWithAClearedDummy) {
   std::int32_t rect[4] = {0, 0, 4, 4};
   ScriptBlock r(rect, 16);
   // With a rectangle the plane may come later.
-  Addr later = call(bi_sp_set, {0, 2, 0, 0, 5, r.addr, 0});
+  Addr later = call_raw(bi_sp_set, {0, 2, 0, 0, 5, r.addr, 0});
   EXPECT_NE(later, dummy);
-  EXPECT_EQ(call(bi_sp_set, {0, 2, 0, 0, 1, 0x10, 0}), dummy);   // bad rectangle address
-  EXPECT_EQ(call(bi_sp_set, {0, 2, 0, 0, 1, 0, 0x10}), dummy);   // bad blend address
+  EXPECT_EQ(call_raw(bi_sp_set, {0, 2, 0, 0, 1, 0x10, 0}), dummy);   // bad rectangle address
+  EXPECT_EQ(call_raw(bi_sp_set, {0, 2, 0, 0, 1, 0, 0x10}), dummy);   // bad blend address
   // Whatever a script wrote through the dummy is gone at the next failure,
   // and the dummy takes part in nothing.
   store32(dummy + 16, 1234);
@@ -132,8 +133,8 @@ TEST_F(SpriteStoreTest, FailuresAnswerWithAClearedDummy) {
   EXPECT_EQ(set(40, 0, 0), dummy);
   EXPECT_EQ(word(dummy, 16), 0u);
   EXPECT_EQ(byte(dummy, 0), 0);
-  EXPECT_EQ(call(bi_sp_reset, {dummy}), 0u);
-  EXPECT_EQ(call(bi_sp_link, {later, dummy}), 0u);
+  EXPECT_EQ(call(sp_reset, {dummy}), 0u);
+  EXPECT_EQ(call(LinkSprite, {later, dummy}), 0u);
   EXPECT_TRUE(messages_.empty());
 }
 
@@ -145,7 +146,7 @@ TEST_F(SpriteStoreTest, AFullStoreFreesRecordsOnlyAtTheNextDraw) {
     all.push_back(a);
   }
   EXPECT_EQ(set(0, 0, 0), dummy_sprite());
-  EXPECT_EQ(call(bi_sp_reset, {all[100]}), 1u);
+  EXPECT_EQ(call(sp_reset, {all[100]}), 1u);
   EXPECT_EQ(byte(all[100], 0), 1);
   EXPECT_EQ(flags(all[100]) & 0x2000, 0x2000);
   EXPECT_EQ(set(0, 0, 0), dummy_sprite());  // still held until drawn
@@ -157,25 +158,38 @@ TEST_F(SpriteStoreTest, AFullStoreFreesRecordsOnlyAtTheNextDraw) {
   EXPECT_EQ(set(0, 0, 0), dummy_sprite());
 }
 
+TEST_F(SpriteStoreTest, RecordsAreHandedOutInTurnNotFreedOnesFirst) {
+  const Addr a = set(0, 0, 0), b = set(0, 0, 0);
+  EXPECT_EQ(b, a + sizeof(SpriteRecord));
+  EXPECT_EQ(call(sp_reset, {a}), 1u);
+  EXPECT_EQ(call(bi_sp_draw, {0, 0}), 1u);  // frees a
+  EXPECT_EQ(set(0, 0, 0), b + sizeof(SpriteRecord));
+  // The same turn order holds for hit areas.
+  const Addr h1 = hit_set(0, 1, 0, nullptr, 0), h2 = hit_set(0, 1, 0, nullptr, 0);
+  EXPECT_EQ(h2, h1 + sizeof(HitArea));
+  EXPECT_TRUE(hit_reset(h1));
+  EXPECT_EQ(hit_set(0, 1, 0, nullptr, 0), h2 + sizeof(HitArea));
+}
+
 TEST_F(SpriteStoreTest, LinkRefusesCyclesWithTheMessage) {
   Addr a = set(0, 0, 0), b = set(0, 0, 0), c = set(0, 0, 0);
-  EXPECT_EQ(call(bi_sp_link, {a, a}), 0u);
+  EXPECT_EQ(call(LinkSprite, {a, a}), 0u);
   ASSERT_EQ(messages_.size(), 1u);
   EXPECT_EQ(messages_[0].first, 1u);
   EXPECT_NE(messages_[0].second.find("LinkSprite : 循環参照してます。"), std::string::npos);
-  EXPECT_EQ(call(bi_sp_link, {a, b}), 1u);
-  EXPECT_EQ(call(bi_sp_link, {b, c}), 1u);
-  EXPECT_EQ(call(bi_sp_link, {c, a}), 0u);  // under a grandchild
-  EXPECT_EQ(call(bi_sp_link, {b, a}), 0u);  // under a child
+  EXPECT_EQ(call(LinkSprite, {a, b}), 1u);
+  EXPECT_EQ(call(LinkSprite, {b, c}), 1u);
+  EXPECT_EQ(call(LinkSprite, {c, a}), 0u);  // under a grandchild
+  EXPECT_EQ(call(LinkSprite, {b, a}), 0u);  // under a child
   EXPECT_EQ(error_count(), 3);
   EXPECT_EQ(word(a, 120), 0u);
   EXPECT_EQ(children(b), std::vector<Addr>{c});
   // Not records: refused without a message.
-  EXPECT_EQ(call(bi_sp_link, {a, 0}), 0u);
-  EXPECT_EQ(call(bi_sp_link, {a + 4, b}), 0u);
+  EXPECT_EQ(call(LinkSprite, {a, 0}), 0u);
+  EXPECT_EQ(call(LinkSprite, {a + 4, b}), 0u);
   EXPECT_EQ(error_count(), 3);
   // Linking moves a child from its old parent.
-  EXPECT_EQ(call(bi_sp_link, {a, c}), 1u);
+  EXPECT_EQ(call(LinkSprite, {a, c}), 1u);
   EXPECT_TRUE(children(b).empty());
   EXPECT_EQ(children(a), (std::vector<Addr>{b, c}));
   EXPECT_EQ(word(c, 120), a);
@@ -186,38 +200,38 @@ TEST_F(SpriteStoreTest, ChildrenArrayGrowsAndClosesGaps) {
   Addr other = set(0, 0, 0);
   std::vector<Addr> kids;
   for (int i = 0; i < 9; ++i) kids.push_back(set(1, i, 0));
-  for (int i = 0; i < 8; ++i) ASSERT_EQ(call(bi_sp_link, {p, kids[i]}), 1u);
+  for (int i = 0; i < 8; ++i) ASSERT_EQ(call(LinkSprite, {p, kids[i]}), 1u);
   Addr arr = word(p, 116);
   EXPECT_EQ(word(arr - 4, 0), 8u);  // capacity before the first element
-  ASSERT_EQ(call(bi_sp_link, {p, kids[8]}), 1u);
+  ASSERT_EQ(call(LinkSprite, {p, kids[8]}), 1u);
   EXPECT_EQ(word(word(p, 116) - 4, 0), 16u);
   EXPECT_EQ(children(p), kids);
-  EXPECT_EQ(call(bi_sp_unlink, {kids[3]}), 1u);
+  EXPECT_EQ(call(sp_unlink, {kids[3]}), 1u);
   EXPECT_EQ(word(kids[3], 120), 0u);
   std::vector<Addr> expect = kids;
   expect.erase(expect.begin() + 3);
   EXPECT_EQ(children(p), expect);
-  EXPECT_EQ(call(bi_sp_unlink, {kids[3]}), 1u);  // no parent: nothing to do
-  EXPECT_EQ(call(bi_sp_unlink, {0}), 0u);
+  EXPECT_EQ(call(sp_unlink, {kids[3]}), 1u);  // no parent: nothing to do
+  EXPECT_EQ(call(sp_unlink, {0}), 0u);
   // Children in another layer keep their place; in the same layer the
   // child goes right after its parent.
   EXPECT_EQ(layer_list(1).size(), 9u);
   Addr same = set(0, 0, 0);
   EXPECT_EQ(layer_list(0), (std::vector<Addr>{p, other, same}));
-  EXPECT_EQ(call(bi_sp_link, {p, same}), 1u);
+  EXPECT_EQ(call(LinkSprite, {p, same}), 1u);
   EXPECT_EQ(layer_list(0), (std::vector<Addr>{p, same, other}));
 }
 
 TEST_F(SpriteStoreTest, ResetTakesOffTheWholeFamilyAndItsHitAreas) {
   Addr a = set(0, 0, 0), b = set(0, 0, 0), c = set(2, 0, 0), d = set(0, 0, 0);
   Addr stranger = set(0, 0, 0);
-  ASSERT_EQ(call(bi_sp_link, {a, b}), 1u);
-  ASSERT_EQ(call(bi_sp_link, {a, c}), 1u);
-  ASSERT_EQ(call(bi_sp_link, {c, d}), 1u);
+  ASSERT_EQ(call(LinkSprite, {a, b}), 1u);
+  ASSERT_EQ(call(LinkSprite, {a, c}), 1u);
+  ASSERT_EQ(call(LinkSprite, {c, d}), 1u);
   Addr area = hit_set(0, 1, c, nullptr, 5);
   ASSERT_NE(area, 0u);
-  EXPECT_EQ(call(bi_sp_reset, {0}), 0u);
-  EXPECT_EQ(call(bi_sp_reset, {a}), 1u);
+  EXPECT_EQ(call(sp_reset, {0}), 0u);
+  EXPECT_EQ(call(sp_reset, {a}), 1u);
   for (Addr x : {a, b, c, d}) {
     EXPECT_EQ(byte(x, 0), 1);
     EXPECT_EQ(flags(x) & 0x2000, 0x2000);
@@ -231,7 +245,7 @@ TEST_F(SpriteStoreTest, ResetTakesOffTheWholeFamilyAndItsHitAreas) {
   // A free record is not taken off (it would never come back).
   ASSERT_EQ(call(bi_sp_draw, {0xFFFFFFFFu, 0}), 1u);
   for (Addr x : {a, b, c, d}) EXPECT_EQ(byte(x, 0), 0);
-  EXPECT_EQ(call(bi_sp_reset, {a}), 1u);
+  EXPECT_EQ(call(sp_reset, {a}), 1u);
   EXPECT_EQ(flags(a), 0);
   EXPECT_EQ(layer_list(0), std::vector<Addr>{stranger});
   EXPECT_TRUE(layer_list(2).empty());
@@ -261,7 +275,7 @@ TEST_F(SpriteStoreTest, SortOrdersByYAndZKeepingTies) {
   Addr child = set(4, 0, 128);
   store8(child + 6, 4);
   Addr parent = set(6, 0, 12);
-  ASSERT_EQ(call(bi_sp_link, {parent, child}), 1u);
+  ASSERT_EQ(call(LinkSprite, {parent, child}), 1u);
   EXPECT_EQ(call(bi_sp_sort, {1u << 4, 1}), 1u);
   EXPECT_EQ(layer_list(4), (std::vector<Addr>{s[3], s[1], s[2], child, s[0]}));
   // The list stays doubly linked.
@@ -272,7 +286,7 @@ TEST_F(SpriteStoreTest, SortOrdersByYAndZKeepingTies) {
 TEST_F(SpriteStoreTest, InitClearsLayersOrEverything) {
   Addr a = set(0, 0, 0), b = set(1, 0, 0), c = set(2, 0, 0);
   call(bi_sp_org, {0xFFFFFFFFu, 5, 6});
-  call(bi_sp_setbg, {1});
+  call(sp_setbg, {1});
   Addr area = hit_set(3, 1, 0, nullptr, 0);
   EXPECT_EQ(call(bi_sp_init, {0b010}), 1u);
   EXPECT_EQ(flags(b) & 0x2000, 0x2000);
@@ -283,7 +297,7 @@ TEST_F(SpriteStoreTest, InitClearsLayersOrEverything) {
   layer_origin(9, x, y);
   EXPECT_EQ(x, 5);
   EXPECT_EQ(y, 6);
-  EXPECT_EQ(call(bi_sp_getbg, {}), 1u);
+  EXPECT_EQ(call(sp_getbg, {}), 1u);
   EXPECT_EQ(call(bi_sp_init, {0xFFFFFFFFu}), 1u);
   for (Addr r : {a, b, c}) EXPECT_EQ(byte(r, 0), 0);
   EXPECT_TRUE(layer_list(0).empty());
@@ -291,10 +305,10 @@ TEST_F(SpriteStoreTest, InitClearsLayersOrEverything) {
   layer_origin(9, x, y);
   EXPECT_EQ(x, 0);
   EXPECT_EQ(y, 0);
-  EXPECT_EQ(call(bi_sp_getbg, {}), 0u);  // back to the cleared store's value
+  EXPECT_EQ(call(sp_getbg, {}), 0u);  // back to the cleared store's value
   EXPECT_EQ(drt_count(), 0);
   // Default flags survive.
-  call(bi_sp_flag, {0x40});
+  call(sp_flag, {0x40});
   sp_init(0xFFFFFFFFu);
   EXPECT_EQ(flags(set(0, 0, 0)), 0x40);
 }

@@ -392,14 +392,14 @@ TEST_F(InputDeviceTest, ReplayedTypingFillsTheKeyBufferAsTheWindowDoes) {
   for (int i = 0; i < 600; ++i) d->apply(t, false);
   EXPECT_EQ(input::char_ring().pending(), 511);
   int n = 0;
-  while (input::bi_key_get(0) != 0) ++n;
+  while (input::bi_key_get() != 0) ++n;
   EXPECT_EQ(n, 511);
 
   t.text = "\xE3\x81\x82";  // a kana: two bytes in CP932 (0x82 0xA0)
   d->apply(t, false);
-  EXPECT_EQ(static_cast<std::int32_t>(input::bi_key_get(0)), -126);
-  EXPECT_EQ(static_cast<std::int32_t>(input::bi_key_get(0)), -96);
-  EXPECT_EQ(input::bi_key_get(0), 0u);
+  EXPECT_EQ(input::bi_key_get(), -126);
+  EXPECT_EQ(input::bi_key_get(), -96);
+  EXPECT_EQ(input::bi_key_get(), 0);
 
   // Return and Ctrl+C type their control characters; text from the window
   // (already counted there) is not typed twice.
@@ -408,12 +408,12 @@ TEST_F(InputDeviceTest, ReplayedTypingFillsTheKeyBufferAsTheWindowDoes) {
   d->apply(key("C", true), false);
   t.text = "z";
   d->apply(t, true);
-  EXPECT_EQ(input::bi_key_get(0), 13u);
-  EXPECT_EQ(input::bi_key_get(0), 3u);
-  EXPECT_EQ(input::bi_key_get(0), 0u);
+  EXPECT_EQ(input::bi_key_get(), 13);
+  EXPECT_EQ(input::bi_key_get(), 3);
+  EXPECT_EQ(input::bi_key_get(), 0);
   d->apply(t, false);
-  EXPECT_EQ(input::bi_key_init(0), 1u);
-  EXPECT_EQ(input::bi_key_get(0), 0u);
+  EXPECT_EQ(input::bi_key_init(), 1);
+  EXPECT_EQ(input::bi_key_get(), 0);
 }
 
 }  // namespace

@@ -12,10 +12,13 @@
 #include <vector>
 
 #include "base/address_space.h"
+#include "runtime/bind.h"
 #include "runtime/builtins.h"
 #include "runtime/trap.h"
 
 namespace talven::lib::test {
+
+using runtime::bind;
 
 inline std::uint32_t fw(float f) { return std::bit_cast<std::uint32_t>(f); }
 inline float wf(std::uint32_t w) { return std::bit_cast<float>(w); }
@@ -70,6 +73,13 @@ inline std::uint32_t call(runtime::BuiltinHandler handler, std::initializer_list
   runtime::current_context = saved;
   script_free(args);
   return r;
+}
+
+// The same through a typed handler's binding, as the builtin table holds it:
+// call(bind<&bi_strlen>, {text}).
+inline std::uint32_t call(runtime::BuiltinBinding bound, std::initializer_list<std::uint32_t> words,
+                          std::uint32_t thread_slot = 0xFFFFFFFFu) {
+  return call(bound.handler, words, thread_slot);
 }
 
 }  // namespace talven::lib::test

@@ -21,6 +21,7 @@
 #include "base/config.h"
 #include "base/messages.h"
 #include "net/net_builtins.h"
+#include "runtime/bind.h"
 #include "net/net_link.h"
 
 namespace {
@@ -456,42 +457,45 @@ TEST_F(NetLink, BuiltinsRejectWildBuffersAndLengths) {
   Addr buf = script_alloc(64);
   ASSERT_NE(args, 0u);
   ASSERT_NE(buf, 0u);
-  auto call = [&](std::uint32_t (*f)(Addr), std::uint32_t a0, std::uint32_t a1, std::uint32_t a2) {
+  // Through the bindings the builtin table holds.
+  auto call = [&](runtime::BuiltinBinding bound, std::uint32_t a0, std::uint32_t a1,
+                  std::uint32_t a2) {
     store32(args, a0);
     store32(args + 4, a1);
     store32(args + 8, a2);
-    return static_cast<std::int32_t>(f(args));
+    return static_cast<std::int32_t>(bound.handler(args));
   };
-  EXPECT_EQ(call(net::bi_net_open, 0, static_cast<std::uint32_t>(port), 0), 1);
+  EXPECT_EQ(call(runtime::bind<&net::bi_net_open>, 0, static_cast<std::uint32_t>(port), 0), 1);
   int c = keep(connect_raw(port));
   ASSERT_TRUE(wait_until([] { return net::net_client_count() == 1; }));
 
   write_bytes(buf, "abcdef", 6);
-  EXPECT_EQ(call(net::bi_net_send, 0, 0x10, 6), -1);          // below the space
-  EXPECT_EQ(call(net::bi_net_send, 0, 0xFFFFF000u, 6), -1);   // above it
-  EXPECT_EQ(call(net::bi_net_send, 0, buf, 0xFFFFFFFFu), -1);   // negative length
-  EXPECT_EQ(call(net::bi_net_send, 0, buf, 0x7FFFFFFF), -1);    // runs off the space
-  EXPECT_EQ(call(net::bi_net_send, 0, buf, 0), 0);
-  EXPECT_EQ(call(net::bi_net_send, 0, buf, 6), 6);
+  EXPECT_EQ(call(runtime::bind<&net::bi_net_send>, 0, 0x10, 6), -1);           // below the space
+  EXPECT_EQ(call(runtime::bind<&net::bi_net_send>, 0, 0xFFFFF000u, 6), -1);    // above it
+  EXPECT_EQ(call(runtime::bind<&net::bi_net_send>, 0, buf, 0xFFFFFFFFu), -1);  // negative length
+  EXPECT_EQ(call(runtime::bind<&net::bi_net_send>, 0, buf, 0x7FFFFFFF), -1);   // runs off the space
+  EXPECT_EQ(call(runtime::bind<&net::bi_net_send>, 0, buf, 0), 0);
+  EXPECT_EQ(call(runtime::bind<&net::bi_net_send>, 0, buf, 6), 6);
   EXPECT_EQ(read_raw(c, 6), "abcdef");
 
   ASSERT_EQ(send(c, "xyz", 3, 0), 3);
   std::this_thread::sleep_for(50ms);  // the bytes reach the ring
-  EXPECT_EQ(call(net::bi_net_recv, 0, 0x10, 3), -1);
-  EXPECT_EQ(call(net::bi_net_recv, 0, buf, 0x80000000u), -1);
-  EXPECT_EQ(call(net::bi_net_recv, 0, buf, 0), 0);
+  EXPECT_EQ(call(runtime::bind<&net::bi_net_recv>, 0, 0x10, 3), -1);
+  EXPECT_EQ(call(runtime::bind<&net::bi_net_recv>, 0, buf, 0x80000000u), -1);
+  EXPECT_EQ(call(runtime::bind<&net::bi_net_recv>, 0, buf, 0), 0);
   std::int32_t got = 0;
-  ASSERT_TRUE(wait_until([&] { return (got = call(net::bi_net_recv, 0, buf + 8, 3)) != 0; }));
+  ASSERT_TRUE(wait_until(
+      [&] { return (got = call(runtime::bind<&net::bi_net_recv>, 0, buf + 8, 3)) != 0; }));
   EXPECT_EQ(got, 3) << "a rejected call must not have taken bytes";
   char out[4] = {};
   read_bytes(buf + 8, out, 3);
   EXPECT_STREQ(out, "xyz");
-  EXPECT_EQ(call(net::bi_net_state, 0, 0, 0), 1);
+  EXPECT_EQ(call(runtime::bind<&net::bi_net_state>, 0, 0, 0), 1);
 
   // A host address that is not script memory ends the link and fails.
-  EXPECT_EQ(call(net::bi_net_open, 0x20, 80, 0), 0);
+  EXPECT_EQ(call(runtime::bind<&net::bi_net_open>, 0x20, 80, 0), 0);
   EXPECT_EQ(net::net_role(), net::kRoleNone);
-  EXPECT_EQ(call(net::bi_net_close, 0, 0, 0), 1);
+  EXPECT_EQ(call(runtime::bind<&net::bi_net_close>, 0, 0, 0), 1);
   script_free(args);
   script_free(buf);
 }

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <thread>
 
+#include "runtime/bind.h"
 #include "runtime/trap.h"
 #include "script/vm_asm.h"
 
@@ -42,7 +43,7 @@ class Threads : public ::testing::Test {
     store32(args + 12, stack);
     std::lock_guard lock(builtin_lock);
     current_context = caller_;
-    std::uint32_t n = bi_thd_begin(args);
+    std::uint32_t n = bind<&bi_thd_begin>.handler(args);
     current_context = nullptr;
     script_free(args);
     return n;

@@ -1,10 +1,7 @@
-// The CD audio builtins (cd_*), the main-thread messages that serve them
-// (1124 to 1134) and the virtual drive's start, shut-down and pause hooks.
+// The CD audio device's start, shut-down and pause hooks. The cd_*
+// builtins are the drive's own functions (cd_audio.h), which the builtin
+// table runs on the main thread.
 #pragma once
-
-#include <cstdint>
-
-#include "base/address_space.h"
 
 namespace talven::audio::cd {
 
@@ -15,17 +12,5 @@ bool cd_device_start(const char* game_dir);
 void cd_release();  // stops play
 void cd_device_shutdown();
 void cd_application_paused(bool active);
-
-std::uint32_t bi_cd_play(Addr args);
-std::uint32_t bi_cd_stop(Addr args);
-std::uint32_t bi_cd_pause(Addr args);
-std::uint32_t bi_cd_replay(Addr args);
-std::uint32_t bi_cd_setvol(Addr args);
-std::uint32_t bi_cd_getvol(Addr args);
-std::uint32_t bi_cd_isplay(Addr args);
-std::uint32_t bi_cd_getpos(Addr args);
-std::uint32_t bi_cd_getlen(Addr args);
-std::uint32_t bi_cd_repeat(Addr args);
-std::uint32_t bi_cd_eject(Addr args);
 
 }  // namespace talven::audio::cd

@@ -1,5 +1,6 @@
-// The MIDI builtins (midi_*), the main-thread messages that serve them
-// (1144 to 1154) and MIDI's start, release, shut-down and pause hooks.
+// MIDI's start, release, shut-down and pause hooks, and the midi_*
+// builtins that are not the player's own functions (midi_player.h). The
+// builtin table runs every midi_* builtin on the main thread.
 #pragma once
 
 #include <cstdint>
@@ -16,16 +17,10 @@ void midi_device_shutdown();
 // Pausing and resuming the application (inactive with GlobalFocus 0).
 void midi_application_paused(bool active);
 
-std::uint32_t bi_midi_load(Addr args);
-std::uint32_t bi_midi_free(Addr args);
-std::uint32_t bi_midi_play(Addr args);
-std::uint32_t bi_midi_stop(Addr args);
-std::uint32_t bi_midi_pause(Addr args);
-std::uint32_t bi_midi_replay(Addr args);
-std::uint32_t bi_midi_setvol(Addr args);
-std::uint32_t bi_midi_getvol(Addr args);
-std::uint32_t bi_midi_isplay(Addr args);
-std::uint32_t bi_midi_getpos(Addr args);
-std::uint32_t bi_midi_repeat(Addr args);
+// A path in script memory; a bad address frees what is loaded and fails.
+std::int32_t bi_midi_load(Addr path);
+// midi_play and midi_stop take an unused argument.
+std::int32_t bi_midi_play(std::int32_t unused);
+std::int32_t bi_midi_stop(std::int32_t unused);
 
 }  // namespace talven::audio::midi

@@ -1,5 +1,6 @@
-// The media builtins (media_*), the main-thread messages that serve them
-// (1204 to 1213) and the media device's start, release and pause hooks.
+// The media device's start, release and pause hooks, and the media_*
+// builtins that are not the player's own functions (media.h). The builtin
+// table runs every media_* builtin on the main thread.
 #pragma once
 
 #include <cstdint>
@@ -15,15 +16,9 @@ void media_release();       // closes the media file
 void media_device_shutdown();
 void media_application_paused(bool active);
 
-std::uint32_t bi_media_open(Addr args);
-std::uint32_t bi_media_close(Addr args);
-std::uint32_t bi_media_play(Addr args);
-std::uint32_t bi_media_stop(Addr args);
-std::uint32_t bi_media_pause(Addr args);
-std::uint32_t bi_media_replay(Addr args);
-std::uint32_t bi_media_isplay(Addr args);
-std::uint32_t bi_media_repeat(Addr args);
-std::uint32_t bi_media_size(Addr args);
-std::uint32_t bi_media_setvol(Addr args);
+// A path in script memory; a bad address closes what is open and fails.
+std::int32_t bi_media_open(Addr path);
+// Four signed words (left, top, right, bottom); null: the whole screen.
+std::int32_t bi_media_size(Addr rect);
 
 }  // namespace talven::audio::video

@@ -1,122 +1,52 @@
-// Script-facing mesh effect builtins: decode, call the effect, encode.
+// Script-facing mesh effect builtins: read the records the arguments point
+// to, widen the float arguments, call the effect.
 #include "graphics/effect/effect_builtins.h"
 
-#include <bit>
-
 #include "graphics/effect/effects.h"
-#include "runtime/builtins.h"
+#include "graphics/plane/builtin_args.h"
 
 namespace talven::graphics {
 
-namespace {
-
-std::int32_t s32(std::uint32_t v) { return std::int32_t(v); }
-double f32(std::uint32_t v) { return double(std::bit_cast<float>(v)); }
-
-// Slot plus n float arguments.
-template <unsigned N>
-bool read_floats(Addr args, std::int32_t& slot, double (&f)[N]) {
-  std::uint32_t w[N + 1];
-  if (!runtime::read_arg_words(args, N + 1, w)) return false;
-  slot = s32(w[0]);
-  for (unsigned i = 0; i < N; ++i) f[i] = f32(w[i + 1]);
-  return true;
-}
-
-std::uint32_t slot_only(Addr args, int (*op)(std::int32_t)) {
-  std::uint32_t w[1];
-  if (!runtime::read_arg_words(args, 1, w)) return 0;
-  return std::uint32_t(op(s32(w[0])));
-}
-
-}  // namespace
-
-std::uint32_t bi_ef_init(Addr args) {
-  std::uint32_t w[5];
-  if (!runtime::read_arg_words(args, 5, w)) return 0;
-  Rect dr, sr;
-  if ((w[2] && !load_rect(w[2], dr)) || (w[4] && !load_rect(w[4], sr))) {
-    effect_free(s32(w[0]));
+Addr bi_ef_init(std::int32_t slot, std::int32_t dst, Addr dst_rect, std::int32_t src, Addr src_rect) {
+  const RectArg dr(dst_rect), sr(src_rect);
+  if (!dr.ok() || !sr.ok()) {
+    // A refused call still ends the slot's old effect, as a failing init does.
+    effect_free(slot);
     return 0;
   }
-  return effect_init(s32(w[0]), s32(w[1]), w[2] ? &dr : nullptr, s32(w[3]), w[4] ? &sr : nullptr);
+  return effect_init(slot, dst, dr.get(), src, sr.get());
 }
 
-std::uint32_t bi_ef_free(Addr args) { return slot_only(args, effect_free); }
-std::uint32_t bi_ef_copy(Addr args) { return slot_only(args, effect_copy); }
-std::uint32_t bi_ef_clear(Addr args) { return slot_only(args, effect_clear); }
-
-std::uint32_t bi_ef_info(Addr args) {
-  std::uint32_t w[2];
-  if (!runtime::read_arg_words(args, 2, w)) return 0;
+bool bi_ef_info(std::int32_t slot, Addr out) {
   std::int32_t columns, rows;
   Addr mesh;
-  if (!effect_info(s32(w[0]), columns, rows, mesh)) return 0;
-  const std::uint32_t out[3] = {std::uint32_t(columns), std::uint32_t(rows), mesh};
-  return write_bytes(w[1], out, sizeof out) ? 1 : 0;
+  if (!effect_info(slot, columns, rows, mesh)) return false;
+  const std::uint32_t fields[3] = {std::uint32_t(columns), std::uint32_t(rows), mesh};
+  return write_bytes(out, fields, sizeof fields);
 }
 
-std::uint32_t bi_ef_rotate(Addr args) {
-  std::int32_t slot;
-  double f[4];
-  if (!read_floats(args, slot, f)) return 0;
-  return std::uint32_t(effect_rotate(slot, f[0], f[1], f[2], f[3]));
+std::int32_t bi_ef_rotate(std::int32_t slot, float cx, float cy, float scale, float angle) {
+  return effect_rotate(slot, cx, cy, scale, angle);
 }
-
-std::uint32_t bi_ef_tunnel(Addr args) {
-  std::int32_t slot;
-  double f[3];
-  if (!read_floats(args, slot, f)) return 0;
-  return std::uint32_t(effect_tunnel(slot, f[0], f[1], f[2]));
+std::int32_t bi_ef_tunnel(std::int32_t slot, float depth, float angle, float offset) {
+  return effect_tunnel(slot, depth, angle, offset);
 }
-
-std::uint32_t bi_ef_land(Addr args) {
-  std::int32_t slot;
-  double f[4];
-  if (!read_floats(args, slot, f)) return 0;
-  return std::uint32_t(effect_land(slot, f[0], f[1], f[2], f[3]));
+std::int32_t bi_ef_land(std::int32_t slot, float scale, float angle1, float angle2, float height) {
+  return effect_land(slot, scale, angle1, angle2, height);
 }
-
-std::uint32_t bi_ef_ball(Addr args) {
-  std::int32_t slot;
-  double f[4];
-  if (!read_floats(args, slot, f)) return 0;
-  return std::uint32_t(effect_ball(slot, f[0], f[1], f[2], f[3]));
+std::int32_t bi_ef_ball(std::int32_t slot, float scale, float angle1, float angle2, float distance) {
+  return effect_ball(slot, scale, angle1, angle2, distance);
 }
-
-std::uint32_t bi_ef_whirl(Addr args) {
-  std::int32_t slot;
-  double f[1];
-  if (!read_floats(args, slot, f)) return 0;
-  return std::uint32_t(effect_whirl(slot, f[0]));
+std::int32_t bi_ef_whirl(std::int32_t slot, float twist) { return effect_whirl(slot, twist); }
+std::int32_t bi_ef_raster(std::int32_t slot, float phase, float wavelength, float amplitude) {
+  return effect_raster(slot, phase, wavelength, amplitude);
 }
-
-std::uint32_t bi_ef_raster(Addr args) {
-  std::int32_t slot;
-  double f[3];
-  if (!read_floats(args, slot, f)) return 0;
-  return std::uint32_t(effect_raster(slot, f[0], f[1], f[2]));
+std::int32_t bi_ef_blob(std::int32_t slot, float x, float y, float radius, float depth) {
+  return effect_blob(slot, x, y, radius, depth);
 }
-
-std::uint32_t bi_ef_blob(Addr args) {
-  std::int32_t slot;
-  double f[4];
-  if (!read_floats(args, slot, f)) return 0;
-  return std::uint32_t(effect_blob(slot, f[0], f[1], f[2], f[3]));
-}
-
-std::uint32_t bi_ef_water(Addr args) {
-  std::int32_t slot;
-  double f[1];
-  if (!read_floats(args, slot, f)) return 0;
-  return std::uint32_t(effect_water(slot, f[0]));
-}
-
-std::uint32_t bi_ef_lens(Addr args) {
-  std::int32_t slot;
-  double f[4];
-  if (!read_floats(args, slot, f)) return 0;
-  return std::uint32_t(effect_lens(slot, f[0], f[1], f[2], f[3]));
+std::int32_t bi_ef_water(std::int32_t slot, float damping) { return effect_water(slot, damping); }
+std::int32_t bi_ef_lens(std::int32_t slot, float x, float y, float radius, float strength) {
+  return effect_lens(slot, x, y, radius, strength);
 }
 
 }  // namespace talven::graphics

@@ -83,16 +83,61 @@ void for_points(const Effect& e, F&& f) {
     for (int j = 0; j <= e.columns; ++j) f(j, i);
 }
 
-// Grid points within a circle's bounding box (in cells, clamped to the
-// grid); false when the box misses the grid or cannot be formed.
-bool circle_box(const Effect& e, double x, double y, double radius, int& j0, int& j1, int& i0, int& i1) {
-  if (!std::isfinite(x) || !std::isfinite(y) || !std::isfinite(radius)) return false;
-  const double r = std::fabs(radius);
-  const double lo_x = std::floor((x - r) / kEffectCell), hi_x = std::ceil((x + r) / kEffectCell);
-  const double lo_y = std::floor((y - r) / kEffectCell), hi_y = std::ceil((y + r) / kEffectCell);
+struct MeshPoint {
+  double u, v;  // source position of a grid point
+};
+
+// Places every grid point of the effect in `slot` where place(effect, j, i)
+// says; 0 when the slot holds no live effect.
+template <typename Place>
+int place_points(std::int32_t slot, Place&& place) {
+  float* mesh;
+  Effect* e = live(slot, mesh);
+  if (!e) return 0;
+  for_points(*e, [&](int j, int i) {
+    const MeshPoint p = place(*e, j, i);
+    set_point(mesh, *e, j, i, p.u, p.v);
+  });
+  return 1;
+}
+
+// Sines and cosines of the two view angles of the land and ball views.
+struct Tilt {
+  double s1, c1, s2, c2;
+  Tilt(double angle1, double angle2)
+      : s1(std::sin(angle1)), c1(std::cos(angle1)), s2(std::sin(angle2)), c2(std::cos(angle2)) {}
+};
+
+// A circle on the grid: its centre and radius in destination pixels and
+// the grid points of its bounding box (in cells, clamped to the grid).
+struct GridCircle {
+  double x, y, radius;
+  int j0 = 0, j1 = -1, i0 = 0, i1 = -1;
+
+  // Calls f(j, i, px, py, dist) for each grid point no further than the
+  // radius from the centre, (px, py) its offset from the centre.
+  template <typename F>
+  void for_points_inside(F&& f) const {
+    for (int i = i0; i <= i1; ++i)
+      for (int j = j0; j <= j1; ++j) {
+        const double px = kEffectCell * j - x, py = kEffectCell * i - y;
+        const double dist = std::sqrt(px * px + py * py);
+        if (dist > radius) continue;
+        f(j, i, px, py, dist);
+      }
+  }
+};
+
+// Fills in the circle's box; false when the box misses the grid or cannot
+// be formed.
+bool circle_box(const Effect& e, GridCircle& c) {
+  if (!std::isfinite(c.x) || !std::isfinite(c.y) || !std::isfinite(c.radius)) return false;
+  const double r = std::fabs(c.radius);
+  const double lo_x = std::floor((c.x - r) / kEffectCell), hi_x = std::ceil((c.x + r) / kEffectCell);
+  const double lo_y = std::floor((c.y - r) / kEffectCell), hi_y = std::ceil((c.y + r) / kEffectCell);
   if (hi_x < 0 || lo_x > e.columns || hi_y < 0 || lo_y > e.rows) return false;
-  j0 = int(std::max(lo_x, 0.0)), j1 = int(std::min(hi_x, double(e.columns)));
-  i0 = int(std::max(lo_y, 0.0)), i1 = int(std::min(hi_y, double(e.rows)));
+  c.j0 = int(std::max(lo_x, 0.0)), c.j1 = int(std::min(hi_x, double(e.columns)));
+  c.i0 = int(std::max(lo_y, 0.0)), c.i1 = int(std::min(hi_y, double(e.rows)));
   return true;
 }
 
@@ -151,33 +196,21 @@ bool effect_info(std::int32_t slot, std::int32_t& columns, std::int32_t& rows, A
 // ---- deformations ------------------------------------------------------------------------
 
 int effect_clear(std::int32_t slot) {
-  float* mesh;
-  Effect* e = live(slot, mesh);
-  if (!e) return 0;
-  for_points(*e, [&](int j, int i) { set_point(mesh, *e, j, i, grid_u(*e, j), grid_v(*e, i)); });
-  return 1;
+  return place_points(slot, [](const Effect& e, int j, int i) { return MeshPoint{grid_u(e, j), grid_v(e, i)}; });
 }
 
 int effect_rotate(std::int32_t slot, double cx, double cy, double scale, double angle) {
-  float* mesh;
-  Effect* e = live(slot, mesh);
-  if (!e) return 0;
   const double s = std::sin(angle), c = std::cos(angle);
-  for_points(*e, [&](int j, int i) {
-    const double w = grid_u(*e, j) - cx, h = grid_v(*e, i) - cy;
-    set_point(mesh, *e, j, i, cx + scale * (c * w - s * h), cy + scale * (s * w + c * h));
+  return place_points(slot, [&](const Effect& e, int j, int i) {
+    const double w = grid_u(e, j) - cx, h = grid_v(e, i) - cy;
+    return MeshPoint{cx + scale * (c * w - s * h), cy + scale * (s * w + c * h)};
   });
-  return 1;
 }
 
 int effect_tunnel(std::int32_t slot, double depth, double angle, double offset) {
-  float* mesh;
-  Effect* e = live(slot, mesh);
-  if (!e) return 0;
   const double a = depth / 100.0, s = std::sin(angle), c = std::cos(angle);
-  const double W = e->src_width;
-  for_points(*e, [&](int j, int i) {
-    const double dx = centre_dx(*e, j), dy = centre_dy(*e, i);
+  return place_points(slot, [&](const Effect& e, int j, int i) {
+    const double dx = centre_dx(e, j), dy = centre_dy(e, i);
     const double B = offset * s + c * dx;
     const double divisor = dy * dy + B * B;
     const double num = offset * c - s * dx;
@@ -189,56 +222,43 @@ int effect_tunnel(std::int32_t slot, double depth, double angle, double offset) 
       D = std::atan2(dy, B) / (2 * std::numbers::pi);
       if (D < 0) D += 1;
     }
-    set_point(mesh, *e, j, i, D * W, C);
+    return MeshPoint{D * double(e.src_width), C};
   });
-  return 1;
 }
 
 int effect_land(std::int32_t slot, double scale, double angle1, double angle2, double height) {
-  float* mesh;
-  Effect* e = live(slot, mesh);
-  if (!e) return 0;
-  const double s1 = std::sin(angle1), c1 = std::cos(angle1), s2 = std::sin(angle2), c2 = std::cos(angle2);
-  for_points(*e, [&](int j, int i) {
-    const double dx = centre_dx(*e, j), dy = centre_dy(*e, i);
-    const double D = height * s1 + c1 * dx;
-    double E = std::fabs(dy * c2 - s2 * D);
+  const Tilt t(angle1, angle2);
+  return place_points(slot, [&](const Effect& e, int j, int i) {
+    const double dx = centre_dx(e, j), dy = centre_dy(e, i);
+    const double D = height * t.s1 + t.c1 * dx;
+    double E = std::fabs(dy * t.c2 - t.s2 * D);
     if (E == 0) E = 1;
-    const double F = dy * s2 + c2 * D;
-    const double G = height * c1 - s1 * dx;
-    set_point(mesh, *e, j, i, F * scale / E * 0.4, G * scale / E * 0.4);
+    const double F = dy * t.s2 + t.c2 * D;
+    const double G = height * t.c1 - t.s1 * dx;
+    return MeshPoint{F * scale / E * 0.4, G * scale / E * 0.4};
   });
-  return 1;
 }
 
 int effect_ball(std::int32_t slot, double scale, double angle1, double angle2, double distance) {
-  float* mesh;
-  Effect* e = live(slot, mesh);
-  if (!e) return 0;
-  const double s1 = std::sin(angle1), c1 = std::cos(angle1), s2 = std::sin(angle2), c2 = std::cos(angle2);
-  for_points(*e, [&](int j, int i) {
-    const double dx = centre_dx(*e, j), dy = centre_dy(*e, i);
-    const double r = distance * c1 - dy * s1;
-    const double C = r * s2 + c2 * dx;
-    const double B = r * c2 - s2 * dx;
-    const double Z = distance * s1 + dy * c1;
+  const Tilt t(angle1, angle2);
+  return place_points(slot, [&](const Effect& e, int j, int i) {
+    const double dx = centre_dx(e, j), dy = centre_dy(e, i);
+    const double r = distance * t.c1 - dy * t.s1;
+    const double C = r * t.s2 + t.c2 * dx;
+    const double B = r * t.c2 - t.s2 * dx;
+    const double Z = distance * t.s1 + dy * t.c1;
     const double d = std::sqrt(Z * Z + C * C + B * B);
     // The eye at the sphere's centre sees every point at distance 0: show the origin.
-    if (d == 0)
-      set_point(mesh, *e, j, i, 0, 0);
-    else
-      set_point(mesh, *e, j, i, scale * C / d, scale * B / d);
+    if (d == 0) return MeshPoint{0, 0};
+    return MeshPoint{scale * C / d, scale * B / d};
   });
-  return 1;
 }
 
 int effect_whirl(std::int32_t slot, double twist) {
-  float* mesh;
-  Effect* e = live(slot, mesh);
-  if (!e) return 0;
-  const double W = e->src_width, H = e->src_height, pi = std::numbers::pi;
-  for_points(*e, [&](int j, int i) {
-    const int ei = j - e->columns / 2, fi = i - e->rows / 2;
+  const double pi = std::numbers::pi;
+  return place_points(slot, [&](const Effect& e, int j, int i) {
+    const double W = e.src_width, H = e.src_height;
+    const int ei = j - e.columns / 2, fi = i - e.rows / 2;
     const double ef = ei, ff = fi;
     double g;
     if (ei == 0) {
@@ -249,10 +269,8 @@ int effect_whirl(std::int32_t slot, double twist) {
     }
     const double r = std::sqrt(ef * ef + ff * ff);
     const double l = g + twist / (r + 1);
-    set_point(mesh, *e, j, i, W / 2 + (W / e->columns) * r * std::cos(l),
-              H / 2 + (H / e->rows) * r * std::sin(l));
+    return MeshPoint{W / 2 + (W / e.columns) * r * std::cos(l), H / 2 + (H / e.rows) * r * std::sin(l)};
   });
-  return 1;
 }
 
 int effect_raster(std::int32_t slot, double phase, double wavelength, double amplitude) {
@@ -272,19 +290,15 @@ int effect_lens(std::int32_t slot, double x, double y, double radius, double str
   float* mesh;
   Effect* e = live(slot, mesh);
   if (!e) return 0;
-  int j0, j1, i0, i1;
-  if (!circle_box(*e, x, y, radius, j0, j1, i0, i1)) return 0;
+  GridCircle circle{x, y, radius};
+  if (!circle_box(*e, circle)) return 0;
   if (!(radius > 0)) return 1;  // an empty circle moves nothing
-  for (int i = i0; i <= i1; ++i)
-    for (int j = j0; j <= j1; ++j) {
-      const double px = kEffectCell * j - x, py = kEffectCell * i - y;
-      const double dist = std::sqrt(px * px + py * py);
-      if (dist > radius) continue;
-      const double k = (radius - dist) * strength / radius;
-      float* p = mesh + 2 * (std::size_t(i) * std::size_t(e->columns + 1) + std::size_t(j));
-      p[0] = float(p[0] + k * px);
-      p[1] = float(p[1] + k * py);
-    }
+  circle.for_points_inside([&](int j, int i, double px, double py, double dist) {
+    const double k = (radius - dist) * strength / radius;
+    float* p = mesh + 2 * (std::size_t(i) * std::size_t(e->columns + 1) + std::size_t(j));
+    p[0] = float(p[0] + k * px);
+    p[1] = float(p[1] + k * py);
+  });
   return 1;
 }
 
@@ -298,17 +312,13 @@ int effect_blob(std::int32_t slot, double x, double y, double radius, double dep
     e->heights[1].assign(field, 0.0f);
     e->current = 0;
   }
-  int j0, j1, i0, i1;
-  if (!circle_box(*e, x, y, radius, j0, j1, i0, i1) || !(radius > 0)) return 1;
+  GridCircle circle{x, y, radius};
+  if (!circle_box(*e, circle) || !(radius > 0)) return 1;
   std::vector<float>& h = e->heights[e->current];
-  for (int i = i0; i <= i1; ++i)
-    for (int j = j0; j <= j1; ++j) {
-      const double px = kEffectCell * j - x, py = kEffectCell * i - y;
-      const double dist = std::sqrt(px * px + py * py);
-      if (dist > radius) continue;
-      float& v = h[std::size_t(i + 1) * std::size_t(e->field_width()) + std::size_t(j + 1)];
-      v = float(v + (radius - dist) * depth / radius);
-    }
+  circle.for_points_inside([&](int j, int i, double, double, double dist) {
+    float& v = h[std::size_t(i + 1) * std::size_t(e->field_width()) + std::size_t(j + 1)];
+    v = float(v + (radius - dist) * depth / radius);
+  });
   return 1;
 }
 
@@ -449,8 +459,12 @@ void render_cell_row(const RenderJob& job, int ci) {
 // 32-bit pixels on processors with SSE4.1: the four channels of a pixel in
 // the 32-bit lanes of one register, the same arithmetic as lerp_channel.
 // Chosen at run time.
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("sse4.1"))), apply_to = function)
+#else
 #pragma GCC push_options
 #pragma GCC target("sse4.1")
+#endif
 // Four bytes widened to four 32-bit lanes.
 __attribute__((target("sse4.1"))) inline __m128i widen(const std::uint8_t* p) {
   std::int32_t v;
@@ -498,7 +512,11 @@ __attribute__((target("sse4.1"))) void render_cell_row_sse41(const RenderJob& jo
     }
   }
 }
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
 #pragma GCC pop_options
+#endif
 
 bool use_sse41() {
   static const bool ok = __builtin_cpu_supports("sse4.1");

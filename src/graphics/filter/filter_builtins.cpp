@@ -1,132 +1,92 @@
-// Script-facing filter builtins: decode, call the filter, encode.
+// Script-facing filter builtins: read the rectangles and points the
+// arguments point to, call the filter.
 #include "graphics/filter/filter_builtins.h"
 
+#include <type_traits>
+
 #include "graphics/filter/filters.h"
-#include "runtime/builtins.h"
+#include "graphics/plane/builtin_args.h"
 
 namespace talven::graphics {
 
 namespace {
 
-bool read_args(Addr args, unsigned n, std::uint32_t* w) { return runtime::read_arg_words(args, n, w); }
+// op(dst, dst area, src, src area, extra...) for two plane slots with
+// their rectangle arguments; 0 when a rectangle cannot be read.
+template <class... Extra>
+std::int32_t between_areas(int (*op)(Plane*, const Rect*, Plane*, const Rect*, Extra...), std::int32_t dst,
+                           Addr dst_rect, std::int32_t src, Addr src_rect, std::type_identity_t<Extra>... extra) {
+  const RectArg dr(dst_rect), sr(src_rect);
+  if (!dr.ok() || !sr.ok()) return 0;
+  return op(plane_at(dst), dr.get(), plane_at(src), sr.get(), extra...);
+}
 
-std::int32_t s32(std::uint32_t v) { return std::int32_t(v); }
+// op(dst, x, y, src, src area, extra...): a source area drawn at (x, y);
+// 0 when the rectangle cannot be read.
+template <class... Extra>
+std::int32_t from_area(int (*op)(Plane*, std::int32_t, std::int32_t, Plane*, const Rect*, Extra...),
+                       std::int32_t dst, std::int32_t x, std::int32_t y, std::int32_t src, Addr src_rect,
+                       std::type_identity_t<Extra>... extra) {
+  const RectArg sr(src_rect);
+  if (!sr.ok()) return 0;
+  return op(plane_at(dst), x, y, plane_at(src), sr.get(), extra...);
+}
 
 }  // namespace
 
-std::uint32_t bi_freemap(Addr args) {
-  std::uint32_t w[5];
-  if (!read_args(args, 5, w)) return 0;
+std::int32_t bi_freemap(std::int32_t dst, Addr corners, std::int32_t src, Addr src_rect, std::int32_t key) {
   Point64 points[4];
   const Point64* pp = nullptr;
-  if (w[1]) {
+  if (corners) {
     std::int32_t raw[8];
-    if (!read_bytes(w[1], raw, sizeof raw)) return 0;
+    if (!read_bytes(corners, raw, sizeof raw)) return 0;
     for (int i = 0; i < 4; ++i) points[i] = {raw[2 * i], raw[2 * i + 1]};
     pp = points;
   }
-  Rect sr;
-  const Rect* sp;
-  if (!optional_rect(w[3], sr, sp)) return 0;
-  return std::uint32_t(freemap(plane_at(s32(w[0])), pp, plane_at(s32(w[2])), sp, s32(w[4])));
+  const RectArg sr(src_rect);
+  if (!sr.ok()) return 0;
+  return freemap(plane_at(dst), pp, plane_at(src), sr.get(), key);
 }
 
-std::uint32_t bi_smooth(Addr args) {
-  std::uint32_t w[5];
-  if (!read_args(args, 5, w)) return 0;
-  Rect dr, sr;
-  const Rect *dp, *sp;
-  if (!optional_rect(w[1], dr, dp) || !optional_rect(w[3], sr, sp)) return 0;
-  return std::uint32_t(smooth(plane_at(s32(w[0])), dp, plane_at(s32(w[2])), sp, s32(w[4])));
+std::int32_t bi_smooth(std::int32_t dst, Addr dst_rect, std::int32_t src, Addr src_rect, std::int32_t key) {
+  return between_areas(smooth, dst, dst_rect, src, src_rect, key);
 }
 
-std::uint32_t bi_rotate(Addr args) {
-  std::uint32_t w[6];
-  if (!read_args(args, 6, w)) return 0;
-  Rect dr, sr;
-  const Rect *dp, *sp;
-  if (!optional_rect(w[1], dr, dp) || !optional_rect(w[3], sr, sp)) return 0;
-  return std::uint32_t(rotate(plane_at(s32(w[0])), dp, plane_at(s32(w[2])), sp, s32(w[4]), s32(w[5])));
+std::int32_t bi_rotate(std::int32_t dst, Addr dst_rect, std::int32_t src, Addr src_rect, std::int32_t angle,
+                       std::int32_t key) {
+  return between_areas(rotate, dst, dst_rect, src, src_rect, angle, key);
 }
 
-std::uint32_t bi_tiled(Addr args) {
-  std::uint32_t w[6];
-  if (!read_args(args, 6, w)) return 0;
-  Rect dr, sr;
-  const Rect *dp, *sp;
-  if (!optional_rect(w[1], dr, dp) || !optional_rect(w[3], sr, sp)) return 0;
-  return std::uint32_t(tiled(plane_at(s32(w[0])), dp, plane_at(s32(w[2])), sp, s32(w[4]), s32(w[5])));
+std::int32_t bi_tiled(std::int32_t dst, Addr dst_rect, std::int32_t src, Addr src_rect, std::int32_t angle,
+                      std::int32_t zoom) {
+  return between_areas(tiled, dst, dst_rect, src, src_rect, angle, zoom);
 }
 
-std::uint32_t bi_scroll(Addr args) {
-  std::uint32_t w[4];
-  if (!read_args(args, 4, w)) return 0;
-  Rect r;
-  const Rect* rp;
-  if (!optional_rect(w[1], r, rp)) return 0;
-  return std::uint32_t(scroll(plane_at(s32(w[0])), rp, s32(w[2]), s32(w[3])));
+std::int32_t bi_scroll(std::int32_t plane, Addr rect, std::int32_t dx, std::int32_t dy) {
+  return on_area(scroll, plane, rect, dx, dy);
 }
 
-namespace {
+std::int32_t bi_noise(std::int32_t plane, Addr rect, std::int32_t amount) { return on_area(noise, plane, rect, amount); }
+std::int32_t bi_slice(std::int32_t plane, Addr rect, std::int32_t amount) { return on_area(slice, plane, rect, amount); }
 
-std::uint32_t rect_amount(Addr args, int (*filter)(Plane*, const Rect*, std::int32_t)) {
-  std::uint32_t w[3];
-  if (!read_args(args, 3, w)) return 0;
-  Rect r;
-  const Rect* rp;
-  if (!optional_rect(w[1], r, rp)) return 0;
-  return std::uint32_t(filter(plane_at(s32(w[0])), rp, s32(w[2])));
+std::int32_t bi_gradation(std::int32_t dst, std::int32_t x, std::int32_t y, std::int32_t src, Addr src_rect) {
+  return from_area(gradation, dst, x, y, src, src_rect);
 }
 
-}  // namespace
-
-std::uint32_t bi_noise(Addr args) { return rect_amount(args, noise); }
-std::uint32_t bi_slice(Addr args) { return rect_amount(args, slice); }
-
-std::uint32_t bi_gradation(Addr args) {
-  std::uint32_t w[5];
-  if (!read_args(args, 5, w)) return 0;
-  Rect sr;
-  const Rect* sp;
-  if (!optional_rect(w[4], sr, sp)) return 0;
-  return std::uint32_t(gradation(plane_at(s32(w[0])), s32(w[1]), s32(w[2]), plane_at(s32(w[3])), sp));
+std::int32_t bi_mosaic(std::int32_t dst, std::int32_t x, std::int32_t y, std::int32_t src, Addr src_rect,
+                       std::int32_t block_w, std::int32_t block_h) {
+  return from_area(mosaic, dst, x, y, src, src_rect, block_w, block_h);
 }
 
-std::uint32_t bi_mosaic(Addr args) {
-  std::uint32_t w[7];
-  if (!read_args(args, 7, w)) return 0;
-  Rect sr;
-  const Rect* sp;
-  if (!optional_rect(w[4], sr, sp)) return 0;
-  return std::uint32_t(mosaic(plane_at(s32(w[0])), s32(w[1]), s32(w[2]), plane_at(s32(w[3])), sp,
-                              s32(w[5]), s32(w[6])));
+std::int32_t bi_monotone(std::int32_t plane, Addr rect, std::uint32_t dark, std::uint32_t light) {
+  return on_area(monotone, plane, rect, dark, light);
 }
 
-std::uint32_t bi_monotone(Addr args) {
-  std::uint32_t w[4];
-  if (!read_args(args, 4, w)) return 0;
-  Rect r;
-  const Rect* rp;
-  if (!optional_rect(w[1], r, rp)) return 0;
-  return std::uint32_t(monotone(plane_at(s32(w[0])), rp, w[2], w[3]));
+std::int32_t bi_blur(std::int32_t dst, std::int32_t x, std::int32_t y, std::int32_t src, Addr src_rect,
+                     std::int32_t radius) {
+  return from_area(blur, dst, x, y, src, src_rect, radius);
 }
 
-std::uint32_t bi_blur(Addr args) {
-  std::uint32_t w[6];
-  if (!read_args(args, 6, w)) return 0;
-  Rect sr;
-  const Rect* sp;
-  if (!optional_rect(w[4], sr, sp)) return 0;
-  return std::uint32_t(blur(plane_at(s32(w[0])), s32(w[1]), s32(w[2]), plane_at(s32(w[3])), sp, s32(w[5])));
-}
-
-std::uint32_t bi_fire(Addr args) {
-  std::uint32_t w[2];
-  if (!read_args(args, 2, w)) return 0;
-  Rect r;
-  const Rect* rp;
-  if (!optional_rect(w[1], r, rp)) return 0;
-  return std::uint32_t(fire(plane_at(s32(w[0])), rp));
-}
+std::int32_t bi_fire(std::int32_t plane, Addr rect) { return on_area(fire, plane, rect); }
 
 }  // namespace talven::graphics

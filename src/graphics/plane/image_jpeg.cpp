@@ -29,6 +29,15 @@ void jpeg_error_exit(j_common_ptr cinfo) {
 }
 void jpeg_quiet(j_common_ptr, int) {}
 
+// The error manager of a codec: warnings are dropped and errors jump back
+// to the frame that called setjmp on err.jump.
+jpeg_error_mgr* longjmp_errors(JpegError& err) {
+  jpeg_error_mgr* mgr = jpeg_std_error(&err.mgr);
+  err.mgr.error_exit = jpeg_error_exit;
+  err.mgr.emit_message = jpeg_quiet;
+  return mgr;
+}
+
 struct JpegSource {
   jpeg_source_mgr mgr;
   ByteSource* src;
@@ -79,9 +88,7 @@ struct JpegRead {
 };
 
 bool decode_jpeg(JpegRead* r) {
-  r->cinfo.err = jpeg_std_error(&r->err.mgr);
-  r->err.mgr.error_exit = jpeg_error_exit;
-  r->err.mgr.emit_message = jpeg_quiet;
+  r->cinfo.err = longjmp_errors(r->err);
   if (setjmp(r->err.jump)) return false;
   jpeg_create_decompress(&r->cinfo);
   r->created = true;
@@ -147,9 +154,7 @@ struct JpegWrite {
 };
 
 bool encode_jpeg_rows(JpegWrite* wr, const Plane& p, const Rect& r, int quality) {
-  wr->cinfo.err = jpeg_std_error(&wr->err.mgr);
-  wr->err.mgr.error_exit = jpeg_error_exit;
-  wr->err.mgr.emit_message = jpeg_quiet;
+  wr->cinfo.err = longjmp_errors(wr->err);
   if (setjmp(wr->err.jump)) return false;
   jpeg_create_compress(&wr->cinfo);
   wr->created = true;

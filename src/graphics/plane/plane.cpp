@@ -63,14 +63,6 @@ bool load_rect(Addr addr, Rect& out) {
   return true;
 }
 
-bool optional_rect(Addr addr, Rect& storage, const Rect*& out) {
-  out = nullptr;
-  if (!addr) return true;
-  if (!load_rect(addr, storage)) return false;
-  out = &storage;
-  return true;
-}
-
 // ---- planes ----------------------------------------------------------------
 
 Plane::~Plane() {

@@ -38,9 +38,6 @@ Rect intersect(const Rect& a, const Rect& b);
 Rect normalized(const Rect& r);
 // Reads a script rectangle (four signed words); false for a bad address.
 bool load_rect(Addr addr, Rect& out);
-// An optional rectangle argument: null gives out = nullptr, a readable
-// address reads into `storage` (out = &storage), a bad one gives false.
-bool optional_rect(Addr addr, Rect& storage, const Rect*& out);
 
 // One plane. The record itself is host memory; `info` and `bits` are script
 // addresses, with `header`/`pixels` the matching host pointers (stable: the

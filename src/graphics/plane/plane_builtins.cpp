@@ -1,15 +1,15 @@
-// Script-facing plane, palette and colour builtins: decode the argument
-// words, call the plane module, encode the result.
+// Script-facing plane, palette and colour builtins: check the arguments,
+// call the plane module, shape the result.
 #include "graphics/plane/plane_builtins.h"
 
 #include <algorithm>
 #include <cstring>
 #include <string>
 
+#include "graphics/plane/builtin_args.h"
 #include "graphics/plane/image_io.h"
 #include "graphics/plane/plane.h"
 #include "base/messages.h"
-#include "runtime/builtins.h"
 #include "storage/file_layer.h"
 
 namespace talven::graphics {
@@ -17,12 +17,6 @@ namespace talven::graphics {
 namespace {
 
 constexpr std::uint32_t kMaxPath = 4096;
-
-bool read_args(Addr args, int n, std::uint32_t* w) {
-  return runtime::read_arg_words(args, static_cast<unsigned>(n), w);
-}
-
-std::int32_t s32(std::uint32_t v) { return std::int32_t(v); }
 
 // Slot argument of galloc and gload: a slot below 1024, otherwise the
 // address of a variable that receives the highest free slot. -1 when no
@@ -37,11 +31,6 @@ std::int32_t choose_slot(std::uint32_t arg) {
     }
   if (!store32(arg, std::uint32_t(slot))) return -1;
   return slot;
-}
-
-bool optional_rect(std::uint32_t addr, Rect& r, bool& given) {
-  given = addr != 0;
-  return !given || load_rect(addr, r);
 }
 
 // Copies colour-table words between a table of `entries` and script memory.
@@ -74,25 +63,33 @@ std::uint32_t copy_palette(std::int32_t slot, std::uint32_t first, std::int32_t 
   return n;
 }
 
-}  // namespace
-
-std::uint32_t bi_pal_map(Addr args) {
-  std::uint32_t w[1];
-  if (!read_args(args, 1, w) || !w[0]) return 0;
-  const std::uint8_t* p = span(w[0], 1024);
-  if (!p) return 0;
-  std::uint32_t palette[256];
-  std::memcpy(palette, p, sizeof palette);
-  build_inverse_color_map(palette);
-  return 1;
+// Applies a difference image to a plane and writes the changed rectangle
+// to `changed` when that is not null.
+bool finish_diff(std::int32_t slot, std::int32_t x, std::int32_t y, const std::uint8_t* data,
+                 std::uint64_t size, Addr changed) {
+  Rect r;
+  if (!apply_diff(plane_at(slot), x, y, data, size, &r)) return false;
+  if (changed) {
+    std::int32_t v[4] = {r.left, r.top, r.right, r.bottom};
+    if (!write_bytes(changed, v, 16)) return false;
+  }
+  return true;
 }
 
-std::uint32_t bi_pal_load(Addr args) {
-  std::uint32_t w[4];
-  if (!read_args(args, 4, w)) return 0;
-  Plane* p = plane_at(s32(w[0]));
-  std::uint32_t index = w[1], first = w[2];
-  std::int32_t count = s32(w[3]);
+}  // namespace
+
+bool bi_pal_map(Addr palette) {
+  if (!palette) return false;
+  const std::uint8_t* p = span(palette, 1024);
+  if (!p) return false;
+  std::uint32_t colors[256];
+  std::memcpy(colors, p, sizeof colors);
+  build_inverse_color_map(colors);
+  return true;
+}
+
+std::uint32_t bi_pal_load(std::int32_t plane, std::uint32_t index, std::uint32_t first, std::int32_t count) {
+  Plane* p = plane_at(plane);
   if (!p || p->bpp > 8 || index > 255 || first > 255 || count <= 0) return 0;
   std::uint32_t entries = std::min<std::uint32_t>(p->colors_used(), std::uint32_t(p->table_entries));
   if (entries < first + 1) return 0;
@@ -101,169 +98,130 @@ std::uint32_t bi_pal_load(Addr args) {
   return n;
 }
 
-std::uint32_t bi_pal_set(Addr args) {
-  std::uint32_t w[2];
-  if (!read_args(args, 2, w) || w[0] > 255) return 0;
-  ScriptPalette()[w[0]] = w[1];
-  return 1;
+bool bi_pal_set(std::uint32_t index, std::uint32_t color) {
+  if (index > 255) return false;
+  ScriptPalette()[index] = color;
+  return true;
 }
 
-std::uint32_t bi_pal_get(Addr args) {
-  std::uint32_t w[1];
-  if (!read_args(args, 1, w) || w[0] > 255) return 0;
-  return ScriptPalette()[w[0]];
+std::uint32_t bi_pal_get(std::uint32_t index) { return index > 255 ? 0 : ScriptPalette()[index]; }
+
+bool bi_pal_sets(std::uint32_t first, std::int32_t count, Addr colors) {
+  return copy_palette(-1, first, count, colors, false) != 0;
 }
 
-std::uint32_t bi_pal_sets(Addr args) {
-  std::uint32_t w[3];
-  if (!read_args(args, 3, w)) return 0;
-  return copy_palette(-1, w[0], s32(w[1]), w[2], false) ? 1 : 0;
+bool bi_pal_gets(std::uint32_t first, std::int32_t count, Addr colors) {
+  return copy_palette(-1, first, count, colors, true) != 0;
 }
 
-std::uint32_t bi_pal_gets(Addr args) {
-  std::uint32_t w[3];
-  if (!read_args(args, 3, w)) return 0;
-  return copy_palette(-1, w[0], s32(w[1]), w[2], true) ? 1 : 0;
-}
-
-std::uint32_t bi_pal_change(Addr) {
+bool bi_pal_change() {
   pal_change();
-  return 1;
+  return true;
 }
 
-std::uint32_t bi_getpixel(Addr args) {
-  std::uint32_t w[3];
-  if (!read_args(args, 3, w)) return 0;
-  Plane* p = plane_at(s32(w[0]));
-  return p ? get_pixel_rgb(*p, s32(w[1]), s32(w[2])) : 0;
+std::uint32_t bi_getpixel(std::int32_t plane, std::int32_t x, std::int32_t y) {
+  Plane* p = plane_at(plane);
+  return p ? get_pixel_rgb(*p, x, y) : 0;
 }
 
-std::uint32_t bi_rgbtohsv(Addr args) {
-  std::uint32_t w[1];
-  return read_args(args, 1, w) ? rgbtohsv(w[0]) : 0;
+bool bi_gclip(std::int32_t plane, Addr rect) {
+  Plane* p = plane_at(plane);
+  if (!p) return false;
+  const RectArg clip(rect);
+  if (!clip.ok()) return false;
+  set_clip(*p, clip.get());
+  return true;
 }
 
-std::uint32_t bi_hsvtorgb(Addr args) {
-  std::uint32_t w[1];
-  return read_args(args, 1, w) ? hsvtorgb(w[0]) : 0;
-}
-
-std::uint32_t bi_gclip(Addr args) {
-  std::uint32_t w[2];
-  if (!read_args(args, 2, w)) return 0;
-  Plane* p = plane_at(s32(w[0]));
-  if (!p) return 0;
-  Rect r;
-  bool given;
-  if (!optional_rect(w[1], r, given)) return 0;
-  set_clip(*p, given ? &r : nullptr);
-  return 1;
-}
-
-std::uint32_t bi_ginit(Addr) {
+bool bi_ginit() {
   auto& t = PlaneTable();
   for (int i = 0; i < kPlaneSlots; ++i) {
     if (i != t.view_page && i != t.active_page) t.slots[i].plane.reset();
     t.slots[i].mask = -1;
   }
-  return 1;
+  return true;
 }
 
-std::uint32_t bi_galloc(Addr args) {
-  std::uint32_t w[4];
-  if (!read_args(args, 4, w)) return 0;
-  std::int32_t slot = choose_slot(w[0]);
-  if (slot < 0) return 0;
+bool bi_galloc(std::uint32_t slot_arg, std::int32_t width, std::int32_t height, std::int32_t bpp) {
+  std::int32_t slot = choose_slot(slot_arg);
+  if (slot < 0) return false;
   free_plane(slot);
-  PlanePtr p = CreatePlane(s32(w[1]), s32(w[2]), s32(w[3]));
+  PlanePtr p = CreatePlane(width, height, bpp);
   if (!p) {
     report_message(1, "CreatePlane : 仮想画面の作成に失敗しました。");
-    return 0;
+    return false;
   }
   set_plane(slot, std::move(p));
-  return 1;
+  return true;
 }
 
-std::uint32_t bi_gfree(Addr args) {
-  std::uint32_t w[1];
-  if (!read_args(args, 1, w) || w[0] >= std::uint32_t(kPlaneSlots)) return 0;
+bool bi_gfree(std::uint32_t plane) {
+  if (plane >= std::uint32_t(kPlaneSlots)) return false;
   auto& t = PlaneTable();
-  std::int32_t slot = s32(w[0]);
+  std::int32_t slot = std::int32_t(plane);
   if (slot != t.view_page && slot != t.active_page) t.slots[slot].plane.reset();
   t.slots[slot].mask = -1;
-  return 1;
+  return true;
 }
 
-std::uint32_t bi_gload(Addr args) {
-  std::uint32_t w[2];
-  if (!read_args(args, 2, w) || !w[1]) return 0;
-  auto path = cstr(w[1], kMaxPath);
-  if (!path) return 0;
-  std::int32_t slot = choose_slot(w[0]);
-  if (slot < 0) return 0;
+bool bi_gload(std::uint32_t slot_arg, Addr path_addr) {
+  if (!path_addr) return false;
+  auto path = cstr(path_addr, kMaxPath);
+  if (!path) return false;
+  std::int32_t slot = choose_slot(slot_arg);
+  if (slot < 0) return false;
   free_plane(slot);
   PlanePtr p = LoadPlane(*path);
   if (!p) {
     report_message(1, "LoadPlane : 画像ファイルの読み込みに失敗しました。\nFile : %s",
                    std::string(*path).c_str());
-    return 0;
+    return false;
   }
   set_plane(slot, std::move(p));
-  return 1;
+  return true;
 }
 
-std::uint32_t bi_gsave(Addr args) {
-  std::uint32_t w[3];
-  if (!read_args(args, 3, w) || !w[0]) return 0;
-  auto path = cstr(w[0], kMaxPath);
-  Plane* p = plane_at(s32(w[1]));
-  if (!path || !p) return 0;
-  Rect r;
-  bool given;
-  if (!optional_rect(w[2], r, given)) return 0;
-  if (!SavePlane(*path, *p, given ? &r : nullptr)) {
+bool bi_gsave(Addr path_addr, std::int32_t plane, Addr rect) {
+  if (!path_addr) return false;
+  auto path = cstr(path_addr, kMaxPath);
+  Plane* p = plane_at(plane);
+  if (!path || !p) return false;
+  const RectArg area(rect);
+  if (!area.ok()) return false;
+  if (!SavePlane(*path, *p, area.get())) {
     report_message(1, "SavePlane : 画像ファイルの書き込みに失敗しました。\nFile : %s",
                    std::string(*path).c_str());
-    return 0;
+    return false;
   }
-  return 1;
+  return true;
 }
 
-std::uint32_t bi_gattach(Addr args) {
-  std::uint32_t w[2];
-  if (!read_args(args, 2, w)) return 0;
-  if (w[0] >= std::uint32_t(kPlaneSlots) || w[1] >= std::uint32_t(kPlaneSlots)) return 0;
-  PlaneTable().slots[w[0]].mask = s32(w[1]);
-  return 1;
+bool bi_gattach(std::uint32_t plane, std::uint32_t mask) {
+  if (plane >= std::uint32_t(kPlaneSlots) || mask >= std::uint32_t(kPlaneSlots)) return false;
+  PlaneTable().slots[plane].mask = std::int32_t(mask);
+  return true;
 }
 
-std::uint32_t bi_gdetach(Addr args) {
-  std::uint32_t w[1];
-  if (!read_args(args, 1, w) || w[0] >= std::uint32_t(kPlaneSlots)) return 0;
-  PlaneTable().slots[w[0]].mask = -1;
-  return 1;
+bool bi_gdetach(std::uint32_t plane) {
+  if (plane >= std::uint32_t(kPlaneSlots)) return false;
+  PlaneTable().slots[plane].mask = -1;
+  return true;
 }
 
-std::uint32_t bi_ggetpal(Addr args) {
-  std::uint32_t w[4];
-  if (!read_args(args, 4, w)) return 0;
-  return copy_palette(s32(w[0]), w[1], s32(w[2]), w[3], true);
+std::uint32_t bi_ggetpal(std::int32_t plane, std::uint32_t first, std::int32_t count, Addr colors) {
+  return copy_palette(plane, first, count, colors, true);
 }
 
-std::uint32_t bi_gsetpal(Addr args) {
-  std::uint32_t w[4];
-  if (!read_args(args, 4, w)) return 0;
-  return copy_palette(s32(w[0]), w[1], s32(w[2]), w[3], false);
+std::uint32_t bi_gsetpal(std::int32_t plane, std::uint32_t first, std::int32_t count, Addr colors) {
+  return copy_palette(plane, first, count, colors, false);
 }
 
-std::uint32_t bi_ginfo(Addr args) {
-  std::uint32_t w[2];
-  if (!read_args(args, 2, w)) return 0;
-  if (!w[1]) return 1;
-  std::uint8_t* out = wspan(w[1], 24);
-  if (!out) return 0;
+bool bi_ginfo(std::int32_t plane, Addr info) {
+  if (!info) return true;
+  std::uint8_t* out = wspan(info, 24);
+  if (!out) return false;
   std::uint32_t v[6] = {};
-  if (Plane* p = plane_at(s32(w[0]))) {
+  if (Plane* p = plane_at(plane)) {
     v[0] = std::uint32_t(p->width);
     v[1] = std::uint32_t(p->height);
     v[2] = std::uint32_t(p->bpp);
@@ -272,42 +230,23 @@ std::uint32_t bi_ginfo(Addr args) {
     v[5] = p->colors_addr();
   }
   std::memcpy(out, v, sizeof v);
-  return 1;
+  return true;
 }
 
-namespace {
-
-std::uint32_t finish_diff(std::uint32_t slot, std::uint32_t x, std::uint32_t y,
-                          const std::uint8_t* data, std::uint64_t size, std::uint32_t rect_addr) {
-  Rect r;
-  if (!apply_diff(plane_at(s32(slot)), s32(x), s32(y), data, size, &r)) return 0;
-  if (rect_addr) {
-    std::int32_t v[4] = {r.left, r.top, r.right, r.bottom};
-    if (!write_bytes(rect_addr, v, 16)) return 0;
-  }
-  return 1;
-}
-
-}  // namespace
-
-std::uint32_t bi_dload(Addr args) {
-  std::uint32_t w[5];
-  if (!read_args(args, 5, w) || !w[3]) return 0;
-  auto path = cstr(w[3], kMaxPath);
-  if (!path || !plane_at(s32(w[0]))) return 0;
+bool bi_dload(std::int32_t plane, std::int32_t x, std::int32_t y, Addr path_addr, Addr changed) {
+  if (!path_addr) return false;
+  auto path = cstr(path_addr, kMaxPath);
+  if (!path || !plane_at(plane)) return false;
   std::string data;
-  if (!storage::ReadWholeExpFile(*path, data)) return 0;
-  return finish_diff(w[0], w[1], w[2], reinterpret_cast<const std::uint8_t*>(data.data()),
-                     data.size(), w[4]);
+  if (!storage::ReadWholeExpFile(*path, data)) return false;
+  return finish_diff(plane, x, y, reinterpret_cast<const std::uint8_t*>(data.data()), data.size(), changed);
 }
 
-std::uint32_t bi_dcopy(Addr args) {
-  std::uint32_t w[5];
-  if (!read_args(args, 5, w)) return 0;
+bool bi_dcopy(std::int32_t plane, std::int32_t x, std::int32_t y, Addr data_addr, Addr changed) {
   std::uint64_t limit = script_space().limit();
-  if (w[3] < kLowLimit || w[3] >= limit) return 0;
-  const std::uint8_t* data = span(w[3], limit - w[3]);
-  return finish_diff(w[0], w[1], w[2], data, limit - w[3], w[4]);
+  if (data_addr < kLowLimit || data_addr >= limit) return false;
+  const std::uint8_t* data = span(data_addr, limit - data_addr);
+  return finish_diff(plane, x, y, data, limit - data_addr, changed);
 }
 
 }  // namespace talven::graphics

@@ -110,26 +110,30 @@ void set_present_backend(PresentBackend* backend) {
 std::int32_t view_page() { return PlaneTable().view_page; }
 std::int32_t active_page() { return PlaneTable().active_page; }
 
-bool SetViewPage(std::int32_t slot) {
+namespace {
+
+// Points a page at a live plane, under the presentation lock so the
+// presenter never sees a half-made choice. A slot out of range is reported
+// under the name of the `caller`; an empty slot is refused quietly.
+bool set_page(std::int32_t PlaneTableState::*page, std::int32_t slot, const char* caller) {
   if (!slot_in_range(slot)) {
-    report_message(1, "SetViewPage : パラメータが範囲外です。");
+    report_message(1, "%s : パラメータが範囲外です。", caller);
     return false;
   }
   if (!plane_at(slot)) return false;
   std::lock_guard<std::mutex> hold(presentation_lock());
-  PlaneTable().view_page = slot;
+  PlaneTable().*page = slot;
   return true;
 }
 
+}  // namespace
+
+bool SetViewPage(std::int32_t slot) {
+  return set_page(&PlaneTableState::view_page, slot, "SetViewPage");
+}
+
 bool SetActivePage(std::int32_t slot) {
-  if (!slot_in_range(slot)) {
-    report_message(1, "SetActivePage : パラメータが範囲外です。");
-    return false;
-  }
-  if (!plane_at(slot)) return false;
-  std::lock_guard<std::mutex> hold(presentation_lock());
-  PlaneTable().active_page = slot;
-  return true;
+  return set_page(&PlaneTableState::active_page, slot, "SetActivePage");
 }
 
 void set_origin(std::int32_t x, std::int32_t y) {

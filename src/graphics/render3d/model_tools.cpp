@@ -19,11 +19,15 @@ const ModelTool kTools[] = {
     {"model", "FILE", "show a 3D model file's counts, radius, bounds and groups"},
 };
 
-bool read_file(const std::string& path, std::string& out) {
+// Reads the tool's input file; says so on standard error when it cannot.
+bool read_input(const char* path, std::string& out) {
   std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  out.assign(std::istreambuf_iterator<char>(in), {});
-  return !in.bad();
+  if (in) {
+    out.assign(std::istreambuf_iterator<char>(in), {});
+    if (!in.bad()) return true;
+  }
+  std::fprintf(stderr, "model: cannot read %s\n", path);
+  return false;
 }
 
 // An OBJ index (1-based, or negative counting back from the end) to a
@@ -157,10 +161,7 @@ std::string describe_model(const ModelData& m) {
 int run_model_tool(int argc, char** argv) {
   if (argc == 2) {
     std::string bytes;
-    if (!read_file(argv[1], bytes)) {
-      std::fprintf(stderr, "model: cannot read %s\n", argv[1]);
-      return 1;
-    }
+    if (!read_input(argv[1], bytes)) return 1;
     ModelData m;
     std::string why;
     if (!parse_model(bytes, m, &why)) {
@@ -172,10 +173,7 @@ int run_model_tool(int argc, char** argv) {
   }
   if (argc == 3) {
     std::string text;
-    if (!read_file(argv[1], text)) {
-      std::fprintf(stderr, "model: cannot read %s\n", argv[1]);
-      return 1;
-    }
+    if (!read_input(argv[1], text)) return 1;
     ModelData m;
     std::vector<std::string> groups;
     std::string why;

@@ -124,16 +124,8 @@ Addr hit_set(std::int32_t layer, std::uint32_t mask, Addr sprite, const Rect* re
     sp = sprite_at(sprite);
     if (!sp || !s->linked[sprite_index(*s, sp)]) return 0;
   }
-  int found = -1;
-  for (int k = 0; k < kHitPoolSize; ++k) {
-    int i = (s->hit_hint + k) % kHitPoolSize;
-    if (!s->hit_live[i]) {
-      found = i;
-      break;
-    }
-  }
+  const int found = take_free_entry(s->hit_live, s->hit_hint);
   if (found < 0) return 0;
-  s->hit_hint = (found + 1) % kHitPoolSize;
   const Addr ha = s->hits + Addr(found) * sizeof(HitArea);
   HitArea* h = host<HitArea>(ha);
   *h = HitArea{};

@@ -125,6 +125,18 @@ Rect union_of(const Rect& a, const Rect& b) {
 
 void add_changed(SpriteStore& s, const Rect& r) { s.changed_area = union_of(s.changed_area, r); }
 
+int take_free_entry(const std::vector<std::uint8_t>& in_use, int& hint) {
+  const int count = int(in_use.size());
+  for (int k = 0; k < count; ++k) {
+    const int i = (hint + k) % count;
+    if (!in_use[std::size_t(i)]) {
+      hint = (i + 1) % count;
+      return i;
+    }
+  }
+  return -1;
+}
+
 }  // namespace sprite_detail
 
 // ---- record addresses ---------------------------------------------------------
@@ -297,16 +309,8 @@ Addr sp_set(std::int32_t layer, std::int32_t state, std::int32_t x, std::int32_t
     if (!p) return fail();
     src = p->bounds();
   }
-  int found = -1;
-  for (int k = 0; k < kSpriteCount; ++k) {
-    int i = (s->free_hint + k) % kSpriteCount;
-    if (!s->linked[i]) {
-      found = i;
-      break;
-    }
-  }
+  const int found = take_free_entry(s->linked, s->free_hint);
   if (found < 0) return fail();
-  s->free_hint = (found + 1) % kSpriteCount;
   SpriteRecord* r = host<SpriteRecord>(s->records + Addr(found) * sizeof(SpriteRecord));
   *r = SpriteRecord{};
   r->state = std::uint8_t(state);

@@ -58,6 +58,12 @@ void free_child_array(SpriteRecord* r);
 // clears its parent link.
 void detach(SpriteStore& s, SpriteRecord* child);
 
+// The first free entry (zero in `in_use`), searched round from `hint`; the
+// hint then moves past it, so records are handed out in turn and a freed
+// one comes back only when the search reaches it. -1, hint unchanged, when
+// every entry is in use.
+int take_free_entry(const std::vector<std::uint8_t>& in_use, int& hint);
+
 // Adds a rectangle to the changed area.
 void add_changed(SpriteStore& s, const Rect& r);
 Rect union_of(const Rect& a, const Rect& b);

@@ -24,21 +24,17 @@ std::uint8_t& font_byte() {
   return t >= 0 ? runtime::thread_table[t].font : outside_font;
 }
 
-std::int32_t s32(std::uint32_t v) { return std::int32_t(v); }
-
 bool load_record(Addr addr, FontRecord& desc) { return read_bytes(addr, &desc, sizeof desc); }
 
-int draw(const std::uint32_t* w, std::string_view text) {
-  return draw_text(plane_at(s32(w[0])), current_font(), s32(w[1]), s32(w[2]), w[3], text);
+int draw(std::int32_t plane, std::int32_t x, std::int32_t y, std::uint32_t colour, std::string_view text) {
+  return draw_text(plane_at(plane), current_font(), x, y, colour, text);
 }
 
 }  // namespace
 
 std::uint8_t current_font() { return font_byte(); }
 
-std::uint32_t bi_font_list(Addr args) {
-  Addr names = runtime::arg_word(args, 0);
-  std::int32_t capacity = s32(runtime::arg_word(args, 1));
+std::uint32_t bi_font_list(Addr names, std::int32_t capacity) {
   if (!names || capacity <= 0) return 0;
   std::uint32_t stored = 0;
   for (const std::string& name : list_japanese_faces(std::size_t(capacity))) {
@@ -49,46 +45,40 @@ std::uint32_t bi_font_list(Addr args) {
   return stored;
 }
 
-std::uint32_t bi_font_use(Addr args) {
-  font_byte() = std::uint8_t(runtime::arg_word(args, 0));
-  return 1;
+bool bi_font_use(std::uint32_t font) {
+  font_byte() = std::uint8_t(font);
+  return true;
 }
 
-std::uint32_t bi_font_set(Addr args) {
+bool bi_font_set(std::int32_t slot, Addr desc_addr) {
   FontRecord desc;
-  if (!load_record(runtime::arg_word(args, 1), desc)) return 0;
-  return font_set(s32(runtime::arg_word(args, 0)), desc) ? 1 : 0;
+  return load_record(desc_addr, desc) && font_set(slot, desc);
 }
 
-std::uint32_t bi_font_get(Addr args) {
+bool bi_font_get(std::int32_t slot, Addr out) {
   FontRecord desc;
-  Addr out = runtime::arg_word(args, 1);
-  if (!valid_range(out, sizeof desc) || !font_get(s32(runtime::arg_word(args, 0)), desc)) return 0;
-  return write_bytes(out, &desc, sizeof desc) ? 1 : 0;
+  if (!valid_range(out, sizeof desc) || !font_get(slot, desc)) return false;
+  return write_bytes(out, &desc, sizeof desc);
 }
 
-std::uint32_t bi_font_abc(Addr args) {
-  Addr out = runtime::arg_word(args, 2);
-  if (!valid_range(out, 12)) return 0;
+bool bi_font_abc(std::int32_t slot, std::uint32_t code, Addr out) {
+  if (!valid_range(out, 12)) return false;
   float abc[3];
-  if (!font_abc(s32(runtime::arg_word(args, 0)), runtime::arg_word(args, 1), abc)) return 0;
-  return write_bytes(out, abc, sizeof abc) ? 1 : 0;
+  if (!font_abc(slot, code, abc)) return false;
+  return write_bytes(out, abc, sizeof abc);
 }
 
-std::uint32_t bi_font_kern(Addr args) {
-  Addr out = runtime::arg_word(args, 2);
-  if (!valid_range(out, 4)) return 0;
+bool bi_font_kern(std::int32_t slot, std::uint32_t pair, Addr out) {
+  if (!valid_range(out, 4)) return false;
   float amount = 0;
-  if (!font_kern(s32(runtime::arg_word(args, 0)), runtime::arg_word(args, 1), amount)) return 0;
-  return write_bytes(out, &amount, 4) ? 1 : 0;
+  if (!font_kern(slot, pair, amount)) return false;
+  return write_bytes(out, &amount, 4);
 }
 
-std::uint32_t bi_gtext(Addr args) {
-  std::uint32_t w[5];
-  if (!runtime::read_arg_words(args, 5, w)) return 0;
-  auto text = cstr(w[4], kMaxTextBytes);
-  if (!text) return 0;
-  return std::uint32_t(draw(w, *text));
+std::int32_t bi_gtext(std::int32_t plane, std::int32_t x, std::int32_t y, std::uint32_t colour, Addr text) {
+  auto chars = cstr(text, kMaxTextBytes);
+  if (!chars) return 0;
+  return draw(plane, x, y, colour, *chars);
 }
 
 std::uint32_t bi_gtextf(Addr args) {
@@ -104,7 +94,7 @@ std::uint32_t bi_gtextf(Addr args) {
   // The buffer ends the text at its first zero byte or at its size.
   std::size_t end = std::min<std::size_t>(text.find('\0'), kTextFormatBuffer - 1);
   if (end < text.size()) text.resize(end);
-  return std::uint32_t(draw(w, text));
+  return std::uint32_t(draw(std::int32_t(w[0]), std::int32_t(w[1]), std::int32_t(w[2]), w[3], text));
 }
 
 }  // namespace talven::graphics

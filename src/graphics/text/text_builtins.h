@@ -1,4 +1,5 @@
-// Script-facing font and text builtins: decode, call the text module, encode.
+// Script-facing font and text builtins: read and write the records their
+// arguments point to, call the text module.
 #pragma once
 
 #include <cstdint>
@@ -13,13 +14,17 @@ constexpr std::uint32_t kMaxTextBytes = 1u << 20;
 // gtextf formats into a buffer of this many bytes (terminator included).
 constexpr std::uint32_t kTextFormatBuffer = 1024;
 
-std::uint32_t bi_font_list(Addr args);
-std::uint32_t bi_font_use(Addr args);
-std::uint32_t bi_font_set(Addr args);
-std::uint32_t bi_font_get(Addr args);
-std::uint32_t bi_font_abc(Addr args);
-std::uint32_t bi_font_kern(Addr args);
-std::uint32_t bi_gtext(Addr args);
+// Typed handlers (runtime/bind.h). font_list writes up to `capacity`
+// 32-byte face names at `names` and answers how many; the font queries
+// write their answer to `out`.
+std::uint32_t bi_font_list(Addr names, std::int32_t capacity);
+bool bi_font_use(std::uint32_t font);
+bool bi_font_set(std::int32_t slot, Addr desc);
+bool bi_font_get(std::int32_t slot, Addr out);
+bool bi_font_abc(std::int32_t slot, std::uint32_t code, Addr out);
+bool bi_font_kern(std::int32_t slot, std::uint32_t pair, Addr out);
+std::int32_t bi_gtext(std::int32_t plane, std::int32_t x, std::int32_t y, std::uint32_t colour, Addr text);
+// Raw form: variadic (plane, x, y, colour, format, format arguments...).
 std::uint32_t bi_gtextf(Addr args);
 
 // The calling thread's current font slot (slot 0 outside script threads

@@ -13,11 +13,11 @@
 #include <vector>
 
 #include "base/game_path.h"
-#include "lib/arg_words.h"
 #include "lib/system/file_search.h"
 #include "lib/system/folders.h"
 #include "lib/system/system_builtins.h"
 #include "lib/system/system_paths.h"
+#include "runtime/bind.h"
 
 namespace talven::lib {
 
@@ -120,11 +120,9 @@ bool write_system_time(Addr a, const SystemTime& t) {
 
 // The three time records of file_gettime / file_settime; false when one is
 // given but cannot hold a record.
-bool time_records(Addr args, Addr out[3]) {
-  for (unsigned i = 0; i < 3; ++i) {
-    out[i] = uarg(args, i + 1);
-    if (out[i] != kNullAddr && !valid_range(out[i], kSystemTimeSize)) return false;
-  }
+bool time_records_ok(const Addr records[3]) {
+  for (unsigned i = 0; i < 3; ++i)
+    if (records[i] != kNullAddr && !valid_range(records[i], kSystemTimeSize)) return false;
   return true;
 }
 
@@ -132,41 +130,37 @@ bool time_records(Addr args, Addr out[3]) {
 
 // ---- file search -------------------------------------------------------------
 
-std::uint32_t bi_find_first(Addr args) {
-  auto pattern = path_arg(uarg(args, 0));
-  const Addr record = uarg(args, 1);
-  if (!pattern || !valid_range(record, kFindDataSize)) return kMinusOne;
+std::int32_t bi_find_first(Addr pattern_a, Addr record) {
+  auto pattern = path_arg(pattern_a);
+  if (!pattern || !valid_range(record, kFindDataSize)) return -1;
   std::vector<FoundEntry> entries;
-  if (!find_entries(*pattern, entries, "find_first") || entries.empty()) return kMinusOne;
+  if (!find_entries(*pattern, entries, "find_first") || entries.empty()) return -1;
   const std::int32_t handle = open_search(std::move(entries));
-  if (handle < 0) return kMinusOne;
+  if (handle < 0) return -1;
   write_find_data(record, *next_found(handle));
-  return word(handle);
+  return handle;
 }
 
-std::uint32_t bi_find_next(Addr args) {
-  const Addr record = uarg(args, 1);
-  if (!valid_range(record, kFindDataSize)) return 0;
-  const FoundEntry* e = next_found(iarg(args, 0));
-  if (!e) return 0;
+bool bi_find_next(std::int32_t handle, Addr record) {
+  if (!valid_range(record, kFindDataSize)) return false;
+  const FoundEntry* e = next_found(handle);
+  if (!e) return false;
   write_find_data(record, *e);
-  return 1;
+  return true;
 }
 
-std::uint32_t bi_find_close(Addr args) { return close_search(iarg(args, 0)) ? 1 : 0; }
+bool bi_find_close(std::int32_t handle) { return close_search(handle); }
 
 // ---- folders -------------------------------------------------------------------
 
-std::uint32_t bi_dir_getpath(Addr args) {
-  const Addr buffer = uarg(args, 1);
+std::uint32_t bi_dir_getpath(std::int32_t folder, Addr buffer) {
   if (buffer == kNullAddr || !store8(buffer, 0)) return 0;
-  auto host = special_folder(iarg(args, 0));
+  auto host = special_folder(folder);
   if (!host) return 0;
   return put_folder(buffer, windows_path(*host));
 }
 
-std::uint32_t bi_dir_getcur(Addr args) {
-  const Addr buffer = uarg(args, 0);
+std::uint32_t bi_dir_getcur(Addr buffer) {
   if (buffer == kNullAddr) return 0;
   std::error_code ec;
   std::string cwd = std::filesystem::current_path(ec).string();
@@ -174,114 +168,114 @@ std::uint32_t bi_dir_getcur(Addr args) {
   return put_folder(buffer, windows_path(cwd));
 }
 
-std::uint32_t bi_dir_setcur(Addr args) {
-  auto host = existing_path(uarg(args, 0), "dir_setcur");
-  return host && ::chdir(host->c_str()) == 0 ? 1 : 0;
+bool bi_dir_setcur(Addr path) {
+  auto host = existing_path(path, "dir_setcur");
+  return host && ::chdir(host->c_str()) == 0;
 }
 
-std::uint32_t bi_dir_create(Addr args) {
-  auto host = target_path(uarg(args, 0), "dir_create");
-  if (!host || ::mkdir(host->c_str(), 0777) != 0) return 0;
+bool bi_dir_create(Addr path) {
+  auto host = target_path(path, "dir_create");
+  if (!host || ::mkdir(host->c_str(), 0777) != 0) return false;
   changed(*host);
-  return 1;
+  return true;
 }
 
-std::uint32_t bi_dir_delete(Addr args) {
-  auto host = existing_path(uarg(args, 0), "dir_delete");
-  if (!host || ::rmdir(host->c_str()) != 0) return 0;
+bool bi_dir_delete(Addr path) {
+  auto host = existing_path(path, "dir_delete");
+  if (!host || ::rmdir(host->c_str()) != 0) return false;
   changed(*host);
-  return 1;
+  return true;
 }
 
 // ---- files ---------------------------------------------------------------------
 
-std::uint32_t bi_file_copy(Addr args) {
-  auto from = existing_path(uarg(args, 0), "file_copy");
-  auto to = target_path(uarg(args, 1), "file_copy");
-  if (!from || !to) return 0;
-  const bool fail_if_exists = uarg(args, 2) != 0;
+bool bi_file_copy(Addr from_path, Addr to_path, std::uint32_t fail_if_exists_word) {
+  auto from = existing_path(from_path, "file_copy");
+  auto to = target_path(to_path, "file_copy");
+  if (!from || !to) return false;
+  const bool fail_if_exists = fail_if_exists_word != 0;
   struct stat st;
   if (stat_of(*to, st)) {
     // An existing read-only file or a folder is never replaced.
-    if (fail_if_exists || S_ISDIR(st.st_mode) || !(st.st_mode & S_IWUSR)) return 0;
+    if (fail_if_exists || S_ISDIR(st.st_mode) || !(st.st_mode & S_IWUSR)) return false;
   }
-  if (!copy_file(*from, *to, !fail_if_exists)) return 0;
+  if (!copy_file(*from, *to, !fail_if_exists)) return false;
   changed(*to);
-  return 1;
+  return true;
 }
 
-std::uint32_t bi_file_move(Addr args) {
-  auto from = existing_path(uarg(args, 0), "file_move");
-  auto to = target_path(uarg(args, 1), "file_move");
-  if (!from || !to || exists(*to)) return 0;
+bool bi_file_move(Addr from_path, Addr to_path) {
+  auto from = existing_path(from_path, "file_move");
+  auto to = target_path(to_path, "file_move");
+  if (!from || !to || exists(*to)) return false;
   if (::renameat2(AT_FDCWD, from->c_str(), AT_FDCWD, to->c_str(), RENAME_NOREPLACE) != 0) {
     // Across file systems a file is copied and the original removed.
-    if (errno != EXDEV || !copy_file(*from, *to, false)) return 0;
+    if (errno != EXDEV || !copy_file(*from, *to, false)) return false;
     if (::unlink(from->c_str()) != 0) {
       ::unlink(to->c_str());
-      return 0;
+      return false;
     }
   }
   changed(*from);
   changed(*to);
-  return 1;
+  return true;
 }
 
-std::uint32_t bi_file_delete(Addr args) {
-  auto host = existing_path(uarg(args, 0), "file_delete");
+bool bi_file_delete(Addr path) {
+  auto host = existing_path(path, "file_delete");
   struct stat st;
   // Folders and read-only files are not deleted.
-  if (!host || !stat_of(*host, st) || S_ISDIR(st.st_mode) || !(st.st_mode & S_IWUSR)) return 0;
-  if (::unlink(host->c_str()) != 0) return 0;
+  if (!host || !stat_of(*host, st) || S_ISDIR(st.st_mode) || !(st.st_mode & S_IWUSR)) return false;
+  if (::unlink(host->c_str()) != 0) return false;
   changed(*host);
-  return 1;
+  return true;
 }
 
-std::uint32_t bi_file_size(Addr args) {
-  auto pattern = path_arg(uarg(args, 0));
+std::uint32_t bi_file_size(Addr path) {
+  auto pattern = path_arg(path);
   std::vector<FoundEntry> entries;
   if (!pattern || !find_entries(*pattern, entries, "file_size") || entries.empty()) return 0;
   return static_cast<std::uint32_t>(entries.front().size);
 }
 
-std::uint32_t bi_file_check(Addr args) {
-  auto pattern = path_arg(uarg(args, 0));
+bool bi_file_check(Addr path) {
+  auto pattern = path_arg(path);
   std::vector<FoundEntry> entries;
-  return pattern && find_entries(*pattern, entries, "file_check") && !entries.empty() ? 1 : 0;
+  return pattern && find_entries(*pattern, entries, "file_check") && !entries.empty();
 }
 
-std::uint32_t bi_file_getattr(Addr args) {
-  auto host = existing_path(uarg(args, 0), "file_getattr");
+std::uint32_t bi_file_getattr(Addr path) {
+  auto host = existing_path(path, "file_getattr");
   struct stat st;
-  if (!host || !stat_of(*host, st)) return kMinusOne;
+  if (!host || !stat_of(*host, st)) return runtime::kMinusOne;
   return attributes_of(base_of(*host), st);
 }
 
-std::uint32_t bi_file_setattr(Addr args) {
-  auto host = existing_path(uarg(args, 0), "file_setattr");
+bool bi_file_setattr(Addr path, std::uint32_t attributes) {
+  auto host = existing_path(path, "file_setattr");
   struct stat st;
-  if (!host || !stat_of(*host, st)) return 0;
+  if (!host || !stat_of(*host, st)) return false;
   // Only the read-only bit has a meaning here; hidden follows the name.
   mode_t mode = st.st_mode & 07777;
-  if (uarg(args, 1) & kAttrReadOnly) mode &= ~static_cast<mode_t>(S_IWUSR | S_IWGRP | S_IWOTH);
+  if (attributes & kAttrReadOnly) mode &= ~static_cast<mode_t>(S_IWUSR | S_IWGRP | S_IWOTH);
   else mode |= S_IWUSR;
-  return ::chmod(host->c_str(), mode) == 0 ? 1 : 0;
+  return ::chmod(host->c_str(), mode) == 0;
 }
 
-std::uint32_t bi_file_gettime(Addr args) {
-  auto host = existing_path(uarg(args, 0), "file_gettime");
-  Addr records[3];
-  if (!host || !time_records(args, records)) return 0;
+bool bi_file_gettime(Addr path, Addr created_record, Addr accessed_record, Addr written_record) {
+  auto host = existing_path(path, "file_gettime");
+  const Addr records[3] = {created_record, accessed_record, written_record};
+  if (!host || !time_records_ok(records)) return false;
   struct stat st;
   const int fd = ::open(host->c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return 0;
+  if (fd < 0) return false;
   const bool ok = ::fstat(fd, &st) == 0 && !S_ISDIR(st.st_mode);
   timespec created = st.st_mtim;
   struct statx sx;
   if (ok && ::statx(fd, "", AT_EMPTY_PATH, STATX_BTIME, &sx) == 0 && (sx.stx_mask & STATX_BTIME))
     created = {static_cast<time_t>(sx.stx_btime.tv_sec), static_cast<long>(sx.stx_btime.tv_nsec)};
   ::close(fd);
-  if (!ok) return 0;
+  if (!ok) return false;
   const timespec times[3] = {created, st.st_atim, st.st_mtim};
   for (unsigned i = 0; i < 3; ++i) {
     if (records[i] == kNullAddr) continue;
@@ -289,28 +283,28 @@ std::uint32_t bi_file_gettime(Addr args) {
     if (!local_system_time(times[i].tv_sec, times[i].tv_nsec, t)) t = SystemTime{1601, 1, 1, 1, 0, 0, 0, 0};
     write_system_time(records[i], t);
   }
-  return 1;
+  return true;
 }
 
-std::uint32_t bi_file_settime(Addr args) {
-  auto host = existing_path(uarg(args, 0), "file_settime");
-  Addr records[3];
-  if (!host || !time_records(args, records)) return 0;
+bool bi_file_settime(Addr path, Addr created_record, Addr accessed_record, Addr written_record) {
+  auto host = existing_path(path, "file_settime");
+  const Addr records[3] = {created_record, accessed_record, written_record};
+  if (!host || !time_records_ok(records)) return false;
   // Every given record must name a real local time before anything is set.
   timespec times[2] = {{0, UTIME_OMIT}, {0, UTIME_OMIT}};
   for (unsigned i = 0; i < 3; ++i) {
     if (records[i] == kNullAddr) continue;
     SystemTime t;
     std::int64_t s, ns;
-    if (!read_system_time(records[i], t) || !moment_of_local_time(t, s, ns)) return 0;
+    if (!read_system_time(records[i], t) || !moment_of_local_time(t, s, ns)) return false;
     if (i > 0) times[i - 1] = {static_cast<time_t>(s), static_cast<long>(ns)};
     // The creation time cannot be set on this platform; it is accepted and left.
   }
   const int fd = ::open(host->c_str(), O_WRONLY | O_CLOEXEC);
-  if (fd < 0) return 0;
+  if (fd < 0) return false;
   const bool ok = ::futimens(fd, times) == 0;
   ::close(fd);
-  return ok ? 1 : 0;
+  return ok;
 }
 
 }  // namespace talven::lib

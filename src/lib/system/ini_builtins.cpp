@@ -11,7 +11,6 @@
 #include "base/cp932.h"
 #include "base/game_path.h"
 #include "base/profile.h"
-#include "lib/arg_words.h"
 #include "lib/system/system_builtins.h"
 #include "lib/system/system_paths.h"
 
@@ -51,30 +50,30 @@ std::optional<std::string> text_arg(Addr a) {
 
 // Writes value (or, with a null value, removes the key; with a null key the
 // whole section), as the platform's profile writer does.
-std::uint32_t write_value(Addr section_a, Addr key_a, const std::optional<std::string>& value,
-                          bool value_given, Addr file_a, const char* builtin) {
+bool write_value(Addr section_a, Addr key_a, const std::optional<std::string>& value,
+                 bool value_given, Addr file_a, const char* builtin) {
   auto section = text_arg(section_a);
-  if (!section) return 0;
+  if (!section) return false;
   std::optional<std::string> key;
   if (key_a != kNullAddr) {
     key = text_arg(key_a);
-    if (!key) return 0;
+    if (!key) return false;
   }
-  if (value_given && !value) return 0;  // a wild text address
+  if (value_given && !value) return false;  // a wild text address
   // An untrusted game may not lift its own confinement for the next run.
   if (system::untrusted() && cp932::compare_nocase(*section, "System") == 0 &&
       (!key || cp932::compare_nocase(*key, "Untrusted") == 0)) {
     system::action_allowed(builtin, "System/Untrusted");
-    return 0;
+    return false;
   }
   auto file = profile_file(file_a, Access::kWrite, builtin);
-  if (!file) return 0;
+  if (!file) return false;
   bool ok;
   if (!key) ok = profile::delete_section(*file, *section);
   else if (!value) ok = profile::delete_key(*file, *section, *key);
   else ok = profile::write_string(*file, *section, *key, *value);
   if (ok) invalidate_path_cache();
-  return ok ? 1 : 0;
+  return ok;
 }
 
 bool blank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
@@ -149,54 +148,50 @@ std::uint32_t put_name_list(Addr buffer, std::uint32_t size, const std::vector<s
 
 }  // namespace
 
-std::uint32_t bi_ini_seti(Addr args) {
-  std::string value = std::to_string(iarg(args, 2));
-  return write_value(uarg(args, 0), uarg(args, 1), value, true, uarg(args, 3), "ini_seti");
+bool bi_ini_seti(Addr section, Addr key, std::int32_t value, Addr file) {
+  return write_value(section, key, std::to_string(value), true, file, "ini_seti");
 }
 
-std::uint32_t bi_ini_sets(Addr args) {
-  Addr text = uarg(args, 2);
+bool bi_ini_sets(Addr section, Addr key, Addr text, Addr file) {
   std::optional<std::string> value;
   if (text != kNullAddr) value = text_arg(text);
-  return write_value(uarg(args, 0), uarg(args, 1), value, text != kNullAddr, uarg(args, 3), "ini_sets");
+  return write_value(section, key, value, text != kNullAddr, file, "ini_sets");
 }
 
-std::uint32_t bi_ini_geti(Addr args) {
-  const std::int32_t fallback = iarg(args, 2);
-  auto section = text_arg(uarg(args, 0));
-  auto key = text_arg(uarg(args, 1));
-  if (!section || !key) return word(fallback);
-  auto file = profile_file(uarg(args, 3), Access::kRead, "ini_geti");
-  if (!file) return word(fallback);
-  return word(profile::get_int(*file, *section, *key, fallback));
+std::int32_t bi_ini_geti(Addr section_a, Addr key_a, std::int32_t fallback, Addr file_a) {
+  auto section = text_arg(section_a);
+  auto key = text_arg(key_a);
+  if (!section || !key) return fallback;
+  auto file = profile_file(file_a, Access::kRead, "ini_geti");
+  if (!file) return fallback;
+  return profile::get_int(*file, *section, *key, fallback);
 }
 
-std::uint32_t bi_ini_gets(Addr args) {
-  const Addr buffer = uarg(args, 3);
-  const std::int32_t size = iarg(args, 4);
+std::uint32_t bi_ini_gets(Addr section_a, Addr key_a, Addr fallback_a, Addr buffer,
+                          std::int32_t size, Addr file_a) {
   if (buffer == kNullAddr || size <= 0) return 0;
   // The default loses its trailing blanks, as the platform strips them.
   std::string fallback;
-  if (Addr d = uarg(args, 2); d != kNullAddr) {
+  if (Addr d = fallback_a; d != kNullAddr) {
     auto t = text_arg(d);
     if (!t) return 0;
     fallback = *t;
     while (!fallback.empty() && (fallback.back() == ' ' || fallback.back() == '\t')) fallback.pop_back();
   }
-  auto section = text_arg(uarg(args, 0));
-  auto key = text_arg(uarg(args, 1));
+  auto section = text_arg(section_a);
+  auto key = text_arg(key_a);
   std::string value = fallback;
-  const bool list = uarg(args, 0) == kNullAddr || uarg(args, 1) == kNullAddr;
+  const bool list = section_a == kNullAddr || key_a == kNullAddr;
   if (list) {
     // A null section lists the sections, a null key the section's keys.
-    if (uarg(args, 0) != kNullAddr && !section) return 0;
-    auto file = profile_file(uarg(args, 5), Access::kRead, "ini_gets");
+    if (section_a != kNullAddr && !section) return 0;
+    auto file = profile_file(file_a, Access::kRead, "ini_gets");
     std::vector<std::string> names;
-    if (file) names = profile_names(*file, uarg(args, 0) == kNullAddr ? std::nullopt : section);
+    if (file) names = profile_names(*file, section_a == kNullAddr ? std::nullopt : section);
     return put_name_list(buffer, static_cast<std::uint32_t>(size), names);
   }
   if (section && key) {
-    if (auto file = profile_file(uarg(args, 5), Access::kRead, "ini_gets"))
+    if (auto file = profile_file(file_a, Access::kRead, "ini_gets"))
       value = profile::get_string(*file, *section, *key, fallback);
   }
   const std::uint32_t n =

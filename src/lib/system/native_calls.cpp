@@ -11,10 +11,10 @@
 #include "base/config.h"
 #include "base/cp932.h"
 #include "base/game_path.h"
-#include "lib/arg_words.h"
 #include "lib/system/native_api.h"
 #include "lib/system/system_builtins.h"
 #include "lib/system/system_paths.h"
+#include "runtime/bind.h"
 #include "runtime/trap.h"
 
 namespace talven::lib::system {
@@ -169,21 +169,20 @@ void dll_release_all() {
 
 namespace talven::lib {
 
-std::uint32_t bi_dll_load(Addr args) {
-  auto name = system::path_arg(uarg(args, 0));
-  if (!name || name->empty()) return kMinusOne;
-  if (!system::action_allowed("dll_load", *name)) return kMinusOne;
-  return word(system::dll_load(*name));
+std::int32_t bi_dll_load(Addr name_a) {
+  auto name = system::path_arg(name_a);
+  if (!name || name->empty()) return -1;
+  if (!system::action_allowed("dll_load", *name)) return -1;
+  return system::dll_load(*name);
 }
 
-std::uint32_t bi_dll_unload(Addr args) { return system::dll_unload(iarg(args, 0)) ? 1 : 0; }
+bool bi_dll_unload(std::int32_t handle) { return system::dll_unload(handle); }
 
-std::uint32_t bi_dll_proc(Addr args) {
-  const Addr name_a = uarg(args, 1);
+std::uint32_t bi_dll_proc(std::int32_t handle, Addr name_a) {
   if (name_a == kNullAddr) return 0;
   auto name = cstr(name_a, 4096);
   if (!name) return 0;
-  return system::dll_proc(iarg(args, 0), *name);
+  return system::dll_proc(handle, *name);
 }
 
 // The words the caller pushed are counted from its stack adjustment; the
@@ -193,7 +192,7 @@ std::uint32_t bi_dll_call(Addr args) {
   if (!c) return 0;
   const std::int32_t passed = runtime::passed_argument_count(*c);
   if (passed < 1) return 0;
-  const std::uint32_t function = uarg(args, 0);
+  const std::uint32_t function = runtime::uarg(args, 0);
   if (function == 0) return 0;
   const std::size_t count = static_cast<std::size_t>(passed - 1);
   if (count > system::kMaxCallWords) return 0;

@@ -5,7 +5,6 @@
 #include <map>
 #include <unordered_map>
 
-#include "lib/arg_words.h"
 #include "lib/system/system_builtins.h"
 
 namespace talven::lib::system {
@@ -183,31 +182,12 @@ void regex_release_all() {
 
 namespace talven::lib {
 
-std::uint32_t bi_reg_new(Addr args) {
-  const Addr pattern = uarg(args, 0);
+std::uint32_t bi_reg_new(Addr pattern, std::uint32_t options) {
   if (pattern == kNullAddr) return 0;
   auto text = cstr(pattern, 1u << 20);
   if (!text) return 0;
-  return system::regex_new(*text, uarg(args, 1));
+  return system::regex_new(*text, options);
 }
-
-std::uint32_t bi_reg_free(Addr args) { return system::regex_free(uarg(args, 0)) ? 1 : 0; }
-
-std::uint32_t bi_reg_search(Addr args) {
-  std::uint32_t w[7];
-  if (!runtime::read_arg_words(args, 7, w)) return kMinusOne;
-  return word(system::regex_search(w[0], w[1], w[2], w[3], w[4], w[5], w[6]));
-}
-
-std::uint32_t bi_reg_match(Addr args) {
-  std::uint32_t w[6];
-  if (!runtime::read_arg_words(args, 6, w)) return kMinusOne;
-  return word(system::regex_match(w[0], w[1], w[2], w[3], w[4], w[5]));
-}
-
-std::uint32_t bi_match_new(Addr) { return system::region_new(); }
-std::uint32_t bi_match_free(Addr args) { return system::region_free(uarg(args, 0)) ? 1 : 0; }
-std::uint32_t bi_match_clear(Addr args) { return system::region_clear(uarg(args, 0)) ? 1 : 0; }
 
 void regex_release() { system::regex_release_all(); }
 

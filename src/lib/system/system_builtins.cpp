@@ -1,8 +1,8 @@
 // getsystem, setsystem, mbox, caption, the clipboard, shell, exec and
 // wallpaper.
 //
-// Windowed runs reach the desktop (host/desktop.h) through main-thread calls
-// of this folder's own message numbers (1301 to 1305); headless runs use
+// Windowed runs reach the desktop (host/desktop.h, host/window.h) through
+// main-thread calls (runtime/bind.h call_on_main_thread); headless runs use
 // stand-ins that behave alike: message boxes are printed on standard error
 // and answer their default button, the clipboard is kept in the process,
 // the title is remembered, and the screen is the configured one.
@@ -22,26 +22,18 @@
 #include "graphics/sprite/sprite.h"
 #include "host/desktop.h"
 #include "host/window.h"
-#include "lib/arg_words.h"
 #include "lib/system/desktop_calls.h"
 #include "lib/system/file_search.h"
 #include "lib/system/process.h"
 #include "lib/system/system_builtins.h"
 #include "lib/system/system_paths.h"
-#include "runtime/main_thread.h"
+#include "runtime/bind.h"
 
 namespace talven::lib {
 
 using namespace system;
 
 namespace {
-
-constexpr std::uint32_t kMsgScreenMode = 1224;
-constexpr std::uint32_t kMsgBox = 1301;
-constexpr std::uint32_t kMsgClipWrite = 1302;
-constexpr std::uint32_t kMsgClipRead = 1303;
-constexpr std::uint32_t kMsgTitle = 1304;
-constexpr std::uint32_t kMsgDesktopMode = 1305;
 
 constexpr std::int32_t kOsPlatform = 2, kOsMajor = 10, kOsMinor = 0, kOsBuild = 19045;
 
@@ -59,7 +51,9 @@ struct DesktopRequest {
 DesktopRequest g_request;
 std::string g_headless_title;
 
-std::int32_t serve_box(std::uint32_t, std::uint32_t) {
+// ---- run on the main thread ----
+
+std::int32_t show_box() {
   const BoxLayout& b = g_request.layout;
   std::vector<host::BoxButton> buttons;
   for (int id : b.ids) buttons.push_back({id, button_label(id)});
@@ -69,19 +63,21 @@ std::int32_t serve_box(std::uint32_t, std::uint32_t) {
                                b.escape_id);
 }
 
-std::int32_t serve_clip_write(std::uint32_t, std::uint32_t) {
-  return host::set_clipboard_text(g_request.text) ? 1 : 0;
-}
+bool write_clipboard() { return host::set_clipboard_text(g_request.text); }
 
-std::int32_t serve_clip_read(std::uint32_t, std::uint32_t) {
+bool read_clipboard() {
   g_request.clip = host::clipboard_text(g_request.failed);
-  return 1;
+  return true;
 }
 
-std::int32_t serve_title(std::uint32_t, std::uint32_t) { return host::set_window_title(g_request.text) ? 1 : 0; }
+bool set_title() { return host::set_window_title(g_request.text); }
 
-std::int32_t serve_desktop_mode(std::uint32_t, std::uint32_t) {
-  return host::desktop_mode(g_request.width, g_request.height, g_request.depth) ? 1 : 0;
+bool read_desktop_mode() {
+  return host::desktop_mode(g_request.width, g_request.height, g_request.depth);
+}
+
+std::int32_t switch_screen_mode(std::uint32_t full_screen) {
+  return host::switch_screen_mode(full_screen != 0);
 }
 
 bool windowed() { return host::desktop_available(); }
@@ -99,7 +95,7 @@ void screen_size(std::int32_t& w, std::int32_t& h, std::int32_t& depth) {
   w = c.Width;
   h = c.Height;
   depth = c.Depth;
-  if (windowed() && runtime::main_thread_call(kMsgDesktopMode, 0, 0)) {
+  if (windowed() && runtime::call_on_main_thread<&read_desktop_mode>()) {
     w = g_request.width;
     h = g_request.height;
     depth = g_request.depth;
@@ -125,8 +121,7 @@ void open_with_desktop(const std::string& target) {
 
 // ---- system variables ------------------------------------------------------
 
-std::uint32_t bi_getsystem(Addr args) {
-  const Addr name_a = uarg(args, 0);
+std::int32_t bi_getsystem(Addr name_a) {
   if (name_a == kNullAddr) return 0;
   auto name = cstr(name_a, 64);
   if (!name) return 0;
@@ -134,35 +129,33 @@ std::uint32_t bi_getsystem(Addr args) {
   std::int32_t w, h, depth;
   switch (system_variable(*name)) {
     case 0: return host::is_full_screen() ? 1 : 0;
-    case 1: screen_size(w, h, depth); return word(w);
-    case 2: screen_size(w, h, depth); return word(h);
-    case 3: screen_size(w, h, depth); return word(depth);
-    case 4: return word(kOsPlatform);
-    case 5: return word(kOsMajor);
-    case 6: return word(kOsMinor);
-    case 7: return word(kOsBuild);
-    case 8: return word(c.GlobalFocus);
-    case 9: return word(c.GlobalSound);
-    case 10: return word(graphics::color_mapping());
-    case 11: return word(c.Smoothing);
-    case 12: return word(graphics::sp_count());
+    case 1: screen_size(w, h, depth); return w;
+    case 2: screen_size(w, h, depth); return h;
+    case 3: screen_size(w, h, depth); return depth;
+    case 4: return kOsPlatform;
+    case 5: return kOsMajor;
+    case 6: return kOsMinor;
+    case 7: return kOsBuild;
+    case 8: return c.GlobalFocus;
+    case 9: return c.GlobalSound;
+    case 10: return graphics::color_mapping();
+    case 11: return c.Smoothing;
+    case 12: return graphics::sp_count();
     default: return 0;
   }
 }
 
-std::uint32_t bi_setsystem(Addr args) {
-  const Addr name_a = uarg(args, 0);
+std::int32_t bi_setsystem(Addr name_a, std::int32_t value) {
   if (name_a == kNullAddr) return 0;
   auto name = cstr(name_a, 64);
   if (!name) return 0;
-  const std::int32_t value = iarg(args, 1);
   Config& c = config();
   switch (system_variable(*name)) {
     case 0: {
       const bool want = value != 0;
       // Only a change of mode is sent; without a window there is no mode to change.
       if (want == host::is_full_screen() || !windowed()) return 0;
-      return word(runtime::main_thread_call(kMsgScreenMode, want ? 1 : 0, 0));
+      return runtime::call_on_main_thread<&switch_screen_mode>(want ? 1u : 0u);
     }
     case 8: c.GlobalFocus = value; return 1;
     case 9: c.GlobalSound = value; return 1;
@@ -174,79 +167,75 @@ std::uint32_t bi_setsystem(Addr args) {
 
 // ---- message box and title -------------------------------------------------
 
-std::uint32_t bi_mbox(Addr args) {
-  BoxLayout layout = box_layout(uarg(args, 0));
-  auto caption = text_or_empty(uarg(args, 1));
-  auto text = text_or_empty(uarg(args, 2));
+std::int32_t bi_mbox(std::uint32_t style, Addr caption_a, Addr text_a) {
+  BoxLayout layout = box_layout(style);
+  auto caption = text_or_empty(caption_a);
+  auto text = text_or_empty(text_a);
   if (layout.ids.empty() || !caption || !text) return 0;
-  std::string cap = uarg(args, 1) == kNullAddr ? std::string("エラー") : cp932::to_utf8_lossy(*caption);
+  std::string cap = caption_a == kNullAddr ? std::string("エラー") : cp932::to_utf8_lossy(*caption);
   std::string body = cp932::to_utf8_lossy(*text);
   std::fprintf(stderr, "talven: [%s] %s\n", cap.c_str(), body.c_str());
-  if (!windowed()) return word(layout.ids[static_cast<std::size_t>(layout.default_index)]);
+  if (!windowed()) return layout.ids[static_cast<std::size_t>(layout.default_index)];
   g_request.layout = layout;
   g_request.caption = cap;
   g_request.text = body;
-  return word(runtime::main_thread_call(kMsgBox, 0, 0));
+  return runtime::call_on_main_thread<&show_box>();
 }
 
-std::uint32_t bi_caption(Addr args) {
-  auto text = text_or_empty(uarg(args, 0));
-  if (!text) return 0;
+bool bi_caption(Addr text_a) {
+  auto text = text_or_empty(text_a);
+  if (!text) return false;
   if (!windowed()) {
     g_headless_title = *text;
-    return 1;
+    return true;
   }
   g_request.text = cp932::to_utf8_lossy(*text);
-  return word(runtime::main_thread_call(kMsgTitle, 0, 0));
+  return runtime::call_on_main_thread<&set_title>();
 }
 
 // ---- clipboard -------------------------------------------------------------
 
-std::uint32_t bi_clip_write(Addr args) {
-  const Addr a = uarg(args, 0);
+std::int32_t bi_clip_write(Addr a) {
   if (a == kNullAddr) return 0;
   auto text = cstr(a, kMaxText);
   if (!text || text->empty()) return 0;
   const std::int32_t length = static_cast<std::int32_t>(text->size());
   if (!windowed()) {
     headless_clipboard() = std::string(*text);
-    return word(length);
+    return length;
   }
   g_request.text = lf_from_crlf(cp932::to_utf8_lossy(*text));
-  if (!runtime::main_thread_call(kMsgClipWrite, 0, 0)) return word(-2);
-  return word(length);
+  if (!runtime::call_on_main_thread<&write_clipboard>()) return -2;
+  return length;
 }
 
-std::uint32_t bi_clip_read(Addr args) {
-  const Addr buffer = uarg(args, 0);
-  const std::int32_t size = iarg(args, 1);
+std::int32_t bi_clip_read(Addr buffer, std::int32_t size) {
   if (buffer == kNullAddr || size <= 0) return 0;
   std::string text;
   if (!windowed()) {
-    if (!headless_clipboard()) return word(-3);
+    if (!headless_clipboard()) return -3;
     text = *headless_clipboard();
   } else {
     g_request.clip.reset();
     g_request.failed = false;
-    if (!runtime::main_thread_call(kMsgClipRead, 0, 0)) return word(-2);
-    if (!g_request.clip) return word(g_request.failed ? -1 : -3);
+    if (!runtime::call_on_main_thread<&read_clipboard>()) return -2;
+    if (!g_request.clip) return g_request.failed ? -1 : -3;
     text = crlf_from_lf(cp932::from_utf8_lossy(*g_request.clip));
   }
   const ClipCopy c = clip_copy(static_cast<std::uint32_t>(text.size()), size);
   if (!valid_range(buffer, static_cast<std::uint64_t>(c.copy) + 1)) return 0;
   write_bytes(buffer, text.data(), c.copy);
   store8(buffer + c.copy, 0);
-  return word(c.result);
+  return c.result;
 }
 
 // ---- programs --------------------------------------------------------------
 
-std::uint32_t bi_shell(Addr args) {
-  const Addr file_a = uarg(args, 1);
+std::int32_t bi_shell(Addr verb_a, Addr file_a, Addr params_a) {
   if (file_a == kNullAddr) return 0;
   auto file = cstr(file_a, 4095);
-  auto params = text_or_empty(uarg(args, 2));
-  auto verb = text_or_empty(uarg(args, 0));
+  auto params = text_or_empty(params_a);
+  auto verb = text_or_empty(verb_a);
   if (!file || !params || !verb) return 0;
   if (!action_allowed("shell", *file)) return 0;
   // Verbs other than opening have no handler here: the platform's "no
@@ -274,23 +263,22 @@ std::uint32_t bi_shell(Addr args) {
   return 1;
 }
 
-std::uint32_t bi_exec(Addr args) {
-  const Addr a = uarg(args, 0);
-  if (a == kNullAddr) return 0;
+bool bi_exec(Addr a) {
+  if (a == kNullAddr) return false;
   auto line = cstr(a, 32767);
-  if (!line) return 0;
+  if (!line) return false;
   std::vector<std::string> argv = split_command_line(*line);
-  if (argv.empty() || argv[0].empty()) return 0;
-  if (!action_allowed("exec", *line)) return 0;
+  if (argv.empty() || argv[0].empty()) return false;
+  if (!action_allowed("exec", *line)) return false;
   std::string program = program_for(argv[0]);
-  if (program.empty()) return 0;
+  if (program.empty()) return false;
   argv[0] = program;
   for (std::size_t i = 1; i < argv.size(); ++i) argv[i] = cp932::to_utf8_lossy(argv[i]);
-  return spawn_program(program, argv) ? 1 : 0;
+  return spawn_program(program, argv);
 }
 
 // The desktop wallpaper is left to the player's desktop: nothing is changed.
-std::uint32_t bi_wallpaper(Addr) { return 1; }
+std::int32_t bi_wallpaper(Addr, std::int32_t) { return 1; }
 
 // ---- start -----------------------------------------------------------------
 
@@ -298,11 +286,6 @@ void system_start(bool untrusted_switch) {
   set_untrusted(untrusted_switch || config().Untrusted != 0);
   close_all_searches();
   g_headless_title.clear();
-  runtime::set_main_thread_handler(kMsgBox, serve_box);
-  runtime::set_main_thread_handler(kMsgClipWrite, serve_clip_write);
-  runtime::set_main_thread_handler(kMsgClipRead, serve_clip_read);
-  runtime::set_main_thread_handler(kMsgTitle, serve_title);
-  runtime::set_main_thread_handler(kMsgDesktopMode, serve_desktop_mode);
 }
 
 }  // namespace talven::lib

@@ -8,65 +8,69 @@
 #include <cstdint>
 
 #include "base/address_space.h"
+#include "lib/system/regex.h"
 
 namespace talven::lib {
 
+// Typed handlers (runtime/bind.h), in table order per family.
+
 // configuration values
-std::uint32_t bi_ini_seti(Addr args);
-std::uint32_t bi_ini_sets(Addr args);
-std::uint32_t bi_ini_geti(Addr args);
-std::uint32_t bi_ini_gets(Addr args);
+bool bi_ini_seti(Addr section, Addr key, std::int32_t value, Addr file);
+bool bi_ini_sets(Addr section, Addr key, Addr text, Addr file);  // null text: deletes the key
+std::int32_t bi_ini_geti(Addr section, Addr key, std::int32_t fallback, Addr file);
+std::uint32_t bi_ini_gets(Addr section, Addr key, Addr fallback, Addr buffer, std::int32_t size,
+                          Addr file);
 
 // file search
-std::uint32_t bi_find_first(Addr args);
-std::uint32_t bi_find_next(Addr args);
-std::uint32_t bi_find_close(Addr args);
+std::int32_t bi_find_first(Addr pattern, Addr record);  // the handle, or -1
+bool bi_find_next(std::int32_t handle, Addr record);
+bool bi_find_close(std::int32_t handle);
 
 // folders and files
-std::uint32_t bi_dir_getpath(Addr args);
-std::uint32_t bi_dir_getcur(Addr args);
-std::uint32_t bi_dir_setcur(Addr args);
-std::uint32_t bi_dir_create(Addr args);
-std::uint32_t bi_dir_delete(Addr args);
-std::uint32_t bi_file_copy(Addr args);
-std::uint32_t bi_file_move(Addr args);
-std::uint32_t bi_file_delete(Addr args);
-std::uint32_t bi_file_size(Addr args);
-std::uint32_t bi_file_check(Addr args);
-std::uint32_t bi_file_getattr(Addr args);
-std::uint32_t bi_file_setattr(Addr args);
-std::uint32_t bi_file_gettime(Addr args);
-std::uint32_t bi_file_settime(Addr args);
+std::uint32_t bi_dir_getpath(std::int32_t folder, Addr buffer);
+std::uint32_t bi_dir_getcur(Addr buffer);
+bool bi_dir_setcur(Addr path);
+bool bi_dir_create(Addr path);
+bool bi_dir_delete(Addr path);
+bool bi_file_copy(Addr from, Addr to, std::uint32_t fail_if_exists);
+bool bi_file_move(Addr from, Addr to);
+bool bi_file_delete(Addr path);
+std::uint32_t bi_file_size(Addr path);
+bool bi_file_check(Addr path);
+std::uint32_t bi_file_getattr(Addr path);  // the attributes, or -1
+bool bi_file_setattr(Addr path, std::uint32_t attributes);
+bool bi_file_gettime(Addr path, Addr created, Addr accessed, Addr written);
+bool bi_file_settime(Addr path, Addr created, Addr accessed, Addr written);
 
 // system
-std::uint32_t bi_wallpaper(Addr args);
-std::uint32_t bi_shell(Addr args);
-std::uint32_t bi_exec(Addr args);
-std::uint32_t bi_getsystem(Addr args);
-std::uint32_t bi_setsystem(Addr args);
-std::uint32_t bi_mbox(Addr args);
-std::uint32_t bi_caption(Addr args);
-std::uint32_t bi_clip_write(Addr args);
-std::uint32_t bi_clip_read(Addr args);
+std::int32_t bi_wallpaper(Addr path, std::int32_t style);
+std::int32_t bi_shell(Addr verb, Addr file, Addr params);
+bool bi_exec(Addr command_line);
+std::int32_t bi_getsystem(Addr name);
+std::int32_t bi_setsystem(Addr name, std::int32_t value);
+std::int32_t bi_mbox(std::uint32_t style, Addr caption, Addr text);
+bool bi_caption(Addr text);
+std::int32_t bi_clip_write(Addr text);
+std::int32_t bi_clip_read(Addr buffer, std::int32_t size);
 
 // native libraries
-std::uint32_t bi_dll_load(Addr args);
-std::uint32_t bi_dll_unload(Addr args);
-std::uint32_t bi_dll_proc(Addr args);
-std::uint32_t bi_dll_call(Addr args);
+std::int32_t bi_dll_load(Addr name);
+bool bi_dll_unload(std::int32_t handle);
+std::uint32_t bi_dll_proc(std::int32_t handle, Addr name);
+std::uint32_t bi_dll_call(Addr args);  // variadic: the raw block
 
 // regular expressions
-std::uint32_t bi_reg_new(Addr args);
-std::uint32_t bi_reg_free(Addr args);
-std::uint32_t bi_reg_search(Addr args);
-std::uint32_t bi_reg_match(Addr args);
-std::uint32_t bi_match_new(Addr args);
-std::uint32_t bi_match_free(Addr args);
-std::uint32_t bi_match_clear(Addr args);
+// (regex.h's functions are the builtins themselves, but for reg_new.)
+std::uint32_t bi_reg_new(Addr pattern, std::uint32_t options);
+inline constexpr auto& bi_reg_free = system::regex_free;
+inline constexpr auto& bi_reg_search = system::regex_search;
+inline constexpr auto& bi_reg_match = system::regex_match;
+inline constexpr auto& bi_match_new = system::region_new;
+inline constexpr auto& bi_match_free = system::region_free;
+inline constexpr auto& bi_match_clear = system::region_clear;
 
 // Runtime start: the untrusted switch (the command line's, or'ed with the
-// Untrusted key), the main-thread services of the desktop builtins, and no
-// open searches.
+// Untrusted key) and no open searches.
 void system_start(bool untrusted_switch);
 // Runtime stop: every expression and region freed and the regular
 // expression library ended; every native library unloaded.

@@ -433,14 +433,14 @@ TEST_F(Effects, InfoAndBuiltinsDecodeArguments) {
   read_bytes(info[2] + 8 * (1 * 3 + 2), p, 8);  // point (2, 1)
   EXPECT_EQ(p[0], 32.0f);  // 2 * 32 / 2
   EXPECT_EQ(p[1], 10.0f);  // 1 * 32 / 3, integer division
-  EXPECT_EQ(call(bi_ef_clear, {1}), 1u);
-  EXPECT_EQ(call(bi_ef_copy, {1}), 1u);
+  EXPECT_EQ(call(effect_clear, {1}), 1u);
+  EXPECT_EQ(call(effect_copy, {1}), 1u);
   EXPECT_EQ(call(bi_ef_water, {1, fw(8)}), 0u);
   EXPECT_EQ(call(bi_ef_blob, {1, fw(8), fw(8), fw(6), fw(3)}), 1u);
   EXPECT_EQ(call(bi_ef_water, {1, fw(8)}), 1u);
   EXPECT_EQ(call(bi_ef_init, {1, 2, 0xFFFFFFF0u, 1, 0}), 0u);
-  EXPECT_EQ(call(bi_ef_copy, {1}), 0u) << "a failed init empties the slot";
-  EXPECT_EQ(call(bi_ef_free, {9}), 0u);
+  EXPECT_EQ(call(effect_copy, {1}), 0u) << "a failed init empties the slot";
+  EXPECT_EQ(call(effect_free, {9}), 0u);
 }
 
 // ---- golden images -------------------------------------------------------------------

@@ -125,10 +125,10 @@ TEST_F(ModelTest, LoadPutsRecordsInScriptMemory) {
   EXPECT_EQ(call(bi_p3d_load, {0}), 0u);
   EXPECT_EQ(call(bi_p3d_load, {0xFFFFFF00u}), 0u);
 
-  EXPECT_EQ(call(bi_p3d_free, {a}), 1u);
-  EXPECT_EQ(call(bi_p3d_free, {a}), 0u) << "freed twice";
-  EXPECT_EQ(call(bi_p3d_normal, {a}), 0u);
-  EXPECT_EQ(call(bi_p3d_free, {a + 4}), 0u);
+  EXPECT_EQ(call(render3d::free_model, {a}), 1u);
+  EXPECT_EQ(call(render3d::free_model, {a}), 0u) << "freed twice";
+  EXPECT_EQ(call(render3d::compute_normals, {a}), 0u);
+  EXPECT_EQ(call(render3d::free_model, {a + 4}), 0u);
 }
 
 TEST_F(ModelTest, NormalsFollowMovedVertices) {
@@ -144,11 +144,11 @@ TEST_F(ModelTest, NormalsFollowMovedVertices) {
   // Stretching the cube along x leaves the normals of the x sides alone.
   const Vec3 before = face_normal(0);
   for (int i = 1; i < 8; i += 2) store(s->vertices + i * vertex_record::kSize, 3.0f);
-  EXPECT_EQ(call(bi_p3d_normal, {a}), 1u);
+  EXPECT_EQ(call(render3d::compute_normals, {a}), 1u);
   EXPECT_FLOAT_EQ(face_normal(0).z, before.z);
   // Collapsing it makes every face degenerate: zero normals, never NaN.
   for (int i = 0; i < 8; ++i) write_bytes(s->vertices + i * vertex_record::kSize, "\0\0\0\0\0\0\0\0\0\0\0\0", 12);
-  EXPECT_EQ(call(bi_p3d_normal, {a}), 1u);
+  EXPECT_EQ(call(render3d::compute_normals, {a}), 1u);
   for (int f = 0; f < 12; ++f) {
     const Vec3 n = face_normal(f);
     EXPECT_EQ(n.x, 0.0f);
@@ -164,10 +164,10 @@ TEST_F(ModelTest, MaterialsSetTypesFlagsAndVertexFlags) {
   Plane* tex32 = graphics::test::make_plane(5, 8, 8, 32);
   graphics::test::make_plane(6, 8, 8, 24);
   ASSERT_NE(tex32, nullptr);
-  const Addr tex = call(bi_p3d_tex, {5});
+  const Addr tex = call(render3d::texture_address, {5});
   EXPECT_EQ(tex, tex32->info);
-  EXPECT_EQ(call(bi_p3d_tex, {7}), 0u);
-  EXPECT_EQ(call(bi_p3d_tex, {5000}), 0u);
+  EXPECT_EQ(call(render3d::texture_address, {7}), 0u);
+  EXPECT_EQ(call(render3d::texture_address, {5000}), 0u);
   const Addr a = add_model(make_cube());
   const ModelSlot* s = find_model(a);
   auto face = [&](int f, std::uint32_t field) {
@@ -199,7 +199,7 @@ TEST_F(ModelTest, MaterialsSetTypesFlagsAndVertexFlags) {
   EXPECT_EQ(vflags(0), 0x08 | 0x32);
   EXPECT_EQ(vflags(2), 0x08);
   // A 24-bit texture does not add 0x20; neither does an environment type.
-  rec.texture = call(bi_p3d_tex, {6});
+  rec.texture = call(render3d::texture_address, {6});
   graphics::test::ScriptBlock b24(&rec, 9);
   call(bi_p3d_material, {a, 3, b24.addr});
   EXPECT_EQ(face(6, face_record::kFlags), 0x12);
@@ -239,7 +239,7 @@ TEST_F(ModelTest, TableHoldsAThousandTwentyFourModels) {
   EXPECT_NE(add_model(tiny), 0u) << "a freed slot is reused";
   // p3d_init frees every model.
   graphics::test::make_plane(1, 16, 16, 32);
-  EXPECT_EQ(call(bi_p3d_init, {1, std::bit_cast<std::uint32_t>(100.0f), std::bit_cast<std::uint32_t>(1.0f),
+  EXPECT_EQ(call(render3d::init, {1, std::bit_cast<std::uint32_t>(100.0f), std::bit_cast<std::uint32_t>(1.0f),
                                std::bit_cast<std::uint32_t>(100.0f)}),
             1u);
   EXPECT_EQ(find_model(all[0]), nullptr);

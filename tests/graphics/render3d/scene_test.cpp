@@ -273,7 +273,7 @@ TEST_F(SceneTest, ScribbledRecordsAndFreedPlanesAreSafe) {
   EXPECT_EQ(call(bi_p3d_view, {0, 0}), 0u);
   EXPECT_EQ(call(bi_p3d_setobj, {b, 0x10, 0}), 0u);
   EXPECT_EQ(call(bi_p3d_light, {0xFFFFFFF0u, 0, 0, 0}), 0u);
-  EXPECT_EQ(call(bi_p3d_render, {}), 0u);
+  EXPECT_EQ(call(render3d::render, {}), 0u);
 }
 
 TEST_F(SceneTest, MutatedModelFilesNeverBreakTheRenderer) {

@@ -18,6 +18,7 @@ namespace {
 
 using test::Args;
 using test::call;
+using test::call_raw;
 using test::make_plane;
 using test::raw_value;
 using test::ScriptBlock;
@@ -567,10 +568,10 @@ TEST_F(TextTest, GtextfFormatsThenDraws) {
   Plane* b = make_plane(2, 80, 24, 8);
   ASSERT_EQ(gtext(1, 0, 0, 1, "n=42"), 1);
   ScriptString format("n=");
-  ASSERT_EQ(call(bi_gtextf, {2, 0, 0, 1, format.addr, 42}), 1u);
+  ASSERT_EQ(call_raw(bi_gtextf, {2, 0, 0, 1, format.addr, 42}), 1u);
   for (int y = 0; y < 24; ++y)
     for (int x = 0; x < 80; ++x) ASSERT_EQ(a->row(y)[x], b->row(y)[x]) << x << "," << y;
-  EXPECT_EQ(call(bi_gtextf, {2, 0, 0, 1, 0, 42}), 0u);
+  EXPECT_EQ(call_raw(bi_gtextf, {2, 0, 0, 1, 0, 42}), 0u);
 }
 
 }  // namespace

@@ -19,6 +19,7 @@ namespace {
 namespace fs = std::filesystem;
 using namespace talven;
 using namespace talven::lib;
+using lib::test::bind;
 using lib::test::call;
 using lib::test::put;
 
@@ -48,13 +49,13 @@ class Disk : public ::testing::Test {
 };
 
 TEST_F(Disk, SpecialFoldersEndInTheSeparator) {
-  const std::uint32_t n = call(bi_dir_getpath, {36, buf_});
+  const std::uint32_t n = call(bind<&bi_dir_getpath>, {36, buf_});
   EXPECT_EQ(lib::test::text_at(buf_), "\\usr\\");
   EXPECT_EQ(n, 5u);
-  EXPECT_EQ(call(bi_dir_getpath, {37, buf_}), 9u);
+  EXPECT_EQ(call(bind<&bi_dir_getpath>, {37, buf_}), 9u);
   EXPECT_EQ(lib::test::text_at(buf_), "\\usr\\lib\\");
   // Documents is a folder of the player's (at least $HOME).
-  const std::uint32_t d = call(bi_dir_getpath, {5, buf_});
+  const std::uint32_t d = call(bind<&bi_dir_getpath>, {5, buf_});
   ASSERT_GT(d, 1u);
   std::string docs = lib::test::text_at(buf_);
   EXPECT_EQ(docs.size(), d);
@@ -62,75 +63,77 @@ TEST_F(Disk, SpecialFoldersEndInTheSeparator) {
   EXPECT_EQ(docs.front(), '\\');
   // Unknown codes give 0 and leave the buffer empty; a null buffer gives 0.
   write_cstr(buf_, "junk", 5);
-  EXPECT_EQ(call(bi_dir_getpath, {999, buf_}), 0u);
+  EXPECT_EQ(call(bind<&bi_dir_getpath>, {999, buf_}), 0u);
   EXPECT_EQ(lib::test::text_at(buf_), "");
-  EXPECT_EQ(call(bi_dir_getpath, {36, 0}), 0u);
+  EXPECT_EQ(call(bind<&bi_dir_getpath>, {36, 0}), 0u);
   EXPECT_FALSE(system::special_folder(-1).has_value());
 }
 
 TEST_F(Disk, CurrentFolder) {
   fs::current_path("/");
-  EXPECT_EQ(call(bi_dir_getcur, {buf_}), 1u);
+  EXPECT_EQ(call(bind<&bi_dir_getcur>, {buf_}), 1u);
   EXPECT_EQ(lib::test::text_at(buf_), "\\");  // no second separator at the root
-  ASSERT_EQ(call(bi_dir_setcur, {p("")}), 1u);
+  ASSERT_EQ(call(bind<&bi_dir_setcur>, {p("")}), 1u);
   const std::string expect = "\\" + fs::canonical(dir_).string().substr(1);
   std::string want = expect;
   for (char& c : want)
     if (c == '/') c = '\\';
-  EXPECT_EQ(call(bi_dir_getcur, {buf_}), want.size() + 1);
+  EXPECT_EQ(call(bind<&bi_dir_getcur>, {buf_}), want.size() + 1);
   EXPECT_EQ(lib::test::text_at(buf_), want + "\\");
   // The Windows form names the same folder again.
-  EXPECT_EQ(call(bi_dir_setcur, {buf_}), 1u);
-  EXPECT_EQ(call(bi_dir_setcur, {p("missing")}), 0u);
-  EXPECT_EQ(call(bi_dir_getcur, {0}), 0u);
+  EXPECT_EQ(call(bind<&bi_dir_setcur>, {buf_}), 1u);
+  EXPECT_EQ(call(bind<&bi_dir_setcur>, {p("missing")}), 0u);
+  EXPECT_EQ(call(bind<&bi_dir_getcur>, {0}), 0u);
 }
 
 TEST_F(Disk, CreateCopyMoveDelete) {
-  EXPECT_EQ(call(bi_dir_create, {p("New")}), 1u);
-  EXPECT_EQ(call(bi_dir_create, {p("new")}), 0u);           // exists (any case)
-  EXPECT_EQ(call(bi_dir_create, {p("a/b/c")}), 0u);         // one level only
-  EXPECT_EQ(call(bi_file_copy, {p("SRC.TXT"), p("new/copy.txt"), 1}), 1u);
+  EXPECT_EQ(call(bind<&bi_dir_create>, {p("New")}), 1u);
+  EXPECT_EQ(call(bind<&bi_dir_create>, {p("new")}), 0u);    // exists (any case)
+  EXPECT_EQ(call(bind<&bi_dir_create>, {p("a/b/c")}), 0u);  // one level only
+  EXPECT_EQ(call(bind<&bi_file_copy>, {p("SRC.TXT"), p("new/copy.txt"), 1}), 1u);
   EXPECT_EQ(read("New/copy.txt"), "hello");
   std::ofstream(dir_ / "other.txt") << "other";
-  EXPECT_EQ(call(bi_file_copy, {p("other.txt"), p("New/copy.txt"), 1}), 0u);  // fail if it exists
+  EXPECT_EQ(call(bind<&bi_file_copy>, {p("other.txt"), p("New/copy.txt"), 1}),
+            0u);  // fail if it exists
   EXPECT_EQ(read("New/copy.txt"), "hello");
-  EXPECT_EQ(call(bi_file_copy, {p("other.txt"), p("New/copy.txt"), 0}), 1u);
+  EXPECT_EQ(call(bind<&bi_file_copy>, {p("other.txt"), p("New/copy.txt"), 0}), 1u);
   EXPECT_EQ(read("New/copy.txt"), "other");
-  EXPECT_EQ(call(bi_file_copy, {p("none.txt"), p("x.txt"), 0}), 0u);
-  EXPECT_EQ(call(bi_dir_delete, {p("New")}), 0u);           // not empty
-  EXPECT_EQ(call(bi_file_move, {p("New/copy.txt"), p("src.txt")}), 0u);  // target exists
-  EXPECT_EQ(call(bi_file_move, {p("New/copy.txt"), p("moved.txt")}), 1u);
+  EXPECT_EQ(call(bind<&bi_file_copy>, {p("none.txt"), p("x.txt"), 0}), 0u);
+  EXPECT_EQ(call(bind<&bi_dir_delete>, {p("New")}), 0u);                        // not empty
+  EXPECT_EQ(call(bind<&bi_file_move>, {p("New/copy.txt"), p("src.txt")}), 0u);  // target exists
+  EXPECT_EQ(call(bind<&bi_file_move>, {p("New/copy.txt"), p("moved.txt")}), 1u);
   EXPECT_EQ(read("moved.txt"), "other");
   EXPECT_FALSE(fs::exists(dir_ / "New/copy.txt"));
-  EXPECT_EQ(call(bi_file_delete, {p("New")}), 0u);          // a folder
-  EXPECT_EQ(call(bi_dir_delete, {p("New")}), 1u);
-  EXPECT_EQ(call(bi_file_delete, {p("moved.txt")}), 1u);
-  EXPECT_EQ(call(bi_file_delete, {p("moved.txt")}), 0u);
+  EXPECT_EQ(call(bind<&bi_file_delete>, {p("New")}), 0u);  // a folder
+  EXPECT_EQ(call(bind<&bi_dir_delete>, {p("New")}), 1u);
+  EXPECT_EQ(call(bind<&bi_file_delete>, {p("moved.txt")}), 1u);
+  EXPECT_EQ(call(bind<&bi_file_delete>, {p("moved.txt")}), 0u);
 }
 
 TEST_F(Disk, AttributesAndReadOnlyFiles) {
-  EXPECT_EQ(call(bi_file_getattr, {p("src.txt")}), system::kAttrArchive);
-  EXPECT_EQ(call(bi_file_getattr, {p("")}), system::kAttrDirectory);
-  EXPECT_EQ(call(bi_file_getattr, {p("none")}), 0xFFFFFFFFu);
-  EXPECT_EQ(call(bi_file_setattr, {p("src.txt"), system::kAttrReadOnly}), 1u);
-  EXPECT_EQ(call(bi_file_getattr, {p("src.txt")}), system::kAttrArchive | system::kAttrReadOnly);
-  EXPECT_EQ(call(bi_file_delete, {p("src.txt")}), 0u);      // read-only files stay
+  EXPECT_EQ(call(bind<&bi_file_getattr>, {p("src.txt")}), system::kAttrArchive);
+  EXPECT_EQ(call(bind<&bi_file_getattr>, {p("")}), system::kAttrDirectory);
+  EXPECT_EQ(call(bind<&bi_file_getattr>, {p("none")}), 0xFFFFFFFFu);
+  EXPECT_EQ(call(bind<&bi_file_setattr>, {p("src.txt"), system::kAttrReadOnly}), 1u);
+  EXPECT_EQ(call(bind<&bi_file_getattr>, {p("src.txt")}),
+            system::kAttrArchive | system::kAttrReadOnly);
+  EXPECT_EQ(call(bind<&bi_file_delete>, {p("src.txt")}), 0u);  // read-only files stay
   std::ofstream(dir_ / "o.txt") << "o";
-  EXPECT_EQ(call(bi_file_copy, {p("o.txt"), p("src.txt"), 0}), 0u);
-  EXPECT_EQ(call(bi_file_setattr, {p("src.txt"), 0x80}), 1u);
-  EXPECT_EQ(call(bi_file_getattr, {p("src.txt")}), system::kAttrArchive);
-  EXPECT_EQ(call(bi_file_delete, {p("src.txt")}), 1u);
+  EXPECT_EQ(call(bind<&bi_file_copy>, {p("o.txt"), p("src.txt"), 0}), 0u);
+  EXPECT_EQ(call(bind<&bi_file_setattr>, {p("src.txt"), 0x80}), 1u);
+  EXPECT_EQ(call(bind<&bi_file_getattr>, {p("src.txt")}), system::kAttrArchive);
+  EXPECT_EQ(call(bind<&bi_file_delete>, {p("src.txt")}), 1u);
   std::ofstream(dir_ / ".dot") << "";
-  EXPECT_EQ(call(bi_file_getattr, {p(".dot")}), system::kAttrArchive | system::kAttrHidden);
+  EXPECT_EQ(call(bind<&bi_file_getattr>, {p(".dot")}), system::kAttrArchive | system::kAttrHidden);
 }
 
 TEST_F(Disk, TimesRoundTripInLocalTime) {
   Addr written = lib::test::block(16), accessed = lib::test::block(16);
   const std::uint16_t when[8] = {2021, 7, 0, 4, 9, 30, 15, 0};
   write_bytes(written, when, 16);
-  EXPECT_EQ(call(bi_file_settime, {p("src.txt"), 0, 0, written}), 1u);
+  EXPECT_EQ(call(bind<&bi_file_settime>, {p("src.txt"), 0, 0, written}), 1u);
   Addr out = lib::test::block(16), created = lib::test::block(16);
-  EXPECT_EQ(call(bi_file_gettime, {p("src.txt"), created, accessed, out}), 1u);
+  EXPECT_EQ(call(bind<&bi_file_gettime>, {p("src.txt"), created, accessed, out}), 1u);
   std::uint16_t got[8];
   read_bytes(out, got, 16);
   EXPECT_EQ(got[0], 2021);
@@ -149,23 +152,23 @@ TEST_F(Disk, TimesRoundTripInLocalTime) {
   // An impossible date is refused and nothing changes; so is a missing file.
   const std::uint16_t bad[8] = {2021, 2, 0, 30, 0, 0, 0, 0};
   write_bytes(written, bad, 16);
-  EXPECT_EQ(call(bi_file_settime, {p("src.txt"), 0, 0, written}), 0u);
+  EXPECT_EQ(call(bind<&bi_file_settime>, {p("src.txt"), 0, 0, written}), 0u);
   ASSERT_EQ(::stat((dir_ / "src.txt").c_str(), &st), 0);
   EXPECT_EQ(st.st_mtim.tv_sec, s);
-  EXPECT_EQ(call(bi_file_gettime, {p("none"), 0, 0, out}), 0u);
-  EXPECT_EQ(call(bi_file_gettime, {p("src.txt"), 0, 0, lib::test::bad_address()}), 0u);
+  EXPECT_EQ(call(bind<&bi_file_gettime>, {p("none"), 0, 0, out}), 0u);
+  EXPECT_EQ(call(bind<&bi_file_gettime>, {p("src.txt"), 0, 0, lib::test::bad_address()}), 0u);
 }
 
 TEST_F(Disk, LongAndWildPathsAreRefused) {
   const std::string long_name = (dir_ / std::string(258 - dir_.string().size(), 'n')).string();
   ASSERT_EQ(long_name.size(), 259u);
-  EXPECT_EQ(call(bi_dir_create, {put(long_name)}), 1u);      // 259 bytes: accepted
-  EXPECT_EQ(call(bi_dir_create, {put(long_name + "x")}), 0u);  // 260 bytes: refused
-  EXPECT_EQ(call(bi_file_check, {put(long_name + "x")}), 0u);
-  EXPECT_EQ(call(bi_dir_create, {lib::test::bad_address()}), 0u);
-  EXPECT_EQ(call(bi_file_delete, {0}), 0u);
-  EXPECT_EQ(call(bi_file_copy, {p("src.txt"), 0, 0}), 0u);
-  EXPECT_EQ(call(bi_file_move, {0, p("x")}), 0u);
+  EXPECT_EQ(call(bind<&bi_dir_create>, {put(long_name)}), 1u);        // 259 bytes: accepted
+  EXPECT_EQ(call(bind<&bi_dir_create>, {put(long_name + "x")}), 0u);  // 260 bytes: refused
+  EXPECT_EQ(call(bind<&bi_file_check>, {put(long_name + "x")}), 0u);
+  EXPECT_EQ(call(bind<&bi_dir_create>, {lib::test::bad_address()}), 0u);
+  EXPECT_EQ(call(bind<&bi_file_delete>, {0}), 0u);
+  EXPECT_EQ(call(bind<&bi_file_copy>, {p("src.txt"), 0, 0}), 0u);
+  EXPECT_EQ(call(bind<&bi_file_move>, {0, p("x")}), 0u);
 }
 
 TEST_F(Disk, UntrustedGamesStayInTheirFolders) {
@@ -177,17 +180,17 @@ TEST_F(Disk, UntrustedGamesStayInTheirFolders) {
   fs::create_directories(dir_ / "save");
   fs::create_symlink(dir_, dir_ / "game" / "escape");
   system::set_untrusted(true);
-  EXPECT_EQ(call(bi_dir_create, {p("game/ok")}), 1u);
-  EXPECT_EQ(call(bi_file_copy, {p("src.txt"), p("game/x.txt"), 0}), 0u);   // source outside
-  EXPECT_EQ(call(bi_dir_create, {p("outside")}), 0u);
-  EXPECT_EQ(call(bi_dir_create, {p("game/escape/outside2")}), 0u);        // through a link
-  EXPECT_EQ(call(bi_dir_create, {p("save/slot")}), 1u);
-  EXPECT_EQ(call(bi_ini_seti, {put("S"), put("k"), 1, p("elsewhere.ini")}), 0u);
-  EXPECT_EQ(call(bi_exec, {put("/bin/true")}), 0u);
-  EXPECT_EQ(call(bi_shell, {0, p("src.txt"), 0}), 0u);
-  EXPECT_EQ(call(bi_dll_load, {put("libc.so.6")}), 0xFFFFFFFFu);
+  EXPECT_EQ(call(bind<&bi_dir_create>, {p("game/ok")}), 1u);
+  EXPECT_EQ(call(bind<&bi_file_copy>, {p("src.txt"), p("game/x.txt"), 0}), 0u);  // source outside
+  EXPECT_EQ(call(bind<&bi_dir_create>, {p("outside")}), 0u);
+  EXPECT_EQ(call(bind<&bi_dir_create>, {p("game/escape/outside2")}), 0u);  // through a link
+  EXPECT_EQ(call(bind<&bi_dir_create>, {p("save/slot")}), 1u);
+  EXPECT_EQ(call(bind<&bi_ini_seti>, {put("S"), put("k"), 1, p("elsewhere.ini")}), 0u);
+  EXPECT_EQ(call(bind<&bi_exec>, {put("/bin/true")}), 0u);
+  EXPECT_EQ(call(bind<&bi_shell>, {0, p("src.txt"), 0}), 0u);
+  EXPECT_EQ(call(bind<&bi_dll_load>, {put("libc.so.6")}), 0xFFFFFFFFu);
   system::set_untrusted(false);
-  EXPECT_EQ(call(bi_dir_create, {p("outside")}), 1u);
+  EXPECT_EQ(call(bind<&bi_dir_create>, {p("outside")}), 1u);
   c.module_dir = saved_module;
   c.config_path = saved_cfg;
 }

@@ -20,6 +20,7 @@ namespace {
 namespace fs = std::filesystem;
 using namespace talven;
 using namespace talven::lib;
+using lib::test::bind;
 using lib::test::call;
 using lib::test::put;
 
@@ -52,25 +53,28 @@ TEST(NativeApi, LayoutMatchesTheHeader) {
 }
 
 TEST(NativeLibraries, TheCLibrary) {
-  const std::int32_t slot = static_cast<std::int32_t>(call(bi_dll_load, {put("libc.so.6")}));
+  const std::int32_t slot = static_cast<std::int32_t>(call(bind<&bi_dll_load>, {put("libc.so.6")}));
   ASSERT_GE(slot, 0);
-  const std::uint32_t abs_fn = call(bi_dll_proc, {static_cast<std::uint32_t>(slot), put("abs")});
+  const std::uint32_t abs_fn =
+      call(bind<&bi_dll_proc>, {static_cast<std::uint32_t>(slot), put("abs")});
   ASSERT_NE(abs_fn, 0u);
   EXPECT_EQ(call_words(abs_fn, {static_cast<std::uint32_t>(-1234)}), 1234);
-  EXPECT_EQ(call(bi_dll_proc, {static_cast<std::uint32_t>(slot), put("abs")}), abs_fn);  // same handle
-  EXPECT_EQ(call(bi_dll_proc, {static_cast<std::uint32_t>(slot), put("no_such_function_x")}), 0u);
-  EXPECT_EQ(call(bi_dll_proc, {static_cast<std::uint32_t>(slot), 0}), 0u);
-  EXPECT_EQ(call(bi_dll_proc, {300, put("abs")}), 0u);
+  EXPECT_EQ(call(bind<&bi_dll_proc>, {static_cast<std::uint32_t>(slot), put("abs")}),
+            abs_fn);  // same handle
+  EXPECT_EQ(call(bind<&bi_dll_proc>, {static_cast<std::uint32_t>(slot), put("no_such_function_x")}),
+            0u);
+  EXPECT_EQ(call(bind<&bi_dll_proc>, {static_cast<std::uint32_t>(slot), 0}), 0u);
+  EXPECT_EQ(call(bind<&bi_dll_proc>, {300, put("abs")}), 0u);
   EXPECT_EQ(call_words(0, {1, 2}), 0);
   EXPECT_EQ(call_words(abs_fn + 1000, {1}), 0);  // never handed out
-  EXPECT_EQ(call(bi_dll_unload, {static_cast<std::uint32_t>(slot)}), 1u);
-  EXPECT_EQ(call(bi_dll_unload, {static_cast<std::uint32_t>(slot)}), 0u);
-  EXPECT_EQ(call(bi_dll_unload, {256}), 0u);
+  EXPECT_EQ(call(bind<&bi_dll_unload>, {static_cast<std::uint32_t>(slot)}), 1u);
+  EXPECT_EQ(call(bind<&bi_dll_unload>, {static_cast<std::uint32_t>(slot)}), 0u);
+  EXPECT_EQ(call(bind<&bi_dll_unload>, {256}), 0u);
   // The handle died with its module, even when the slot is taken again.
-  ASSERT_EQ(static_cast<std::int32_t>(call(bi_dll_load, {put("libc.so.6")})), slot);
+  ASSERT_EQ(static_cast<std::int32_t>(call(bind<&bi_dll_load>, {put("libc.so.6")})), slot);
   EXPECT_EQ(call_words(abs_fn, {static_cast<std::uint32_t>(-5)}), 0);
-  EXPECT_EQ(call(bi_dll_load, {put("no_such_library.dll")}), 0xFFFFFFFFu);
-  EXPECT_EQ(call(bi_dll_load, {0}), 0xFFFFFFFFu);
+  EXPECT_EQ(call(bind<&bi_dll_load>, {put("no_such_library.dll")}), 0xFFFFFFFFu);
+  EXPECT_EQ(call(bind<&bi_dll_load>, {0}), 0xFFFFFFFFu);
   system::dll_release_all();
 }
 
@@ -97,9 +101,12 @@ TEST(NativeLibraries, TheExampleLibraryBesideTheGame) {
   const std::string saved = c.module_dir;
   c.module_dir = dir.string() + "/";
 
-  const std::int32_t slot = static_cast<std::int32_t>(call(bi_dll_load, {put("Example.DLL")}));
+  const std::int32_t slot =
+      static_cast<std::int32_t>(call(bind<&bi_dll_load>, {put("Example.DLL")}));
   ASSERT_GE(slot, 0);
-  auto proc = [&](const char* name) { return call(bi_dll_proc, {static_cast<std::uint32_t>(slot), put(name)}); };
+  auto proc = [&](const char* name) {
+    return call(bind<&bi_dll_proc>, {static_cast<std::uint32_t>(slot), put(name)});
+  };
   EXPECT_EQ(call_words(proc("answer"), {}), 42);
   EXPECT_EQ(call_words(proc("mul_add"), {6, 7, static_cast<std::uint32_t>(-2)}), 40);
   Addr data = lib::test::block(4, 0);

@@ -18,9 +18,10 @@ namespace {
 namespace fs = std::filesystem;
 using namespace talven;
 using namespace talven::lib;
+using lib::system::wildcard_match;
+using lib::test::bind;
 using lib::test::call;
 using lib::test::put;
-using lib::system::wildcard_match;
 
 TEST(Wildcards, StarQuestionAndCase) {
   EXPECT_TRUE(wildcard_match("*", "anything.txt"));
@@ -131,39 +132,39 @@ class FindFiles : public ::testing::Test {
 
 TEST_F(FindFiles, RecordsInOrderWithTheirFields) {
   Addr pattern = put(dir_.string() + "/*.txt");
-  std::int32_t h = static_cast<std::int32_t>(call(bi_find_first, {pattern, record_}));
+  std::int32_t h = static_cast<std::int32_t>(call(bind<&bi_find_first>, {pattern, record_}));
   ASSERT_GT(h, 0);
   EXPECT_EQ(name(), "A.TXT");
   EXPECT_EQ(u32(0), system::kAttrArchive);
   EXPECT_EQ(u32(32), 1u);  // size low
   EXPECT_EQ(u32(28), 0u);  // size high
   EXPECT_EQ(lib::test::text_at(record_ + 304), "");  // already an 8.3 name
-  ASSERT_EQ(call(bi_find_next, {static_cast<std::uint32_t>(h), record_}), 1u);
+  ASSERT_EQ(call(bind<&bi_find_next>, {static_cast<std::uint32_t>(h), record_}), 1u);
   EXPECT_EQ(name(), "b.txt");
   EXPECT_EQ(u32(0), system::kAttrArchive | system::kAttrReadOnly);
   EXPECT_EQ(u32(32), 5u);
   // The write time is a FILETIME after 2020.
   const std::uint64_t written = u32(20) | (std::uint64_t(u32(24)) << 32);
   EXPECT_GT(written, system::filetime_from_unix(1577836800, 0));
-  EXPECT_EQ(call(bi_find_next, {static_cast<std::uint32_t>(h), record_}), 0u);
-  EXPECT_EQ(call(bi_find_close, {static_cast<std::uint32_t>(h)}), 1u);
-  EXPECT_EQ(call(bi_find_close, {static_cast<std::uint32_t>(h)}), 0u);
-  EXPECT_EQ(call(bi_find_next, {static_cast<std::uint32_t>(h), record_}), 0u);
+  EXPECT_EQ(call(bind<&bi_find_next>, {static_cast<std::uint32_t>(h), record_}), 0u);
+  EXPECT_EQ(call(bind<&bi_find_close>, {static_cast<std::uint32_t>(h)}), 1u);
+  EXPECT_EQ(call(bind<&bi_find_close>, {static_cast<std::uint32_t>(h)}), 0u);
+  EXPECT_EQ(call(bind<&bi_find_next>, {static_cast<std::uint32_t>(h), record_}), 0u);
 }
 
 TEST_F(FindFiles, DotEntriesFoldersHiddenAndShortNames) {
   Addr pattern = put(dir_.string() + "\\*");
-  std::int32_t h = static_cast<std::int32_t>(call(bi_find_first, {pattern, record_}));
+  std::int32_t h = static_cast<std::int32_t>(call(bind<&bi_find_first>, {pattern, record_}));
   ASSERT_GT(h, 0);
   std::vector<std::string> names{name()};
   std::map<std::string, std::uint32_t> attrs{{name(), u32(0)}};
   std::map<std::string, std::string> alts;
-  while (call(bi_find_next, {static_cast<std::uint32_t>(h), record_})) {
+  while (call(bind<&bi_find_next>, {static_cast<std::uint32_t>(h), record_})) {
     names.push_back(name());
     attrs[name()] = u32(0);
     alts[name()] = lib::test::text_at(record_ + 304);
   }
-  call(bi_find_close, {static_cast<std::uint32_t>(h)});
+  call(bind<&bi_find_close>, {static_cast<std::uint32_t>(h)});
   ASSERT_EQ(names.size(), 7u);
   EXPECT_EQ(names[0], ".");
   EXPECT_EQ(names[1], "..");
@@ -174,21 +175,23 @@ TEST_F(FindFiles, DotEntriesFoldersHiddenAndShortNames) {
 
 TEST_F(FindFiles, FailuresAndSizes) {
   // Nothing matches, a missing folder, a record that does not fit.
-  EXPECT_EQ(call(bi_find_first, {put(dir_.string() + "/*.none"), record_}), 0xFFFFFFFFu);
-  EXPECT_EQ(call(bi_find_first, {put(dir_.string() + "/missing/*"), record_}), 0xFFFFFFFFu);
-  EXPECT_EQ(call(bi_find_first, {put(dir_.string() + "/*"), lib::test::bad_address()}), 0xFFFFFFFFu);
-  EXPECT_EQ(call(bi_find_first, {0, record_}), 0xFFFFFFFFu);
-  EXPECT_EQ(call(bi_find_first, {put(std::string(300, 'a')), record_}), 0xFFFFFFFFu);
+  EXPECT_EQ(call(bind<&bi_find_first>, {put(dir_.string() + "/*.none"), record_}), 0xFFFFFFFFu);
+  EXPECT_EQ(call(bind<&bi_find_first>, {put(dir_.string() + "/missing/*"), record_}), 0xFFFFFFFFu);
+  EXPECT_EQ(call(bind<&bi_find_first>, {put(dir_.string() + "/*"), lib::test::bad_address()}),
+            0xFFFFFFFFu);
+  EXPECT_EQ(call(bind<&bi_find_first>, {0, record_}), 0xFFFFFFFFu);
+  EXPECT_EQ(call(bind<&bi_find_first>, {put(std::string(300, 'a')), record_}), 0xFFFFFFFFu);
   // file_size and file_check take the first match.
-  EXPECT_EQ(call(bi_file_size, {put(dir_.string() + "/long*")}), 70000u);
-  EXPECT_EQ(call(bi_file_size, {put(dir_.string() + "/*.none")}), 0u);
-  EXPECT_EQ(call(bi_file_check, {put(dir_.string() + "/B.TXT")}), 1u);
-  EXPECT_EQ(call(bi_file_check, {put(dir_.string() + "/c.txt")}), 0u);
+  EXPECT_EQ(call(bind<&bi_file_size>, {put(dir_.string() + "/long*")}), 70000u);
+  EXPECT_EQ(call(bind<&bi_file_size>, {put(dir_.string() + "/*.none")}), 0u);
+  EXPECT_EQ(call(bind<&bi_file_check>, {put(dir_.string() + "/B.TXT")}), 1u);
+  EXPECT_EQ(call(bind<&bi_file_check>, {put(dir_.string() + "/c.txt")}), 0u);
   // Handles run out at 256 open searches.
   std::vector<std::uint32_t> handles;
-  for (int i = 0; i < 256; ++i) handles.push_back(call(bi_find_first, {put(dir_.string() + "/*"), record_}));
-  EXPECT_EQ(call(bi_find_first, {put(dir_.string() + "/*"), record_}), 0xFFFFFFFFu);
-  for (std::uint32_t h : handles) EXPECT_EQ(call(bi_find_close, {h}), 1u);
+  for (int i = 0; i < 256; ++i)
+    handles.push_back(call(bind<&bi_find_first>, {put(dir_.string() + "/*"), record_}));
+  EXPECT_EQ(call(bind<&bi_find_first>, {put(dir_.string() + "/*"), record_}), 0xFFFFFFFFu);
+  for (std::uint32_t h : handles) EXPECT_EQ(call(bind<&bi_find_close>, {h}), 1u);
 }
 
 }  // namespace

@@ -20,6 +20,7 @@ namespace {
 namespace fs = std::filesystem;
 using namespace talven;
 using namespace talven::lib;
+using lib::test::bind;
 using lib::test::call;
 using lib::test::put;
 
@@ -27,15 +28,15 @@ TEST(SystemVariables, NamesWithoutRegardToCase) {
   Config& c = config();
   c.Width = 800;
   c.Height = 600;
-  EXPECT_EQ(call(bi_getsystem, {put("Width")}), 800u);
-  EXPECT_EQ(call(bi_getsystem, {put("HEIGHT")}), 600u);
-  EXPECT_EQ(call(bi_getsystem, {put("Os_Platform")}), 2u);
-  EXPECT_EQ(call(bi_getsystem, {put("os_major")}), 10u);
-  EXPECT_EQ(call(bi_getsystem, {put("FullScreen")}), 0u);
-  EXPECT_EQ(call(bi_getsystem, {put("sp_count")}), 0u);
-  EXPECT_EQ(call(bi_getsystem, {put("widths")}), 0u);
-  EXPECT_EQ(call(bi_getsystem, {0}), 0u);
-  EXPECT_EQ(call(bi_getsystem, {lib::test::bad_address()}), 0u);
+  EXPECT_EQ(call(bind<&bi_getsystem>, {put("Width")}), 800u);
+  EXPECT_EQ(call(bind<&bi_getsystem>, {put("HEIGHT")}), 600u);
+  EXPECT_EQ(call(bind<&bi_getsystem>, {put("Os_Platform")}), 2u);
+  EXPECT_EQ(call(bind<&bi_getsystem>, {put("os_major")}), 10u);
+  EXPECT_EQ(call(bind<&bi_getsystem>, {put("FullScreen")}), 0u);
+  EXPECT_EQ(call(bind<&bi_getsystem>, {put("sp_count")}), 0u);
+  EXPECT_EQ(call(bind<&bi_getsystem>, {put("widths")}), 0u);
+  EXPECT_EQ(call(bind<&bi_getsystem>, {0}), 0u);
+  EXPECT_EQ(call(bind<&bi_getsystem>, {lib::test::bad_address()}), 0u);
   EXPECT_EQ(system::system_variable("sp_count"), 12);
   EXPECT_EQ(system::system_variable(""), -1);
 }
@@ -43,19 +44,19 @@ TEST(SystemVariables, NamesWithoutRegardToCase) {
 TEST(SystemVariables, SettingThem) {
   Config& c = config();
   c.Width = 800;
-  EXPECT_EQ(call(bi_setsystem, {put("width"), 1024}), 0u);
+  EXPECT_EQ(call(bind<&bi_setsystem>, {put("width"), 1024}), 0u);
   EXPECT_EQ(c.Width, 800);
-  EXPECT_EQ(call(bi_setsystem, {put("sp_count"), 5}), 0u);
+  EXPECT_EQ(call(bind<&bi_setsystem>, {put("sp_count"), 5}), 0u);
   // Full screen: already in that mode (window), or no window to switch.
-  EXPECT_EQ(call(bi_setsystem, {put("fullscreen"), 0}), 0u);
-  EXPECT_EQ(call(bi_setsystem, {put("FULLSCREEN"), 1}), 0u);
-  EXPECT_EQ(call(bi_setsystem, {put("Smoothing"), 0}), 1u);
-  EXPECT_EQ(call(bi_getsystem, {put("smoothing")}), 0u);
-  EXPECT_EQ(call(bi_setsystem, {put("global_focus"), 0}), 1u);
+  EXPECT_EQ(call(bind<&bi_setsystem>, {put("fullscreen"), 0}), 0u);
+  EXPECT_EQ(call(bind<&bi_setsystem>, {put("FULLSCREEN"), 1}), 0u);
+  EXPECT_EQ(call(bind<&bi_setsystem>, {put("Smoothing"), 0}), 1u);
+  EXPECT_EQ(call(bind<&bi_getsystem>, {put("smoothing")}), 0u);
+  EXPECT_EQ(call(bind<&bi_setsystem>, {put("global_focus"), 0}), 1u);
   EXPECT_EQ(c.GlobalFocus, 0);
-  EXPECT_EQ(call(bi_setsystem, {put("color_mapping"), 1}), 1u);
+  EXPECT_EQ(call(bind<&bi_setsystem>, {put("color_mapping"), 1}), 1u);
   EXPECT_EQ(graphics::color_mapping(), 1);
-  EXPECT_EQ(call(bi_setsystem, {put("color_mapping"), 0}), 1u);
+  EXPECT_EQ(call(bind<&bi_setsystem>, {put("color_mapping"), 0}), 1u);
   c.Smoothing = 1;
   c.GlobalFocus = 1;
 }
@@ -78,31 +79,31 @@ TEST(MessageBoxes, ButtonSetsDefaultsAndEscape) {
   EXPECT_EQ(b.escape_id, 3);
   EXPECT_TRUE(system::box_layout(7).ids.empty());
   // Headless: printed, answered with the default button at once.
-  EXPECT_EQ(call(bi_mbox, {1 | 0x100, put("caption"), put("text")}), 2u);
-  EXPECT_EQ(call(bi_mbox, {4, 0, put("text")}), 6u);
-  EXPECT_EQ(call(bi_mbox, {7, put("c"), put("t")}), 0u);
-  EXPECT_EQ(call(bi_mbox, {0, lib::test::bad_address(), put("t")}), 0u);
-  EXPECT_EQ(call(bi_caption, {put("title")}), 1u);
+  EXPECT_EQ(call(bind<&bi_mbox>, {1 | 0x100, put("caption"), put("text")}), 2u);
+  EXPECT_EQ(call(bind<&bi_mbox>, {4, 0, put("text")}), 6u);
+  EXPECT_EQ(call(bind<&bi_mbox>, {7, put("c"), put("t")}), 0u);
+  EXPECT_EQ(call(bind<&bi_mbox>, {0, lib::test::bad_address(), put("t")}), 0u);
+  EXPECT_EQ(call(bind<&bi_caption>, {put("title")}), 1u);
 }
 
 TEST(Clipboard, ResultValues) {
   Addr buf = lib::test::block(16);
   system::headless_clipboard().reset();
-  EXPECT_EQ(call(bi_clip_read, {buf, 10}), static_cast<std::uint32_t>(-3));
-  EXPECT_EQ(call(bi_clip_write, {0}), 0u);
-  EXPECT_EQ(call(bi_clip_write, {put("")}), 0u);
-  EXPECT_EQ(call(bi_clip_write, {put("abc")}), 3u);
-  EXPECT_EQ(call(bi_clip_read, {buf, 10}), 4u);
+  EXPECT_EQ(call(bind<&bi_clip_read>, {buf, 10}), static_cast<std::uint32_t>(-3));
+  EXPECT_EQ(call(bind<&bi_clip_write>, {0}), 0u);
+  EXPECT_EQ(call(bind<&bi_clip_write>, {put("")}), 0u);
+  EXPECT_EQ(call(bind<&bi_clip_write>, {put("abc")}), 3u);
+  EXPECT_EQ(call(bind<&bi_clip_read>, {buf, 10}), 4u);
   EXPECT_EQ(lib::test::bytes_at(buf, 5), std::string("abc\0\xEE", 5));
   Addr small = lib::test::block(8);
-  EXPECT_EQ(call(bi_clip_read, {small, 3}), 2u);
+  EXPECT_EQ(call(bind<&bi_clip_read>, {small, 3}), 2u);
   EXPECT_EQ(lib::test::bytes_at(small, 4), std::string("ab\0\xEE", 4));
-  EXPECT_EQ(call(bi_clip_read, {small, 4}), 3u);  // L + 1 == size: truncated
+  EXPECT_EQ(call(bind<&bi_clip_read>, {small, 4}), 3u);  // L + 1 == size: truncated
   EXPECT_EQ(lib::test::bytes_at(small, 4), std::string("abc\0", 4));
-  EXPECT_EQ(call(bi_clip_read, {0, 10}), 0u);
-  EXPECT_EQ(call(bi_clip_read, {buf, 0}), 0u);
-  EXPECT_EQ(call(bi_clip_read, {buf, static_cast<std::uint32_t>(-5)}), 0u);
-  EXPECT_EQ(call(bi_clip_read, {lib::test::bad_address(), 10}), 0u);
+  EXPECT_EQ(call(bind<&bi_clip_read>, {0, 10}), 0u);
+  EXPECT_EQ(call(bind<&bi_clip_read>, {buf, 0}), 0u);
+  EXPECT_EQ(call(bind<&bi_clip_read>, {buf, static_cast<std::uint32_t>(-5)}), 0u);
+  EXPECT_EQ(call(bind<&bi_clip_read>, {lib::test::bad_address(), 10}), 0u);
 
   EXPECT_EQ(system::crlf_from_lf("a\nb\r\nc"), "a\r\nb\r\nc");
   EXPECT_EQ(system::lf_from_crlf("a\r\nb\rc"), "a\nb\rc");
@@ -137,21 +138,22 @@ TEST(Programs, ExecAndShell) {
     std::ifstream in(out);
     return std::string(std::istreambuf_iterator<char>(in), {});
   };
-  EXPECT_EQ(call(bi_exec, {put("\"" + script.string() + "\" one \"two three\" a\\\"b")}), 1u);
+  EXPECT_EQ(call(bind<&bi_exec>, {put("\"" + script.string() + "\" one \"two three\" a\\\"b")}),
+            1u);
   EXPECT_EQ(wait_for_output(), "one|two three|a\"b|");
   fs::remove(out);
   // shell runs a program with its parameters.
-  EXPECT_EQ(call(bi_shell, {put("open"), put(script.string()), put("x \"y z\"")}), 1u);
+  EXPECT_EQ(call(bind<&bi_shell>, {put("open"), put(script.string()), put("x \"y z\"")}), 1u);
   EXPECT_EQ(wait_for_output(), "x|y z|");
   // Missing program: 0. Missing document: 1 (an error code of the opener).
-  EXPECT_EQ(call(bi_exec, {put("no_such_program_here.exe /x")}), 0u);
-  EXPECT_EQ(call(bi_exec, {put((dir / "missing").string())}), 0u);
-  EXPECT_EQ(call(bi_exec, {0}), 0u);
-  EXPECT_EQ(call(bi_exec, {put("")}), 0u);
-  EXPECT_EQ(call(bi_shell, {put("open"), put((dir / "missing.doc").string()), 0}), 1u);
-  EXPECT_EQ(call(bi_shell, {put("print"), put(script.string()), 0}), 1u);
-  EXPECT_EQ(call(bi_shell, {0, 0, 0}), 0u);
-  EXPECT_EQ(call(bi_wallpaper, {put("x.bmp"), 0}), 1u);
+  EXPECT_EQ(call(bind<&bi_exec>, {put("no_such_program_here.exe /x")}), 0u);
+  EXPECT_EQ(call(bind<&bi_exec>, {put((dir / "missing").string())}), 0u);
+  EXPECT_EQ(call(bind<&bi_exec>, {0}), 0u);
+  EXPECT_EQ(call(bind<&bi_exec>, {put("")}), 0u);
+  EXPECT_EQ(call(bind<&bi_shell>, {put("open"), put((dir / "missing.doc").string()), 0}), 1u);
+  EXPECT_EQ(call(bind<&bi_shell>, {put("print"), put(script.string()), 0}), 1u);
+  EXPECT_EQ(call(bind<&bi_shell>, {0, 0, 0}), 0u);
+  EXPECT_EQ(call(bind<&bi_wallpaper>, {put("x.bmp"), 0}), 1u);
   fs::remove_all(dir);
 }
 
