@@ -4,7 +4,7 @@
 // buttons), message boxes from any thread, and the debug output window.
 //
 // Everything here runs on the main thread except where a function says it
-// is thread-safe. The application layer (host/app) plugs in what the window
+// is thread-safe. The application layer (app/) plugs in what the window
 // cannot know about through WindowHooks: pausing the game, the shut-down
 // sequence, and repainting the picture.
 #pragma once

@@ -97,7 +97,7 @@ inline void layer(const KernelTables& t, const KernelContext& c, std::uint8_t* d
                    t.screen[a][dp.a]});
 }
 
-template <int MODE, bool MASKED, int SB, int DB>
+template <Blend MODE, bool MASKED, int SB, int DB>
 void kernel(const KernelContext& c, std::uint8_t* d, const std::uint8_t* s, const std::uint8_t* m,
             int n) {
   const KernelTables& t = kernel_tables();
@@ -107,24 +107,24 @@ void kernel(const KernelContext& c, std::uint8_t* d, const std::uint8_t* s, cons
       alpha = *m;
       m += c.mask_step;
     }
-    if constexpr (MODE == 0) {
+    if constexpr (MODE == Blend::kCopy) {
       if constexpr (SB == DB && SB != 1) {
         std::memcpy(d, s, SB);
       } else {
         write_all<DB>(c, d, read_src<SB>(c, s));
       }
-    } else if constexpr (MODE == 1) {
+    } else if constexpr (MODE == Blend::kSourceKey) {
       bool differs = SB == 1 ? s[0] != c.key : rgb_of(read_src<SB>(c, s)) != c.key;
       if (differs) write_rgb<DB>(c, d, read_src<SB>(c, s));
-    } else if constexpr (MODE == 2) {
+    } else if constexpr (MODE == Blend::kDestinationKey) {
       bool equal = DB == 1 ? d[0] == c.key : rgb_of(read_dst<DB>(c, d)) == c.key;
       if (equal) write_rgb<DB>(c, d, read_src<SB>(c, s));
-    } else if constexpr (MODE == 3) {
+    } else if constexpr (MODE == Blend::kConstantAlpha) {
       Px sp = read_src<SB>(c, s), dp = read_dst<DB>(c, d);
       int o = c.opacity;
       write_all<DB>(c, d, Px{mix(t, sp.b, dp.b, o), mix(t, sp.g, dp.g, o), mix(t, sp.r, dp.r, o),
                              mix(t, sp.a, dp.a, o)});
-    } else if constexpr (MODE == 4) {
+    } else if constexpr (MODE == Blend::kOperator) {
       Px sp = read_src<SB>(c, s);
       int a = t.mul[sp.a][c.opacity];
       if (a > 0) {
@@ -132,11 +132,11 @@ void kernel(const KernelContext& c, std::uint8_t* d, const std::uint8_t* s, cons
         write_rgb<DB>(c, d, Px{mix(t, c.op[sp.b][dp.b], dp.b, a), mix(t, c.op[sp.g][dp.g], dp.g, a),
                                mix(t, c.op[sp.r][dp.r], dp.r, a), dp.a});
       }
-    } else if constexpr (MODE == 5) {
+    } else if constexpr (MODE == Blend::kAlphaLayering) {
       Px sp = read_src<SB>(c, s);
       if constexpr (!MASKED) alpha = sp.a;
       layer<DB>(t, c, d, sp, t.mul[alpha][c.opacity]);
-    } else if constexpr (MODE == 6) {
+    } else if constexpr (MODE == Blend::kTintedLayering) {
       Px sp = read_src<SB>(c, s);
       if constexpr (!MASKED) alpha = sp.a;
       int a = t.mul[alpha][c.opacity];
@@ -145,10 +145,10 @@ void kernel(const KernelContext& c, std::uint8_t* d, const std::uint8_t* s, cons
       Px tp{mix(t, c.op[c.color[0]][sp.b], sp.b, e), mix(t, c.op[c.color[1]][sp.g], sp.g, e),
             mix(t, c.op[c.color[2]][sp.r], sp.r, e), sp.a};
       layer<DB>(t, c, d, tp, a);
-    } else if constexpr (MODE == 7) {
+    } else if constexpr (MODE == Blend::kAlphaWindow) {
       if constexpr (!MASKED) alpha = s[3];
       if (std::uint32_t(alpha - c.opacity) <= c.extra) write_rgb<DB>(c, d, read_src<SB>(c, s));
-    } else if constexpr (MODE == 8) {
+    } else if constexpr (MODE == Blend::kThresholdWipe) {
       if constexpr (!MASKED) alpha = s[3];
       int w = c.ramp[alpha];
       if (w == 255) {
@@ -158,7 +158,7 @@ void kernel(const KernelContext& c, std::uint8_t* d, const std::uint8_t* s, cons
         write_rgb<DB>(c, d, Px{mix(t, sp.b, dp.b, w), mix(t, sp.g, dp.g, w), mix(t, sp.r, dp.r, w),
                                dp.a});
       }
-    } else if constexpr (MODE == 9) {
+    } else if constexpr (MODE == Blend::kChannelCopy) {
       Px sp = read_src<SB>(c, s), dp = read_dst<DB>(c, d);
       const int ch[4] = {sp.b, sp.g, sp.r, sp.a};
       int o = c.opacity, sel = c.selectors;
@@ -170,17 +170,17 @@ void kernel(const KernelContext& c, std::uint8_t* d, const std::uint8_t* s, cons
                          std::uint32_t(dp.r) << 16 | std::uint32_t(dp.a) << 24;
       std::uint32_t r = (dw & ~c.param1) | (nw & c.param1);
       write_all<DB>(c, d, Px{int(r & 0xFF), int((r >> 8) & 0xFF), int((r >> 16) & 0xFF), int(r >> 24)});
-    } else if constexpr (MODE == 10) {
+    } else if constexpr (MODE == Blend::kAlphaTransfer) {
       // Alpha bytes: the fourth byte of 32-bit pixels, the whole byte of
       // 8-bit pixels (alpha maps).
       d[DB - 1] = t.mul[s[SB - 1]][c.opacity];
-    } else if constexpr (MODE == 11) {
+    } else if constexpr (MODE == Blend::kCoverageColour) {
       int a = t.mul[s[0]][c.opacity];
       if (a == 0) continue;
       Px dp = read_dst<DB>(c, d);
       Px tp{c.op[c.color[0]][dp.b], c.op[c.color[1]][dp.g], c.op[c.color[2]][dp.r], 255};
       layer<DB>(t, c, d, tp, a);
-    } else if constexpr (MODE == 12) {
+    } else if constexpr (MODE == Blend::kTintedGrey) {
       Px sp = read_src<SB>(c, s);
       if constexpr (!MASKED) alpha = sp.a;
       int a = t.mul[alpha][c.opacity];
@@ -194,29 +194,37 @@ void kernel(const KernelContext& c, std::uint8_t* d, const std::uint8_t* s, cons
   }
 }
 
-template <int MODE, bool MASKED, int SB, int DB>
+// The modes that weigh by an alpha that a mask plane can stand in for.
+constexpr bool reads_mask(Blend mode) {
+  return mode == Blend::kAlphaLayering || mode == Blend::kTintedLayering ||
+         mode == Blend::kAlphaWindow || mode == Blend::kThresholdWipe;
+}
+
+template <Blend MODE, bool MASKED, int SB, int DB>
 constexpr KernelFn pick() {
-  if constexpr (MASKED && (MODE < 5 || MODE > 8)) {
+  if constexpr (MASKED && !reads_mask(MODE)) {
     return nullptr;
-  } else if constexpr (!MASKED && (MODE == 7 || MODE == 8) && SB != 4) {
+  } else if constexpr (!MASKED && (MODE == Blend::kAlphaWindow || MODE == Blend::kThresholdWipe) &&
+                       SB != 4) {
     return nullptr;
-  } else if constexpr (MODE == 10 && ((SB != 1 && SB != 4) || (DB != 1 && DB != 4))) {
+  } else if constexpr (MODE == Blend::kAlphaTransfer &&
+                       ((SB != 1 && SB != 4) || (DB != 1 && DB != 4))) {
     return nullptr;
-  } else if constexpr (MODE == 11 && SB != 1) {
+  } else if constexpr (MODE == Blend::kCoverageColour && SB != 1) {
     return nullptr;
   } else {
     return &kernel<MODE, MASKED, SB, DB>;
   }
 }
 
-template <int MODE, bool MASKED, std::size_t... I>
+template <Blend MODE, bool MASKED, std::size_t... I>
 constexpr std::array<KernelFn, 16> family_row(std::index_sequence<I...>) {
   return {pick<MODE, MASKED, int(I / 4) + 1, int(I % 4) + 1>()...};
 }
 
 template <bool MASKED, std::size_t... M>
 constexpr std::array<std::array<KernelFn, 16>, kModeCount> family(std::index_sequence<M...>) {
-  return {family_row<int(M), MASKED>(std::make_index_sequence<16>())...};
+  return {family_row<Blend(M), MASKED>(std::make_index_sequence<16>())...};
 }
 
 const std::array<std::array<KernelFn, 16>, kModeCount> kPlain =
@@ -226,9 +234,16 @@ const std::array<std::array<KernelFn, 16>, kModeCount> kMasked =
 
 std::int32_t g_color_mapping = 0;
 
-bool needs_opacity(int mode) {
-  return mode == 3 || mode == 4 || mode == 5 || mode == 6 || mode == 7 || mode == 8 ||
-         mode == 11 || mode == 12;
+// The modes that draw nothing at opacity 0.
+bool needs_opacity(Blend mode) {
+  return mode == Blend::kConstantAlpha || mode == Blend::kOperator || reads_mask(mode) ||
+         mode == Blend::kCoverageColour || mode == Blend::kTintedGrey;
+}
+
+// The modes that run an operator table.
+bool uses_operator(Blend mode) {
+  return mode == Blend::kOperator || mode == Blend::kTintedLayering ||
+         mode == Blend::kCoverageColour || mode == Blend::kTintedGrey;
 }
 
 bool depth_ok(const Plane* p) {
@@ -255,30 +270,33 @@ bool load_blend_mode(Addr addr, BlendMode& out) {
   return true;
 }
 
-KernelFn find_kernel(int mode, bool masked, int src_bytes, int dst_bytes) {
-  if (mode < 0 || mode >= kModeCount || src_bytes < 1 || src_bytes > 4 || dst_bytes < 1 ||
-      dst_bytes > 4)
+KernelFn find_kernel(Blend mode, bool masked, int src_bytes, int dst_bytes) {
+  const int m = int(mode);
+  if (m >= kModeCount || src_bytes < 1 || src_bytes > 4 || dst_bytes < 1 || dst_bytes > 4)
     return nullptr;
-  return (masked ? kMasked : kPlain)[mode][(src_bytes - 1) * 4 + (dst_bytes - 1)];
+  return (masked ? kMasked : kPlain)[m][(src_bytes - 1) * 4 + (dst_bytes - 1)];
 }
 
 bool prepare_mode(const BlendMode* record, const Plane* dst, const Plane* src, KernelContext& c,
                   bool& uses_mask) {
   BlendMode m = record ? *record : BlendMode{};
   if (!depth_ok(dst) || !depth_ok(src) || m.mode >= kModeCount) return false;
-  if (needs_opacity(m.mode) && m.opacity == 0) return false;
-  int mode = m.mode;
+  Blend mode = Blend(m.mode);  // the script's number, checked above
+  if (needs_opacity(mode) && m.opacity == 0) return false;
   int op = m.op;
-  if (mode == 4 && op > 13) mode = 3;
-  if (mode == 3 && m.opacity == 255) mode = 0;
-  if (mode == 6 && (m.extra == 0 || op > 13)) mode = 5;
-  if (mode == 9 && m.param1 == 0) return false;
-  if ((mode == 11 || mode == 12) && op > 13) op = 0;
+  // Cheaper equivalents: an operator past 13 falls back to the mode without
+  // one (the colouring modes to operator 0), full opacity to a plain copy,
+  // no tint to plain layering; a channel copy that writes nothing fails.
+  if (mode == Blend::kOperator && op > 13) mode = Blend::kConstantAlpha;
+  if (mode == Blend::kConstantAlpha && m.opacity == 255) mode = Blend::kCopy;
+  if (mode == Blend::kTintedLayering && (m.extra == 0 || op > 13)) mode = Blend::kAlphaLayering;
+  if (mode == Blend::kChannelCopy && m.param1 == 0) return false;
+  if ((mode == Blend::kCoverageColour || mode == Blend::kTintedGrey) && op > 13) op = 0;
 
   const KernelTables& t = kernel_tables();
   c = KernelContext{};
   c.mode = mode;
-  c.op = (mode == 4 || mode == 6 || mode == 11 || mode == 12) ? operator_table(op) : nullptr;
+  c.op = uses_operator(mode) ? operator_table(op) : nullptr;
   c.opacity = m.opacity;
   c.extra = m.extra;
   c.selectors = m.op;
@@ -292,12 +310,12 @@ bool prepare_mode(const BlendMode* record, const Plane* dst, const Plane* src, K
   c.icm = InverseColorMap().data();
   c.expand15 = t.expand15;
   c.grey = src->bpp == 8 && dst->bpp == 8 && color_mapping() == 0;
-  if (mode == 1) {
+  if (mode == Blend::kSourceKey) {
     c.key = src->bpp == 8 ? (color_to_index(m.param1) & 0xFF) : color_to_rgb(m.param1);
-  } else if (mode == 2) {
+  } else if (mode == Blend::kDestinationKey) {
     c.key = dst->bpp == 8 ? (color_to_index(m.param1) & 0xFF) : color_to_rgb(m.param1);
   }
-  if (mode == 8) {
+  if (mode == Blend::kThresholdWipe) {
     for (int a = 0; a < 256; ++a) {
       int w;
       if (a < m.opacity)
@@ -309,7 +327,7 @@ bool prepare_mode(const BlendMode* record, const Plane* dst, const Plane* src, K
       c.ramp[a] = std::uint8_t(w);
     }
   }
-  uses_mask = mode >= 5 && mode <= 8;
+  uses_mask = reads_mask(mode);
   return true;
 }
 

@@ -104,10 +104,10 @@ int gcopy(std::int32_t dst_slot, std::int32_t x, std::int32_t y, std::int32_t sr
   if (!fn) return 1;
   const int w = area.width();
   const int sx = int(area.left - dx);
-  // Same-depth mode 0 is a row copy (between 8-bit planes only while
+  // Same-depth kCopy is a row copy (between 8-bit planes only while
   // indexes are copied as they are).
-  const bool row_copy = c.mode == 0 && sb == db && (sb != 1 || c.grey);
-  const bool layer32 = c.mode == 5 && sb == 4 && db == 4;
+  const bool row_copy = c.mode == Blend::kCopy && sb == db && (sb != 1 || c.grey);
+  const bool layer32 = c.mode == Blend::kAlphaLayering && sb == 4 && db == 4;
   c.mask_step = mask ? mask->bpp / 8 : 1;
   if (row_copy && area.left == 0 && sx == 0 && w == dst->width && w == src->width &&
       dst->stride == src->stride) {
@@ -198,7 +198,7 @@ int stretch_copy(Plane* dst, Rect dst_rect, Plane* src, Rect src_rect, Plane* ma
   const int mstep = mask ? mask->bpp / 8 : 0;
   const bool direct = !mirror_x && cols.back() - cols.front() == n - 1;
   c.mask_step = direct && mask ? mstep : 1;
-  const bool layer32 = c.mode == 5 && sb == 4 && db == 4;
+  const bool layer32 = c.mode == Blend::kAlphaLayering && sb == 4 && db == 4;
   for_rows(0, int(rows.size()), n, [&](int i) {
     std::uint8_t* d = dst->row(y0 + i) + std::int64_t(x0) * db;
     const std::uint8_t* srow = src->row(rows[i]);
@@ -380,21 +380,22 @@ int rotated_copy(Plane* dst, const Rect* dst_rect, Plane* src, const Rect* src_r
   if (!find_kernel(c.mode, mask != nullptr, sb, db)) return 1;
   // gblita samples 8-bit values as they are where they are grey levels or
   // coverage, and everything else as 32-bit colour with alpha.
-  const bool raw8 = sb == 1 && (c.grey || c.mode == 10 || c.mode == 11);
+  const bool raw8 =
+      sb == 1 && (c.grey || c.mode == Blend::kAlphaTransfer || c.mode == Blend::kCoverageColour);
   const int kb = bilinear && !raw8 ? 4 : sb;
   KernelFn fn = find_kernel(c.mode, mask != nullptr, kb, db);
   if (!fn) return 1;
   if (bilinear && kb == 4 && sb != 4) {
     // The samples are colours now: a key meant for an 8-bit source's
     // indexes becomes that entry's colour.
-    if (c.mode == 1 && sb == 1) c.key = src->color(int(c.key));
+    if (c.mode == Blend::kSourceKey && sb == 1) c.key = src->color(int(c.key));
     c.src_colors = nullptr;
     c.grey = false;
   }
   const int mstep = mask ? mask->bpp / 8 : 0;
   const Rect s = g.sclip;
   c.mask_step = 1;
-  const bool layer32 = c.mode == 5 && kb == 4 && db == 4;
+  const bool layer32 = c.mode == Blend::kAlphaLayering && kb == 4 && db == 4;
 
   for_rows(g.box.top, g.box.bottom, g.box.width(), [&](int y) {
     Scratch& sc = scratch();

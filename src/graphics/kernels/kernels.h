@@ -18,6 +18,27 @@
 
 namespace talven::graphics {
 
+// The blend modes, by the number a script writes in a record's mode byte.
+enum class Blend : std::uint8_t {
+  kCopy = 0,             // the source replaces the destination
+  kSourceKey = 1,        // copy where the source colour is not param1
+  kDestinationKey = 2,   // copy where the destination colour is param1
+  kConstantAlpha = 3,    // mix source and destination by opacity
+  kOperator = 4,         // op applied where the source alpha is above 0
+  kAlphaLayering = 5,    // source over destination by the source alpha
+  kTintedLayering = 6,   // alpha layering, the source tinted towards param2 by extra
+  kAlphaWindow = 7,      // copy where opacity <= alpha <= opacity + extra
+  kThresholdWipe = 8,    // soft wipe along the source alpha (opacity, extra)
+  kChannelCopy = 9,      // op selects a source channel per destination channel
+  kAlphaTransfer = 10,   // destination alpha = source alpha x opacity
+  kCoverageColour = 11,  // an 8-bit source is the coverage of colour param2
+  kTintedGrey = 12,      // the source's grey, tinted by param2, alpha layered
+};
+
+constexpr int kModeCount = 13;
+
+// The record scripts pass; `mode` is a Blend number (prepare_mode turns it
+// into a Blend after checking it).
 struct BlendMode {
   std::uint8_t mode = 0;
   std::uint8_t op = 0;        // operator 0..13, or the channel selectors of mode 9
@@ -26,8 +47,6 @@ struct BlendMode {
   std::uint32_t param1 = 0;   // colour key, or the write mask of mode 9
   std::uint32_t param2 = 0;   // colour of modes 6, 11, 12
 };
-
-constexpr int kModeCount = 13;
 
 // Reads the record at addr (null: mode 0, opacity 0). False for a bad address.
 bool load_blend_mode(Addr addr, BlendMode& out);
@@ -66,19 +85,19 @@ int gpoly(Plane* p, const std::int32_t* points, std::int32_t count, std::uint32_
 // ---- kernel internals shared by the drivers --------------------------------
 
 struct KernelContext {
-  int mode = 0;
+  Blend mode = Blend::kCopy;
   const std::uint8_t (*op)[256] = nullptr;  // selected operator table
   std::uint8_t opacity = 0, extra = 0, selectors = 0;
-  std::uint32_t param1 = 0;                 // mode 9 write mask
+  std::uint32_t param1 = 0;                 // write mask of kChannelCopy
   std::uint8_t color[3] = {};               // param2 as blue, green, red
-  std::uint32_t key = 0;                    // converted key of modes 1, 2
+  std::uint32_t key = 0;                    // converted key of the two key modes
   const std::uint8_t* src_colors = nullptr; // colour table of an 8-bit source
   const std::uint8_t* dst_colors = nullptr; // colour table of an 8-bit destination
   const std::uint8_t* icm = nullptr;        // InverseColorMap
   const std::uint32_t* expand15 = nullptr;  // x1r5g5b5 to 0x00RRGGBB
   bool grey = false;                        // 8-bit to 8-bit with color_mapping 0
   int mask_step = 1;                        // bytes between mask pixels
-  std::uint8_t ramp[256] = {};              // mode 8 weights
+  std::uint8_t ramp[256] = {};              // kThresholdWipe weights
 };
 
 // Blends n pixels: d destination, s source (in the source format), m mask
@@ -88,7 +107,7 @@ using KernelFn = void (*)(const KernelContext&, std::uint8_t* d, const std::uint
 
 // The kernel of a family for a depth pair (bytes per pixel 1..4), or null
 // when the mode has none for that pair.
-KernelFn find_kernel(int mode, bool masked, int src_bytes, int dst_bytes);
+KernelFn find_kernel(Blend mode, bool masked, int src_bytes, int dst_bytes);
 
 // Mode preparation. Returns false when the call must return 0; otherwise
 // fills `ctx` (mode after adjustments) and sets `uses_mask` when the mode

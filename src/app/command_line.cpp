@@ -1,13 +1,13 @@
-#include "host/app/command_line.h"
+#include "app/command_line.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
-#include "host/app/builtin_docs.h"
-#include "host/app/game.h"
-#include "host/app/new_game.h"
+#include "app/builtin_docs.h"
+#include "app/game.h"
+#include "app/new_game.h"
 #include "graphics/render3d/model_tools.h"
 #include "script/script_tools.h"
 #include "storage/storage_tools.h"

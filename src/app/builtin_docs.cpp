@@ -1,4 +1,4 @@
-#include "host/app/builtin_docs.h"
+#include "app/builtin_docs.h"
 
 #include <cctype>
 #include <cstdio>

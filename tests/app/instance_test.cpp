@@ -5,7 +5,7 @@
 #include <chrono>
 #include <thread>
 
-#include "host/app/instance.h"
+#include "app/instance.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // The generated builtin reference: it agrees with the table, reads the
 // records' layouts right, and docs/builtins.md is what the binary generates.
-#include "host/app/builtin_docs.h"
+#include "app/builtin_docs.h"
 
 #include <gtest/gtest.h>
 
@@ -38,8 +38,12 @@ TEST(BuiltinDocs, RecordLayoutsArePackedAndNested) {
   for (const RecordDoc& r : ref.records) {
     if (r.name != "Sprite") continue;
     for (const RecordField& f : r.fields) {
-      if (f.name == "blend") EXPECT_EQ(f.offset, 68);
-      if (f.name == "source[4]") EXPECT_EQ(f.size, 16);
+      if (f.name == "blend") {
+        EXPECT_EQ(f.offset, 68);
+      }
+      if (f.name == "source[4]") {
+        EXPECT_EQ(f.size, 16);
+      }
     }
   }
   EXPECT_FALSE(ref.notes.empty());

@@ -1,4 +1,4 @@
-#include "host/app/instance.h"
+#include "app/instance.h"
 
 #include <sys/socket.h>
 #include <sys/un.h>

@@ -1,18 +1,31 @@
-// The private messages served by the application itself, and pausing the
-// game, in-process on a headless runtime.
+// The message served by the application itself, the main-thread builtins
+// while the runtime runs and after it stops, and pausing the game,
+// in-process on a headless runtime.
 #include <gtest/gtest.h>
 
 #include "base/address_space.h"
-#include "host/app/game.h"
+#include "app/game.h"
 #include "base/config.h"
 #include "input/input_state.h"
 #include "runtime/game_clock.h"
+#include "runtime/builtins.h"
 #include "runtime/main_thread.h"
+#include "runtime/main_thread_messages.h"
 #include "script/vm.h"
 
 namespace {
 
 using namespace talven;
+
+// A builtin called as a script calls it, by name, with its argument words.
+std::uint32_t builtin(const char* name, std::initializer_list<std::uint32_t> words) {
+  Addr args = script_zalloc(16);
+  std::uint32_t i = 0;
+  for (std::uint32_t w : words) store32(args + 4 * i++, w);
+  const std::uint32_t r = runtime::builtin_table[runtime::builtin_number(name)].handler(args);
+  script_free(args);
+  return r;
+}
 
 std::uint32_t fake_ticks = 1000;
 std::uint32_t fake_tick_source() { return fake_ticks; }
@@ -39,7 +52,7 @@ class AppMessages : public ::testing::Test {
 TEST_F(AppMessages, QueryAnswersTheFlagAddressesAndTheScreen) {
   Addr words = script_zalloc(28);
   ASSERT_NE(words, 0u);
-  EXPECT_EQ(runtime::main_thread_call(1234, words, 0), 0);
+  EXPECT_EQ(runtime::main_thread_call(runtime::kMsgQuery, words, 0), 0);
   EXPECT_EQ(load32(words).value_or(0), script::vm_stop_flag.address());
   EXPECT_NE(load32(words).value_or(0), 0u);
   EXPECT_EQ(load32(words + 4).value_or(0), input::app_active_address());
@@ -51,8 +64,8 @@ TEST_F(AppMessages, QueryAnswersTheFlagAddressesAndTheScreen) {
   input::set_app_active(false);
   EXPECT_EQ(load32(active).value_or(9), 0u);
   input::set_app_active(true);
-  EXPECT_EQ(runtime::main_thread_call(1234, 0, 0), 0);  // null: nothing written
-  EXPECT_EQ(runtime::main_thread_call(1234, 8, 0), 0);  // invalid address: nothing, no crash
+  EXPECT_EQ(runtime::main_thread_call(runtime::kMsgQuery, 0, 0), 0);  // null: nothing written
+  EXPECT_EQ(runtime::main_thread_call(runtime::kMsgQuery, 8, 0), 0);  // invalid address: nothing, no crash
   script_free(words);
 }
 
@@ -62,21 +75,24 @@ TEST_F(AppMessages, MouseButtonsScreenModeAndEmptyDevices) {
   input::mouse_state().reset();
   input::mouse_state().button_down(input::kMouseLeft, false);
   input::mouse_state().button_down(input::kMouseMiddle, false);
-  EXPECT_EQ(runtime::main_thread_call(1216, 0, record), 1);
+  EXPECT_EQ(builtin("getmouse", {record}), 1u);
   EXPECT_EQ(load32(record).value_or(9), 0u);
   EXPECT_EQ(load32(record + 8).value_or(9), 0u);
   EXPECT_EQ(load32(record + 12).value_or(0), input::kMouseLeft | input::kMouseMiddle);
-  EXPECT_EQ(runtime::main_thread_call(1216, 0, 0), 0);
+  EXPECT_EQ(builtin("getmouse", {0}), 0u);
   input::mouse_state().reset();
 
-  EXPECT_EQ(runtime::main_thread_call(1224, 1, 0), 0);  // no window to switch
-  EXPECT_EQ(runtime::main_thread_call(1167, 3, 0), 0);  // snd_play of an empty slot
-  EXPECT_EQ(runtime::main_thread_call(1214, 0, 256), 0);
+  Addr fullscreen = script_alloc(16);
+  ASSERT_TRUE(write_cstr(fullscreen, "fullscreen", 16));
+  EXPECT_EQ(builtin("setsystem", {fullscreen, 1}), 0u);  // no window to switch
+  script_free(fullscreen);
+  EXPECT_EQ(builtin("snd_play", {3, 0}), 0u);  // an empty slot
+  EXPECT_EQ(builtin("getkey", {0}), 0u);
 
-  runtime_stop();  // handlers go with the runtime
+  runtime_stop();  // main-thread calls close with the runtime
   input::mouse_state().button_down(input::kMouseLeft, false);
   config().DirectInput = 0;
-  EXPECT_EQ(runtime::main_thread_call(1216, 0, record), 0);
+  EXPECT_EQ(builtin("getmouse", {record}), 0u);
   input::mouse_state().reset();
   script_free(record);
 }

@@ -1,4 +1,4 @@
-#include "host/app/new_game.h"
+#include "app/new_game.h"
 
 #include <cstdio>
 #include <filesystem>

@@ -1,4 +1,4 @@
-#include "host/app/sdl_present.h"
+#include "app/sdl_present.h"
 
 #include <SDL.h>
 

@@ -1,5 +1,5 @@
-#include "host/app/game.h"
-#include "host/app/new_game.h"
+#include "app/game.h"
+#include "app/new_game.h"
 
 #include <unistd.h>
 
@@ -20,9 +20,9 @@
 #include "graphics/sprite/sprite.h"
 #include "graphics/present/pages.h"
 #include "graphics/text/text.h"
-#include "host/app/devices.h"
-#include "host/app/instance.h"
-#include "host/app/sdl_present.h"
+#include "app/devices.h"
+#include "app/instance.h"
+#include "app/sdl_present.h"
 #include "base/config.h"
 #include "base/debug_output.h"
 #include "input/input_state.h"
@@ -34,6 +34,7 @@
 #include "runtime/builtins.h"
 #include "runtime/game_clock.h"
 #include "runtime/main_thread.h"
+#include "runtime/main_thread_messages.h"
 #include "runtime/stall_watchdog.h"
 #include "runtime/threads.h"
 #include "runtime/trap.h"
@@ -77,14 +78,6 @@ Addr shared_heap = 0;
 SdlPresent sdl_present;
 std::string screenshot_path;
 
-// Private messages served here rather than by a device family.
-constexpr std::uint32_t kMsgScreenMode = 1224;
-constexpr std::uint32_t kMsgQuery = 1234;
-
-std::int32_t serve_screen_mode(std::uint32_t wparam, std::uint32_t) {
-  return windowed ? host::switch_screen_mode(wparam != 0) : 0;
-}
-
 // Seven words: the stop flag's and app_active's addresses, the instance and
 // window handles, Width, Height, Depth.
 std::int32_t serve_query(std::uint32_t wparam, std::uint32_t) {
@@ -97,9 +90,10 @@ std::int32_t serve_query(std::uint32_t wparam, std::uint32_t) {
   return 0;
 }
 
+// The query message (runtime/main_thread_messages.h) is served here rather
+// than by a device family.
 void install_main_thread_handlers(bool on) {
-  runtime::set_main_thread_handler(kMsgScreenMode, on ? serve_screen_mode : nullptr);
-  runtime::set_main_thread_handler(kMsgQuery, on ? serve_query : nullptr);
+  runtime::set_main_thread_handler(runtime::kMsgQuery, on ? serve_query : nullptr);
 }
 
 bool ends_with_cfg(const std::string& name) {
