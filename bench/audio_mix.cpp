@@ -57,7 +57,8 @@ const std::vector<Sound>& sounds() {
       s.channels = static_cast<std::uint16_t>(1 + (i / 4) % 2);
       std::size_t frames = s.rate * 2;  // two seconds
       for (std::size_t f = 0; f < frames; ++f) {
-        auto sample = static_cast<std::int16_t>(2000 * std::sin(2 * M_PI * (200 + 37 * i) * f / s.rate));
+        auto sample =
+            static_cast<std::int16_t>(2000 * std::sin(2 * M_PI * (200 + 37 * i) * f / s.rate));
         for (int c = 0; c < s.channels; ++c) {
           s.pcm.push_back(static_cast<std::uint8_t>(sample & 0xFF));
           s.pcm.push_back(static_cast<std::uint8_t>((sample >> 8) & 0xFF));
@@ -106,7 +107,8 @@ void run_talven(benchmark::State& state, bool full) {
   std::vector<float> out(2 * 1024);
   for (auto _ : state) {
     double start = process_cpu_seconds();
-    for (std::uint32_t done = 0; done < kOut; done += 1024) mixer.render(out.data(), std::min<std::uint32_t>(1024, kOut - done));
+    for (std::uint32_t done = 0; done < kOut; done += 1024)
+      mixer.render(out.data(), std::min<std::uint32_t>(1024, kOut - done));
     double used = process_cpu_seconds() - start;
     benchmark::DoNotOptimize(out.data());
     state.SetIterationTime(used);
@@ -148,7 +150,8 @@ void sdl_mixer_plain(benchmark::State& state) {
   setenv("SDL_AUDIODRIVER", "disk", 1);
   setenv("SDL_DISKAUDIOFILE", "/dev/null", 1);
   setenv("SDL_DISKAUDIODELAY", "0", 1);
-  SDL_LogSetOutputFunction([](void*, int, SDL_LogPriority, const char*) {}, nullptr);  // the driver's notices
+  SDL_LogSetOutputFunction([](void*, int, SDL_LogPriority, const char*) {},
+                           nullptr);  // the driver's notices
   if (SDL_Init(SDL_INIT_AUDIO) != 0 || Mix_OpenAudio(kOut, AUDIO_S16SYS, 2, 1024) != 0) {
     state.SkipWithError("SDL2_mixer could not open the disk driver");
     return;
@@ -157,7 +160,8 @@ void sdl_mixer_plain(benchmark::State& state) {
   std::vector<Mix_Chunk*> chunks;
   for (const Sound& s : sounds()) {
     std::string file = wav_file(s);
-    chunks.push_back(Mix_LoadWAV_RW(SDL_RWFromConstMem(file.data(), static_cast<int>(file.size())), 1));
+    chunks.push_back(
+        Mix_LoadWAV_RW(SDL_RWFromConstMem(file.data(), static_cast<int>(file.size())), 1));
   }
   for (int i = 0; i < kVoices; ++i) {
     Mix_Volume(i, 45);

@@ -26,9 +26,9 @@
 
 namespace {
 
+using talven::script::compile_script;
 using talven::script::CompileOptions;
 using talven::script::CompileResult;
-using talven::script::compile_script;
 
 // Functions stay within the compiler's limits: 8191 labels (seven per
 // function here) and 7168 global names per compilation.
@@ -63,7 +63,8 @@ std::string generate_source() {
     s << "  return acc + x - y + z;\n";
     s << "}\n\n";
   }
-  s << "int main()\n{\n  int r;\n  r = fn" << (kFunctions - 1) << "(1, 2, 3);\n  return r & 255;\n}\n";
+  s << "int main()\n{\n  int r;\n  r = fn" << (kFunctions - 1)
+    << "(1, 2, 3);\n  return r & 255;\n}\n";
   return s.str();
 }
 
@@ -104,8 +105,9 @@ void BM_CompileMeasuring(benchmark::State& state) {
     if (!r.ok) state.SkipWithError(r.messages.c_str());
     benchmark::DoNotOptimize(r.code_size);
   }
-  state.counters["lines/s"] = benchmark::Counter(
-      static_cast<double>(std::count(source().begin(), source().end(), '\n')), benchmark::Counter::kIsIterationInvariantRate);
+  state.counters["lines/s"] =
+      benchmark::Counter(static_cast<double>(std::count(source().begin(), source().end(), '\n')),
+                         benchmark::Counter::kIsIterationInvariantRate);
 }
 BENCHMARK(BM_CompileMeasuring)->Unit(benchmark::kMillisecond);
 
@@ -113,8 +115,9 @@ void BM_CompileAndLoad(benchmark::State& state) {
   CompileOptions o = options_for(&source());
   for (auto _ : state)
     if (!load_like_the_loader(o)) state.SkipWithError("compilation failed");
-  state.counters["lines/s"] = benchmark::Counter(
-      static_cast<double>(std::count(source().begin(), source().end(), '\n')), benchmark::Counter::kIsIterationInvariantRate);
+  state.counters["lines/s"] =
+      benchmark::Counter(static_cast<double>(std::count(source().begin(), source().end(), '\n')),
+                         benchmark::Counter::kIsIterationInvariantRate);
 }
 BENCHMARK(BM_CompileAndLoad)->Unit(benchmark::kMillisecond);
 
@@ -137,7 +140,8 @@ int time_file(const char* path, int repeat) {
   auto start = std::chrono::steady_clock::now();
   for (int i = 0; i < repeat; ++i)
     if (!load_like_the_loader(o)) return 1;
-  double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+  double ms =
+      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
   std::printf("%.3f\n", ms / repeat);
   return 0;
 }
@@ -150,7 +154,8 @@ int main(int argc, char** argv) {
     out << source();
     return out ? 0 : 1;
   }
-  if (argc == 4 && std::strcmp(argv[1], "--time-file") == 0) return time_file(argv[2], std::atoi(argv[3]));
+  if (argc == 4 && std::strcmp(argv[1], "--time-file") == 0)
+    return time_file(argv[2], std::atoi(argv[3]));
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();

@@ -87,7 +87,9 @@ void BM_BoxBlurReference(benchmark::State& state) {
     }
     for (int x = 0; x < kW; ++x)
       for (int c = 0; c < 4; ++c) {
-        auto at = [&](int y) { return tmp[(std::size_t(std::clamp(y, 0, kH - 1)) * kW + x) * 4 + c]; };
+        auto at = [&](int y) {
+          return tmp[(std::size_t(std::clamp(y, 0, kH - 1)) * kW + x) * 4 + c];
+        };
         int sum = 0;
         for (int k = -r; k <= r; ++k) sum += at(k);
         for (int y = 0; y < kH; ++y) {
@@ -147,8 +149,10 @@ void BM_PixmanBilinear(benchmark::State& state) {
   }
   setup();
   Plane *s = plane_at(kHalf), *d = plane_at(kDest);
-  void* src = px.create(Pixman::kA8R8G8B8, s->width, s->height, reinterpret_cast<std::uint32_t*>(s->pixels), s->stride);
-  void* dst = px.create(Pixman::kA8R8G8B8, kW, kH, reinterpret_cast<std::uint32_t*>(d->pixels), d->stride);
+  void* src = px.create(Pixman::kA8R8G8B8, s->width, s->height,
+                        reinterpret_cast<std::uint32_t*>(s->pixels), s->stride);
+  void* dst =
+      px.create(Pixman::kA8R8G8B8, kW, kH, reinterpret_cast<std::uint32_t*>(d->pixels), d->stride);
   const Pixman::Transform half{{{0x8000, 0, 0}, {0, 0x8000, 0}, {0, 0, 0x10000}}};
   px.set_transform(src, &half);
   px.set_filter(src, Pixman::kFilterBilinear, nullptr, 0);

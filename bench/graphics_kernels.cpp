@@ -119,8 +119,10 @@ void BM_PixmanOver(benchmark::State& state) {
   opaque_destination();
   // The same pixel memory: both planes are 32-bit bottom-up rows, which
   // pixman sees top-down; the order does not change the work.
-  void* src = px.create(Pixman::kA8R8G8B8, kW, kH, reinterpret_cast<std::uint32_t*>(s->pixels), s->stride);
-  void* dst = px.create(Pixman::kA8R8G8B8, kW, kH, reinterpret_cast<std::uint32_t*>(d->pixels), d->stride);
+  void* src =
+      px.create(Pixman::kA8R8G8B8, kW, kH, reinterpret_cast<std::uint32_t*>(s->pixels), s->stride);
+  void* dst =
+      px.create(Pixman::kA8R8G8B8, kW, kH, reinterpret_cast<std::uint32_t*>(d->pixels), d->stride);
   for (auto _ : state) {
     px.composite(Pixman::kOpOver, src, nullptr, dst, 0, 0, 0, 0, 0, 0, kW, kH);
     benchmark::ClobberMemory();

@@ -49,7 +49,8 @@ void make_pictures() {
   Plane* bg = plane_at(kBackground);
   for (int y = 0; y < kH; ++y)
     for (int x = 0; x < kW; ++x) {
-      std::uint32_t v = 0xFF000000u | (next_random(seed) & 0x3F3F3F) | std::uint32_t(x * 255 / kW) << 16;
+      std::uint32_t v =
+          0xFF000000u | (next_random(seed) & 0x3F3F3F) | std::uint32_t(x * 255 / kW) << 16;
       std::memcpy(bg->row(y) + 4 * x, &v, 4);
     }
   Plane* pic = plane_at(kPicture);
@@ -122,10 +123,12 @@ void BM_SpriteDraw(benchmark::State& state) {
       if (kind == 2) s->angle = std::uint16_t(s->angle + 7 + i % 5);
       s->flags |= kSpriteChangedBit;
     }
-    if (whole_frame) drt_set(screen);  // the background goes back everywhere, as the SDL side redraws it
+    if (whole_frame)
+      drt_set(screen);  // the background goes back everywhere, as the SDL side redraws it
     benchmark::DoNotOptimize(sp_draw(0xFFFFFFFFu, &changed));
   }
-  state.counters["fps"] = benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
+  state.counters["fps"] =
+      benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
   sp_init(0xFFFFFFFFu);
 }
 
@@ -141,9 +144,11 @@ void BM_SdlDraw(benchmark::State& state) {
     return;
   }
   for (int y = 0; y < kH; ++y)
-    std::memcpy(static_cast<std::uint8_t*>(bg->pixels) + y * bg->pitch, plane_at(kBackground)->row(y), kW * 4);
+    std::memcpy(static_cast<std::uint8_t*>(bg->pixels) + y * bg->pitch,
+                plane_at(kBackground)->row(y), kW * 4);
   for (int y = 0; y < kSize; ++y)
-    std::memcpy(static_cast<std::uint8_t*>(pic->pixels) + y * pic->pitch, plane_at(kPicture)->row(y), kSize * 4);
+    std::memcpy(static_cast<std::uint8_t*>(pic->pixels) + y * pic->pitch,
+                plane_at(kPicture)->row(y), kSize * 4);
   SDL_SetSurfaceBlendMode(bg, SDL_BLENDMODE_NONE);
   SDL_SetSurfaceBlendMode(pic, kind == 0 ? SDL_BLENDMODE_NONE : SDL_BLENDMODE_BLEND);
   std::vector<Mover> m = movers(n);
@@ -173,7 +178,8 @@ void BM_SdlDraw(benchmark::State& state) {
         step(m[i]);
         angles[std::size_t(i)] += (7 + i % 5) * 360.0 / 65536.0;  // the sprites' turn per frame
         SDL_Rect d{m[i].x, m[i].y, kSize, kSize};
-        SDL_RenderCopyEx(renderer, pic_texture, nullptr, &d, angles[std::size_t(i)], nullptr, SDL_FLIP_NONE);
+        SDL_RenderCopyEx(renderer, pic_texture, nullptr, &d, angles[std::size_t(i)], nullptr,
+                         SDL_FLIP_NONE);
       }
       SDL_RenderFlush(renderer);
     } else {
@@ -189,7 +195,8 @@ void BM_SdlDraw(benchmark::State& state) {
   if (pic_texture) SDL_DestroyTexture(pic_texture);
   if (bg_texture) SDL_DestroyTexture(bg_texture);
   if (renderer) SDL_DestroyRenderer(renderer);
-  state.counters["fps"] = benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
+  state.counters["fps"] =
+      benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
   SDL_FreeSurface(page);
   SDL_FreeSurface(bg);
   SDL_FreeSurface(pic);

@@ -66,7 +66,8 @@ void pump(int fd) {
   std::vector<std::uint8_t> out(65536, 0x5A), in(65536);
   std::size_t sent = 0, got = 0;
   while (sent < kEachWay || got < kEachWay) {
-    pollfd p{fd, static_cast<short>((got < kEachWay ? POLLIN : 0) | (sent < kEachWay ? POLLOUT : 0)), 0};
+    pollfd p{
+        fd, static_cast<short>((got < kEachWay ? POLLIN : 0) | (sent < kEachWay ? POLLOUT : 0)), 0};
     if (poll(&p, 1, 100) <= 0) continue;
     if (p.revents & POLLOUT) {
       ssize_t n = send(fd, out.data(), std::min(out.size(), kEachWay - sent), MSG_NOSIGNAL);
@@ -128,8 +129,13 @@ void BM_LinkBothWays(benchmark::State& state) {
   for (auto _ : state) {
     auto t0 = std::chrono::steady_clock::now();
     std::thread other(pump, peer[0]);
-    bool ok = stream([](const std::uint8_t* p, std::size_t n) { return static_cast<long>(net::net_send(0, p, static_cast<std::uint32_t>(n))); },
-                     [](std::uint8_t* p, std::size_t n) { return static_cast<long>(net::net_recv(0, p, static_cast<std::uint32_t>(n))); });
+    bool ok = stream(
+        [](const std::uint8_t* p, std::size_t n) {
+          return static_cast<long>(net::net_send(0, p, static_cast<std::uint32_t>(n)));
+        },
+        [](std::uint8_t* p, std::size_t n) {
+          return static_cast<long>(net::net_recv(0, p, static_cast<std::uint32_t>(n)));
+        });
     other.join();
     seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     if (!ok) state.SkipWithError("the link failed");
@@ -158,8 +164,9 @@ void BM_PlainSocketBothWays(benchmark::State& state) {
     auto t0 = std::chrono::steady_clock::now();
     std::thread other(pump, pair[0]);
     auto io = [](ssize_t n) -> long { return n >= 0 ? n : (errno == EAGAIN ? 0 : -1); };
-    bool ok = stream([&](const std::uint8_t* p, std::size_t n) { return io(send(near, p, n, MSG_NOSIGNAL)); },
-                     [&](std::uint8_t* p, std::size_t n) { return io(recv(near, p, n, 0)); });
+    bool ok = stream(
+        [&](const std::uint8_t* p, std::size_t n) { return io(send(near, p, n, MSG_NOSIGNAL)); },
+        [&](std::uint8_t* p, std::size_t n) { return io(recv(near, p, n, 0)); });
     other.join();
     seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     if (!ok) state.SkipWithError("the socket failed");

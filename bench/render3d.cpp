@@ -36,10 +36,13 @@ r3::ModelData grid() {
       m.vertices.push_back(r3::Vec3{x, y, 0.15f * std::sin(x * 2.0f) * std::cos(y * 2.5f)});
     }
   auto at = [](int i, int j) { return std::uint16_t(j * (kGrid + 1) + i); };
-  auto uv = [](int i, int j) { return std::array<std::int32_t, 2>{i * 65536 * 4 / kGrid, j * 65536 * 3 / kGrid}; };
+  auto uv = [](int i, int j) {
+    return std::array<std::int32_t, 2>{i * 65536 * 4 / kGrid, j * 65536 * 3 / kGrid};
+  };
   for (int j = 0; j < kGrid; ++j)
     for (int i = 0; i < kGrid; ++i) {
-      const int q[2][3][2] = {{{i, j}, {i, j + 1}, {i + 1, j}}, {{i, j + 1}, {i + 1, j + 1}, {i + 1, j}}};
+      const int q[2][3][2] = {{{i, j}, {i, j + 1}, {i + 1, j}},
+                              {{i, j + 1}, {i + 1, j + 1}, {i + 1, j}}};
       for (const auto& t : q) {
         r3::ModelData::Face f{};
         for (int k = 0; k < 3; ++k) {
@@ -87,10 +90,12 @@ Scene& scene() {
 }
 
 void counters(benchmark::State& state) {
-  state.counters["fps"] = benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
-  state.counters["triangles/s"] =
-      benchmark::Counter(double(state.iterations()) * 2 * kGrid * kGrid, benchmark::Counter::kIsRate);
-  state.counters["pixels/s"] = benchmark::Counter(double(state.iterations()) * kW * kH, benchmark::Counter::kIsRate);
+  state.counters["fps"] =
+      benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
+  state.counters["triangles/s"] = benchmark::Counter(double(state.iterations()) * 2 * kGrid * kGrid,
+                                                     benchmark::Counter::kIsRate);
+  state.counters["pixels/s"] =
+      benchmark::Counter(double(state.iterations()) * kW * kH, benchmark::Counter::kIsRate);
 }
 
 void BM_Talven(benchmark::State& state) {
@@ -124,9 +129,12 @@ void BM_Reference(benchmark::State& state) {
   // Vertex normals: the mean of the face normals around each vertex.
   std::vector<r3::Vec3> normals(m.vertices.size());
   for (const auto& f : m.faces) {
-    const r3::Vec3 a = m.vertices[f.index[0]], b = m.vertices[f.index[1]], c = m.vertices[f.index[2]];
-    const float e1[3] = {b.x - a.x, b.y - a.y, b.z - a.z}, e2[3] = {c.x - a.x, c.y - a.y, c.z - a.z};
-    float n[3] = {e1[1] * e2[2] - e1[2] * e2[1], e1[2] * e2[0] - e1[0] * e2[2], e1[0] * e2[1] - e1[1] * e2[0]};
+    const r3::Vec3 a = m.vertices[f.index[0]], b = m.vertices[f.index[1]],
+                   c = m.vertices[f.index[2]];
+    const float e1[3] = {b.x - a.x, b.y - a.y, b.z - a.z},
+                e2[3] = {c.x - a.x, c.y - a.y, c.z - a.z};
+    float n[3] = {e1[1] * e2[2] - e1[2] * e2[1], e1[2] * e2[0] - e1[0] * e2[2],
+                  e1[0] * e2[1] - e1[1] * e2[0]};
     const float len = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
     for (int k = 0; k < 3; ++k) {
       normals[f.index[k]].x += n[0] / len / 3;
@@ -147,7 +155,8 @@ void BM_Reference(benchmark::State& state) {
       const r3::Vec3 n = normals[i];
       const float d = n.x * dir[0] + n.y * dir[1] + n.z * dir[2];
       const float amb[3] = {0.25f, 0.25f, 0.3f};
-      for (int ch = 0; ch < 3; ++ch) vs[i].c[ch] = std::min(1.0f, amb[ch] - (d < 0 ? kSun.color[ch] * d : 0)) * 255;
+      for (int ch = 0; ch < 3; ++ch)
+        vs[i].c[ch] = std::min(1.0f, amb[ch] - (d < 0 ? kSun.color[ch] * d : 0)) * 255;
     }
     for (const auto& f : m.faces) {
       const RefVertex& a = vs[f.index[0]];
@@ -170,9 +179,11 @@ void BM_Reference(benchmark::State& state) {
           if (!(rz > dz)) continue;
           dz = rz;
           const float u = (w0 * f.uv[0][0] / 65536.0f * a.rz + w1 * f.uv[1][0] / 65536.0f * b.rz +
-                           w2 * f.uv[2][0] / 65536.0f * c.rz) / rz;
+                           w2 * f.uv[2][0] / 65536.0f * c.rz) /
+                          rz;
           const float v = (w0 * f.uv[0][1] / 65536.0f * a.rz + w1 * f.uv[1][1] / 65536.0f * b.rz +
-                           w2 * f.uv[2][1] / 65536.0f * c.rz) / rz;
+                           w2 * f.uv[2][1] / 65536.0f * c.rz) /
+                          rz;
           const int tu = std::clamp(int((u - std::floor(u)) * tex->width), 0, tex->width - 1);
           const int tv = std::clamp(int((v - std::floor(v)) * tex->height), 0, tex->height - 1);
           const std::uint8_t* t = tex->row(tv) + 3 * tu;

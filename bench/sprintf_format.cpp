@@ -22,8 +22,8 @@ void BM_ScriptFormatter(benchmark::State& state) {
     talven::write_cstr(a, "orbit", 16);
     return a;
   }();
-  const std::vector<std::uint32_t> words = {123456, 0x10007, name, std::bit_cast<std::uint32_t>(3.25f),
-                                            0xBEEF, 0, 1};
+  const std::vector<std::uint32_t> words = {
+      123456, 0x10007, name, std::bit_cast<std::uint32_t>(3.25f), 0xBEEF, 0, 1};
   for (auto _ : state) {
     std::size_t i = 0;
     std::string s = talven::lib::format_words(kFormat, [&](std::uint32_t& w) {
@@ -39,8 +39,8 @@ void BM_ScriptFormatter(benchmark::State& state) {
 void BM_CLibrarySnprintf(benchmark::State& state) {
   char buf[256];
   for (auto _ : state) {
-    int n = std::snprintf(buf, sizeof buf, kFormat, 123456, static_cast<short>(7), "orbit", 3.25, 0xBEEFu,
-                          1LL << 32);
+    int n = std::snprintf(buf, sizeof buf, kFormat, 123456, static_cast<short>(7), "orbit", 3.25,
+                          0xBEEFu, 1LL << 32);
     std::string s(buf, static_cast<std::size_t>(n));
     benchmark::DoNotOptimize(s);
   }

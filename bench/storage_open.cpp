@@ -38,13 +38,16 @@ struct Scene {
       std::snprintf(name, sizeof name, "chara/face%02d/f%05d.png", i % 40, i);
       std::string host = "data/" + std::string(name);
       fs::create_directories(fs::path(host).parent_path());
-      std::ofstream(host, std::ios::binary) << std::string(200 + i % 1800, static_cast<char>('a' + i % 26));
+      std::ofstream(host, std::ios::binary)
+          << std::string(200 + i % 1800, static_cast<char>('a' + i % 26));
       sources.push_back({name, host});
       names.push_back(host);
     }
     std::string error;
-    if (!write_archive("data.bin", sources, 1234, &error)) std::fprintf(stderr, "%s\n", error.c_str());
-    for (std::size_t i = 0; i < names.size(); ++i) std::swap(names[i], names[(i * 7919) % names.size()]);
+    if (!write_archive("data.bin", sources, 1234, &error))
+      std::fprintf(stderr, "%s\n", error.c_str());
+    for (std::size_t i = 0; i < names.size(); ++i)
+      std::swap(names[i], names[(i * 7919) % names.size()]);
   }
   ~Scene() { fs::remove_all(root); }
 };

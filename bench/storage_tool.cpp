@@ -23,7 +23,8 @@ int write_out(const char* path, const std::string& data) {
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    std::fprintf(stderr, "usage: %s TOOL ARGS... | gen-text BYTES OUT | gen-bmp W H OUT\n", argv[0]);
+    std::fprintf(stderr, "usage: %s TOOL ARGS... | gen-text BYTES OUT | gen-bmp W H OUT\n",
+                 argv[0]);
     for (const auto& t : talven::storage::storage_tools())
       std::fprintf(stderr, "  %s %s\n      %s\n", t.name, t.usage, t.help);
     return 2;

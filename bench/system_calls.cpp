@@ -42,7 +42,8 @@ void BM_Regex_Builtin(benchmark::State& state) {
   const std::uint32_t re = lib::system::regex_new(kPattern, 0);
   const Addr region = lib::system::region_new();
   const std::uint32_t len = static_cast<std::uint32_t>(text.size());
-  for (auto _ : state) benchmark::DoNotOptimize(lib::system::regex_search(re, t, len, 0, len, region, 0));
+  for (auto _ : state)
+    benchmark::DoNotOptimize(lib::system::regex_search(re, t, len, 0, len, region, 0));
   lib::system::region_free(region);
   lib::system::regex_free(re);
   script_free(t);
@@ -87,7 +88,8 @@ void BM_Wildcard_Fnmatch(benchmark::State& state) {
   const std::vector<std::string> names = sample_names();
   for (auto _ : state) {
     int n = 0;
-    for (const std::string& name : names) n += fnmatch("save*.dat", name.c_str(), FNM_CASEFOLD) == 0;
+    for (const std::string& name : names)
+      n += fnmatch("save*.dat", name.c_str(), FNM_CASEFOLD) == 0;
     benchmark::DoNotOptimize(n);
   }
 }

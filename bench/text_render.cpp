@@ -75,7 +75,8 @@ void ttf_render(benchmark::State& state, bool solid) {
   SDL_Color white{255, 255, 255, 255};
   int y = 0;
   for (auto _ : state) {
-    SDL_Surface* s = solid ? TTF_RenderUTF8_Solid(font, kLine, white) : TTF_RenderUTF8_Blended(font, kLine, white);
+    SDL_Surface* s = solid ? TTF_RenderUTF8_Solid(font, kLine, white)
+                           : TTF_RenderUTF8_Blended(font, kLine, white);
     SDL_Rect at{16, y, 0, 0};
     SDL_BlitSurface(s, nullptr, screen, &at);
     SDL_FreeSurface(s);

@@ -61,16 +61,16 @@ void build_dispatch_loop(VmContext* ctx, std::uint32_t iterations) {
   a.bind(fn);
   a.ret();
   a.bind(start);
-  a.mov(6, 7);               // a frame on the stack
+  a.mov(6, 7);  // a frame on the stack
   a.movi(1, 0);
   a.bind(loop);
-  a.load_frame(2, 4);        // load
-  a.add(2, 1);               // add
-  a.store_frame(4, 2);       // store
+  a.load_frame(2, 4);   // load
+  a.add(2, 1);          // add
+  a.store_frame(4, 2);  // store
   a.addi(1, 1);
-  a.call(fn);                // call + ret
-  a.cmpi(1, iterations);     // cmp
-  a.jl(loop);                // conditional jump
+  a.call(fn);             // call + ret
+  a.cmpi(1, iterations);  // cmp
+  a.jl(loop);             // conditional jump
   a.nop();
   a.ret();
   a.load();
@@ -80,7 +80,7 @@ void build_fib(VmContext* ctx, std::uint32_t n) {
   VmAsm a(ctx->program);
   auto fib = a.label(), small = a.label(), start = a.label();
   a.jmp(start);
-  a.bind(fib);               // int fib(int n)
+  a.bind(fib);  // int fib(int n)
   a.enter(0);
   a.load_frame(1, 8);
   a.cmpi(1, 2);
@@ -120,7 +120,7 @@ void build_sieve(VmContext* ctx, Addr array, std::uint32_t n, std::uint32_t repe
   a.bind(outer);
   a.movi(1, 0);
   a.movi(4, 1);
-  a.bind(init);              // flags[0..n] = 1
+  a.bind(init);  // flags[0..n] = 1
   a.movi(3, array);
   a.add(3, 1);
   a.r(OP_MOVB_IND, 3, 4);
@@ -137,11 +137,11 @@ void build_sieve(VmContext* ctx, Addr array, std::uint32_t n, std::uint32_t repe
   a.r(OP_MOVBL_IND, 4, 3);
   a.cmpi(4, 0);
   a.je(next_i);
-  a.addi(0, 1);              // a prime
+  a.addi(0, 1);  // a prime
   a.cmpi(1, root);
   a.jg(next_i);
   a.mov(2, 1);
-  a.r(OP_MUL, 2, 1);         // j = i * i
+  a.r(OP_MUL, 2, 1);  // j = i * i
   a.movi(4, 0);
   a.bind(loop_j);
   a.cmpi(2, n);
@@ -174,8 +174,8 @@ void BM_DispatchLoop(benchmark::State& state) {
   }
   const std::uint64_t per_run = kLoopBody * iterations + 5;
   state.SetItemsProcessed(static_cast<std::int64_t>(per_run * state.iterations()));
-  state.counters["instr/s"] = benchmark::Counter(
-      static_cast<double>(per_run * state.iterations()), benchmark::Counter::kIsRate);
+  state.counters["instr/s"] = benchmark::Counter(static_cast<double>(per_run * state.iterations()),
+                                                 benchmark::Counter::kIsRate);
   vm_free(ctx);
 }
 BENCHMARK(BM_DispatchLoop)->Arg(100000)->Unit(benchmark::kMillisecond);
@@ -226,7 +226,8 @@ int run_once(int argc, char** argv) {
   if (std::strcmp(which, "fib") == 0) {
     build_fib(ctx, n);
   } else if (std::strcmp(which, "sieve") == 0) {
-    const auto repeat = argc > 4 ? static_cast<std::uint32_t>(std::strtoul(argv[4], nullptr, 10)) : 1;
+    const auto repeat =
+        argc > 4 ? static_cast<std::uint32_t>(std::strtoul(argv[4], nullptr, 10)) : 1;
     array = script_zalloc(n + 1);
     build_sieve(ctx, array, n, repeat);
   } else {

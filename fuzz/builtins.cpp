@@ -21,8 +21,8 @@
 namespace {
 
 bool left_out(std::string_view name) {
-  for (std::string_view n : {"kf_calc", "exec", "shell", "dll_load", "dll_proc", "dll_call", "net_open", "mbox",
-                             "wallpaper", "clip_write"})
+  for (std::string_view n : {"kf_calc", "exec", "shell", "dll_load", "dll_proc", "dll_call",
+                             "net_open", "mbox", "wallpaper", "clip_write"})
     if (name == n) return true;
   return false;
 }
@@ -52,7 +52,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   fuzz::quiet();
   static script::VmContext* ctx = [] {
     namespace fs = std::filesystem;
-    const fs::path dir = fs::temp_directory_path() / ("talven_fuzz_builtins_" + std::to_string(::getpid()));
+    const fs::path dir =
+        fs::temp_directory_path() / ("talven_fuzz_builtins_" + std::to_string(::getpid()));
     fs::create_directories(dir);
     fs::current_path(dir);
     config().FileSystem = 3;

@@ -12,7 +12,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::uint32_t signature, length;
   if (r && read_bits(*r, 32, signature) && read_bits(*r, 32, length)) {
     std::uint64_t decoded = 0;
-    decode_to(*r, length, [](const std::uint8_t*, std::size_t) { return true; }, &decoded);
+    decode_to(
+        *r, length, [](const std::uint8_t*, std::size_t) { return true; }, &decoded);
   }
   return 0;
 }

@@ -19,7 +19,9 @@ namespace {
 
 constexpr std::int32_t kTarget = 1;
 
-std::string plain_format(std::string_view format, talven::Addr, talven::Addr) { return std::string(format); }
+std::string plain_format(std::string_view format, talven::Addr, talven::Addr) {
+  return std::string(format);
+}
 
 // The family name the game would ask for: the file's first face's own name,
 // when it fits a font record. Empty when there is none.
@@ -42,7 +44,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   fuzz::quiet();
   static const bool ready = [] {
     namespace fs = std::filesystem;
-    const fs::path dir = fs::temp_directory_path() / ("talven_fuzz_fonts_" + std::to_string(::getpid()));
+    const fs::path dir =
+        fs::temp_directory_path() / ("talven_fuzz_fonts_" + std::to_string(::getpid()));
     fs::create_directories(dir / "fonts");
     fs::current_path(dir);
     config().FileSystem = 2;  // loose files

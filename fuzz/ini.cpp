@@ -11,7 +11,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   using namespace talven;
   fuzz::quiet();
   static const std::string file = "/tmp/talven_fuzz_ini_" + std::to_string(::getpid()) + ".cfg";
-  std::ofstream(file, std::ios::binary | std::ios::trunc).write(reinterpret_cast<const char*>(data), std::streamsize(size));
+  std::ofstream(file, std::ios::binary | std::ios::trunc)
+      .write(reinterpret_cast<const char*>(data), std::streamsize(size));
   const std::string_view text(reinterpret_cast<const char*>(data), size);
   const std::string section(text.substr(0, std::min<std::size_t>(size, 8)));
   profile::get_string(file, section, "Key", "default");

@@ -41,7 +41,8 @@ State take(const talven::script::VmContext* c) {
 
 void put(talven::script::VmContext* c, const State& s) {
   using namespace talven;
-  std::memcpy(span(kLowLimit, static_cast<std::uint32_t>(s.memory.size())), s.memory.data(), s.memory.size());
+  std::memcpy(span(kLowLimit, static_cast<std::uint32_t>(s.memory.size())), s.memory.data(),
+              s.memory.size());
   std::memcpy(c->r, s.r, sizeof s.r);
   c->pc = s.pc;
   c->state = static_cast<std::uint8_t>(s.state);
@@ -51,12 +52,13 @@ void put(talven::script::VmContext* c, const State& s) {
 }
 
 bool same(const State& a, const State& b) {
-  return a.memory == b.memory && std::memcmp(a.r, b.r, sizeof a.r) == 0 &&
-         a.pc == b.pc && a.state == b.state && a.zf == b.zf && a.lf == b.lf && a.bf == b.bf;
+  return a.memory == b.memory && std::memcmp(a.r, b.r, sizeof a.r) == 0 && a.pc == b.pc &&
+         a.state == b.state && a.zf == b.zf && a.lf == b.lf && a.bf == b.bf;
 }
 
 void show(const char* name, const State& s) {
-  std::fprintf(stderr, "%s: state %u pc %08X flags %d%d%d r", name, s.state, s.pc, s.zf, s.lf, s.bf);
+  std::fprintf(stderr, "%s: state %u pc %08X flags %d%d%d r", name, s.state, s.pc, s.zf, s.lf,
+               s.bf);
   for (std::uint32_t v : s.r) std::fprintf(stderr, " %08X", v);
   std::fprintf(stderr, "\n");
 }
@@ -66,7 +68,8 @@ void show_difference(const State& a, const State& b) {
   show("blocks ", b);
   for (std::size_t i = 0; i < std::min(a.memory.size(), b.memory.size()); ++i) {
     if (a.memory[i] != b.memory[i]) {
-      std::fprintf(stderr, "byte at %08zX: %02X / %02X\n", i + talven::kLowLimit, a.memory[i], b.memory[i]);
+      std::fprintf(stderr, "byte at %08zX: %02X / %02X\n", i + talven::kLowLimit, a.memory[i],
+                   b.memory[i]);
       break;
     }
   }
@@ -75,7 +78,8 @@ void show_difference(const State& a, const State& b) {
 void run(talven::script::VmContext* c) {
   using namespace talven::script;
   vm_stop_flag.clear();
-  for (int slice = 0; slice < 64 && c->state == kVmRunning && !vm_stop_flag.is_set(); ++slice) vm_run(c);
+  for (int slice = 0; slice < 64 && c->state == kVmRunning && !vm_stop_flag.is_set(); ++slice)
+    vm_run(c);
   vm_stop_flag.clear();
 }
 
@@ -95,9 +99,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   put(c, fresh);
   const std::uint64_t now = script_space().limit() - kLowLimit;
   if (now > fresh.memory.size()) {
-    std::memset(span(static_cast<Addr>(kLowLimit + fresh.memory.size()), 1), 0, now - fresh.memory.size());
+    std::memset(span(static_cast<Addr>(kLowLimit + fresh.memory.size()), 1), 0,
+                now - fresh.memory.size());
   }
-  write_bytes(c->program, data + 32, static_cast<std::uint32_t>(std::min<std::size_t>(size - 32, 4096)));
+  write_bytes(c->program, data + 32,
+              static_cast<std::uint32_t>(std::min<std::size_t>(size - 32, 4096)));
   // The first 32 bytes seed the registers, aimed into the stack or program half the time.
   for (int r = 0; r < 6; ++r) {
     std::uint32_t v;

@@ -18,7 +18,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   talven::fuzz::quiet();
   static const bool ready = [] {
     namespace fs = std::filesystem;
-    const fs::path dir = fs::temp_directory_path() / ("talven_fuzz_media_" + std::to_string(::getpid()));
+    const fs::path dir =
+        fs::temp_directory_path() / ("talven_fuzz_media_" + std::to_string(::getpid()));
     fs::create_directories(dir);
     fs::current_path(dir);
     media_start(nullptr);

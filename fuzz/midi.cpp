@@ -10,7 +10,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (read_smf(std::string_view(reinterpret_cast<const char*>(data), size), song)) {
     double last = 0;
     for (const MidiEvent& e : song.events)
-      if (e.seconds < last || (e.status & 0x80) == 0) __builtin_trap();  // out of order or not a status
+      if (e.seconds < last || (e.status & 0x80) == 0)
+        __builtin_trap();  // out of order or not a status
       else last = e.seconds;
   }
   return 0;

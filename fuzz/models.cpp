@@ -13,8 +13,10 @@ namespace {
 
 constexpr std::int32_t kTarget = 1, kTexture = 2;
 
-bool same(const talven::graphics::render3d::ModelData& a, const talven::graphics::render3d::ModelData& b) {
-  if (a.radius != b.radius || a.vertices.size() != b.vertices.size() || a.faces.size() != b.faces.size())
+bool same(const talven::graphics::render3d::ModelData& a,
+          const talven::graphics::render3d::ModelData& b) {
+  if (a.radius != b.radius || a.vertices.size() != b.vertices.size() ||
+      a.faces.size() != b.faces.size())
     return false;
   for (std::size_t i = 0; i < a.vertices.size(); ++i)
     if (std::memcmp(&a.vertices[i], &b.vertices[i], sizeof(a.vertices[i])) != 0) return false;

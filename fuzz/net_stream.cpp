@@ -106,7 +106,8 @@ int connect_peer(bool server) {
   pollfd p{listener, POLLIN, 0};
   int ready;
   do {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
     ready = ::poll(&p, 1, int(std::max<long long>(left, 0)));
   } while (ready < 0 && errno == EINTR && Clock::now() < until);
   const int fd = ready == 1 ? ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC) : -1;
@@ -165,7 +166,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       nap();
     }
   }
-  if (std::memcmp(got.data(), stream, length) != 0) fault("bytes changed on their way to the script");
+  if (std::memcmp(got.data(), stream, length) != 0)
+    fault("bytes changed on their way to the script");
 
   if (!closed) {
     // Back to the peer through the send ring.
@@ -185,7 +187,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         nap();
       }
     }
-    if (std::memcmp(back.data(), stream, length) != 0) fault("bytes changed on their way to the peer");
+    if (std::memcmp(back.data(), stream, length) != 0)
+      fault("bytes changed on their way to the peer");
   }
   abort_peer(peer);
   net_close();

@@ -12,23 +12,30 @@ namespace talven::bench {
 
 inline std::string sample_text(std::size_t size, std::uint32_t seed = 1) {
   static const char* const code_words[] = {
-      "int", "void", "return", "if", "else", "while", "for", "sp_set", "sp_draw", "gload",
-      "snd_play", "update", "wait", "x", "y", "i", "frame", "count", "plane", "0", "1",
-      "255", "640", "480", "(", ")", "{", "}", ";", "=", "+", "==", "<", "&&", ","};
+      "int",   "void",     "return", "if",   "else", "while", "for", "sp_set", "sp_draw",
+      "gload", "snd_play", "update", "wait", "x",    "y",     "i",   "frame",  "count",
+      "plane", "0",        "1",      "255",  "640",  "480",   "(",   ")",      "{",
+      "}",     ";",        "=",      "+",    "==",   "<",     "&&",  ","};
   static const char* const words[] = {
-      "the", "of", "and", "to", "a", "in", "is", "it", "you", "that", "he", "was", "for",
-      "on", "are", "with", "as", "I", "his", "they", "be", "at", "one", "have", "this",
-      "from", "or", "had", "by", "word", "but", "what", "some", "we", "can", "out", "other",
-      "were", "all", "there", "when", "up", "use", "your", "how", "said", "an", "each",
+      "the",    "of",      "and",    "to",      "a",        "in",      "is",     "it",
+      "you",    "that",    "he",     "was",     "for",      "on",      "are",    "with",
+      "as",     "I",       "his",    "they",    "be",       "at",      "one",    "have",
+      "this",   "from",    "or",     "had",     "by",       "word",    "but",    "what",
+      "some",   "we",      "can",    "out",     "other",    "were",    "all",    "there",
+      "when",   "up",      "use",    "your",    "how",      "said",    "an",     "each",
       "castle", "morning", "letter", "quietly", "remember", "station", "summer", "rain"};
   // CP932 dialogue fragments (kana and common kanji).
-  static const char* const dialogue[] = {
-      "\x82\xa0\x82\xe8\x82\xaa\x82\xc6\x82\xa4",  // arigatou
-      "\x82\xb7\x82\xdd\x82\xdc\x82\xb9\x82\xf1",  // sumimasen
-      "\x8d\xa1\x93\xfa\x82\xcd",                  // kyou wa
-      "\x8a\x77\x8d\x5a",                          // gakkou
-      "\x82\xbb\x82\xea\x82\xc5\x82\xe0",          // soredemo
-      "\x96\xe9", "\x8b\xf3", "\x81\x41", "\x81\x42", "\x81\x75", "\x81\x76"};
+  static const char* const dialogue[] = {"\x82\xa0\x82\xe8\x82\xaa\x82\xc6\x82\xa4",  // arigatou
+                                         "\x82\xb7\x82\xdd\x82\xdc\x82\xb9\x82\xf1",  // sumimasen
+                                         "\x8d\xa1\x93\xfa\x82\xcd",                  // kyou wa
+                                         "\x8a\x77\x8d\x5a",                          // gakkou
+                                         "\x82\xbb\x82\xea\x82\xc5\x82\xe0",          // soredemo
+                                         "\x96\xe9",
+                                         "\x8b\xf3",
+                                         "\x81\x41",
+                                         "\x81\x42",
+                                         "\x81\x75",
+                                         "\x81\x76"};
   std::mt19937 rng(seed);
   // Zipf-like pick: small indices far more often.
   auto pick = [&](std::size_t n) {
@@ -44,10 +51,8 @@ inline std::string sample_text(std::size_t size, std::uint32_t seed = 1) {
         out.append(static_cast<std::size_t>(indent) * 4, ' ');
         int n = 3 + static_cast<int>(rng() % 9);
         for (int i = 0; i < n; ++i) {
-          if (rng() % 5 == 0)
-            out += std::to_string(rng() % 2000);  // coordinates, counts, colours
-          else
-            out += code_words[pick(std::size(code_words))];
+          if (rng() % 5 == 0) out += std::to_string(rng() % 2000);  // coordinates, counts, colours
+          else out += code_words[pick(std::size(code_words))];
           out += ' ';
         }
         out += ";\r\n";
@@ -78,7 +83,9 @@ inline std::string sample_bmp(int width, int height, std::uint32_t seed = 2) {
   const std::uint32_t row = static_cast<std::uint32_t>((width * 3 + 3) & ~3);
   const std::uint32_t image = row * static_cast<std::uint32_t>(height);
   std::string out;
-  auto put16 = [&](std::uint32_t v) { out += static_cast<char>(v & 0xFF), out += static_cast<char>(v >> 8); };
+  auto put16 = [&](std::uint32_t v) {
+    out += static_cast<char>(v & 0xFF), out += static_cast<char>(v >> 8);
+  };
   auto put32 = [&](std::uint32_t v) { put16(v & 0xFFFF), put16(v >> 16); };
   out += "BM";
   put32(54 + image);

@@ -18,10 +18,10 @@ struct BuiltinDoc {
   std::string family;       // the header's "// ---- family ----" title
   std::string declaration;  // as in the header, without the ';'
   std::string name;
-  std::string result;       // return type
+  std::string result;  // return type
   std::vector<std::string> parameters;
-  std::string summary;      // the #trap line's comment
-  int argc = 0;             // from the table; -1 variadic
+  std::string summary;  // the #trap line's comment
+  int argc = 0;         // from the table; -1 variadic
   bool ends_slice = false;
 };
 

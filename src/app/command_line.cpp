@@ -19,37 +19,38 @@ namespace {
 constexpr const char* kVersion = "0.1.0";
 
 void print_help(std::FILE* out) {
-  std::fprintf(out,
-               "usage: talven [options] GAME\n"
-               "       talven TOOL [arguments]\n"
-               "\n"
-               "Runs a script-driven 2D game. GAME is the game's folder or its program\n"
-               "name, e.g. GAME/NAME.exe (that file need not exist: its folder and name\n"
-               "choose the configuration NAME.cfg and the scripts' folder NAME/).\n"
-               "\n"
-               "options:\n"
-               "  --headless            no window, no audio device (also when there is no display)\n"
-               "  --log                 print log_out lines on standard output\n"
-               "  --screenshot FILE     save the last presented frame as PNG at exit\n"
-               "  --timeout SECONDS     stop the game after this long (exit status 124)\n"
-               "  --frames N            stop after N presented frames (exit status 124)\n"
-               "  --config KEY=VALUE    override a configuration key (repeatable)\n"
-               "  --audio-out FILE      record the mixed sound output as a WAV file\n"
-               "  --audio-fast          headless sound keeps pace with the game, not the clock\n"
-               "  --input FILE          replay recorded input (keys, mouse, text, joysticks)\n"
-               "  --record-input FILE   record the input of a windowed run into FILE\n"
-               "  --untrusted           refuse programs, native libraries and file operations\n"
-               "                        outside the game's folder and its save folder\n"
-               "  --help                show this text\n"
-               "  --version             show the version\n"
-               "\n"
-               "A game runs in a window until it is closed (F8 shows the debug output\n"
-               "with DebugMode=1, Alt+Enter switches to full screen). A headless run\n"
-               "ends when the last script thread ends; its exit status is\n"
-               "the main script's result (low 8 bits), 121 after a compile error, 122\n"
-               "after a run-time error.\n"
-               "\n"
-               "tools for game authors:\n");
+  std::fprintf(
+      out,
+      "usage: talven [options] GAME\n"
+      "       talven TOOL [arguments]\n"
+      "\n"
+      "Runs a script-driven 2D game. GAME is the game's folder or its program\n"
+      "name, e.g. GAME/NAME.exe (that file need not exist: its folder and name\n"
+      "choose the configuration NAME.cfg and the scripts' folder NAME/).\n"
+      "\n"
+      "options:\n"
+      "  --headless            no window, no audio device (also when there is no display)\n"
+      "  --log                 print log_out lines on standard output\n"
+      "  --screenshot FILE     save the last presented frame as PNG at exit\n"
+      "  --timeout SECONDS     stop the game after this long (exit status 124)\n"
+      "  --frames N            stop after N presented frames (exit status 124)\n"
+      "  --config KEY=VALUE    override a configuration key (repeatable)\n"
+      "  --audio-out FILE      record the mixed sound output as a WAV file\n"
+      "  --audio-fast          headless sound keeps pace with the game, not the clock\n"
+      "  --input FILE          replay recorded input (keys, mouse, text, joysticks)\n"
+      "  --record-input FILE   record the input of a windowed run into FILE\n"
+      "  --untrusted           refuse programs, native libraries and file operations\n"
+      "                        outside the game's folder and its save folder\n"
+      "  --help                show this text\n"
+      "  --version             show the version\n"
+      "\n"
+      "A game runs in a window until it is closed (F8 shows the debug output\n"
+      "with DebugMode=1, Alt+Enter switches to full screen). A headless run\n"
+      "ends when the last script thread ends; its exit status is\n"
+      "the main script's result (low 8 bits), 121 after a compile error, 122\n"
+      "after a run-time error.\n"
+      "\n"
+      "tools for game authors:\n");
   auto list = [out](const auto& tools) {
     for (const auto& tool : tools) {
       std::string line = std::string(tool.name) + " " + tool.usage;
@@ -57,7 +58,8 @@ void print_help(std::FILE* out) {
     }
   };
   list(std::initializer_list<script::ScriptTool>{
-      {"new", "NAME [DIR]", "create a game folder (NAME.cfg, NAME/main.c, README.txt) that runs at once"},
+      {"new", "NAME [DIR]",
+       "create a game folder (NAME.cfg, NAME/main.c, README.txt) that runs at once"},
       {"builtins", "[--output FILE]", "print the reference of every builtin function (Markdown)"}});
   list(script::script_tools());
   list(storage::storage_tools());
@@ -108,7 +110,9 @@ int run_command_line(int argc, char** argv) {
     } else if (a == "--audio-out" || a == "--input" || a == "--record-input") {
       const char* v = value("a file name");
       if (!v) return kExitUsage;
-      (a == "--audio-out" ? options.audio_out : a == "--input" ? options.input_file : options.record_input) = v;
+      (a == "--audio-out" ? options.audio_out
+       : a == "--input"   ? options.input_file
+                          : options.record_input) = v;
     } else if (a == "--audio-fast") {
       options.audio_fast = true;
     } else if (a == "--untrusted") {

@@ -17,12 +17,12 @@ namespace talven {
 
 // What the command line asks of the devices.
 struct DeviceOptions {
-  bool windowed = false;          // a display and a window exist
-  std::string audio_out;          // --audio-out: mixed sound recorded as WAV here
-  bool audio_fast = false;        // --audio-fast: the null audio device runs as fast as the game
-  std::string input_file;         // --input: recorded input replayed into the run
-  std::string record_input;       // --record-input: a windowed run's input recorded here
-  bool untrusted = false;         // --untrusted: system calls confined to the game's folders
+  bool windowed = false;     // a display and a window exist
+  std::string audio_out;     // --audio-out: mixed sound recorded as WAV here
+  bool audio_fast = false;   // --audio-fast: the null audio device runs as fast as the game
+  std::string input_file;    // --input: recorded input replayed into the run
+  std::string record_input;  // --record-input: a windowed run's input recorded here
+  bool untrusted = false;    // --untrusted: system calls confined to the game's folders
 };
 
 DeviceOptions& device_options();

@@ -83,9 +83,13 @@ std::string screenshot_path;
 std::int32_t serve_query(std::uint32_t wparam, std::uint32_t) {
   if (!wparam) return 0;
   const Config& c = config();
-  const std::uint32_t words[7] = {script::vm_stop_flag.address(), input::app_active_address(), 0,
-                                  host::main_window_handle(), static_cast<std::uint32_t>(c.Width),
-                                  static_cast<std::uint32_t>(c.Height), static_cast<std::uint32_t>(c.Depth)};
+  const std::uint32_t words[7] = {script::vm_stop_flag.address(),
+                                  input::app_active_address(),
+                                  0,
+                                  host::main_window_handle(),
+                                  static_cast<std::uint32_t>(c.Width),
+                                  static_cast<std::uint32_t>(c.Height),
+                                  static_cast<std::uint32_t>(c.Depth)};
   write_bytes(wparam, words, sizeof words);
   return 0;
 }
@@ -99,7 +103,8 @@ void install_main_thread_handlers(bool on) {
 bool ends_with_cfg(const std::string& name) {
   if (name.size() < 4) return false;
   std::string tail = name.substr(name.size() - 4);
-  std::transform(tail.begin(), tail.end(), tail.begin(), [](unsigned char c) { return std::tolower(c); });
+  std::transform(tail.begin(), tail.end(), tail.begin(),
+                 [](unsigned char c) { return std::tolower(c); });
   return tail == ".cfg";
 }
 
@@ -116,10 +121,13 @@ std::string program_path_for(const std::string& game) {
     for (const auto& entry : fs::directory_iterator(p, ec)) {
       std::string name = entry.path().filename().string();
       std::string lower = name;
-      std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
-      if (entry.is_regular_file(ec) && ends_with_cfg(name) && lower != "cfg_chs.cfg") cfgs.push_back(name);
+      std::transform(lower.begin(), lower.end(), lower.begin(),
+                     [](unsigned char c) { return std::tolower(c); });
+      if (entry.is_regular_file(ec) && ends_with_cfg(name) && lower != "cfg_chs.cfg")
+        cfgs.push_back(name);
     }
-    std::string stem = cfgs.size() == 1 ? cfgs[0].substr(0, cfgs[0].size() - 4) : p.filename().string();
+    std::string stem =
+        cfgs.size() == 1 ? cfgs[0].substr(0, cfgs[0].size() - 4) : p.filename().string();
     return (p / (stem + ".exe")).string();
   }
   if (fs::is_directory(p.parent_path(), ec)) return p.string();
@@ -230,10 +238,12 @@ struct LoopLimits {
 
   // True (with a note) when --frames or --timeout has run out.
   bool reached() const {
-    if (options->frames >= 0 && graphics::presented_frame_count() >= static_cast<std::uint64_t>(options->frames))
+    if (options->frames >= 0 &&
+        graphics::presented_frame_count() >= static_cast<std::uint64_t>(options->frames))
       return true;
     if (options->timeout_seconds >= 0 &&
-        std::chrono::steady_clock::now() - start >= std::chrono::duration<double>(options->timeout_seconds)) {
+        std::chrono::steady_clock::now() - start >=
+            std::chrono::duration<double>(options->timeout_seconds)) {
       std::fprintf(stderr, "talven: stopped after %.1f seconds\n", options->timeout_seconds);
       return true;
     }
@@ -254,7 +264,8 @@ int run_windowed(const RunOptions& options, InstanceGuard& instance) {
     std::fprintf(stderr, "talven: cannot create the main window\n");
     return 0;
   }
-  MessageSink old_sink = set_message_sink([](unsigned, const std::string& text) { return host::show_error_box(text); });
+  MessageSink old_sink = set_message_sink(
+      [](unsigned, const std::string& text) { return host::show_error_box(text); });
   int status = 0;
   if (!runtime_start()) {
     host::destroy_main_window();
@@ -301,7 +312,8 @@ int run_headless(const RunOptions& options, InstanceGuard& instance) {
         break;
       }
       if (runtime::running_script_threads() == 0) {
-        status = script::vm_stop_flag.is_set() ? kExitRuntimeError : static_cast<int>(main_result.load() & 0xFF);
+        status = script::vm_stop_flag.is_set() ? kExitRuntimeError
+                                               : static_cast<int>(main_result.load() & 0xFF);
         break;
       }
       if (limits.reached()) {
@@ -324,7 +336,8 @@ int run_game(const RunOptions& options) {
     const double limit = options.timeout_seconds + 15.0;
     std::thread([limit] {
       std::this_thread::sleep_for(std::chrono::duration<double>(limit));
-      std::fprintf(stderr, "talven: stopped after %.1f seconds (the run did not end by itself)\n", limit);
+      std::fprintf(stderr, "talven: stopped after %.1f seconds (the run did not end by itself)\n",
+                   limit);
       std::fflush(stderr);
       std::_Exit(kExitTimeout);
     }).detach();
@@ -355,7 +368,9 @@ int run_game(const RunOptions& options) {
   }
   // Named from where the player stands, not the game's folder entered below.
   std::error_code ec;
-  auto from_here = [&ec](const std::string& path) { return path.empty() ? path : fs::absolute(path, ec).string(); };
+  auto from_here = [&ec](const std::string& path) {
+    return path.empty() ? path : fs::absolute(path, ec).string();
+  };
   std::string screenshot = from_here(options.screenshot);
   const std::string audio_out = from_here(options.audio_out);
   const std::string input_file = from_here(options.input_file);
@@ -367,7 +382,8 @@ int run_game(const RunOptions& options) {
 
   // Without a display the run goes headless by itself.
   windowed = !options.headless && host::init_video();
-  if (!options.headless && !windowed) std::fprintf(stderr, "talven: no display, running headless\n");
+  if (!options.headless && !windowed)
+    std::fprintf(stderr, "talven: no display, running headless\n");
 
   debug_output_echo(options.log);
   DeviceOptions& devices = device_options();

@@ -19,24 +19,24 @@
 
 namespace talven {
 
-constexpr int kExitUsage = 2;          // bad command line, no such game
-constexpr int kExitCompileError = 121; // the main script did not compile
-constexpr int kExitRuntimeError = 122; // a run-time error stopped the scripts
-constexpr int kExitTimeout = 124;      // --timeout or --frames ran out
+constexpr int kExitUsage = 2;           // bad command line, no such game
+constexpr int kExitCompileError = 121;  // the main script did not compile
+constexpr int kExitRuntimeError = 122;  // a run-time error stopped the scripts
+constexpr int kExitTimeout = 124;       // --timeout or --frames ran out
 
 struct RunOptions {
-  std::string game;                 // program path or game folder (host path)
-  bool headless = false;            // no window even when a display exists
-  bool log = false;                 // echo log_out lines to standard output
-  std::int64_t frames = -1;         // stop after this many presented frames (-1: no limit)
-  double timeout_seconds = -1;      // stop after this long (-1: no limit)
-  std::string screenshot;           // save the last frame here as PNG at exit
+  std::string game;             // program path or game folder (host path)
+  bool headless = false;        // no window even when a display exists
+  bool log = false;             // echo log_out lines to standard output
+  std::int64_t frames = -1;     // stop after this many presented frames (-1: no limit)
+  double timeout_seconds = -1;  // stop after this long (-1: no limit)
+  std::string screenshot;       // save the last frame here as PNG at exit
   std::vector<std::pair<std::string, std::string>> overrides;  // --config KEY=VALUE
-  std::string audio_out;            // record the mixed sound as WAV here
-  bool audio_fast = false;          // headless sound runs as fast as the game, not in real time
-  std::string input_file;           // replay recorded input from this file
-  std::string record_input;         // record a windowed run's input into this file
-  bool untrusted = false;           // confine system calls to the game's folders
+  std::string audio_out;                                       // record the mixed sound as WAV here
+  bool audio_fast = false;   // headless sound runs as fast as the game, not in real time
+  std::string input_file;    // replay recorded input from this file
+  std::string record_input;  // record a windowed run's input into this file
+  bool untrusted = false;    // confine system calls to the game's folders
 };
 
 // The program path for GAME: a file path is taken as is; for a folder, the

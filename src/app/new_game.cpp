@@ -20,19 +20,23 @@ namespace fs = std::filesystem;
 bool valid_name(const std::string& name) {
   if (name.empty() || name.size() > 64 || name[0] == '-') return false;
   for (char c : name) {
-    bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '-';
+    bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+              c == '_' || c == '-';
     if (!ok) return false;
   }
   return true;
 }
 
 std::string config_text(const std::string& name) {
-  return "; " + name + ".cfg: the configuration of the game " + name + ".\n"
+  return "; " + name + ".cfg: the configuration of the game " + name +
+         ".\n"
          "; Lines starting with ';' are comments. Every key has a default; these are the\n"
          "; ones a new game usually sets.\n"
          "[General]\n"
          "; Window title.\n"
-         "Title=" + name + "\n"
+         "Title=" +
+         name +
+         "\n"
          "; Where data files come from: 1 archives (FOLDER.bin) only, 2 loose files only,\n"
          "; 3 both. Loose files let you edit scripts and images and run again at once.\n"
          "FileSystem=3\n"
@@ -51,12 +55,15 @@ std::string config_text(const std::string& name) {
          "; 1 lets the player resize the window; the screen is scaled to it.\n"
          "Resize=1\n"
          "[Script]\n"
-         "; The main script, inside the folder " + name + "\\ (the default is main.c).\n"
+         "; The main script, inside the folder " +
+         name +
+         "\\ (the default is main.c).\n"
          ";Load=main.c\n";
 }
 
 std::string main_script_text(const std::string& name) {
-  return "// " + name + ": a new talven game. It clears the screen, moves a square\n"
+  return "// " + name +
+         ": a new talven game. It clears the screen, moves a square\n"
          "// across it and presents each frame, until the window is closed.\n"
          "#include \"talven.h\"\n"
          "\n"
@@ -78,22 +85,31 @@ std::string main_script_text(const std::string& name) {
 }
 
 std::string readme_text(const std::string& name) {
-  return name + "\n" + std::string(name.size(), '=') + "\n\n"
+  return name + "\n" + std::string(name.size(), '=') +
+         "\n\n"
          "A game for the talven runtime.\n\n"
          "  talven .                 run it from this folder (or: talven PATH/TO/THIS/FOLDER)\n"
-         "  talven check " + name + "/main.c   compile the main script and show its diagnostics\n\n"
+         "  talven check " +
+         name +
+         "/main.c   compile the main script and show its diagnostics\n\n"
          "Files:\n"
-         "  " + name + ".cfg           configuration (window, screen, where files come from)\n"
-         "  " + name + "/main.c        the main script; execution starts in main()\n\n"
+         "  " +
+         name +
+         ".cfg           configuration (window, screen, where files come from)\n"
+         "  " +
+         name +
+         "/main.c        the main script; execution starts in main()\n\n"
          "\"talven.h\" declares every builtin function; the runtime supplies it, so it\n"
          "need not be in this folder. A talven.h of your own beside main.c is used\n"
-         "instead. Paths in scripts are relative to this folder, e.g. \"" + name + "\\\\img\\\\a.png\".\n";
+         "instead. Paths in scripts are relative to this folder, e.g. \"" +
+         name + "\\\\img\\\\a.png\".\n";
 }
 
 bool write_new_file(const fs::path& path, const std::string& text) {
   std::error_code ec;
   if (fs::exists(path, ec)) {
-    std::fprintf(stderr, "talven new: %s already exists; nothing was changed\n", path.string().c_str());
+    std::fprintf(stderr, "talven new: %s already exists; nothing was changed\n",
+                 path.string().c_str());
     return false;
   }
   std::ofstream out(path, std::ios::binary);
@@ -115,7 +131,8 @@ int run_new_game(int argc, char** argv) {
   }
   const std::string name = argv[0];
   if (!valid_name(name)) {
-    std::fprintf(stderr, "talven new: the name must be 1 to 64 letters, digits, '_' or '-': %s\n", argv[0]);
+    std::fprintf(stderr, "talven new: the name must be 1 to 64 letters, digits, '_' or '-': %s\n",
+                 argv[0]);
     return 2;
   }
   const fs::path dir = argc == 2 ? fs::path(argv[1]) : fs::path(name);
@@ -125,20 +142,22 @@ int run_new_game(int argc, char** argv) {
   std::error_code ec;
   for (const fs::path& p : {cfg, script, readme}) {
     if (fs::exists(p, ec)) {
-      std::fprintf(stderr, "talven new: %s already exists; nothing was changed\n", p.string().c_str());
+      std::fprintf(stderr, "talven new: %s already exists; nothing was changed\n",
+                   p.string().c_str());
       return 1;
     }
   }
   fs::create_directories(dir / name, ec);
   if (ec) {
-    std::fprintf(stderr, "talven new: cannot create %s: %s\n", (dir / name).string().c_str(), ec.message().c_str());
+    std::fprintf(stderr, "talven new: cannot create %s: %s\n", (dir / name).string().c_str(),
+                 ec.message().c_str());
     return 1;
   }
   if (!write_new_file(cfg, config_text(name)) || !write_new_file(script, main_script_text(name)) ||
       !write_new_file(readme, readme_text(name)))
     return 1;
-  std::printf("created %s, %s and %s\nrun it with: talven %s\n", cfg.string().c_str(), script.string().c_str(),
-              readme.string().c_str(), dir.string().c_str());
+  std::printf("created %s, %s and %s\nrun it with: talven %s\n", cfg.string().c_str(),
+              script.string().c_str(), readme.string().c_str(), dir.string().c_str());
   return 0;
 }
 

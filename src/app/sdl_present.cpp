@@ -14,7 +14,8 @@ namespace talven {
 
 SdlPresent::~SdlPresent() { release(); }
 
-void SdlPresent::present(const std::uint32_t* frame, int width, int height, const graphics::FrameRegion& changed) {
+void SdlPresent::present(const std::uint32_t* frame, int width, int height,
+                         const graphics::FrameRegion& changed) {
   if (!frame || width <= 0 || height <= 0) return;
   {
     std::lock_guard lock(mutex_);
@@ -56,20 +57,23 @@ void SdlPresent::render() {
     std::lock_guard lock(mutex_);
     if (width_ > 0 && (!texture_ || texture_w_ != width_ || texture_h_ != height_)) {
       if (texture_) SDL_DestroyTexture(texture_);
-      texture_ = SDL_CreateTexture(renderer, SDL_PIXELFORMAT_RGB888, SDL_TEXTUREACCESS_STREAMING, width_, height_);
+      texture_ = SDL_CreateTexture(renderer, SDL_PIXELFORMAT_RGB888, SDL_TEXTUREACCESS_STREAMING,
+                                   width_, height_);
       texture_w_ = texture_ ? width_ : 0;
       texture_h_ = texture_ ? height_ : 0;
       if (!texture_ && !texture_failed_) report_message(1, "テクスチャの生成に失敗しました");
       texture_failed_ = !texture_;
       if (texture_) {
-        SDL_SetTextureScaleMode(texture_, config().Direct3D ? SDL_ScaleModeLinear : SDL_ScaleModeNearest);
+        SDL_SetTextureScaleMode(texture_,
+                                config().Direct3D ? SDL_ScaleModeLinear : SDL_ScaleModeNearest);
         dirty_ = {0, 0, width_, height_};
         has_dirty_ = true;
       }
     }
     if (texture_ && has_dirty_) {
       SDL_Rect r{dirty_.left, dirty_.top, dirty_.right - dirty_.left, dirty_.bottom - dirty_.top};
-      SDL_UpdateTexture(texture_, &r, &staging_[static_cast<std::size_t>(dirty_.top) * width_ + dirty_.left],
+      SDL_UpdateTexture(texture_, &r,
+                        &staging_[static_cast<std::size_t>(dirty_.top) * width_ + dirty_.left],
                         width_ * 4);
       has_dirty_ = false;
     }
@@ -97,8 +101,9 @@ void SdlPresent::draw() {
     const Config& c = config();
     int cw = 0, ch = 0;
     host::main_client_size(cw, ch);
-    graphics::DestRect d = graphics::presented_rect(texture_w_, texture_h_, cw, ch, c.Direct3D != 0,
-                                                    host::is_full_screen(), c.FixedAspectRatio != 0);
+    graphics::DestRect d =
+        graphics::presented_rect(texture_w_, texture_h_, cw, ch, c.Direct3D != 0,
+                                 host::is_full_screen(), c.FixedAspectRatio != 0);
     SDL_Rect dst{d.left, d.top, d.width, d.height};
     SDL_RenderCopy(renderer, texture_, nullptr, &dst);
   }

@@ -42,7 +42,8 @@ bool WavRecorder::open(const std::string& path, std::uint32_t rate) {
 
 void WavRecorder::patch_sizes() {
   std::uint8_t h[44];
-  std::uint32_t data = static_cast<std::uint32_t>(std::min<std::uint64_t>(data_bytes_, 0xFFFFFFFFu - 36));
+  std::uint32_t data =
+      static_cast<std::uint32_t>(std::min<std::uint64_t>(data_bytes_, 0xFFFFFFFFu - 36));
   std::memcpy(h, "RIFF", 4);
   put32(h + 4, 36 + data);
   std::memcpy(h + 8, "WAVEfmt ", 8);
@@ -128,7 +129,8 @@ class NullOutput : public AudioOutput {
         recorder_.write(buf.data(), block);
         done += block;
       } else {
-        auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(clock::now() - start).count();
+        auto elapsed =
+            std::chrono::duration_cast<std::chrono::microseconds>(clock::now() - start).count();
         std::uint64_t due = static_cast<std::uint64_t>(elapsed) * rate / 1000000;
         while (done < due) {
           std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(block, due - done));

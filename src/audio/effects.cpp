@@ -18,19 +18,31 @@ struct Field {
 };
 
 // The fields of each record, in record order.
-constexpr Field kChorusFields[] = {{false, 0, 100, 50}, {false, 0, 100, 10}, {false, -99, 99, 25}, {false, 0, 10, 1.1f},
-                                   {true, 0, 1, 1},      {false, 0, 20, 16},  {true, 0, 4, 3}};
-constexpr Field kCompressorFields[] = {{false, -60, 60, 0},  {false, 0.01f, 500, 10}, {false, 50, 3000, 200},
-                                       {false, -60, 0, -20}, {false, 1, 100, 3},      {false, 0, 4, 4}};
-constexpr Field kDistortionFields[] = {{false, -60, 0, -18},     {false, 0, 100, 15},      {false, 100, 8000, 2400},
-                                       {false, 100, 8000, 2400}, {false, 100, 8000, 8000}};
-constexpr Field kEchoFields[] = {{false, 0, 100, 50}, {false, 0, 100, 50}, {false, 1, 2000, 500}, {false, 1, 2000, 500},
+constexpr Field kChorusFields[] = {{false, 0, 100, 50},  {false, 0, 100, 10}, {false, -99, 99, 25},
+                                   {false, 0, 10, 1.1f}, {true, 0, 1, 1},     {false, 0, 20, 16},
+                                   {true, 0, 4, 3}};
+constexpr Field kCompressorFields[] = {{false, -60, 60, 0},    {false, 0.01f, 500, 10},
+                                       {false, 50, 3000, 200}, {false, -60, 0, -20},
+                                       {false, 1, 100, 3},     {false, 0, 4, 4}};
+constexpr Field kDistortionFields[] = {{false, -60, 0, -18},
+                                       {false, 0, 100, 15},
+                                       {false, 100, 8000, 2400},
+                                       {false, 100, 8000, 2400},
+                                       {false, 100, 8000, 8000}};
+constexpr Field kEchoFields[] = {{false, 0, 100, 50},
+                                 {false, 0, 100, 50},
+                                 {false, 1, 2000, 500},
+                                 {false, 1, 2000, 500},
                                  {true, 0, 1, 0}};
-constexpr Field kFlangerFields[] = {{false, 0, 100, 50}, {false, 0, 100, 100}, {false, -99, 99, -50}, {false, 0, 10, 0.25f},
-                                    {true, 0, 1, 1},      {false, 0, 4, 2},     {true, 0, 4, 2}};
+constexpr Field kFlangerFields[] = {
+    {false, 0, 100, 50}, {false, 0, 100, 100}, {false, -99, 99, -50}, {false, 0, 10, 0.25f},
+    {true, 0, 1, 1},     {false, 0, 4, 2},     {true, 0, 4, 2}};
 constexpr Field kGargleFields[] = {{true, 1, 1000, 20}, {true, 0, 1, 0}};
-constexpr Field kParamEqFields[] = {{false, 80, 16000, 8000}, {false, 1, 36, 12}, {false, -15, 15, 0}};
-constexpr Field kReverbFields[] = {{false, -96, 0, 0}, {false, -96, 0, 0}, {false, 0.001f, 3000, 1000},
+constexpr Field kParamEqFields[] = {
+    {false, 80, 16000, 8000}, {false, 1, 36, 12}, {false, -15, 15, 0}};
+constexpr Field kReverbFields[] = {{false, -96, 0, 0},
+                                   {false, -96, 0, 0},
+                                   {false, 0.001f, 3000, 1000},
                                    {false, 0.001f, 0.999f, 0.001f}};
 
 struct FieldList {
@@ -57,7 +69,10 @@ float db_gain(float db) { return static_cast<float>(std::pow(10.0, db / 20.0)); 
 // A delay line read at fractional delays.
 class DelayLine {
  public:
-  void resize(std::size_t n) { buf_.assign(std::max<std::size_t>(n, 4), 0.0f); pos_ = 0; }
+  void resize(std::size_t n) {
+    buf_.assign(std::max<std::size_t>(n, 4), 0.0f);
+    pos_ = 0;
+  }
   void push(float x) {
     buf_[pos_] = x;
     if (++pos_ == buf_.size()) pos_ = 0;
@@ -160,7 +175,9 @@ class Echo : public Effect {
 // Gargle: amplitude modulation by a triangle or square wave at the rate.
 class Gargle : public Effect {
  public:
-  Gargle(const float* p, std::uint32_t rate) : period_(std::max<std::uint32_t>(1, static_cast<std::uint32_t>(rate / p[0]))), square_(p[1] != 0) {}
+  Gargle(const float* p, std::uint32_t rate)
+      : period_(std::max<std::uint32_t>(1, static_cast<std::uint32_t>(rate / p[0]))),
+        square_(p[1] != 0) {}
   void process(float* s, std::size_t frames) override {
     const std::uint32_t half = std::max<std::uint32_t>(1, period_ / 2);
     for (std::size_t i = 0; i < frames; ++i) {
@@ -168,7 +185,8 @@ class Gargle : public Effect {
       if (square_) {
         m = pos_ < half ? 1.0f : 0.0f;
       } else {
-        m = pos_ < half ? static_cast<float>(pos_) / half : static_cast<float>(period_ - pos_) / (period_ - half);
+        m = pos_ < half ? static_cast<float>(pos_) / half
+                        : static_cast<float>(period_ - pos_) / (period_ - half);
       }
       s[2 * i] *= m;
       s[2 * i + 1] *= m;
@@ -206,7 +224,8 @@ struct Biquad {
     double a = std::pow(10.0, gain_db / 40.0);
     double w0 = 2 * kPi * f0 / rate;
     double alpha = std::sin(w0) * std::sinh(std::log(2.0) / 2 * octaves * w0 / std::sin(w0));
-    set(1 + alpha * a, -2 * std::cos(w0), 1 - alpha * a, 1 + alpha / a, -2 * std::cos(w0), 1 - alpha / a);
+    set(1 + alpha * a, -2 * std::cos(w0), 1 - alpha * a, 1 + alpha / a, -2 * std::cos(w0),
+        1 - alpha / a);
   }
   void lowpass(double f0, double rate) {
     double w0 = 2 * kPi * f0 / rate, alpha = std::sin(w0) / (2 * 0.7071), c = std::cos(w0);
@@ -222,7 +241,9 @@ double below_nyquist(double f, std::uint32_t rate) { return std::min(f, 0.45 * r
 
 class ParamEq : public Effect {
  public:
-  ParamEq(const float* p, std::uint32_t rate) { eq_.peaking(below_nyquist(p[0], rate), p[1] / 12.0, p[2], rate); }
+  ParamEq(const float* p, std::uint32_t rate) {
+    eq_.peaking(below_nyquist(p[0], rate), p[1] / 12.0, p[2], rate);
+  }
   void process(float* s, std::size_t frames) override {
     for (std::size_t i = 0; i < frames; ++i) {
       s[2 * i] = eq_.run(0, s[2 * i]);
@@ -333,7 +354,8 @@ class Reverb : public Effect {
         comb.damp = static_cast<float>(std::min(0.98, (1 - r) / (1 + r)));
       }
       for (int k = 0; k < 2; ++k) {
-        std::size_t n = std::max<std::size_t>(1, static_cast<std::size_t>((kAllpassMs[k] + c * 0.3) * rate / 1000.0));
+        std::size_t n = std::max<std::size_t>(
+            1, static_cast<std::size_t>((kAllpassMs[k] + c * 0.3) * rate / 1000.0));
         allpass_[c][k].buf.assign(n, 0.0f);
       }
     }
@@ -391,7 +413,8 @@ void effect_parameters(int kind, const EffectRecord& record, float* out) {
     std::memcpy(&w, record.data() + 4 * i, 4);
     float v;
     if (f.is_int) {
-      v = static_cast<float>(std::clamp<std::int64_t>(static_cast<std::int32_t>(w), static_cast<std::int64_t>(f.min),
+      v = static_cast<float>(std::clamp<std::int64_t>(static_cast<std::int32_t>(w),
+                                                      static_cast<std::int64_t>(f.min),
                                                       static_cast<std::int64_t>(f.max)));
     } else {
       v = std::bit_cast<float>(w);

@@ -15,6 +15,7 @@ extern "C" {
 
 namespace talven::audio::ff {
 
+// clang-format off
 #define TALVEN_FFMPEG_FUNCTIONS(X)                                                                              \
   X(av_find_best_stream) X(av_frame_alloc) X(av_frame_clone) X(av_frame_free) X(av_frame_ref) X(av_frame_unref) \
   X(av_log_set_level) X(av_packet_alloc) X(av_packet_free) X(av_packet_unref) X(av_read_frame) X(av_seek_frame) \
@@ -23,6 +24,7 @@ namespace talven::audio::ff {
   X(avformat_close_input) X(avformat_find_stream_info) X(avformat_open_input) X(swr_alloc_set_opts2)           \
   X(swr_convert) X(swr_free) X(swr_get_out_samples) X(swr_init) X(sws_freeContext) X(sws_getCachedContext)      \
   X(sws_scale)
+// clang-format on
 
 struct Api {
 #define TALVEN_FF_MEMBER(name) decltype(&::name) name;
@@ -35,10 +37,10 @@ struct Api {
 const Api* api(std::string* why = nullptr);
 inline bool available() { return api() != nullptr; }
 
-#define TALVEN_FF_CALL(name)                 \
-  template <typename... Args>                \
-  inline auto name(Args... args) {           \
-    return api()->name(args...);             \
+#define TALVEN_FF_CALL(name) \
+  template <typename... Args> \
+  inline auto name(Args... args) { \
+    return api()->name(args...); \
   }
 TALVEN_FFMPEG_FUNCTIONS(TALVEN_FF_CALL)
 #undef TALVEN_FF_CALL

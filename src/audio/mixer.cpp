@@ -25,7 +25,8 @@ void pan_gains(std::int32_t pan, float& left, float& right) {
 
 // ---- PcmBuffer --------------------------------------------------------------
 
-PcmBuffer::PcmBuffer(std::uint16_t channels, std::uint16_t bits, std::uint32_t rate, std::vector<std::uint8_t> bytes)
+PcmBuffer::PcmBuffer(std::uint16_t channels, std::uint16_t bits, std::uint32_t rate,
+                     std::vector<std::uint8_t> bytes)
     : channels_(channels == 2 ? 2 : 1),
       bits_(bits == 8 ? 8 : 16),
       rate_(rate),
@@ -87,9 +88,11 @@ std::size_t PcmBuffer::pull(float* out, std::size_t frames) {
       }
     } else {
       if (channels_ == 2) {
-        for (std::size_t i = 0; i < 2 * n; ++i) o[i] = (static_cast<int>(p[i]) - 128) * (1.0f / 128.0f);
+        for (std::size_t i = 0; i < 2 * n; ++i)
+          o[i] = (static_cast<int>(p[i]) - 128) * (1.0f / 128.0f);
       } else {
-        for (std::size_t i = 0; i < n; ++i) o[2 * i] = o[2 * i + 1] = (static_cast<int>(p[i]) - 128) * (1.0f / 128.0f);
+        for (std::size_t i = 0; i < n; ++i)
+          o[2 * i] = o[2 * i + 1] = (static_cast<int>(p[i]) - 128) * (1.0f / 128.0f);
       }
     }
     frame_ += static_cast<std::uint32_t>(n);
@@ -116,7 +119,8 @@ struct Mixer::Voice {
 };
 
 Mixer::Mixer(std::uint32_t output_rate)
-    : output_rate_(output_rate ? output_rate : kDefaultOutputRate), voices_(new Voice[kMaxVoices]) {}
+    : output_rate_(output_rate ? output_rate : kDefaultOutputRate),
+      voices_(new Voice[kMaxVoices]) {}
 
 Mixer::~Mixer() = default;
 
@@ -136,7 +140,8 @@ Mixer::Voice* Mixer::find(VoiceId id) const {
   return v.used && v.id == id ? &v : nullptr;
 }
 
-VoiceId Mixer::add_voice(std::shared_ptr<VoiceSource> source, std::uint32_t rate, bool global_focus) {
+VoiceId Mixer::add_voice(std::shared_ptr<VoiceSource> source, std::uint32_t rate,
+                         bool global_focus) {
   if (!source) return -1;
   std::lock_guard guard(lock_);
   for (int i = 0; i < kMaxVoices; ++i) {
@@ -271,8 +276,8 @@ const float* cubic_table() {
 // (32.32 fixed point, relative to in[0] as the window's first frame).
 // kAdd: add to out with the gains; otherwise store.
 template <bool kAdd>
-void resample(const float* __restrict in, float* __restrict out, std::size_t frames, std::uint64_t pos,
-              std::uint64_t step, float l, float r) {
+void resample(const float* __restrict in, float* __restrict out, std::size_t frames,
+              std::uint64_t pos, std::uint64_t step, float l, float r) {
 #if defined(__SSE2__)
   // Both channels at once: frames k..k+3 are two 4-float loads, weighted
   // [w0 w0 w1 w1] and [w2 w2 w3 w3] from the phase table, then the halves
@@ -288,7 +293,8 @@ void resample(const float* __restrict in, float* __restrict out, std::size_t fra
     float* o = out + 2 * i;
     if (kAdd) {
       __m128 old = _mm_castpd_ps(_mm_load_sd(reinterpret_cast<const double*>(o)));
-      _mm_store_sd(reinterpret_cast<double*>(o), _mm_castps_pd(_mm_add_ps(old, _mm_mul_ps(v, gains))));
+      _mm_store_sd(reinterpret_cast<double*>(o),
+                   _mm_castps_pd(_mm_add_ps(old, _mm_mul_ps(v, gains))));
     } else {
       _mm_store_sd(reinterpret_cast<double*>(o), _mm_castps_pd(v));
     }
@@ -296,7 +302,8 @@ void resample(const float* __restrict in, float* __restrict out, std::size_t fra
 #else
   for (std::size_t i = 0; i < frames; ++i, pos += step) {
     const float* p = in + 2 * static_cast<std::size_t>(pos >> 32);
-    const float t = static_cast<float>(static_cast<std::int64_t>(pos & 0xFFFFFFFFu)) * (1.0f / 4294967296.0f);
+    const float t =
+        static_cast<float>(static_cast<std::int64_t>(pos & 0xFFFFFFFFu)) * (1.0f / 4294967296.0f);
     const float t2 = t * t, t3 = t2 * t;
     const float w0 = 0.5f * (-t3 + 2.0f * t2 - t);
     const float w1 = 0.5f * (3.0f * t3 - 5.0f * t2) + 1.0f;
@@ -386,9 +393,7 @@ void Mixer::render(float* out, std::size_t frames) {
     }
   }
   rendered_.fetch_add(frames, std::memory_order_acq_rel);
-  {
-    std::lock_guard guard(tick_lock_);
-  }
+  { std::lock_guard guard(tick_lock_); }
   tick_.notify_all();
 }
 

@@ -75,7 +75,8 @@ using EffectChain = std::vector<std::unique_ptr<Effect>>;
 // refilled by a feeder thread while it plays.
 class PcmBuffer : public VoiceSource {
  public:
-  PcmBuffer(std::uint16_t channels, std::uint16_t bits, std::uint32_t rate, std::vector<std::uint8_t> bytes);
+  PcmBuffer(std::uint16_t channels, std::uint16_t bits, std::uint32_t rate,
+            std::vector<std::uint8_t> bytes);
 
   std::uint16_t channels() const { return channels_; }
   std::uint16_t bits() const { return bits_; }
@@ -100,7 +101,7 @@ class PcmBuffer : public VoiceSource {
   std::uint32_t rate_;
   std::uint32_t block_align_;
   std::vector<std::uint8_t> bytes_;
-  std::uint32_t frames_;   // whole frames in bytes_
+  std::uint32_t frames_;     // whole frames in bytes_
   std::uint32_t frame_ = 0;  // cursor in frames
   bool looping_ = false;
 };
@@ -117,7 +118,8 @@ class Mixer {
   void set_output_rate(std::uint32_t rate);
 
   // A new stopped voice at full level; -1 when every voice is taken.
-  VoiceId add_voice(std::shared_ptr<VoiceSource> source, std::uint32_t rate, bool global_focus = true);
+  VoiceId add_voice(std::shared_ptr<VoiceSource> source, std::uint32_t rate,
+                    bool global_focus = true);
   void remove_voice(VoiceId id);
 
   // Starts (or resumes) playing; `restart` also forgets the resampler's

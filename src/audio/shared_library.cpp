@@ -6,8 +6,8 @@
 
 namespace talven::audio {
 
-bool load_library_functions(const char* const* libraries, int library_count, const char* const* names, int count,
-                            void** out, std::string* why) {
+bool load_library_functions(const char* const* libraries, int library_count,
+                            const char* const* names, int count, void** out, std::string* why) {
   std::vector<void*> handles;
   for (int i = 0; i < library_count; ++i) {
     void* h = dlopen(libraries[i], RTLD_NOW | RTLD_LOCAL);

@@ -17,8 +17,8 @@ namespace talven::audio {
 // resolves each of `count` names into `out`, looking in each library in
 // turn. Libraries stay loaded for the life of the process. False, with the
 // first failure in `why`, when a library or a name is missing.
-bool load_library_functions(const char* const* libraries, int library_count, const char* const* names, int count,
-                            void** out, std::string* why);
+bool load_library_functions(const char* const* libraries, int library_count,
+                            const char* const* names, int count, void** out, std::string* why);
 
 // A table of function pointers (`Api`, one member per name, in order)
 // loaded once, on the first call of get(); get() gives nullptr, with the
@@ -32,7 +32,8 @@ class LoadedApi {
   const Api* get(std::string* why) {
     std::call_once(once_, [this] {
       void* found[N];
-      ok_ = load_library_functions(libraries_.data(), int(libraries_.size()), names_, int(N), found, &why_);
+      ok_ = load_library_functions(libraries_.data(), int(libraries_.size()), names_, int(N), found,
+                                   &why_);
       if (ok_) std::memcpy(&api_, found, sizeof found);
     });
     if (!ok_ && why) *why = why_;

@@ -170,7 +170,8 @@ void free_slot(SoundSlot& slot) {
 // Creates the slot's buffer and voice around `bytes`.
 bool make_buffer(SoundSlot& slot, const WaveFormat& f, std::vector<std::uint8_t> bytes) {
   SoundState& s = state();
-  auto buffer = std::make_shared<PcmBuffer>(f.channels, f.bits_per_sample, f.samples_per_sec, std::move(bytes));
+  auto buffer = std::make_shared<PcmBuffer>(f.channels, f.bits_per_sample, f.samples_per_sec,
+                                            std::move(bytes));
   VoiceId voice = s.mixer->add_voice(buffer, f.samples_per_sec, s.global_focus);
   if (voice < 0) {
     report_message(1, "DirectSound::CreateSoundBuffer に失敗しました。");
@@ -243,7 +244,8 @@ void apply_effects(SoundSlot& slot) {
   EffectChain chain;
   if (slot.effects_capable && slot.effect_mask) {
     for (int kind = 0; kind < kEffectCount; ++kind) {
-      if (slot.effect_mask & (1u << kind)) chain.push_back(make_effect(kind, slot.effects[kind], s.mixer->output_rate()));
+      if (slot.effect_mask & (1u << kind))
+        chain.push_back(make_effect(kind, slot.effects[kind], s.mixer->output_rate()));
     }
   }
   slot.effects_attached = static_cast<std::int32_t>(chain.size());
@@ -333,7 +335,8 @@ std::int32_t sound_load(std::int32_t no, std::string_view path) {
     return 0;
   }
   const std::uint32_t ba = f.block_align;
-  const std::uint64_t margin = static_cast<std::uint64_t>(f.samples_per_sec) * static_cast<std::uint64_t>(s.margin_ms) / 1000 * ba;
+  const std::uint64_t margin = static_cast<std::uint64_t>(f.samples_per_sec) *
+                               static_cast<std::uint64_t>(s.margin_ms) / 1000 * ba;
   // Decode in pieces, so that a length the file only claims is never
   // allocated: the buffer holds the samples that are really there.
   std::vector<std::uint8_t> bytes;
@@ -341,7 +344,8 @@ std::int32_t sound_load(std::int32_t no, std::string_view path) {
   if (!file->is_ogg()) bytes.reserve(want);
   std::uint8_t piece[65536];
   while (bytes.size() < want) {
-    std::uint32_t n = std::min<std::uint32_t>(sizeof piece, want - static_cast<std::uint32_t>(bytes.size()));
+    std::uint32_t n =
+        std::min<std::uint32_t>(sizeof piece, want - static_cast<std::uint32_t>(bytes.size()));
     std::uint32_t got = file->fill(piece, n);
     bytes.insert(bytes.end(), piece, piece + got);
     if (got < n) break;
@@ -527,7 +531,9 @@ std::int32_t sound_set_frequency(std::int32_t no, std::int32_t frequency) {
   SoundState& s = state();
   if (!s.on) return 0;
   std::uint32_t f = clamp_frequency(frequency);
-  auto set = [&](SoundSlot& slot) { s.mixer->set_rate(slot.voice, f ? f : slot.format.samples_per_sec); };
+  auto set = [&](SoundSlot& slot) {
+    s.mixer->set_rate(slot.voice, f ? f : slot.format.samples_per_sec);
+  };
   if (no == -1) {
     for (SoundSlot& slot : s.slots)
       if (slot.buffer) set(slot);
@@ -574,14 +580,17 @@ std::int32_t sound_set_position(std::int32_t no, std::int32_t ms) {
   if (!slot || ms < 0) return 0;
   const WaveFormat& f = slot->format;
   if (!slot->is_stream) {
-    std::uint64_t bytes = static_cast<std::uint64_t>(f.samples_per_sec) * static_cast<std::uint64_t>(ms) / 1000 *
-                          (f.bits_per_sample / 8) * f.channels;
-    return bytes <= 0xFFFFFFFFu && slot->buffer->set_cursor(static_cast<std::uint32_t>(bytes)) ? 1 : 0;
+    std::uint64_t bytes = static_cast<std::uint64_t>(f.samples_per_sec) *
+                          static_cast<std::uint64_t>(ms) / 1000 * (f.bits_per_sample / 8) *
+                          f.channels;
+    return bytes <= 0xFFFFFFFFu && slot->buffer->set_cursor(static_cast<std::uint32_t>(bytes)) ? 1
+                                                                                               : 0;
   }
   if (state().mixer->playing(slot->voice)) return 0;
   std::lock_guard guard(slot->decoder_lock);
   if (slot->is_ogg) {
-    std::uint64_t sample = static_cast<std::uint64_t>(f.samples_per_sec) * static_cast<std::uint64_t>(ms) / 1000;
+    std::uint64_t sample =
+        static_cast<std::uint64_t>(f.samples_per_sec) * static_cast<std::uint64_t>(ms) / 1000;
     if (sample >= slot->total_samples) return 0;
     slot->start_pos = static_cast<std::uint32_t>(sample * f.channels * 2);
     slot->source->seek(slot->start_pos);
@@ -608,7 +617,8 @@ std::int32_t sound_get_position(std::int32_t no) {
     if (o < 1) o += size;
     p = fed + slot->start_pos - o;
     const std::int64_t length = slot->length, loop_start = slot->loop_start;
-    if (p >= length) p = length > loop_start ? loop_start + (p - loop_start) % (length - loop_start) : length;
+    if (p >= length)
+      p = length > loop_start ? loop_start + (p - loop_start) % (length - loop_start) : length;
   }
   if (p < 0) p = 0;
   double per_ms = slot->format.avg_bytes_per_sec / 1000.0;

@@ -91,13 +91,15 @@ std::unique_ptr<SoundFile> SoundFile::open(std::vector<std::uint8_t> bytes) {
     w.bits_per_sample = 16;
     w.block_align = static_cast<std::uint16_t>(w.channels * 2);
     w.avg_bytes_per_sec = w.samples_per_sec * w.block_align;
-    f->length_ = static_cast<std::uint32_t>(std::min<std::uint64_t>(f->total_samples_ * w.block_align, 0xFFFFFFFFu));
+    f->length_ = static_cast<std::uint32_t>(
+        std::min<std::uint64_t>(f->total_samples_ * w.block_align, 0xFFFFFFFFu));
     return f;
   }
 
   // RIFF WAVE: the chunks of the form, in any order, each clipped to the
   // bytes the file really has.
-  if (size < 12 || std::memcmp(b, "RIFF", 4) != 0 || std::memcmp(b + 8, "WAVE", 4) != 0) return nullptr;
+  if (size < 12 || std::memcmp(b, "RIFF", 4) != 0 || std::memcmp(b + 8, "WAVE", 4) != 0)
+    return nullptr;
   std::size_t end = std::min<std::size_t>(size, static_cast<std::size_t>(get32(b + 4)) + 8);
   bool have_fmt = false, have_data = false;
   for (std::size_t at = 12; at + 8 <= end;) {
@@ -135,7 +137,9 @@ std::uint32_t SoundFile::fill(std::uint8_t* dst, std::uint32_t n) {
     int errors = 0;
     while (done < n) {
       int bitstream = 0;
-      long got = ov_read(&ogg_->vf, reinterpret_cast<char*>(dst + done), static_cast<int>(std::min<std::uint32_t>(n - done, 1 << 20)), 0, 2, 1, &bitstream);
+      long got = ov_read(&ogg_->vf, reinterpret_cast<char*>(dst + done),
+                         static_cast<int>(std::min<std::uint32_t>(n - done, 1 << 20)), 0, 2, 1,
+                         &bitstream);
       if (got > 0) {
         done += static_cast<std::uint32_t>(got);
         errors = 0;
@@ -172,7 +176,8 @@ std::string SoundFile::comment() const {
   for (int i = 0; i < c->comments; ++i) {
     if (!c->user_comments[i] || c->comment_lengths[i] < 8) continue;
     if (std::memcmp(c->user_comments[i], "COMMENT=", 8) != 0) continue;
-    std::size_t len = std::min<std::size_t>(static_cast<std::size_t>(c->comment_lengths[i]) - 8, 255);
+    std::size_t len =
+        std::min<std::size_t>(static_cast<std::size_t>(c->comment_lengths[i]) - 8, 255);
     std::string text(c->user_comments[i] + 8, len);
     return text.substr(0, text.find('\0'));
   }

@@ -24,7 +24,7 @@ namespace talven {
 namespace {
 
 constexpr std::uint64_t kReserve = std::uint64_t{1} << 32;
-constexpr std::uint64_t kCommitStep = 1u << 20;   // grow in 1 MiB steps
+constexpr std::uint64_t kCommitStep = 1u << 20;  // grow in 1 MiB steps
 constexpr std::uint64_t kAlign = 16;
 constexpr std::uint64_t kReleaseAbove = 256u << 10;  // give large free runs back to the OS
 constexpr std::uint64_t kPage = 4096;
@@ -38,12 +38,13 @@ std::uint64_t round_up(std::uint64_t n, std::uint64_t a) { return (n + a - 1) / 
 constexpr std::uint64_t kGranule = 16;
 constexpr std::uint8_t kShadowGuard = 0x40;
 constexpr std::uint8_t kShadowFreed = 0x80;
-constexpr std::uint64_t kGuardBytes = 32;                 // before each block, and at least this after
-constexpr std::uint64_t kQuarantineBytes = 16u << 20;     // freed blocks held back from reuse
+constexpr std::uint64_t kGuardBytes = 32;              // before each block, and at least this after
+constexpr std::uint64_t kQuarantineBytes = 16u << 20;  // freed blocks held back from reuse
 constexpr std::size_t kQuarantineBlocks = 4096;
 
 std::uint8_t shadow_at(const std::uint8_t* shadow, std::uint64_t granule) {
-  return std::atomic_ref<std::uint8_t>(const_cast<std::uint8_t&>(shadow[granule])).load(std::memory_order_relaxed);
+  return std::atomic_ref<std::uint8_t>(const_cast<std::uint8_t&>(shadow[granule]))
+      .load(std::memory_order_relaxed);
 }
 
 }  // namespace
@@ -219,8 +220,8 @@ void AddressSpace::mark_block(Addr raw, std::uint64_t extent, Addr user, std::ui
 void AddressSpace::enable_guards() {
   std::lock_guard lock(heap_->mutex);
   if (shadow_) return;
-  void* p = mmap(nullptr, kReserve / kGranule, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE,
-                 -1, 0);
+  void* p = mmap(nullptr, kReserve / kGranule, PROT_READ | PROT_WRITE,
+                 MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
   if (p == MAP_FAILED) return;  // no checking rather than no game
   shadow_ = static_cast<std::uint8_t*>(p);
   for (auto& [a, n] : heap_->free_by_addr) set_shadow(a, a + n, kShadowFreed);
@@ -255,21 +256,26 @@ std::string AddressSpace::describe_guard_hit(Addr addr, std::uint64_t len) const
     const Heap::Guarded& g = std::prev(it)->second;
     if (b < std::prev(it)->first + g.extent) {
       const std::int64_t offset = std::int64_t(b) - std::int64_t(g.user);
-      const char* what = g.freed ? "a write into a freed block" : offset < 0 ? "a write before the start of a block"
-                                                                             : "a write past the end of a block";
-      std::snprintf(text, sizeof text, "%s of %" PRIu32 " bytes at 0x%08" PRIX32 " (at offset %" PRId64 ")", what,
+      const char* what = g.freed      ? "a write into a freed block"
+                         : offset < 0 ? "a write before the start of a block"
+                                      : "a write past the end of a block";
+      std::snprintf(text, sizeof text,
+                    "%s of %" PRIu32 " bytes at 0x%08" PRIX32 " (at offset %" PRId64 ")", what,
                     g.size, g.user, offset);
       return text;
     }
   }
-  std::snprintf(text, sizeof text, "a write into freed memory at 0x%08" PRIX64 " that no block holds", b);
+  std::snprintf(text, sizeof text,
+                "a write into freed memory at 0x%08" PRIX64 " that no block holds", b);
   return text;
 }
 void AddressSpace::watch_code(Addr lo, Addr hi) {
   std::uint64_t cur = watch_lo_.load(std::memory_order_relaxed);
-  while (lo < cur && !watch_lo_.compare_exchange_weak(cur, lo, std::memory_order_relaxed)) {}
+  while (lo < cur && !watch_lo_.compare_exchange_weak(cur, lo, std::memory_order_relaxed)) {
+  }
   cur = watch_hi_.load(std::memory_order_relaxed);
-  while (hi > cur && !watch_hi_.compare_exchange_weak(cur, hi, std::memory_order_relaxed)) {}
+  while (hi > cur && !watch_hi_.compare_exchange_weak(cur, hi, std::memory_order_relaxed)) {
+  }
 }
 
 Addr AddressSpace::zalloc(std::uint32_t size) {

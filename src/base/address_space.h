@@ -38,7 +38,7 @@ static_assert(std::endian::native == std::endian::little,
               "script memory is little-endian and accessed with memcpy");
 
 constexpr Addr kNullAddr = 0;
-constexpr Addr kLowLimit = 0x10000;           // first valid address
+constexpr Addr kLowLimit = 0x10000;               // first valid address
 constexpr std::uint64_t kSpaceTop = 0xFFFF0000u;  // nothing is handed out above
 
 class AddressSpace {
@@ -105,10 +105,10 @@ class AddressSpace {
   std::string describe_guard_hit(Addr addr, std::uint64_t len) const;
 
   struct Stats {
-    std::uint64_t committed = 0;  // bytes mapped read-write
-    std::uint64_t in_use = 0;     // bytes in live blocks
-    std::uint64_t blocks = 0;     // number of live blocks
-    std::uint64_t free_bytes = 0; // committed bytes in free blocks
+    std::uint64_t committed = 0;   // bytes mapped read-write
+    std::uint64_t in_use = 0;      // bytes in live blocks
+    std::uint64_t blocks = 0;      // number of live blocks
+    std::uint64_t free_bytes = 0;  // committed bytes in free blocks
   };
   Stats stats() const;
 
@@ -151,13 +151,9 @@ inline AddressSpace& script_space() {
 
 // ---- checked access -------------------------------------------------------
 
-inline bool valid_range(Addr addr, std::uint64_t len) {
-  return script_space().valid(addr, len);
-}
+inline bool valid_range(Addr addr, std::uint64_t len) { return script_space().valid(addr, len); }
 
-inline std::uint8_t* span(Addr addr, std::uint64_t len) {
-  return script_space().span(addr, len);
-}
+inline std::uint8_t* span(Addr addr, std::uint64_t len) { return script_space().span(addr, len); }
 
 template <typename T>
 inline bool load(Addr addr, T& out) {

@@ -51,7 +51,8 @@ int create_save_temporary(const std::string& path, std::string& temp) {
 
 void remove_stale_temporaries(const std::string& path) {
   const std::string dir = parent_of(path);
-  const std::string name = path.substr(path.rfind('/') == std::string::npos ? 0 : path.rfind('/') + 1);
+  const std::string name =
+      path.substr(path.rfind('/') == std::string::npos ? 0 : path.rfind('/') + 1);
   DIR* d = ::opendir(dir.c_str());
   if (!d) return;
   while (dirent* e = ::readdir(d)) {

@@ -63,12 +63,9 @@ constexpr IntKey kIntKeys[] = {
 };
 
 constexpr StringKey kStringKeys[] = {
-    {"General", "Company", &Config::Company, 260},
-    {"General", "Product", &Config::Product, 260},
-    {"General", "Title", &Config::Title, 256},
-    {"Script", "Load", &Config::Load, 260},
-    {"System", "SoundFont", &Config::SoundFont, 260},
-    {"Drive", "CDFolder", &Config::CDFolder, 260},
+    {"General", "Company", &Config::Company, 260},    {"General", "Product", &Config::Product, 260},
+    {"General", "Title", &Config::Title, 256},        {"Script", "Load", &Config::Load, 260},
+    {"System", "SoundFont", &Config::SoundFont, 260}, {"Drive", "CDFolder", &Config::CDFolder, 260},
 };
 
 // Cuts text to fit a buffer of `buffer` bytes with its terminator, never
@@ -100,10 +97,11 @@ std::string beside(const std::string& dir, const std::string& name) {
   for (const auto& entry : fs::directory_iterator(dir.empty() ? "." : dir, ec)) {
     std::string found = entry.path().filename().string();
     if (found.size() == name.size() &&
-        std::equal(found.begin(), found.end(), name.begin(), [](char a, char b) {
-          return std::tolower(static_cast<unsigned char>(a)) ==
-                 std::tolower(static_cast<unsigned char>(b));
-        }) &&
+        std::equal(found.begin(), found.end(), name.begin(),
+                   [](char a, char b) {
+                     return std::tolower(static_cast<unsigned char>(a)) ==
+                            std::tolower(static_cast<unsigned char>(b));
+                   }) &&
         entry.is_regular_file(ec)) {
       return dir + found;
     }

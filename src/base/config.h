@@ -15,13 +15,13 @@ namespace talven {
 
 struct Config {
   // General
-  std::string Company;        // 260
-  std::string Product;        // 260
+  std::string Company;  // 260
+  std::string Product;  // 260
   std::int32_t Inheritance = 1;
   std::int32_t DebugMode = 0;
   std::int32_t Error = 1;
   std::int32_t MultiInstance = 0;
-  std::string Title;          // 256
+  std::string Title;  // 256
   std::int32_t FileSystem = 1;
   // Window
   std::int32_t Resize = 0;
@@ -44,26 +44,27 @@ struct Config {
   std::int32_t DirectMusic = 0;
   std::int32_t DirectInput = 0;
   std::int32_t Net = 0;
-  std::int32_t Untrusted = 0;     // nonzero: system calls confined to the game's folders
+  std::int32_t Untrusted = 0;  // nonzero: system calls confined to the game's folders
   // Drive
   std::int32_t CD = 0;
-  std::string CDFolder;       // 260: the virtual disc's folder ("" = "cd" beside the program)
-  std::string SoundFont;      // 260: the MIDI SoundFont ("" = a .sf2 beside the program, else the system's)
+  std::string CDFolder;  // 260: the virtual disc's folder ("" = "cd" beside the program)
+  std::string
+      SoundFont;  // 260: the MIDI SoundFont ("" = a .sf2 beside the program, else the system's)
   // Option
   std::int32_t GlobalFocus = 1;
   std::int32_t GlobalSound = 1;
   std::int32_t Confirmation = 1;
   // Script
-  std::string Load;           // 260
+  std::string Load;  // 260
   std::int32_t ProgramSize = 0;
   std::int32_t StackSize = 0x40000;
   std::int32_t HeapSize = 0x800000;
 
   // Derived values.
-  std::string config_path;     // host path that configuration writes go to
-  std::string script_dir;      // game-path prefix ("" or ending in '\') of script sources
-  std::string module_dir;      // host directory of the program file, ending in '/'
-  std::string program_name;    // program file name without extension (UTF-8)
+  std::string config_path;   // host path that configuration writes go to
+  std::string script_dir;    // game-path prefix ("" or ending in '\') of script sources
+  std::string module_dir;    // host directory of the program file, ending in '/'
+  std::string program_name;  // program file name without extension (UTF-8)
   std::string frame_class = "TALVEN_GAMES_FRAME";
   std::string view_class = "TALVEN_GAMES_VIEW";
   std::string mutex_name = "TALVEN_GAMES_MUTEX";

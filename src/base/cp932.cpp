@@ -23,9 +23,7 @@ constexpr std::uint16_t kFullLowerFirst = 0x8281;  // ａ
 constexpr std::uint16_t kFullLowerLast = 0x829A;   // ｚ
 constexpr std::uint16_t kFullCaseDiff = kFullLowerFirst - kFullUpperFirst;
 
-std::uint8_t byte_at(std::string_view s, std::size_t i) {
-  return static_cast<std::uint8_t>(s[i]);
-}
+std::uint8_t byte_at(std::string_view s, std::size_t i) { return static_cast<std::uint8_t>(s[i]); }
 
 bool is_trail(std::uint8_t b) { return (b >= 0x40 && b <= 0x7E) || (b >= 0x80 && b <= 0xFC); }
 
@@ -183,7 +181,8 @@ std::size_t count_chars(std::string_view s) {
 
 std::uint16_t code_at(std::string_view s, std::size_t i) {
   if (i >= s.size()) return 0;
-  if (char_len(s, i) == 2) return static_cast<std::uint16_t>(byte_at(s, i) << 8 | byte_at(s, i + 1));
+  if (char_len(s, i) == 2)
+    return static_cast<std::uint16_t>(byte_at(s, i) << 8 | byte_at(s, i + 1));
   return byte_at(s, i);
 }
 

@@ -44,8 +44,8 @@ struct Listing {
   dev_t dev = 0;
   ino_t ino = 0;
   timespec mtime{};
-  bool trusted = false;                                // old enough to reuse
-  std::vector<std::string> names;                      // sorted by bytes
+  bool trusted = false;                                 // old enough to reuse
+  std::vector<std::string> names;                       // sorted by bytes
   std::unordered_map<std::string, std::size_t> folded;  // fold key -> index in names
 };
 

@@ -22,8 +22,8 @@ struct Conversion {
   int precision = -1;
 };
 
-void pad_out(std::string& out, std::string_view body, const Conversion& s, std::string_view prefix = {},
-             bool numeric = false) {
+void pad_out(std::string& out, std::string_view body, const Conversion& s,
+             std::string_view prefix = {}, bool numeric = false) {
   std::size_t len = prefix.size() + body.size();
   std::size_t fill = s.width > 0 && static_cast<std::size_t>(s.width) > len ? s.width - len : 0;
   if (s.left) {
@@ -41,8 +41,8 @@ void pad_out(std::string& out, std::string_view body, const Conversion& s, std::
   }
 }
 
-void format_unsigned(std::string& out, std::uint64_t v, unsigned base, bool upper, const Conversion& s,
-                     std::string_view sign) {
+void format_unsigned(std::string& out, std::uint64_t v, unsigned base, bool upper,
+                     const Conversion& s, std::string_view sign) {
   const char* digits = upper ? "0123456789ABCDEF" : "0123456789abcdef";
   char buf[32];
   int n = 0;
@@ -133,7 +133,8 @@ std::string format_message_v(const char* format, va_list args) {
       case 'i': {
         std::int64_t v = wide ? va_arg(args, long long) : va_arg(args, int);
         if (narrow) v = narrow == 1 ? static_cast<std::int16_t>(v) : static_cast<std::int8_t>(v);
-        std::uint64_t mag = v < 0 ? 0 - static_cast<std::uint64_t>(v) : static_cast<std::uint64_t>(v);
+        std::uint64_t mag =
+            v < 0 ? 0 - static_cast<std::uint64_t>(v) : static_cast<std::uint64_t>(v);
         std::string_view sign = v < 0 ? "-" : s.plus ? "+" : s.space ? " " : "";
         format_unsigned(out, mag, 10, false, s, sign);
         break;
@@ -160,9 +161,7 @@ std::string format_message_v(const char* format, va_list args) {
         pad_out(out, display_text(v), s);
         break;
       }
-      case '%':
-        out += '%';
-        break;
+      case '%': out += '%'; break;
       default:  // unknown or truncated conversion: keep the text as written
         out.append(start, p);
         break;

@@ -28,8 +28,7 @@ MessageSink set_message_sink(MessageSink sink);
 
 // Formats and shows a message; returns the sink's answer, or the `Error`
 // configuration value when the message is filtered out.
-int report_message(unsigned level, const char* format, ...)
-    __attribute__((format(printf, 2, 3)));
+int report_message(unsigned level, const char* format, ...) __attribute__((format(printf, 2, 3)));
 int report_message_v(unsigned level, const char* format, va_list args);
 
 // Shows a finished text like report_message, but writes `terminal` (UTF-8

@@ -214,8 +214,8 @@ bool writable_section(std::string_view s) {
 }
 
 bool writable_key(std::string_view k) {
-  return !k.empty() && !has_break(k) && k.find('=') == std::string_view::npos &&
-         k.front() != '[' && k.front() != ';';
+  return !k.empty() && !has_break(k) && k.find('=') == std::string_view::npos && k.front() != '[' &&
+         k.front() != ';';
 }
 
 // Replaces the file with text when it changed (or did not exist).
@@ -240,10 +240,8 @@ bool store(const std::string& file, const Document& old, bool existed, const std
   if (had_mode) chmod(target.c_str(), old_st.st_mode & 07777);
   if (!existed) {
     std::size_t slash = file.rfind('/');
-    if (slash == std::string::npos)
-      invalidate_path_cache(".");
-    else
-      invalidate_path_cache(slash == 0 ? "/" : file.substr(0, slash));
+    if (slash == std::string::npos) invalidate_path_cache(".");
+    else invalidate_path_cache(slash == 0 ? "/" : file.substr(0, slash));
   }
   return true;
 }

@@ -17,17 +17,17 @@ namespace talven::profile {
 // The value parsed like the Windows function: optional blanks and sign,
 // decimal digits up to the first other character, wrapping modulo 2^32.
 // A missing file, section or key, or an empty value, gives the default.
-std::int32_t get_int(const std::string& file, std::string_view section,
-                     std::string_view key, std::int32_t default_value);
+std::int32_t get_int(const std::string& file, std::string_view section, std::string_view key,
+                     std::int32_t default_value);
 
 // The value, or the default when the key is missing.
-std::string get_string(const std::string& file, std::string_view section,
-                       std::string_view key, std::string_view default_value);
+std::string get_string(const std::string& file, std::string_view section, std::string_view key,
+                       std::string_view default_value);
 
 // Sets section/key to value, creating the file, section or key as needed.
 // False when the file cannot be written (the old file is then untouched).
-bool write_string(const std::string& file, std::string_view section,
-                  std::string_view key, std::string_view value);
+bool write_string(const std::string& file, std::string_view section, std::string_view key,
+                  std::string_view value);
 
 // Removes a key, or a whole section; true when the file is as asked afterwards.
 bool delete_key(const std::string& file, std::string_view section, std::string_view key);

@@ -6,9 +6,7 @@
 
 namespace talven::host {
 
-bool desktop_available() {
-  return SDL_WasInit(SDL_INIT_VIDEO) != 0 && main_window_exists();
-}
+bool desktop_available() { return SDL_WasInit(SDL_INIT_VIDEO) != 0 && main_window_exists(); }
 
 int show_button_box(BoxIcon icon, const std::string& caption, const std::string& text,
                     const std::vector<BoxButton>& buttons, int default_index, int escape_id) {
@@ -78,7 +76,8 @@ bool desktop_mode(int& width, int& height, int& depth) {
   width = mode.w;
   height = mode.h;
   // Formats stored in four bytes are reported as 32 bits, as desktops count them.
-  depth = SDL_BYTESPERPIXEL(mode.format) == 4 ? 32 : static_cast<int>(SDL_BITSPERPIXEL(mode.format));
+  depth =
+      SDL_BYTESPERPIXEL(mode.format) == 4 ? 32 : static_cast<int>(SDL_BITSPERPIXEL(mode.format));
   return true;
 }
 

@@ -32,14 +32,14 @@ namespace talven::host {
 
 // The window writes the input state that the input device reads.
 using input::app_active;
-using input::init_activity_flags;
-using input::MouseState;
 using input::char_ring;
+using input::init_activity_flags;
 using input::input_focus;
 using input::kMouseLeft;
 using input::kMouseMiddle;
 using input::kMouseRight;
 using input::mouse_state;
+using input::MouseState;
 using input::set_app_active;
 using input::set_input_focus;
 
@@ -74,7 +74,14 @@ bool video_up = false;
 
 // Custom events; the pending flags keep one of each in the queue at most.
 std::uint32_t first_event = static_cast<std::uint32_t>(-1);
-enum : std::uint32_t { kEventWake, kEventPresent, kEventClose, kEventRaise, kEventCursor, kEventCount };
+enum : std::uint32_t {
+  kEventWake,
+  kEventPresent,
+  kEventClose,
+  kEventRaise,
+  kEventCursor,
+  kEventCount
+};
 std::atomic<bool> pending[kEventCount];
 
 void push_event(std::uint32_t which) {
@@ -101,7 +108,8 @@ void apply_cursor_requests() {
   CursorRequests& r = cursor_requests;
   std::lock_guard lock(r.mutex);
   if (r.visible_due) SDL_ShowCursor(r.visible ? SDL_ENABLE : SDL_DISABLE);
-  if (r.confine_due && state.window) SDL_SetWindowMouseRect(state.window, r.confine ? &r.rect : nullptr);
+  if (r.confine_due && state.window)
+    SDL_SetWindowMouseRect(state.window, r.confine ? &r.rect : nullptr);
   if (r.warp_due && state.window) SDL_WarpMouseInWindow(state.window, r.warp_x, r.warp_y);
   r.visible_due = r.confine_due = r.warp_due = false;
 }
@@ -190,7 +198,8 @@ void handle_resized() {
   DragEdge edge = infer_drag_edge(before, after);
   WinRect fixed = apply_sizing(after, edge, c.Width, c.Height, 0, 0);
   if (fixed == after) return;
-  if (fixed.left != after.left || fixed.top != after.top) SDL_SetWindowPosition(state.window, fixed.left, fixed.top);
+  if (fixed.left != after.left || fixed.top != after.top)
+    SDL_SetWindowPosition(state.window, fixed.left, fixed.top);
   SDL_SetWindowSize(state.window, fixed.width(), fixed.height());
   state.anchor = fixed;
 }
@@ -200,7 +209,8 @@ void handle_window_event(const SDL_WindowEvent& w) {
   switch (w.event) {
     case SDL_WINDOWEVENT_MOVED: {
       WinRect now = client_rect();
-      if (now.width() == state.anchor.width() && now.height() == state.anchor.height()) state.anchor = now;
+      if (now.width() == state.anchor.width() && now.height() == state.anchor.height())
+        state.anchor = now;
       if (!state.full_screen) {
         c.WindowLeft = w.data1 - state.border_left;
         c.WindowTop = w.data2 - state.border_top;
@@ -267,18 +277,22 @@ void handle_main_event(const SDL_Event& e) {
         if (!e.key.repeat && debug_output_exists()) debug_output_toggle();
         break;
       }
-      if (int ch = control_char(e.key.keysym); ch >= 0) char_ring().push(static_cast<std::uint8_t>(ch));
+      if (int ch = control_char(e.key.keysym); ch >= 0)
+        char_ring().push(static_cast<std::uint8_t>(ch));
       break;
     case SDL_KEYUP:
-      if ((e.key.keysym.sym == SDLK_RETURN || e.key.keysym.sym == SDLK_KP_ENTER) && (e.key.keysym.mod & KMOD_ALT))
+      if ((e.key.keysym.sym == SDLK_RETURN || e.key.keysym.sym == SDLK_KP_ENTER) &&
+          (e.key.keysym.mod & KMOD_ALT))
         switch_screen_mode(!state.full_screen);
       break;
     case SDL_TEXTINPUT:
-      for (char b : cp932::from_utf8_lossy(e.text.text)) char_ring().push(static_cast<std::uint8_t>(b));
+      for (char b : cp932::from_utf8_lossy(e.text.text))
+        char_ring().push(static_cast<std::uint8_t>(b));
       break;
     case SDL_MOUSEBUTTONDOWN:
       // A second click of a pair is a double click (a third one is a plain press again).
-      if (mouse.button_down(mouse_bit(e.button.button), e.button.clicks >= 2 && e.button.clicks % 2 == 0))
+      if (mouse.button_down(mouse_bit(e.button.button),
+                            e.button.clicks >= 2 && e.button.clicks % 2 == 0))
         SDL_CaptureMouse(SDL_TRUE);
       break;
     case SDL_MOUSEBUTTONUP:
@@ -309,7 +323,8 @@ std::uint32_t event_window_id(const SDL_Event& e) {
 }
 
 void handle_event(const SDL_Event& e) {
-  if (first_event != static_cast<std::uint32_t>(-1) && e.type >= first_event && e.type < first_event + kEventCount) {
+  if (first_event != static_cast<std::uint32_t>(-1) && e.type >= first_event &&
+      e.type < first_event + kEventCount) {
     std::uint32_t which = e.type - first_event;
     pending[which] = false;
     switch (which) {
@@ -338,8 +353,8 @@ void handle_event(const SDL_Event& e) {
   }
   if (!state.window) return;
   std::uint32_t id = event_window_id(e);
-  if (e.type == SDL_WINDOWEVENT &&
-      (e.window.event == SDL_WINDOWEVENT_FOCUS_GAINED || e.window.event == SDL_WINDOWEVENT_FOCUS_LOST)) {
+  if (e.type == SDL_WINDOWEVENT && (e.window.event == SDL_WINDOWEVENT_FOCUS_GAINED ||
+                                    e.window.event == SDL_WINDOWEVENT_FOCUS_LOST)) {
     // Activity is the application's: moving between its two windows is not a
     // change, so the flags are looked at once the whole batch is handled.
     bool gained = e.window.event == SDL_WINDOWEVENT_FOCUS_GAINED;
@@ -413,8 +428,8 @@ bool create_main_window(const WindowHooks& hooks) {
   const bool resizable = c.Direct3D && c.Resize;
   Uint32 flags = SDL_WINDOW_HIDDEN | (resizable ? SDL_WINDOW_RESIZABLE : 0);
   int w0 = c.Width > 0 ? c.Width : 640, h0 = c.Height > 0 ? c.Height : 480;
-  state.window = SDL_CreateWindow(display_text(c.Title).c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
-                                  w0, h0, flags);
+  state.window = SDL_CreateWindow(display_text(c.Title).c_str(), SDL_WINDOWPOS_CENTERED,
+                                  SDL_WINDOWPOS_CENTERED, w0, h0, flags);
   if (!state.window) return false;
   SDL_ShowWindow(state.window);
   int top = 0, left = 0, bottom = 0, right = 0;
@@ -452,7 +467,8 @@ bool create_main_window(const WindowHooks& hooks) {
     c.WindowTop = p.y;
   }
   if (resizable) {
-    TrackingLimits t = tracking_limits(c.Width, c.Height, c.FixedAspectRatio != 0, screen_w, screen_h, frame_w, frame_h);
+    TrackingLimits t = tracking_limits(c.Width, c.Height, c.FixedAspectRatio != 0, screen_w,
+                                       screen_h, frame_w, frame_h);
     if (t.min_w > 0 && t.min_h > 0) SDL_SetWindowMinimumSize(state.window, t.min_w, t.min_h);
     if (t.has_max) SDL_SetWindowMaximumSize(state.window, t.max_w, t.max_h);
   }
@@ -461,7 +477,8 @@ bool create_main_window(const WindowHooks& hooks) {
     report_message(1, "Direct3Dの初期化に失敗しました");
   } else {
     state.renderer = SDL_CreateRenderer(state.window, -1, SDL_RENDERER_ACCELERATED);
-    if (!state.renderer) state.renderer = SDL_CreateRenderer(state.window, -1, SDL_RENDERER_SOFTWARE);
+    if (!state.renderer)
+      state.renderer = SDL_CreateRenderer(state.window, -1, SDL_RENDERER_SOFTWARE);
     if (!state.renderer) report_message(1, "Direct3D设备生成失败！");
   }
   if (!state.renderer) {
@@ -534,7 +551,8 @@ int switch_screen_mode(bool full_screen) {
       want.w = c.Width;
       want.h = c.Height;
       int display = SDL_GetWindowDisplayIndex(state.window);
-      if (SDL_GetClosestDisplayMode(display < 0 ? 0 : display, &want, &got)) SDL_SetWindowDisplayMode(state.window, &got);
+      if (SDL_GetClosestDisplayMode(display < 0 ? 0 : display, &want, &got))
+        SDL_SetWindowDisplayMode(state.window, &got);
       flag = SDL_WINDOW_FULLSCREEN;
     }
   }
@@ -632,7 +650,8 @@ void serve_message_boxes() {
       r = box_queue.front();
       box_queue.pop_front();
     }
-    if (state.window) SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_ERROR, kErrorCaption, r->text.c_str(), state.window);
+    if (state.window)
+      SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_ERROR, kErrorCaption, r->text.c_str(), state.window);
     std::lock_guard lock(box_mutex);
     r->answer = kMessageOk;
     r->done = true;

@@ -22,10 +22,10 @@ namespace talven::host {
 struct WindowHooks {
   std::function<void(bool active)> pause_application;  // GlobalFocus 0 activity change
   std::function<void(bool active)> activity_changed;   // every change of input focus
-  std::function<void()> shut_down;                      // closing was confirmed
-  std::function<void()> repaint;                        // expose, resize, mode switch
-  std::function<void()> present_ready;                  // a frame waits to be drawn
-  std::function<void()> serve;                          // the loop was woken: serve calls
+  std::function<void()> shut_down;                     // closing was confirmed
+  std::function<void()> repaint;                       // expose, resize, mode switch
+  std::function<void()> present_ready;                 // a frame waits to be drawn
+  std::function<void()> serve;                         // the loop was woken: serve calls
 };
 
 // Initialises SDL video. False when there is no display (the run goes headless).

@@ -18,9 +18,7 @@ void ListView::appended(int new_count) {
   top = max_top();  // the newest line comes into view
 }
 
-void ListView::clear() {
-  count = top = x_offset = extent = 0;
-}
+void ListView::clear() { count = top = x_offset = extent = 0; }
 
 void ListView::scroll_lines(int delta) { top = std::clamp(top + delta, 0, max_top()); }
 
@@ -58,7 +56,8 @@ struct Box {
 void layout(Box& list, Box& clear_button, Box& close_button) {
   int w = kWindowW, h = kWindowH;
   if (dbg.renderer) SDL_GetRendererOutputSize(dbg.renderer, &w, &h);
-  list = {kMargin, kMargin, std::max(w - 2 * kMargin, 40), std::max(h - 3 * kMargin - kButtonH, 40)};
+  list = {kMargin, kMargin, std::max(w - 2 * kMargin, 40),
+          std::max(h - 3 * kMargin - kButtonH, 40)};
   close_button = {w - kMargin - kButtonW, h - kMargin - kButtonH, kButtonW, kButtonH};
   clear_button = {close_button.x - kMargin - kButtonW, close_button.y, kButtonW, kButtonH};
 }
@@ -85,14 +84,16 @@ void update_page() {
 }
 
 SDL_Texture* make_glyph_texture(SDL_Renderer* r) {
-  SDL_Surface* s = SDL_CreateRGBSurfaceWithFormat(0, 95 * kGlyphWidth, kGlyphHeight, 32, SDL_PIXELFORMAT_ARGB8888);
+  SDL_Surface* s = SDL_CreateRGBSurfaceWithFormat(0, 95 * kGlyphWidth, kGlyphHeight, 32,
+                                                  SDL_PIXELFORMAT_ARGB8888);
   if (!s) return nullptr;
   SDL_LockSurface(s);
   for (int g = 0; g < 95; ++g) {
     const std::uint8_t* cols = glyph_columns(static_cast<char>(0x20 + g));
     for (int x = 0; x < kGlyphWidth; ++x) {
       for (int y = 0; y < kGlyphHeight; ++y) {
-        auto* row = reinterpret_cast<std::uint32_t*>(static_cast<std::uint8_t*>(s->pixels) + y * s->pitch);
+        auto* row =
+            reinterpret_cast<std::uint32_t*>(static_cast<std::uint8_t*>(s->pixels) + y * s->pitch);
         row[g * kGlyphWidth + x] = (cols[x] >> y) & 1 ? 0xFFFFFFFFu : 0x00FFFFFFu;
       }
     }
@@ -106,9 +107,12 @@ SDL_Texture* make_glyph_texture(SDL_Renderer* r) {
 
 // A line through the installed renderer: its coverage as the alpha of a
 // texture in the colour. Line ends are not drawn.
-void draw_rendered(const WindowTextRenderer& r, std::string_view text, int x, int y, SDL_Color colour) {
+void draw_rendered(const WindowTextRenderer& r, std::string_view text, int x, int y,
+                   SDL_Color colour) {
   std::string line(text);
-  line.erase(std::remove_if(line.begin(), line.end(), [](char c) { return c == '\n' || c == '\r'; }), line.end());
+  line.erase(
+      std::remove_if(line.begin(), line.end(), [](char c) { return c == '\n' || c == '\r'; }),
+      line.end());
   std::vector<std::uint8_t> coverage;
   int w = 0, h = 0;
   if (line.empty() || !r.render(line, coverage, w, h)) return;
@@ -117,8 +121,10 @@ void draw_rendered(const WindowTextRenderer& r, std::string_view text, int x, in
   SDL_LockSurface(s);
   const std::uint32_t rgb = std::uint32_t(colour.r) << 16 | std::uint32_t(colour.g) << 8 | colour.b;
   for (int j = 0; j < h; ++j) {
-    auto* row = reinterpret_cast<std::uint32_t*>(static_cast<std::uint8_t*>(s->pixels) + j * s->pitch);
-    for (int i = 0; i < w; ++i) row[i] = rgb | std::uint32_t(coverage[std::size_t(j) * w + i]) << 24;
+    auto* row =
+        reinterpret_cast<std::uint32_t*>(static_cast<std::uint8_t*>(s->pixels) + j * s->pitch);
+    for (int i = 0; i < w; ++i)
+      row[i] = rgb | std::uint32_t(coverage[std::size_t(j) * w + i]) << 24;
   }
   SDL_UnlockSurface(s);
   if (SDL_Texture* t = SDL_CreateTextureFromSurface(dbg.renderer, s)) {
@@ -162,7 +168,8 @@ void draw_button(const Box& b, std::string_view label) {
     SDL_RenderDrawRect(dbg.renderer, &r);
     std::string text = cp932::from_utf8_lossy(label);
     std::size_t amp = text.find('&');
-    std::string shown = amp == std::string::npos ? text : text.substr(0, amp) + text.substr(amp + 1);
+    std::string shown =
+        amp == std::string::npos ? text : text.substr(0, amp) + text.substr(amp + 1);
     int tw = tr->width(shown), th = tr->line_height();
     int x = b.x + (b.w - tw) / 2, y = b.y + (b.h - th) / 2;
     draw_text(shown, x, y, b, {0, 0, 0, 255});
@@ -179,7 +186,8 @@ void draw_button(const Box& b, std::string_view label) {
   SDL_SetRenderDrawColor(dbg.renderer, 110, 110, 110, 255);
   SDL_RenderDrawRect(dbg.renderer, &r);
   int tw = text_width(label, kScale);
-  draw_text(label, b.x + (b.w - tw) / 2, b.y + (b.h - kGlyphHeight * kScale) / 2, b, {0, 0, 0, 255});
+  draw_text(label, b.x + (b.w - tw) / 2, b.y + (b.h - kGlyphHeight * kScale) / 2, b,
+            {0, 0, 0, 255});
 }
 
 void redraw() {
@@ -196,7 +204,8 @@ void redraw() {
   SDL_RenderSetClipRect(dbg.renderer, &clip);
   for (int i = 0; i < dbg.list.page + 1 && dbg.list.top + i < dbg.list.count; ++i) {
     const std::string& line = dbg.lines[dbg.list.top + i];
-    draw_text(line, text_area.x - dbg.list.x_offset, text_area.y + i * line_height(), text_area, {0, 0, 0, 255});
+    draw_text(line, text_area.x - dbg.list.x_offset, text_area.y + i * line_height(), text_area,
+              {0, 0, 0, 255});
   }
   SDL_RenderSetClipRect(dbg.renderer, nullptr);
   // Scroll bars: vertical at the right, horizontal at the bottom.
@@ -241,8 +250,9 @@ void clear_list() {
 bool debug_window_create() {
   debug_window_destroy();
   dbg = DebugWindow{};
-  dbg.window = SDL_CreateWindow("Debug Output", SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, kWindowW, kWindowH,
-                                SDL_WINDOW_HIDDEN | SDL_WINDOW_RESIZABLE | SDL_WINDOW_UTILITY);
+  dbg.window =
+      SDL_CreateWindow("Debug Output", SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, kWindowW,
+                       kWindowH, SDL_WINDOW_HIDDEN | SDL_WINDOW_RESIZABLE | SDL_WINDOW_UTILITY);
   if (!dbg.window) return false;
   dbg.renderer = SDL_CreateRenderer(dbg.window, -1, SDL_RENDERER_SOFTWARE);
   if (!dbg.renderer) dbg.renderer = SDL_CreateRenderer(dbg.window, -1, 0);
@@ -315,7 +325,8 @@ void debug_window_handle(const SDL_Event& e) {
         debug_output_hide();
       } else if (e.button.x >= list.x + list.w - kBar && list.contains(e.button.x, e.button.y)) {
         // Clicks on the vertical bar page up or down.
-        dbg.list.scroll_lines(e.button.y < list.y + (list.h - kBar) / 2 ? -dbg.list.page : dbg.list.page);
+        dbg.list.scroll_lines(e.button.y < list.y + (list.h - kBar) / 2 ? -dbg.list.page
+                                                                        : dbg.list.page);
       } else if (e.button.y >= list.y + list.h - kBar && list.contains(e.button.x, e.button.y)) {
         dbg.list.scroll_pixels(e.button.x < list.x + list.w / 2 ? -dbg.list.width : dbg.list.width);
       }

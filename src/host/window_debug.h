@@ -21,12 +21,12 @@ void debug_window_sync();
 
 // Scrolling state of a list, kept apart from SDL so it can be tested.
 struct ListView {
-  int count = 0;       // lines
-  int top = 0;         // first visible line
-  int page = 1;        // lines that fit
-  int x_offset = 0;    // horizontal scroll in pixels
-  int extent = 0;      // horizontal extent in pixels (widest line + 5), 0 when none
-  int width = 0;       // visible width in pixels
+  int count = 0;     // lines
+  int top = 0;       // first visible line
+  int page = 1;      // lines that fit
+  int x_offset = 0;  // horizontal scroll in pixels
+  int extent = 0;    // horizontal extent in pixels (widest line + 5), 0 when none
+  int width = 0;     // visible width in pixels
 
   // New lines were appended: the newest becomes visible.
   void appended(int new_count);

@@ -18,7 +18,8 @@ namespace talven::host {
 struct WindowTextRenderer {
   int (*width)(std::string_view cp932) = nullptr;  // pixels
   // Coverage 0..255, w x h bytes, top row first; false when nothing is drawn.
-  bool (*render)(std::string_view cp932, std::vector<std::uint8_t>& coverage, int& w, int& h) = nullptr;
+  bool (*render)(std::string_view cp932, std::vector<std::uint8_t>& coverage, int& w,
+                 int& h) = nullptr;
   int (*line_height)() = nullptr;
 };
 

@@ -90,10 +90,22 @@ WinRect apply_sizing(WinRect r, DragEdge edge, int width, int height, int frame_
     case DragEdge::Right: r.bottom += dy; break;
     case DragEdge::Top:
     case DragEdge::Bottom: r.right += dx; break;
-    case DragEdge::TopLeft: if (dx > 0) r.left -= dx; else r.top -= dy; break;
-    case DragEdge::TopRight: if (dx > 0) r.right += dx; else r.top -= dy; break;
-    case DragEdge::BottomLeft: if (dx > 0) r.left -= dx; else r.bottom += dy; break;
-    case DragEdge::BottomRight: if (dx > 0) r.right += dx; else r.bottom += dy; break;
+    case DragEdge::TopLeft:
+      if (dx > 0) r.left -= dx;
+      else r.top -= dy;
+      break;
+    case DragEdge::TopRight:
+      if (dx > 0) r.right += dx;
+      else r.top -= dy;
+      break;
+    case DragEdge::BottomLeft:
+      if (dx > 0) r.left -= dx;
+      else r.bottom += dy;
+      break;
+    case DragEdge::BottomRight:
+      if (dx > 0) r.right += dx;
+      else r.bottom += dy;
+      break;
     case DragEdge::None: break;
   }
   return r;

@@ -36,21 +36,23 @@ void pump_replay() {
   if (!device) return;
   std::lock_guard lock(replay_mutex);
   if (!replay || replay->finished()) return;
-  replay->pump(graphics::presented_frame_count(), runtime::game_clock(), [](const InputEvent& timed) {
-    InputEvent e = timed;
-    if (e.type == InputEvent::Motion) {
-      // Game-screen point to the client point the window would report.
-      graphics::DestRect d = device->dest_rect();
-      int cx = 0, cy = 0, px = 0, py = 0;
-      screen_to_client(d, graphics::screen_width(), graphics::screen_height(), e.x, e.y, cx, cy);
-      device->pointer_client(px, py);
-      e.x = cx;
-      e.y = cy;
-      e.dx = cx - px;
-      e.dy = cy - py;
-    }
-    device->apply(e, false);
-  });
+  replay->pump(graphics::presented_frame_count(), runtime::game_clock(),
+               [](const InputEvent& timed) {
+                 InputEvent e = timed;
+                 if (e.type == InputEvent::Motion) {
+                   // Game-screen point to the client point the window would report.
+                   graphics::DestRect d = device->dest_rect();
+                   int cx = 0, cy = 0, px = 0, py = 0;
+                   screen_to_client(d, graphics::screen_width(), graphics::screen_height(), e.x,
+                                    e.y, cx, cy);
+                   device->pointer_client(px, py);
+                   e.x = cx;
+                   e.y = cy;
+                   e.dx = cx - px;
+                   e.dy = cy - py;
+                 }
+                 device->apply(e, false);
+               });
 }
 
 void record(const InputEvent& applied) {
@@ -130,7 +132,9 @@ bool input_start(const InputStart& options) {
     } else {
       std::lock_guard lock(record_mutex);
       record_file = std::fopen(options.record_input.c_str(), "w");
-      if (!record_file) std::fprintf(stderr, "talven: cannot write the input file %s\n", options.record_input.c_str());
+      if (!record_file)
+        std::fprintf(stderr, "talven: cannot write the input file %s\n",
+                     options.record_input.c_str());
       else std::fprintf(record_file, "# talven input: frame N event (game-screen coordinates)\n");
     }
   }

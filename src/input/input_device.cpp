@@ -29,24 +29,28 @@ std::int32_t plain_axis(std::int32_t p, std::int32_t centre, std::int32_t half) 
 std::int32_t direct_axis(std::int32_t raw) {
   raw = std::clamp<std::int32_t>(raw, -32768, 32767);
   const std::int64_t r = (std::int64_t(raw) + 32768) * 2000 / 65535 - 1000;  // -1000..1000
-  const std::int64_t dead = 500;                                              // half the travel
+  const std::int64_t dead = 500;                                             // half the travel
   if (r > -dead && r < dead) return 0;
   const std::int64_t mag = ((r < 0 ? -r : r) - dead) * 1000 / (1000 - dead);
   return static_cast<std::int32_t>(r < 0 ? -mag : mag);
 }
 
-void client_to_screen(const graphics::DestRect& d, int screen_w, int screen_h, int cx, int cy, int& x, int& y) {
-  x = d.width > 0 ? static_cast<int>((std::int64_t(cx) - d.left) * screen_w / d.width) : cx - d.left;
-  y = d.height > 0 ? static_cast<int>((std::int64_t(cy) - d.top) * screen_h / d.height) : cy - d.top;
+void client_to_screen(const graphics::DestRect& d, int screen_w, int screen_h, int cx, int cy,
+                      int& x, int& y) {
+  x = d.width > 0 ? static_cast<int>((std::int64_t(cx) - d.left) * screen_w / d.width)
+                  : cx - d.left;
+  y = d.height > 0 ? static_cast<int>((std::int64_t(cy) - d.top) * screen_h / d.height)
+                   : cy - d.top;
 }
 
-void screen_to_client(const graphics::DestRect& d, int screen_w, int screen_h, int x, int y, int& cx, int& cy) {
+void screen_to_client(const graphics::DestRect& d, int screen_w, int screen_h, int x, int y,
+                      int& cx, int& cy) {
   cx = screen_w > 0 ? static_cast<int>(std::int64_t(x) * d.width / screen_w + d.left) : x + d.left;
   cy = screen_h > 0 ? static_cast<int>(std::int64_t(y) * d.height / screen_h + d.top) : y + d.top;
 }
 
-bool clip_to_client(const graphics::DestRect& d, int screen_w, int screen_h, const graphics::Rect& r,
-                    graphics::Rect& client) {
+bool clip_to_client(const graphics::DestRect& d, int screen_w, int screen_h,
+                    const graphics::Rect& r, graphics::Rect& client) {
   const std::int32_t l = std::max(r.left, 0), t = std::max(r.top, 0);
   const std::int32_t rr = std::min(r.right, screen_w), b = std::min(r.bottom, screen_h);
   if (rr <= l || b <= t || screen_w <= 0 || screen_h <= 0) return false;
@@ -79,15 +83,20 @@ std::uint8_t button_vk(int button) {
 
 }  // namespace
 
-InputDevice::InputDevice(std::unique_ptr<InputBackend> backend, bool direct_input, int screen_w, int screen_h)
-    : backend_(std::move(backend)), direct_input_(direct_input), screen_w_(screen_w), screen_h_(screen_h) {}
+InputDevice::InputDevice(std::unique_ptr<InputBackend> backend, bool direct_input, int screen_w,
+                         int screen_h)
+    : backend_(std::move(backend)),
+      direct_input_(direct_input),
+      screen_w_(screen_w),
+      screen_h_(screen_h) {}
 
 graphics::DestRect InputDevice::dest_rect() {
   int cw = 0, ch = 0;
   bool full = false;
   backend_->client_size(cw, ch, full);
   const Config& c = config();
-  return graphics::presented_rect(screen_w_, screen_h_, cw, ch, c.Direct3D != 0, full, c.FixedAspectRatio != 0);
+  return graphics::presented_rect(screen_w_, screen_h_, cw, ch, c.Direct3D != 0, full,
+                                  c.FixedAspectRatio != 0);
 }
 
 void InputDevice::pointer_screen(int& x, int& y) {
@@ -179,7 +188,8 @@ void InputDevice::apply(const InputEvent& e, bool counted) {
       break;
     case InputEvent::Text:
       if (!counted)
-        for (char b : cp932::from_utf8_lossy(e.text)) char_ring().push(static_cast<std::uint8_t>(b));
+        for (char b : cp932::from_utf8_lossy(e.text))
+          char_ring().push(static_cast<std::uint8_t>(b));
       break;
     case InputEvent::JoyAdded:
       if (e.joy >= 0 && e.joy < kMaxJoysticks) {
@@ -193,12 +203,14 @@ void InputDevice::apply(const InputEvent& e, bool counted) {
       break;
     case InputEvent::JoyAxis:
       // Events for joysticks that are not there, or axes beyond x and y, are dropped.
-      if (e.joy >= 0 && e.joy < kMaxJoysticks && joys_[e.joy].present && e.button >= 0 && e.button < 2)
+      if (e.joy >= 0 && e.joy < kMaxJoysticks && joys_[e.joy].present && e.button >= 0 &&
+          e.button < 2)
         joys_[e.joy].axis[e.button] = std::clamp(e.x, -32768, 32767);
       break;
     case InputEvent::JoyButtonDown:
     case InputEvent::JoyButtonUp:
-      if (e.joy >= 0 && e.joy < kMaxJoysticks && joys_[e.joy].present && e.button >= 0 && e.button < 32) {
+      if (e.joy >= 0 && e.joy < kMaxJoysticks && joys_[e.joy].present && e.button >= 0 &&
+          e.button < 32) {
         const std::uint32_t bit = 1u << e.button;
         JoySlot& j = joys_[e.joy];
         j.buttons = e.type == InputEvent::JoyButtonDown ? j.buttons | bit : j.buttons & ~bit;
@@ -219,7 +231,9 @@ void InputDevice::release_held() {
 
 void InputDevice::set_lock_toggles(bool caps, bool num, bool scroll) {
   std::lock_guard lock(mutex_);
-  auto set = [&](std::uint8_t vk, bool on) { vk_[vk] = static_cast<std::uint8_t>((vk_[vk] & 0x80) | (on ? 1 : 0)); };
+  auto set = [&](std::uint8_t vk, bool on) {
+    vk_[vk] = static_cast<std::uint8_t>((vk_[vk] & 0x80) | (on ? 1 : 0));
+  };
   set(0x14, caps);
   set(0x90, num);
   set(0x91, scroll);
@@ -276,7 +290,8 @@ int InputDevice::get_joy(std::int32_t number, JoyState& out) {
   // centre and half range; DirectInput scales the raw axis itself.
   constexpr std::int32_t kHalf = 65535 / 2, kCentre = 0 + kHalf;
   for (int a = 0; a < 2; ++a) {
-    std::int32_t v = direct_input_ ? direct_axis(j.axis[a]) : plain_axis(j.axis[a] + 32768, kCentre, kHalf);
+    std::int32_t v =
+        direct_input_ ? direct_axis(j.axis[a]) : plain_axis(j.axis[a] + 32768, kCentre, kHalf);
     (a == 0 ? out.x : out.y) = v;
   }
   out.buttons = static_cast<std::int32_t>(j.buttons);
@@ -298,7 +313,8 @@ int InputDevice::get_point(int thread_slot, PointState* out) {
   PointState p;
   if (input_focus()) {
     client_to_screen(d, screen_w_, screen_h_, pointer_x_, pointer_y_, p.x, p.y);
-    p.wheel = static_cast<std::int32_t>(static_cast<std::uint32_t>(now.wheel) - static_cast<std::uint32_t>(snap.wheel));
+    p.wheel = static_cast<std::int32_t>(static_cast<std::uint32_t>(now.wheel) -
+                                        static_cast<std::uint32_t>(snap.wheel));
     std::uint32_t events = held;
     for (int i = 0; i < 3; ++i) {
       if (now.presses[i] != snap.presses[i]) events |= 1u << (16 + i);

@@ -35,23 +35,34 @@ constexpr int kMaxScriptThreads = 32;
 // One input event, in client coordinates of the main window for the mouse.
 struct InputEvent {
   enum Type : std::uint8_t {
-    KeyDown, KeyUp, Motion, ButtonDown, ButtonUp, Wheel, Text,
-    JoyAdded, JoyRemoved, JoyAxis, JoyButtonDown, JoyButtonUp, Focus,
+    KeyDown,
+    KeyUp,
+    Motion,
+    ButtonDown,
+    ButtonUp,
+    Wheel,
+    Text,
+    JoyAdded,
+    JoyRemoved,
+    JoyAxis,
+    JoyButtonDown,
+    JoyButtonUp,
+    Focus,
   };
   Type type = KeyDown;
-  int scancode = 0;            // keys: SDL scancode
-  std::uint8_t vk = 0;         // keys: virtual key (0: none)
-  std::uint8_t dik = 0;        // keys: DirectInput scan code (0: none)
-  bool repeat = false;         // keys: auto-repeat
+  int scancode = 0;                // keys: SDL scancode
+  std::uint8_t vk = 0;             // keys: virtual key (0: none)
+  std::uint8_t dik = 0;            // keys: DirectInput scan code (0: none)
+  bool repeat = false;             // keys: auto-repeat
   bool ctrl = false, alt = false;  // keys: modifiers held (for control characters)
-  int x = 0, y = 0;            // motion: client position; joy axis: value -32768..32767
-  int dx = 0, dy = 0;          // motion: relative movement
-  int button = 0;              // mouse: 1 left, 2 right, 3 middle, 4 and 5 side; joystick: button / axis index
-  int clicks = 1;              // mouse: click count of this press (2: double click)
-  int wheel = 0;               // wheel: signed delta, 120 per notch
-  int joy = 0;                 // joysticks: slot 0..3
-  bool on = true;              // focus
-  std::string text;            // typed text, UTF-8
+  int x = 0, y = 0;                // motion: client position; joy axis: value -32768..32767
+  int dx = 0, dy = 0;              // motion: relative movement
+  int button = 0;  // mouse: 1 left, 2 right, 3 middle, 4 and 5 side; joystick: button / axis index
+  int clicks = 1;  // mouse: click count of this press (2: double click)
+  int wheel = 0;   // wheel: signed delta, 120 per notch
+  int joy = 0;     // joysticks: slot 0..3
+  bool on = true;  // focus
+  std::string text;  // typed text, UTF-8
 };
 
 // Platform side of the device. All functions run on the main thread except
@@ -85,14 +96,20 @@ class NullInputBackend : public InputBackend {
 };
 
 // Records the builtins pass (little-endian words in script memory).
-struct JoyState { std::int32_t x = 0, y = 0, buttons = 0; };
-struct MouseRecord { std::int32_t dx = 0, dy = 0, dz = 0, buttons = 0; };
-struct PointState { std::int32_t x = 0, y = 0, wheel = 0, events = 0; };
+struct JoyState {
+  std::int32_t x = 0, y = 0, buttons = 0;
+};
+struct MouseRecord {
+  std::int32_t dx = 0, dy = 0, dz = 0, buttons = 0;
+};
+struct PointState {
+  std::int32_t x = 0, y = 0, wheel = 0, events = 0;
+};
 
 // A joystick as the device holds it: the last raw axis values and buttons.
 struct JoySlot {
   bool present = false;
-  bool replayed = false;        // fed by an input file, not the platform
+  bool replayed = false;  // fed by an input file, not the platform
   std::int32_t platform_id = -1;
   std::int32_t axis[2] = {0, 0};  // -32768..32767
   std::uint32_t buttons = 0;
@@ -106,12 +123,14 @@ std::int32_t plain_axis(std::int32_t p, std::int32_t centre, std::int32_t half);
 std::int32_t direct_axis(std::int32_t raw);
 
 // Client <-> screen conversions through the presented rectangle.
-void client_to_screen(const graphics::DestRect& d, int screen_w, int screen_h, int cx, int cy, int& x, int& y);
-void screen_to_client(const graphics::DestRect& d, int screen_w, int screen_h, int x, int y, int& cx, int& cy);
+void client_to_screen(const graphics::DestRect& d, int screen_w, int screen_h, int cx, int cy,
+                      int& x, int& y);
+void screen_to_client(const graphics::DestRect& d, int screen_w, int screen_h, int x, int y,
+                      int& cx, int& cy);
 // The clip rectangle in client coordinates for a screen rectangle; false
 // when the rectangle misses the screen (the confinement is released).
-bool clip_to_client(const graphics::DestRect& d, int screen_w, int screen_h, const graphics::Rect& r,
-                    graphics::Rect& client);
+bool clip_to_client(const graphics::DestRect& d, int screen_w, int screen_h,
+                    const graphics::Rect& r, graphics::Rect& client);
 
 class InputDevice {
  public:
@@ -162,11 +181,11 @@ class InputDevice {
   int screen_w_, screen_h_;
   std::uint8_t vk_[256] = {};
   std::uint8_t dik_[256] = {};
-  std::uint32_t buttons_ = 0;         // mouse bits 0 left, 1 right, 2 middle, 3 fourth, 4 fifth
+  std::uint32_t buttons_ = 0;  // mouse bits 0 left, 1 right, 2 middle, 3 fourth, 4 fifth
   std::int32_t rel_x_ = 0, rel_y_ = 0, rel_z_ = 0;  // since the last DirectInput mouse read
-  int pointer_x_ = 0, pointer_y_ = 0;  // client coordinates
+  int pointer_x_ = 0, pointer_y_ = 0;               // client coordinates
   bool has_clip_ = false;
-  graphics::Rect clip_{0, 0, 0, 0};    // client coordinates, right and bottom exclusive
+  graphics::Rect clip_{0, 0, 0, 0};  // client coordinates, right and bottom exclusive
   bool cursor_visible_ = true;
   JoySlot joys_[kMaxJoysticks];
   struct Snapshot {

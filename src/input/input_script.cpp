@@ -206,7 +206,8 @@ std::string format_input_event(std::uint64_t frame, const InputEvent& e) {
     case InputEvent::JoyAdded: return s + "joy " + std::to_string(e.joy) + " add";
     case InputEvent::JoyRemoved: return s + "joy " + std::to_string(e.joy) + " remove";
     case InputEvent::JoyAxis:
-      return s + "joy " + std::to_string(e.joy) + " axis " + std::to_string(e.button) + " " + std::to_string(e.x);
+      return s + "joy " + std::to_string(e.joy) + " axis " + std::to_string(e.button) + " " +
+             std::to_string(e.x);
     case InputEvent::JoyButtonDown:
     case InputEvent::JoyButtonUp:
       return s + "joy " + std::to_string(e.joy) + " button " + std::to_string(e.button) +

@@ -29,15 +29,15 @@
 namespace talven::input {
 
 struct TimedEvent {
-  bool by_frame = true;     // due at a presented-frame count, else at a game-clock time
+  bool by_frame = true;  // due at a presented-frame count, else at a game-clock time
   std::uint64_t at = 0;
-  InputEvent event;         // motion in game-screen coordinates
+  InputEvent event;  // motion in game-screen coordinates
   int line = 0;
 };
 
 struct ParsedInput {
   std::vector<TimedEvent> events;
-  std::string error;        // "line N: ..." when the text was refused
+  std::string error;  // "line N: ..." when the text was refused
 };
 
 ParsedInput parse_input_text(const std::string& text);
@@ -63,7 +63,8 @@ class InputReplay {
 
 template <typename Apply>
 void InputReplay::pump(std::uint64_t frame, std::uint64_t ms, Apply&& apply) {
-  std::vector<long> pressed;  // keys (scancode), buttons (-1000 - n), joystick buttons (-2000 - 32 * j - n)
+  std::vector<long>
+      pressed;  // keys (scancode), buttons (-1000 - n), joystick buttons (-2000 - 32 * j - n)
   auto id_of = [](const InputEvent& e) -> long {
     switch (e.type) {
       case InputEvent::KeyDown:

@@ -43,11 +43,11 @@ constexpr std::uint32_t kMouseLeft = 1, kMouseRight = 2, kMouseMiddle = 4;
 // Mouse buttons as the window sees them. `button_down` and `button_up` tell
 // the caller whether to capture or release the mouse.
 struct MouseState {
-  std::atomic<std::uint32_t> buttons{0};    // kMouse* bits, set while down
-  std::atomic<std::uint32_t> presses[3] = {};       // left, right, middle
+  std::atomic<std::uint32_t> buttons{0};       // kMouse* bits, set while down
+  std::atomic<std::uint32_t> presses[3] = {};  // left, right, middle
   std::atomic<std::uint32_t> double_clicks[3] = {};
-  std::atomic<std::int32_t> wheel{0};       // sum of deltas (120 per notch)
-  bool captured = false;                    // main thread only
+  std::atomic<std::int32_t> wheel{0};  // sum of deltas (120 per notch)
+  bool captured = false;               // main thread only
 
   // A press of button bit `button`; a double click also counts as a press.
   // True when the mouse should be captured now.

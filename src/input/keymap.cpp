@@ -114,14 +114,14 @@ constexpr KeyRow kKeys[] = {
     {SDL_SCANCODE_F22, "F22", 0x85, 0x6D},
     {SDL_SCANCODE_F23, "F23", 0x86, 0x6E},
     {SDL_SCANCODE_F24, "F24", 0x87, 0x76},
-    {SDL_SCANCODE_INTERNATIONAL2, "Kana", 0x15, 0x70},        // katakana/hiragana
+    {SDL_SCANCODE_INTERNATIONAL2, "Kana", 0x15, 0x70},  // katakana/hiragana
     {SDL_SCANCODE_LANG3, "Katakana", 0x15, 0x70},
     {SDL_SCANCODE_LANG4, "Hiragana", 0x15, 0x70},
-    {SDL_SCANCODE_INTERNATIONAL1, "Ro", 0xE2, 0x73},          // \ _ on Japanese keyboards
+    {SDL_SCANCODE_INTERNATIONAL1, "Ro", 0xE2, 0x73},  // \ _ on Japanese keyboards
     {SDL_SCANCODE_INTERNATIONAL4, "Henkan", 0x1C, 0x79},
     {SDL_SCANCODE_INTERNATIONAL5, "Muhenkan", 0x1D, 0x7B},
     {SDL_SCANCODE_INTERNATIONAL3, "Yen", 0xDC, 0x7D},
-    {SDL_SCANCODE_LANG5, "Zenkaku", 0x19, 0x94},              // half/full width (kanji)
+    {SDL_SCANCODE_LANG5, "Zenkaku", 0x19, 0x94},  // half/full width (kanji)
     {SDL_SCANCODE_LANG1, "Hangul", 0x15, 0xF2},
     {SDL_SCANCODE_LANG2, "Hanja", 0x19, 0xF1},
     {SDL_SCANCODE_KP_EQUALS, "KP_Equals", 0x92, 0x8D},
@@ -184,16 +184,16 @@ constexpr LayoutOverride kJapanese[] = {
     {SDL_SCANCODE_LEFTBRACKET, 0xC0, 0x91},   // @ `
     {SDL_SCANCODE_RIGHTBRACKET, 0xDB, 0x1B},  // [ {
     {SDL_SCANCODE_BACKSLASH, 0xDD, 0x2B},     // ] }
-    {SDL_SCANCODE_NONUSHASH, 0xDD, 0x2B},
-    {SDL_SCANCODE_SEMICOLON, 0xBB, 0x27},     // ; +
-    {SDL_SCANCODE_APOSTROPHE, 0xBA, 0x92},    // : *
+    {SDL_SCANCODE_NONUSHASH, 0xDD, 0x2B},    {SDL_SCANCODE_SEMICOLON, 0xBB, 0x27},  // ; +
+    {SDL_SCANCODE_APOSTROPHE, 0xBA, 0x92},                                          // : *
 };
 
 struct Index {
   std::array<const KeyRow*, SDL_NUM_SCANCODES> by_code{};
   Index() {
     for (const KeyRow& r : kKeys)
-      if (r.scancode >= 0 && r.scancode < SDL_NUM_SCANCODES && !by_code[r.scancode]) by_code[r.scancode] = &r;
+      if (r.scancode >= 0 && r.scancode < SDL_NUM_SCANCODES && !by_code[r.scancode])
+        by_code[r.scancode] = &r;
   }
 };
 
@@ -214,7 +214,9 @@ const LayoutOverride* override_of(int scancode) {
 bool same_name(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i])))
+      return false;
   return true;
 }
 
@@ -232,9 +234,11 @@ const KeyRow* key_by_name(std::string_view name) {
 }
 
 std::uint8_t vk_of(int scancode, std::int32_t keycode) {
-  if (keycode >= SDLK_a && keycode <= SDLK_z) return static_cast<std::uint8_t>('A' + (keycode - SDLK_a));
+  if (keycode >= SDLK_a && keycode <= SDLK_z)
+    return static_cast<std::uint8_t>('A' + (keycode - SDLK_a));
   // Digits of the main block only: the keypad keeps its own codes.
-  if (keycode >= SDLK_0 && keycode <= SDLK_9 && !(scancode >= SDL_SCANCODE_KP_DIVIDE && scancode <= SDL_SCANCODE_KP_PERIOD))
+  if (keycode >= SDLK_0 && keycode <= SDLK_9 &&
+      !(scancode >= SDL_SCANCODE_KP_DIVIDE && scancode <= SDL_SCANCODE_KP_PERIOD))
     return static_cast<std::uint8_t>(keycode);
   if (const LayoutOverride* o = override_of(scancode)) return o->vk;
   const KeyRow* r = key_by_scancode(scancode);

@@ -199,7 +199,8 @@ void SdlInputBackend::reacquire() {
   }
 }
 
-void SdlInputBackend::handle_event(const SDL_Event& ev, const std::function<void(const InputEvent&)>& sink) {
+void SdlInputBackend::handle_event(const SDL_Event& ev,
+                                   const std::function<void(const InputEvent&)>& sink) {
   if (!device_) return;
   auto emit = [&](const InputEvent& e) {
     device_->apply(e, true);

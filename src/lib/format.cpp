@@ -85,7 +85,9 @@ template <typename T>
 void append_digits(std::string& out, T value, int base, bool upper) {
   char buf[24];
   const auto r = std::to_chars(buf, buf + sizeof buf, value, base);
-  if (upper) std::transform(buf, r.ptr, buf, [](char c) { return c >= 'a' && c <= 'f' ? static_cast<char>(c - 32) : c; });
+  if (upper)
+    std::transform(buf, r.ptr, buf,
+                   [](char c) { return c >= 'a' && c <= 'f' ? static_cast<char>(c - 32) : c; });
   out.append(buf, r.ptr);
 }
 
@@ -111,7 +113,8 @@ std::string format_words(std::string_view format, const WordSource& next_word) {
     }
     std::size_t start = i++;
     std::string conversion = "%";
-    while (i < format.size() && std::string_view("-+ #0").find(format[i]) != std::string_view::npos) {
+    while (i < format.size() &&
+           std::string_view("-+ #0").find(format[i]) != std::string_view::npos) {
       conversion += format[i++];
     }
     // A width or precision: digits, or '*' taking a word. Returns false for
@@ -156,10 +159,24 @@ std::string format_words(std::string_view format, const WordSource& next_word) {
       i += 2;
     } else if (i < format.size()) {
       switch (format[i]) {
-        case 'h': size = Size::Short; ++i; break;
-        case 'l': case 'w': size = Size::Wide; ++i; break;  // wide for %c/%s, 32 bits otherwise
-        case 'j': case 'q': size = Size::Long64; ++i; break;
-        case 'I': case 'z': case 't': case 'L': ++i; break;
+        case 'h':
+          size = Size::Short;
+          ++i;
+          break;
+        case 'l':
+        case 'w':
+          size = Size::Wide;
+          ++i;
+          break;  // wide for %c/%s, 32 bits otherwise
+        case 'j':
+        case 'q':
+          size = Size::Long64;
+          ++i;
+          break;
+        case 'I':
+        case 'z':
+        case 't':
+        case 'L': ++i; break;
         default: break;
       }
     }
@@ -226,7 +243,8 @@ std::string format_words(std::string_view format, const WordSource& next_word) {
         conversion += 's';
         std::string padded;
         append_printf(padded, conversion, text.empty() || text[0] == '\0' ? "\x01" : text.c_str());
-        if (!text.empty() && text[0] == '\0') std::replace(padded.begin(), padded.end(), '\x01', '\0');
+        if (!text.empty() && text[0] == '\0')
+          std::replace(padded.begin(), padded.end(), '\x01', '\0');
         out += padded;
         break;
       }
@@ -243,9 +261,7 @@ std::string format_words(std::string_view format, const WordSource& next_word) {
         append_printf(out, conversion, text ? text->c_str() : "(null)");
         break;
       }
-      case 'p':
-        append_printf(out, "%08X", static_cast<unsigned>(word()));
-        break;
+      case 'p': append_printf(out, "%08X", static_cast<unsigned>(word())); break;
       case 'f':
       case 'F':
       case 'e':
@@ -257,12 +273,8 @@ std::string format_words(std::string_view format, const WordSource& next_word) {
         conversion += conv;
         append_printf(out, conversion, static_cast<double>(std::bit_cast<float>(word())));
         break;
-      case '%':
-        out += '%';
-        break;
-      default:
-        out.append(format.substr(start, i - start));
-        break;
+      case '%': out += '%'; break;
+      default: out.append(format.substr(start, i - start)); break;
     }
   }
   return out;

@@ -146,10 +146,12 @@ float kf_getkey(std::span<const KeyFrame> keys, float x, std::int32_t mode) {
       auto value = [&](std::int32_t k) { return static_cast<double>(keys[k].value); };
       double m1 = d, m0 = d;
       if (i + 2 < n) {
-        m1 = static_cast<float>((time(i + 1) - time(i)) / (time(i + 2) - time(i))) * (value(i + 2) - v0);
+        m1 = static_cast<float>((time(i + 1) - time(i)) / (time(i + 2) - time(i))) *
+             (value(i + 2) - v0);
       }
       if (i - 1 >= 0) {
-        m0 = static_cast<float>((time(i + 1) - time(i)) / (time(i + 1) - time(i - 1))) * (v1 - value(i - 1));
+        m0 = static_cast<float>((time(i + 1) - time(i)) / (time(i + 1) - time(i - 1))) *
+             (v1 - value(i - 1));
       }
       float t2 = static_cast<float>(static_cast<double>(t) * t);
       float t3 = static_cast<float>(static_cast<double>(t2) * t);
@@ -198,7 +200,8 @@ float perlin_noise(float x, float y, float z) {
   split(z, iz, fz);
   float w = 0.5f, sum = 0.0f;
   auto weight = [](float f) {
-    float c = static_cast<float>(std::cos(static_cast<double>(static_cast<float>(std::numbers::pi_v<float> * f))));
+    float c = static_cast<float>(
+        std::cos(static_cast<double>(static_cast<float>(std::numbers::pi_v<float> * f))));
     return (1.0f - c) / 2.0f;
   };
   auto at = [](std::int64_t i) { return noise_table[static_cast<std::uint64_t>(i) & 4095]; };

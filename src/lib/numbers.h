@@ -30,9 +30,9 @@ std::int32_t tatan(std::int32_t x, std::int32_t y);  // 0..2047
 
 // ---- random generator ------------------------------------------------------
 void mt_seed(std::uint32_t seed);
-std::uint32_t mt_next();        // full 32-bit output (self-seeds with 4357)
-std::int32_t rand31();          // next output AND 0x7FFFFFFF
-float random_unit();            // (next AND 0x7FFFFFFF) * 2^-31 as float
+std::uint32_t mt_next();  // full 32-bit output (self-seeds with 4357)
+std::int32_t rand31();    // next output AND 0x7FFFFFFF
+float random_unit();      // (next AND 0x7FFFFFFF) * 2^-31 as float
 
 // ---- interpolation ---------------------------------------------------------
 float linear(float a, float b, float t);

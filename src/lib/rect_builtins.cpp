@@ -33,7 +33,9 @@ std::optional<Rect> load_rect(Addr addr) {
   return r;
 }
 
-bool store_rect(Addr addr, const Rect& r) { return addr != kNullAddr && write_bytes(addr, &r, sizeof r); }
+bool store_rect(Addr addr, const Rect& r) {
+  return addr != kNullAddr && write_bytes(addr, &r, sizeof r);
+}
 
 bool bi_rc_empty(Addr rect) { return store_rect(rect, Rect{0, 0, 0, 0}); }
 
@@ -55,7 +57,8 @@ bool bi_rc_copy(Addr dst, Addr src) {
 bool bi_rc_move(Addr rect, std::int32_t dx, std::int32_t dy) {
   auto r = load_rect(rect);
   if (!r) return false;
-  Rect m{wrap_add(r->left, dx), wrap_add(r->top, dy), wrap_add(r->right, dx), wrap_add(r->bottom, dy)};
+  Rect m{wrap_add(r->left, dx), wrap_add(r->top, dy), wrap_add(r->right, dx),
+         wrap_add(r->bottom, dy)};
   return store_rect(rect, m);
 }
 
@@ -65,7 +68,8 @@ bool bi_rc_union(Addr dst, Addr a, Addr b) { return combine(dst, a, b, rect_unio
 bool bi_rc_inflate(Addr rect, std::int32_t dx, std::int32_t dy) {
   auto r = load_rect(rect);
   if (!r) return false;
-  Rect m{wrap_sub(r->left, dx), wrap_sub(r->top, dy), wrap_add(r->right, dx), wrap_add(r->bottom, dy)};
+  Rect m{wrap_sub(r->left, dx), wrap_sub(r->top, dy), wrap_add(r->right, dx),
+         wrap_add(r->bottom, dy)};
   return store_rect(rect, m);
 }
 

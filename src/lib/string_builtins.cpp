@@ -22,7 +22,8 @@ namespace {
 class CodeSet {
  public:
   explicit CodeSet(std::string_view set) {
-    for (std::size_t j = 0; j < set.size(); j = cp932::next(set, j)) codes_.set(cp932::code_at(set, j));
+    for (std::size_t j = 0; j < set.size(); j = cp932::next(set, j))
+      codes_.set(cp932::code_at(set, j));
   }
   bool has(std::uint16_t code) const { return codes_.test(code); }
 
@@ -69,7 +70,8 @@ ParsedInteger parse_integer(std::string_view s, int base) {
   while (i < s.size() && is_c_space(s[i])) ++i;
   bool negative = false;
   if (i < s.size() && (s[i] == '+' || s[i] == '-')) negative = s[i++] == '-';
-  if ((base == 0 || base == 16) && i + 1 < s.size() && s[i] == '0' && (s[i + 1] == 'x' || s[i + 1] == 'X')) {
+  if ((base == 0 || base == 16) && i + 1 < s.size() && s[i] == '0' &&
+      (s[i + 1] == 'x' || s[i + 1] == 'X')) {
     if (i + 2 < s.size() && digit_value(s[i + 2]) < 16) {
       i += 2;
       base = 16;
@@ -257,7 +259,8 @@ std::optional<std::string_view> script_text_upto(Addr addr, std::uint32_t max) {
   if (addr < kLowLimit || addr >= lim) return std::nullopt;
   std::uint64_t avail = std::min<std::uint64_t>(lim - addr, max);
   const char* p = reinterpret_cast<const char*>(s.base() + addr);
-  if (const void* z = std::memchr(p, 0, avail)) return std::string_view(p, static_cast<const char*>(z) - p);
+  if (const void* z = std::memchr(p, 0, avail))
+    return std::string_view(p, static_cast<const char*>(z) - p);
   if (avail == max) return std::string_view(p, avail);
   return std::nullopt;
 }

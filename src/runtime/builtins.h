@@ -29,7 +29,7 @@ struct BuiltinEntry {
   std::int32_t ends_slice;  // 1: the calling thread's slice ends after the call
   const char* name;         // for the argument-count messages
   BuiltinHandler handler;
-  std::int32_t argc;        // argument words; -1 variadic (never checked)
+  std::int32_t argc;  // argument words; -1 variadic (never checked)
 
   constexpr BuiltinEntry(std::int32_t ends_slice, const char* name, BuiltinHandler handler,
                          std::int32_t argc)

@@ -29,9 +29,7 @@ std::uint32_t now() {
   return s ? s() : tick_count();
 }
 
-std::uint32_t clock_locked() {
-  return pause_nesting > 0 ? pause_start - offset : now() - offset;
-}
+std::uint32_t clock_locked() { return pause_nesting > 0 ? pause_start - offset : now() - offset; }
 
 }  // namespace
 
@@ -104,11 +102,14 @@ bool bi_gettime(Addr record) {
   std::tm local{};
   localtime_r(&t, &local);
   auto ms = duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000;
-  const std::uint16_t fields[8] = {
-      static_cast<std::uint16_t>(local.tm_year + 1900), static_cast<std::uint16_t>(local.tm_mon + 1),
-      static_cast<std::uint16_t>(local.tm_wday),        static_cast<std::uint16_t>(local.tm_mday),
-      static_cast<std::uint16_t>(local.tm_hour),        static_cast<std::uint16_t>(local.tm_min),
-      static_cast<std::uint16_t>(local.tm_sec),         static_cast<std::uint16_t>(ms)};
+  const std::uint16_t fields[8] = {static_cast<std::uint16_t>(local.tm_year + 1900),
+                                   static_cast<std::uint16_t>(local.tm_mon + 1),
+                                   static_cast<std::uint16_t>(local.tm_wday),
+                                   static_cast<std::uint16_t>(local.tm_mday),
+                                   static_cast<std::uint16_t>(local.tm_hour),
+                                   static_cast<std::uint16_t>(local.tm_min),
+                                   static_cast<std::uint16_t>(local.tm_sec),
+                                   static_cast<std::uint16_t>(ms)};
   // A bad record address fails without writing.
   return write_bytes(record, fields, sizeof fields);
 }

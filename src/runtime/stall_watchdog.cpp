@@ -22,7 +22,8 @@ bool same_place(const SlotSample& a, const SlotSample& b) {
 }
 
 bool can_stall(const SlotSample& s) {
-  return s.kind == SlotKind::kRunning || s.kind == SlotKind::kSuspended || s.kind == SlotKind::kSleeping;
+  return s.kind == SlotKind::kRunning || s.kind == SlotKind::kSuspended ||
+         s.kind == SlotKind::kSleeping;
 }
 
 }  // namespace
@@ -35,9 +36,10 @@ std::vector<int> StallTracker::observe(const std::vector<SlotSample>& slots, dou
     Seen& seen = seen_[i];
     // A sleeper's wake time does not move while it sleeps; what matters is
     // whether it woke when due.
-    const bool moved = s.kind == SlotKind::kSleeping ? seen.sample.kind != SlotKind::kSleeping ||
-                                                           seen.sample.top != s.top || s.overdue_ms <= 0
-                                                     : !same_place(seen.sample, s);
+    const bool moved = s.kind == SlotKind::kSleeping
+                           ? seen.sample.kind != SlotKind::kSleeping || seen.sample.top != s.top ||
+                                 s.overdue_ms <= 0
+                           : !same_place(seen.sample, s);
     if (moved || !can_stall(s)) {
       seen.sample = s;
       seen.since = now;
@@ -137,7 +139,8 @@ std::string describe_stall(int slot, const SlotSample& sample, double seconds) {
 
 std::string describe_slot(int slot, const SlotSample& sample) {
   char head[160];
-  std::snprintf(head, sizeof head, "thread %d: %s, depth %d", slot, slot_kind_name(sample.kind), sample.top + 1);
+  std::snprintf(head, sizeof head, "thread %d: %s, depth %d", slot, slot_kind_name(sample.kind),
+                sample.top + 1);
   return slot_text(head, sample);
 }
 
@@ -165,7 +168,9 @@ bool pause_for(std::chrono::milliseconds d) {
 void watch(double bound) {
   StallTracker tracker(bound);
   const auto start = std::chrono::steady_clock::now();
-  auto seconds = [&] { return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(); };
+  auto seconds = [&] {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  };
   double lock_wait_since = -1;
   bool lock_reported = false;
   while (pause_for(std::chrono::milliseconds(1000))) {
@@ -183,7 +188,8 @@ void watch(double bound) {
     // the report of the lock itself.
     if (locked) {
       for (int n : tracker.observe(slots, now)) {
-        lines.push_back(describe_stall(n, slots[static_cast<std::size_t>(n)], tracker.still_for(n, now)));
+        lines.push_back(
+            describe_stall(n, slots[static_cast<std::size_t>(n)], tracker.still_for(n, now)));
       }
     }
     if (locked) {

@@ -187,7 +187,8 @@ VmContext* load_script(std::string_view name, std::int32_t program_size, std::in
   for (std::size_t i = 0; i < name.size(); i = cp932::next(name, i)) {
     if (name[i] == '.') dot = i;
   }
-  if (dot == std::string_view::npos || cp932::compare_nocase(name.substr(dot), ".c") != 0) return nullptr;
+  if (dot == std::string_view::npos || cp932::compare_nocase(name.substr(dot), ".c") != 0)
+    return nullptr;
   // Script names are at most 259 bytes; a longer one is refused rather than
   // cut into another name.
   if (name.size() > 259) return nullptr;
@@ -371,7 +372,8 @@ bool bi_call(Addr script_name) {
   VmContext* fresh =
       load_script(script_name_at(script_name), config().ProgramSize, config().StackSize);
   if (!fresh) return false;
-  if (vm_stop_flag.is_set() || !slot_taken(t) || thread_table[t].top.load() >= kMaxContextDepth - 1) {
+  if (vm_stop_flag.is_set() || !slot_taken(t) ||
+      thread_table[t].top.load() >= kMaxContextDepth - 1) {
     script::vm_free(fresh);
     return false;
   }
@@ -410,7 +412,8 @@ std::uint32_t bi_longjmp(Addr buffer, std::uint32_t value) {
   ThreadSlot& s = thread_table[t];
   const int top = s.top.load();
   const std::uint32_t level = buf.r[script::kRegResult];
-  if (buf.thread_slot != static_cast<std::uint32_t>(t) || level > static_cast<std::uint32_t>(top)) return 0;
+  if (buf.thread_slot != static_cast<std::uint32_t>(t) || level > static_cast<std::uint32_t>(top))
+    return 0;
   VmContext* target = s.contexts[level];
   // The buffer must describe a live frame of that very context. The sizes and
   // the user-count address are compared too: a forged buffer must not be

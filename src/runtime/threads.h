@@ -33,9 +33,9 @@ constexpr int kMaxContextDepth = 32;
 constexpr std::int32_t kMinThreadStack = 1024;
 
 struct ThreadSlot {
-  std::thread thread;                   // joinable while the slot is taken
-  std::atomic<bool> ended{false};       // the thread procedure has returned
-  std::atomic<int> running{0};          // 0 asks the thread to leave its loop
+  std::thread thread;              // joinable while the slot is taken
+  std::atomic<bool> ended{false};  // the thread procedure has returned
+  std::atomic<int> running{0};     // 0 asks the thread to leave its loop
   std::atomic<int> suspend_count{0};
   std::atomic<std::uint32_t> wake_time{0};  // tick to sleep until; 0 = awake
   std::atomic<bool> yield_asked{false};     // sleep(0): give the processor away once
@@ -47,14 +47,14 @@ struct ThreadSlot {
   bool gate_open = true;
   // Per-thread state of other families.
   std::uint8_t font = 0;
-  Addr strtok_next = 0;                 // strtok's position in script memory
+  Addr strtok_next = 0;  // strtok's position in script memory
 };
 
 extern ThreadSlot thread_table[kMaxThreads];
 
 struct ThreadHost {
-  bool (*app_active)() = nullptr;     // false: threads yield 1 ms per slice
-  void (*request_close)() = nullptr;  // `exit` was called: close the program
+  bool (*app_active)() = nullptr;           // false: threads yield 1 ms per slice
+  void (*request_close)() = nullptr;        // `exit` was called: close the program
   void (*serve_while_waiting)() = nullptr;  // main thread: serve queued calls
   void (*thread_ended)(int slot, std::uint32_t result) = nullptr;  // a thread finished
   // The last running thread is about to free its contexts (under builtin_lock).

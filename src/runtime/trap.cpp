@@ -45,8 +45,9 @@ int trap_dispatch_with(std::span<const BuiltinEntry> table, std::uint16_t code,
   if (code >= table.size()) {
     stop_on_bad_call(context);
     const std::string text = format_message("Illegal code - #%d", static_cast<int>(code));
-    report_message_detailed(1, text, script::runtime_error_report(text, "no builtin has this number", context,
-                                                                  context->pc));
+    report_message_detailed(
+        1, text,
+        script::runtime_error_report(text, "no builtin has this number", context, context->pc));
     return 1;
   }
   const BuiltinEntry& entry = table[code];
@@ -58,10 +59,13 @@ int trap_dispatch_with(std::span<const BuiltinEntry> table, std::uint16_t code,
     if (passed != entry.argc) {
       stop_on_bad_call(context);
       const std::string text = format_message(
-          passed < entry.argc ? "Not enough arguments. - %s" : "Too many arguments. - %s", entry.name);
+          passed < entry.argc ? "Not enough arguments. - %s" : "Too many arguments. - %s",
+          entry.name);
       const std::string gloss = "the builtin takes " + std::to_string(entry.argc) + " argument" +
-                                (entry.argc == 1 ? "" : "s") + ", the call passes " + std::to_string(passed);
-      report_message_detailed(1, text, script::runtime_error_report(text, gloss, context, context->pc));
+                                (entry.argc == 1 ? "" : "s") + ", the call passes " +
+                                std::to_string(passed);
+      report_message_detailed(1, text,
+                              script::runtime_error_report(text, gloss, context, context->pc));
       return 1;
     }
   }

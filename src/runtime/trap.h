@@ -3,8 +3,8 @@
 //
 // trap_dispatch is the interpreter's trap handler (installed once at start-up
 // with install_trap_dispatch, which names the table: the runtime's own is
-// builtin_table, which lives with the builtin families above this layer). It refuses unknown numbers, checks argument
-// counts in DebugMode, then runs the builtin's handler under builtin_lock
+// builtin_table, which lives with the builtin families above this layer). It refuses unknown
+// numbers, checks argument counts in DebugMode, then runs the builtin's handler under builtin_lock
 // with current_context pointing at the calling context, and writes the
 // result into r0 of whatever context current_context designates afterwards
 // (the flow builtins `jump` and `longjmp` switch it).
@@ -35,8 +35,7 @@ int trap_dispatch(std::uint16_t code, VmContext* context);
 
 // trap_dispatch over a given table (the real one is builtin_table); numbers
 // at or past its end are illegal codes.
-int trap_dispatch_with(std::span<const BuiltinEntry> table, std::uint16_t code,
-                       VmContext* context);
+int trap_dispatch_with(std::span<const BuiltinEntry> table, std::uint16_t code, VmContext* context);
 
 // The number of argument words a caller passed, read from the stack
 // adjustment `add r7, 4*n` at the return address; 0 when there is none or

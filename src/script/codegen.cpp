@@ -23,10 +23,12 @@ namespace {
 struct Widths {
   Opcode s8, u8, s16, u16, w32;
 };
-constexpr Widths kLoadAbs{OP_MOVSBL_ABS, OP_MOVBL_ABS, OP_MOVSWL_ABS, OP_MOVWL_ABS, OP_MOVL_LOAD_ABS};
+constexpr Widths kLoadAbs{OP_MOVSBL_ABS, OP_MOVBL_ABS, OP_MOVSWL_ABS, OP_MOVWL_ABS,
+                          OP_MOVL_LOAD_ABS};
 constexpr Widths kLoadFrame{OP_MOVSBL_FRAME, OP_MOVBL_FRAME, OP_MOVSWL_FRAME, OP_MOVWL_FRAME,
                             OP_MOVL_LOAD_FRAME};
-constexpr Widths kLoadInd{OP_MOVSBL_IND, OP_MOVBL_IND, OP_MOVSWL_IND, OP_MOVWL_IND, OP_MOVL_LOAD_IND};
+constexpr Widths kLoadInd{OP_MOVSBL_IND, OP_MOVBL_IND, OP_MOVSWL_IND, OP_MOVWL_IND,
+                          OP_MOVL_LOAD_IND};
 
 }  // namespace
 
@@ -34,13 +36,14 @@ constexpr Widths kLoadInd{OP_MOVSBL_IND, OP_MOVBL_IND, OP_MOVSWL_IND, OP_MOVWL_I
 
 void Compilation::emit_bytes(const std::uint8_t* bytes, std::size_t n) {
   if (image_) {
-    if (static_cast<std::uint64_t>(code_size_) + data_size_ + n > capacity_) compile_fail(cerr::kProgramFull);
+    if (static_cast<std::uint64_t>(code_size_) + data_size_ + n > capacity_)
+      compile_fail(cerr::kProgramFull);
     std::memcpy(image_ + code_size_, bytes, n);
-    if (code_lines_.empty() || code_lines_.back().file != place_file_ || code_lines_.back().line != place_line_) {
+    if (code_lines_.empty() || code_lines_.back().file != place_file_ ||
+        code_lines_.back().line != place_line_) {
       if (!code_lines_.empty() && code_lines_.back().offset == code_size_)
         code_lines_.back() = CodeLine{code_size_, place_file_, place_line_};
-      else
-        code_lines_.push_back(CodeLine{code_size_, place_file_, place_line_});
+      else code_lines_.push_back(CodeLine{code_size_, place_file_, place_line_});
     }
   } else if (static_cast<std::uint64_t>(code_size_) + data_size_ + n > 0x7FFFFFFFu) {
     compile_fail(cerr::kProgramFull);
@@ -206,10 +209,8 @@ void Compilation::move_top_to(unsigned r) {
   if (top_reg() == r) return;
   int holder = 0;
   while (slots_.reg[holder] != r) ++holder;
-  if (slots_.reserved[holder])
-    emit_r(OP_XCHG, r, top_reg());
-  else
-    emit_r(OP_MOVL_RR, r, top_reg());
+  if (slots_.reserved[holder]) emit_r(OP_XCHG, r, top_reg());
+  else emit_r(OP_MOVL_RR, r, top_reg());
   std::swap(slots_.reg[holder], slots_.reg[slots_.top]);
 }
 
@@ -225,7 +226,8 @@ Opcode width_op(const Widths& w, std::int64_t size, bool is_unsigned) {
 
 Opcode store_op(std::uint8_t kind, std::int64_t size) {
   if (kind == E_GVAR) return size == 1 ? OP_MOVB_ABS : size == 2 ? OP_MOVW_ABS : OP_MOVL_STORE_ABS;
-  if (kind == E_LVAR) return size == 1 ? OP_MOVB_FRAME : size == 2 ? OP_MOVW_FRAME : OP_MOVL_STORE_FRAME;
+  if (kind == E_LVAR)
+    return size == 1 ? OP_MOVB_FRAME : size == 2 ? OP_MOVW_FRAME : OP_MOVL_STORE_FRAME;
   return size == 1 ? OP_MOVB_IND : size == 2 ? OP_MOVW_IND : OP_MOVL_STORE_IND;
 }
 
@@ -250,10 +252,8 @@ void Compilation::gen_load(NodeId loc) {
 void Compilation::gen_store(NodeId loc, unsigned value_reg, unsigned addr_reg) {
   std::int64_t size = type_size(ntype(loc));
   Opcode op = store_op(nkind(loc), size);
-  if (nkind(loc) == E_DEREF)
-    emit_r(op, addr_reg, value_reg);
-  else
-    emit_ri(op, value_reg, value_reg, na(loc));
+  if (nkind(loc) == E_DEREF) emit_r(op, addr_reg, value_reg);
+  else emit_ri(op, value_reg, value_reg, na(loc));
 }
 
 // The address of a location into top.
@@ -277,7 +277,8 @@ void Compilation::gen(NodeId n) {
           break;
         }
         default:
-          emit_ri_label(OP_MOVL_ADDR, top_reg(), static_cast<int>(symbols_.at(static_cast<int>(na(n))).value));
+          emit_ri_label(OP_MOVL_ADDR, top_reg(),
+                        static_cast<int>(symbols_.at(static_cast<int>(na(n))).value));
           break;
       }
       break;
@@ -412,7 +413,8 @@ bool Compilation::contains_call(NodeId n) const {
     case E_UNARY:
     case E_RETYPE: return contains_call(nodea(n));
     case E_INCDEC: return contains_call(nodea(n));
-    case E_COND: return contains_call(nodea(n)) || contains_call(nodeb(n)) || contains_call(nodec(n));
+    case E_COND:
+      return contains_call(nodea(n)) || contains_call(nodeb(n)) || contains_call(nodec(n));
     default: return contains_call(nodea(n)) || contains_call(nodeb(n));
   }
 }
@@ -500,7 +502,7 @@ void Compilation::emit_condition(NodeId n, bool when_true, int label) {
     case E_LVAR: {
       std::int64_t size = type_size(ntype(n));
       bool abs = nkind(n) == E_GVAR;
-      Opcode op = size == 1 ? (abs ? OP_ZEROB_ABS : OP_ZEROB_FRAME)
+      Opcode op = size == 1   ? (abs ? OP_ZEROB_ABS : OP_ZEROB_FRAME)
                   : size == 2 ? (abs ? OP_ZEROW_ABS : OP_ZEROW_FRAME)
                               : (abs ? OP_ZEROL_ABS : OP_ZEROL_FRAME);
       emit_i(op, na(n));

@@ -83,13 +83,32 @@ struct Keyword {
   int token;
 };
 constexpr Keyword kKeywords[] = {
-    {"int", T_INT},         {"void", T_INT},      {"char", T_CHAR},       {"struct", T_STRUCT},
-    {"union", T_UNION},     {"signed", T_SIGNED}, {"unsigned", T_UNSIGNED}, {"static", T_STATIC},
-    {"goto", T_GOTO},       {"return", T_RETURN}, {"break", T_BREAK},     {"continue", T_CONTINUE},
-    {"if", T_IF},           {"else", T_ELSE},     {"for", T_FOR},         {"do", T_DO},
-    {"while", T_WHILE},     {"switch", T_SWITCH}, {"case", T_CASE},       {"default", T_DEFAULT},
-    {"typedef", T_TYPEDEF}, {"sizeof", T_SIZEOF}, {"long", T_LONG},       {"short", T_SHORT},
-    {"float", T_FLOAT},     {"extern", T_EXTERN},
+    {"int", T_INT},
+    {"void", T_INT},
+    {"char", T_CHAR},
+    {"struct", T_STRUCT},
+    {"union", T_UNION},
+    {"signed", T_SIGNED},
+    {"unsigned", T_UNSIGNED},
+    {"static", T_STATIC},
+    {"goto", T_GOTO},
+    {"return", T_RETURN},
+    {"break", T_BREAK},
+    {"continue", T_CONTINUE},
+    {"if", T_IF},
+    {"else", T_ELSE},
+    {"for", T_FOR},
+    {"do", T_DO},
+    {"while", T_WHILE},
+    {"switch", T_SWITCH},
+    {"case", T_CASE},
+    {"default", T_DEFAULT},
+    {"typedef", T_TYPEDEF},
+    {"sizeof", T_SIZEOF},
+    {"long", T_LONG},
+    {"short", T_SHORT},
+    {"float", T_FLOAT},
+    {"extern", T_EXTERN},
 };
 
 std::mutex g_export_mutex;
@@ -151,7 +170,8 @@ std::optional<ExportedFunction> find_export(std::string_view name) {
 void forget_exports_in(Addr program, std::uint32_t size) {
   std::lock_guard<std::mutex> lock(g_export_mutex);
   std::erase_if(g_exports, [&](const ExportedFunction& e) {
-    return e.address >= program && static_cast<std::uint64_t>(e.address) < static_cast<std::uint64_t>(program) + size;
+    return e.address >= program &&
+           static_cast<std::uint64_t>(e.address) < static_cast<std::uint64_t>(program) + size;
   });
 }
 
@@ -179,8 +199,8 @@ int load_source_file(const std::string& path, std::string& text) {
     return cerr::kNoMemory;
   }
   std::size_t got = 0;
-  if (size > 0 && (!storage::ReadExpFile(file.get(), text.data(), text.size(), &got) ||
-                   got != text.size()))
+  if (size > 0 &&
+      (!storage::ReadExpFile(file.get(), text.data(), text.size(), &got) || got != text.size()))
     return cerr::kRead;
   return 0;
 }
@@ -218,7 +238,8 @@ void Compilation::report_fatal(int number) {
   if (!record_messages_) return;
   std::string path = display_text(current_path());
   int line = current_line();
-  std::string text = path + "(" + std::to_string(line) + ") : " + compile_error_message(number) + "。\n";
+  std::string text =
+      path + "(" + std::to_string(line) + ") : " + compile_error_message(number) + "。\n";
   // The source line, "??" where reading stood, tabs to columns of 4.
   std::string src(line_, static_cast<std::size_t>(line_len_));
   std::size_t cut = src.find_first_of("\r\n");
@@ -291,16 +312,20 @@ bool Compilation::end_checks() {
         continue;
       }
       auto place = first_use_.find(slot);
-      std::string file = place != first_use_.end() ? display_text(place->second.first) : std::string();
+      std::string file =
+          place != first_use_.end() ? display_text(place->second.first) : std::string();
       int line = place != first_use_.end() ? place->second.second : 0;
       append_message(display_text(name) + " 関数は定義されていません。\n", file, line);
-      if (!diagnostics_.empty()) diagnostics_.back().gloss = "function called or declared but never defined";
+      if (!diagnostics_.empty())
+        diagnostics_.back().gloss = "function called or declared but never defined";
       ok = false;
     } else if (s.kind == kSymLabelUsed) {
       auto place = first_use_.find(slot);
-      std::string file = place != first_use_.end() ? display_text(place->second.first) : std::string();
+      std::string file =
+          place != first_use_.end() ? display_text(place->second.first) : std::string();
       int line = place != first_use_.end() ? place->second.second : 0;
-      append_message(display_text(symbols_.name(slot)) + " ラベルは定義されていません。\n", file, line);
+      append_message(display_text(symbols_.name(slot)) + " ラベルは定義されていません。\n", file,
+                     line);
       if (!diagnostics_.empty()) diagnostics_.back().gloss = "goto label never defined";
       ok = false;
     }
@@ -363,10 +388,8 @@ CompileResult Compilation::run(std::string_view path, Addr program, std::uint32_
       e.capacity = capacity_;
       auto it = std::find_if(g_exports.begin(), g_exports.end(),
                              [&](const ExportedFunction& x) { return x.name == e.name; });
-      if (it != g_exports.end())
-        *it = e;
-      else if (g_exports.size() < kMaxExports)
-        g_exports.push_back(e);
+      if (it != g_exports.end()) *it = e;
+      else if (g_exports.size() < kMaxExports) g_exports.push_back(e);
     }
   }
 
@@ -407,7 +430,8 @@ std::string terminal_report(const CompileResult& result, std::string_view prefix
     }
   }
   // Lines beyond the diagnostics kept for tools are in the buffer only.
-  if (result.diagnostics.empty() && !result.messages.empty()) out += std::string(prefix) + result.messages;
+  if (result.diagnostics.empty() && !result.messages.empty())
+    out += std::string(prefix) + result.messages;
   return out;
 }
 

@@ -61,26 +61,26 @@ struct CompileOptions {
   // Folders (host paths ending in '/') searched for a source that is not
   // found beside the script, in order.
   std::vector<std::string> include_dirs;
-  bool builtin_sdk_header = true;         // "talven.h" falls back to the copy in the binary
+  bool builtin_sdk_header = true;  // "talven.h" falls back to the copy in the binary
 };
 
 // One line of the message buffer with where it came from (for tools).
 struct CompileDiagnostic {
   std::string file;  // source path as opened (UTF-8), "" when unknown
   int line = 0;
-  std::string text;  // the buffer's text for it (UTF-8)
-  int error = -1;        // number of a fatal error, -1 for the other lines
-  std::string gloss;     // English explanation
-  std::string source;    // fatal errors: the source line, tabs expanded (UTF-8)
-  int column = -1;       // fatal errors: screen column where reading stood
+  std::string text;    // the buffer's text for it (UTF-8)
+  int error = -1;      // number of a fatal error, -1 for the other lines
+  std::string gloss;   // English explanation
+  std::string source;  // fatal errors: the source line, tabs expanded (UTF-8)
+  int column = -1;     // fatal errors: screen column where reading stood
 };
 
 struct CompileResult {
   bool ok = false;
   std::uint32_t code_size = 0;
   std::uint32_t data_size = 0;
-  int error = -1;         // number of the fatal error, -1 when there was none
-  std::string messages;   // the message buffer (UTF-8)
+  int error = -1;        // number of the fatal error, -1 when there was none
+  std::string messages;  // the message buffer (UTF-8)
   std::vector<CompileDiagnostic> diagnostics;
 };
 
@@ -114,10 +114,10 @@ constexpr std::size_t kMaxExportName = 31;
 
 struct ExportedFunction {
   std::string name;
-  std::uint8_t return_basic = 1;   // basic type of the result (1 int ... 7 float)
-  std::uint8_t return_depth = 0;   // pointer levels above it
-  Addr address = 0;                // code address
-  Addr program = 0;                // area that holds it
+  std::uint8_t return_basic = 1;  // basic type of the result (1 int ... 7 float)
+  std::uint8_t return_depth = 0;  // pointer levels above it
+  Addr address = 0;               // code address
+  Addr program = 0;               // area that holds it
   std::uint32_t capacity = 0;
 };
 

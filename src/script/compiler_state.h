@@ -107,8 +107,8 @@ struct Token {
   int kind = T_EOF;
   std::uint32_t value = 0;  // constant bits (an int or a float's bit pattern)
   bool is_float = false;
-  std::string text;         // identifier name, or the bytes of a string literal
-  int file = 0;             // where it starts: index into Compilation::file_names_
+  std::string text;  // identifier name, or the bytes of a string literal
+  int file = 0;      // where it starts: index into Compilation::file_names_
   int line = 0;
 };
 
@@ -206,17 +206,17 @@ constexpr std::size_t kMessageBufferSize = 8192;
 constexpr int kMaxLabels = 8192;
 
 struct SourceFile {
-  std::string path;   // script_dir + name, as opened
-  std::string text;   // the whole file plus one line feed
+  std::string path;  // script_dir + name, as opened
+  std::string text;  // the whole file plus one line feed
   std::size_t pos = 0;
-  int line = 0;       // lines read so far
-  int index = 0;      // in Compilation::file_names_
+  int line = 0;   // lines read so far
+  int index = 0;  // in Compilation::file_names_
 };
 
 struct MacroLevel {
-  const char* resume;       // where reading continues
-  std::uint32_t arg_pos;    // argument area position to restore
-  int saved_char;           // character that was current, or kNoChar
+  const char* resume;     // where reading continues
+  std::uint32_t arg_pos;  // argument area position to restore
+  int saved_char;         // character that was current, or kNoChar
   // Parameter entries (slot, body) of an enclosing invocation of the same
   // macro that this invocation overwrote; put back when its body ends.
   std::vector<std::pair<int, std::uint32_t>> saved_params;
@@ -247,7 +247,7 @@ struct Breakable {
   int continue_label = 0;  // 0 for a switch
   bool is_switch = false;
   unsigned switch_reg = 0;
-  int next_label = 0;      // switch: where the next failed test goes
+  int next_label = 0;  // switch: where the next failed test goes
   int default_label = 0;
 };
 
@@ -379,7 +379,7 @@ class Compilation {
   NodeId to_int(NodeId n);
   NodeId scale(NodeId n, std::int64_t size);
   bool is_type_start(const Token& t);
-  TypeId type_name();  // specifiers and an abstract declarator
+  TypeId type_name();                     // specifiers and an abstract declarator
   std::uint32_t constant_int(int error);  // conditional expression that must fold
   std::uint32_t expr_mark() const { return hi_; }
   void reset_exprs(std::uint32_t mark) { hi_ = mark; }
@@ -394,8 +394,8 @@ class Compilation {
     std::string name;
     bool has_name = false;
     TypeId type = kTypeNone;
-    bool has_params = false;        // the name's own function suffix had parameters
-    bool function_suffix = false;   // the name is directly a function
+    bool has_params = false;       // the name's own function suffix had parameters
+    bool function_suffix = false;  // the name is directly a function
     std::vector<Param> params;
   };
   struct Specifier {
@@ -447,7 +447,7 @@ class Compilation {
   void emit_r(Opcode op, unsigned d, unsigned s);
   void emit_ri(Opcode op, unsigned d, unsigned s, std::uint32_t imm);
   void emit_i(Opcode op, std::uint32_t imm);
-  void emit_label_ref(Opcode op, int label);         // op + label address
+  void emit_label_ref(Opcode op, int label);  // op + label address
   void emit_ri_label(Opcode op, unsigned r, int label);
   void emit_trap(std::uint16_t n);
   void label_reference(std::uint32_t offset, int label);  // operand at offset
@@ -506,7 +506,7 @@ class Compilation {
   std::string main_path_;
   char line_[kLineBufferSize + 2];
   int line_len_ = 0;
-  const char* rp_ = nullptr;      // read position (line, pool or argument area)
+  const char* rp_ = nullptr;  // read position (line, pool or argument area)
   MacroLevel macro_stack_[kMaxMacroDepth];
   int macro_depth_ = 0;
   bool directives_on_ = true;
@@ -523,8 +523,8 @@ class Compilation {
 
   // node area
   std::array<std::uint32_t, kNodeWords> words_{};
-  std::uint32_t lo_ = 0;            // type nodes below
-  std::uint32_t hi_ = kNodeWords;   // expression nodes from here up
+  std::uint32_t lo_ = 0;           // type nodes below
+  std::uint32_t hi_ = kNodeWords;  // expression nodes from here up
   std::unordered_map<std::uint64_t, TypeId> type_cache_;
   int struct_counter_ = 0;
   std::vector<int> member_numbers_;  // structures whose member lists are open

@@ -89,7 +89,10 @@ DisasmLine disassemble_one(const std::uint8_t* code, std::size_t size, Addr addr
   switch (info.form) {
     case OperandForm::None: break;
     case OperandForm::T: imm = get_u16(code + 1); break;
-    case OperandForm::R: d = reg_d(code[1]); s = reg_s(code[1]); break;
+    case OperandForm::R:
+      d = reg_d(code[1]);
+      s = reg_s(code[1]);
+      break;
     case OperandForm::RI:
       d = reg_d(code[1]);
       s = reg_s(code[1]);
@@ -111,7 +114,8 @@ std::string disassemble(const std::uint8_t* code, std::size_t size, Addr origin)
   std::string out;
   std::size_t pos = 0;
   while (pos < size) {
-    const DisasmLine line = disassemble_one(code + pos, size - pos, origin + static_cast<Addr>(pos));
+    const DisasmLine line =
+        disassemble_one(code + pos, size - pos, origin + static_cast<Addr>(pos));
     char head[16];
     std::snprintf(head, sizeof head, "%08X  ", line.address);
     out += head;

@@ -39,8 +39,7 @@ void Compilation::read_identifier_chars(std::string& name) {
     // read (what next_char() would give), else through next_char().
     if (macro_depth_ == 0 && rp_ && rp_ < line_ + line_len_)
       ch_ = static_cast<unsigned char>(*rp_++);
-    else
-      nextc();
+    else nextc();
     if (lead) {
       // The second byte goes with the first, whatever it is.
       if (ch_ == kEofChar) break;
@@ -55,23 +54,12 @@ void Compilation::read_identifier_chars(std::string& name) {
 int Compilation::read_escape() {
   int c = ch_;
   switch (c) {
-    case kEofChar:
-      compile_fail(cerr::kEof);
-    case 'n':
-      nextc();
-      return 10;
-    case 'r':
-      nextc();
-      return 13;
-    case 't':
-      nextc();
-      return 9;
-    case 'b':
-      nextc();
-      return 8;
-    case 'f':
-      nextc();
-      return 12;
+    case kEofChar: compile_fail(cerr::kEof);
+    case 'n': nextc(); return 10;
+    case 'r': nextc(); return 13;
+    case 't': nextc(); return 9;
+    case 'b': nextc(); return 8;
+    case 'f': nextc(); return 12;
     case 'x': {
       nextc();
       unsigned v = 0;
@@ -90,11 +78,8 @@ int Compilation::read_escape() {
       }
       return static_cast<int>(v & 255);
     }
-    case '\n':
-      nextc();
-      return kNoChar;
-    default:
-      break;
+    case '\n': nextc(); return kNoChar;
+    default: break;
   }
   if (c >= '1' && c <= '9') {
     unsigned v = 0;
@@ -373,8 +358,7 @@ void Compilation::lex_into(Token& t) {
       case '|': return pick(T_OR, T_OR_ASSIGN, T_OROR);
       case '}': return one(T_RBRACE);
       case '~': return one(T_TILDE);
-      default:
-        compile_fail(cerr::kSyntax);
+      default: compile_fail(cerr::kSyntax);
     }
   }
 }

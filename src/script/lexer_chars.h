@@ -7,7 +7,7 @@
 namespace talven::script {
 
 enum CharClass : std::uint8_t {
-  kClassSpace = 0x01,       // space, tab, line feed, carriage return
+  kClassSpace = 0x01,  // space, tab, line feed, carriage return
   kClassDigit = 0x02,
   kClassHex = 0x04,
   kClassLower = 0x08,

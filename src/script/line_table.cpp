@@ -41,7 +41,8 @@ std::optional<CodePlace> find_code_place(Addr address) {
                                  [](std::uint32_t o, const CodeLine& l) { return o < l.offset; });
     if (line != t.lines.begin()) {
       --line;
-      if (line->file >= 0 && static_cast<std::size_t>(line->file) < t.files.size()) place.file = t.files[line->file];
+      if (line->file >= 0 && static_cast<std::size_t>(line->file) < t.files.size())
+        place.file = t.files[line->file];
       place.line = line->line;
     }
     auto fn = std::upper_bound(t.functions.begin(), t.functions.end(), offset,
@@ -96,8 +97,8 @@ std::string describe_call_chain(const std::vector<CodePlace>& chain) {
   return out;
 }
 
-std::string runtime_error_report(std::string_view message, std::string_view gloss, const VmContext* context,
-                                 Addr pc) {
+std::string runtime_error_report(std::string_view message, std::string_view gloss,
+                                 const VmContext* context, Addr pc) {
   std::string out = "talven: ";
   out += message;
   out += " [run-time error: ";

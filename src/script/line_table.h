@@ -35,16 +35,16 @@ struct CodeLine {
 
 struct CodeFunction {
   std::uint32_t offset = 0;
-  std::string name;          // UTF-8
-  bool builtin = false;      // a `trap n; ret` stub
+  std::string name;      // UTF-8
+  bool builtin = false;  // a `trap n; ret` stub
 };
 
 struct LineTable {
   Addr program = 0;
   std::uint32_t code_size = 0;
-  std::vector<std::string> files;      // UTF-8 paths as opened
-  std::vector<CodeLine> lines;         // by offset
-  std::vector<CodeFunction> functions; // by offset
+  std::vector<std::string> files;       // UTF-8 paths as opened
+  std::vector<CodeLine> lines;          // by offset
+  std::vector<CodeFunction> functions;  // by offset
 };
 
 void register_line_table(LineTable table);
@@ -72,7 +72,7 @@ std::string describe_call_chain(const std::vector<CodePlace>& chain);
 
 // The terminal form of a run-time error: "talven: MESSAGE [run-time error:
 // GLOSS]" and the call chain of the context (none for a null context).
-std::string runtime_error_report(std::string_view message, std::string_view gloss, const VmContext* context,
-                                 Addr pc);
+std::string runtime_error_report(std::string_view message, std::string_view gloss,
+                                 const VmContext* context, Addr pc);
 
 }  // namespace talven::script

@@ -87,9 +87,9 @@ namespace talven::script::native {
 
 // An instruction of a block with its place there.
 struct BlockInsn : Insn {
-  Addr pc = 0;          // its address
-  Addr next = 0;        // the address after it
-  unsigned index = 0;   // instructions of the block before it
+  Addr pc = 0;             // its address
+  Addr next = 0;           // the address after it
+  unsigned index = 0;      // instructions of the block before it
   bool followed = false;   // a jump the block follows (no code)
   bool trap_call = false;  // a builtin call the interpreter makes
   bool in_window = false;  // a frame-slot access inside the block's window

@@ -21,9 +21,17 @@ namespace {
 // Width of the frame slot a frame-form instruction reaches (0: none).
 int frame_width(std::uint8_t op) {
   switch (op) {
-    case OP_MOVBL_FRAME: case OP_MOVSBL_FRAME: case OP_MOVB_FRAME: case OP_ZEROB_FRAME: return 1;
-    case OP_MOVWL_FRAME: case OP_MOVSWL_FRAME: case OP_MOVW_FRAME: case OP_ZEROW_FRAME: return 2;
-    case OP_MOVL_LOAD_FRAME: case OP_MOVL_STORE_FRAME: case OP_ZEROL_FRAME: return 4;
+    case OP_MOVBL_FRAME:
+    case OP_MOVSBL_FRAME:
+    case OP_MOVB_FRAME:
+    case OP_ZEROB_FRAME: return 1;
+    case OP_MOVWL_FRAME:
+    case OP_MOVSWL_FRAME:
+    case OP_MOVW_FRAME:
+    case OP_ZEROW_FRAME: return 2;
+    case OP_MOVL_LOAD_FRAME:
+    case OP_MOVL_STORE_FRAME:
+    case OP_ZEROL_FRAME: return 4;
     default: return 0;
   }
 }
@@ -103,7 +111,8 @@ const BlockOffsets& block_offsets() {
   static const BlockOffsets offsets = [] {
     Block b;
     auto at = [&](const void* p) {
-      return static_cast<std::int32_t>(static_cast<const char*>(p) - reinterpret_cast<const char*>(&b));
+      return static_cast<std::int32_t>(static_cast<const char*>(p) -
+                                       reinterpret_cast<const char*>(&b));
     };
     return BlockOffsets{at(&b.start), at(&b.stamp), at(&b.taken), at(&b.fall), at(&b.native)};
   }();

@@ -44,31 +44,31 @@ struct Translation;
 // What the interpreter hands to machine code and gets back. Field offsets
 // are used by the generated code.
 struct NativeState {
-  std::uint32_t r[8];          // the script registers
-  std::uint64_t hi;            // limit - kLowLimit: an access [a, a+n) is
+  std::uint32_t r[8];                 // the script registers
+  std::uint64_t hi;                   // limit - kLowLimit: an access [a, a+n) is
   std::uint64_t hi1, hi2, hi4, hi24;  // inside when (a - kLowLimit) + n <= hi
-  std::uint32_t budget = 0;    // instructions left in the slice
-  std::uint32_t stamp = 0;     // the translation's stamp
-  std::uint32_t code_lo = 0;   // translated bytes: a store into
-  std::uint32_t code_span = 0; //   [code_lo, code_lo + code_span) stops
-  std::uint32_t stack = 0;     // the context's stack
+  std::uint32_t budget = 0;           // instructions left in the slice
+  std::uint32_t stamp = 0;            // the translation's stamp
+  std::uint32_t code_lo = 0;          // translated bytes: a store into
+  std::uint32_t code_span = 0;        //   [code_lo, code_lo + code_span) stops
+  std::uint32_t stack = 0;            // the context's stack
   std::uint32_t stack_size = 0;
-  std::uint32_t stack_room4 = 0;  // stack_size - 3: a push fits below it
-  std::uint32_t pc = 0;        // out: where execution goes on
-  std::uint32_t exit = 0;      // out: NativeExit
-  Block* blk = nullptr;        // out: the block the code left
-  std::uint8_t* base = nullptr;  // host address of script address 0
-  const void* exit_code = nullptr;  // the shared exit sequence
+  std::uint32_t stack_room4 = 0;        // stack_size - 3: a push fits below it
+  std::uint32_t pc = 0;                 // out: where execution goes on
+  std::uint32_t exit = 0;               // out: NativeExit
+  Block* blk = nullptr;                 // out: the block the code left
+  std::uint8_t* base = nullptr;         // host address of script address 0
+  const void* exit_code = nullptr;      // the shared exit sequence
   std::uint8_t zf = 0, lf = 0, bf = 0;  // the flags
 };
 
 enum NativeExit : std::uint32_t {
-  kNativeTaken = 1,   // pc = the jump or call target of blk
-  kNativeFall = 2,    // pc = the instruction after blk
-  kNativeReturn = 3,  // pc = the return address popped by blk's ret
-  kNativeEnter = 4,   // blk is to be entered by the interpreter (stale stamp or short budget)
-  kNativeStep = 5,    // run the instruction at pc from the image (budget already given back)
-  kNativeStepAll = 6, // run the rest of the slice from the image, from pc
+  kNativeTaken = 1,     // pc = the jump or call target of blk
+  kNativeFall = 2,      // pc = the instruction after blk
+  kNativeReturn = 3,    // pc = the return address popped by blk's ret
+  kNativeEnter = 4,     // blk is to be entered by the interpreter (stale stamp or short budget)
+  kNativeStep = 5,      // run the instruction at pc from the image (budget already given back)
+  kNativeStepAll = 6,   // run the rest of the slice from the image, from pc
   kNativeTrapCall = 7,  // blk ends in a builtin call: its last op is to run
 };
 

@@ -65,7 +65,8 @@ void* NativeArena::add(const std::uint8_t* code, std::size_t n) {
   const std::size_t at = piece.used;
   const std::size_t first_page = page_floor(at);
   // The page the block starts in may hold the end of the block before it.
-  if (first_page < piece.exec_end && !make_writable(piece.base + first_page, piece.exec_end - first_page))
+  if (first_page < piece.exec_end &&
+      !make_writable(piece.base + first_page, piece.exec_end - first_page))
     return nullptr;  // nothing changed: the earlier code is still executable
   std::memcpy(piece.base + at, code, n);
   flush_instruction_cache(piece.base + at, n);

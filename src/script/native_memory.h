@@ -53,8 +53,8 @@ struct NativeArena {
  private:
   struct Piece {
     std::uint8_t* base;
-    std::size_t used;       // bytes holding code (16-byte steps)
-    std::size_t exec_end;   // pages below this offset are read+execute
+    std::size_t used;      // bytes holding code (16-byte steps)
+    std::size_t exec_end;  // pages below this offset are read+execute
   };
   std::vector<Piece> pieces_;
   bool broken_ = false;

@@ -37,7 +37,8 @@ constexpr int kX0 = 0, kX1 = 1;  // xmm0, xmm1
 
 // ---- the state as the code sees it --------------------------------------------
 
-#define NS_FIELD(field) Mem{kState, -1, static_cast<std::int32_t>(offsetof(NativeState, field))}
+#define NS_FIELD(field) \
+  Mem { kState, -1, static_cast<std::int32_t>(offsetof(NativeState, field)) }
 const Mem kBudgetField = NS_FIELD(budget);
 const Mem kStampField = NS_FIELD(stamp);
 const Mem kCodeLoField = NS_FIELD(code_lo);
@@ -299,8 +300,8 @@ class Lowering {
   // What follows an interpreted instruction is a block of its own.
 #define TALVEN_X64_INTERPRETED(NAME) \
   void lower_##NAME(const BlockInsn& i) { \
-    step(i);                              \
-    ended_ = true;                        \
+    step(i); \
+    ended_ = true; \
   }
   TALVEN_NATIVE_INTERPRETED(TALVEN_X64_INTERPRETED)
 #undef TALVEN_X64_INTERPRETED
@@ -308,7 +309,9 @@ class Lowering {
  private:
   static int D(const BlockInsn& i) { return host(i.d); }
   static int S(const BlockInsn& i) { return host(i.s); }
-  static Mem frame_slot(const BlockInsn& i) { return Mem{kFrame, -1, static_cast<std::int32_t>(i.imm)}; }
+  static Mem frame_slot(const BlockInsn& i) {
+    return Mem{kFrame, -1, static_cast<std::int32_t>(i.imm)};
+  }
 
   void entry_checks(std::size_t& stale, std::size_t& short_budget, std::size_t& window_fail);
   void exit_paths(std::size_t stale, std::size_t short_budget, std::size_t window_fail);
@@ -414,10 +417,10 @@ class Lowering {
   const BlockOffsets& off_;
   Asm a_;
   StopTable stops_;
-  bool window_ = false;            // the current instruction's frame slot is in the window
-  bool flags_live_ = false;        // the host flags hold the last compare's result
-  bool flags_were_live_ = false;   // they did before the current instruction
-  bool ended_ = false;             // the block's code has left
+  bool window_ = false;           // the current instruction's frame slot is in the window
+  bool flags_live_ = false;       // the host flags hold the last compare's result
+  bool flags_were_live_ = false;  // they did before the current instruction
+  bool ended_ = false;            // the block's code has left
 };
 
 // ---- the table, from the instruction list ---------------------------------------
@@ -460,7 +463,8 @@ void Lowering::run() {
 
 // A current stamp, then the block's instructions from the budget, then the
 // frame window inside script memory.
-void Lowering::entry_checks(std::size_t& stale, std::size_t& short_budget, std::size_t& window_fail) {
+void Lowering::entry_checks(std::size_t& stale, std::size_t& short_budget,
+                            std::size_t& window_fail) {
   a_.mov_imm64(RAX, reinterpret_cast<std::uint64_t>(&b_));
   a_.load32(RCX, Mem{RAX, -1, off_.stamp});
   a_.cmp(RCX, kStampField);
@@ -569,7 +573,8 @@ void Lowering::lower_ENTER(const BlockInsn& i) {
   a_.lea32(RCX, Mem{RDX, -1, -static_cast<std::int32_t>(kLowLimit)});
   a_.cmp64(RCX, hi_for(kFrameSaveBytes));
   fail(i, kG);
-  for (unsigned n = 1; n <= 6; ++n) a_.store32(Mem{kMemory, RDX, static_cast<std::int32_t>(4 * (n - 1))}, host(n));
+  for (unsigned n = 1; n <= 6; ++n)
+    a_.store32(Mem{kMemory, RDX, static_cast<std::int32_t>(4 * (n - 1))}, host(n));
   a_.lea32(kFrame, Mem{kStack, -1, -4});
   a_.mov(kStack, RAX);
 }
@@ -579,7 +584,8 @@ void Lowering::lower_LEAVE(const BlockInsn& i) {
   check_stack_ecx(i);  // the outermost frame finishes: the interpreter does that
   a_.lea32(RAX, Mem{kStack, -1, static_cast<std::int32_t>(i.imm)});
   check_space(i, kFrameSaveBytes);
-  for (unsigned n = 1; n <= 6; ++n) a_.load32(host(n), Mem{kMemory, RAX, static_cast<std::int32_t>(4 * (n - 1))});
+  for (unsigned n = 1; n <= 6; ++n)
+    a_.load32(host(n), Mem{kMemory, RAX, static_cast<std::int32_t>(4 * (n - 1))});
   a_.lea32(kStack, Mem{RAX, -1, static_cast<std::int32_t>(kFrameSaveBytes)});
 }
 

@@ -18,21 +18,44 @@
 namespace talven::script::x64 {
 
 enum Reg : int {
-  RAX = 0, RCX = 1, RDX = 2, RBX = 3, RSP = 4, RBP = 5, RSI = 6, RDI = 7,
-  R8 = 8, R9 = 9, R10 = 10, R11 = 11, R12 = 12, R13 = 13, R14 = 14, R15 = 15
+  RAX = 0,
+  RCX = 1,
+  RDX = 2,
+  RBX = 3,
+  RSP = 4,
+  RBP = 5,
+  RSI = 6,
+  RDI = 7,
+  R8 = 8,
+  R9 = 9,
+  R10 = 10,
+  R11 = 11,
+  R12 = 12,
+  R13 = 13,
+  R14 = 14,
+  R15 = 15
 };
 
 // Condition codes of jcc and setcc.
 enum Cond : std::uint8_t {
-  kB = 2, kAE = 3, kE = 4, kNE = 5, kBE = 6, kA = 7, kNP = 0xB,
-  kL = 0xC, kGE = 0xD, kLE = 0xE, kG = 0xF
+  kB = 2,
+  kAE = 3,
+  kE = 4,
+  kNE = 5,
+  kBE = 6,
+  kA = 7,
+  kNP = 0xB,
+  kL = 0xC,
+  kGE = 0xD,
+  kLE = 0xE,
+  kG = 0xF
 };
 
 struct Mem {
   int base;
   int index = -1;  // -1: none
   std::int32_t disp = 0;
-  int scale = 0;   // log2 of the index factor
+  int scale = 0;  // log2 of the index factor
 };
 
 class Asm {
@@ -166,10 +189,19 @@ class Asm {
  private:
   // ModRM reg-field digits of the grouped opcodes.
   enum Digit : int {
-    kAdd = 0, kOr = 1, kAnd = 4, kSub = 5, kXor = 6, kCmp = 7,       // 80/81/83
-    kNot = 2, kNeg = 3, kIdiv = 7,                                   // F7
-    kShl = 4, kShr = 5, kSar = 7,                                    // D3
-    kJmpIndirect = 4,                                                // FF
+    kAdd = 0,
+    kOr = 1,
+    kAnd = 4,
+    kSub = 5,
+    kXor = 6,
+    kCmp = 7,  // 80/81/83
+    kNot = 2,
+    kNeg = 3,
+    kIdiv = 7,  // F7
+    kShl = 4,
+    kShr = 5,
+    kSar = 7,          // D3
+    kJmpIndirect = 4,  // FF
   };
   static constexpr unsigned kOperand16 = 0x66;
   static constexpr unsigned kScalarSingle = 0xF3;

@@ -34,99 +34,99 @@ namespace talven::script {
 //   _IND    [rS] / [rD]  through a register
 // The 32-bit move is "movl" in all of them; its enum names say LOAD/STORE.
 // The comment of a row says what the instruction does.
-#define TALVEN_OPCODES(X)                                                              \
-  X(NOP, "nop", None, kRegNone, None)              /* nothing */                      \
-  X(TRAP, "trap", T, kRegNone, Number)             /* trap handler (n, context) */    \
-  X(XCHG, "xchg", R, kRegDS, RegReg)               /* swap rD, rS */                  \
-  X(MOVL_RR, "movl", R, kRegDS, RegReg)            /* rD = rS */                      \
-  X(MOVL_IMM, "movl", RI, kRegD, RegImm)           /* rD = I */                       \
+#define TALVEN_OPCODES(X) \
+  X(NOP, "nop", None, kRegNone, None)              /* nothing */ \
+  X(TRAP, "trap", T, kRegNone, Number)             /* trap handler (n, context) */ \
+  X(XCHG, "xchg", R, kRegDS, RegReg)               /* swap rD, rS */ \
+  X(MOVL_RR, "movl", R, kRegDS, RegReg)            /* rD = rS */ \
+  X(MOVL_IMM, "movl", RI, kRegD, RegImm)           /* rD = I */ \
   X(MOVL_ADDR, "movl", RI, kRegD, RegAddr)         /* rD = I (global, string, function) */ \
-  X(MOVBL_ABS, "movbl", RI, kRegD, RegAbs)         /* rD = zx8 [I] */                 \
-  X(MOVSBL_ABS, "movsbl", RI, kRegD, RegAbs)       /* rD = sx8 [I] */                 \
-  X(MOVWL_ABS, "movwl", RI, kRegD, RegAbs)         /* rD = zx16 [I] */                \
-  X(MOVSWL_ABS, "movswl", RI, kRegD, RegAbs)       /* rD = sx16 [I] */                \
-  X(MOVL_LOAD_ABS, "movl", RI, kRegD, RegAbs)      /* rD = [I] */                     \
-  X(LEA, "lea", RI, kRegD, RegFrame)               /* rD = r6 + I */                  \
-  X(MOVBL_FRAME, "movbl", RI, kRegD, RegFrame)     /* rD = zx8 [r6 + I] */            \
-  X(MOVSBL_FRAME, "movsbl", RI, kRegD, RegFrame)   /* rD = sx8 [r6 + I] */            \
-  X(MOVWL_FRAME, "movwl", RI, kRegD, RegFrame)     /* rD = zx16 [r6 + I] */           \
-  X(MOVSWL_FRAME, "movswl", RI, kRegD, RegFrame)   /* rD = sx16 [r6 + I] */           \
-  X(MOVL_LOAD_FRAME, "movl", RI, kRegD, RegFrame)  /* rD = [r6 + I] */                \
-  X(MOVBL_IND, "movbl", R, kRegDS, RegInd)         /* rD = zx8 [rS] */                \
-  X(MOVSBL_IND, "movsbl", R, kRegDS, RegInd)       /* rD = sx8 [rS] */                \
-  X(MOVWL_IND, "movwl", R, kRegDS, RegInd)         /* rD = zx16 [rS] */               \
-  X(MOVSWL_IND, "movswl", R, kRegDS, RegInd)       /* rD = sx16 [rS] */               \
-  X(MOVL_LOAD_IND, "movl", R, kRegDS, RegInd)      /* rD = [rS] */                    \
-  X(MOVB_ABS, "movb", RI, kRegS, AbsReg)           /* 8-bit [I] = rS */               \
-  X(MOVW_ABS, "movw", RI, kRegS, AbsReg)           /* 16-bit [I] = rS */              \
-  X(MOVL_STORE_ABS, "movl", RI, kRegS, AbsReg)     /* [I] = rS */                     \
-  X(MOVB_FRAME, "movb", RI, kRegS, FrameReg)       /* 8-bit [r6 + I] = rS */          \
-  X(MOVW_FRAME, "movw", RI, kRegS, FrameReg)       /* 16-bit [r6 + I] = rS */         \
-  X(MOVL_STORE_FRAME, "movl", RI, kRegS, FrameReg) /* [r6 + I] = rS */                \
-  X(MOVB_IND, "movb", R, kRegDS, IndReg)           /* 8-bit [rD] = rS */              \
-  X(MOVW_IND, "movw", R, kRegDS, IndReg)           /* 16-bit [rD] = rS */             \
-  X(MOVL_STORE_IND, "movl", R, kRegDS, IndReg)     /* [rD] = rS */                    \
-  X(PUSH, "push", R, kRegS, Src)                   /* r7 -= 4; [r7] = rS */           \
-  X(PUSH_IMM, "push", I, kRegNone, Imm)            /* r7 -= 4; [r7] = I */            \
-  X(POP, "pop", R, kRegD, Dst)                     /* rD = [r7]; r7 += 4 */           \
-  X(ENTER, "enter", I, kRegNone, Number)           /* open a frame of I bytes */      \
-  X(LEAVE, "leave", I, kRegNone, Number)           /* close a frame of I bytes */     \
-  X(CALL, "call", I, kRegNone, Target)             /* push return address; pc = I */  \
+  X(MOVBL_ABS, "movbl", RI, kRegD, RegAbs)         /* rD = zx8 [I] */ \
+  X(MOVSBL_ABS, "movsbl", RI, kRegD, RegAbs)       /* rD = sx8 [I] */ \
+  X(MOVWL_ABS, "movwl", RI, kRegD, RegAbs)         /* rD = zx16 [I] */ \
+  X(MOVSWL_ABS, "movswl", RI, kRegD, RegAbs)       /* rD = sx16 [I] */ \
+  X(MOVL_LOAD_ABS, "movl", RI, kRegD, RegAbs)      /* rD = [I] */ \
+  X(LEA, "lea", RI, kRegD, RegFrame)               /* rD = r6 + I */ \
+  X(MOVBL_FRAME, "movbl", RI, kRegD, RegFrame)     /* rD = zx8 [r6 + I] */ \
+  X(MOVSBL_FRAME, "movsbl", RI, kRegD, RegFrame)   /* rD = sx8 [r6 + I] */ \
+  X(MOVWL_FRAME, "movwl", RI, kRegD, RegFrame)     /* rD = zx16 [r6 + I] */ \
+  X(MOVSWL_FRAME, "movswl", RI, kRegD, RegFrame)   /* rD = sx16 [r6 + I] */ \
+  X(MOVL_LOAD_FRAME, "movl", RI, kRegD, RegFrame)  /* rD = [r6 + I] */ \
+  X(MOVBL_IND, "movbl", R, kRegDS, RegInd)         /* rD = zx8 [rS] */ \
+  X(MOVSBL_IND, "movsbl", R, kRegDS, RegInd)       /* rD = sx8 [rS] */ \
+  X(MOVWL_IND, "movwl", R, kRegDS, RegInd)         /* rD = zx16 [rS] */ \
+  X(MOVSWL_IND, "movswl", R, kRegDS, RegInd)       /* rD = sx16 [rS] */ \
+  X(MOVL_LOAD_IND, "movl", R, kRegDS, RegInd)      /* rD = [rS] */ \
+  X(MOVB_ABS, "movb", RI, kRegS, AbsReg)           /* 8-bit [I] = rS */ \
+  X(MOVW_ABS, "movw", RI, kRegS, AbsReg)           /* 16-bit [I] = rS */ \
+  X(MOVL_STORE_ABS, "movl", RI, kRegS, AbsReg)     /* [I] = rS */ \
+  X(MOVB_FRAME, "movb", RI, kRegS, FrameReg)       /* 8-bit [r6 + I] = rS */ \
+  X(MOVW_FRAME, "movw", RI, kRegS, FrameReg)       /* 16-bit [r6 + I] = rS */ \
+  X(MOVL_STORE_FRAME, "movl", RI, kRegS, FrameReg) /* [r6 + I] = rS */ \
+  X(MOVB_IND, "movb", R, kRegDS, IndReg)           /* 8-bit [rD] = rS */ \
+  X(MOVW_IND, "movw", R, kRegDS, IndReg)           /* 16-bit [rD] = rS */ \
+  X(MOVL_STORE_IND, "movl", R, kRegDS, IndReg)     /* [rD] = rS */ \
+  X(PUSH, "push", R, kRegS, Src)                   /* r7 -= 4; [r7] = rS */ \
+  X(PUSH_IMM, "push", I, kRegNone, Imm)            /* r7 -= 4; [r7] = I */ \
+  X(POP, "pop", R, kRegD, Dst)                     /* rD = [r7]; r7 += 4 */ \
+  X(ENTER, "enter", I, kRegNone, Number)           /* open a frame of I bytes */ \
+  X(LEAVE, "leave", I, kRegNone, Number)           /* close a frame of I bytes */ \
+  X(CALL, "call", I, kRegNone, Target)             /* push return address; pc = I */ \
   X(CALL_REG, "call", R, kRegS, Src)               /* push return address; pc = rS */ \
   X(RET, "ret", None, kRegNone, None)              /* pc = pop; 0xFFFFFFFF finishes */ \
-  X(PREOP, "preop", RI, kRegDS, RegIndImm)         /* [rS] += I; rD = new value */    \
-  X(POSTOP, "postop", RI, kRegDS, RegIndImm)       /* rD = [rS]; [rS] += I */         \
-  X(PREINC, "preinc", R, kRegDS, RegByteInd)       /* 8-bit ++[rS]; rD = zx new */    \
-  X(POSTINC, "postinc", R, kRegDS, RegByteInd)     /* rD = zx8 [rS]; [rS]++ */        \
-  X(PREDEC, "predec", R, kRegDS, RegByteInd)       /* 8-bit --[rS]; rD = zx new */    \
-  X(POSTDEC, "postdec", R, kRegDS, RegByteInd)     /* rD = zx8 [rS]; [rS]-- */        \
-  X(PREINC16, "preinc", R, kRegDS, RegWordInd)     /* as PREINC on 16 bits */         \
-  X(POSTINC16, "postinc", R, kRegDS, RegWordInd)                                      \
-  X(PREDEC16, "predec", R, kRegDS, RegWordInd)                                        \
-  X(POSTDEC16, "postdec", R, kRegDS, RegWordInd)                                      \
-  X(ZEROB_ABS, "zerob", I, kRegNone, Abs)          /* zero_flag = (8-bit [I] == 0) */ \
-  X(ZEROW_ABS, "zerow", I, kRegNone, Abs)                                             \
-  X(ZEROL_ABS, "zerol", I, kRegNone, Abs)                                             \
-  X(ZEROB_FRAME, "zerob", I, kRegNone, Frame)      /* zero_flag = (8-bit [r6 + I] == 0) */ \
-  X(ZEROW_FRAME, "zerow", I, kRegNone, Frame)                                         \
-  X(ZEROL_FRAME, "zerol", I, kRegNone, Frame)                                         \
-  X(CMP, "cmp", R, kRegDS, RegReg)                 /* flags from rD vs rS */          \
-  X(CMP_IMM, "cmp", RI, kRegD, RegImm)             /* flags from rD vs I */           \
-  X(SET, "set", R, kRegDS, RegReg)                 /* rD = (rS == 0) */               \
-  X(ADD, "add", R, kRegDS, RegReg)                 /* rD += rS */                     \
-  X(ADD_IMM, "add", RI, kRegD, RegImm)             /* rD += I */                      \
-  X(SUB, "sub", R, kRegDS, RegReg)                 /* flags as CMP, then rD -= rS */  \
-  X(SUB_IMM, "sub", RI, kRegD, RegImm)             /* flags as CMP_IMM, then rD -= I */ \
-  X(MUL, "mul", R, kRegDS, RegReg)                 /* rD *= rS (low 32 bits) */       \
-  X(DIV, "div", R, kRegDS, RegReg)                 /* rD /= rS signed; 0 divisor: error 0 */ \
-  X(MOD, "mod", R, kRegDS, RegReg)                 /* rD %= rS signed; 0 divisor: error 0 */ \
-  X(SHL, "shl", R, kRegDS, RegReg)                 /* rD <<= rS & 31 */               \
-  X(SHR, "shr", R, kRegDS, RegReg)                 /* rD >>= rS & 31 (logical) */     \
-  X(SAR, "sar", R, kRegDS, RegReg)                 /* rD >>= rS & 31 (arithmetic) */  \
-  X(NEG, "neg", R, kRegDS, RegReg)                 /* rD = -rS */                     \
-  X(NOT, "not", R, kRegDS, RegReg)                 /* rD = ~rS */                     \
-  X(AND, "and", R, kRegDS, RegReg)                                                    \
-  X(OR, "or", R, kRegDS, RegReg)                                                      \
-  X(XOR, "xor", R, kRegDS, RegReg)                                                    \
-  X(JMP, "jmp", I, kRegNone, Target)               /* pc = I */                       \
-  X(JE, "je", I, kRegNone, Target)                 /* taken when zero */              \
-  X(JNE, "jne", I, kRegNone, Target)               /* !zero */                        \
-  X(JG, "jg", I, kRegNone, Target)                 /* !less && !zero */               \
-  X(JGE, "jge", I, kRegNone, Target)               /* !less || zero */                \
-  X(JL, "jl", I, kRegNone, Target)                 /* less && !zero */                \
-  X(JLE, "jle", I, kRegNone, Target)               /* less || zero */                 \
-  X(JA, "ja", I, kRegNone, Target)                 /* !below && !zero */              \
-  X(JAE, "jae", I, kRegNone, Target)               /* !below || zero */               \
-  X(JB, "jb", I, kRegNone, Target)                 /* below && !zero */               \
-  X(JBE, "jbe", I, kRegNone, Target)               /* below || zero */                \
-  X(FTOI, "ftoi", R, kRegDS, RegReg)               /* rD = (int) float rS, toward zero */ \
-  X(ITOF, "itof", R, kRegDS, RegReg)               /* rD = (float) signed rS */       \
-  X(FADD, "fadd", R, kRegDS, RegReg)                                                  \
-  X(FSUB, "fsub", R, kRegDS, RegReg)               /* float flags (below = 0), then rD -= rS */ \
-  X(FMUL, "fmul", R, kRegDS, RegReg)                                                  \
-  X(FDIV, "fdiv", R, kRegDS, RegReg)               /* no error on a zero divisor */   \
-  X(FMOD, "fmod", R, kRegDS, RegReg)               /* C fmod, rounded to float */     \
-  X(FNEG, "fneg", R, kRegDS, RegReg)               /* rD = -rS (float) */
+  X(PREOP, "preop", RI, kRegDS, RegIndImm)         /* [rS] += I; rD = new value */ \
+  X(POSTOP, "postop", RI, kRegDS, RegIndImm)       /* rD = [rS]; [rS] += I */ \
+  X(PREINC, "preinc", R, kRegDS, RegByteInd)       /* 8-bit ++[rS]; rD = zx new */ \
+  X(POSTINC, "postinc", R, kRegDS, RegByteInd)     /* rD = zx8 [rS]; [rS]++ */ \
+  X(PREDEC, "predec", R, kRegDS, RegByteInd)       /* 8-bit --[rS]; rD = zx new */ \
+  X(POSTDEC, "postdec", R, kRegDS, RegByteInd)     /* rD = zx8 [rS]; [rS]-- */ \
+  X(PREINC16, "preinc", R, kRegDS, RegWordInd)     /* as PREINC on 16 bits */ \
+  X(POSTINC16, "postinc", R, kRegDS, RegWordInd) \
+  X(PREDEC16, "predec", R, kRegDS, RegWordInd) \
+  X(POSTDEC16, "postdec", R, kRegDS, RegWordInd) \
+  X(ZEROB_ABS, "zerob", I, kRegNone, Abs) /* zero_flag = (8-bit [I] == 0) */ \
+  X(ZEROW_ABS, "zerow", I, kRegNone, Abs) \
+  X(ZEROL_ABS, "zerol", I, kRegNone, Abs) \
+  X(ZEROB_FRAME, "zerob", I, kRegNone, Frame) /* zero_flag = (8-bit [r6 + I] == 0) */ \
+  X(ZEROW_FRAME, "zerow", I, kRegNone, Frame) \
+  X(ZEROL_FRAME, "zerol", I, kRegNone, Frame) \
+  X(CMP, "cmp", R, kRegDS, RegReg)     /* flags from rD vs rS */ \
+  X(CMP_IMM, "cmp", RI, kRegD, RegImm) /* flags from rD vs I */ \
+  X(SET, "set", R, kRegDS, RegReg)     /* rD = (rS == 0) */ \
+  X(ADD, "add", R, kRegDS, RegReg)     /* rD += rS */ \
+  X(ADD_IMM, "add", RI, kRegD, RegImm) /* rD += I */ \
+  X(SUB, "sub", R, kRegDS, RegReg)     /* flags as CMP, then rD -= rS */ \
+  X(SUB_IMM, "sub", RI, kRegD, RegImm) /* flags as CMP_IMM, then rD -= I */ \
+  X(MUL, "mul", R, kRegDS, RegReg)     /* rD *= rS (low 32 bits) */ \
+  X(DIV, "div", R, kRegDS, RegReg)     /* rD /= rS signed; 0 divisor: error 0 */ \
+  X(MOD, "mod", R, kRegDS, RegReg)     /* rD %= rS signed; 0 divisor: error 0 */ \
+  X(SHL, "shl", R, kRegDS, RegReg)     /* rD <<= rS & 31 */ \
+  X(SHR, "shr", R, kRegDS, RegReg)     /* rD >>= rS & 31 (logical) */ \
+  X(SAR, "sar", R, kRegDS, RegReg)     /* rD >>= rS & 31 (arithmetic) */ \
+  X(NEG, "neg", R, kRegDS, RegReg)     /* rD = -rS */ \
+  X(NOT, "not", R, kRegDS, RegReg)     /* rD = ~rS */ \
+  X(AND, "and", R, kRegDS, RegReg) \
+  X(OR, "or", R, kRegDS, RegReg) \
+  X(XOR, "xor", R, kRegDS, RegReg) \
+  X(JMP, "jmp", I, kRegNone, Target) /* pc = I */ \
+  X(JE, "je", I, kRegNone, Target)   /* taken when zero */ \
+  X(JNE, "jne", I, kRegNone, Target) /* !zero */ \
+  X(JG, "jg", I, kRegNone, Target)   /* !less && !zero */ \
+  X(JGE, "jge", I, kRegNone, Target) /* !less || zero */ \
+  X(JL, "jl", I, kRegNone, Target)   /* less && !zero */ \
+  X(JLE, "jle", I, kRegNone, Target) /* less || zero */ \
+  X(JA, "ja", I, kRegNone, Target)   /* !below && !zero */ \
+  X(JAE, "jae", I, kRegNone, Target) /* !below || zero */ \
+  X(JB, "jb", I, kRegNone, Target)   /* below && !zero */ \
+  X(JBE, "jbe", I, kRegNone, Target) /* below || zero */ \
+  X(FTOI, "ftoi", R, kRegDS, RegReg) /* rD = (int) float rS, toward zero */ \
+  X(ITOF, "itof", R, kRegDS, RegReg) /* rD = (float) signed rS */ \
+  X(FADD, "fadd", R, kRegDS, RegReg) \
+  X(FSUB, "fsub", R, kRegDS, RegReg) /* float flags (below = 0), then rD -= rS */ \
+  X(FMUL, "fmul", R, kRegDS, RegReg) \
+  X(FDIV, "fdiv", R, kRegDS, RegReg) /* no error on a zero divisor */ \
+  X(FMOD, "fmod", R, kRegDS, RegReg) /* C fmod, rounded to float */ \
+  X(FNEG, "fneg", R, kRegDS, RegReg) /* rD = -rS (float) */
 
 // ---- opcodes ----------------------------------------------------------------
 
@@ -192,7 +192,7 @@ enum class OperandStyle : std::uint8_t {
 struct OpInfo {
   const char* mnemonic;  // as the disassembler prints it
   OperandForm form;
-  std::uint8_t regs;     // RegUse
+  std::uint8_t regs;  // RegUse
   OperandStyle style;
 };
 

@@ -38,8 +38,8 @@ void Compilation::compile_unit() {
 
 bool Compilation::parse_specifier(Specifier& s, bool allow_storage) {
   bool any = false;
-  int sign = 0;         // T_SIGNED or T_UNSIGNED
-  int size = 0;         // T_CHAR, T_SHORT or T_LONG
+  int sign = 0;  // T_SIGNED or T_UNSIGNED
+  int size = 0;  // T_CHAR, T_SHORT or T_LONG
   bool saw_int = false, saw_float = false, saw_other = false;
   for (;;) {
     int k = tok_.kind;
@@ -101,14 +101,10 @@ bool Compilation::parse_specifier(Specifier& s, bool allow_storage) {
   }
 done:
   if (!saw_other) {
-    if (saw_float)
-      s.type = kTypeFloat;
-    else if (size == T_CHAR)
-      s.type = sign == T_UNSIGNED ? kTypeUChar : kTypeChar;
-    else if (size == T_SHORT)
-      s.type = sign == T_UNSIGNED ? kTypeUShort : kTypeShort;
-    else
-      s.type = sign == T_UNSIGNED ? kTypeUInt : kTypeInt;
+    if (saw_float) s.type = kTypeFloat;
+    else if (size == T_CHAR) s.type = sign == T_UNSIGNED ? kTypeUChar : kTypeChar;
+    else if (size == T_SHORT) s.type = sign == T_UNSIGNED ? kTypeUShort : kTypeShort;
+    else s.type = sign == T_UNSIGNED ? kTypeUInt : kTypeInt;
   }
   return any;
 }
@@ -161,11 +157,10 @@ void Compilation::member_declarations(TypeId st, bool is_union) {
       std::uint32_t size = complete_size(d.type);
       std::string name = d.name + "_" + std::to_string(member_numbers_.back());
       if (symbols_.find(name, false) >= 0) compile_fail(cerr::kDeclaration);
-      symbols_.add(name, false, kSymMember, d.type, is_union ? 0 : static_cast<std::uint32_t>(offset));
-      if (is_union)
-        largest = std::max<std::uint64_t>(largest, size);
-      else
-        offset += size;
+      symbols_.add(name, false, kSymMember, d.type,
+                   is_union ? 0 : static_cast<std::uint32_t>(offset));
+      if (is_union) largest = std::max<std::uint64_t>(largest, size);
+      else offset += size;
       if (offset > 0x7FFFFFFFu) compile_fail(cerr::kDeclaration);
       if (tok_.kind != T_COMMA) break;
       advance();
@@ -280,7 +275,8 @@ void Compilation::parameter_list(Declarator& d, bool outermost) {
   if (outermost) d.has_params = true;
   for (;;) {
     Param p;
-    if (is_type_start(tok_) || tok_.kind == T_STATIC || tok_.kind == T_TYPEDEF || tok_.kind == T_EXTERN) {
+    if (is_type_start(tok_) || tok_.kind == T_STATIC || tok_.kind == T_TYPEDEF ||
+        tok_.kind == T_EXTERN) {
       Specifier s;
       parse_specifier(s, false);
       Declarator pd;
@@ -440,14 +436,16 @@ void Compilation::function_definition(int sym, Declarator& d, bool exported) {
   if (exported) exports_.push_back(PendingExport{name, sym});
 }
 
-void Compilation::declare_global_variable(const Declarator& d, const Specifier& s, bool is_static_local) {
+void Compilation::declare_global_variable(const Declarator& d, const Specifier& s,
+                                          bool is_static_local) {
   bool local = is_static_local;
   if (symbols_.find(d.name, local) >= 0) compile_fail(cerr::kDeclaration);
   std::uint32_t size = complete_size(d.type);
   Addr address;
   if (s.storage == T_EXTERN && !is_static_local) {
     // Shared heap: offsets from 0 in declaration order.
-    if (heap_.base == 0 && heap_.size == 0) heap_ = options_.heap ? *options_.heap : shared_script_heap();
+    if (heap_.base == 0 && heap_.size == 0)
+      heap_ = options_.heap ? *options_.heap : shared_script_heap();
     if (heap_.base == 0 || static_cast<std::uint64_t>(heap_used_) + size > heap_.size)
       compile_fail(cerr::kNodesFull);
     address = heap_.base + heap_used_;
@@ -658,7 +656,8 @@ void Compilation::local_declaration() {
       // One local scope per function: a name is declared once.
       if (symbols_.find(d.name, true) >= 0) compile_fail(cerr::kDeclaration);
       std::uint32_t size = complete_size(d.type);
-      if (static_cast<std::uint64_t>(frame_size_) + size + 20 > 0x7FFFFFFFu) compile_fail(cerr::kNodesFull);
+      if (static_cast<std::uint64_t>(frame_size_) + size + 20 > 0x7FFFFFFFu)
+        compile_fail(cerr::kNodesFull);
       frame_size_ += size;
       std::int32_t offset = -static_cast<std::int32_t>(20 + frame_size_);
       symbols_.add(d.name, true, kSymLocalVar, d.type, static_cast<std::uint32_t>(offset));

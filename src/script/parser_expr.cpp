@@ -45,7 +45,8 @@ std::uint32_t Compilation::tkind(TypeId t) const {
 }
 
 TypeId Compilation::type_node(std::uint32_t kind, std::uint32_t a, std::uint32_t b) {
-  std::uint64_t key = (static_cast<std::uint64_t>(b) << 20) | (static_cast<std::uint64_t>(a) << 3) | kind;
+  std::uint64_t key =
+      (static_cast<std::uint64_t>(b) << 20) | (static_cast<std::uint64_t>(a) << 3) | kind;
   auto it = type_cache_.find(key);
   if (it != type_cache_.end()) return it->second;
   if (lo_ + 3 > hi_) compile_fail(cerr::kNodesFull);
@@ -124,7 +125,8 @@ NodeId Compilation::node(std::uint8_t kind, std::uint8_t aux, TypeId type, std::
   if (hi_ < lo_ + 4) compile_fail(cerr::kNodesFull);
   hi_ -= 4;
   NodeId n = static_cast<NodeId>(hi_);
-  words_[hi_] = kind | (static_cast<std::uint32_t>(aux) << 8) | (static_cast<std::uint32_t>(type) << 16);
+  words_[hi_] =
+      kind | (static_cast<std::uint32_t>(aux) << 8) | (static_cast<std::uint32_t>(type) << 16);
   words_[hi_ + 1] = a;
   words_[hi_ + 2] = b;
   words_[hi_ + 3] = c;
@@ -159,7 +161,8 @@ NodeId Compilation::rvalue(NodeId n) {
     return n;
   }
   if (k == E_ADDR && tkind(t) == TK_FUNC) set_ntype(n, pointer_to(t));
-  if (k == E_ADDR && naux(n) == A_STRING && tkind(t) == TK_ARRAY) set_ntype(n, pointer_to(kTypeChar));
+  if (k == E_ADDR && naux(n) == A_STRING && tkind(t) == TK_ARRAY)
+    set_ntype(n, pointer_to(kTypeChar));
   return n;
 }
 
@@ -240,7 +243,8 @@ NodeId Compilation::make_arith(int token, NodeId l, NodeId r) {
       }
       return const_node(kTypeFloat, float_bits(v));
     }
-    return node(E_BINARY, op, kTypeFloat, static_cast<std::uint32_t>(l), static_cast<std::uint32_t>(r));
+    return node(E_BINARY, op, kTypeFloat, static_cast<std::uint32_t>(l),
+                static_cast<std::uint32_t>(r));
   }
 
   bool lp = is_pointer(lt), rp = is_pointer(rt);
@@ -261,8 +265,9 @@ NodeId Compilation::make_arith(int token, NodeId l, NodeId r) {
         return node(E_BINARY, OP_SHR, kTypeInt, static_cast<std::uint32_t>(diff),
                     static_cast<std::uint32_t>(const_node(kTypeInt, shift)));
       }
-      return node(E_BINARY, OP_DIV, kTypeInt, static_cast<std::uint32_t>(diff),
-                  static_cast<std::uint32_t>(const_node(kTypeInt, static_cast<std::uint32_t>(size))));
+      return node(
+          E_BINARY, OP_DIV, kTypeInt, static_cast<std::uint32_t>(diff),
+          static_cast<std::uint32_t>(const_node(kTypeInt, static_cast<std::uint32_t>(size))));
     }
     if (token == T_MINUS && !lp) compile_fail(cerr::kType);
     // pointer +/- integer, the integer scaled by the element size
@@ -284,18 +289,19 @@ NodeId Compilation::make_arith(int token, NodeId l, NodeId r) {
       if (k == E_CONST) return const_node(pt, na(ptr) + off);
     }
     Opcode op = token == T_PLUS ? OP_ADD : OP_SUB;
-    if (lp) return node(E_BINARY, op, pt, static_cast<std::uint32_t>(ptr), static_cast<std::uint32_t>(scaled));
-    return node(E_BINARY, op, pt, static_cast<std::uint32_t>(scaled), static_cast<std::uint32_t>(ptr));
+    if (lp)
+      return node(E_BINARY, op, pt, static_cast<std::uint32_t>(ptr),
+                  static_cast<std::uint32_t>(scaled));
+    return node(E_BINARY, op, pt, static_cast<std::uint32_t>(scaled),
+                static_cast<std::uint32_t>(ptr));
   }
 
   if (!is_integer(lt) || !is_integer(rt)) compile_fail(cerr::kType);
   // The type of the larger operand; of two equal sizes the unsigned one.
   TypeId result;
   std::int64_t ls = type_size(lt), rs = type_size(rt);
-  if (ls != rs)
-    result = ls > rs ? lt : rt;
-  else
-    result = is_unsigned(lt) ? lt : rt;
+  if (ls != rs) result = ls > rs ? lt : rt;
+  else result = is_unsigned(lt) ? lt : rt;
   bool unsig = is_unsigned(result);
   Opcode op;
   switch (token) {
@@ -318,7 +324,9 @@ NodeId Compilation::make_arith(int token, NodeId l, NodeId r) {
       case OP_MUL: v = ua * ub; break;
       case OP_DIV:
         if (b == 0) compile_fail(cerr::kDivideByZero);
-        v = (a == std::numeric_limits<std::int32_t>::min() && b == -1) ? ua : static_cast<std::uint32_t>(a / b);
+        v = (a == std::numeric_limits<std::int32_t>::min() && b == -1)
+                ? ua
+                : static_cast<std::uint32_t>(a / b);
         break;
       case OP_MOD:
         if (b == 0) compile_fail(cerr::kDivideByZero);
@@ -390,8 +398,8 @@ NodeId Compilation::make_compare(int token, NodeId l, NodeId r) {
       return const_node(kTypeInt, v ? 1 : 0);
     }
   }
-  return node(E_COMPARE, static_cast<std::uint8_t>(op | flags), kTypeInt, static_cast<std::uint32_t>(l),
-              static_cast<std::uint32_t>(r));
+  return node(E_COMPARE, static_cast<std::uint8_t>(op | flags), kTypeInt,
+              static_cast<std::uint32_t>(l), static_cast<std::uint32_t>(r));
 }
 
 NodeId Compilation::make_logical(int token, NodeId l, NodeId r) {
@@ -424,7 +432,8 @@ NodeId Compilation::make_assign(int token, NodeId l, NodeId r) {
       if (is_pointer(lt)) compile_fail(cerr::kType);
       r = to_int(r);
     }
-    return node(E_ASSIGN, 0, widen(lt), static_cast<std::uint32_t>(l), static_cast<std::uint32_t>(r));
+    return node(E_ASSIGN, 0, widen(lt), static_cast<std::uint32_t>(l),
+                static_cast<std::uint32_t>(r));
   }
   Opcode op;
   if (is_pointer(lt)) {
@@ -462,7 +471,8 @@ NodeId Compilation::make_assign(int token, NodeId l, NodeId r) {
       default: op = OP_XOR; break;
     }
   }
-  return node(E_COMPOUND, op, widen(lt), static_cast<std::uint32_t>(l), static_cast<std::uint32_t>(r));
+  return node(E_COMPOUND, op, widen(lt), static_cast<std::uint32_t>(l),
+              static_cast<std::uint32_t>(r));
 }
 
 NodeId Compilation::make_cast(TypeId t, NodeId e) {
@@ -515,8 +525,7 @@ NodeId Compilation::make_member(NodeId base, TypeId st, const std::string& membe
     std::uint8_t k = nkind(addr);
     if (k == E_ADDR && naux(addr) == A_STRING)
       addr = node(E_ADDR, A_STRING, pt, na(addr), nb(addr), nc(addr) + off);
-    else if (k == E_CONST)
-      addr = const_node(pt, na(addr) + off);
+    else if (k == E_CONST) addr = const_node(pt, na(addr) + off);
     else
       addr = node(E_BINARY, OP_ADD, pt, static_cast<std::uint32_t>(addr),
                   static_cast<std::uint32_t>(const_node(kTypeInt, off)));
@@ -543,10 +552,11 @@ NodeId Compilation::make_call(NodeId callee, const std::vector<NodeId>& args) {
   for (NodeId a : args) {
     NodeId v = rvalue(a);
     if (!is_scalar(vtype(v))) compile_fail(cerr::kType);
-    head = node(E_ARG, 0, vtype(v), static_cast<std::uint32_t>(v), static_cast<std::uint32_t>(head));
+    head =
+        node(E_ARG, 0, vtype(v), static_cast<std::uint32_t>(v), static_cast<std::uint32_t>(head));
   }
-  return node(E_CALL, 0, widen(ret), static_cast<std::uint32_t>(callee), static_cast<std::uint32_t>(head),
-              static_cast<std::uint32_t>(args.size()));
+  return node(E_CALL, 0, widen(ret), static_cast<std::uint32_t>(callee),
+              static_cast<std::uint32_t>(head), static_cast<std::uint32_t>(args.size()));
 }
 
 NodeId Compilation::make_incdec(NodeId loc, bool dec, bool post) {
@@ -745,7 +755,8 @@ NodeId Compilation::unary_expression() {
       NodeId e = rvalue(unary_expression());
       TypeId t = vtype(e);
       if (!is_integer(t)) compile_fail(cerr::kType);
-      result = is_const(e) ? const_node(t, ~na(e)) : node(E_UNARY, OP_NOT, t, static_cast<std::uint32_t>(e));
+      result = is_const(e) ? const_node(t, ~na(e))
+                           : node(E_UNARY, OP_NOT, t, static_cast<std::uint32_t>(e));
       break;
     }
     case T_MINUS: {
@@ -756,7 +767,8 @@ NodeId Compilation::unary_expression() {
         result = is_const(e) ? const_node(t, na(e) ^ 0x80000000u)
                              : node(E_UNARY, OP_FNEG, t, static_cast<std::uint32_t>(e));
       } else if (is_integer(t)) {
-        result = is_const(e) ? const_node(t, 0u - na(e)) : node(E_UNARY, OP_NEG, t, static_cast<std::uint32_t>(e));
+        result = is_const(e) ? const_node(t, 0u - na(e))
+                             : node(E_UNARY, OP_NEG, t, static_cast<std::uint32_t>(e));
       } else {
         compile_fail(cerr::kType);
       }

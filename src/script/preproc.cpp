@@ -85,7 +85,8 @@ void Compilation::open_source(const std::string& name) {
       if ((err = load(dir + name)) != cerr::kOpen) break;
     }
   }
-  if (err == cerr::kOpen && !files_.empty() && options_.builtin_sdk_header && is_sdk_header_name(name)) {
+  if (err == cerr::kOpen && !files_.empty() && options_.builtin_sdk_header &&
+      is_sdk_header_name(name)) {
     file.text.assign(builtin_sdk_header());
     err = 0;
   }
@@ -236,7 +237,8 @@ void Compilation::do_define(const char* p) {
       for (;;) {
         skip_blanks();
         rp_ = p;
-        if (p >= end || !is_ident_start(static_cast<unsigned char>(*p))) compile_fail(cerr::kSyntax);
+        if (p >= end || !is_ident_start(static_cast<unsigned char>(*p)))
+          compile_fail(cerr::kSyntax);
         params.push_back(identifier_at(p, end));
         skip_blanks();
         rp_ = p;
@@ -319,16 +321,15 @@ void Compilation::do_include(const char* p) {
       rp_ = p;
       compile_fail(cerr::kIncludeName);
     }
-    if (is_lead_byte(static_cast<unsigned char>(*p)) && p + 1 < end)
-      p += 2;
-    else
-      ++p;
+    if (is_lead_byte(static_cast<unsigned char>(*p)) && p + 1 < end) p += 2;
+    else ++p;
   }
   rp_ = p;
   if (p >= end) compile_fail(cerr::kIncludeName);
   std::string name(start, p);
   rp_ = p + 1;
-  if (files_.size() >= static_cast<std::size_t>(kMaxIncludeDepth)) compile_fail(cerr::kIncludeDepth);
+  if (files_.size() >= static_cast<std::size_t>(kMaxIncludeDepth))
+    compile_fail(cerr::kIncludeDepth);
   // Every file is read at most once per compilation.
   for (std::size_t i = 0; i < opened_names_.size();) {
     std::size_t j = opened_names_.find('\0', i);

@@ -22,7 +22,8 @@ namespace {
 constexpr ScriptTool kTools[] = {
     {"check", "FILE.c [-I DIR]... [--config KEY=VALUE]...",
      "compile a script without running it and print its diagnostics"},
-    {"disasm", "FILE.c [-I DIR]... [--config KEY=VALUE]...", "print the compiled image of a script"},
+    {"disasm", "FILE.c [-I DIR]... [--config KEY=VALUE]...",
+     "print the compiled image of a script"},
 };
 
 // Sources beside the script on disk first, then through the data file
@@ -37,7 +38,8 @@ int tool_loader(const std::string& path, std::string& text) {
       std::string data;
       if (std::fseek(in, 0, SEEK_END) == 0) {
         long size = std::ftell(in);
-        if (size > 0 && static_cast<std::size_t>(size) <= kLimit) data.reserve(static_cast<std::size_t>(size));
+        if (size > 0 && static_cast<std::size_t>(size) <= kLimit)
+          data.reserve(static_cast<std::size_t>(size));
         std::rewind(in);
       }
       char chunk[1 << 16];
@@ -111,12 +113,14 @@ int run_script_tool(int argc, char** argv) {
     } else if (file.empty() && !arg.empty() && arg[0] != '-') {
       file = arg;
     } else {
-      std::fprintf(stderr, "usage: talven %s %s\n", tool.c_str(), kTools[tool == "check" ? 0 : 1].usage);
+      std::fprintf(stderr, "usage: talven %s %s\n", tool.c_str(),
+                   kTools[tool == "check" ? 0 : 1].usage);
       return 2;
     }
   }
   if (file.empty()) {
-    std::fprintf(stderr, "usage: talven %s %s\n", tool.c_str(), kTools[tool == "check" ? 0 : 1].usage);
+    std::fprintf(stderr, "usage: talven %s %s\n", tool.c_str(),
+                 kTools[tool == "check" ? 0 : 1].usage);
     return 2;
   }
   std::size_t slash = file.find_last_of("/\\");
@@ -138,7 +142,8 @@ int run_script_tool(int argc, char** argv) {
       std::printf("%s: failed\n", file.c_str());
       return 1;
     }
-    std::printf("%s: ok (code %u bytes, data %u bytes)\n", file.c_str(), measured.code_size, measured.data_size);
+    std::printf("%s: ok (code %u bytes, data %u bytes)\n", file.c_str(), measured.code_size,
+                measured.data_size);
     return 0;
   }
   std::uint32_t size = measured.code_size + measured.data_size;
@@ -155,8 +160,8 @@ int run_script_tool(int argc, char** argv) {
   }
   // The area is only valid where it was compiled; addresses are printed as
   // they are.
-  std::printf("; %s: code %u bytes at %08X, data %u bytes at %08X\n", file.c_str(), r.code_size, ctx->program,
-              r.data_size, ctx->program + r.code_size);
+  std::printf("; %s: code %u bytes at %08X, data %u bytes at %08X\n", file.c_str(), r.code_size,
+              ctx->program, r.data_size, ctx->program + r.code_size);
   std::fputs(disassemble_range(ctx->program, r.code_size).c_str(), stdout);
   if (r.data_size > 0) {
     std::printf("; data\n");

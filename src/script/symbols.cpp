@@ -50,7 +50,8 @@ std::int32_t symbol_hash(std::string_view name) {
   std::uint32_t h = 0;
   for (char c : name) {
     if (c == '.') break;
-    h = (h * 7u) ^ static_cast<std::uint32_t>(static_cast<std::int32_t>(static_cast<signed char>(c)));
+    h = (h * 7u) ^
+        static_cast<std::uint32_t>(static_cast<std::int32_t>(static_cast<signed char>(c)));
   }
   return static_cast<std::int32_t>(h);
 }
@@ -85,13 +86,15 @@ void SymbolTable::clear_locals() {
   local_count_ = 0;
 }
 
-SymbolTable::IndexEntry& SymbolTable::index_probe(std::string_view part, std::uint32_t hash, bool local) const {
+SymbolTable::IndexEntry& SymbolTable::index_probe(std::string_view part, std::uint32_t hash,
+                                                  bool local) const {
   IndexEntry* index = index_for(local);
   const std::uint32_t mask = (local ? kLocalIndexSize : kGlobalIndexSize) - 1;
   for (std::uint32_t i = hash & mask;; i = (i + 1) & mask) {
     IndexEntry& e = index[i];
     if (e.slot < 0) return e;
-    if (e.hash == hash && e.part == part.size() && same_bytes(block_.get() + e.name, part.data(), part.size()))
+    if (e.hash == hash && e.part == part.size() &&
+        same_bytes(block_.get() + e.name, part.data(), part.size()))
       return e;
   }
 }

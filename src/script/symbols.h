@@ -61,16 +61,16 @@ constexpr int kCompileErrorCount = 25;
 
 enum SymbolKind : std::int32_t {
   kSymFree = 0,
-  kSymKeyword = 1,    // value: token
-  kSymMacro = 2,      // value: body offset in the block, extra: parameter count
-  kSymGlobalVar = 3,  // extra: type, value: absolute address (also static locals)
-  kSymLocalVar = 4,   // extra: type, value: frame offset
-  kSymFunction = 5,   // extra: return type, value: code label
-  kSymTypedef = 6,    // extra: type
-  kSymTag = 7,        // extra: structure type
-  kSymMember = 8,     // extra: type, value: offset
-  kSymLabel = 9,      // statement label defined in code; value: code label
-  kSymLabelUsed = 10, // statement label only used by goto so far; value: code label
+  kSymKeyword = 1,     // value: token
+  kSymMacro = 2,       // value: body offset in the block, extra: parameter count
+  kSymGlobalVar = 3,   // extra: type, value: absolute address (also static locals)
+  kSymLocalVar = 4,    // extra: type, value: frame offset
+  kSymFunction = 5,    // extra: return type, value: code label
+  kSymTypedef = 6,     // extra: type
+  kSymTag = 7,         // extra: structure type
+  kSymMember = 8,      // extra: type, value: offset
+  kSymLabel = 9,       // statement label defined in code; value: code label
+  kSymLabelUsed = 10,  // statement label only used by goto so far; value: code label
 };
 
 struct Symbol {
@@ -147,7 +147,9 @@ class SymbolTable {
   static constexpr std::uint32_t kGlobalIndexSize = 16384;  // powers of two, at
   static constexpr std::uint32_t kLocalIndexSize = 2048;    // most half full
 
-  IndexEntry* index_for(bool local) const { return local ? local_index_.get() : global_index_.get(); }
+  IndexEntry* index_for(bool local) const {
+    return local ? local_index_.get() : global_index_.get();
+  }
   // The index entry for a name's part, or the empty entry where it would go.
   IndexEntry& index_probe(std::string_view part, std::uint32_t hash, bool local) const;
   // The first free slot of the table's probe sequence for `name`. Throws

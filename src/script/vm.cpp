@@ -92,7 +92,9 @@ inline std::uint32_t float_bits(float f) {
 enum class FloatOp { kAdd, kSub, kMul, kDiv };
 inline std::uint32_t float_op(FloatOp op, std::uint32_t d, std::uint32_t s) {
   constexpr std::uint32_t kQuiet = 0x00400000u;
-  const auto nan = [](std::uint32_t b) { return (b & 0x7F800000u) == 0x7F800000u && (b & 0x007FFFFFu) != 0; };
+  const auto nan = [](std::uint32_t b) {
+    return (b & 0x7F800000u) == 0x7F800000u && (b & 0x007FFFFFu) != 0;
+  };
   if (nan(d)) return d | kQuiet;
   if (nan(s)) return s | kQuiet;
   const float x = as_float(d), y = as_float(s);
@@ -150,17 +152,21 @@ void vm_raise(VmContext* context, VmError error, Addr address) {
   static constexpr const char* kGlosses[] = {
       "integer division by zero", "call through a null function address", "stack overflow",
       "invalid instruction", "memory access outside script memory"};
-  std::string text = error == kErrInvalidAddress ? format_message("Invalid address error - 0x%08X", address)
-                                                 : std::string(vm_error_message(error));
-  const char* gloss = error >= 0 && error <= kErrInvalidAddress ? kGlosses[error] : kGlosses[kErrInvalidCode];
-  report_message_detailed(1, text, runtime_error_report(text, gloss, context, context ? context->pc : 0));
+  std::string text = error == kErrInvalidAddress
+                         ? format_message("Invalid address error - 0x%08X", address)
+                         : std::string(vm_error_message(error));
+  const char* gloss =
+      error >= 0 && error <= kErrInvalidAddress ? kGlosses[error] : kGlosses[kErrInvalidCode];
+  report_message_detailed(1, text,
+                          runtime_error_report(text, gloss, context, context ? context->pc : 0));
 }
 
 void vm_raise_guard(VmContext* context, Addr address, const std::string& what) {
   if (context) context->state = kVmError;
   vm_stop_flag.set();
   const std::string text = format_message("Invalid address error - 0x%08X", address);
-  report_message_detailed(1, text, runtime_error_report(text, what, context, context ? context->pc : 0));
+  report_message_detailed(1, text,
+                          runtime_error_report(text, what, context, context ? context->pc : 0));
 }
 
 // ---- lifetime ---------------------------------------------------------------
@@ -274,14 +280,14 @@ enum class Flow : std::uint8_t {
 
 // The state of a running slice.
 struct Machine {
-  std::uint32_t* r;     // the eight registers (in the state machine code uses)
-  std::uint8_t* base;   // host address of script address 0
+  std::uint32_t* r;    // the eight registers (in the state machine code uses)
+  std::uint8_t* base;  // host address of script address 0
   AddressSpace* space;
   // Offsets below kLowLimit wrap to huge values, so one compare against
   // hi = limit - kLowLimit tests both ends of a range.
   std::uint64_t hi;
   Addr pc;
-  unsigned budget;      // instructions left in the slice
+  unsigned budget;  // instructions left in the slice
   bool zf, lf, bf;
   // Guard checking (DebugMode): every store outside the frame window is
   // tested against the guard zones and freed memory.
@@ -298,7 +304,7 @@ struct Machine {
   VmError error;
   VmContext* ctx;
   TrapHandler trap_handler;
-  Translation* tr;      // null: every instruction runs from the image
+  Translation* tr;  // null: every instruction runs from the image
   // Host writes into translated code (builtins, devices) advance the
   // space's code epoch; it is read again after each builtin call and
   // between slices, and blocks are compared with the image again when it
@@ -384,11 +390,11 @@ struct Machine {
 };
 
 // Passes a failure of a step on to the caller.
-#define TRY(step)                                 \
-  do {                                            \
-    const Flow flow_ = (step);                    \
-    if (flow_ != Flow::kNext) [[unlikely]]        \
-      return flow_;                               \
+#define TRY(step) \
+  do { \
+    const Flow flow_ = (step); \
+    if (flow_ != Flow::kNext) [[unlikely]] \
+      return flow_; \
   } while (0)
 
 // 32-bit frame-slot accesses of ops with a frame window: unchecked when the
@@ -498,8 +504,8 @@ TALVEN_VM_INLINE bool call_builtin(Machine& m, std::uint16_t number) {
 // control goes (Flow); an error leaves pc just past the failing instruction
 // (op.pc for a single instruction). kUnchecked is true in the handler used
 // inside a checked frame window; only ops with frame slots read it.
-#define TALVEN_VM_EXEC(KIND)                    \
-  template <bool kUnchecked>                    \
+#define TALVEN_VM_EXEC(KIND) \
+  template <bool kUnchecked> \
   TALVEN_VM_INLINE Flow exec_##KIND([[maybe_unused]] Machine& m, [[maybe_unused]] const TOp& op)
 
 // ---- moves and loads
@@ -515,15 +521,27 @@ TALVEN_VM_EXEC(OP_XCHG) {
   m.r[op.s] = v;
   return Flow::kNext;
 }
-TALVEN_VM_EXEC(OP_MOVL_RR) { m.r[op.d] = m.r[op.s]; return Flow::kNext; }
-TALVEN_VM_EXEC(OP_MOVL_IMM) { m.r[op.d] = op.a; return Flow::kNext; }
-TALVEN_VM_EXEC(OP_MOVL_ADDR) { m.r[op.d] = op.a; return Flow::kNext; }
+TALVEN_VM_EXEC(OP_MOVL_RR) {
+  m.r[op.d] = m.r[op.s];
+  return Flow::kNext;
+}
+TALVEN_VM_EXEC(OP_MOVL_IMM) {
+  m.r[op.d] = op.a;
+  return Flow::kNext;
+}
+TALVEN_VM_EXEC(OP_MOVL_ADDR) {
+  m.r[op.d] = op.a;
+  return Flow::kNext;
+}
 TALVEN_VM_EXEC(OP_MOVBL_ABS) { return m.load<std::uint8_t>(op.a, m.r[op.d], op.pc); }
 TALVEN_VM_EXEC(OP_MOVSBL_ABS) { return m.load<std::int8_t>(op.a, m.r[op.d], op.pc); }
 TALVEN_VM_EXEC(OP_MOVWL_ABS) { return m.load<std::uint16_t>(op.a, m.r[op.d], op.pc); }
 TALVEN_VM_EXEC(OP_MOVSWL_ABS) { return m.load<std::int16_t>(op.a, m.r[op.d], op.pc); }
 TALVEN_VM_EXEC(OP_MOVL_LOAD_ABS) { return m.load<std::uint32_t>(op.a, m.r[op.d], op.pc); }
-TALVEN_VM_EXEC(OP_LEA) { m.r[op.d] = m.frame(op.a); return Flow::kNext; }
+TALVEN_VM_EXEC(OP_LEA) {
+  m.r[op.d] = m.frame(op.a);
+  return Flow::kNext;
+}
 TALVEN_VM_EXEC(OP_MOVBL_FRAME) { return m.load<std::uint8_t>(m.frame(op.a), m.r[op.d], op.pc); }
 TALVEN_VM_EXEC(OP_MOVSBL_FRAME) { return m.load<std::int8_t>(m.frame(op.a), m.r[op.d], op.pc); }
 TALVEN_VM_EXEC(OP_MOVWL_FRAME) { return m.load<std::uint16_t>(m.frame(op.a), m.r[op.d], op.pc); }
@@ -545,7 +563,9 @@ TALVEN_VM_INLINE Flow store_and_check(Machine& m, Addr a, std::uint32_t value, A
 }
 TALVEN_VM_EXEC(OP_MOVB_ABS) { return store_and_check<std::uint8_t>(m, op.a, m.r[op.s], op.pc); }
 TALVEN_VM_EXEC(OP_MOVW_ABS) { return store_and_check<std::uint16_t>(m, op.a, m.r[op.s], op.pc); }
-TALVEN_VM_EXEC(OP_MOVL_STORE_ABS) { return store_and_check<std::uint32_t>(m, op.a, m.r[op.s], op.pc); }
+TALVEN_VM_EXEC(OP_MOVL_STORE_ABS) {
+  return store_and_check<std::uint32_t>(m, op.a, m.r[op.s], op.pc);
+}
 TALVEN_VM_EXEC(OP_MOVB_FRAME) {
   return store_and_check<std::uint8_t>(m, m.frame(op.a), m.r[op.s], op.pc);
 }
@@ -557,8 +577,12 @@ TALVEN_VM_EXEC(OP_MOVL_STORE_FRAME) {
   TRY(frame_store<kUnchecked>(m, a, m.r[op.s], op.pc));
   return m.code_check(a);
 }
-TALVEN_VM_EXEC(OP_MOVB_IND) { return store_and_check<std::uint8_t>(m, m.r[op.d], m.r[op.s], op.pc); }
-TALVEN_VM_EXEC(OP_MOVW_IND) { return store_and_check<std::uint16_t>(m, m.r[op.d], m.r[op.s], op.pc); }
+TALVEN_VM_EXEC(OP_MOVB_IND) {
+  return store_and_check<std::uint8_t>(m, m.r[op.d], m.r[op.s], op.pc);
+}
+TALVEN_VM_EXEC(OP_MOVW_IND) {
+  return store_and_check<std::uint16_t>(m, m.r[op.d], m.r[op.s], op.pc);
+}
 TALVEN_VM_EXEC(OP_MOVL_STORE_IND) {
   return store_and_check<std::uint32_t>(m, m.r[op.d], m.r[op.s], op.pc);
 }
@@ -597,7 +621,8 @@ TALVEN_VM_EXEC(OP_ENTER) {
 // leave: the outermost frame finishes the context; `at_pc` is where the
 // leave instruction ends.
 TALVEN_VM_INLINE Flow leave(Machine& m, std::uint32_t bytes, Addr at_pc) {
-  if (static_cast<std::uint32_t>(m.r[kRegStack] + bytes + kFrameSaveBytes - m.stack) >= m.stack_size) {
+  if (static_cast<std::uint32_t>(m.r[kRegStack] + bytes + kFrameSaveBytes - m.stack) >=
+      m.stack_size) {
     m.pc = at_pc;
     return Flow::kFinished;
   }
@@ -694,13 +719,28 @@ TALVEN_VM_EXEC(OP_ZEROL_ABS) { return test_zero<std::uint32_t>(m, op.a, op.pc); 
 TALVEN_VM_EXEC(OP_ZEROB_FRAME) { return test_zero<std::uint8_t>(m, m.frame(op.a), op.pc); }
 TALVEN_VM_EXEC(OP_ZEROW_FRAME) { return test_zero<std::uint16_t>(m, m.frame(op.a), op.pc); }
 TALVEN_VM_EXEC(OP_ZEROL_FRAME) { return test_zero<std::uint32_t>(m, m.frame(op.a), op.pc); }
-TALVEN_VM_EXEC(OP_CMP) { compare(m, m.r[op.d], m.r[op.s]); return Flow::kNext; }
-TALVEN_VM_EXEC(OP_CMP_IMM) { compare(m, m.r[op.d], op.a); return Flow::kNext; }
-TALVEN_VM_EXEC(OP_SET) { m.r[op.d] = m.r[op.s] == 0; return Flow::kNext; }
+TALVEN_VM_EXEC(OP_CMP) {
+  compare(m, m.r[op.d], m.r[op.s]);
+  return Flow::kNext;
+}
+TALVEN_VM_EXEC(OP_CMP_IMM) {
+  compare(m, m.r[op.d], op.a);
+  return Flow::kNext;
+}
+TALVEN_VM_EXEC(OP_SET) {
+  m.r[op.d] = m.r[op.s] == 0;
+  return Flow::kNext;
+}
 
 // ---- integer arithmetic
-TALVEN_VM_EXEC(OP_ADD) { m.r[op.d] += m.r[op.s]; return Flow::kNext; }
-TALVEN_VM_EXEC(OP_ADD_IMM) { m.r[op.d] += op.a; return Flow::kNext; }
+TALVEN_VM_EXEC(OP_ADD) {
+  m.r[op.d] += m.r[op.s];
+  return Flow::kNext;
+}
+TALVEN_VM_EXEC(OP_ADD_IMM) {
+  m.r[op.d] += op.a;
+  return Flow::kNext;
+}
 TALVEN_VM_EXEC(OP_SUB) {
   const std::uint32_t v = m.r[op.s];
   compare(m, m.r[op.d], v);
@@ -712,40 +752,67 @@ TALVEN_VM_EXEC(OP_SUB_IMM) {
   m.r[op.d] -= op.a;
   return Flow::kNext;
 }
-TALVEN_VM_EXEC(OP_MUL) { m.r[op.d] *= m.r[op.s]; return Flow::kNext; }
+TALVEN_VM_EXEC(OP_MUL) {
+  m.r[op.d] *= m.r[op.s];
+  return Flow::kNext;
+}
 TALVEN_VM_EXEC(OP_DIV) {
   const std::uint32_t y = m.r[op.s];
   if (y == 0) return m.fail(kErrDivideByZero, op.pc);
   // -2^31 / -1 overflows; it wraps to -2^31 instead of trapping.
-  if (y == 0xFFFFFFFFu)
-    m.r[op.d] = 0u - m.r[op.d];
+  if (y == 0xFFFFFFFFu) m.r[op.d] = 0u - m.r[op.d];
   else
-    m.r[op.d] = static_cast<std::uint32_t>(static_cast<std::int32_t>(m.r[op.d]) / static_cast<std::int32_t>(y));
+    m.r[op.d] = static_cast<std::uint32_t>(static_cast<std::int32_t>(m.r[op.d]) /
+                                           static_cast<std::int32_t>(y));
   return Flow::kNext;
 }
 TALVEN_VM_EXEC(OP_MOD) {
   const std::uint32_t y = m.r[op.s];
   if (y == 0) return m.fail(kErrDivideByZero, op.pc);
-  if (y == 0xFFFFFFFFu)
-    m.r[op.d] = 0;
+  if (y == 0xFFFFFFFFu) m.r[op.d] = 0;
   else
-    m.r[op.d] = static_cast<std::uint32_t>(static_cast<std::int32_t>(m.r[op.d]) % static_cast<std::int32_t>(y));
+    m.r[op.d] = static_cast<std::uint32_t>(static_cast<std::int32_t>(m.r[op.d]) %
+                                           static_cast<std::int32_t>(y));
   return Flow::kNext;
 }
-TALVEN_VM_EXEC(OP_SHL) { m.r[op.d] <<= (m.r[op.s] & 31u); return Flow::kNext; }
-TALVEN_VM_EXEC(OP_SHR) { m.r[op.d] >>= (m.r[op.s] & 31u); return Flow::kNext; }
+TALVEN_VM_EXEC(OP_SHL) {
+  m.r[op.d] <<= (m.r[op.s] & 31u);
+  return Flow::kNext;
+}
+TALVEN_VM_EXEC(OP_SHR) {
+  m.r[op.d] >>= (m.r[op.s] & 31u);
+  return Flow::kNext;
+}
 TALVEN_VM_EXEC(OP_SAR) {
   m.r[op.d] = static_cast<std::uint32_t>(static_cast<std::int32_t>(m.r[op.d]) >> (m.r[op.s] & 31u));
   return Flow::kNext;
 }
-TALVEN_VM_EXEC(OP_NEG) { m.r[op.d] = 0u - m.r[op.s]; return Flow::kNext; }
-TALVEN_VM_EXEC(OP_NOT) { m.r[op.d] = ~m.r[op.s]; return Flow::kNext; }
-TALVEN_VM_EXEC(OP_AND) { m.r[op.d] &= m.r[op.s]; return Flow::kNext; }
-TALVEN_VM_EXEC(OP_OR) { m.r[op.d] |= m.r[op.s]; return Flow::kNext; }
-TALVEN_VM_EXEC(OP_XOR) { m.r[op.d] ^= m.r[op.s]; return Flow::kNext; }
+TALVEN_VM_EXEC(OP_NEG) {
+  m.r[op.d] = 0u - m.r[op.s];
+  return Flow::kNext;
+}
+TALVEN_VM_EXEC(OP_NOT) {
+  m.r[op.d] = ~m.r[op.s];
+  return Flow::kNext;
+}
+TALVEN_VM_EXEC(OP_AND) {
+  m.r[op.d] &= m.r[op.s];
+  return Flow::kNext;
+}
+TALVEN_VM_EXEC(OP_OR) {
+  m.r[op.d] |= m.r[op.s];
+  return Flow::kNext;
+}
+TALVEN_VM_EXEC(OP_XOR) {
+  m.r[op.d] ^= m.r[op.s];
+  return Flow::kNext;
+}
 
 // ---- jumps (the conditions are in TOp::mask)
-TALVEN_VM_EXEC(OP_JMP) { m.pc = op.a; return Flow::kTaken; }
+TALVEN_VM_EXEC(OP_JMP) {
+  m.pc = op.a;
+  return Flow::kTaken;
+}
 TALVEN_VM_EXEC(OP_JE) { return jump_if(m, op, op.a); }
 TALVEN_VM_EXEC(OP_JNE) { return jump_if(m, op, op.a); }
 TALVEN_VM_EXEC(OP_JG) { return jump_if(m, op, op.a); }
@@ -758,12 +825,18 @@ TALVEN_VM_EXEC(OP_JB) { return jump_if(m, op, op.a); }
 TALVEN_VM_EXEC(OP_JBE) { return jump_if(m, op, op.a); }
 
 // ---- floats
-TALVEN_VM_EXEC(OP_FTOI) { m.r[op.d] = float_to_int(as_float(m.r[op.s])); return Flow::kNext; }
+TALVEN_VM_EXEC(OP_FTOI) {
+  m.r[op.d] = float_to_int(as_float(m.r[op.s]));
+  return Flow::kNext;
+}
 TALVEN_VM_EXEC(OP_ITOF) {
   m.r[op.d] = float_bits(static_cast<float>(static_cast<std::int32_t>(m.r[op.s])));
   return Flow::kNext;
 }
-TALVEN_VM_EXEC(OP_FADD) { m.r[op.d] = float_op(FloatOp::kAdd, m.r[op.d], m.r[op.s]); return Flow::kNext; }
+TALVEN_VM_EXEC(OP_FADD) {
+  m.r[op.d] = float_op(FloatOp::kAdd, m.r[op.d], m.r[op.s]);
+  return Flow::kNext;
+}
 TALVEN_VM_EXEC(OP_FSUB) {
   const float x = as_float(m.r[op.d]), y = as_float(m.r[op.s]);
   m.zf = x == y;  // false when unordered
@@ -772,14 +845,23 @@ TALVEN_VM_EXEC(OP_FSUB) {
   m.r[op.d] = float_op(FloatOp::kSub, m.r[op.d], m.r[op.s]);
   return Flow::kNext;
 }
-TALVEN_VM_EXEC(OP_FMUL) { m.r[op.d] = float_op(FloatOp::kMul, m.r[op.d], m.r[op.s]); return Flow::kNext; }
-TALVEN_VM_EXEC(OP_FDIV) { m.r[op.d] = float_op(FloatOp::kDiv, m.r[op.d], m.r[op.s]); return Flow::kNext; }
-TALVEN_VM_EXEC(OP_FMOD) {
-  m.r[op.d] = float_bits(static_cast<float>(
-      std::fmod(static_cast<double>(as_float(m.r[op.d])), static_cast<double>(as_float(m.r[op.s])))));
+TALVEN_VM_EXEC(OP_FMUL) {
+  m.r[op.d] = float_op(FloatOp::kMul, m.r[op.d], m.r[op.s]);
   return Flow::kNext;
 }
-TALVEN_VM_EXEC(OP_FNEG) { m.r[op.d] = float_bits(-as_float(m.r[op.s])); return Flow::kNext; }
+TALVEN_VM_EXEC(OP_FDIV) {
+  m.r[op.d] = float_op(FloatOp::kDiv, m.r[op.d], m.r[op.s]);
+  return Flow::kNext;
+}
+TALVEN_VM_EXEC(OP_FMOD) {
+  m.r[op.d] = float_bits(static_cast<float>(std::fmod(static_cast<double>(as_float(m.r[op.d])),
+                                                      static_cast<double>(as_float(m.r[op.s])))));
+  return Flow::kNext;
+}
+TALVEN_VM_EXEC(OP_FNEG) {
+  m.r[op.d] = float_bits(-as_float(m.r[op.s]));
+  return Flow::kNext;
+}
 
 // ---- fused sequences
 // Each has the effects of its instructions in order; an error in one of
@@ -1071,11 +1153,13 @@ TALVEN_VM_INLINE std::uint32_t run_machine_code(Machine& m, NativeState& ns, Blo
 // Whether the slice that just spent its budget is followed at once by the
 // next one (the slice hook allows it and nothing stopped the scripts).
 TALVEN_VM_INLINE bool next_slice_follows(const Machine& m, SliceHook hook) {
-  return m.budget == 0 && m.ctx->state == kVmRunning && hook && !vm_stop_flag.is_set() && hook(m.ctx);
+  return m.budget == 0 && m.ctx->state == kVmRunning && hook && !vm_stop_flag.is_set() &&
+         hook(m.ctx);
 }
 
 // Raises the error a slice stopped with (the state already handed back).
-[[gnu::cold]] void raise_error(VmContext* ctx, Flow why, VmError error, Addr bad, std::uint32_t bad_len) {
+[[gnu::cold]] void raise_error(VmContext* ctx, Flow why, VmError error, Addr bad,
+                               std::uint32_t bad_len) {
   if (why == Flow::kBadAddress) {
     vm_raise(ctx, kErrInvalidAddress, bad);
   } else if (why == Flow::kGuardFault) {
@@ -1120,63 +1204,60 @@ struct UncheckedTable {
 // (step_ops) and run by the same handlers.
 
 #if TALVEN_VM_COMPUTED_GOTO
-#define TALVEN_VM_LABEL(label, id) label:
+#define TALVEN_VM_LABEL(label, id) \
+  label:
 #define TALVEN_VM_REF(label, id) (&&label)
-#define TALVEN_VM_DISPATCH() goto* op->handler
+#define TALVEN_VM_DISPATCH() goto * op->handler
 #else
 #define TALVEN_VM_LABEL(label, id) case (id):
 #define TALVEN_VM_REF(label, id) reinterpret_cast<const void*>(static_cast<std::uintptr_t>(id))
-#define TALVEN_VM_DISPATCH()                                     \
-  do {                                                           \
+#define TALVEN_VM_DISPATCH() \
+  do { \
     handler_id = reinterpret_cast<std::uintptr_t>(op->handler); \
-    goto dispatch_switch;                                        \
+    goto dispatch_switch; \
   } while (0)
 #endif
 
 // Leaves the block for pc through its successor link `link`: at once when
 // pc is the link's fixed address, checked when pc varies.
-#define TALVEN_VM_GO(link)              \
-  do {                                  \
-    slot = &blk->link;                  \
-    nb = *slot;                         \
+#define TALVEN_VM_GO(link) \
+  do { \
+    slot = &blk->link; \
+    nb = *slot; \
     if (m.budget == 0) goto leave_slice; \
-    if (nb) {                           \
-      blk = nb;                         \
-      goto enter_block;                 \
-    }                                   \
-    goto chain;                         \
+    if (nb) { \
+      blk = nb; \
+      goto enter_block; \
+    } \
+    goto chain; \
   } while (0)
 #define TALVEN_VM_GO_VAR(link) \
-  do {                         \
-    slot = &blk->link;         \
-    nb = *slot;                \
-    goto chain;                \
+  do { \
+    slot = &blk->link; \
+    nb = *slot; \
+    goto chain; \
   } while (0)
 
 // Where control goes after a handler.
-#define TALVEN_VM_FOLLOW(flow)                  \
-  {                                             \
-  const Flow flow_ = (flow);                    \
-  switch (flow_) {                              \
-    case Flow::kNext:                           \
-      ++op;                                     \
-      TALVEN_VM_DISPATCH();                     \
-    case Flow::kTaken: TALVEN_VM_GO(taken);     \
-    case Flow::kFall: TALVEN_VM_GO(fall);       \
-    case Flow::kTakenVar: TALVEN_VM_GO_VAR(taken); \
-    case Flow::kFallVar: TALVEN_VM_GO_VAR(fall);   \
-    case Flow::kReturn: goto go_return;         \
-    case Flow::kRejoin: goto rejoin;            \
-    case Flow::kFinished: goto finished;        \
-    case Flow::kCodeWritten: goto code_written; \
-    case Flow::kGone: return 1;                 \
-    case Flow::kError:                          \
-    case Flow::kBadAddress:                     \
-    case Flow::kGuardFault:                     \
-      why = flow_;                              \
-      goto error_exit;                          \
-  }                                             \
-  __builtin_unreachable();                      \
+#define TALVEN_VM_FOLLOW(flow) \
+  { \
+    const Flow flow_ = (flow); \
+    switch (flow_) { \
+      case Flow::kNext: ++op; TALVEN_VM_DISPATCH(); \
+      case Flow::kTaken: TALVEN_VM_GO(taken); \
+      case Flow::kFall: TALVEN_VM_GO(fall); \
+      case Flow::kTakenVar: TALVEN_VM_GO_VAR(taken); \
+      case Flow::kFallVar: TALVEN_VM_GO_VAR(fall); \
+      case Flow::kReturn: goto go_return; \
+      case Flow::kRejoin: goto rejoin; \
+      case Flow::kFinished: goto finished; \
+      case Flow::kCodeWritten: goto code_written; \
+      case Flow::kGone: return 1; \
+      case Flow::kError: \
+      case Flow::kBadAddress: \
+      case Flow::kGuardFault: why = flow_; goto error_exit; \
+    } \
+    __builtin_unreachable(); \
   }
 
 #define TALVEN_VM_RUN_OP(NAME, ...) \
@@ -1189,26 +1270,28 @@ struct UncheckedTable {
 #define TALVEN_VM_IF_SLOTS_A(...) __VA_ARGS__
 #define TALVEN_VM_IF_SLOTS_B(...) __VA_ARGS__
 #define TALVEN_VM_IF_SLOTS_AB(...) __VA_ARGS__
-#define TALVEN_VM_RUN_OP_UNCHECKED(NAME, slots)                   \
-  TALVEN_VM_LABEL(U_OP_##NAME, kUncheckedBase + OP_##NAME)        \
+#define TALVEN_VM_RUN_OP_UNCHECKED(NAME, slots) \
+  TALVEN_VM_LABEL(U_OP_##NAME, kUncheckedBase + OP_##NAME) \
   TALVEN_VM_FOLLOW(exec_OP_##NAME<true>(m, *op));
-#define TALVEN_VM_RUN_BK_UNCHECKED(NAME, slots)                                    \
+#define TALVEN_VM_RUN_BK_UNCHECKED(NAME, slots) \
   TALVEN_VM_IF_SLOTS_##slots(TALVEN_VM_LABEL(U_BK_##NAME, kUncheckedBase + BK_##NAME) \
                                  TALVEN_VM_FOLLOW(exec_BK_##NAME<true>(m, *op));)
 #define TALVEN_VM_REF_OP(NAME, ...) TALVEN_VM_REF(H_OP_##NAME, OP_##NAME),
 #define TALVEN_VM_REF_BK(NAME, ...) TALVEN_VM_REF(H_BK_##NAME, BK_##NAME),
-#define TALVEN_VM_FORM_OP(NAME, slots) {OP_##NAME, TALVEN_VM_REF(U_OP_##NAME, kUncheckedBase + OP_##NAME)},
+#define TALVEN_VM_FORM_OP(NAME, slots) \
+  {OP_##NAME, TALVEN_VM_REF(U_OP_##NAME, kUncheckedBase + OP_##NAME)},
 #define TALVEN_VM_FORM_BK(NAME, slots) \
-  TALVEN_VM_IF_SLOTS_##slots({BK_##NAME, TALVEN_VM_REF(U_BK_##NAME, kUncheckedBase + BK_##NAME)},)
+  TALVEN_VM_IF_SLOTS_##slots({BK_##NAME, TALVEN_VM_REF(U_BK_##NAME, kUncheckedBase + BK_##NAME)}, )
 
 namespace {
 
 // Runs slices of the context as vm_run says; the state lives in `m`.
 int run_slices(VmContext* const ctx) {
-  static const void* const kChecked[] = {TALVEN_OPCODES(TALVEN_VM_REF_OP) TALVEN_BLOCK_OPS(TALVEN_VM_REF_BK)};
+  static const void* const kChecked[] = {TALVEN_OPCODES(TALVEN_VM_REF_OP)
+                                             TALVEN_BLOCK_OPS(TALVEN_VM_REF_BK)};
   static_assert(sizeof kChecked / sizeof kChecked[0] == BK_COUNT);
-  static const UncheckedTable::Form kForms[] = {
-      TALVEN_UNCHECKED_OPCODES(TALVEN_VM_FORM_OP) TALVEN_BLOCK_OPS(TALVEN_VM_FORM_BK)};
+  static const UncheckedTable::Form kForms[] = {TALVEN_UNCHECKED_OPCODES(TALVEN_VM_FORM_OP)
+                                                    TALVEN_BLOCK_OPS(TALVEN_VM_FORM_BK)};
   static const UncheckedTable kUnchecked(kChecked, kForms);
 
   const SliceHook slice_hook = g_slice_hook.load(std::memory_order_acquire);
@@ -1225,8 +1308,8 @@ int run_slices(VmContext* const ctx) {
   const TOp* op = nullptr;
   TOp* stop_op = nullptr;  // an op whose handler ends a partly run block
   const void* stop_saved = nullptr;
-  Block step_blk;          // a stepped instruction's block: no successors kept
-  TOp step_ops[2];         // the stepped instruction, then the end of its block
+  Block step_blk;   // a stepped instruction's block: no successors kept
+  TOp step_ops[2];  // the stepped instruction, then the end of its block
   step_ops[1].handler = TALVEN_VM_REF(H_STEP_END, kStepEndId);
   Flow why = Flow::kError;  // of an error exit
 #if !TALVEN_VM_COMPUTED_GOTO
@@ -1324,9 +1407,7 @@ run_native:
       // from the budget).
       op = &blk->ops.back();
       TALVEN_VM_DISPATCH();
-    default:
-      stepping = true;
-      goto fetch;
+    default: stepping = true; goto fetch;
   }
 
 go_return:
@@ -1391,10 +1472,10 @@ dispatch_switch:
     TALVEN_BLOCK_OPS(TALVEN_VM_RUN_BK)
     TALVEN_UNCHECKED_OPCODES(TALVEN_VM_RUN_OP_UNCHECKED)
     TALVEN_BLOCK_OPS(TALVEN_VM_RUN_BK_UNCHECKED)
-  TALVEN_VM_LABEL(H_STEP_END, kStepEndId)
+    TALVEN_VM_LABEL(H_STEP_END, kStepEndId)
     m.pc = step_ops[0].pc;
     goto next_instruction;
-  TALVEN_VM_LABEL(H_STOP, kStopId)
+    TALVEN_VM_LABEL(H_STOP, kStopId)
     // The op after the last one that fits the slice: the block ends here.
     stop_op->handler = stop_saved;
     stop_op = nullptr;

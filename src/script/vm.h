@@ -56,8 +56,8 @@ enum VmState : std::uint8_t {
 };
 
 struct VmContext {
-  std::uint32_t thread_slot;   // script thread slot running the context
-  std::uint8_t state;          // VmState
+  std::uint32_t thread_slot;  // script thread slot running the context
+  std::uint8_t state;         // VmState
   std::uint8_t zero_flag;
   std::uint8_t less_flag;      // signed (float for fsub)
   std::uint8_t below_flag;     // unsigned
@@ -142,7 +142,7 @@ extern VmStopFlag vm_stop_flag;
 // The run-time errors and their numbers.
 enum VmError : int {
   kErrDivideByZero = 0,
-  kErrOutOfMemory = 1,   // call through a null register
+  kErrOutOfMemory = 1,  // call through a null register
   kErrStackOverflow = 2,
   kErrInvalidCode = 3,
   kErrInvalidAddress = 4,  // our own: a load, store, jump or fetch outside script memory

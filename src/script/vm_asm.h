@@ -82,14 +82,14 @@ class VmAsm {
     byte(static_cast<std::uint8_t>(n));
     byte(static_cast<std::uint8_t>(n >> 8));
   }
-  void mov(unsigned d, unsigned s) { r(OP_MOVL_RR, d, s); }              // rD = rS
+  void mov(unsigned d, unsigned s) { r(OP_MOVL_RR, d, s); }  // rD = rS
   void movi(unsigned d, std::int64_t imm) { ri1(OP_MOVL_IMM, d, static_cast<std::uint32_t>(imm)); }
-  void mova(unsigned d, Label l) {                                       // rD = address
+  void mova(unsigned d, Label l) {  // rD = address
     r(OP_MOVL_ADDR, d, d);
     word_to(l);
   }
-  void load(unsigned d, unsigned s) { r(OP_MOVL_LOAD_IND, d, s); }      // rD = [rS]
-  void store(unsigned d, unsigned s) { r(OP_MOVL_STORE_IND, d, s); }    // [rD] = rS
+  void load(unsigned d, unsigned s) { r(OP_MOVL_LOAD_IND, d, s); }    // rD = [rS]
+  void store(unsigned d, unsigned s) { r(OP_MOVL_STORE_IND, d, s); }  // [rD] = rS
   void load_frame(unsigned d, std::int32_t disp) {
     ri1(OP_MOVL_LOAD_FRAME, d, static_cast<std::uint32_t>(disp));
   }

@@ -109,8 +109,8 @@ unsigned fuse(const Insn* in, unsigned n, TOp& op) {
     return 3;
   }
   // movl rA,[r6+a]; mul rA,rB; add rA,rC; mul rA,rD
-  if (n >= 4 && is_load_frame(in[0]) && in[1].op == OP_MUL && in[1].d == in[0].d && in[2].op == OP_ADD &&
-      in[2].d == in[0].d && in[3].op == OP_MUL && in[3].d == in[0].d) {
+  if (n >= 4 && is_load_frame(in[0]) && in[1].op == OP_MUL && in[1].d == in[0].d &&
+      in[2].op == OP_ADD && in[2].d == in[0].d && in[3].op == OP_MUL && in[3].d == in[0].d) {
     op.kind = BK_LOAD_MUL_ADD_MUL;
     op.d = in[0].d;
     op.s = in[1].s;
@@ -232,8 +232,7 @@ void forget_translation(Addr program) {
 void forget_all_translations() { t_translations.clear(); }
 
 Block* translate_block(Translation& t, const std::uint8_t* base, Addr pc,
-                       const void* const* handlers, const void* const* unchecked,
-                       Block* existing) {
+                       const void* const* handlers, const void* const* unchecked, Block* existing) {
   const std::uint32_t off = pc - t.program;
   if (off >= t.size || off >= kMaxIndexedOffset) return nullptr;
   Block* b = existing;

@@ -48,34 +48,35 @@ namespace talven::script {
 // slots has a second handler whose slot accesses are unchecked, used when
 // the block's frame window (Block::frame_lo) covers them. Operands of each
 // row: the registers in TOp::d, s, d2 (and c where said).
-#define TALVEN_BLOCK_OPS(X)                                                          \
-  X(LOAD2_SUB_JCC, AB)    /* movl rA,[r6+a]; movl rB,[r6+b]; sub rB,rA; jcc c (d A, s B) */ \
-  X(IMM_LOAD_SUB_JCC, B)  /* movl rA,a; movl rB,[r6+b]; sub rB,rA; jcc c     (d A, s B) */ \
-  X(IMM_LOAD_SUB, B)      /* movl rA,a; movl rB,[r6+b]; sub rB,rA            (d A, s B) */ \
-  X(LOAD2_ADD, AB)        /* movl rA,[r6+a]; movl rB,[r6+b]; add rB,rA       (d A, s B) */ \
-  X(LOAD_ADD, A)          /* movl rA,[r6+a]; add rB,rA                       (d A, s B) */ \
-  X(LEA_POSTOP, A)        /* lea rA,[r6+a]; postop rD2,[rA],b               (d A, d2 D2) */ \
-  X(IMM_STORE, B)         /* movl rA,a; movl [r6+b],rA                             (d A) */ \
-  X(CALL_TRAP_RET, None)  /* call W where W holds "trap n; ret": a = W, b = n (ends the block) */ \
+#define TALVEN_BLOCK_OPS(X) \
+  X(LOAD2_SUB_JCC, AB)   /* movl rA,[r6+a]; movl rB,[r6+b]; sub rB,rA; jcc c (d A, s B) */ \
+  X(IMM_LOAD_SUB_JCC, B) /* movl rA,a; movl rB,[r6+b]; sub rB,rA; jcc c     (d A, s B) */ \
+  X(IMM_LOAD_SUB, B)     /* movl rA,a; movl rB,[r6+b]; sub rB,rA            (d A, s B) */ \
+  X(LOAD2_ADD, AB)       /* movl rA,[r6+a]; movl rB,[r6+b]; add rB,rA       (d A, s B) */ \
+  X(LOAD_ADD, A)         /* movl rA,[r6+a]; add rB,rA                       (d A, s B) */ \
+  X(LEA_POSTOP, A)       /* lea rA,[r6+a]; postop rD2,[rA],b               (d A, d2 D2) */ \
+  X(IMM_STORE, B)        /* movl rA,a; movl [r6+b],rA                             (d A) */ \
+  X(CALL_TRAP_RET, None) /* call W where W holds "trap n; ret": a = W, b = n (ends the block) */ \
   /* movl rA,[r6+a]; movl rB,[r6+b]; add rB,rA; then through rB (d A, s B,             */ \
   /* d2 = the other register of the last instruction):                                */ \
-  X(LOAD2_ADD_LDB, AB)    /* movbl rX,[rB] */                                          \
-  X(LOAD2_ADD_LDSB, AB)   /* movsbl rX,[rB] */                                         \
-  X(LOAD2_ADD_LDL, AB)    /* movl rX,[rB] */                                           \
-  X(LOAD2_ADD_STB, AB)    /* movb [rB],rX */                                           \
-  X(LOAD2_ADD_STL, AB)    /* movl [rB],rX */                                           \
-  X(ACC_FRAME, AB)        /* movl rA,[r6+a]; add rA,rB; movl [r6+b],rA       (d A, s B) */ \
-  X(LOAD_ADD_DST, A)      /* movl rA,[r6+a]; add rA,rB                       (d A, s B) */ \
-  X(LOAD_MUL_DST, A)      /* movl rA,[r6+a]; mul rA,rB                       (d A, s B) */ \
-  X(LOAD_MUL, A)          /* movl rA,[r6+a]; mul rB,rA                       (d A, s B) */ \
-  X(LOAD_ADD_LDL, A)      /* movl rA,[r6+a]; add rA,rB; movl rC,[rA]   (d A, s B, d2 C) */ \
-  X(LOAD2, AB)            /* movl rA,[r6+a]; movl rB,[r6+b]                  (d A, s B) */ \
-  X(LEAVE_RET, None)      /* leave a; ret                                 (ends the block) */ \
-  X(EXIT, None)           /* end of a block that runs on into code it does not hold: pc = TOp::pc */ \
-  X(PUSH_XCHG_CALL, None) /* push rP; xchg rD,rS; call a (d2 P, b = bytes of xchg and call; ends the block) */ \
-  X(LOAD_MUL_ADD_MUL, A)  /* movl rA,[r6+a]; mul rA,rB; add rA,rC; mul rA,rD, an index times */ \
-                          /* its element size                    (d A, s B, d2 C, c = D) */ \
-  X(IMM_LOAD2, AB)        /* movl rX,imm; movl rA,[r6+a]; movl rB,[r6+b] (d A, s B, d2 X, c imm) */
+  X(LOAD2_ADD_LDB, AB)  /* movbl rX,[rB] */ \
+  X(LOAD2_ADD_LDSB, AB) /* movsbl rX,[rB] */ \
+  X(LOAD2_ADD_LDL, AB)  /* movl rX,[rB] */ \
+  X(LOAD2_ADD_STB, AB)  /* movb [rB],rX */ \
+  X(LOAD2_ADD_STL, AB)  /* movl [rB],rX */ \
+  X(ACC_FRAME, AB)      /* movl rA,[r6+a]; add rA,rB; movl [r6+b],rA       (d A, s B) */ \
+  X(LOAD_ADD_DST, A)    /* movl rA,[r6+a]; add rA,rB                       (d A, s B) */ \
+  X(LOAD_MUL_DST, A)    /* movl rA,[r6+a]; mul rA,rB                       (d A, s B) */ \
+  X(LOAD_MUL, A)        /* movl rA,[r6+a]; mul rB,rA                       (d A, s B) */ \
+  X(LOAD_ADD_LDL, A)    /* movl rA,[r6+a]; add rA,rB; movl rC,[rA]   (d A, s B, d2 C) */ \
+  X(LOAD2, AB)          /* movl rA,[r6+a]; movl rB,[r6+b]                  (d A, s B) */ \
+  X(LEAVE_RET, None)    /* leave a; ret                                 (ends the block) */ \
+  X(EXIT, None)         /* end of a block that runs on into code it does not hold: pc = TOp::pc */ \
+  X(PUSH_XCHG_CALL, \
+    None) /* push rP; xchg rD,rS; call a (d2 P, b = bytes of xchg and call; ends the block) */ \
+  X(LOAD_MUL_ADD_MUL, A) /* movl rA,[r6+a]; mul rA,rB; add rA,rC; mul rA,rD, an index times */ \
+                         /* its element size                    (d A, s B, d2 C, c = D) */ \
+  X(IMM_LOAD2, AB)       /* movl rX,imm; movl rA,[r6+a]; movl rB,[r6+b] (d A, s B, d2 X, c imm) */
 
 // The single instructions whose 32-bit frame slot (TOp::a) may be unchecked,
 // in the same form.
@@ -84,14 +85,18 @@ namespace talven::script {
 #define TALVEN_BLOCK_OP_ENUM(NAME, ...) BK_##NAME,
 enum BlockOpKind : std::uint8_t {
   BK_LAST_SINGLE = kOpcodeCount - 1,  // the single instructions come first
-  TALVEN_BLOCK_OPS(TALVEN_BLOCK_OP_ENUM)
-  BK_COUNT
+  TALVEN_BLOCK_OPS(TALVEN_BLOCK_OP_ENUM) BK_COUNT
 };
 #undef TALVEN_BLOCK_OP_ENUM
 
 // Frame slots of a kind: bit 0 for TOp::a, bit 1 for TOp::b (0: the kind
 // has no unchecked handler).
-enum FrameSlots : std::uint8_t { kFrameSlotsNone = 0, kFrameSlotsA = 1, kFrameSlotsB = 2, kFrameSlotsAB = 3 };
+enum FrameSlots : std::uint8_t {
+  kFrameSlotsNone = 0,
+  kFrameSlotsA = 1,
+  kFrameSlotsB = 2,
+  kFrameSlotsAB = 3
+};
 
 inline constexpr auto kFrameSlotsOf = [] {
   struct Table {
@@ -106,7 +111,9 @@ inline constexpr auto kFrameSlotsOf = [] {
   return t;
 }();
 
-constexpr unsigned frame_slots(std::uint8_t kind) { return kind < BK_COUNT ? kFrameSlotsOf.at[kind] : 0; }
+constexpr unsigned frame_slots(std::uint8_t kind) {
+  return kind < BK_COUNT ? kFrameSlotsOf.at[kind] : 0;
+}
 
 struct Block;
 
@@ -144,7 +151,9 @@ inline constexpr auto kJumpMasks = [] {
   }
   return t;
 }();
-constexpr std::uint8_t jump_mask(std::uint8_t op) { return op < kOpcodeCount ? kJumpMasks.at[op] : 0; }
+constexpr std::uint8_t jump_mask(std::uint8_t op) {
+  return op < kOpcodeCount ? kJumpMasks.at[op] : 0;
+}
 
 // One decoded instruction.
 struct Insn {
@@ -206,8 +215,8 @@ struct Block {
   // steps it byte by byte).
   std::uint32_t count = 0;
   std::uint32_t stamp = 0;
-  std::vector<Segment> segments;      // code ranges the block was made from
-  std::vector<std::uint8_t> bytes;    // their bytes, one after the other
+  std::vector<Segment> segments;    // code ranges the block was made from
+  std::vector<std::uint8_t> bytes;  // their bytes, one after the other
   std::vector<TOp> ops;
   // The frame window of the ops whose frame-slot accesses are unchecked:
   // [r6 + frame_lo, r6 + frame_lo + frame_len) with r6 as at block entry
@@ -234,7 +243,7 @@ struct Translation {
   std::vector<std::uint32_t> index;  // program offset -> block number + 1
   std::deque<Block> blocks;          // stable addresses
   std::size_t op_total = 0;
-  NativeArena* arena = nullptr;      // machine code of the blocks
+  NativeArena* arena = nullptr;  // machine code of the blocks
 
   Translation() = default;
   Translation(const Translation&) = delete;

@@ -166,9 +166,11 @@ ArchiveStatus find_archive_entry(int fd, std::string_view wanted, std::int64_t* 
   while (low <= high) {
     const std::int64_t middle = (low + high) / 2;
     unsigned char raw[kArchiveEntrySize];
-    if (!read_at(fd, raw, sizeof raw, kArchiveHeaderSize + static_cast<std::uint64_t>(middle) * kArchiveEntrySize))
+    if (!read_at(fd, raw, sizeof raw,
+                 kArchiveHeaderSize + static_cast<std::uint64_t>(middle) * kArchiveEntrySize))
       return ArchiveStatus::kDamaged;
-    ArchiveKeystream keys{archive_keystream_after(h.seed, 2 + 3 * static_cast<std::uint64_t>(middle))};
+    ArchiveKeystream keys{
+        archive_keystream_after(h.seed, 2 + 3 * static_cast<std::uint64_t>(middle))};
     ArchiveEntry e;
     e.name_offset = get_le32(raw) ^ keys.next();
     e.data_offset = get_le32(raw + 4) ^ keys.next();
@@ -198,10 +200,8 @@ ArchiveStatus find_archive_entry(int fd, std::string_view wanted, std::int64_t* 
       *entry = e;
       return ArchiveStatus::kOk;
     }
-    if (order < 0)
-      high = middle - 1;
-    else
-      low = middle + 1;
+    if (order < 0) high = middle - 1;
+    else low = middle + 1;
   }
   return ArchiveStatus::kOk;
 }
@@ -246,8 +246,9 @@ std::shared_ptr<const ArchiveDirectory> cached_directory(int fd) {
   if (g_cache.size() < kCachedDirectories) {
     g_cache.push_back(std::move(entry));
   } else {
-    auto oldest = std::min_element(g_cache.begin(), g_cache.end(),
-                                   [](const CachedDirectory& a, const CachedDirectory& b) { return a.last_use < b.last_use; });
+    auto oldest = std::min_element(
+        g_cache.begin(), g_cache.end(),
+        [](const CachedDirectory& a, const CachedDirectory& b) { return a.last_use < b.last_use; });
     *oldest = std::move(entry);
   }
   return dir;
@@ -272,10 +273,8 @@ ArchiveStatus find_archive_entry_cached(int fd, std::string_view wanted, std::in
       *entry = dir->entries[middle];
       return ArchiveStatus::kOk;
     }
-    if (order < 0)
-      high = middle - 1;
-    else
-      low = middle + 1;
+    if (order < 0) high = middle - 1;
+    else low = middle + 1;
   }
   return ArchiveStatus::kOk;
 }
@@ -285,8 +284,8 @@ void clear_archive_directory_cache() {
   g_cache.clear();
 }
 
-bool write_archive(const std::string& path, std::vector<ArchiveSource> sources,
-                   std::uint32_t seed, std::string* error) {
+bool write_archive(const std::string& path, std::vector<ArchiveSource> sources, std::uint32_t seed,
+                   std::string* error) {
   auto fail = [&](std::string why) {
     if (error) *error = std::move(why);
     return false;
@@ -349,7 +348,8 @@ bool write_archive(const std::string& path, std::vector<ArchiveSource> sources,
     std::uint64_t left = sizes[i];
     bool ok = true;
     while (ok && left > 0) {
-      ssize_t n = ::read(fd, chunk.get(), static_cast<std::size_t>(std::min<std::uint64_t>(left, 1 << 16)));
+      ssize_t n =
+          ::read(fd, chunk.get(), static_cast<std::size_t>(std::min<std::uint64_t>(left, 1 << 16)));
       if (n < 0 && errno == EINTR) continue;
       ok = n > 0 && out.write(chunk.get(), static_cast<std::size_t>(n));
       if (ok) left -= static_cast<std::uint64_t>(n);

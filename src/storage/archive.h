@@ -125,7 +125,7 @@ struct ArchiveSource {
 // Writes an archive of `sources` to host path `path` (atomically), with the
 // entries sorted by compare_entry_names(). False with a reason in *error for
 // names that compare equal, an unreadable source, or data past 4 GiB.
-bool write_archive(const std::string& path, std::vector<ArchiveSource> sources,
-                   std::uint32_t seed, std::string* error);
+bool write_archive(const std::string& path, std::vector<ArchiveSource> sources, std::uint32_t seed,
+                   std::string* error);
 
 }  // namespace talven::storage

@@ -160,7 +160,8 @@ std::unique_ptr<BitWriter> create_bit_writer(std::string_view path) {
   return w;
 }
 
-std::unique_ptr<BitWriter> create_sink_bit_writer(std::function<bool(const std::uint8_t*, std::size_t)> sink) {
+std::unique_ptr<BitWriter> create_sink_bit_writer(
+    std::function<bool(const std::uint8_t*, std::size_t)> sink) {
   std::unique_ptr<BitWriter> w(new (std::nothrow) BitWriter);
   if (w) w->buffer.reset(new (std::nothrow) std::uint8_t[kStreamBufferSize]());
   if (!w || !w->buffer) return nullptr;
@@ -254,7 +255,8 @@ std::unique_ptr<BitReader> open_memory_bit_reader(std::string_view data) {
   return r;
 }
 
-std::unique_ptr<BitReader> open_source_bit_reader(std::function<std::size_t(std::uint8_t*, std::size_t)> source) {
+std::unique_ptr<BitReader> open_source_bit_reader(
+    std::function<std::size_t(std::uint8_t*, std::size_t)> source) {
   std::unique_ptr<BitReader> r(new (std::nothrow) BitReader);
   if (r) r->buffer.reset(new (std::nothrow) std::uint8_t[kStreamBufferSize]);
   if (!r || !r->buffer) return nullptr;
@@ -274,7 +276,8 @@ struct StreamEncoder::State {
   bool failed = false;
 };
 
-StreamEncoder::StreamEncoder(BitWriter& writer) : writer_(writer), state_(new (std::nothrow) State) {
+StreamEncoder::StreamEncoder(BitWriter& writer)
+    : writer_(writer), state_(new (std::nothrow) State) {
   if (!state_) {
     report_message(kLevel, "辞書オブジェクトの作成に失敗しました。");
     return;
@@ -335,7 +338,8 @@ bool encode(BitWriter& w, const std::uint8_t* data, std::size_t size) {
   return encoder.feed(data, size) && encoder.finish();
 }
 
-bool decode_to(BitReader& r, std::uint32_t length, const std::function<bool(const std::uint8_t*, std::size_t)>& sink,
+bool decode_to(BitReader& r, std::uint32_t length,
+               const std::function<bool(const std::uint8_t*, std::size_t)>& sink,
                std::uint64_t* decoded) {
   // Pieces of at most the buffer's size go to the sink; one string is never
   // longer than the dictionary's codes, so it always fits.

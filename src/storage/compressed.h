@@ -61,9 +61,9 @@ struct BitWriter {
   AtomicOutput file;
   std::string* memory = nullptr;
   std::function<bool(const std::uint8_t*, std::size_t)> sink;  // when set, takes the bytes
-  std::unique_ptr<std::uint8_t[]> buffer;  // kStreamBufferSize bytes
-  std::size_t bytes = 0;                   // whole bytes held in buffer
-  std::uint64_t bits = 0;                  // pending bits, low `bit_count` bits
+  std::unique_ptr<std::uint8_t[]> buffer;                      // kStreamBufferSize bytes
+  std::size_t bytes = 0;                                       // whole bytes held in buffer
+  std::uint64_t bits = 0;                                      // pending bits, low `bit_count` bits
   int bit_count = 0;
   bool failed = false;
 };
@@ -75,7 +75,8 @@ std::unique_ptr<BitWriter> create_bit_writer(std::string_view path);
 // A writer that appends to `out`.
 std::unique_ptr<BitWriter> create_memory_bit_writer(std::string& out);
 // A writer that hands its bytes to `sink` (false from the sink fails the writer).
-std::unique_ptr<BitWriter> create_sink_bit_writer(std::function<bool(const std::uint8_t*, std::size_t)> sink);
+std::unique_ptr<BitWriter> create_sink_bit_writer(
+    std::function<bool(const std::uint8_t*, std::size_t)> sink);
 // Writes the low n bits of value (n <= 32), most significant first. A failed
 // flush reports "ビットデータの書き込みに失敗しました" and fails.
 bool write_bits(BitWriter& writer, std::uint32_t value, int n);
@@ -110,7 +111,8 @@ struct BitReader {
 // (open failures are reported by OpenFastFile); null on failure.
 std::unique_ptr<BitReader> open_bit_reader(std::string_view path);
 std::unique_ptr<BitReader> open_memory_bit_reader(std::string_view data);
-std::unique_ptr<BitReader> open_source_bit_reader(std::function<std::size_t(std::uint8_t*, std::size_t)> source);
+std::unique_ptr<BitReader> open_source_bit_reader(
+    std::function<std::size_t(std::uint8_t*, std::size_t)> source);
 // Reads the next piece of input into the reader's buffer; false at the end.
 bool refill_bits(BitReader& reader);
 // Reads n bits (n <= 32); false when the stream ends first.
@@ -148,7 +150,8 @@ class StreamEncoder {
 // Decodes like decode(), handing the bytes to `sink` in pieces instead of
 // keeping them; *decoded counts them.
 bool decode_to(BitReader& reader, std::uint32_t length,
-               const std::function<bool(const std::uint8_t*, std::size_t)>& sink, std::uint64_t* decoded);
+               const std::function<bool(const std::uint8_t*, std::size_t)>& sink,
+               std::uint64_t* decoded);
 
 // The most bytes that `code_bytes` bytes of codes can decode to: every code
 // takes at least 9 bits, and the k-th code spells at most k bytes (a

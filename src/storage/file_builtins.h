@@ -58,7 +58,7 @@ Addr mload(std::string_view path, std::int32_t offset, std::int32_t size);
 // 'b' in the mode). Empty when the mode is not one of the C library's.
 std::string stream_mode(std::string_view mode, bool* text = nullptr);
 int stream_open(std::string_view path, std::string_view mode);  // handle or 0
-int stream_close(int handle);                                     // 0 or -1
+int stream_close(int handle);                                   // 0 or -1
 // The C-library operations on an open handle; unknown handles give 0,
 // false or -1.
 std::size_t stream_read(int handle, void* buffer, std::size_t size, std::size_t count);

@@ -159,10 +159,11 @@ int ReadFastFile(FastFile* file, void* buffer, std::size_t count, std::size_t* b
   std::size_t total = 0;
   if (file->in_archive) {
     const std::uint64_t end = std::uint64_t{file->base} + file->size;
-    count = static_cast<std::size_t>(std::min<std::uint64_t>(count, end - std::min(end, file->position)));
+    count = static_cast<std::size_t>(
+        std::min<std::uint64_t>(count, end - std::min(end, file->position)));
     while (total < count) {
-      ssize_t n = ::pread(file->handle, p + total, count - total,
-                          static_cast<off_t>(file->position));
+      ssize_t n =
+          ::pread(file->handle, p + total, count - total, static_cast<off_t>(file->position));
       if (n < 0 && errno == EINTR) continue;
       if (n < 0) return 0;
       if (n == 0) break;  // the archive is shorter than it was when opened
@@ -254,7 +255,8 @@ ExpFile* OpenExpFile(std::string_view path_in) {
   // A length the codes could never spell is refused before anything is
   // allocated for it.
   const std::int64_t stored = GetFastFileSize(reader->file);
-  if (stored < 8 || length > max_decoded_length(static_cast<std::uint64_t>(stored) - 8)) return nullptr;
+  if (stored < 8 || length > max_decoded_length(static_cast<std::uint64_t>(stored) - 8))
+    return nullptr;
   if (!decode(*reader, length, file->data)) return nullptr;
   file->in_memory = 1;
   file->position = 0;
@@ -299,8 +301,7 @@ std::int64_t SeekExpFile(ExpFile* file, std::int64_t offset, int origin) {
     case kSeekEnd:
       if (__builtin_add_overflow(file->size, offset, &target)) return -1;
       break;
-    default:
-      return file->position;
+    default: return file->position;
   }
   if (target < 0 || target > file->size) return -1;
   file->position = target;

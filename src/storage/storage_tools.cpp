@@ -33,11 +33,13 @@ constexpr std::size_t kCopyChunk = 1 << 16;
 
 constexpr StorageTool kTools[] = {
     {"pack", "DIR ARCHIVE [--seed N] [--backslash]",
-     "pack the files below DIR into a directory archive (entry names use '/', or '\\' with --backslash)"},
+     "pack the files below DIR into a directory archive (entry names use '/', or '\\' with "
+     "--backslash)"},
     {"unpack", "ARCHIVE DIR", "write the files of a directory archive below DIR"},
     {"list", "ARCHIVE", "list the entries of a directory archive (size, name)"},
     {"compress", "IN OUT", "write IN in the compressed data form ('-' is standard input/output)"},
-    {"expand", "IN OUT", "decode a file in the compressed data form ('-' is standard input/output)"},
+    {"expand", "IN OUT",
+     "decode a file in the compressed data form ('-' is standard input/output)"},
 };
 
 int usage(const StorageTool& tool) {
@@ -146,7 +148,9 @@ bool open_archive(const char* tool, const std::string& path, int& fd, ArchiveDir
     case ArchiveStatus::kOk: return true;
     case ArchiveStatus::kBadHeader: failure(tool, path + " is not a directory archive"); break;
     case ArchiveStatus::kNoMemory: failure(tool, "out of memory reading " + path); break;
-    case ArchiveStatus::kDamaged: failure(tool, path + " is damaged (directory outside the file)"); break;
+    case ArchiveStatus::kDamaged:
+      failure(tool, path + " is damaged (directory outside the file)");
+      break;
   }
   ::close(fd);
   return false;
@@ -162,7 +166,9 @@ int run_list(int argc, char** argv) {
   int status = 0;
   for (std::uint32_t i = 0; i < dir.count; ++i) {
     std::optional<std::string_view> name = dir.name(i);
-    const char* note = !name ? "  (damaged name)" : !dir.data_in_file(i) ? "  (data outside the file)" : "";
+    const char* note = !name                  ? "  (damaged name)"
+                       : !dir.data_in_file(i) ? "  (data outside the file)"
+                                              : "";
     if (*note) status = 1;
     std::printf("%10u  %s%s\n", dir.entries[i].data_size,
                 name ? cp932::to_utf8_lossy(*name).c_str() : "?", note);
@@ -185,7 +191,8 @@ int run_unpack(int argc, char** argv) {
     std::optional<std::string_view> name = dir.name(i);
     std::optional<fs::path> target = name ? host_path_for_entry(root, *name) : std::nullopt;
     if (!target) {
-      status = failure(tool.name, "entry " + std::to_string(i) + ": unsafe or damaged name, skipped");
+      status =
+          failure(tool.name, "entry " + std::to_string(i) + ": unsafe or damaged name, skipped");
       continue;
     }
     if (!dir.data_in_file(i)) {
@@ -196,7 +203,8 @@ int run_unpack(int argc, char** argv) {
     fs::create_directories(target->parent_path(), ec);
     AtomicOutput out;
     if (!out.open(target->string())) {
-      status = failure(tool.name, "cannot create " + target->string() + ": " + std::strerror(errno));
+      status =
+          failure(tool.name, "cannot create " + target->string() + ": " + std::strerror(errno));
       continue;
     }
     const std::uint64_t size = dir.entries[i].data_size;
@@ -204,7 +212,8 @@ int run_unpack(int argc, char** argv) {
     std::uint64_t done = 0;
     bool write_failed = false;
     while (done < size) {
-      const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(size - done, kCopyChunk));
+      const std::size_t want =
+          static_cast<std::size_t>(std::min<std::uint64_t>(size - done, kCopyChunk));
       ssize_t n = ::pread(fd, chunk.get(), want, static_cast<off_t>(start + done));
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) break;
@@ -314,7 +323,9 @@ struct ToolOutput {
   AtomicOutput file;
   bool to_stdout = false;
   std::vector<std::uint8_t> pending;
-  bool put(const std::uint8_t* p, std::size_t n) { return to_stdout ? write_all(1, p, n) : file.write(p, n); }
+  bool put(const std::uint8_t* p, std::size_t n) {
+    return to_stdout ? write_all(1, p, n) : file.write(p, n);
+  }
   bool write(const std::uint8_t* p, std::size_t n) {
     if (pending.size() + n > kToolPiece) {
       if (!flush()) return false;
@@ -354,11 +365,14 @@ int run_compress(int argc, char** argv, bool expand) {
   if (argc != 3) return usage(tool);
   const std::string input_path = argv[1], output_path = argv[2];
   ToolInput in;
-  if (!open_tool_input(input_path, !expand, in)) return failure(tool.name, "cannot read " + input_path);
+  if (!open_tool_input(input_path, !expand, in))
+    return failure(tool.name, "cannot read " + input_path);
   ToolOutput out;
   out.to_stdout = output_path == "-";
-  if (!out.to_stdout && !out.file.open(output_path)) return failure(tool.name, "cannot create " + output_path);
-  auto writer = create_sink_bit_writer([&](const std::uint8_t* p, std::size_t n) { return out.write(p, n); });
+  if (!out.to_stdout && !out.file.open(output_path))
+    return failure(tool.name, "cannot create " + output_path);
+  auto writer =
+      create_sink_bit_writer([&](const std::uint8_t* p, std::size_t n) { return out.write(p, n); });
   bool read_failed = false;
   std::uint64_t consumed = 0;
   ToolReader ahead{in.fd, &read_failed};
@@ -372,14 +386,17 @@ int run_compress(int argc, char** argv, bool expand) {
   if (expand) {
     std::uint32_t signature = 0, length = 0;
     std::uint64_t decoded = 0;
-    bool ok = read_bits(*reader, 32, signature) && signature == kCompressedSignature &&
-              read_bits(*reader, 32, length) && length <= kMaxDecodedLength &&
-              (in.size < 0 || length <= max_decoded_length(static_cast<std::uint64_t>(in.size) - 8)) &&
-              decode_to(*reader, length, [&](const std::uint8_t* p, std::size_t n) { return out.write(p, n); },
-                        &decoded);
+    bool ok =
+        read_bits(*reader, 32, signature) && signature == kCompressedSignature &&
+        read_bits(*reader, 32, length) && length <= kMaxDecodedLength &&
+        (in.size < 0 || length <= max_decoded_length(static_cast<std::uint64_t>(in.size) - 8)) &&
+        decode_to(
+            *reader, length, [&](const std::uint8_t* p, std::size_t n) { return out.write(p, n); },
+            &decoded);
     // A stream that stops early reads as zeros up to its length, as long as
     // its codes could have spelled that much.
-    if (ok && decoded < length && length > max_decoded_length(consumed > 8 ? consumed - 8 : 0)) ok = false;
+    if (ok && decoded < length && length > max_decoded_length(consumed > 8 ? consumed - 8 : 0))
+      ok = false;
     std::vector<std::uint8_t> zeros(ok && decoded < length ? 1 << 16 : 0, 0);
     for (std::uint64_t left = length - decoded; ok && left > 0;) {
       const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(left, zeros.size()));
@@ -401,8 +418,10 @@ int run_compress(int argc, char** argv, bool expand) {
         total += n;
       }
       ok = ok && !read_failed && total == static_cast<std::uint64_t>(in.size) && encoder.finish();
-      if (!ok) why = read_failed || total != static_cast<std::uint64_t>(in.size) ? "cannot read " + input_path
-                                                                                    : "cannot write " + output_path;
+      if (!ok)
+        why = read_failed || total != static_cast<std::uint64_t>(in.size)
+                  ? "cannot read " + input_path
+                  : "cannot write " + output_path;
     }
   }
   if (read_failed && why.empty()) why = "cannot read " + input_path;
@@ -411,7 +430,8 @@ int run_compress(int argc, char** argv, bool expand) {
     out.file.abandon();
     return failure(tool.name, why.empty() ? "cannot write " + output_path : why);
   }
-  if (!out.to_stdout && !out.file.commit()) return failure(tool.name, "cannot write " + output_path);
+  if (!out.to_stdout && !out.file.commit())
+    return failure(tool.name, "cannot write " + output_path);
   return 0;
 }
 

@@ -67,8 +67,8 @@ class Authoring : public ::testing::Test {
     fs::create_directories(game);
     for (const auto& e : fs::directory_iterator(kSource / "tests" / "scripts" / "diagnostics"))
       fs::copy_file(e.path(), game / e.path().filename());
-    std::ofstream(game / "Quest.cfg") << "[General]\nFileSystem=3\n" << extra_config << "[Script]\nLoad=" << main
-                                      << "\n";
+    std::ofstream(game / "Quest.cfg") << "[General]\nFileSystem=3\n"
+                                      << extra_config << "[Script]\nLoad=" << main << "\n";
     return game;
   }
 
@@ -146,11 +146,13 @@ TEST_F(Authoring, BadBuiltinCallIsPlacedAtItsCaller) {
   fs::path game = diagnostics_game("argcount.c", "DebugMode=1\n");
   SplitRun r = run_split("--headless --timeout 30 " + game.string(), dir_ / "err.txt");
   EXPECT_EQ(r.status, 122) << r.err;
-  EXPECT_NE(r.err.find("talven: Not enough arguments. - abs [run-time error: the builtin takes 1 argument, "
-                       "the call passes 0]\n"
-                       "  at argcount.c(8) in wrong\n"
-                       "  at argcount.c(13) in main\n"),
-            std::string::npos)
+  EXPECT_NE(
+      r.err.find(
+          "talven: Not enough arguments. - abs [run-time error: the builtin takes 1 argument, "
+          "the call passes 0]\n"
+          "  at argcount.c(8) in wrong\n"
+          "  at argcount.c(13) in main\n"),
+      std::string::npos)
       << r.err;
 }
 
@@ -164,12 +166,17 @@ TEST_F(Authoring, DebugModeGuardsCatchWritesOutsideBlocks) {
     const char* place;
   };
   const Case cases[] = {
-      {"guard_end.c", " \\[run-time error: a write past the end of a block of 100 bytes at 0x[0-9A-F]{8} \\(at offset 100\\)\\]",
+      {"guard_end.c",
+       " \\[run-time error: a write past the end of a block of 100 bytes at 0x[0-9A-F]{8} \\(at "
+       "offset 100\\)\\]",
        "  at guard_end.c(10) in main"},
-      {"guard_freed.c", " \\[run-time error: a write into a freed block of 40 bytes at 0x[0-9A-F]{8} \\(at offset 8\\)\\]",
+      {"guard_freed.c",
+       " \\[run-time error: a write into a freed block of 40 bytes at 0x[0-9A-F]{8} \\(at offset "
+       "8\\)\\]",
        "  at guard_freed.c(13) in main"},
       {"guard_builtin.c",
-       " \\[run-time error: a write past the end of a block of 16 bytes at 0x[0-9A-F]{8} \\(at offset 16\\)\\]",
+       " \\[run-time error: a write past the end of a block of 16 bytes at 0x[0-9A-F]{8} \\(at "
+       "offset 16\\)\\]",
        "  at guard_builtin.c(6) in fill"},
   };
   for (const Case& c : cases) {
@@ -177,7 +184,8 @@ TEST_F(Authoring, DebugModeGuardsCatchWritesOutsideBlocks) {
     fs::path game = diagnostics_game(c.script, "DebugMode=1\n");
     SplitRun r = run_split("--headless --timeout 30 " + game.string(), dir_ / "err.txt");
     EXPECT_EQ(r.status, 122) << r.err;
-    EXPECT_TRUE(std::regex_search(r.err, std::regex("talven: Invalid address error - 0x[0-9A-F]{8}" + c.detail)))
+    EXPECT_TRUE(std::regex_search(
+        r.err, std::regex("talven: Invalid address error - 0x[0-9A-F]{8}" + c.detail)))
         << r.err;
     EXPECT_NE(r.err.find(c.place), std::string::npos) << r.err;
     fs::remove_all(game);
@@ -195,8 +203,9 @@ TEST_F(Authoring, ArchivesOnlyConfigurationHintsAtFileSystem) {
   std::ofstream(game / "Quest.cfg") << "[General]\nFileSystem=1\n";
   SplitRun r = run_split("--headless --timeout 30 " + game.string(), dir_ / "err.txt");
   EXPECT_EQ(r.status, 121) << r.err;
-  EXPECT_NE(r.err.find("hint: Quest\\main.c exists as a loose file, but FileSystem=1 reads archives only; "
-                       "set FileSystem=3"),
+  EXPECT_NE(r.err.find(
+                "hint: Quest\\main.c exists as a loose file, but FileSystem=1 reads archives only; "
+                "set FileSystem=3"),
             std::string::npos)
       << r.err;
   // With loose files allowed the same game runs, and no hint is given.

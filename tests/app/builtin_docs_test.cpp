@@ -56,7 +56,8 @@ TEST(BuiltinDocs, DisagreementsAreReported) {
   EXPECT_EQ(ref.builtins[0].summary, "first");
   std::string all;
   for (const std::string& p : ref.problems) all += p + "\n";
-  EXPECT_NE(all.find("builtin 1 is call in the table but nothere in the header"), std::string::npos) << all;
+  EXPECT_NE(all.find("builtin 1 is call in the table but nothere in the header"), std::string::npos)
+      << all;
   EXPECT_NE(all.find("nothere has no comment"), std::string::npos) << all;
   EXPECT_NE(all.find("the header declares 2 builtins, the table 327"), std::string::npos) << all;
   EXPECT_NE(builtin_reference_markdown(ref).find("disagree"), std::string::npos);
@@ -68,7 +69,8 @@ TEST(BuiltinDocs, TheDocumentIsUpToDate) {
   std::ifstream in(doc, std::ios::binary);
   std::stringstream s;
   s << in.rdbuf();
-  EXPECT_EQ(s.str(), builtin_reference_markdown(read_builtin_reference(script::builtin_sdk_header())))
+  EXPECT_EQ(s.str(),
+            builtin_reference_markdown(read_builtin_reference(script::builtin_sdk_header())))
       << "docs/builtins.md is regenerated when talven is built";
 }
 

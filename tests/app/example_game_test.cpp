@@ -12,7 +12,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const fs::path kExample = fs::path(TALVEN_TEST_DATA).parent_path().parent_path() / "examples" / "orbit";
+const fs::path kExample =
+    fs::path(TALVEN_TEST_DATA).parent_path().parent_path() / "examples" / "orbit";
 
 TEST(ExampleGame, RunsHeadlessAndShowsTheScene) {
   // The game writes its window keys back beside itself: run a copy. It
@@ -46,7 +47,8 @@ TEST(ExampleGame, RunsHeadlessAndShowsTheScene) {
   // across the lower left of the pond.
   int lit = 0;
   for (int y = 290; y < 325; ++y)
-    for (int x = 20; x < 340; ++x) lit += pixel(x, y)[2] > 200 && pixel(x, y)[1] > 180 && pixel(x, y)[0] > 120;
+    for (int x = 20; x < 340; ++x)
+      lit += pixel(x, y)[2] > 200 && pixel(x, y)[1] > 180 && pixel(x, y)[0] > 120;
   EXPECT_GT(lit, 300) << "no text on the pond";
   fs::remove_all(dir);
 }
@@ -58,8 +60,9 @@ TEST(ExampleGame, TheDemoRecordingCatchesEveryPlanet) {
   fs::remove_all(dir);
   fs::create_directories(dir);
   fs::copy(kExample, dir / "orbit", fs::copy_options::recursive);
-  auto r = talven::test::run_talven("--headless --log --timeout 60 --input " + (dir / "orbit" / "demo.txt").string() +
-                                    " " + (dir / "orbit").string());
+  auto r = talven::test::run_talven("--headless --log --timeout 60 --input " +
+                                    (dir / "orbit" / "demo.txt").string() + " " +
+                                    (dir / "orbit").string());
   EXPECT_EQ(r.status, 3) << r.out;
   EXPECT_NE(r.out.find("caught 3 planets"), std::string::npos) << r.out;
   // Without input nothing is caught before --frames ends the run.

@@ -23,19 +23,21 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const fs::path kGame = fs::path(TALVEN_TEST_DATA).parent_path().parent_path() / "examples" / "firefly";
+const fs::path kGame =
+    fs::path(TALVEN_TEST_DATA).parent_path().parent_path() / "examples" / "firefly";
 constexpr int kRoundStart = 139;  // the frame the round begins on in the recording
 
 // Builds the release (archives only) into a fresh folder, with a short round
 // and Quit ending the run with the score as its result.
 bool build_release(const fs::path& dir) {
   fs::remove_all(dir);
-  const std::string cmd = "python3 " + (kGame / "make_release.py").string() + " " + TALVEN_BINARY + " " +
-                          dir.string() + " >/dev/null 2>&1";
+  const std::string cmd = "python3 " + (kGame / "make_release.py").string() + " " + TALVEN_BINARY +
+                          " " + dir.string() + " >/dev/null 2>&1";
   if (std::system(cmd.c_str()) != 0) return false;
   std::string cfg;
   if (!talven::read_file((dir / "Firefly.cfg").string(), cfg)) return false;
-  for (auto [from, to] : {std::pair{"RoundFrames=7200", "RoundFrames=600"}, {"ReturnScore=0", "ReturnScore=1"}}) {
+  for (auto [from, to] :
+       {std::pair{"RoundFrames=7200", "RoundFrames=600"}, {"ReturnScore=0", "ReturnScore=1"}}) {
     auto at = cfg.find(from);
     if (at == std::string::npos) return false;
     cfg.replace(at, std::strlen(from), to);
@@ -60,7 +62,8 @@ struct Wave {
 // The 16-bit stereo WAV that --audio-out writes.
 bool read_wave(const fs::path& path, Wave& w) {
   std::string d;
-  if (!talven::read_file(path.string(), d) || d.size() < 12 || d.compare(0, 4, "RIFF") != 0) return false;
+  if (!talven::read_file(path.string(), d) || d.size() < 12 || d.compare(0, 4, "RIFF") != 0)
+    return false;
   std::size_t i = 12;
   int channels = 0;
   while (i + 8 <= d.size()) {
@@ -92,7 +95,8 @@ bool read_wave(const fs::path& path, Wave& w) {
 std::vector<int> frames_logged(const std::string& out, const std::string& what) {
   std::vector<int> frames;
   std::regex line(what + " at frame ([0-9]+)");
-  for (auto it = std::sregex_iterator(out.begin(), out.end(), line); it != std::sregex_iterator(); ++it)
+  for (auto it = std::sregex_iterator(out.begin(), out.end(), line); it != std::sregex_iterator();
+       ++it)
     frames.push_back(std::stoi((*it)[1]));
   return frames;
 }
@@ -111,13 +115,14 @@ TEST(FireflyGame, RecordedPlayReachesItsKnownEndAndQuitCloses) {
   ASSERT_TRUE(talven::write_file_atomic((r.dir / "Firefly.sav").string(), std::string(48, '\x7f')));
 
   const fs::path shot = r.dir / "end.png", sound = r.dir / "run.wav";
-  auto run = talven::test::run_talven("--headless --log --timeout 90 --input " + (kGame / "demo.txt").string() +
-                                      " --audio-out " + sound.string() + " --screenshot " + shot.string() + " " +
-                                      r.dir.string());
+  auto run = talven::test::run_talven(
+      "--headless --log --timeout 90 --input " + (kGame / "demo.txt").string() + " --audio-out " +
+      sound.string() + " --screenshot " + shot.string() + " " + r.dir.string());
   // Eight catches and one sting: 8 - 2.
   EXPECT_EQ(run.status, 6) << run.out;
   EXPECT_NE(run.out.find("the save data was damaged"), std::string::npos) << run.out;
-  EXPECT_NE(run.out.find("round of 600 frames from frame " + std::to_string(kRoundStart)), std::string::npos)
+  EXPECT_NE(run.out.find("round of 600 frames from frame " + std::to_string(kRoundStart)),
+            std::string::npos)
       << run.out;
   EXPECT_NE(run.out.find("result 6, place 0"), std::string::npos) << run.out;
   EXPECT_NE(run.out.find("final score 6, best 6, 820 frames"), std::string::npos) << run.out;
@@ -161,7 +166,8 @@ TEST(FireflyGame, RecordedPlayReachesItsKnownEndAndQuitCloses) {
       }
     return n;
   };
-  auto quit_bar = rgb(110, 478), start_row = rgb(110, 325), moon = rgb(1040, 110), pond = rgb(640, 700);
+  auto quit_bar = rgb(110, 478), start_row = rgb(110, 325), moon = rgb(1040, 110),
+       pond = rgb(640, 700);
   EXPECT_GT(quit_bar[0], 130);  // the golden highlight sits on Quit...
   EXPECT_GT(quit_bar[1], 130);
   EXPECT_LT(quit_bar[2], 120);
@@ -169,16 +175,17 @@ TEST(FireflyGame, RecordedPlayReachesItsKnownEndAndQuitCloses) {
   EXPECT_GT(moon[0], 230);
   EXPECT_LT(pond[0], 60);
   EXPECT_GT(pond[2], pond[0]);
-  EXPECT_GT(bright(120, 70, 580, 170), 3000);   // the title text
-  EXPECT_GT(bright(720, 290, 1160, 560), 1500); // the high-score table
-  EXPECT_LT(bright(700, 200, 1200, 280), 200);  // sky above the table
+  EXPECT_GT(bright(120, 70, 580, 170), 3000);    // the title text
+  EXPECT_GT(bright(720, 290, 1160, 560), 1500);  // the high-score table
+  EXPECT_LT(bright(700, 200, 1200, 280), 200);   // sky above the table
 
   // The sound: music and the night never stop, the title's idle second is
   // quiet, and every catch and the sting ring out when they happen.
   Wave w;
   ASSERT_TRUE(read_wave(sound, w));
   EXPECT_GT(w.seconds(), 820 / 60.0 - 0.5);
-  for (double t = 0.5; t + 0.5 < w.seconds() - 0.3; t += 0.5) EXPECT_GT(w.rms(t, t + 0.5), 0.001) << "at " << t;
+  for (double t = 0.5; t + 0.5 < w.seconds() - 0.3; t += 0.5)
+    EXPECT_GT(w.rms(t, t + 0.5), 0.001) << "at " << t;
   const double quiet = w.rms(1.0, 1.5);
   // Frames map to times only when the run kept 60 frames a second (a
   // sanitizer build may not: then its sound runs ahead of the frames).
@@ -199,9 +206,10 @@ TEST(FireflyGame, RecordedPlayReachesItsKnownEndAndQuitCloses) {
   cfg.replace(cfg.find("ReturnScore=1"), 13, "ReturnScore=0");
   ASSERT_TRUE(talven::write_file_atomic((r.dir / "Firefly.cfg").string(), cfg));
   const fs::path input = r.dir / "quit.txt";
-  ASSERT_TRUE(talven::write_file_atomic(input.string(), "frame 5 key down Escape\nframe 6 key up Escape\n"));
-  auto quit = talven::test::run_talven("--headless --log --timeout 30 --input " + input.string() + " " +
-                                       r.dir.string());
+  ASSERT_TRUE(talven::write_file_atomic(input.string(),
+                                        "frame 5 key down Escape\nframe 6 key up Escape\n"));
+  auto quit = talven::test::run_talven("--headless --log --timeout 30 --input " + input.string() +
+                                       " " + r.dir.string());
   EXPECT_EQ(quit.status, 0) << quit.out;  // closed by exit, not by the timeout
   EXPECT_EQ(quit.out.find("damaged"), std::string::npos) << quit.out;
   EXPECT_NE(quit.out.find("final score 0, best 6"), std::string::npos) << quit.out;

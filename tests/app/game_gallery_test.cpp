@@ -63,7 +63,8 @@ std::vector<double> window_levels(const fs::path& path, int& rate) {
 }
 
 double mean_level(const std::vector<double>& l, double from_s, double to_s) {
-  std::size_t a = static_cast<std::size_t>(from_s * 20), b = std::min(l.size(), static_cast<std::size_t>(to_s * 20));
+  std::size_t a = static_cast<std::size_t>(from_s * 20),
+              b = std::min(l.size(), static_cast<std::size_t>(to_s * 20));
   if (b <= a) return 0;
   double sum = 0;
   for (std::size_t i = a; i < b; ++i) sum += l[i];
@@ -73,7 +74,8 @@ double mean_level(const std::vector<double>& l, double from_s, double to_s) {
 TEST(GalleryMusicBox, PlaysPausesAndFadesItsOwnSong) {
   Sample s("music");
   const fs::path wav = s.dir / "out.wav";
-  auto r = talven::test::run_talven("--headless --log --timeout 30 --audio-out " + wav.string() + " " + s.dir.string());
+  auto r = talven::test::run_talven("--headless --log --timeout 30 --audio-out " + wav.string() +
+                                    " " + s.dir.string());
   ASSERT_EQ(r.status, 0) << r.out;  // the sample counts its own failed checks
   EXPECT_TRUE(fs::exists(s.dir / "tune.mid"));
   std::smatch m;
@@ -100,11 +102,14 @@ TEST(GalleryMusicBox, PlaysPausesAndFadesItsOwnSong) {
 TEST(GalleryPictureShow, PlaysTheClipInItsFrame) {
   if (std::system("command -v ffmpeg >/dev/null 2>&1") != 0) GTEST_SKIP() << "ffmpeg missing";
   Sample s("video");
-  ASSERT_EQ(std::system(((s.dir / "make_clip.sh").string() + " " + (s.dir / "clip.mp4").string()).c_str()), 0);
+  ASSERT_EQ(std::system(
+                ((s.dir / "make_clip.sh").string() + " " + (s.dir / "clip.mp4").string()).c_str()),
+            0);
 
   // Mid-clip: the picture fills the frame's inside, the frame stays around it.
   const fs::path shot = s.dir / "shot.png";
-  auto mid = talven::test::run_talven("--headless --frames 100 --screenshot " + shot.string() + " " + s.dir.string());
+  auto mid = talven::test::run_talven("--headless --frames 100 --screenshot " + shot.string() +
+                                      " " + s.dir.string());
   EXPECT_EQ(mid.status, 124) << mid.out;
   std::string png;
   ASSERT_TRUE(talven::read_file(shot.string(), png)) << mid.out;

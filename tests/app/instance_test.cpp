@@ -20,7 +20,8 @@ TEST(Instance, NamesDependOnTheAbsoluteProgramPath) {
 }
 
 TEST(Instance, SecondClaimFindsTheFirstAndAsksItToRaise) {
-  std::string name = talven::instance_name("/tmp/instance_test_" + std::to_string(::getpid()) + "/Game.exe");
+  std::string name =
+      talven::instance_name("/tmp/instance_test_" + std::to_string(::getpid()) + "/Game.exe");
   InstanceGuard first;
   ASSERT_EQ(first.acquire(name), InstanceGuard::Result::First);
   EXPECT_FALSE(first.poll_raise_requests());  // nobody asked yet

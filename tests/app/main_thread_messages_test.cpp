@@ -65,13 +65,15 @@ TEST_F(AppMessages, QueryAnswersTheFlagAddressesAndTheScreen) {
   EXPECT_EQ(load32(active).value_or(9), 0u);
   input::set_app_active(true);
   EXPECT_EQ(runtime::main_thread_call(runtime::kMsgQuery, 0, 0), 0);  // null: nothing written
-  EXPECT_EQ(runtime::main_thread_call(runtime::kMsgQuery, 8, 0), 0);  // invalid address: nothing, no crash
+  EXPECT_EQ(runtime::main_thread_call(runtime::kMsgQuery, 8, 0),
+            0);  // invalid address: nothing, no crash
   script_free(words);
 }
 
 TEST_F(AppMessages, MouseButtonsScreenModeAndEmptyDevices) {
   Addr record = script_alloc(16);
-  ASSERT_TRUE(write_bytes(record, "\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF", 16));
+  ASSERT_TRUE(
+      write_bytes(record, "\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF", 16));
   input::mouse_state().reset();
   input::mouse_state().button_down(input::kMouseLeft, false);
   input::mouse_state().button_down(input::kMouseMiddle, false);

@@ -51,7 +51,9 @@ TEST_F(RunGame, FolderWithoutConfigurationRunsMainFromTheProgramFolderAndWritesB
   // the scripts ship packed as NAME.bin.
   std::string name = dir_.filename().string();
   write("sources/main.c", "int main() { return 7; }\n");
-  ASSERT_EQ(run("pack " + (dir_ / "sources").string() + " " + (dir_ / (name + ".bin")).string()).status, 0);
+  ASSERT_EQ(
+      run("pack " + (dir_ / "sources").string() + " " + (dir_ / (name + ".bin")).string()).status,
+      0);
   BinaryRun r = run("--headless " + game());
   EXPECT_EQ(r.status, 7) << r.out;
   EXPECT_TRUE(fs::exists(dir_ / "cfg_chs.cfg"));

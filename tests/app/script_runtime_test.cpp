@@ -34,8 +34,10 @@ class ScriptRuntime : public ::testing::Test {
 
   // Runs `script` as the main script; returns the exit status, output in out_.
   int run(const std::string& script) {
-    std::ofstream(dir_ / "Quest.cfg") << "[General]\nFileSystem=3\n[Script]\nLoad=" << script << "\n";
-    talven::test::BinaryRun r = talven::test::run_talven("--headless --log --timeout 60 " + dir_.string());
+    std::ofstream(dir_ / "Quest.cfg")
+        << "[General]\nFileSystem=3\n[Script]\nLoad=" << script << "\n";
+    talven::test::BinaryRun r =
+        talven::test::run_talven("--headless --log --timeout 60 " + dir_.string());
     out_ = r.out;
     return r.status;
   }

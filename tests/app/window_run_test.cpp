@@ -56,8 +56,8 @@ TEST_F(WindowRun, FramesCountPresentedFramesAndTheScreenshotIsWritten) {
   game("[Screen]\nWidth=64\nHeight=48\n",
        "int main() { int i; for (i = 0; ; i++) { update(0); sleep(5); } return 0; }\n");
   fs::path shot = dir_ / "shot.png";
-  auto r = talven::test::run_talven("--headless --frames 3 --timeout 20 --screenshot " + shot.string() + " " +
-                                    dir_.string());
+  auto r = talven::test::run_talven("--headless --frames 3 --timeout 20 --screenshot " +
+                                    shot.string() + " " + dir_.string());
   EXPECT_EQ(r.status, 124) << r.out;
   EXPECT_EQ(r.out.find("stopped after"), std::string::npos) << r.out;  // frames, not the timeout
   std::ifstream png(shot, std::ios::binary);
@@ -81,7 +81,8 @@ TEST_F(WindowRun, SecondInstanceAsksTheFirstAndEndsWithZero) {
   std::string binary = TALVEN_BINARY, dir = dir_.string();
   const char* argv[] = {binary.c_str(), "--headless", "--timeout", "30", dir.c_str(), nullptr};
   pid_t first = 0;
-  ASSERT_EQ(posix_spawn(&first, binary.c_str(), nullptr, nullptr, const_cast<char**>(argv), environ), 0);
+  ASSERT_EQ(
+      posix_spawn(&first, binary.c_str(), nullptr, nullptr, const_cast<char**>(argv), environ), 0);
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
 
   auto start = std::chrono::steady_clock::now();
@@ -104,8 +105,8 @@ TEST_F(WindowRun, SecondInstanceAsksTheFirstAndEndsWithZero) {
 TEST_F(WindowRun, WithoutADisplayTheRunGoesHeadlessByItself) {
   game("", "int main() { return 7; }\n");
   // run_talven keeps the environment: take the display away for this run.
-  std::string cmd = std::string("env -u DISPLAY -u WAYLAND_DISPLAY ") + TALVEN_BINARY + " --timeout 20 " +
-                    dir_.string() + " 2>&1";
+  std::string cmd = std::string("env -u DISPLAY -u WAYLAND_DISPLAY ") + TALVEN_BINARY +
+                    " --timeout 20 " + dir_.string() + " 2>&1";
   FILE* p = popen(cmd.c_str(), "r");
   ASSERT_NE(p, nullptr);
   std::string out;
@@ -158,7 +159,8 @@ TEST_F(WindowRun, WindowedRunOnAVirtualDisplay) {
 
   // A run-time error stops the scripts and leaves the window open (Error=0:
   // no box to answer), so only the timeout ends this run.
-  game("Error=0\n[Screen]\nWidth=320\nHeight=240\n", "int main() { int a; a = 0; return 5 / a; }\n");
+  game("Error=0\n[Screen]\nWidth=320\nHeight=240\n",
+       "int main() { int a; a = 0; return 5 / a; }\n");
   talven::test::BinaryRun stopped =
       run_on_virtual_display(std::string(TALVEN_BINARY) + " --timeout 1.5 " + dir_.string());
   EXPECT_EQ(stopped.status, 124) << stopped.out;

@@ -26,7 +26,7 @@ inline void put32(std::string& s, std::uint32_t v) {
 struct WavFormat {
   std::uint16_t tag = 1, channels = 1, bits = 16;
   std::uint32_t rate = 44100;
-  std::int64_t avg = -1, align = -1;  // -1: computed
+  std::int64_t avg = -1, align = -1;   // -1: computed
   std::string extra_chunk_before_fmt;  // whole chunk bytes, e.g. a LIST
 };
 
@@ -44,7 +44,8 @@ WavFormat format_with(F change) {
 }
 
 inline std::string wav_bytes(const std::string& samples, const WavFormat& w = {}) {
-  std::uint16_t align = static_cast<std::uint16_t>(w.align >= 0 ? w.align : w.channels * w.bits / 8);
+  std::uint16_t align =
+      static_cast<std::uint16_t>(w.align >= 0 ? w.align : w.channels * w.bits / 8);
   std::uint32_t avg = static_cast<std::uint32_t>(w.avg >= 0 ? w.avg : w.rate * align);
   std::string body = "WAVE" + w.extra_chunk_before_fmt + "fmt ";
   put32(body, 16);
@@ -63,11 +64,13 @@ inline std::string wav_bytes(const std::string& samples, const WavFormat& w = {}
 }
 
 // 16-bit samples of a sine (all channels alike).
-inline std::string tone16(double freq, double seconds, std::uint32_t rate, double amplitude = 0.5, int channels = 1) {
+inline std::string tone16(double freq, double seconds, std::uint32_t rate, double amplitude = 0.5,
+                          int channels = 1) {
   std::string s;
   std::size_t n = static_cast<std::size_t>(seconds * rate);
   for (std::size_t i = 0; i < n; ++i) {
-    auto v = static_cast<std::int16_t>(std::lrint(amplitude * 32767.0 * std::sin(2 * M_PI * freq * i / rate)));
+    auto v = static_cast<std::int16_t>(
+        std::lrint(amplitude * 32767.0 * std::sin(2 * M_PI * freq * i / rate)));
     for (int c = 0; c < channels; ++c) put16(s, static_cast<std::uint16_t>(v));
   }
   return s;
@@ -78,7 +81,8 @@ inline std::string silence16(double seconds, std::uint32_t rate, int channels = 
 }
 
 inline void write_file(const std::filesystem::path& p, const std::string& bytes) {
-  std::ofstream(p, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  std::ofstream(p, std::ios::binary)
+      .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
 inline std::string read_file(const std::filesystem::path& p) {
@@ -87,7 +91,8 @@ inline std::string read_file(const std::filesystem::path& p) {
 }
 
 // Encodes a WAV file to Ogg Vorbis with oggenc; false when it is missing.
-inline bool make_ogg(const std::filesystem::path& wav, const std::filesystem::path& ogg, const std::string& comment) {
+inline bool make_ogg(const std::filesystem::path& wav, const std::filesystem::path& ogg,
+                     const std::string& comment) {
   std::string cmd = "oggenc -Q -q 4 ";
   if (!comment.empty()) cmd += "-c 'COMMENT=" + comment + "' ";
   cmd += "-o '" + ogg.string() + "' '" + wav.string() + "' 2>/dev/null";
@@ -132,7 +137,8 @@ inline double rms(const std::vector<float>& x, std::size_t from, std::size_t to)
 }
 
 // Frequency from rising zero crossings over [from, to).
-inline double frequency(const std::vector<float>& x, std::size_t from, std::size_t to, std::uint32_t rate) {
+inline double frequency(const std::vector<float>& x, std::size_t from, std::size_t to,
+                        std::uint32_t rate) {
   std::size_t first = 0, last = 0, count = 0;
   for (std::size_t i = from + 1; i < std::min(to, x.size()); ++i) {
     if (x[i - 1] < 0 && x[i] >= 0) {

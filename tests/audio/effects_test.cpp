@@ -16,13 +16,15 @@ using namespace talven::audio;
 
 constexpr std::uint32_t kRate = 48000;
 
-EffectRecord record(std::initializer_list<float> fields, std::initializer_list<int> int_positions = {}) {
+EffectRecord record(std::initializer_list<float> fields,
+                    std::initializer_list<int> int_positions = {}) {
   EffectRecord r{};
   int i = 0;
   for (float f : fields) {
     bool is_int = false;
     for (int p : int_positions) is_int |= p == i;
-    std::uint32_t w = is_int ? static_cast<std::uint32_t>(static_cast<std::int32_t>(f)) : std::bit_cast<std::uint32_t>(f);
+    std::uint32_t w = is_int ? static_cast<std::uint32_t>(static_cast<std::int32_t>(f))
+                             : std::bit_cast<std::uint32_t>(f);
     std::memcpy(r.data() + 4 * i, &w, 4);
     ++i;
   }
@@ -34,7 +36,8 @@ std::vector<float> run(int kind, const EffectRecord& r, const std::vector<float>
   auto fx = make_effect(kind, r, kRate);
   std::vector<float> s(2 * in.size());
   for (std::size_t i = 0; i < in.size(); ++i) s[2 * i] = s[2 * i + 1] = in[i];
-  for (std::size_t at = 0; at < in.size(); at += 512) fx->process(s.data() + 2 * at, std::min<std::size_t>(512, in.size() - at));
+  for (std::size_t at = 0; at < in.size(); at += 512)
+    fx->process(s.data() + 2 * at, std::min<std::size_t>(512, in.size() - at));
   std::vector<float> out(in.size());
   for (std::size_t i = 0; i < in.size(); ++i) out[i] = s[2 * i];
   return out;
@@ -42,7 +45,8 @@ std::vector<float> run(int kind, const EffectRecord& r, const std::vector<float>
 
 std::vector<float> sine(double freq, double seconds, float amplitude) {
   std::vector<float> x(static_cast<std::size_t>(seconds * kRate));
-  for (std::size_t i = 0; i < x.size(); ++i) x[i] = amplitude * static_cast<float>(std::sin(2 * M_PI * freq * i / kRate));
+  for (std::size_t i = 0; i < x.size(); ++i)
+    x[i] = amplitude * static_cast<float>(std::sin(2 * M_PI * freq * i / kRate));
   return x;
 }
 
@@ -65,9 +69,11 @@ TEST(Effects, ParametricEqualiserChangesTheGainAtItsCentre) {
   auto cut = run(kParamEq, record({1000, 12, -12}), x);
   auto far = run(kParamEq, record({8000, 3, 12}), x);
   double base = talven::test::rms(x, kRate / 4, x.size());
-  EXPECT_NEAR(talven::test::rms(boosted, kRate / 4, x.size()) / base, std::pow(10.0, 6 / 20.0), 0.03);
+  EXPECT_NEAR(talven::test::rms(boosted, kRate / 4, x.size()) / base, std::pow(10.0, 6 / 20.0),
+              0.03);
   EXPECT_NEAR(talven::test::rms(cut, kRate / 4, x.size()) / base, std::pow(10.0, -12 / 20.0), 0.01);
-  EXPECT_NEAR(talven::test::rms(far, kRate / 4, x.size()) / base, 1.0, 0.05) << "far from the centre little changes";
+  EXPECT_NEAR(talven::test::rms(far, kRate / 4, x.size()) / base, 1.0, 0.05)
+      << "far from the centre little changes";
 }
 
 TEST(Effects, GargleModulatesTheAmplitudeAtItsRate) {
@@ -76,7 +82,8 @@ TEST(Effects, GargleModulatesTheAmplitudeAtItsRate) {
     auto y = run(kGargle, record({10, static_cast<float>(shape)}, {0, 1}), x);
     // Envelope per millisecond, then count its rises through the middle.
     std::vector<float> env;
-    for (std::size_t at = 0; at + 48 <= y.size(); at += 48) env.push_back(talven::test::peak(y, at, at + 48));
+    for (std::size_t at = 0; at + 48 <= y.size(); at += 48)
+      env.push_back(talven::test::peak(y, at, at + 48));
     int rises = 0;
     for (std::size_t i = 1; i < env.size(); ++i) rises += env[i - 1] < 0.25f && env[i] >= 0.25f;
     EXPECT_NEAR(rises, 10, 1) << "shape " << shape;
@@ -97,7 +104,8 @@ TEST(Effects, CompressorReducesGainAboveTheThresholdByTheRatio) {
   EXPECT_NEAR(talven::test::peak(q, kRate / 2, q.size()), 0.05f, 0.002f);
   // Make-up gain lifts the whole signal.
   auto lifted = run(kCompressor, record({6, 10, 200, -20, 4, 0}), quiet);
-  EXPECT_NEAR(talven::test::peak(lifted, kRate / 2, q.size()) / 0.05f, std::pow(10.0, 6 / 20.0), 0.05);
+  EXPECT_NEAR(talven::test::peak(lifted, kRate / 2, q.size()) / 0.05f, std::pow(10.0, 6 / 20.0),
+              0.05);
 }
 
 TEST(Effects, ReverbAddsATailOfAboutTheReverbTime) {
@@ -105,7 +113,8 @@ TEST(Effects, ReverbAddsATailOfAboutTheReverbTime) {
   // tail is 60 dB below its start.
   for (float time : {500.0f, 1500.0f}) {
     std::vector<float> x(3 * kRate, 0.0f);
-    for (std::size_t i = 0; i < kRate / 20; ++i) x[i] = 0.5f * static_cast<float>(std::sin(2 * M_PI * 300 * i / kRate));
+    for (std::size_t i = 0; i < kRate / 20; ++i)
+      x[i] = 0.5f * static_cast<float>(std::sin(2 * M_PI * 300 * i / kRate));
     auto y = run(kReverb, record({0, 0, time, 0.999f}), x);
     const std::size_t start = kRate / 20 + kRate / 20;
     const std::size_t win = kRate / 50;

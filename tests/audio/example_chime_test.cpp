@@ -14,14 +14,16 @@ namespace {
 namespace fs = std::filesystem;
 using namespace talven::test;
 
-const fs::path kExample = fs::path(TALVEN_TEST_DATA).parent_path().parent_path() / "examples" / "sound";
+const fs::path kExample =
+    fs::path(TALVEN_TEST_DATA).parent_path().parent_path() / "examples" / "sound";
 
 TEST(ExampleChime, PlaysItsBellsOverTheLoopingTune) {
   if (!fs::exists(TALVEN_BINARY)) GTEST_SKIP() << "build the talven target first";
   fs::path dir = fs::temp_directory_path() / ("talven_chime_" + std::to_string(::getpid()));
   fs::remove_all(dir);
   fs::copy(kExample, dir, fs::copy_options::recursive);
-  auto r = run_talven("--headless --log --timeout 30 --audio-out " + (dir / "out.wav").string() + " " + dir.string());
+  auto r = run_talven("--headless --log --timeout 30 --audio-out " + (dir / "out.wav").string() +
+                      " " + dir.string());
   EXPECT_EQ(r.status, 0) << r.out;
   EXPECT_NE(r.out.find("tune at "), std::string::npos) << r.out;
   Recording rec = read_recording(dir / "out.wav");

@@ -55,17 +55,20 @@ const std::string kEnd = ev(0, {0xFF, 0x2F, 0x00});
 // One second at 120 bpm (division 480): volume 100 on channels 0 and 9, a
 // note on channel 0 held for the whole second.
 std::string one_second_song() {
-  return smf(0, 480, {ev(0, {0xB0, 7, 100}) + ev(0, {0xB9, 7, 80}) + ev(0, {0x90, 60, 100}) +
-                      ev(960, {0x80, 60, 0}) + kEnd});
+  return smf(0, 480,
+             {ev(0, {0xB0, 7, 100}) + ev(0, {0xB9, 7, 80}) + ev(0, {0x90, 60, 100}) +
+              ev(960, {0x80, 60, 0}) + kEnd});
 }
 
 TEST(SmfReader, TempoRunningStatusSysExAndTracks) {
   MidiSong song;
   // Format 1: a tempo track (60 bpm from tick 0, 120 bpm from tick 480) and
   // a note track using running status, with a SysEx and a text event.
-  const std::string tempo = ev(0, {0xFF, 0x51, 3, 0x0F, 0x42, 0x40}) + ev(480, {0xFF, 0x51, 3, 0x07, 0xA1, 0x20}) + kEnd;
-  const std::string notes = ev(0, {0xF0, 3, 1, 2, 0xF7}) + ev(0, {0x90, 60, 100}) + ev(480, {62, 90}) +
-                            ev(0, {0xFF, 0x01, 2, 'h', 'i'}) + ev(480, {0x80, 60, 0}) + kEnd;
+  const std::string tempo =
+      ev(0, {0xFF, 0x51, 3, 0x0F, 0x42, 0x40}) + ev(480, {0xFF, 0x51, 3, 0x07, 0xA1, 0x20}) + kEnd;
+  const std::string notes = ev(0, {0xF0, 3, 1, 2, 0xF7}) + ev(0, {0x90, 60, 100}) +
+                            ev(480, {62, 90}) + ev(0, {0xFF, 0x01, 2, 'h', 'i'}) +
+                            ev(480, {0x80, 60, 0}) + kEnd;
   ASSERT_TRUE(read_smf(smf(1, 480, {tempo, notes}), song));
   ASSERT_EQ(song.events.size(), 3u);
   EXPECT_DOUBLE_EQ(song.events[0].seconds, 0.0);
@@ -80,8 +83,8 @@ TEST(SmfReader, DamagedFilesAreRefusedOrCutShort) {
   MidiSong song;
   EXPECT_FALSE(read_smf("", song));
   EXPECT_FALSE(read_smf("RIFF....WAVEfmt ", song));
-  EXPECT_FALSE(read_smf(smf(0, 0, {kEnd}), song));   // no division
-  EXPECT_FALSE(read_smf(smf(0, 480, {}), song));     // no track
+  EXPECT_FALSE(read_smf(smf(0, 0, {kEnd}), song));  // no division
+  EXPECT_FALSE(read_smf(smf(0, 480, {}), song));    // no track
   // A lying chunk length, a cut event and running status with nothing to
   // run on: what is sound before them plays.
   std::string cut = one_second_song();
@@ -97,7 +100,8 @@ TEST(SmfReader, DamagedFilesAreRefusedOrCutShort) {
   ASSERT_TRUE(read_smf(smf(0, 480, {endless}), song));
   EXPECT_LE(song.events.size(), 50001u);
   // A tempo of 0 does not stop time from being finite.
-  ASSERT_TRUE(read_smf(smf(0, 480, {ev(0, {0xFF, 0x51, 3, 0, 0, 0}) + ev(480, {0x90, 1, 1}) + kEnd}), song));
+  ASSERT_TRUE(read_smf(
+      smf(0, 480, {ev(0, {0xFF, 0x51, 3, 0, 0, 0}) + ev(480, {0x90, 1, 1}) + kEnd}), song));
   EXPECT_LT(song.length_seconds, 1.0);
 }
 
@@ -110,9 +114,13 @@ std::vector<Sent> sent;
 
 class RecordingSynth : public Synth {
  public:
-  void event(std::uint8_t s, std::uint8_t d1, std::uint8_t d2) override { sent.push_back({s, d1, d2}); }
+  void event(std::uint8_t s, std::uint8_t d1, std::uint8_t d2) override {
+    sent.push_back({s, d1, d2});
+  }
   void all_sounds_off() override {}
-  void render(float* stereo, std::size_t frames) override { std::fill(stereo, stereo + 2 * frames, 0.25f); }
+  void render(float* stereo, std::size_t frames) override {
+    std::fill(stereo, stereo + 2 * frames, 0.25f);
+  }
 };
 
 class MidiPlayer : public ::testing::Test {
@@ -182,7 +190,7 @@ TEST_F(MidiPlayer, PausesAreCountedAndThePositionContinues) {
   EXPECT_EQ(midi_isplay(), 1);
   run(100);
   EXPECT_EQ(midi_getpos(), 400);  // continues from the pause
-  run(700);  // past the end without repeat: it stops
+  run(700);                       // past the end without repeat: it stops
   EXPECT_EQ(midi_isplay(), 0);
   EXPECT_EQ(midi_getpos(), 0);
 }

@@ -44,7 +44,8 @@ TEST(SoundUnits, VolumePanAndFrequencyConversions) {
   EXPECT_EQ(attenuation_to_volume(0), 100);
   EXPECT_EQ(attenuation_to_volume(-10000), 0);
   EXPECT_EQ(attenuation_to_volume(-20000), 0);
-  for (int v = 1; v <= 100; v += 7) EXPECT_NEAR(attenuation_to_volume(volume_to_attenuation(v)), v, 1) << v;
+  for (int v = 1; v <= 100; v += 7)
+    EXPECT_NEAR(attenuation_to_volume(volume_to_attenuation(v)), v, 1) << v;
 
   EXPECT_EQ(pan_to_platform(-100), -10000);
   EXPECT_EQ(pan_to_platform(100), 10000);
@@ -101,7 +102,8 @@ TEST(Mixer, ResamplingKeepsPitchAndADoubledRateDoublesIt) {
   // 22050 Hz, 8-bit stereo: the format conversions and the resampler at once.
   std::string samples;
   for (int i = 0; i < 22050; ++i) {
-    auto s = static_cast<std::uint8_t>(128 + std::lrint(100 * std::sin(2 * M_PI * 441.0 * i / 22050)));
+    auto s =
+        static_cast<std::uint8_t>(128 + std::lrint(100 * std::sin(2 * M_PI * 441.0 * i / 22050)));
     samples.push_back(static_cast<char>(s));
     samples.push_back(static_cast<char>(s));
   }
@@ -120,7 +122,8 @@ TEST(Mixer, ResamplingKeepsPitchAndADoubledRateDoublesIt) {
 
 TEST(Mixer, PositionCountsConsumedFramesAndASoundEndsByItself) {
   Mixer m(48000);
-  auto buf = std::make_shared<PcmBuffer>(1, 16, 24000, bytes_of(tone16(500, 0.5, 24000)));  // 12000 frames
+  auto buf =
+      std::make_shared<PcmBuffer>(1, 16, 24000, bytes_of(tone16(500, 0.5, 24000)));  // 12000 frames
   VoiceId v = m.add_voice(buf, 24000);
   m.start(v);
   render(m, 4800);  // 100 ms
@@ -170,12 +173,16 @@ TEST(Mixer, VoiceTableLimitsAndStaleIds) {
   Mixer m(48000);
   std::vector<VoiceId> ids;
   for (int i = 0; i < kMaxVoices; ++i) {
-    ids.push_back(m.add_voice(std::make_shared<PcmBuffer>(1, 16, 8000, std::vector<std::uint8_t>(16)), 8000));
+    ids.push_back(
+        m.add_voice(std::make_shared<PcmBuffer>(1, 16, 8000, std::vector<std::uint8_t>(16)), 8000));
     ASSERT_GE(ids.back(), 0);
   }
-  EXPECT_EQ(m.add_voice(std::make_shared<PcmBuffer>(1, 16, 8000, std::vector<std::uint8_t>(16)), 8000), -1);
+  EXPECT_EQ(
+      m.add_voice(std::make_shared<PcmBuffer>(1, 16, 8000, std::vector<std::uint8_t>(16)), 8000),
+      -1);
   m.remove_voice(ids[5]);
-  VoiceId again = m.add_voice(std::make_shared<PcmBuffer>(1, 16, 8000, std::vector<std::uint8_t>(16)), 8000);
+  VoiceId again =
+      m.add_voice(std::make_shared<PcmBuffer>(1, 16, 8000, std::vector<std::uint8_t>(16)), 8000);
   ASSERT_GE(again, 0);
   EXPECT_NE(again, ids[5]);
   // The removed id no longer reaches the slot's new voice.

@@ -19,7 +19,8 @@ namespace fs = std::filesystem;
 using namespace talven::test;
 
 const fs::path kScripts = fs::path(TALVEN_TEST_DATA).parent_path() / "scripts";
-const fs::path kHeader = fs::path(TALVEN_TEST_DATA).parent_path().parent_path() / "sdk" / "talven.h";
+const fs::path kHeader =
+    fs::path(TALVEN_TEST_DATA).parent_path().parent_path() / "sdk" / "talven.h";
 
 struct Pixel {
   int r = -1, g = -1, b = -1;
@@ -42,24 +43,28 @@ class ScriptMedia : public ::testing::Test {
   void SetUp() override {
     if (!fs::exists(TALVEN_BINARY)) GTEST_SKIP() << "build the talven target first";
     if (std::system("command -v ffmpeg >/dev/null 2>&1") != 0) GTEST_SKIP() << "ffmpeg missing";
-    dir_ = fs::temp_directory_path() / ("talven_media_" + std::to_string(::getpid()) + "_" +
-                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    dir_ = fs::temp_directory_path() /
+           ("talven_media_" + std::to_string(::getpid()) + "_" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(dir_);
     fs::create_directories(dir_);
     fs::copy_file(kHeader, dir_ / "talven.h");
     fs::copy_file(kScripts / "lib" / "check.h", dir_ / "check.h");
     write_file(dir_ / "Clip.cfg", "[General]\nFileSystem=2\n[Script]\nLoad=main.c\n");
     const std::string make =
-        "ffmpeg -v error -y -f lavfi -i color=c=red:s=64x48:r=25:d=1 -f lavfi -i color=c=lime:s=64x48:r=25:d=1 "
+        "ffmpeg -v error -y -f lavfi -i color=c=red:s=64x48:r=25:d=1 -f lavfi -i "
+        "color=c=lime:s=64x48:r=25:d=1 "
         "-f lavfi -i sine=frequency=1000:sample_rate=44100:duration=2 "
-        "-filter_complex '[0][1]concat=n=2:v=1:a=0[v]' -map '[v]' -map 2 -c:v mpeg4 -q:v 2 -c:a pcm_s16le " +
+        "-filter_complex '[0][1]concat=n=2:v=1:a=0[v]' -map '[v]' -map 2 -c:v mpeg4 -q:v 2 -c:a "
+        "pcm_s16le " +
         (dir_ / "clip.avi").string();
     ASSERT_EQ(std::system(make.c_str()), 0);
   }
   void TearDown() override { fs::remove_all(dir_); }
 
   BinaryRun run(const std::string& script) {
-    fs::copy_file(kScripts / "music" / script, dir_ / "main.c", fs::copy_options::overwrite_existing);
+    fs::copy_file(kScripts / "music" / script, dir_ / "main.c",
+                  fs::copy_options::overwrite_existing);
     return run_talven("--headless --log --timeout 30 --audio-out " + (dir_ / "out.wav").string() +
                       " --screenshot " + (dir_ / "shot.png").string() + " " + dir_.string());
   }
@@ -89,7 +94,8 @@ TEST_F(ScriptMedia, TheFirstColourIsShownInItsRectangleAndTheToneIsHeard) {
   ASSERT_GT(rec.rate, 0u);
   const std::size_t a = onset(rec.left, 0.05f);
   ASSERT_LT(a + rec.rate / 4, rec.left.size()) << "the clip's tone is in the recording";
-  EXPECT_NEAR(frequency(rec.left, a + rec.rate / 50, a + rec.rate / 50 + rec.rate / 10, rec.rate), 1000.0, 20.0);
+  EXPECT_NEAR(frequency(rec.left, a + rec.rate / 50, a + rec.rate / 50 + rec.rate / 10, rec.rate),
+              1000.0, 20.0);
 }
 
 TEST_F(ScriptMedia, TheClipEndsOrRepeats) {

@@ -15,11 +15,10 @@ namespace fs = std::filesystem;
 using namespace talven::test;
 
 const fs::path kScripts = fs::path(TALVEN_TEST_DATA).parent_path() / "scripts";
-const fs::path kHeader = fs::path(TALVEN_TEST_DATA).parent_path().parent_path() / "sdk" / "talven.h";
+const fs::path kHeader =
+    fs::path(TALVEN_TEST_DATA).parent_path().parent_path() / "sdk" / "talven.h";
 
-std::string be32(std::uint32_t n) {
-  return {char(n >> 24), char(n >> 16), char(n >> 8), char(n)};
-}
+std::string be32(std::uint32_t n) { return {char(n >> 24), char(n >> 16), char(n >> 8), char(n)}; }
 
 // A two-second song: an organ (program 19) holding middle C on channel 0
 // at channel volume 100.
@@ -39,8 +38,9 @@ class ScriptMusic : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!fs::exists(TALVEN_BINARY)) GTEST_SKIP() << "build the talven target first";
-    dir_ = fs::temp_directory_path() / ("talven_music_" + std::to_string(::getpid()) + "_" +
-                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    dir_ = fs::temp_directory_path() /
+           ("talven_music_" + std::to_string(::getpid()) + "_" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(dir_);
     fs::create_directories(dir_);
     fs::copy_file(kHeader, dir_ / "talven.h");
@@ -50,16 +50,18 @@ class ScriptMusic : public ::testing::Test {
 
   BinaryRun run(const std::string& script, const std::string& keys) {
     write_file(dir_ / "Tune.cfg", "[General]\nFileSystem=2\n[Script]\nLoad=main.c\n" + keys);
-    fs::copy_file(kScripts / "music" / script, dir_ / "main.c", fs::copy_options::overwrite_existing);
-    return run_talven("--headless --log --timeout 30 --audio-out " + (dir_ / "out.wav").string() + " " +
-                      dir_.string());
+    fs::copy_file(kScripts / "music" / script, dir_ / "main.c",
+                  fs::copy_options::overwrite_existing);
+    return run_talven("--headless --log --timeout 30 --audio-out " + (dir_ / "out.wav").string() +
+                      " " + dir_.string());
   }
 
   fs::path dir_;
 };
 
 TEST_F(ScriptMusic, MidiPlaysThroughTheMixerAndVolumeScalesIt) {
-  if (!fs::exists("/usr/share/sounds/sf2/default-GM.sf2") && !fs::exists("/usr/share/sounds/sf2/TimGM6mb.sf2"))
+  if (!fs::exists("/usr/share/sounds/sf2/default-GM.sf2") &&
+      !fs::exists("/usr/share/sounds/sf2/TimGM6mb.sf2"))
     GTEST_SKIP() << "no General MIDI SoundFont installed";
   write_file(dir_ / "song.mid", organ_song());
   BinaryRun r = run("midi.c", "[System]\nDirectMusic=1\n");

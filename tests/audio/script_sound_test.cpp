@@ -17,7 +17,8 @@ namespace fs = std::filesystem;
 using namespace talven::test;
 
 const fs::path kScripts = fs::path(TALVEN_TEST_DATA).parent_path() / "scripts";
-const fs::path kHeader = fs::path(TALVEN_TEST_DATA).parent_path().parent_path() / "sdk" / "talven.h";
+const fs::path kHeader =
+    fs::path(TALVEN_TEST_DATA).parent_path().parent_path() / "sdk" / "talven.h";
 
 class ScriptSound : public ::testing::Test {
  protected:
@@ -36,7 +37,8 @@ class ScriptSound : public ::testing::Test {
 
   BinaryRun run(const std::string& script) {
     fs::copy_file(kScripts / "audio" / script, dir_ / "main.c");
-    return run_talven("--headless --log --timeout 30 --audio-out " + (dir_ / "out.wav").string() + " " + dir_.string());
+    return run_talven("--headless --log --timeout 30 --audio-out " + (dir_ / "out.wav").string() +
+                      " " + dir_.string());
   }
 
   fs::path dir_;
@@ -53,7 +55,8 @@ TEST_F(ScriptSound, ResultsUnitsAndSlotRules) {
 TEST_F(ScriptSound, LoopingStreamRepeatsFromItsLoopPoint) {
   // Three one-second steps: 400, 800 and 1200 Hz.
   write_file(dir_ / "steps.wav",
-             wav_bytes(tone16(400, 1, 22050) + tone16(800, 1, 22050) + tone16(1200, 1, 22050), rate_format(22050)));
+             wav_bytes(tone16(400, 1, 22050) + tone16(800, 1, 22050) + tone16(1200, 1, 22050),
+                       rate_format(22050)));
   BinaryRun r = run("loop_stream.c");
   ASSERT_EQ(r.status, 0) << r.out;
   Recording rec = read_recording(dir_ / "out.wav");
@@ -62,7 +65,8 @@ TEST_F(ScriptSound, LoopingStreamRepeatsFromItsLoopPoint) {
   ASSERT_LT(start + 5 * rec.rate, rec.left.size()) << "recording too short";
   const std::size_t s = rec.rate;
   auto pitch = [&](double from, double to) {
-    return frequency(rec.left, start + static_cast<std::size_t>(from * s), start + static_cast<std::size_t>(to * s), rec.rate);
+    return frequency(rec.left, start + static_cast<std::size_t>(from * s),
+                     start + static_cast<std::size_t>(to * s), rec.rate);
   };
   EXPECT_NEAR(pitch(0.1, 0.9), 400, 4);
   EXPECT_NEAR(pitch(1.1, 1.9), 800, 8);
@@ -96,10 +100,12 @@ TEST_F(ScriptSound, VolumeHalvesTheAmplitudeAndEchoRepeats) {
   ASSERT_LT(c, rec.left.size());
   const float first = peak(rec.left, c, c + 50);
   const std::size_t d = s / 5;
-  float e1 = peak(rec.left, c + d - 20, c + d + 20), e2 = peak(rec.left, c + 2 * d - 20, c + 2 * d + 20);
+  float e1 = peak(rec.left, c + d - 20, c + d + 20),
+        e2 = peak(rec.left, c + 2 * d - 20, c + 2 * d + 20);
   EXPECT_NEAR(e1 / first, 1.0f, 0.05f);
   EXPECT_NEAR(e2 / first, 0.5f, 0.05f);
-  EXPECT_LT(peak(rec.left, c + 100, c + d - 100), 0.01f) << "silence between the click and its echo";
+  EXPECT_LT(peak(rec.left, c + 100, c + d - 100), 0.01f)
+      << "silence between the click and its echo";
 }
 
 // The SDL back end, on a virtual display with SDL's file-writing driver
@@ -107,14 +113,16 @@ TEST_F(ScriptSound, VolumeHalvesTheAmplitudeAndEchoRepeats) {
 TEST_F(ScriptSound, WindowedRunsPlayThroughTheAudioDevice) {
   if (std::system("command -v xvfb-run >/dev/null 2>&1") != 0) GTEST_SKIP() << "xvfb-run missing";
 #if defined(__SANITIZE_ADDRESS__)
-  GTEST_SKIP() << "the virtual display's software GL driver can hang in regexec under the address sanitizer";
+  GTEST_SKIP()
+      << "the virtual display's software GL driver can hang in regexec under the address sanitizer";
 #endif
   write_file(dir_ / "tone.wav", wav_bytes(tone16(500, 0.4, 22050, 0.5), rate_format(22050)));
   fs::copy_file(kScripts / "audio" / "windowed.c", dir_ / "main.c");
-  std::string cmd = "SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=/dev/null ASAN_OPTIONS=detect_leaks=0 "
-                    "xvfb-run -a -s '-screen 0 800x600x24' timeout -k 5 30 " +
-                    std::string(TALVEN_BINARY) + " --timeout 20 --audio-out " + (dir_ / "out.wav").string() + " " +
-                    dir_.string() + " >/dev/null 2>&1";
+  std::string cmd =
+      "SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=/dev/null ASAN_OPTIONS=detect_leaks=0 "
+      "xvfb-run -a -s '-screen 0 800x600x24' timeout -k 5 30 " +
+      std::string(TALVEN_BINARY) + " --timeout 20 --audio-out " + (dir_ / "out.wav").string() +
+      " " + dir_.string() + " >/dev/null 2>&1";
   Recording rec;
   for (int attempt = 0; attempt < 3 && rec.left.empty(); ++attempt) {
     std::system(cmd.c_str());

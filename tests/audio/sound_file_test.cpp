@@ -75,10 +75,11 @@ class OggFile : public ::testing::Test {
     char pattern[] = "/tmp/talven_ogg_XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
     dir_ = pattern;
-    write_file(dir_ / "t.wav", wav_bytes(tone16(600, 1.0, 16000, 0.5, 2), format_with([](WavFormat& w) {
-                                           w.rate = 16000;
-                                           w.channels = 2;
-                                         })));
+    write_file(dir_ / "t.wav",
+               wav_bytes(tone16(600, 1.0, 16000, 0.5, 2), format_with([](WavFormat& w) {
+                           w.rate = 16000;
+                           w.channels = 2;
+                         })));
     if (!make_ogg(dir_ / "t.wav", dir_ / "t.ogg", "テスト")) GTEST_SKIP() << "oggenc missing";
     ogg_ = read_file(dir_ / "t.ogg");
   }
@@ -141,7 +142,8 @@ TEST_F(OggFile, DamagedAndMutatedFilesNeverHang) {
 // identification header. The decoder refuses the stream (its own 8-byte
 // loss on this path is the one leak the sanitizer runs are told to allow).
 TEST(OggFileFound, TwoFirstPagesAreRefused) {
-  std::ifstream in(std::filesystem::path(TALVEN_TEST_DATA) / "audio" / "two_first_pages.ogg", std::ios::binary);
+  std::ifstream in(std::filesystem::path(TALVEN_TEST_DATA) / "audio" / "two_first_pages.ogg",
+                   std::ios::binary);
   const std::string b((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   ASSERT_EQ(b.size(), 4070u);
   EXPECT_FALSE(SoundFile::open(bytes_of(b)));

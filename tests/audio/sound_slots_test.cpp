@@ -127,12 +127,28 @@ TEST_F(SoundSlots, BadFilesFailCleanly) {
   start();
   std::string good = wav_bytes(tone16(440, 0.2, 8000), rate_format(8000));
   write_file("trunc.wav", good.substr(0, 30));
-  write_file("nochan.wav", wav_bytes(tone16(440, 0.2, 8000), format_with([](WavFormat& w) { w.channels = 0; w.rate = 8000; })));
-  write_file("align0.wav", wav_bytes(tone16(440, 0.2, 8000), format_with([](WavFormat& w) { w.rate = 8000; w.align = 0; })));
-  write_file("rate.wav", wav_bytes(tone16(440, 0.2, 8000), format_with([](WavFormat& w) { w.rate = 0x7FFFFFFF; })));
-  write_file("liar.wav", wav_bytes(tone16(440, 0.2, 8000), format_with([](WavFormat& w) { w.rate = 8000; w.avg = 999; })));
-  write_file("bits.wav", wav_bytes(tone16(440, 0.2, 8000), format_with([](WavFormat& w) { w.bits = 24; w.rate = 8000; })));
-  write_file("adpcm.wav", wav_bytes(tone16(440, 0.2, 8000), format_with([](WavFormat& w) { w.tag = 2; w.rate = 8000; })));
+  write_file("nochan.wav", wav_bytes(tone16(440, 0.2, 8000), format_with([](WavFormat& w) {
+                                       w.channels = 0;
+                                       w.rate = 8000;
+                                     })));
+  write_file("align0.wav", wav_bytes(tone16(440, 0.2, 8000), format_with([](WavFormat& w) {
+                                       w.rate = 8000;
+                                       w.align = 0;
+                                     })));
+  write_file("rate.wav", wav_bytes(tone16(440, 0.2, 8000),
+                                   format_with([](WavFormat& w) { w.rate = 0x7FFFFFFF; })));
+  write_file("liar.wav", wav_bytes(tone16(440, 0.2, 8000), format_with([](WavFormat& w) {
+                                     w.rate = 8000;
+                                     w.avg = 999;
+                                   })));
+  write_file("bits.wav", wav_bytes(tone16(440, 0.2, 8000), format_with([](WavFormat& w) {
+                                     w.bits = 24;
+                                     w.rate = 8000;
+                                   })));
+  write_file("adpcm.wav", wav_bytes(tone16(440, 0.2, 8000), format_with([](WavFormat& w) {
+                                      w.tag = 2;
+                                      w.rate = 8000;
+                                    })));
   write_file("text.wav", "this is not a sound at all");
   write_file("ogg.ogg", std::string("OggS") + std::string(200, '\x55'));
   write_file("empty.wav", "");
@@ -157,7 +173,10 @@ TEST_F(SoundSlots, BadFilesFailCleanly) {
 
   // A data chunk that claims more than the file holds plays what is there;
   // chunks are found wherever they lie.
-  std::string lying = wav_bytes(tone16(440, 0.25, 8000), format_with([](WavFormat& w) { w.rate = 8000; w.extra_chunk_before_fmt = std::string("LIST\x04\0\0\0abcd", 12); }));
+  std::string lying = wav_bytes(tone16(440, 0.25, 8000), format_with([](WavFormat& w) {
+                                  w.rate = 8000;
+                                  w.extra_chunk_before_fmt = std::string("LIST\x04\0\0\0abcd", 12);
+                                }));
   std::size_t data_at = lying.find("data");
   lying[data_at + 6] = '\x70';  // size field's third byte: now 7 MiB
   write_file("lying.wav", lying);
@@ -351,7 +370,9 @@ TEST_F(SoundSlots, RecordedOutputShowsLevelsPanAndPitch) {
     parts.push_back({on, end - quiet});
     at = end;
   }
-  auto mid = [&](int i) { return std::make_pair(parts[i].first + r.rate / 50, parts[i].second - r.rate / 50); };
+  auto mid = [&](int i) {
+    return std::make_pair(parts[i].first + r.rate / 50, parts[i].second - r.rate / 50);
+  };
   auto [a0, a1] = mid(0);
   auto [b0, b1] = mid(1);
   auto [c0, c1] = mid(2);
@@ -363,7 +384,8 @@ TEST_F(SoundSlots, RecordedOutputShowsLevelsPanAndPitch) {
   double f1 = frequency(r.left, a0, a1, r.rate), f2 = frequency(r.left, d0, d1, r.rate);
   EXPECT_NEAR(f1, 1000.0, 5.0);
   EXPECT_NEAR(f2 / f1, 2.0, 0.02);
-  EXPECT_NEAR(double(parts[3].second - parts[3].first) / double(parts[0].second - parts[0].first), 0.5, 0.03)
+  EXPECT_NEAR(double(parts[3].second - parts[3].first) / double(parts[0].second - parts[0].first),
+              0.5, 0.03)
       << "twice the rate, half the time";
 }
 

@@ -61,8 +61,8 @@ TEST(AddressSpace, CStringsAreBoundedByLengthAndMemory) {
   auto s = cstr(a);
   ASSERT_TRUE(s.has_value());
   EXPECT_EQ(*s, "hello");
-  EXPECT_TRUE(cstr(a, 5).has_value());    // exactly max_len bytes before the zero
-  EXPECT_FALSE(cstr(a, 4).has_value());   // terminator lies beyond the bound
+  EXPECT_TRUE(cstr(a, 5).has_value());   // exactly max_len bytes before the zero
+  EXPECT_FALSE(cstr(a, 4).has_value());  // terminator lies beyond the bound
   EXPECT_FALSE(cstr(0).has_value());
   EXPECT_FALSE(cstr(static_cast<Addr>(script_space().limit())).has_value());
 
@@ -79,11 +79,11 @@ TEST(AddressSpace, FreeAndReallocRefuseAddressesThatAreNotBlocks) {
   ASSERT_NE(a, 0u);
   EXPECT_GE(script_space().block_size(a), 100u);
   EXPECT_EQ(a % 16, 0u);
-  EXPECT_FALSE(script_free(a + 16));        // inside a block
+  EXPECT_FALSE(script_free(a + 16));  // inside a block
   EXPECT_EQ(script_realloc(a + 16, 10), 0u);
   EXPECT_FALSE(script_free(0));
   EXPECT_TRUE(script_free(a));
-  EXPECT_FALSE(script_free(a));              // double free
+  EXPECT_FALSE(script_free(a));  // double free
   EXPECT_EQ(script_space().block_size(a), 0u);
 
   // realloc(0, n) allocates, realloc(a, 0) frees.
@@ -241,8 +241,10 @@ TEST(AddressSpace, GuardsMarkEverythingButTheBlocksWritable) {
   EXPECT_TRUE(s.guard_hit(a + 100, 1));
   EXPECT_TRUE(s.guard_hit(a - 1, 1));
   EXPECT_TRUE(s.guard_hit(a - 4, 8));
-  EXPECT_NE(s.describe_guard_hit(a - 4, 8).find("a write before the start of a block of 100 bytes"), std::string::npos);
-  EXPECT_NE(s.describe_guard_hit(a + 98, 4).find("past the end of a block of 100 bytes"), std::string::npos);
+  EXPECT_NE(s.describe_guard_hit(a - 4, 8).find("a write before the start of a block of 100 bytes"),
+            std::string::npos);
+  EXPECT_NE(s.describe_guard_hit(a + 98, 4).find("past the end of a block of 100 bytes"),
+            std::string::npos);
   EXPECT_NE(s.describe_guard_hit(a + 98, 4).find("(at offset 100)"), std::string::npos);
 
   // Writes through the accessors are refused and remembered once.
@@ -262,7 +264,8 @@ TEST(AddressSpace, GuardsMarkEverythingButTheBlocksWritable) {
   EXPECT_FALSE(s.free(a));
   EXPECT_EQ(s.block_size(a), 0u);
   EXPECT_TRUE(s.guard_hit(a, 1));
-  EXPECT_NE(s.describe_guard_hit(a + 8, 1).find("a write into a freed block of 100 bytes"), std::string::npos);
+  EXPECT_NE(s.describe_guard_hit(a + 8, 1).find("a write into a freed block of 100 bytes"),
+            std::string::npos);
   const Addr b = s.alloc(100);
   EXPECT_NE(b, a);  // the quarantine keeps the freed block from coming back at once
 

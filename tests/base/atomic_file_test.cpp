@@ -38,7 +38,8 @@ TEST(AtomicFile, ASaveRemovesOnlyTheTemporariesOfDeadSavesOfItsTarget) {
   EXPECT_TRUE(fs::exists(dir / "save.dat.tmpLive01"));
   // The save's own temporary file is gone after the rename.
   int files = 0;
-  for (const auto& e : fs::directory_iterator(dir)) files += e.path().filename().string().rfind("save.dat.tmp", 0) == 0;
+  for (const auto& e : fs::directory_iterator(dir))
+    files += e.path().filename().string().rfind("save.dat.tmp", 0) == 0;
   EXPECT_EQ(files, 2);
   ::close(live);
   fs::remove_all(dir);

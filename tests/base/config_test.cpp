@@ -130,8 +130,10 @@ TEST_F(ConfigTest, FileSystemWithoutEitherBitBecomesThree) {
 }
 
 TEST_F(ConfigTest, RestoreBoundsZeroWritesZerosAndKeepsOtherLines) {
-  write(game_ + "Game.cfg",
-        "; settings\r\n[Window]\r\nRestoreBounds=0\r\nWindowLeft=5\r\n[General]\r\nInheritance=0\r\n");
+  write(
+      game_ + "Game.cfg",
+      "; "
+      "settings\r\n[Window]\r\nRestoreBounds=0\r\nWindowLeft=5\r\n[General]\r\nInheritance=0\r\n");
   load_configuration(game_ + "Game.exe");
   config().WindowTop = 99;
   ASSERT_TRUE(write_back_config(config().config_path, true));

@@ -26,12 +26,17 @@ TEST(Cp932, LeadBytesAndStepping) {
   EXPECT_FALSE(cp932::is_lead(0xFD));
 
   EXPECT_EQ(cp932::char_len("\x82\x60", 0), 2u);
-  EXPECT_EQ(cp932::char_len("\x82", 0), 1u);                          // no trail byte
+  EXPECT_EQ(cp932::char_len("\x82", 0), 1u);                         // no trail byte
   EXPECT_EQ(cp932::char_len(std::string_view("\x82\0", 2), 0), 1u);  // zero trail
-  EXPECT_EQ(cp932::char_len("\xB1" "a", 0), 1u);
+  EXPECT_EQ(cp932::char_len("\xB1"
+                            "a",
+                            0),
+            1u);
 
   // "a" + the kanji 0x955C, whose trail byte is '\', + "b".
-  std::string_view s = "a\x95\x5C" "b";
+  std::string_view s =
+      "a\x95\x5C"
+      "b";
   EXPECT_EQ(cp932::next(s, 0), 1u);
   EXPECT_EQ(cp932::next(s, 1), 3u);
   EXPECT_EQ(cp932::char_start(s, 0), 0u);
@@ -115,13 +120,26 @@ TEST(Cp932, CaseInsensitiveComparison) {
   EXPECT_LT(cp932::compare("\xB1", "\x83\x41"), 0);
   EXPECT_LT(cp932::compare("A", "a"), 0);
   EXPECT_EQ(cp932::compare("\x95\x5C", "\x95\x5C"), 0);
-  EXPECT_LT(cp932::compare("\x95\x5C", "\x95\x5C" "a"), 0);
+  EXPECT_LT(cp932::compare("\x95\x5C",
+                           "\x95\x5C"
+                           "a"),
+            0);
 
   // fold_nocase agrees with compare_nocase on equality.
-  std::vector<std::pair<std::string, std::string>> pairs = {
-      {"Title.PNG", "title.png"}, {"\x82\x81" "b", "\x82\x60" "B"}, {"_", "a"},
-      {"\x83\x61", "\x83\x41"},   {"a\x82", "A\x82"},               {"ab", "abc"},
-      {"\xB1", "\xB1"},           {"\x95\x5C" "A", "\x95\x5C" "a"}};
+  std::vector<std::pair<std::string, std::string>> pairs = {{"Title.PNG", "title.png"},
+                                                            {"\x82\x81"
+                                                             "b",
+                                                             "\x82\x60"
+                                                             "B"},
+                                                            {"_", "a"},
+                                                            {"\x83\x61", "\x83\x41"},
+                                                            {"a\x82", "A\x82"},
+                                                            {"ab", "abc"},
+                                                            {"\xB1", "\xB1"},
+                                                            {"\x95\x5C"
+                                                             "A",
+                                                             "\x95\x5C"
+                                                             "a"}};
   for (const auto& [a, b] : pairs) {
     EXPECT_EQ(cp932::fold_nocase(a) == cp932::fold_nocase(b), cp932::compare_nocase(a, b) == 0)
         << a << " / " << b;
@@ -140,12 +158,14 @@ TEST(Cp932, Conversions) {
   EXPECT_EQ(cp932::from_utf8("表示.txt"), "\x95\x5C\x8E\xA6.txt");
   EXPECT_EQ(cp932::from_utf8("ｱ"), "\xB1");
 
-  EXPECT_EQ(cp932::to_utf8("\x82"), std::nullopt);        // lead byte without trail
-  EXPECT_EQ(cp932::to_utf8("\x85\x40"), std::nullopt);    // unassigned row
+  EXPECT_EQ(cp932::to_utf8("\x82"), std::nullopt);                // lead byte without trail
+  EXPECT_EQ(cp932::to_utf8("\x85\x40"), std::nullopt);            // unassigned row
   EXPECT_EQ(cp932::from_utf8("\xF0\x9F\x98\x80"), std::nullopt);  // no CP932 form
-  EXPECT_EQ(cp932::from_utf8("\xC3"), std::nullopt);      // broken UTF-8
+  EXPECT_EQ(cp932::from_utf8("\xC3"), std::nullopt);              // broken UTF-8
 
-  EXPECT_EQ(cp932::to_utf8_lossy("a\x85\x40" "b\x82"), "a?b?");
+  EXPECT_EQ(cp932::to_utf8_lossy("a\x85\x40"
+                                 "b\x82"),
+            "a?b?");
   EXPECT_EQ(cp932::to_utf8_lossy("\x81 x"), "? x");  // a blank is no trail byte
   EXPECT_EQ(cp932::from_utf8_lossy("x\xF0\x9F\x98\x80y\xFFz"), "x?y?z");
   EXPECT_EQ(cp932::from_utf8_lossy("表"), "\x95\x5C");

@@ -94,8 +94,7 @@ TEST_F(GamePathTest, ExactNameWinsOverCaseVariants) {
 TEST_F(GamePathTest, FindsCp932NamesInUtf8AndRawForm) {
   touch("表示/画像.png");
   // "表示\画像.PNG" in CP932: 表 ends in the byte '\', which is no separator.
-  EXPECT_EQ(resolve_game_path("\x95\x5C\x8E\xA6\\\x89\xE6\x91\x9C.PNG"),
-            root_ + "/表示/画像.png");
+  EXPECT_EQ(resolve_game_path("\x95\x5C\x8E\xA6\\\x89\xE6\x91\x9C.PNG"), root_ + "/表示/画像.png");
 
   // A name stored as raw CP932 bytes ("テスト.txt").
   const std::string raw = "\x83\x65\x83\x58\x83\x67.txt";
@@ -140,7 +139,7 @@ TEST_F(GamePathTest, WritePathsKeepExistingComponents) {
   EXPECT_EQ(host_path_for_write("Save\\NEW\\File.DAT"), root_ + "/save/NEW/File.DAT");
   EXPECT_EQ(host_path_for_write("save\\\x95\x5C.txt"), root_ + "/save/表.txt");
   EXPECT_EQ(host_path_for_write("save\\\x85\x40"), root_ + "/save/\x85\x40");  // kept raw
-  EXPECT_EQ(host_path_for_write("new\\..\\SAVE\\x"), root_ + "/save/x");  // lexical ".."
+  EXPECT_EQ(host_path_for_write("new\\..\\SAVE\\x"), root_ + "/save/x");       // lexical ".."
   EXPECT_EQ(host_path_for_write(""), "");
 }
 

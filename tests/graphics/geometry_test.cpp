@@ -37,7 +37,8 @@ struct RectArg : ScriptBlock {
 struct ModeArg : ScriptBlock {
   ModeArg(int mode, int op, int opacity, int extra = 0, std::uint32_t p1 = 0, std::uint32_t p2 = 0)
       : ScriptBlock(12) {
-    std::uint8_t r[12] = {std::uint8_t(mode), std::uint8_t(op), std::uint8_t(opacity), std::uint8_t(extra)};
+    std::uint8_t r[12] = {std::uint8_t(mode), std::uint8_t(op), std::uint8_t(opacity),
+                          std::uint8_t(extra)};
     std::memcpy(r + 4, &p1, 4);
     std::memcpy(r + 8, &p2, 4);
     write_bytes(addr, r, 12);
@@ -48,7 +49,8 @@ struct ModeArg : ScriptBlock {
 Plane* numbered(int slot, int w, int h) {
   Plane* p = make_plane(slot, w, h, 32);
   for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) test::set_raw(*p, x, y, 0xFF000000u | std::uint32_t(y) << 8 | std::uint32_t(x) | 0x400000u);
+    for (int x = 0; x < w; ++x)
+      test::set_raw(*p, x, y, 0xFF000000u | std::uint32_t(y) << 8 | std::uint32_t(x) | 0x400000u);
   return p;
 }
 
@@ -56,7 +58,6 @@ void fill_all(Plane& p, std::uint32_t v) {
   for (int y = 0; y < p.height; ++y)
     for (int x = 0; x < p.width; ++x) test::set_raw(p, x, y, v);
 }
-
 
 TEST_F(GeometryTest, GblitScalesAndMirrors) {
   Plane* src = numbered(1, 4, 3);
@@ -102,7 +103,8 @@ TEST_F(GeometryTest, GblitRotatesAndLeavesUnmappedPixels) {
   EXPECT_EQ(call(bi_gblit, {2, 0, 1, 0, 0, 512}), 1u);
   // A quarter turn: the top row of the result is the left column, bottom up.
   for (int y = 0; y < 4; ++y)
-    for (int x = 0; x < 4; ++x) ASSERT_EQ(raw_value(*dst, x, y), raw_value(*src, y, 3 - x)) << x << "," << y;
+    for (int x = 0; x < 4; ++x)
+      ASSERT_EQ(raw_value(*dst, x, y), raw_value(*src, y, 3 - x)) << x << "," << y;
   // Two quarter turns are a half turn; -512 turns back.
   EXPECT_EQ(call(bi_gblit, {2, 0, 1, 0, 0, 1024}), 1u);
   for (int y = 0; y < 4; ++y)
@@ -152,7 +154,8 @@ TEST_F(GeometryTest, GblitRotatesAndLeavesUnmappedPixels) {
   RectArg mx(4, 0, 0, 4);
   EXPECT_EQ(call(bi_gblit, {5, mx.addr, 1, 0, 0, 512}), 1u);
   for (int y = 0; y < 4; ++y)
-    for (int x = 0; x < 4; ++x) ASSERT_EQ(raw_value(*m, x, y), raw_value(*src, y, x)) << x << "," << y;
+    for (int x = 0; x < 4; ++x)
+      ASSERT_EQ(raw_value(*m, x, y), raw_value(*src, y, x)) << x << "," << y;
 }
 
 TEST_F(GeometryTest, CopiesWithinOnePlaneReadTheOldPixels) {
@@ -163,20 +166,23 @@ TEST_F(GeometryTest, CopiesWithinOnePlaneReadTheOldPixels) {
   // Shift right and down by one, overlapping itself.
   EXPECT_EQ(call(bi_gcopy, {1, 1, 1, 1, 0, 0}), 1u);
   for (int y = 1; y < 12; ++y)
-    for (int x = 1; x < 16; ++x) ASSERT_EQ(raw_value(*p, x, y), before[std::size_t((y - 1) * 16 + x - 1)]);
+    for (int x = 1; x < 16; ++x)
+      ASSERT_EQ(raw_value(*p, x, y), before[std::size_t((y - 1) * 16 + x - 1)]);
   // The same for a scaled and a turned copy.
   Plane* q = numbered(2, 16, 12);
   RectArg half(0, 0, 8, 6);
   EXPECT_EQ(call(bi_gblit, {2, half.addr, 2, 0, 0, 0}), 1u);
   for (int y = 0; y < 6; ++y)
-    for (int x = 0; x < 8; ++x) ASSERT_EQ(raw_value(*q, x, y), before[std::size_t((2 * y + 1) * 16 + 2 * x + 1)]);  // centres
+    for (int x = 0; x < 8; ++x)
+      ASSERT_EQ(raw_value(*q, x, y), before[std::size_t((2 * y + 1) * 16 + 2 * x + 1)]);  // centres
   Plane* r = numbered(3, 8, 8);
   std::vector<std::uint32_t> square;
   for (int y = 0; y < 8; ++y)
     for (int x = 0; x < 8; ++x) square.push_back(raw_value(*r, x, y));
   EXPECT_EQ(call(bi_gblit, {3, 0, 3, 0, 0, 1024}), 1u);
   for (int y = 0; y < 8; ++y)
-    for (int x = 0; x < 8; ++x) ASSERT_EQ(raw_value(*r, x, y), square[std::size_t((7 - y) * 8 + 7 - x)]);
+    for (int x = 0; x < 8; ++x)
+      ASSERT_EQ(raw_value(*r, x, y), square[std::size_t((7 - y) * 8 + 7 - x)]);
 }
 
 TEST_F(GeometryTest, OneToOneScaledAndTurnedCopiesMatchGcopy) {
@@ -212,7 +218,9 @@ TEST_F(GeometryTest, OneToOneScaledAndTurnedCopiesMatchGcopy) {
         load_blend_mode(rec.addr, bm);
         switch (way) {
           case 0: ASSERT_EQ(call(bi_gcopy, {2, 0, 0, 1, 0, rec.addr}), 1u); break;
-          case 1: ASSERT_EQ(stretch_copy(dst, dst->bounds(), src, src->bounds(), mask_of(1), &bm), 1); break;
+          case 1:
+            ASSERT_EQ(stretch_copy(dst, dst->bounds(), src, src->bounds(), mask_of(1), &bm), 1);
+            break;
           case 2: ASSERT_EQ(call(bi_gblit, {2, 0, 1, 0, rec.addr, 0}), 1u); break;
           default: ASSERT_EQ(call(bi_gblita, {2, 0, 1, 0, rec.addr, 0}), 1u); break;
         }
@@ -237,13 +245,21 @@ TEST_F(GeometryTest, ExtremeRectanglesAreHandled) {
   }
   EXPECT_EQ(call(bi_gcopy, {2, std::uint32_t(big), std::uint32_t(big), 1, huge.addr, 0}), 0u);
   call(bi_gcopy, {2, std::uint32_t(small), 0, 1, huge.addr, 0});
-  EXPECT_EQ(stretch_copy(d, Rect{small, small, big, big}, plane_at(1), Rect{0, 0, 8, 8}, nullptr, nullptr), 1);
+  EXPECT_EQ(stretch_copy(d, Rect{small, small, big, big}, plane_at(1), Rect{0, 0, 8, 8}, nullptr,
+                         nullptr),
+            1);
   stretch_copy(d, Rect{0, 0, 8, 8}, plane_at(1), Rect{small, small, big, big}, nullptr, nullptr);
-  EXPECT_EQ(call(bi_gline, {2, std::uint32_t(small), std::uint32_t(small), std::uint32_t(big), std::uint32_t(big), 0xFFFFFFFF}), 1u);
+  EXPECT_EQ(call(bi_gline, {2, std::uint32_t(small), std::uint32_t(small), std::uint32_t(big),
+                            std::uint32_t(big), 0xFFFFFFFF}),
+            1u);
   call(bi_gline, {2, std::uint32_t(small), 3, std::uint32_t(big), 5, 0xFFFFFFFF});
   // x + width wraps to -1 here: an empty rectangle.
-  EXPECT_EQ(call(bi_gfill, {2, std::uint32_t(small), std::uint32_t(small), std::uint32_t(big), std::uint32_t(big), 0xFF0000FF}), 0u);
-  EXPECT_EQ(call(bi_gfill, {2, std::uint32_t(-5), std::uint32_t(-5), std::uint32_t(big), std::uint32_t(big), 0xFF0000FF}), 1u);
+  EXPECT_EQ(call(bi_gfill, {2, std::uint32_t(small), std::uint32_t(small), std::uint32_t(big),
+                            std::uint32_t(big), 0xFF0000FF}),
+            0u);
+  EXPECT_EQ(call(bi_gfill, {2, std::uint32_t(-5), std::uint32_t(-5), std::uint32_t(big),
+                            std::uint32_t(big), 0xFF0000FF}),
+            1u);
   std::int32_t pts[6] = {small, small, big, 0, 0, big};
   ScriptBlock pb(pts, 24);
   EXPECT_EQ(call(bi_gpoly, {2, pb.addr, 3, 0xFF00FF00}), 1u);
@@ -287,13 +303,16 @@ TEST_F(GeometryTest, GoldenBlits) {
   for (int y = 0; y < 12; ++y)
     for (int x = 0; x < 16; ++x) {
       std::uint32_t a = (x < 2 || y < 2) ? 128 : 255;
-      test::set_raw(*src, x, y, a << 24 | std::uint32_t(x * 16) << 16 | std::uint32_t(y * 20) << 8 | std::uint32_t((x ^ y) & 1 ? 255 : 40));
+      test::set_raw(*src, x, y,
+                    a << 24 | std::uint32_t(x * 16) << 16 | std::uint32_t(y * 20) << 8 |
+                        std::uint32_t((x ^ y) & 1 ? 255 : 40));
     }
   for (bool bilinear : {false, true}) {
     Plane* dst = make_plane(2, 64, 48, 32);
     fill_all(*dst, 0xFF202020);
     auto handler = bilinear ? bi_gblita : bi_gblit;
-    RectArg big(2, 2, 34, 26), mirrored(62, 2, 38, 20), turned(8, 26, 40, 46), small(44, 28, 60, 44);
+    RectArg big(2, 2, 34, 26), mirrored(62, 2, 38, 20), turned(8, 26, 40, 46),
+        small(44, 28, 60, 44);
     ModeArg layer(5, 0, 220);
     EXPECT_EQ(call(handler, {2, big.addr, 1, 0, 0, 0}), 1u);
     EXPECT_EQ(call(handler, {2, mirrored.addr, 1, 0, layer.addr, 0}), 1u);
@@ -309,7 +328,8 @@ TEST_F(GeometryTest, ClearAndFill) {
   Plane* p24 = make_plane(3, 4, 4, 24);
   Plane* p32 = make_plane(4, 4, 4, 32);
   RectArg r(1, 1, 3, 9);
-  for (int s = 1; s <= 4; ++s) EXPECT_EQ(call(bi_gclear, {std::uint32_t(s), r.addr, 0x80FF8040}), 1u);
+  for (int s = 1; s <= 4; ++s)
+    EXPECT_EQ(call(bi_gclear, {std::uint32_t(s), r.addr, 0x80FF8040}), 1u);
   EXPECT_EQ(raw_value(*p8, 1, 1), 0x40u);
   EXPECT_EQ(raw_value(*p16, 2, 3), (31u << 10) | (16u << 5) | 8u);
   EXPECT_EQ(raw_value(*p24, 1, 3), 0xFF8040u);
@@ -344,15 +364,16 @@ TEST_F(GeometryTest, ClearAndFill) {
   int w = over(0x64, 0x11);
   auto mix = [](int x, int y, int w) { return x * w / 255 + y * (255 - w) / 255; };
   std::uint32_t want = std::uint32_t(0x64 + 0x11 - 0x64 * 0x11 / 255) << 24 |
-                       std::uint32_t(mix(0, 0x22, w)) << 16 | std::uint32_t(mix(255, 0x33, w)) << 8 |
-                       std::uint32_t(mix(0, 0x44, w));
+                       std::uint32_t(mix(0, 0x22, w)) << 16 |
+                       std::uint32_t(mix(255, 0x33, w)) << 8 | std::uint32_t(mix(0, 0x44, w));
   EXPECT_EQ(raw_value(*p32, 0, 0), want);
   // Other depths mix each channel; 8-bit numerically.
   EXPECT_EQ(call(bi_gfill, {1, 0, 0, 2, 2, 0x80000010}), 1u);
   EXPECT_EQ(raw_value(*p8, 1, 1), std::uint32_t(mix(0x10, 0x40, 0x80)));
   EXPECT_EQ(raw_value(*p8, 0, 0), std::uint32_t(mix(0x10, 0, 0x80)));
   EXPECT_EQ(call(bi_gfill, {3, 1, 1, 1, 1, 0xC0000080}), 1u);
-  EXPECT_EQ(raw_value(*p24, 1, 1), std::uint32_t(mix(0, 0xFF, 0xC0)) << 16 | std::uint32_t(mix(0, 0x80, 0xC0)) << 8 |
+  EXPECT_EQ(raw_value(*p24, 1, 1), std::uint32_t(mix(0, 0xFF, 0xC0)) << 16 |
+                                       std::uint32_t(mix(0, 0x80, 0xC0)) << 8 |
                                        std::uint32_t(mix(0x80, 0x40, 0xC0)));
   EXPECT_EQ(call(bi_gfill, {2, 2, 3, 1, 1, 0xFF0000FF}), 1u);
   EXPECT_EQ(raw_value(*p16, 2, 3), 31u);
@@ -406,13 +427,14 @@ TEST_F(GeometryTest, PolygonsFillEvenOdd) {
 TEST_F(GeometryTest, GoldenLinesAndPolygons) {
   Plane* lines = make_plane(1, 40, 32, 24);
   fill_all(*lines, 0x101010);
-  const std::int32_t segs[][4] = {{1, 1, 38, 9}, {2, 30, 20, 2}, {39, 31, 25, 0}, {5, 20, 35, 21},
-                                  {-10, 15, 50, 28}, {30, 5, 30, 25}, {3, 25, 12, 25}};
+  const std::int32_t segs[][4] = {{1, 1, 38, 9},   {2, 30, 20, 2},    {39, 31, 25, 0},
+                                  {5, 20, 35, 21}, {-10, 15, 50, 28}, {30, 5, 30, 25},
+                                  {3, 25, 12, 25}};
   const std::uint32_t colours[] = {0xFFFFFFFF, 0xFFFF4000, 0xC000FF80, 0xFF4080FF,
                                    0x80FFFF00, 0xFFFF00FF, 0xFF00FFFF};
   for (int i = 0; i < 7; ++i)
-    EXPECT_EQ(call(bi_gline, {1, std::uint32_t(segs[i][0]), std::uint32_t(segs[i][1]), std::uint32_t(segs[i][2]),
-                              std::uint32_t(segs[i][3]), colours[i]}),
+    EXPECT_EQ(call(bi_gline, {1, std::uint32_t(segs[i][0]), std::uint32_t(segs[i][1]),
+                              std::uint32_t(segs[i][2]), std::uint32_t(segs[i][3]), colours[i]}),
               1u);
   expect_golden(*lines, "gline.png");
 

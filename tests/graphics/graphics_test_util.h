@@ -53,11 +53,13 @@ struct Args : ScriptBlock {
 
 // A string in script memory.
 struct ScriptString : ScriptBlock {
-  explicit ScriptString(const std::string& s) : ScriptBlock(s.c_str(), std::uint32_t(s.size() + 1)) {}
+  explicit ScriptString(const std::string& s)
+      : ScriptBlock(s.c_str(), std::uint32_t(s.size() + 1)) {}
 };
 
 // Calls a raw builtin handler with the words as its argument block.
-inline std::uint32_t call_raw(std::uint32_t (*handler)(Addr), std::initializer_list<std::uint32_t> words) {
+inline std::uint32_t call_raw(std::uint32_t (*handler)(Addr),
+                              std::initializer_list<std::uint32_t> words) {
   Args a(words);
   return handler(a.addr);
 }
@@ -69,14 +71,15 @@ std::uint32_t call(R (*handler)(A...), std::initializer_list<std::uint32_t> word
   EXPECT_LE(words.size(), sizeof...(A)) << "more argument words than the builtin takes";
   std::uint32_t w[sizeof...(A) + 1] = {};
   std::copy_n(words.begin(), std::min(words.size(), sizeof...(A)), w);
-  return [&]<std::size_t... I>(std::index_sequence<I...>) -> std::uint32_t {
+  return [&]<std::size_t... I>(std::index_sequence<I...>)->std::uint32_t {
     if constexpr (std::is_void_v<R>) {
       handler(runtime::binding::decode<A>(w[I])...);
       return 0;
     } else {
       return runtime::binding::encode(handler(runtime::binding::decode<A>(w[I])...));
     }
-  }(std::index_sequence_for<A...>{});
+  }
+  (std::index_sequence_for<A...>{});
 }
 
 // Channels of one pixel.
@@ -117,8 +120,7 @@ inline Bgra color_at(const Plane& p, int x, int y) {
       return Bgra{int((v & 31) * 255 / 31), int(((v >> 5) & 31) * 255 / 31),
                   int(((v >> 10) & 31) * 255 / 31), 255};
     case 24: return Bgra{int(v & 0xFF), int((v >> 8) & 0xFF), int((v >> 16) & 0xFF), 255};
-    default:
-      return Bgra{int(v & 0xFF), int((v >> 8) & 0xFF), int((v >> 16) & 0xFF), int(v >> 24)};
+    default: return Bgra{int(v & 0xFF), int((v >> 8) & 0xFF), int((v >> 16) & 0xFF), int(v >> 24)};
   }
 }
 
@@ -194,8 +196,8 @@ inline void expect_golden(const Plane& p, const std::string& name) {
   for (int y = 0; y < p.height; ++y)
     for (int x = 0; x < p.width; ++x)
       if (!(color_at(*g, x, y) == color_at(p, x, y)) && diffs++ < 5)
-        ADD_FAILURE() << name << " differs at " << x << "," << y << ": " << color_at(p, x, y) << " vs "
-                      << color_at(*g, x, y);
+        ADD_FAILURE() << name << " differs at " << x << "," << y << ": " << color_at(p, x, y)
+                      << " vs " << color_at(*g, x, y);
   EXPECT_EQ(diffs, 0) << name;
 }
 

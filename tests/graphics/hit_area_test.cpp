@@ -26,7 +26,9 @@ class HitAreaTest : public test::GraphicsTest {
     sp_init(0xFFFFFFFFu);
     test::GraphicsTest::TearDown();
   }
-  static std::uint32_t word(Addr a, std::uint32_t off) { return load32(a + off).value_or(0xDEADBEEF); }
+  static std::uint32_t word(Addr a, std::uint32_t off) {
+    return load32(a + off).value_or(0xDEADBEEF);
+  }
 };
 
 struct ScriptRect : ScriptBlock {
@@ -36,7 +38,8 @@ struct ScriptRect : ScriptBlock {
   }
 };
 
-Addr area(std::uint32_t layer, std::uint32_t mask, Addr sprite, const ScriptRect* r, std::uint32_t value = 0) {
+Addr area(std::uint32_t layer, std::uint32_t mask, Addr sprite, const ScriptRect* r,
+          std::uint32_t value = 0) {
   return call(bi_hit_set, {layer, mask, sprite, r ? r->addr : 0, value});
 }
 
@@ -113,9 +116,9 @@ TEST_F(HitAreaTest, CheckFindsTheFirstOverlapAndSkipsInertAreas) {
 TEST_F(HitAreaTest, AttachedAreasFollowTheirSprite) {
   Addr parent = sp_set(0, 2, 100, 50, 1, nullptr, nullptr);
   Addr child = sp_set(0, 2, 40, 8, 1, nullptr, nullptr);
-  store32(parent + 24, 4);     // pivot x
-  store32(parent + 28, 2);     // pivot y
-  store8(child + 6, 2);        // shift 2: x = 10, y = 2
+  store32(parent + 24, 4);  // pivot x
+  store32(parent + 28, 2);  // pivot y
+  store8(child + 6, 2);     // shift 2: x = 10, y = 2
   ASSERT_TRUE(LinkSprite(parent, child));
   // A null rectangle takes the source size; placed at the sprite's position
   // less its pivot, summed up the parents.

@@ -36,8 +36,8 @@ struct PngLayout {
   int width = 4, height = 3, depth = 8, type = PNG_COLOR_TYPE_RGB;
   bool interlace = false;
   std::vector<png_color> palette;
-  std::vector<png_byte> trns_alpha;    // palette transparency
-  png_color_16 trns_color{};           // grey or RGB transparency
+  std::vector<png_byte> trns_alpha;  // palette transparency
+  png_color_16 trns_color{};         // grey or RGB transparency
   bool trns = false;
   std::vector<std::vector<png_byte>> rows;  // packed as PNG stores them
 };
@@ -61,8 +61,7 @@ std::string make_png(const PngLayout& s) {
   if (!s.palette.empty()) png_set_PLTE(png, info, s.palette.data(), int(s.palette.size()));
   if (!s.trns_alpha.empty())
     png_set_tRNS(png, info, s.trns_alpha.data(), int(s.trns_alpha.size()), nullptr);
-  else if (s.trns)
-    png_set_tRNS(png, info, nullptr, 0, const_cast<png_color_16*>(&s.trns_color));
+  else if (s.trns) png_set_tRNS(png, info, nullptr, 0, const_cast<png_color_16*>(&s.trns_color));
   png_write_info(png, info);
   std::vector<png_bytep> rows;
   for (auto& r : s.rows) rows.push_back(const_cast<png_bytep>(r.data()));
@@ -73,7 +72,9 @@ std::string make_png(const PngLayout& s) {
 }
 
 // Sample value of pixel x in row y for the corpus: a pattern over the bit depth.
-int sample(int x, int y, int c, int depth) { return ((x * 7 + y * 5 + c * 3) % 17 * 977) % (1 << depth); }
+int sample(int x, int y, int c, int depth) {
+  return ((x * 7 + y * 5 + c * 3) % 17 * 977) % (1 << depth);
+}
 
 // Packs samples of `depth` bits, most significant first.
 std::vector<png_byte> pack_row(const std::vector<int>& samples, int depth) {
@@ -96,17 +97,18 @@ TEST_F(ImageTest, PngCorpusOfEveryColourTypeAndDepthDecodes) {
   struct Case {
     int type, depth;
   };
-  const Case cases[] = {{PNG_COLOR_TYPE_GRAY, 1},      {PNG_COLOR_TYPE_GRAY, 2},
-                        {PNG_COLOR_TYPE_GRAY, 4},      {PNG_COLOR_TYPE_GRAY, 8},
-                        {PNG_COLOR_TYPE_GRAY, 16},     {PNG_COLOR_TYPE_RGB, 8},
-                        {PNG_COLOR_TYPE_RGB, 16},      {PNG_COLOR_TYPE_PALETTE, 1},
-                        {PNG_COLOR_TYPE_PALETTE, 2},   {PNG_COLOR_TYPE_PALETTE, 4},
-                        {PNG_COLOR_TYPE_PALETTE, 8},   {PNG_COLOR_TYPE_GRAY_ALPHA, 8},
+  const Case cases[] = {{PNG_COLOR_TYPE_GRAY, 1},        {PNG_COLOR_TYPE_GRAY, 2},
+                        {PNG_COLOR_TYPE_GRAY, 4},        {PNG_COLOR_TYPE_GRAY, 8},
+                        {PNG_COLOR_TYPE_GRAY, 16},       {PNG_COLOR_TYPE_RGB, 8},
+                        {PNG_COLOR_TYPE_RGB, 16},        {PNG_COLOR_TYPE_PALETTE, 1},
+                        {PNG_COLOR_TYPE_PALETTE, 2},     {PNG_COLOR_TYPE_PALETTE, 4},
+                        {PNG_COLOR_TYPE_PALETTE, 8},     {PNG_COLOR_TYPE_GRAY_ALPHA, 8},
                         {PNG_COLOR_TYPE_GRAY_ALPHA, 16}, {PNG_COLOR_TYPE_RGB_ALPHA, 8},
                         {PNG_COLOR_TYPE_RGB_ALPHA, 16}};
   for (bool interlace : {false, true})
     for (const Case& c : cases) {
-      SCOPED_TRACE(testing::Message() << "type " << c.type << " depth " << c.depth << " interlace " << interlace);
+      SCOPED_TRACE(testing::Message()
+                   << "type " << c.type << " depth " << c.depth << " interlace " << interlace);
       PngLayout s;
       s.width = 11;
       s.height = 9;
@@ -114,9 +116,9 @@ TEST_F(ImageTest, PngCorpusOfEveryColourTypeAndDepthDecodes) {
       s.depth = c.depth;
       s.interlace = interlace;
       int channels = c.type == PNG_COLOR_TYPE_GRAY || c.type == PNG_COLOR_TYPE_PALETTE ? 1
-                     : c.type == PNG_COLOR_TYPE_GRAY_ALPHA                            ? 2
-                     : c.type == PNG_COLOR_TYPE_RGB                                   ? 3
-                                                                                      : 4;
+                     : c.type == PNG_COLOR_TYPE_GRAY_ALPHA                             ? 2
+                     : c.type == PNG_COLOR_TYPE_RGB                                    ? 3
+                                                                                       : 4;
       if (c.type == PNG_COLOR_TYPE_PALETTE)
         for (int i = 0; i < (1 << c.depth); ++i)
           s.palette.push_back(png_color{png_byte(i * 3), png_byte(255 - i), png_byte(i * 7)});
@@ -141,7 +143,9 @@ TEST_F(ImageTest, PngCorpusOfEveryColourTypeAndDepthDecodes) {
               int g = c.depth == 16 ? v(0) >> 8 : v(0) * 255 / max;
               want = {g, g, g, 255};
               EXPECT_EQ(p->bpp, c.depth == 1 ? 1 : 8);
-              if (c.depth == 1) got = {int(get_pixel_rgb(*p, x, y) & 0xFF), int(get_pixel_rgb(*p, x, y) & 0xFF), int(get_pixel_rgb(*p, x, y) & 0xFF), 255};
+              if (c.depth == 1)
+                got = {int(get_pixel_rgb(*p, x, y) & 0xFF), int(get_pixel_rgb(*p, x, y) & 0xFF),
+                       int(get_pixel_rgb(*p, x, y) & 0xFF), 255};
               break;
             }
             case PNG_COLOR_TYPE_PALETTE: {
@@ -221,7 +225,8 @@ TEST_F(ImageTest, PngTransparencyChunksGiveAlphaPlanes) {
 void fill_pattern(Plane& p) {
   for (int y = 0; y < p.height; ++y)
     for (int x = 0; x < p.width; ++x) {
-      std::uint32_t v = std::uint32_t(x * 37 + y * 91 + 5) * 0x01010101u ^ std::uint32_t(y << 8 | x << 16);
+      std::uint32_t v =
+          std::uint32_t(x * 37 + y * 91 + 5) * 0x01010101u ^ std::uint32_t(y << 8 | x << 16);
       if (p.bpp == 8) v &= 0xFF;
       if (p.bpp == 16) v &= 0x7FFF;
       test::set_raw(p, x, y, v);
@@ -325,8 +330,9 @@ TEST_F(ImageTest, GloadPicksTheDecoderByExtensionWithoutCase) {
 
 // A BMP from parts: optional file header, core or info header.
 std::string bmp_file(bool file_header, bool core, int w, int h, int bpp,
-                     const std::vector<std::uint8_t>& palette, const std::vector<std::uint8_t>& pixels,
-                     std::uint32_t image_size = 0, std::uint32_t colors = 0) {
+                     const std::vector<std::uint8_t>& palette,
+                     const std::vector<std::uint8_t>& pixels, std::uint32_t image_size = 0,
+                     std::uint32_t colors = 0) {
   std::string s;
   auto u16 = [&](std::uint32_t v) { s.push_back(char(v)), s.push_back(char(v >> 8)); };
   auto u32 = [&](std::uint32_t v) { u16(v & 0xFFFF), u16(v >> 16); };

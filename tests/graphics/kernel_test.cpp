@@ -45,7 +45,9 @@ int op(int n, int s, int d) {
     case 6: return d < 128 ? 2 * s * d / 255 : 255 - 2 * (255 - s) * (255 - d) / 255;
     case 7: {
       double m = s / 255.0, o = d / 255.0, r = (o - o * o) * (2 * m - 1);
-      double v = m < 0.5 ? o + r : (o <= 32.0 / 255 ? o + (3 - 8 * o) * r : o + (std::sqrt(o) - o) * (2 * m - 1));
+      double v =
+          m < 0.5 ? o + r
+                  : (o <= 32.0 / 255 ? o + (3 - 8 * o) * r : o + (std::sqrt(o) - o) * (2 * m - 1));
       return int(v * 255);
     }
     case 8: return s > 127 ? 255 - 2 * (255 - s) * (255 - d) / 255 : 2 * s * d / 255;
@@ -123,11 +125,13 @@ Bgra channels(const Plane& p, int x, int y, bool grey) {
 std::uint32_t encode(const Plane& dst, Bgra c, bool write_alpha, std::uint32_t old, bool grey) {
   switch (dst.bpp) {
     case 8:
-      return grey ? std::uint32_t(c.b) : InverseColorMap()[(c.r >> 3) << 10 | (c.g >> 3) << 5 | (c.b >> 3)];
+      return grey ? std::uint32_t(c.b)
+                  : InverseColorMap()[(c.r >> 3) << 10 | (c.g >> 3) << 5 | (c.b >> 3)];
     case 16: return std::uint32_t((c.r >> 3) << 10 | (c.g >> 3) << 5 | (c.b >> 3));
     case 24: return std::uint32_t(c.r << 16 | c.g << 8 | c.b);
     default:
-      return std::uint32_t(c.r << 16 | c.g << 8 | c.b) | (write_alpha ? std::uint32_t(c.a) << 24 : old & 0xFF000000u);
+      return std::uint32_t(c.r << 16 | c.g << 8 | c.b) |
+             (write_alpha ? std::uint32_t(c.a) << 24 : old & 0xFF000000u);
   }
 }
 
@@ -146,7 +150,8 @@ std::uint32_t expected(const Plane& src, int sx, int sy, Plane& dst, int dx, int
     if (a == 255) return encode(dst, Bgra{t.b, t.g, t.r, 255}, true, old, grey);
     int w = ref::over(a, D.a);
     return encode(dst,
-                  Bgra{ref::mix(t.b, D.b, w), ref::mix(t.g, D.g, w), ref::mix(t.r, D.r, w), ref::screen(a, D.a)},
+                  Bgra{ref::mix(t.b, D.b, w), ref::mix(t.g, D.g, w), ref::mix(t.r, D.r, w),
+                       ref::screen(a, D.a)},
                   true, old, grey);
   };
   auto rgb = [](Bgra c) { return std::uint32_t(c.r << 16 | c.g << 8 | c.b); };
@@ -157,7 +162,8 @@ std::uint32_t expected(const Plane& src, int sx, int sy, Plane& dst, int dx, int
       if (sb == db && (sb != 1 || grey)) return raw_value(src, sx, sy);
       return encode(dst, S, true, old, grey);
     case 1: {
-      bool differs = sb == 1 ? raw_value(src, sx, sy) != (m.p1 & 0xFF) : rgb(S) != (m.p1 & 0xFFFFFF);
+      bool differs =
+          sb == 1 ? raw_value(src, sx, sy) != (m.p1 & 0xFF) : rgb(S) != (m.p1 & 0xFFFFFF);
       return differs ? rgb_only(S) : old;
     }
     case 2: {
@@ -166,13 +172,16 @@ std::uint32_t expected(const Plane& src, int sx, int sy, Plane& dst, int dx, int
     }
     case 3: {
       int o = m.opacity;
-      return encode(dst, Bgra{ref::mix(S.b, D.b, o), ref::mix(S.g, D.g, o), ref::mix(S.r, D.r, o), ref::mix(S.a, D.a, o)},
+      return encode(dst,
+                    Bgra{ref::mix(S.b, D.b, o), ref::mix(S.g, D.g, o), ref::mix(S.r, D.r, o),
+                         ref::mix(S.a, D.a, o)},
                     true, old, grey);
     }
     case 4: {
       int a = ref::mul(S.a, m.opacity);
       if (a == 0) return old;
-      return rgb_only(Bgra{ref::mix(ref::op(m.op, S.b, D.b), D.b, a), ref::mix(ref::op(m.op, S.g, D.g), D.g, a),
+      return rgb_only(Bgra{ref::mix(ref::op(m.op, S.b, D.b), D.b, a),
+                           ref::mix(ref::op(m.op, S.g, D.g), D.g, a),
                            ref::mix(ref::op(m.op, S.r, D.r), D.r, a), 0});
     }
     case 5: return layer(S, ref::mul(alpha, m.opacity));
@@ -180,12 +189,12 @@ std::uint32_t expected(const Plane& src, int sx, int sy, Plane& dst, int dx, int
       auto t = [&](int c, int s) { return ref::mix(ref::op(m.op, c, s), s, m.extra); };
       return layer(Bgra{t(C[0], S.b), t(C[1], S.g), t(C[2], S.r), S.a}, ref::mul(alpha, m.opacity));
     }
-    case 7:
-      return (alpha >= m.opacity && alpha <= m.opacity + m.extra) ? rgb_only(S) : old;
+    case 7: return (alpha >= m.opacity && alpha <= m.opacity + m.extra) ? rgb_only(S) : old;
     case 8: {
       int w = alpha < m.opacity ? 255
-              : alpha >= m.opacity + m.extra ? 0
-                                             : std::clamp(255 + 255 * (m.opacity - alpha) / m.extra, 0, 255);
+              : alpha >= m.opacity + m.extra
+                  ? 0
+                  : std::clamp(255 + 255 * (m.opacity - alpha) / m.extra, 0, 255);
       if (w == 0) return old;
       return rgb_only(Bgra{ref::mix(S.b, D.b, w), ref::mix(S.g, D.g, w), ref::mix(S.r, D.r, w), 0});
     }
@@ -196,9 +205,12 @@ std::uint32_t expected(const Plane& src, int sx, int sy, Plane& dst, int dx, int
                         std::uint32_t(ref::mix(ch[(m.op >> 2) & 3], D.g, o)) << 8 |
                         std::uint32_t(ref::mix(ch[m.op & 3], D.r, o)) << 16 |
                         std::uint32_t(ref::mix(ch[(m.op >> 6) & 3], D.a, o)) << 24;
-      std::uint32_t d = std::uint32_t(D.b) | std::uint32_t(D.g) << 8 | std::uint32_t(D.r) << 16 | std::uint32_t(D.a) << 24;
+      std::uint32_t d = std::uint32_t(D.b) | std::uint32_t(D.g) << 8 | std::uint32_t(D.r) << 16 |
+                        std::uint32_t(D.a) << 24;
       std::uint32_t r = (d & ~m.p1) | (n & m.p1);
-      return encode(dst, Bgra{int(r & 0xFF), int((r >> 8) & 0xFF), int((r >> 16) & 0xFF), int(r >> 24)}, true, old, grey);
+      return encode(dst,
+                    Bgra{int(r & 0xFF), int((r >> 8) & 0xFF), int((r >> 16) & 0xFF), int(r >> 24)},
+                    true, old, grey);
     }
     case 10: {
       int sa = sb == 4 ? int(raw_value(src, sx, sy) >> 24) : int(raw_value(src, sx, sy));
@@ -207,7 +219,9 @@ std::uint32_t expected(const Plane& src, int sx, int sy, Plane& dst, int dx, int
     }
     case 11: {
       int a = ref::mul(int(raw_value(src, sx, sy)), m.opacity);
-      return layer(Bgra{ref::op(m.op, C[0], D.b), ref::op(m.op, C[1], D.g), ref::op(m.op, C[2], D.r), 255}, a);
+      return layer(
+          Bgra{ref::op(m.op, C[0], D.b), ref::op(m.op, C[1], D.g), ref::op(m.op, C[2], D.r), 255},
+          a);
     }
     default: {
       int y = (19595 * S.r + 38470 * S.g + 7471 * S.b) >> 16;
@@ -261,9 +275,9 @@ void check_mode(KernelTest& t, Params m, int mask_bpp) {
     for (int dbpp : kDepths)
       for (int mapping : {0, 1}) {
         if (mapping && !(sbpp == 8 && dbpp == 8)) continue;
-        SCOPED_TRACE(testing::Message() << "mode " << m.mode << " op " << m.op << " opacity " << m.opacity
-                                        << " src " << sbpp << " dst " << dbpp << " mapping " << mapping
-                                        << " mask " << mask_bpp);
+        SCOPED_TRACE(testing::Message()
+                     << "mode " << m.mode << " op " << m.op << " opacity " << m.opacity << " src "
+                     << sbpp << " dst " << dbpp << " mapping " << mapping << " mask " << mask_bpp);
         color_mapping() = mapping;
         const bool grey = sbpp == 8 && dbpp == 8 && mapping == 0;
         Plane* src = make_plane(1, 7, 3, sbpp);
@@ -283,7 +297,8 @@ void check_mode(KernelTest& t, Params m, int mask_bpp) {
         // Keys taken from the pictures so that some pixels match.
         if (m.mode == 1)
           pm.p1 = sbpp == 8 ? kPaletteIndexFlag | raw_value(*src, 1, 1)
-                            : std::uint32_t(color_at(*src, 1, 1).r << 16 | color_at(*src, 1, 1).g << 8 | color_at(*src, 1, 1).b);
+                            : std::uint32_t(color_at(*src, 1, 1).r << 16 |
+                                            color_at(*src, 1, 1).g << 8 | color_at(*src, 1, 1).b);
         if (m.mode == 2) {
           if (dbpp == 8) {
             pm.p1 = kPaletteIndexFlag | raw_value(*dst, 2, 1);
@@ -294,16 +309,18 @@ void check_mode(KernelTest& t, Params m, int mask_bpp) {
         }
         std::vector<std::uint32_t> want;
         for (int y = 0; y < 3; ++y)
-          for (int x = 0; x < 7; ++x) want.push_back(expected(*src, x, y, *dst, x, y, mask, pm, grey));
-        std::uint8_t record[12] = {std::uint8_t(pm.mode), std::uint8_t(pm.op), std::uint8_t(pm.opacity),
-                                   std::uint8_t(pm.extra)};
+          for (int x = 0; x < 7; ++x)
+            want.push_back(expected(*src, x, y, *dst, x, y, mask, pm, grey));
+        std::uint8_t record[12] = {std::uint8_t(pm.mode), std::uint8_t(pm.op),
+                                   std::uint8_t(pm.opacity), std::uint8_t(pm.extra)};
         std::memcpy(record + 4, &pm.p1, 4);
         std::memcpy(record + 8, &pm.p2, 4);
         ScriptBlock rec(record, 12);
         ASSERT_EQ(call(bi_gcopy, {2, 0, 0, 1, 0, rec.addr}), 1u);
         for (int y = 0; y < 3; ++y)
           for (int x = 0; x < 7; ++x)
-            ASSERT_EQ(raw_value(*dst, x, y), want[std::size_t(y * 7 + x)]) << "pixel " << x << "," << y;
+            ASSERT_EQ(raw_value(*dst, x, y), want[std::size_t(y * 7 + x)])
+                << "pixel " << x << "," << y;
         free_plane(3);
       }
 }
@@ -351,12 +368,14 @@ TEST_F(KernelTest, ChannelAlphaColourAndGreyModes) {
 }
 
 // The result of a gcopy with a record into a fresh copy of the same pictures.
-std::vector<std::uint8_t> copy_result(int sbpp, int dbpp, const std::uint8_t* record, bool run = true) {
+std::vector<std::uint8_t> copy_result(int sbpp, int dbpp, const std::uint8_t* record,
+                                      bool run = true) {
   Plane* src = make_plane(11, 5, 4, sbpp);
   Plane* dst = make_plane(12, 5, 4, dbpp);
   for (int y = 0; y < 4; ++y)
     for (int x = 0; x < 5; ++x) {
-      test::set_raw(*src, x, y, std::uint32_t(x * 0x1F3D5B79u + y * 0x2468ACE1u) | (x == 2 ? 0x80000000u : 0));
+      test::set_raw(*src, x, y,
+                    std::uint32_t(x * 0x1F3D5B79u + y * 0x2468ACE1u) | (x == 2 ? 0x80000000u : 0));
       test::set_raw(*dst, x, y, std::uint32_t(x * 0x0F1E2D3Cu ^ y * 0x13579BDFu));
     }
   ScriptBlock rec(12);
@@ -425,7 +444,9 @@ TEST_F(KernelTest, UncoveredPairsDrawNothingAndSucceed) {
   ScriptBlock rec9(m9, 12);
   EXPECT_EQ(call(bi_gcopy, {2, 0, 0, 1, 0, rec9.addr}), 1u);
   for (int y = 0; y < 4; ++y)
-    for (int x = 0; x < 4; ++x) EXPECT_EQ(raw_value(*dst, x, y) >> 24, std::uint32_t(before[std::size_t((3 - y) * 16 + x * 4 + 3)]));
+    for (int x = 0; x < 4; ++x)
+      EXPECT_EQ(raw_value(*dst, x, y) >> 24,
+                std::uint32_t(before[std::size_t((3 - y) * 16 + x * 4 + 3)]));
   // Depths below 8 and missing planes fail.
   make_plane(3, 4, 4, 4);
   EXPECT_EQ(call(bi_gcopy, {2, 0, 0, 3, 0, 0}), 0u);
@@ -464,7 +485,8 @@ TEST_F(KernelTest, GcopyClipsToTheDestinationClipAndSourceBounds) {
   ScriptBlock rec(m2, 12);
   EXPECT_EQ(call(bi_gcopy, {5, 0, 0, 3, 0, rec.addr}), 1u);
   for (int y = 0; y < 5; ++y)
-    for (int x = 0; x < 6; ++x) EXPECT_EQ(raw_value(*plane_at(4), x, y) & 0xFFFFFF, raw_value(*plane_at(5), x, y));
+    for (int x = 0; x < 6; ++x)
+      EXPECT_EQ(raw_value(*plane_at(4), x, y) & 0xFFFFFF, raw_value(*plane_at(5), x, y));
 }
 
 TEST(FastPaths, GiveTheGenericResultForEveryInputTheyCover) {
@@ -504,7 +526,8 @@ TEST(FastPaths, GiveTheGenericResultForEveryInputTheyCover) {
       // Odd lengths take the scalar tail.
       std::vector<std::uint8_t> want3 = dst, got3 = dst;
       generic(c, want3.data() + 4, src.data() + 4, masked ? mask.data() + 2 : nullptr, 3);
-      layer_row_32(got3.data() + 4, src.data() + 4, masked ? mask.data() + 2 : nullptr, 2, 3, opacity);
+      layer_row_32(got3.data() + 4, src.data() + 4, masked ? mask.data() + 2 : nullptr, 2, 3,
+                   opacity);
       ASSERT_EQ(got3, want3);
     }
 }

@@ -19,7 +19,8 @@ TEST(ParallelPool, EveryBlockOfEveryLoopRunsOnce) {
   std::atomic<bool> finished{false};
   // A lost block would leave the loop below waiting for ever: fail instead.
   std::thread([&finished] {
-    for (int i = 0; i < 600 && !finished; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    for (int i = 0; i < 600 && !finished; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
     if (!finished) {
       std::fprintf(stderr, "the pool lost a block: a loop never finished\n");
       std::_Exit(1);
@@ -49,7 +50,8 @@ TEST(ParallelPool, EveryBlockOfEveryLoopRunsOnce) {
         },
         &job);
     if (!ran) continue;  // one core: no workers, nothing to check
-    for (int b = 0; b < blocks; ++b) ASSERT_EQ(job.runs[std::size_t(b)].load(), 1) << "loop " << loop << " block " << b;
+    for (int b = 0; b < blocks; ++b)
+      ASSERT_EQ(job.runs[std::size_t(b)].load(), 1) << "loop " << loop << " block " << b;
     by_workers += job.elsewhere;
   }
   finished = true;

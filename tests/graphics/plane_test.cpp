@@ -249,7 +249,7 @@ TEST_F(PlaneTest, PaletteBuiltinsCopyWithinLimits) {
 TEST_F(PlaneTest, HsvConversions) {
   EXPECT_EQ(call(rgbtohsv, {0xFF0000}), 0x0000FFFFu);
   EXPECT_EQ(call(hsvtorgb, {683u << 16 | 0xFFFF}), 0x00FF00u);
-  EXPECT_EQ(rgbtohsv(0x808080), 0x80u);  // grey: V alone
+  EXPECT_EQ(rgbtohsv(0x808080), 0x80u);        // grey: V alone
   EXPECT_EQ(hsvtorgb(0x12340080), 0x808080u);  // S 0: grey V
   EXPECT_EQ(rgbtohsv(0), 0u);
   // Blue: h = 1024 + 255 - 255 in 1/1536 of a turn, times 4/3.
@@ -296,8 +296,8 @@ TEST_F(PlaneTest, NearestEntryAndInverseColorMap) {
   // entry 1..255 that is nearest (or as near as the claimed one) to it.
   std::uint32_t pal[256];
   for (int i = 0; i < 256; ++i)
-    pal[i] = std::uint32_t(((i >> 5) & 7) * 255 / 7) << 16 | std::uint32_t(((i >> 2) & 7) * 255 / 7) << 8 |
-             std::uint32_t((i & 3) * 85);
+    pal[i] = std::uint32_t(((i >> 5) & 7) * 255 / 7) << 16 |
+             std::uint32_t(((i >> 2) & 7) * 255 / 7) << 8 | std::uint32_t((i & 3) * 85);
   ScriptBlock arr(pal, sizeof pal);
   EXPECT_EQ(call(bi_pal_map, {arr.addr}), 1u);
   EXPECT_EQ(call(bi_pal_map, {0}), 0u);
@@ -306,7 +306,8 @@ TEST_F(PlaneTest, NearestEntryAndInverseColorMap) {
   for (int cell = 0; cell < 32768; ++cell) {
     ASSERT_GE(map[cell], 1);
     std::uint32_t centre = std::uint32_t(((cell >> 10) & 31) * 8 + 4) << 16 |
-                           std::uint32_t(((cell >> 5) & 31) * 8 + 4) << 8 | std::uint32_t((cell & 31) * 8 + 4);
+                           std::uint32_t(((cell >> 5) & 31) * 8 + 4) << 8 |
+                           std::uint32_t((cell & 31) * 8 + 4);
     std::uint32_t best = 0xFFFFFFFF;
     for (int e = 1; e < 256; ++e) best = std::min(best, color_distance(pal[e], centre));
     if (color_distance(pal[map[cell]], centre) > best) ++worse;
@@ -373,7 +374,8 @@ TEST_F(PlaneTest, DifferenceImagesApplyRunsAndRefuseBadPlacement) {
   wild.append(126 * 1, '\x55');
   wild += std::string("\x00\x01", 2);
   std::string liar = diff_image(8, 0, 0, 1, 1, wild);
-  EXPECT_TRUE(apply_diff(p, 7, 3, reinterpret_cast<const std::uint8_t*>(liar.data()), liar.size(), nullptr));
+  EXPECT_TRUE(apply_diff(p, 7, 3, reinterpret_cast<const std::uint8_t*>(liar.data()), liar.size(),
+                         nullptr));
   EXPECT_EQ(test::raw_value(*p, 7, 3), 0x55u);
 
   // dload reads the same through the file layer.

@@ -131,8 +131,8 @@ TEST_F(DirtyTest, CopyMatchesThePerPixelReference) {
       {32, 8, -2, -2, false, {}, {0, 0, W, H}},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << c.src_bpp << "->" << c.dst_bpp << " at " << c.dx << ","
-                                    << c.dy);
+    SCOPED_TRACE(testing::Message()
+                 << c.src_bpp << "->" << c.dst_bpp << " at " << c.dx << "," << c.dy);
     Plane* src = make_plane(2, SW, SH, c.src_bpp);
     fill(*src, 1000);
     if (c.src_bpp == 8)
@@ -168,10 +168,9 @@ TEST_F(DirtyTest, CopyMatchesThePerPixelReference) {
           bool covered = false;
           for (const Rect& r : rects)
             covered |= x >= r.left && x < r.right && y >= r.top && y < r.bottom;
-          const bool copied = covered && x >= c.clip.left && x < c.clip.right &&
-                              y >= c.clip.top && y < c.clip.bottom && sx >= s.left &&
-                              sx < s.right && sy >= s.top && sy < s.bottom && sx >= 0 &&
-                              sx < SW && sy >= 0 && sy < SH;
+          const bool copied = covered && x >= c.clip.left && x < c.clip.right && y >= c.clip.top &&
+                              y < c.clip.bottom && sx >= s.left && sx < s.right && sy >= s.top &&
+                              sy < s.bottom && sx >= 0 && sx < SW && sy >= 0 && sy < SH;
           std::uint32_t want = bg;
           if (copied) {
             want = raw_value(*src, sx, sy);

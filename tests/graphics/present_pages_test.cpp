@@ -234,8 +234,11 @@ TEST_F(PagesTest, UpdateOutsideTheScreenPresentsNothing) {
   EXPECT_EQ(call(bi_update, {0}), 1u);  // the first update owes a full refresh
   ASSERT_EQ(backend.calls, 1);
 
-  for (auto r : {std::array<std::int32_t, 4>{-10, -10, 0, 0}, {kW, 0, kW + 5, kH},
-                 {0, kH, kW, kH + 1}, {5, 5, 2, 9}, {INT32_MIN, INT32_MIN, INT32_MAX, -1}}) {
+  for (auto r : {std::array<std::int32_t, 4>{-10, -10, 0, 0},
+                 {kW, 0, kW + 5, kH},
+                 {0, kH, kW, kH + 1},
+                 {5, 5, 2, 9},
+                 {INT32_MIN, INT32_MIN, INT32_MAX, -1}}) {
     ScriptBlock block = rect_block(r[0], r[1], r[2], r[3]);
     EXPECT_EQ(call(bi_update, {block.addr}), 0u) << r[0] << "," << r[1] << "," << r[2];
   }

@@ -20,11 +20,11 @@
 namespace talven::graphics {
 namespace {
 
-using test::expect_golden;
 using test::Bgra;
 using test::call;
 using test::call_raw;
 using test::color_at;
+using test::expect_golden;
 using test::make_plane;
 using test::raw_value;
 using test::ScriptBlock;
@@ -43,8 +43,8 @@ struct RectArg : ScriptBlock {
 };
 
 std::string str(const Rect& r) {
-  return "(" + std::to_string(r.left) + "," + std::to_string(r.top) + "," + std::to_string(r.right) + "," +
-         std::to_string(r.bottom) + ")";
+  return "(" + std::to_string(r.left) + "," + std::to_string(r.top) + "," +
+         std::to_string(r.right) + "," + std::to_string(r.bottom) + ")";
 }
 
 Rect record_rect(Addr a, std::uint32_t off) {
@@ -62,7 +62,10 @@ void fill(Plane& p, std::uint32_t v) {
 Plane* pattern(int slot, int w, int h) {
   Plane* p = make_plane(slot, w, h, 24);
   for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) test::set_raw(*p, x, y, std::uint32_t((x * 7) & 0xFF) | std::uint32_t((y * 11) & 0xFF) << 8 | 0x300000u);
+    for (int x = 0; x < w; ++x)
+      test::set_raw(
+          *p, x, y,
+          std::uint32_t((x * 7) & 0xFF) | std::uint32_t((y * 11) & 0xFF) << 8 | 0x300000u);
   return p;
 }
 
@@ -70,7 +73,8 @@ Plane* pattern(int slot, int w, int h) {
 Plane* numbered(int slot, int w, int h) {
   Plane* p = make_plane(slot, w, h, 32);
   for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) test::set_raw(*p, x, y, 0xFF400000u | std::uint32_t(y) << 8 | std::uint32_t(x));
+    for (int x = 0; x < w; ++x)
+      test::set_raw(*p, x, y, 0xFF400000u | std::uint32_t(y) << 8 | std::uint32_t(x));
   return p;
 }
 
@@ -102,7 +106,8 @@ class SpriteDrawTest : public test::GraphicsTest {
   }
   static Addr set(std::uint32_t layer, std::int32_t x, std::int32_t y, std::uint32_t slot,
                   const ScriptBlock* blend = nullptr) {
-    return call_raw(bi_sp_set, {layer, 2, std::uint32_t(x), std::uint32_t(y), slot, 0, blend ? blend->addr : 0});
+    return call_raw(bi_sp_set, {layer, 2, std::uint32_t(x), std::uint32_t(y), slot, 0,
+                                blend ? blend->addr : 0});
   }
   static void mark(Addr s) {
     std::uint16_t f = 0;
@@ -347,7 +352,6 @@ TEST_F(SpriteDrawTest, DrawingWaitsForThePresentationLock) {
 
 // ---- whole scenes ---------------------------------------------------------------
 
-
 // A layered scene on a 96x64 page: alpha discs, a plain block, a scaled and
 // a turned sprite with smoothing, a sub-pixel sprite and a linked pair.
 struct Scene {
@@ -369,8 +373,9 @@ Scene build_scene(const ScriptBlock& layered) {
     return int((seed >> 16) % std::uint32_t(n));
   };
   for (int i = 0; i < 10; ++i) {
-    Addr a = call_raw(bi_sp_set, {std::uint32_t(i % 3), 2, std::uint32_t(rnd(90) - 4), std::uint32_t(rnd(60) - 4),
-                              std::uint32_t(3 + i % 2), 0, layered.addr});
+    Addr a = call_raw(
+        bi_sp_set, {std::uint32_t(i % 3), 2, std::uint32_t(rnd(90) - 4), std::uint32_t(rnd(60) - 4),
+                    std::uint32_t(3 + i % 2), 0, layered.addr});
     sc.sprites.push_back(a);
   }
   Addr block = call_raw(bi_sp_set, {1, 2, 40, 20, 5, 0, 0});
@@ -434,7 +439,8 @@ TEST_F(SpriteDrawTest, IncrementalFramesMatchFullRedrawsAndTheGoldens) {
     int diffs = 0;
     for (int y = 0; y < page->height; ++y)
       for (int xx = 0; xx < page->width; ++xx) {
-        const std::uint8_t* a = incremental.data() + std::int64_t(page->height - 1 - y) * page->stride + xx * 3;
+        const std::uint8_t* a =
+            incremental.data() + std::int64_t(page->height - 1 - y) * page->stride + xx * 3;
         const std::uint8_t* b = test::raw_pixel(*page, xx, y);
         if (std::memcmp(a, b, 3) != 0 && diffs++ < 3)
           ADD_FAILURE() << "frame " << frame << " differs from a full redraw at " << xx << "," << y;

@@ -37,7 +37,9 @@ class SpriteStoreTest : public test::GraphicsTest {
                   std::uint32_t state = 2) {
     return call_raw(bi_sp_set, {layer, state, std::uint32_t(x), std::uint32_t(y), slot, 0, 0});
   }
-  static std::uint32_t word(Addr a, std::uint32_t off) { return load32(a + off).value_or(0xDEADBEEF); }
+  static std::uint32_t word(Addr a, std::uint32_t off) {
+    return load32(a + off).value_or(0xDEADBEEF);
+  }
   static std::uint8_t byte(Addr a, std::uint32_t off) {
     std::uint8_t v = 0xEE;
     load8(a + off, v);
@@ -90,7 +92,8 @@ TEST_F(SpriteStoreTest, SetFillsTheRecordAtItsByteOffsets) {
   EXPECT_EQ(word(a, 20), 9u);
   EXPECT_EQ(word(a, 32), 0x10000u);
   EXPECT_EQ(word(a, 36), 0x10000u);
-  for (std::uint32_t off : {8u, 24u, 28u, 40u, 48u, 112u, 116u, 120u, 132u, 136u}) EXPECT_EQ(word(a, off), 0u) << off;
+  for (std::uint32_t off : {8u, 24u, 28u, 40u, 48u, 112u, 116u, 120u, 132u, 136u})
+    EXPECT_EQ(word(a, off), 0u) << off;
   EXPECT_EQ(word(a, 52), 1u);
   EXPECT_EQ(word(a, 56), 2u);
   EXPECT_EQ(word(a, 60), 7u);
@@ -124,8 +127,8 @@ TEST_F(SpriteStoreTest, FailuresAnswerWithAClearedDummy) {
   // With a rectangle the plane may come later.
   Addr later = call_raw(bi_sp_set, {0, 2, 0, 0, 5, r.addr, 0});
   EXPECT_NE(later, dummy);
-  EXPECT_EQ(call_raw(bi_sp_set, {0, 2, 0, 0, 1, 0x10, 0}), dummy);   // bad rectangle address
-  EXPECT_EQ(call_raw(bi_sp_set, {0, 2, 0, 0, 1, 0, 0x10}), dummy);   // bad blend address
+  EXPECT_EQ(call_raw(bi_sp_set, {0, 2, 0, 0, 1, 0x10, 0}), dummy);  // bad rectangle address
+  EXPECT_EQ(call_raw(bi_sp_set, {0, 2, 0, 0, 1, 0, 0x10}), dummy);  // bad blend address
   // Whatever a script wrote through the dummy is gone at the next failure,
   // and the dummy takes part in nothing.
   store32(dummy + 16, 1234);
@@ -321,7 +324,8 @@ TEST_F(SpriteStoreTest, DamagedRecordsStayInsideTheStore) {
   std::vector<Addr> sprites, areas;
   for (int i = 0; i < 64; ++i) sprites.push_back(set(std::uint32_t(i % 4), i, i));
   for (int i = 1; i < 64; ++i) LinkSprite(sprites[std::size_t(i / 2)], sprites[std::size_t(i)]);
-  for (int i = 0; i < 32; ++i) areas.push_back(hit_set(i % 4, 0xF, sprites[std::size_t(i)], nullptr, i));
+  for (int i = 0; i < 32; ++i)
+    areas.push_back(hit_set(i % 4, 0xF, sprites[std::size_t(i)], nullptr, i));
   std::uint32_t seed = 1;
   auto rnd = [&](std::uint32_t n) {
     seed = seed * 1103515245u + 12345u;
@@ -336,8 +340,16 @@ TEST_F(SpriteStoreTest, DamagedRecordsStayInsideTheStore) {
         case 1: target = s->hit_heads + 4 * rnd((s->pieces - s->hit_heads) / 4); break;
         default: target = s->pieces + 4 * rnd(64); break;
       }
-      const std::uint32_t choices[] = {sprites[rnd(64)], sprites[rnd(64)] + 4, areas[rnd(32)], target,
-                                       rnd(0xFFFFFFFFu), 0, 1, 0xFFFFFFFFu, 0x10, s->heads};
+      const std::uint32_t choices[] = {sprites[rnd(64)],
+                                       sprites[rnd(64)] + 4,
+                                       areas[rnd(32)],
+                                       target,
+                                       rnd(0xFFFFFFFFu),
+                                       0,
+                                       1,
+                                       0xFFFFFFFFu,
+                                       0x10,
+                                       s->heads};
       store32(target, choices[rnd(10)]);
     }
     Rect changed;
@@ -353,7 +365,8 @@ TEST_F(SpriteStoreTest, DamagedRecordsStayInsideTheStore) {
     if (round % 9 == 8) sp_init(1u << rnd(4));
   }
   sp_init(0xFFFFFFFFu);
-  for (int i = 0; i < kSpriteCount; ++i) ASSERT_NE(set(std::uint32_t(i % 32), 0, 0), dummy_sprite()) << i;
+  for (int i = 0; i < kSpriteCount; ++i)
+    ASSERT_NE(set(std::uint32_t(i % 32), 0, 0), dummy_sprite()) << i;
   for (int i = 0; i < kHitPoolSize; ++i) ASSERT_NE(hit_set(i % 32, 1, 0, nullptr, 0), 0u) << i;
 }
 

@@ -20,7 +20,8 @@ using namespace talven::input;
 class WindowEvents : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") && !std::getenv("SDL_VIDEODRIVER"))
+    if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") &&
+        !std::getenv("SDL_VIDEODRIVER"))
       ::setenv("SDL_VIDEODRIVER", "offscreen", 1);
     if (!init_video()) GTEST_SKIP() << "no video driver";
     config() = Config{};
@@ -187,7 +188,7 @@ TEST_F(WindowEvents, ResizeKeepsTheRatioAndFullScreenRoundTrips) {
   EXPECT_EQ(switch_screen_mode(true), 1);
   EXPECT_TRUE(is_full_screen());
   pump(5);
-  EXPECT_EQ(config().WindowWidth, 400);  // full screen does not touch the keys
+  EXPECT_EQ(config().WindowWidth, 400);         // full screen does not touch the keys
   push_key(SDL_KEYUP, SDLK_RETURN, KMOD_LALT);  // Alt+Enter goes back
   pump(5);
   EXPECT_FALSE(is_full_screen());

@@ -52,7 +52,9 @@ TEST(DebugFont, GlyphsAndWidths) {
   EXPECT_EQ(glyph_columns('\x01'), glyph_columns('?'));
   EXPECT_EQ(glyph_columns('\x7F'), glyph_columns('?'));
   // A CP932 double-byte character counts as one cell.
-  EXPECT_EQ(printable_length("ab\x82\xA0" "c"), 4u);
+  EXPECT_EQ(printable_length("ab\x82\xA0"
+                             "c"),
+            4u);
   EXPECT_EQ(text_width("abc", 2), 3 * kCellWidth * 2);
   EXPECT_EQ(text_width("", 1), 0);
   // Every printable glyph fits the 7-pixel height.

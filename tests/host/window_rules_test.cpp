@@ -150,9 +150,11 @@ TEST(WindowSizing, SideDragsKeepTheRatio) {
 TEST(WindowSizing, CornerDragsAndTheSnapToHalfSize) {
   // Too small on either axis snaps to 640 x 360 plus the frame, whatever the edge.
   WinRect small{50, 60, 50 + 600 + 10, 60 + 500 + 40};
-  EXPECT_EQ(apply_sizing(small, DragEdge::TopLeft, 1280, 720, 10, 40), (WinRect{50, 60, 50 + 650, 60 + 400}));
+  EXPECT_EQ(apply_sizing(small, DragEdge::TopLeft, 1280, 720, 10, 40),
+            (WinRect{50, 60, 50 + 650, 60 + 400}));
   WinRect low{50, 60, 50 + 1000, 60 + 300};
-  EXPECT_EQ(apply_sizing(low, DragEdge::None, 1280, 720, 0, 0), (WinRect{50, 60, 50 + 640, 60 + 360}));
+  EXPECT_EQ(apply_sizing(low, DragEdge::None, 1280, 720, 0, 0),
+            (WinRect{50, 60, 50 + 640, 60 + 360}));
 
   // Wider than the ratio (dx < 0): the vertical side follows.
   WinRect wide{0, 0, 1600, 720};
@@ -161,7 +163,8 @@ TEST(WindowSizing, CornerDragsAndTheSnapToHalfSize) {
   // Taller than the ratio (dx > 0): the horizontal side follows.
   WinRect tall{0, 0, 1280, 900};
   EXPECT_EQ(apply_sizing(tall, DragEdge::BottomRight, 1280, 720, 0, 0), (WinRect{0, 0, 1600, 900}));
-  EXPECT_EQ(apply_sizing(tall, DragEdge::BottomLeft, 1280, 720, 0, 0), (WinRect{-320, 0, 1280, 900}));
+  EXPECT_EQ(apply_sizing(tall, DragEdge::BottomLeft, 1280, 720, 0, 0),
+            (WinRect{-320, 0, 1280, 900}));
   EXPECT_EQ(apply_sizing(tall, DragEdge::TopLeft, 1280, 720, 0, 0), (WinRect{-320, 0, 1280, 900}));
   // No edge: unchanged; an exact ratio stays as it is.
   EXPECT_EQ(apply_sizing(wide, DragEdge::None, 1280, 720, 0, 0), wide);

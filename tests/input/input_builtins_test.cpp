@@ -89,10 +89,12 @@ TEST_F(InputBuiltins, HostileArgumentsNeverCrash) {
                                          runtime::bind<&bi_key_get>};
   std::mt19937 rng(7);
   const Addr end = static_cast<Addr>(script_space().limit());
-  const std::uint32_t pool[] = {0, 1, 4, 12, 0xFFFF, 0x10000, 0xFFFFFFFFu, 0x80000000u, 0x7FFFFFFFu,
-                                end - 1, end - 4, end - 16, end - 255, record_ + 500, 3, 1000};
+  const std::uint32_t pool[] = {
+      0,           1,       4,       12,       0xFFFF,    0x10000,       0xFFFFFFFFu, 0x80000000u,
+      0x7FFFFFFFu, end - 1, end - 4, end - 16, end - 255, record_ + 500, 3,           1000};
   for (int round = 0; round < 2000; ++round) {
-    for (int i = 0; i < 4; ++i) store32(args_ + 4 * i, pool[rng() % (sizeof pool / sizeof pool[0])]);
+    for (int i = 0; i < 4; ++i)
+      store32(args_ + 4 * i, pool[rng() % (sizeof pool / sizeof pool[0])]);
     all[rng() % 9].handler(args_);
   }
   // A record that would end past the script memory is refused whole.

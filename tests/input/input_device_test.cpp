@@ -239,7 +239,7 @@ TEST_F(InputDeviceTest, EveryThreadSeesAClickOnceAndFocusLossClearsPending) {
   EXPECT_EQ(a.wheel, -240);
   EXPECT_EQ(a.events, 1 << 17);
   EXPECT_EQ(d->get_point(5, nullptr), 1);  // no record: the snapshot still moves
-  d->get_point(99, &a);  // out-of-range slots share the last one, never overrun
+  d->get_point(99, &a);                    // out-of-range slots share the last one, never overrun
 }
 
 TEST_F(InputDeviceTest, MouseReadsRelativeMovementOnlyWithDirectInput) {
@@ -323,8 +323,8 @@ TEST_F(InputDeviceTest, AxesScaleAsEachBackEndDoes) {
   EXPECT_EQ(plain_axis(0, centre, half), -1000);
   EXPECT_EQ(plain_axis(65535, centre, half), 1000);
   EXPECT_EQ(plain_axis(32768, centre, half), 0);
-  EXPECT_EQ(plain_axis(centre + half / 2, centre, half), 0);       // edge of the dead zone
-  EXPECT_EQ(plain_axis(centre + half / 2 + 1, centre, half), 0);   // 1000 / 16383 truncates
+  EXPECT_EQ(plain_axis(centre + half / 2, centre, half), 0);      // edge of the dead zone
+  EXPECT_EQ(plain_axis(centre + half / 2 + 1, centre, half), 0);  // 1000 / 16383 truncates
   EXPECT_EQ(plain_axis(57344, centre, half), 500);
   EXPECT_EQ(plain_axis(8191, centre, half), -500);
   // A half range below 2: full deflection either side of the centre.
@@ -335,7 +335,7 @@ TEST_F(InputDeviceTest, AxesScaleAsEachBackEndDoes) {
   EXPECT_EQ(direct_axis(-32768), -1000);
   EXPECT_EQ(direct_axis(32767), 1000);
   EXPECT_EQ(direct_axis(0), 0);
-  EXPECT_EQ(direct_axis(16000), 0);   // within half the travel
+  EXPECT_EQ(direct_axis(16000), 0);  // within half the travel
   EXPECT_EQ(direct_axis(24576), 500);
   EXPECT_EQ(direct_axis(-24576), -500);
 }

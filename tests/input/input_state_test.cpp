@@ -55,7 +55,7 @@ TEST(CharRing, WriterAndReaderOnTwoThreadsLoseNothingBeyondTheDrops) {
 
 TEST(MouseState, PressesDoubleClicksWheelAndCapture) {
   MouseState m;
-  EXPECT_TRUE(m.button_down(kMouseLeft, false));  // first press captures
+  EXPECT_TRUE(m.button_down(kMouseLeft, false));    // first press captures
   EXPECT_FALSE(m.button_down(kMouseRight, false));  // already captured
   EXPECT_EQ(m.buttons.load(), kMouseLeft | kMouseRight);
   EXPECT_FALSE(m.button_up(kMouseLeft));  // right still down

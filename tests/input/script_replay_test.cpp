@@ -32,16 +32,20 @@ class ScriptReplay : public ::testing::Test {
   }
   void TearDown() override { fs::remove_all(dir_); }
 
-  talven::test::BinaryRun run(const std::string& script, const std::string& input, const std::string& config) {
-    std::ofstream(dir_ / "Quest.cfg") << "[General]\nFileSystem=3\n" << config << "[Script]\nLoad=main.c\n";
+  talven::test::BinaryRun run(const std::string& script, const std::string& input,
+                              const std::string& config) {
+    std::ofstream(dir_ / "Quest.cfg") << "[General]\nFileSystem=3\n"
+                                      << config << "[Script]\nLoad=main.c\n";
     fs::copy_file(kScripts / script, dir_ / "main.c", fs::copy_options::overwrite_existing);
-    return talven::test::run_talven("--headless --log --timeout 30 --input " + input + " " + dir_.string());
+    return talven::test::run_talven("--headless --log --timeout 30 --input " + input + " " +
+                                    dir_.string());
   }
   fs::path dir_;
 };
 
 TEST_F(ScriptReplay, PlainBackEnd) {
-  auto r = run("replay_plain.c", (kScripts / "plain.txt").string(), "[Screen]\nWidth=640\nHeight=480\n");
+  auto r =
+      run("replay_plain.c", (kScripts / "plain.txt").string(), "[Screen]\nWidth=640\nHeight=480\n");
   EXPECT_EQ(r.status, 0) << r.out;
   EXPECT_EQ(r.out.find("FAIL"), std::string::npos) << r.out;
 }
@@ -56,15 +60,16 @@ TEST_F(ScriptReplay, DirectInputBackEnd) {
 TEST_F(ScriptReplay, MalformedOrMissingFilesAreRefusedByLine) {
   std::ofstream(dir_ / "bad.txt") << "frame 1 key down A\nframe 2 key down NoSuchKey\n";
   std::ofstream(dir_ / "Quest.cfg") << "[General]\nFileSystem=3\n[Script]\nLoad=main.c\n";
-  std::ofstream(dir_ / "main.c") << "#include \"talven.h\"\nint main() { char k[256]; update(0); update(0);"
-                                    " getkey(k); return k[0x41] == 0 ? 7 : 8; }\n";
-  auto r = talven::test::run_talven("--headless --timeout 30 --input " + (dir_ / "bad.txt").string() + " " +
-                                    dir_.string());
+  std::ofstream(dir_ / "main.c")
+      << "#include \"talven.h\"\nint main() { char k[256]; update(0); update(0);"
+         " getkey(k); return k[0x41] == 0 ? 7 : 8; }\n";
+  auto r = talven::test::run_talven("--headless --timeout 30 --input " +
+                                    (dir_ / "bad.txt").string() + " " + dir_.string());
   EXPECT_EQ(r.status, 7) << r.out;  // the run went on, without the file's events
   EXPECT_NE(r.out.find("line 2: unknown key 'NoSuchKey'"), std::string::npos) << r.out;
 
-  r = talven::test::run_talven("--headless --timeout 30 --input " + (dir_ / "none.txt").string() + " " +
-                               dir_.string());
+  r = talven::test::run_talven("--headless --timeout 30 --input " + (dir_ / "none.txt").string() +
+                               " " + dir_.string());
   EXPECT_EQ(r.status, 7) << r.out;
   EXPECT_NE(r.out.find("cannot read the input file"), std::string::npos) << r.out;
 }

@@ -20,7 +20,9 @@ namespace fs = std::filesystem;
 
 const fs::path kTests = fs::path(TALVEN_TEST_DATA).parent_path();
 
-bool have(const char* tool) { return std::system((std::string("command -v ") + tool + " >/dev/null 2>&1").c_str()) == 0; }
+bool have(const char* tool) {
+  return std::system((std::string("command -v ") + tool + " >/dev/null 2>&1").c_str()) == 0;
+}
 
 talven::test::BinaryRun run_shell(const std::string& command) {
   talven::test::BinaryRun r;
@@ -42,17 +44,19 @@ void session(bool direct) {
   fs::create_directories(dir);
   fs::copy_file(kTests.parent_path() / "sdk" / "talven.h", dir / "talven.h");
   fs::copy_file(kTests / "scripts" / "input" / "window_watch.c", dir / "main.c");
-  std::ofstream(dir / "Watch.cfg") << "[General]\nFileSystem=3\nTitle=InputWatch\n[System]\nDirectInput="
-                                   << (direct ? 1 : 0)
-                                   << "\n[Screen]\nWidth=320\nHeight=240\n[Script]\nLoad=main.c\n";
-  const std::string seen = direct ? "seen key 0 1 click 1 at 100 50 text 1" : "seen key 1 0 click 1 at 100 50 text 1";
+  std::ofstream(dir / "Watch.cfg")
+      << "[General]\nFileSystem=3\nTitle=InputWatch\n[System]\nDirectInput=" << (direct ? 1 : 0)
+      << "\n[Screen]\nWidth=320\nHeight=240\n[Script]\nLoad=main.c\n";
+  const std::string seen =
+      direct ? "seen key 0 1 click 1 at 100 50 text 1" : "seen key 1 0 click 1 at 100 50 text 1";
   const std::string rec = (dir / "rec.txt").string();
   // Every step is bounded: the game by --timeout and, should it hang, by
   // timeout; each xdotool by timeout. Software drawing keeps the GL driver
   // (which deadlocks under the sanitizers) out of the way.
   std::string session =
-      "SDL_FRAMEBUFFER_ACCELERATION=0 SDL_RENDER_DRIVER=software timeout -k 2 30 " + std::string(TALVEN_BINARY) +
-      " --log --timeout 20 --record-input " + rec + " " + dir.string() +
+      "SDL_FRAMEBUFFER_ACCELERATION=0 SDL_RENDER_DRIVER=software timeout -k 2 30 " +
+      std::string(TALVEN_BINARY) + " --log --timeout 20 --record-input " + rec + " " +
+      dir.string() +
       " & pid=$!; "
       "w=$(timeout 20 xdotool search --sync --name InputWatch | head -n 1); "
       "timeout 5 xdotool windowfocus --sync $w; sleep 0.5; "
@@ -63,8 +67,10 @@ void session(bool direct) {
       "wait $pid";
   talven::test::BinaryRun r;
   for (int attempt = 0; attempt < 3; ++attempt) {
-    r = run_shell("ASAN_OPTIONS=detect_leaks=0 timeout -k 5 60 xvfb-run -a -s '-screen 0 800x600x24' sh -c '" +
-                  session + "'");
+    r = run_shell(
+        "ASAN_OPTIONS=detect_leaks=0 timeout -k 5 60 xvfb-run -a -s '-screen 0 800x600x24' sh -c "
+        "'" +
+        session + "'");
     if (r.out.find("xvfb-run: error") == std::string::npos) break;
   }
   EXPECT_NE(r.out.find(seen), std::string::npos) << r.out;
@@ -79,7 +85,8 @@ void session(bool direct) {
   EXPECT_NE(recorded.find("text \"q\""), std::string::npos) << recorded;
 
   // The recording drives a headless run to the same sight.
-  auto replayed = talven::test::run_talven("--headless --log --timeout 30 --input " + rec + " " + dir.string());
+  auto replayed =
+      talven::test::run_talven("--headless --log --timeout 30 --input " + rec + " " + dir.string());
   EXPECT_NE(replayed.out.find(seen), std::string::npos) << replayed.out;
   fs::remove_all(dir);
 }

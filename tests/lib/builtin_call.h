@@ -57,7 +57,8 @@ inline Addr bad_address() { return 0xFFFFFF00u; }
 // Calls a handler with the words as its argument block. The block is the
 // top of a pretend caller stack, so variadic builtins see exactly these
 // words and nothing above them.
-inline std::uint32_t call(runtime::BuiltinHandler handler, std::initializer_list<std::uint32_t> words,
+inline std::uint32_t call(runtime::BuiltinHandler handler,
+                          std::initializer_list<std::uint32_t> words,
                           std::uint32_t thread_slot = 0xFFFFFFFFu) {
   const std::uint32_t n = static_cast<std::uint32_t>(words.size());
   Addr args = script_alloc(4 * n + 4);

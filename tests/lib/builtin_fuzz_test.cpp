@@ -52,8 +52,9 @@ TEST(BuiltinFuzz, HostileArgumentsNeverCrash) {
   const Addr scratch = script_alloc(8192);
   const Addr text = script_alloc(64);
   ASSERT_TRUE(write_cstr(text, "Fuzz\\x.png", 64));
-  const std::uint32_t pool[] = {0, 1, 4, 0xFFFF, 0x10000, 0xFFFFFFFFu, 0xFFFFFF00u, 0x80000000u,
-                                0x7FFFFFFFu, 2, 3, 16, 255, 256, 1023, 1024, 100, 7};
+  const std::uint32_t pool[] = {0,           1,           4,           0xFFFF, 0x10000, 0xFFFFFFFFu,
+                                0xFFFFFF00u, 0x80000000u, 0x7FFFFFFFu, 2,      3,       16,
+                                255,         256,         1023,        1024,   100,     7};
   auto word = [&]() -> std::uint32_t {
     switch (rng() % 6) {
       case 0: return pool[rng() % (sizeof pool / sizeof pool[0])];
@@ -75,7 +76,8 @@ TEST(BuiltinFuzz, HostileArgumentsNeverCrash) {
     for (int round = 0; round < 40; ++round) {
       // Counts taken from addresses make checksums and fills run over
       // hundreds of megabytes: honest linear work, so time-box each builtin.
-      if (round >= 2 && std::chrono::steady_clock::now() - started > std::chrono::milliseconds(100)) break;
+      if (round >= 2 && std::chrono::steady_clock::now() - started > std::chrono::milliseconds(100))
+        break;
       // Scratch memory gets new random bytes now and then, so strings and
       // records read from it are garbage of every kind.
       if (round % 10 == 0) {
@@ -92,9 +94,10 @@ TEST(BuiltinFuzz, HostileArgumentsNeverCrash) {
     }
     graphics::reset_planes();  // planes made by galloc/gload would pile up
     if (std::getenv("TALVEN_FUZZ_TRACE")) {
-      std::fprintf(stderr, "%8.3f s  %zu %s\n",
-                   std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count(), n,
-                   e.name);
+      std::fprintf(
+          stderr, "%8.3f s  %zu %s\n",
+          std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count(), n,
+          e.name);
     }
   }
 

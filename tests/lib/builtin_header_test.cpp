@@ -23,7 +23,8 @@ namespace talven::runtime {
 namespace {
 
 std::string header_text() {
-  std::filesystem::path path = std::filesystem::path(TALVEN_TEST_DATA) / ".." / ".." / "sdk" / "talven.h";
+  std::filesystem::path path =
+      std::filesystem::path(TALVEN_TEST_DATA) / ".." / ".." / "sdk" / "talven.h";
   std::ifstream in(path, std::ios::binary);
   std::stringstream s;
   s << in.rdbuf();
@@ -75,10 +76,8 @@ TEST(BuiltinHeader, DeclaresEveryBuiltinInTableOrder) {
   for (std::size_t i = 0; i < kBuiltinCount; ++i) {
     const BuiltinEntry& e = builtin_table[i];
     EXPECT_EQ(decls[i].name, e.name) << "trap " << i;
-    if (e.argc >= 0)
-      EXPECT_EQ(decls[i].params, e.argc) << e.name;
-    else
-      EXPECT_GE(decls[i].params, 1) << e.name;  // variadic: the fixed part
+    if (e.argc >= 0) EXPECT_EQ(decls[i].params, e.argc) << e.name;
+    else EXPECT_GE(decls[i].params, 1) << e.name;  // variadic: the fixed part
   }
 }
 
@@ -113,7 +112,8 @@ TEST(BuiltinHeader, CompilesToOneStubPerBuiltinAndReachesTheTable) {
   script::CompileResult m = script::compile_script("main.c", 0, 0, o);
   ASSERT_TRUE(m.ok) << m.messages;
   std::uint32_t size = m.code_size + m.data_size;
-  std::unique_ptr<script::VmContext, VmDeleter> ctx(script::vm_create(static_cast<std::int32_t>(size), 0x10000));
+  std::unique_ptr<script::VmContext, VmDeleter> ctx(
+      script::vm_create(static_cast<std::int32_t>(size), 0x10000));
   ASSERT_TRUE(ctx);
   script::CompileResult r = script::compile_script("main.c", ctx->program, size, o);
   ASSERT_TRUE(r.ok) << r.messages;

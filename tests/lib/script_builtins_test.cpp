@@ -20,14 +20,16 @@ namespace {
 namespace fs = std::filesystem;
 
 const fs::path kScripts = fs::path(TALVEN_TEST_DATA).parent_path() / "scripts" / "lib";
-const fs::path kHeader = fs::path(TALVEN_TEST_DATA).parent_path().parent_path() / "sdk" / "talven.h";
+const fs::path kHeader =
+    fs::path(TALVEN_TEST_DATA).parent_path().parent_path() / "sdk" / "talven.h";
 
 using ScriptRun = talven::test::BinaryRun;
 
 class ScriptBuiltins : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!fs::exists(TALVEN_BINARY)) GTEST_SKIP() << "build the talven target first: " << TALVEN_BINARY;
+    if (!fs::exists(TALVEN_BINARY))
+      GTEST_SKIP() << "build the talven target first: " << TALVEN_BINARY;
     dir_ = fs::temp_directory_path() /
            ("talven_lib_" + std::to_string(::getpid()) + "_" +
             ::testing::UnitTest::GetInstance()->current_test_info()->name());

@@ -199,8 +199,8 @@ TEST(StringBuiltins, NumberParsingWritesTheEndAddress) {
 TEST(StringBuiltins, SprintfFormatsArgumentWords) {
   Addr buf = block(64);
   Addr fmt = put("%d|%s|%c|%5.2f|%x|%u");
-  std::uint32_t n = call(bi_sprintf, {buf, fmt, static_cast<std::uint32_t>(-7), put("hi"), 'Z', fw(3.14159f),
-                                      255, 0xFFFFFFFFu});
+  std::uint32_t n = call(bi_sprintf, {buf, fmt, static_cast<std::uint32_t>(-7), put("hi"), 'Z',
+                                      fw(3.14159f), 255, 0xFFFFFFFFu});
   EXPECT_EQ(text_at(buf), "-7|hi|Z| 3.14|ff|4294967295");
   EXPECT_EQ(n, 27u);
   // Asking for more arguments than were passed reads no further than the

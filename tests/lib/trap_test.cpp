@@ -22,8 +22,8 @@
 namespace talven::runtime {
 namespace {
 
-using script::VmAsm;
 using script::vm_stop_flag;
+using script::VmAsm;
 
 TEST(BuiltinTable, MatchesTheNumbering) {
   std::set<std::string> names;
@@ -39,14 +39,14 @@ TEST(BuiltinTable, MatchesTheNumbering) {
 
   // Family boundaries.
   const std::pair<const char*, int> anchors[] = {
-      {"jump", 0},         {"ini_seti", 10},  {"pal_map", 14},    {"p3d_tex", 44},
-      {"sp_flag", 57},     {"setorg", 77},    {"font_list", 81},  {"drt_init", 89},
-      {"midi_load", 92},   {"snd_load", 103}, {"cd_play", 131},   {"media_open", 142},
-      {"getkey", 152},     {"getcount", 159}, {"reg_new", 163},   {"pack_save", 170},
-      {"malloc", 187},     {"srand", 195},    {"find_first", 226}, {"rc_empty", 229},
-      {"strlen", 239},     {"dir_getpath", 263}, {"freemap", 284}, {"ef_init", 296},
-      {"key_init", 310},   {"clip_write", 312}, {"net_open", 314}, {"crc16", 319},
-      {"dll_load", 321},   {"log_out", 326},
+      {"jump", 0},       {"ini_seti", 10},     {"pal_map", 14},     {"p3d_tex", 44},
+      {"sp_flag", 57},   {"setorg", 77},       {"font_list", 81},   {"drt_init", 89},
+      {"midi_load", 92}, {"snd_load", 103},    {"cd_play", 131},    {"media_open", 142},
+      {"getkey", 152},   {"getcount", 159},    {"reg_new", 163},    {"pack_save", 170},
+      {"malloc", 187},   {"srand", 195},       {"find_first", 226}, {"rc_empty", 229},
+      {"strlen", 239},   {"dir_getpath", 263}, {"freemap", 284},    {"ef_init", 296},
+      {"key_init", 310}, {"clip_write", 312},  {"net_open", 314},   {"crc16", 319},
+      {"dll_load", 321}, {"log_out", 326},
   };
 
   for (const auto& [name, number] : anchors) EXPECT_EQ(builtin_number(name), number) << name;
@@ -199,18 +199,18 @@ TEST_F(Trap, ArgumentCountsUnderDebugMode) {
       {strcmp_n, 1, 4, "Not enough arguments. - strcmp"},
       {strcmp_n, 3, 12, "Too many arguments. - strcmp"},
       {strcmp_n, 2, 8, nullptr},
-      {strcmp_n, 0, 0, "Not enough arguments. - strcmp"},  // no adjustment: 0 passed
-      {strcmp_n, 2, -4, "Not enough arguments. - strcmp"}, // a negative adjustment
-      {sprintf_n, 5, 20, nullptr},                         // variadic: any count
+      {strcmp_n, 0, 0, "Not enough arguments. - strcmp"},   // no adjustment: 0 passed
+      {strcmp_n, 2, -4, "Not enough arguments. - strcmp"},  // a negative adjustment
+      {sprintf_n, 5, 20, nullptr},                          // variadic: any count
       {sprintf_n, 0, 0, nullptr},
-      {rand_n, 0, 0, nullptr},                             // argc 0 without adjustment
+      {rand_n, 0, 0, nullptr},  // argc 0 without adjustment
       {rand_n, 1, 4, "Too many arguments. - rand"},
   };
   for (const Case& c : cases) {
     reset();
     run(caller(c.n, c.pushed, c.adjust));
-    const std::string what = std::string(builtin_table[c.n].name) + " pushed " +
-                             std::to_string(c.pushed);
+    const std::string what =
+        std::string(builtin_table[c.n].name) + " pushed " + std::to_string(c.pushed);
     if (c.message) {
       EXPECT_EQ(ctx_->state, script::kVmError) << what;
       EXPECT_TRUE(vm_stop_flag.is_set()) << what;
@@ -315,9 +315,8 @@ TEST_F(Trap, ResultOfJumpLandsInTheNewContext) {
   ASSERT_NE(fresh, nullptr);
   fresh->r[0] = 0;
   g_new_context = fresh;
-  script::vm_set_trap_handler([](std::uint16_t n, VmContext* c) {
-    return trap_dispatch_with(kJumpTable, n, c);
-  });
+  script::vm_set_trap_handler(
+      [](std::uint16_t n, VmContext* c) { return trap_dispatch_with(kJumpTable, n, c); });
   VmAsm a = caller(0, 1, 4);
   ASSERT_TRUE(a.load());
   VmContext* old = ctx_;

@@ -19,16 +19,18 @@ TEST(NetErrors, ErrnoValuesMapToCodesWithTexts) {
   EXPECT_EQ(socket_error_code(ECONNRESET), 10054);
   EXPECT_EQ(socket_error_code(EPIPE), 10058);
   EXPECT_EQ(socket_error_code(EWOULDBLOCK), 10035);
-  EXPECT_STREQ(socket_error_text(kNotInitialised), "WSANOTINITIALISED Winsockが初期化されていません");
+  EXPECT_STREQ(socket_error_text(kNotInitialised),
+               "WSANOTINITIALISED Winsockが初期化されていません");
 
   // Every errno the table knows lands on a code that has its own text.
-  const int known[] = {EINTR, EBADF, EACCES, EFAULT, EINVAL, EMFILE, EAGAIN, EINPROGRESS,
-                       EALREADY, ENOTSOCK, EDESTADDRREQ, EMSGSIZE, EPROTOTYPE, ENOPROTOOPT,
-                       EPROTONOSUPPORT, ESOCKTNOSUPPORT, EOPNOTSUPP, EPFNOSUPPORT, EAFNOSUPPORT,
-                       EADDRINUSE, EADDRNOTAVAIL, ENETDOWN, ENETUNREACH, ENETRESET, ECONNABORTED,
-                       ECONNRESET, ENOBUFS, EISCONN, ENOTCONN, ESHUTDOWN, ETOOMANYREFS, ETIMEDOUT,
-                       ECONNREFUSED, ELOOP, ENAMETOOLONG, EHOSTDOWN, EHOSTUNREACH, ENOTEMPTY,
-                       EUSERS, EDQUOT, ESTALE, EREMOTE};
+  const int known[] = {
+      EINTR,        EBADF,       EACCES,          EFAULT,          EINVAL,       EMFILE,
+      EAGAIN,       EINPROGRESS, EALREADY,        ENOTSOCK,        EDESTADDRREQ, EMSGSIZE,
+      EPROTOTYPE,   ENOPROTOOPT, EPROTONOSUPPORT, ESOCKTNOSUPPORT, EOPNOTSUPP,   EPFNOSUPPORT,
+      EAFNOSUPPORT, EADDRINUSE,  EADDRNOTAVAIL,   ENETDOWN,        ENETUNREACH,  ENETRESET,
+      ECONNABORTED, ECONNRESET,  ENOBUFS,         EISCONN,         ENOTCONN,     ESHUTDOWN,
+      ETOOMANYREFS, ETIMEDOUT,   ECONNREFUSED,    ELOOP,           ENAMETOOLONG, EHOSTDOWN,
+      EHOSTUNREACH, ENOTEMPTY,   EUSERS,          EDQUOT,          ESTALE,       EREMOTE};
   for (int e : known) {
     int code = socket_error_code(e);
     EXPECT_GE(code, 10004) << e;

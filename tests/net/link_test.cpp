@@ -112,7 +112,8 @@ std::string recv_link(int client, std::size_t n, int limit_ms = 5000) {
   wait_until(
       [&] {
         std::uint8_t buf[16384];
-        int got = net::net_recv(client, buf, static_cast<std::uint32_t>(std::min(sizeof buf, n - out.size())));
+        int got = net::net_recv(client, buf,
+                                static_cast<std::uint32_t>(std::min(sizeof buf, n - out.size())));
         if (got > 0) out.append(reinterpret_cast<char*>(buf), static_cast<std::size_t>(got));
         return out.size() >= n || got < 0;
       },
@@ -348,7 +349,8 @@ TEST_F(NetLink, TheRingHoldsBackAFastPeer) {
     std::vector<std::uint8_t> data(65536);
     std::size_t sent = 0;
     while (sent < kTotal) {
-      for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>((sent + i) * 7 / 3);
+      for (std::size_t i = 0; i < data.size(); ++i)
+        data[i] = static_cast<std::uint8_t>((sent + i) * 7 / 3);
       ssize_t n = send(c, data.data(), std::min(data.size(), kTotal - sent), 0);
       if (n <= 0) return;
       sent += static_cast<std::size_t>(n);

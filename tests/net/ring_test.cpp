@@ -26,8 +26,8 @@ TEST(NetRing, HoldsAtMostOneLessThanItsSize) {
   EXPECT_EQ(r.put(data.data(), 10000), 8191u);  // a send of 10000 queues 8191
   EXPECT_EQ(r.held(), 8191u);
   EXPECT_EQ(r.free(), 0u);
-  EXPECT_EQ(r.put(data.data(), 1), 0u);          // full: nothing more goes in
-  EXPECT_NE(r.read, r.write);                    // and it does not look empty
+  EXPECT_EQ(r.put(data.data(), 1), 0u);  // full: nothing more goes in
+  EXPECT_NE(r.read, r.write);            // and it does not look empty
 
   std::vector<std::uint8_t> out(10000, 0xEE);
   EXPECT_EQ(r.take(out.data(), 10000), 8191u);

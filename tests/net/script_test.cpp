@@ -98,7 +98,8 @@ struct Game {
 class NetScripts : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!fs::exists(TALVEN_BINARY)) GTEST_SKIP() << "build the talven target first: " << TALVEN_BINARY;
+    if (!fs::exists(TALVEN_BINARY))
+      GTEST_SKIP() << "build the talven target first: " << TALVEN_BINARY;
     root_ = fs::temp_directory_path() /
             ("talven_net_" + std::to_string(::getpid()) + "_" +
              ::testing::UnitTest::GetInstance()->current_test_info()->name());
@@ -162,7 +163,8 @@ TEST_F(NetScripts, SixthClientRefusedAndAVanishedClientDropped) {
 TEST_F(NetScripts, StreamBothWaysArrivesCompleteAndInOrder) {
   constexpr int kMiB = 64;
   games_.reserve(2);
-  std::string blocks = "#define BLOCK 16384\n#define BLOCKS " + std::to_string(kMiB * 64) + "\n#define IDLE 0\n";
+  std::string blocks =
+      "#define BLOCK 16384\n#define BLOCKS " + std::to_string(kMiB * 64) + "\n#define IDLE 0\n";
   Game& server = game("server", "stream.c", blocks + "#define ROLE 0\n");
   Game& client = game("client", "stream.c", blocks + "#define ROLE 1\n");
   auto t0 = std::chrono::steady_clock::now();
@@ -199,8 +201,10 @@ TEST_F(NetScripts, ChatExampleTalks) {
   EXPECT_EQ(host.wait(60s), 0) << host.log();
   std::string heard_by_guest = guest.log();
   std::string heard_by_host = host.log();
-  EXPECT_NE(heard_by_guest.find("host> The comets are early tonight."), std::string::npos) << heard_by_guest;
-  EXPECT_NE(heard_by_host.find("guest> Anything to see up there?"), std::string::npos) << heard_by_host;
+  EXPECT_NE(heard_by_guest.find("host> The comets are early tonight."), std::string::npos)
+      << heard_by_guest;
+  EXPECT_NE(heard_by_host.find("guest> Anything to see up there?"), std::string::npos)
+      << heard_by_host;
   EXPECT_NE(heard_by_host.find("guest> /bye"), std::string::npos) << heard_by_host;
 }
 

@@ -96,7 +96,8 @@ TEST_F(Threads, ScriptThreadsRunBelowTheMainThreadsPriority) {
   script::vm_set_trap_handler(record_priority);
   int n = static_cast<int>(begin(0, 0));
   ASSERT_GE(n, 0);
-  for (int i = 0; i < 500 && seen_priority == -100; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  for (int i = 0; i < 500 && seen_priority == -100; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
   script::vm_set_trap_handler(old);
   const int main_priority = ::getpriority(PRIO_PROCESS, static_cast<id_t>(::syscall(SYS_gettid)));
   ASSERT_NE(seen_priority.load(), -100) << "the script thread never ran";

@@ -35,7 +35,8 @@ TEST(CompilerErrors, FatalErrorReportMarksTheSourceLine) {
 
   r = compile_only("int main() { return x + 1; }\n");
   EXPECT_EQ(r.error, 15);
-  EXPECT_EQ(r.messages, "main.c(1) : 定義されていない文字列です。\nint main() { return x + ??1; }\n");
+  EXPECT_EQ(r.messages,
+            "main.c(1) : 定義されていない文字列です。\nint main() { return x + ??1; }\n");
   // Only one fatal error per compilation.
   r = compile_only("int main() { return x + y; }\n");
   EXPECT_EQ(std::count(r.messages.begin(), r.messages.end(), '\n'), 2);
@@ -81,9 +82,12 @@ TEST(CompilerErrors, UndefinedFunctionsAndLabelsFailAtTheEnd) {
       "}\n");
   EXPECT_FALSE(r.ok);
   EXPECT_EQ(r.error, -1);
-  EXPECT_NE(r.messages.find("declared 関数は定義されていません。\n"), std::string::npos) << r.messages;
-  EXPECT_NE(r.messages.find("missing 関数は定義されていません。\n"), std::string::npos) << r.messages;
-  EXPECT_NE(r.messages.find("nowhere ラベルは定義されていません。\n"), std::string::npos) << r.messages;
+  EXPECT_NE(r.messages.find("declared 関数は定義されていません。\n"), std::string::npos)
+      << r.messages;
+  EXPECT_NE(r.messages.find("missing 関数は定義されていません。\n"), std::string::npos)
+      << r.messages;
+  EXPECT_NE(r.messages.find("nowhere ラベルは定義されていません。\n"), std::string::npos)
+      << r.messages;
   // The tools get the place of the first use.
   bool found = false;
   for (const CompileDiagnostic& d : r.diagnostics)
@@ -191,7 +195,8 @@ TEST(CompilerErrors, LoaderFailures) {
     o.loader = [code](const std::string&, std::string&) { return code; };
     CompileResult r = compile_script("main.c", 0, 0, o);
     EXPECT_EQ(r.error, code);
-    EXPECT_NE(r.messages.find(std::string("main.c(0) : ") + compile_error_message(code)), std::string::npos)
+    EXPECT_NE(r.messages.find(std::string("main.c(0) : ") + compile_error_message(code)),
+              std::string::npos)
         << r.messages;
   }
 }
@@ -207,7 +212,8 @@ TEST(CompilerErrors, TableLimits) {
   EXPECT_EQ(error_of(locals + "}\n"), 19);
   // Name pool: 256 KB of names.
   std::string names;
-  for (int i = 0; i < 100; ++i) names += "int " + std::string(3000, 'n') + std::to_string(i) + ";\n";
+  for (int i = 0; i < 100; ++i)
+    names += "int " + std::string(3000, 'n') + std::to_string(i) + ";\n";
   EXPECT_EQ(error_of(names + "int main() { }\n"), 20);
 }
 
@@ -223,15 +229,20 @@ std::string lines_of(const std::string& s, int n) {
 
 TEST(CompilerErrors, NodeAreaAndNestingLimits) {
   // Deep nesting stops with an error instead of exhausting the stack.
-  EXPECT_EQ(error_of("int main() { return " + lines_of("(", 100000) + "1" + lines_of(")", 100000) + "; }\n"), 22);
+  EXPECT_EQ(error_of("int main() { return " + lines_of("(", 100000) + "1" + lines_of(")", 100000) +
+                     "; }\n"),
+            22);
   EXPECT_EQ(error_of("int main() " + lines_of("{", 5000) + lines_of("}", 5000) + "\n"), 22);
   EXPECT_EQ(error_of("int main() { return " + lines_of("-", 100000) + "1; }\n"), 22);
-  EXPECT_EQ(error_of("int a[1] = " + lines_of("{", 5000) + "1" + lines_of("}", 5000) + ";\nint main() { }\n"),
+  EXPECT_EQ(error_of("int a[1] = " + lines_of("{", 5000) + "1" + lines_of("}", 5000) +
+                     ";\nint main() { }\n"),
             14);
   // 2048 nodes of four words fill the area.
   EXPECT_EQ(error_of("int main() { int a; return a" + lines_of(" + a", 3000) + "; }\n"), 22);
   // Nesting below the limit is fine.
-  EXPECT_EQ(error_of("int main() { return " + lines_of("(", 400) + "1" + lines_of(")", 400) + "; }\n"), -1);
+  EXPECT_EQ(
+      error_of("int main() { return " + lines_of("(", 400) + "1" + lines_of(")", 400) + "; }\n"),
+      -1);
 }
 
 TEST(CompilerErrors, LabelNumbersStopAtTheTableEnd) {
@@ -243,7 +254,8 @@ TEST(CompilerErrors, LabelNumbersStopAtTheTableEnd) {
 
 TEST(CompilerErrors, ExternVariablesMustFitTheSharedHeap) {
   Sources src;
-  src.files["main.c"] = "extern int a[1000];\nextern char b[96];\nint main() { a[1] = 3; return a[1]; }\n";
+  src.files["main.c"] =
+      "extern int a[1000];\nextern char b[96];\nint main() { a[1] = 3; return a[1]; }\n";
   CompileOptions o = options_for(src);
   o.heap = SharedHeap{script_zalloc(4096), 4096};
   EXPECT_TRUE(compile_script("main.c", 0, 0, o).ok);
@@ -251,7 +263,8 @@ TEST(CompilerErrors, ExternVariablesMustFitTheSharedHeap) {
   EXPECT_EQ(compile_script("main.c", 0, 0, o).error, 22);
   // Two compilations declaring the same externs share them; an
   // initializer is written into the heap by a real compilation.
-  src.files["main.c"] = "extern int first;\nextern int second = 77;\nint main() { return second; }\n";
+  src.files["main.c"] =
+      "extern int first;\nextern int second = 77;\nint main() { return second; }\n";
   VmPtr ctx(vm_create(256, 4096));
   CompileResult r = compile_script("main.c", ctx->program, 256, o);
   ASSERT_TRUE(r.ok) << r.messages;

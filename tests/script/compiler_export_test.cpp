@@ -30,7 +30,8 @@ TEST_F(CompilerExport, LinksAcrossCompilations) {
 
   // No declaration needed; the exported return types hold.
   Compiled user = compile_text(
-      "int main() { char *n; n = name(); return twice(21) + (int)(half(9) * 2) * 1000 + n[0] * 100000; }\n");
+      "int main() { char *n; n = name(); return twice(21) + (int)(half(9) * 2) * 1000 + n[0] * "
+      "100000; }\n");
   ASSERT_TRUE(user.ok()) << user.result.messages;
   EXPECT_EQ(run_to_end(user.ctx.get()), 42u + 9000 + 'l' * 100000);
   // An exported name may be taken as an address without a call.
@@ -119,7 +120,8 @@ TEST(CompilerSymbols, HashAndProbing) {
   std::string twin;
   for (int i = 0; i < 100000 && twin.empty(); ++i) {
     std::string s = "y" + std::to_string(i);
-    if (static_cast<std::uint32_t>(symbol_hash(s)) % kGlobalSlots == static_cast<std::uint32_t>(a)) twin = s;
+    if (static_cast<std::uint32_t>(symbol_hash(s)) % kGlobalSlots == static_cast<std::uint32_t>(a))
+      twin = s;
   }
   ASSERT_FALSE(twin.empty());
   EXPECT_EQ(t.add(twin, false, kSymGlobalVar, 1, 0), (a + 1) % kGlobalSlots);

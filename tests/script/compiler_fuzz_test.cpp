@@ -62,7 +62,8 @@ TEST(CompilerFuzz, RandomBytes) {
 TEST(CompilerFuzz, TruncatedAndMutatedPrograms) {
   std::mt19937 rng(777);
   for (const std::string& program : sample_programs()) {
-    for (std::size_t cut = 0; cut < program.size(); cut += 1 + rng() % 97) check_outcome(program.substr(0, cut));
+    for (std::size_t cut = 0; cut < program.size(); cut += 1 + rng() % 97)
+      check_outcome(program.substr(0, cut));
     for (int i = 0; i < 150; ++i) {
       std::string text = program;
       for (int k = 0; k < 4; ++k) {
@@ -93,7 +94,8 @@ TEST(CompilerFuzz, UnbalancedAndHugeInputs) {
   check_outcome("#define A(x) A(x) A(x)\nint main() { A(1); }\n");
   check_outcome("#include \"main.c\"\n#include \"inc.h\"\nint main() { }\n");
   std::string many_strings;
-  for (int i = 0; i < 200; ++i) many_strings += "char *s" + std::to_string(i) + " = \"" + std::string(2000, 'q') + "\";\n";
+  for (int i = 0; i < 200; ++i)
+    many_strings += "char *s" + std::to_string(i) + " = \"" + std::string(2000, 'q') + "\";\n";
   check_outcome(many_strings + "int main() { }\n");
   std::string args = "int f() { }\nint main() { f(";
   for (int i = 0; i < 900; ++i) args += "1,";

@@ -165,7 +165,8 @@ TEST(CompilerImage, DataGrowsDownFromTheEndOfTheArea) {
 }
 
 TEST(CompilerImage, StringLiteralsArePlacedEachTime) {
-  Compiled c = compile_text("int main() { char *a; char *b; a = \"same\"; b = \"same\"; return a != b; }");
+  Compiled c =
+      compile_text("int main() { char *a; char *b; a = \"same\"; b = \"same\"; return a != b; }");
   ASSERT_TRUE(c.ok()) << c.result.messages;
   EXPECT_EQ(c.result.data_size, 10u);
   EXPECT_EQ(run_to_end(c.ctx.get()), 1u);

@@ -91,7 +91,8 @@ TEST(CompilerLexer, StringLiterals) {
 }
 
 TEST(CompilerLexer, OperatorsAndComments) {
-  EXPECT_EQ(value_of("7 % 4 + (6 & 3) + (1 | 8) + (5 ^ 1) + (1 << 3) + (64 >> 2)"), 3 + 2 + 9 + 4 + 8 + 16);
+  EXPECT_EQ(value_of("7 % 4 + (6 & 3) + (1 | 8) + (5 ^ 1) + (1 << 3) + (64 >> 2)"),
+            3 + 2 + 9 + 4 + 8 + 16);
   EXPECT_EQ(value_of("(3 <= 3) + (4 >= 5) + (2 != 2) + (1 == 1) + !0 + ~0"), 1 + 0 + 0 + 1 + 1 - 1);
   EXPECT_EQ(value_of("1 // comment\n + 2"), 3);
   EXPECT_EQ(value_of("1 /* one /* two */ still */ + 2"), 3);

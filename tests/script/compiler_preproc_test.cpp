@@ -37,14 +37,18 @@ TEST(CompilerPreproc, MacroArgumentsArePastedAsText) {
   EXPECT_EQ(run_text("#define L(s, n) s[n]\nint main() { return L(\"a,b\", 1); }\n"), ',');
   // An invocation inside an argument of the same macro leaves the outer
   // invocation's arguments as they were.
-  EXPECT_EQ(run_text("#define ADD(a, b) ((a) + (b))\nint main() { return ADD(ADD(1, 2), 10); }\n"), 13);
+  EXPECT_EQ(run_text("#define ADD(a, b) ((a) + (b))\nint main() { return ADD(ADD(1, 2), 10); }\n"),
+            13);
   EXPECT_EQ(run_text("#define D(x) ((x) + (x))\nint main() { return D(D(D(1))); }\n"), 8);
   // Continuation lines.
-  EXPECT_EQ(run_text("#define SUM(a, b) \\\n  ((a) + \\\n   (b))\nint main() { return SUM(4, 5); }\n"), 9);
+  EXPECT_EQ(
+      run_text("#define SUM(a, b) \\\n  ((a) + \\\n   (b))\nint main() { return SUM(4, 5); }\n"),
+      9);
 }
 
 TEST(CompilerPreproc, TokenPastingGluesParameters) {
-  EXPECT_EQ(run_text("#define V(n) item##n\nint item3;\nint main() { item3 = 9; return V(3); }\n"), 9);
+  EXPECT_EQ(run_text("#define V(n) item##n\nint item3;\nint main() { item3 = 9; return V(3); }\n"),
+            9);
   // A second "##" right after the pasted parameter is dropped: the text
   // after it continues the identifier.
   EXPECT_EQ(run_text("#define W(a) x##a##y\nint x1y = 7;\nint main() { return W(1); }\n"), 7);
@@ -95,7 +99,8 @@ TEST(CompilerPreproc, TrapNumbersCountTrapLines) {
 TEST(CompilerPreproc, IncludesAreReadOncePerCompilation) {
   Sources src;
   src.files["main.c"] =
-      "#include \"lib.h\"\n#include \"LIB.H\"\n#include \"self.c\"\nint main() { return twice(value); }\n";
+      "#include \"lib.h\"\n#include \"LIB.H\"\n#include \"self.c\"\nint main() { return "
+      "twice(value); }\n";
   src.files["lib.h"] = "int value = 21;\n#include \"lib.h\"\nint twice(int v) { return v * 2; }\n";
   src.files["self.c"] = "#include \"self.c\"\nint self_seen;\n";
   Compiled c = compile_sources(src);
@@ -111,7 +116,8 @@ TEST(CompilerPreproc, IncludeDepthLimit) {
     Sources src;
     src.files["main.c"] = "#include \"i1.h\"\nint main() { return LAST; }\n";
     for (int i = 1; i <= depth; ++i) {
-      std::string next = i < depth ? "#include \"i" + std::to_string(i + 1) + ".h\"\n" : "#define LAST 15\n";
+      std::string next =
+          i < depth ? "#include \"i" + std::to_string(i + 1) + ".h\"\n" : "#define LAST 15\n";
       src.files["i" + std::to_string(i) + ".h"] = next;
     }
     CompileResult r = compile_script("main.c", 0, 0, options_for(src));
@@ -119,7 +125,8 @@ TEST(CompilerPreproc, IncludeDepthLimit) {
       EXPECT_TRUE(r.ok) << r.messages;
     } else {
       EXPECT_EQ(r.error, 6);
-      EXPECT_NE(r.messages.find("i15.h(1) : インクルードファイルのネスト回数が多すぎます。"), std::string::npos)
+      EXPECT_NE(r.messages.find("i15.h(1) : インクルードファイルのネスト回数が多すぎます。"),
+                std::string::npos)
           << r.messages;
     }
   }
@@ -132,8 +139,9 @@ TEST(CompilerPreproc, IncludeErrors) {
   src.files["main.c"] = "int a;\n#include \"missing.h\"\nint main() { }\n";
   CompileResult r = compile_script("main.c", 0, 0, options_for(src));
   EXPECT_EQ(r.error, 2);
-  EXPECT_NE(r.messages.find("main.c(2) : ファイルのオープンに失敗しました。\n#include \"missing.h\"??"),
-            std::string::npos)
+  EXPECT_NE(
+      r.messages.find("main.c(2) : ファイルのオープンに失敗しました。\n#include \"missing.h\"??"),
+      std::string::npos)
       << r.messages;
 }
 
@@ -157,7 +165,8 @@ TEST(CompilerPreproc, ScriptDirectoryGoesBeforeEveryName) {
   ASSERT_EQ(src.opened.size(), 2u);
   EXPECT_EQ(src.opened[1], "game\\sub\\lib.h");
   // Absolute names are taken as they are.
-  src.files["game\\main.c"] = "#include \"/shared/abs.h\"\n#include \"C:\\lib.h\"\nint main() { }\n";
+  src.files["game\\main.c"] =
+      "#include \"/shared/abs.h\"\n#include \"C:\\lib.h\"\nint main() { }\n";
   src.files["/shared/abs.h"] = "";
   src.files["C:\\lib.h"] = "";
   EXPECT_TRUE(compile_script("main.c", 0, 0, o).ok);
@@ -177,10 +186,9 @@ TEST(CompilerPreproc, LongIdentifiersAreComparedOnTheirFirst4094Bytes) {
   // Lines hold at most 4094 bytes, so a 5000-byte identifier is built by
   // pasting an argument onto a macro body.
   std::string b(2500, 'b');
-  std::string text = "#define LONG(x) " + std::string(2500, 'a') + "##x\n" +
-                     "int LONG(" + b + ");\n" +
-                     "int main() {\n LONG(" + std::string(1594, 'b') + std::string(906, 'c') + ") = 6;\n" +
-                     " return LONG(" + b + "); }\n";
+  std::string text = "#define LONG(x) " + std::string(2500, 'a') + "##x\n" + "int LONG(" + b +
+                     ");\n" + "int main() {\n LONG(" + std::string(1594, 'b') +
+                     std::string(906, 'c') + ") = 6;\n" + " return LONG(" + b + "); }\n";
   EXPECT_EQ(run_text(text), 6);
 }
 
@@ -188,10 +196,13 @@ TEST(CompilerPreproc, SourceShapes) {
   // No final line break; CR LF line ends; a '#' line inside a comment.
   EXPECT_EQ(run_text("int main() { return 4; }"), 4);
   EXPECT_EQ(run_text("int main()\r\n{\r\n  return 5;\r\n}\r\n"), 5);
-  EXPECT_EQ(run_text("/* comment\n#define X this is not a directive\n*/\nint main() { return 6; }\n"), 6);
+  EXPECT_EQ(
+      run_text("/* comment\n#define X this is not a directive\n*/\nint main() { return 6; }\n"), 6);
   EXPECT_EQ(run_text("int main() { return 1 /* a /* b */ c */ + 1; }\n"), 2);
   // Two-byte characters in identifiers, comments and strings.
-  EXPECT_EQ(run_text("int \x95\x5c\x8e\xa6;\nint main() { \x95\x5c\x8e\xa6 = 3; /* \x95\x5c */ return \x95\x5c\x8e\xa6; }\n"), 3);
+  EXPECT_EQ(run_text("int \x95\x5c\x8e\xa6;\nint main() { \x95\x5c\x8e\xa6 = 3; /* \x95\x5c */ "
+                     "return \x95\x5c\x8e\xa6; }\n"),
+            3);
   EXPECT_EQ(run_text("int main() { return sizeof(\"\x95\x5c\"); }\n"), 3);
   // An unterminated comment is the end of input inside a construct.
   EXPECT_EQ(error_of("int main() { return 1; }\n/* open\n"), 24);

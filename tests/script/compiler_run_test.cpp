@@ -43,7 +43,8 @@ TEST(CompilerRun, ScriptPrograms) {
 
 TEST(CompilerRun, StructuresArePacked) {
   EXPECT_EQ(run("struct S { char c; int i; };\nint main() { return sizeof(struct S); }"), 5);
-  EXPECT_EQ(run("struct S { char c; int i; } s;\nint main() { return (char *)&s.i - (char *)&s; }"), 1);
+  EXPECT_EQ(run("struct S { char c; int i; } s;\nint main() { return (char *)&s.i - (char *)&s; }"),
+            1);
   EXPECT_EQ(run("union U { char c; int i; };\nint main() { return sizeof(union U); }"), 4);
   // Two structures with a member of the same name.
   EXPECT_EQ(run("struct A { int x; } a; struct B { char pad; int x; } b;\n"
@@ -51,7 +52,8 @@ TEST(CompilerRun, StructuresArePacked) {
             17);
   // Nested structure definitions keep their own members.
   EXPECT_EQ(run("struct O { int x; struct I { int x; int y; } in; int z; } o;\n"
-                "int main() { o.in.y = 4; o.z = 5; o.x = 6; return sizeof(struct O) * 100 + o.in.y * 10 + o.z; }"),
+                "int main() { o.in.y = 4; o.z = 5; o.x = 6; return sizeof(struct O) * 100 + o.in.y "
+                "* 10 + o.z; }"),
             1645);
 }
 
@@ -74,7 +76,9 @@ TEST(CompilerRun, PointerArithmetic) {
   EXPECT_EQ(run("struct T { char b[3]; } t[4];\n"
                 "int main() { struct T *p, *q; p = t; q = &t[3]; return q - p; }"),
             3);
-  EXPECT_EQ(run("short s[4];\nint main() { short *p; p = s + 3; p -= 2; return (char *)p - (char *)s; }"), 2);
+  EXPECT_EQ(
+      run("short s[4];\nint main() { short *p; p = s + 3; p -= 2; return (char *)p - (char *)s; }"),
+      2);
   EXPECT_EQ(run("int main() { return sizeof(int[10]) + sizeof(char *[3]); }"), 52);
   EXPECT_EQ(run("int main() { int x; return sizeof x; }"), 4);
 }
@@ -86,11 +90,14 @@ TEST(CompilerRun, ComparisonsFollowTheirTypes) {
   EXPECT_EQ(run("int main() { char c; c = -1; return c < 0; }"), 1);
   EXPECT_EQ(run("int main() { float f; f = -0.5; return (f < 0) * 10 + (f > -1); }"), 11);
   EXPECT_EQ(run("int main() { float f; int i; f = 2.5; i = 2; return (f > i) + (i < f) * 2; }"), 3);
-  EXPECT_EQ(run("int main() { unsigned u; u = 0x80000000; return (u >> 31) + ((int)u >> 30); }"), 1 - 2);
+  EXPECT_EQ(run("int main() { unsigned u; u = 0x80000000; return (u >> 31) + ((int)u >> 30); }"),
+            1 - 2);
 }
 
 TEST(CompilerRun, ConditionalValues) {
-  EXPECT_EQ(run("int main() { int a, b; a = 3; b = 4; return (a < b) * 100 + (a > b) * 10 + (a && b); }"), 101);
+  EXPECT_EQ(
+      run("int main() { int a, b; a = 3; b = 4; return (a < b) * 100 + (a > b) * 10 + (a && b); }"),
+      101);
   EXPECT_EQ(run("int main() { int a; a = 0; return (a || 0) + (a || 5) * 2 + !a * 4; }"), 6);
   EXPECT_EQ(run("int main() { int a; a = 5; return a > 3 ? a * 2 : a - 1; }"), 10);
   EXPECT_EQ(run("int main() { int a; a = 1; return a > 3 ? a * 2 : a - 1; }"), 0);
@@ -120,15 +127,19 @@ TEST(CompilerRun, CallsInsideBranchesKeepLiveValues) {
 }
 
 TEST(CompilerRun, CompoundAssignmentThroughPointers) {
-  EXPECT_EQ(run("int a[3];\nint main() { int i; i = 1; a[i] = 5; a[i] += 3; a[i] *= 2; return a[1]; }"), 16);
+  EXPECT_EQ(
+      run("int a[3];\nint main() { int i; i = 1; a[i] = 5; a[i] += 3; a[i] *= 2; return a[1]; }"),
+      16);
   EXPECT_EQ(run("char b[2];\nint main() { char *p; p = b; *p = 100; *p += 100; return *p; }"), -56);
   EXPECT_EQ(run("int main() { unsigned u; int s; u = 0xF0000000; s = -16; u >>= 4; s >>= 2;\n"
                 "  return (u == 0x0F000000) * 10 + (s == -4); }"),
             11);
-  EXPECT_EQ(run("float v[2];\nint main() { v[1] = 1.5; v[1] *= 4; v[1] -= 1; return (int)v[1]; }"), 5);
+  EXPECT_EQ(run("float v[2];\nint main() { v[1] = 1.5; v[1] *= 4; v[1] -= 1; return (int)v[1]; }"),
+            5);
   // Deep expressions on both sides still find their registers.
   EXPECT_EQ(run("int a[4];\nint k(int x) { return x; }\n"
-                "int main() { a[k(1) + k(1)] = 3; a[k(2)] += k(4) * (k(1) + (k(2) * (k(3) + k(4)))); return a[2]; }"),
+                "int main() { a[k(1) + k(1)] = 3; a[k(2)] += k(4) * (k(1) + (k(2) * (k(3) + "
+                "k(4)))); return a[2]; }"),
             3 + 4 * (1 + 2 * 7));
 }
 

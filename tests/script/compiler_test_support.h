@@ -97,7 +97,8 @@ inline Compiled compile_text(const std::string& text, std::int32_t stack = 0x100
 // Runs the context to its end (at most `slices` slices). Returns r0.
 inline std::uint32_t run_to_end(VmContext* ctx, int slices = 2000000) {
   vm_stop_flag.clear();
-  for (int i = 0; i < slices && ctx->state == kVmRunning && !vm_stop_flag.is_set(); ++i) vm_run(ctx);
+  for (int i = 0; i < slices && ctx->state == kVmRunning && !vm_stop_flag.is_set(); ++i)
+    vm_run(ctx);
   return ctx->r[0];
 }
 

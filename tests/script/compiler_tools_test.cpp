@@ -41,7 +41,8 @@ TEST_F(CompilerTools, CheckReportsDiagnosticsWithFileAndLine) {
   EXPECT_EQ(run({"check", good}, out), 0);
   EXPECT_NE(out.find("good.c: ok (code "), std::string::npos) << out;
 
-  std::string bad = write("bad.c", "int main() {\n  int a;\n  a = (1;\n  return missing(a) + ;\n}\n");
+  std::string bad =
+      write("bad.c", "int main() {\n  int a;\n  a = (1;\n  return missing(a) + ;\n}\n");
   EXPECT_EQ(run({"check", bad}, out), 1);
   EXPECT_NE(out.find("bad.c(3) : ')' がありません [missing ')']\n"), std::string::npos) << out;
   // A fatal error: its gloss, then the source line with a caret where
@@ -55,14 +56,16 @@ TEST_F(CompilerTools, CheckReportsDiagnosticsWithFileAndLine) {
 
   std::string undefined = write("undef.c", "int main() {\n  return nowhere();\n}\n");
   EXPECT_EQ(run({"check", undefined}, out), 1);
-  EXPECT_NE(out.find("undef.c(2) : nowhere 関数は定義されていません。 [function called or declared but never defined]"),
+  EXPECT_NE(out.find("undef.c(2) : nowhere 関数は定義されていません。 [function called or declared "
+                     "but never defined]"),
             std::string::npos)
       << out;
 }
 
 TEST_F(CompilerTools, IncludeFoldersAndTheBuiltinSdkHeader) {
   // "talven.h" comes from the binary when the game has none.
-  std::string game = write("game.c", "#include \"talven.h\"\nint main() { return abs(-3) + strlen(\"ab\"); }\n");
+  std::string game =
+      write("game.c", "#include \"talven.h\"\nint main() { return abs(-3) + strlen(\"ab\"); }\n");
   std::string out;
   EXPECT_EQ(run({"check", game}, out), 0) << out;
 
@@ -75,7 +78,9 @@ TEST_F(CompilerTools, IncludeFoldersAndTheBuiltinSdkHeader) {
   EXPECT_EQ(run({"check", user}, out), 1);
   EXPECT_NE(out.find("ファイルのオープンに失敗しました"), std::string::npos) << out;
   EXPECT_EQ(run({"check", "-I", (dir_ / "inc2").string(), user}, out), 0) << out;
-  EXPECT_EQ(run({"check", "-I" + (dir_ / "inc1").string(), "-I", (dir_ / "inc2").string(), user}, out), 0) << out;
+  EXPECT_EQ(
+      run({"check", "-I" + (dir_ / "inc1").string(), "-I", (dir_ / "inc2").string(), user}, out), 0)
+      << out;
   EXPECT_NE(out.find("shared.h(1) : ';' がありません [missing ';']"), std::string::npos) << out;
 
   // The game's own talven.h wins over the one in the binary.
@@ -128,12 +133,12 @@ TEST_F(CompilerTools, CheckReportsTheSizesOfTheImage) {
   ASSERT_EQ(run({"check", file}, checked), 0) << checked;
   ASSERT_EQ(run({"disasm", file}, listed), 0) << listed;
   unsigned code = 0, data = 0, image_code = 0, image_data = 0, at = 0;
-  ASSERT_EQ(std::sscanf(checked.substr(checked.find(": ok (")).c_str(), ": ok (code %u bytes, data %u bytes)", &code,
-                        &data),
+  ASSERT_EQ(std::sscanf(checked.substr(checked.find(": ok (")).c_str(),
+                        ": ok (code %u bytes, data %u bytes)", &code, &data),
             2)
       << checked;
-  ASSERT_EQ(std::sscanf(listed.substr(listed.find(": code ")).c_str(), ": code %u bytes at %X, data %u bytes", &image_code,
-                        &at, &image_data),
+  ASSERT_EQ(std::sscanf(listed.substr(listed.find(": code ")).c_str(),
+                        ": code %u bytes at %X, data %u bytes", &image_code, &at, &image_data),
             3)
       << listed;
   EXPECT_EQ(code, image_code);

@@ -12,7 +12,9 @@
 namespace talven::script::test {
 namespace {
 
-CompileResult compile_only(Sources& src) { return compile_script("main.c", 0, 0, options_for(src)); }
+CompileResult compile_only(Sources& src) {
+  return compile_script("main.c", 0, 0, options_for(src));
+}
 
 TEST(Diagnostics, FatalErrorInAnIncludedFileGetsGlossSourceAndCaret) {
   Sources src;
@@ -44,8 +46,8 @@ TEST(Diagnostics, CaretCountsTwoColumnsForADoubleByteCharacter) {
   // The caret stands under the same character as the buffer's marker.
   std::size_t marker = r.messages.find("??");
   ASSERT_NE(marker, std::string::npos);
-  std::string before = cp932::from_utf8_lossy(r.messages.substr(r.messages.find('\n') + 1,
-                                                                marker - r.messages.find('\n') - 1));
+  std::string before = cp932::from_utf8_lossy(
+      r.messages.substr(r.messages.find('\n') + 1, marker - r.messages.find('\n') - 1));
   EXPECT_EQ(d.column, static_cast<int>(before.size()));
   EXPECT_GT(d.column, 20);
 }
@@ -61,10 +63,13 @@ TEST(Diagnostics, EveryErrorNumberHasAGlossAndOtherLinesGetTheirs) {
   ASSERT_FALSE(r.ok);
   std::string t = terminal_report(r);
   EXPECT_NE(t.find("main.c(3) : ')' がありません [missing ')']\n"), std::string::npos) << t;
-  EXPECT_NE(t.find("main.c(5) : later 関数は定義されていません。 [function called or declared but never defined]\n"),
+  EXPECT_NE(t.find("main.c(5) : later 関数は定義されていません。 [function called or declared but "
+                   "never defined]\n"),
             std::string::npos)
       << t;
-  EXPECT_NE(t.find("away ラベルは定義されていません。 [goto label never defined]\n"), std::string::npos) << t;
+  EXPECT_NE(t.find("away ラベルは定義されていません。 [goto label never defined]\n"),
+            std::string::npos)
+      << t;
   EXPECT_EQ(t.find('^'), std::string::npos) << t;  // no fatal error, no caret
 }
 
@@ -99,20 +104,20 @@ TEST(Diagnostics, BuiltinSdkHeaderServesTalvenHOnlyWhenTheGameHasNone) {
 TEST(Diagnostics, LineTablesNameFileLineAndFunctionWithoutChangingTheImage) {
   Sources src;
   src.files["main.c"] =
-      "#include \"lib.h\"\n"           // 1
-      "int middle(int v) {\n"          // 2
-      "  int r;\n"                     // 3
-      "  r = inner(v);\n"              // 4
-      "  return r;\n"                  // 5
-      "}\n"                            // 6
-      "int main() {\n"                 // 7
-      "  return middle(0) + 1;\n"      // 8
+      "#include \"lib.h\"\n"       // 1
+      "int middle(int v) {\n"      // 2
+      "  int r;\n"                 // 3
+      "  r = inner(v);\n"          // 4
+      "  return r;\n"              // 5
+      "}\n"                        // 6
+      "int main() {\n"             // 7
+      "  return middle(0) + 1;\n"  // 8
       "}\n";
   src.files["lib.h"] =
-      "int inner(int v) {\n"           // 1
-      "  int z;\n"                     // 2
-      "  z = 7;\n"                     // 3
-      "  return z / v;\n"              // 4
+      "int inner(int v) {\n"  // 1
+      "  int z;\n"            // 2
+      "  z = 7;\n"            // 3
+      "  return z / v;\n"     // 4
       "}\n";
   const std::size_t tables = line_table_count();
   Compiled c = compile_sources(src);
@@ -122,7 +127,8 @@ TEST(Diagnostics, LineTablesNameFileLineAndFunctionWithoutChangingTheImage) {
   // same area gives the same bytes: nothing of the table is in the image.
   EXPECT_EQ(c.result.code_size + c.result.data_size, c.measured.code_size + c.measured.data_size);
   const std::vector<std::uint8_t> first = c.code();
-  CompileResult redo = compile_script("main.c", c.ctx->program, c.ctx->program_size, options_for(src));
+  CompileResult redo =
+      compile_script("main.c", c.ctx->program, c.ctx->program_size, options_for(src));
   ASSERT_TRUE(redo.ok);
   EXPECT_EQ(c.code(), first);
   Compiled again = compile_sources(src);
@@ -185,7 +191,8 @@ TEST(Diagnostics, RunTimeErrorsPrintTheirPlaceOnStandardErrorOnly) {
   set_message_sink({});
   EXPECT_EQ(box, "Invalid address error - 0x00000000");
   EXPECT_EQ(err,
-            "talven: Invalid address error - 0x00000000 [run-time error: memory access outside script memory]\n"
+            "talven: Invalid address error - 0x00000000 [run-time error: memory access outside "
+            "script memory]\n"
             "  at main.c(2) in f\n"
             "  at main.c(5) in main\n");
 }

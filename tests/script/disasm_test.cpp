@@ -56,7 +56,8 @@ TEST(Disasm, OperandSyntaxOfEachForm) {
       {[](VmAsm& a) { a.call(0x10020); }, "call 0x00010020"},
       {[](VmAsm& a) { a.r1(OP_CALL_REG, 3); }, "call r3"},
       {[](VmAsm& a) { a.ri(OP_PREOP, 1, 2, 4); }, "preop r1, [r2], 4"},
-      {[](VmAsm& a) { a.ri(OP_POSTOP, 1, 2, static_cast<std::uint32_t>(-4)); }, "postop r1, [r2], -4"},
+      {[](VmAsm& a) { a.ri(OP_POSTOP, 1, 2, static_cast<std::uint32_t>(-4)); },
+       "postop r1, [r2], -4"},
       {[](VmAsm& a) { a.r(OP_POSTINC, 0, 1); }, "postinc r0, byte [r1]"},
       {[](VmAsm& a) { a.r(OP_PREDEC16, 0, 1); }, "predec r0, word [r1]"},
       {[](VmAsm& a) { a.i(OP_ZEROW_ABS, 0x10000); }, "zerow [0x00010000]"},
@@ -94,12 +95,12 @@ TEST(Disasm, EveryOpcodeHasItsLengthAndMnemonic) {
 
 TEST(Disasm, ListingWithInvalidAndCutOffBytes) {
   VmAsm a(0x10000);
-  a.movi(1, 5);          // 0x10000
-  a.byte(92);            // 0x10006 invalid opcode
-  a.byte(OP_ADD);        // 0x10007 with a bad register byte
+  a.movi(1, 5);    // 0x10000
+  a.byte(92);      // 0x10006 invalid opcode
+  a.byte(OP_ADD);  // 0x10007 with a bad register byte
   a.byte(0x98);
-  a.jmp(a.label());      // patched below
-  a.byte(OP_CALL);       // cut off: only two operand bytes follow
+  a.jmp(a.label());  // patched below
+  a.byte(OP_CALL);   // cut off: only two operand bytes follow
   a.byte(0x01);
   a.byte(0x02);
   const auto& b = a.bytes();

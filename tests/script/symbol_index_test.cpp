@@ -104,7 +104,8 @@ TEST(SymbolIndex, FullPartsAndRepeatedNamesAreErrors) {
     }
     return -1;
   };
-  for (int i = 0; i < kLocalSlots; ++i) table.add("v" + std::to_string(i), true, kSymLocalVar, 0, 0);
+  for (int i = 0; i < kLocalSlots; ++i)
+    table.add("v" + std::to_string(i), true, kSymLocalVar, 0, 0);
   EXPECT_EQ(table.find("v17", true), table.lookup("v17"));
   EXPECT_GE(table.find("v1023", true), kGlobalSlots);
   // A full part: a missing name has nowhere to stop, a new one nowhere to go.
@@ -122,7 +123,8 @@ TEST(SymbolIndex, FullPartsAndRepeatedNamesAreErrors) {
   EXPECT_EQ(table.find("x.1", false), -1);
   EXPECT_EQ(table.find(std::string_view("x\0", 2), false), -1);
 
-  for (int i = 1; i < kGlobalSlots; ++i) table.add("g" + std::to_string(i), false, kSymGlobalVar, 0, 0);
+  for (int i = 1; i < kGlobalSlots; ++i)
+    table.add("g" + std::to_string(i), false, kSymGlobalVar, 0, 0);
   EXPECT_EQ(error_of([&] { table.find("none", false); }), cerr::kGlobalsFull);
   EXPECT_EQ(table.find("g7167", false) >= 0, true);
   table.reset();

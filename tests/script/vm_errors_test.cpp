@@ -191,15 +191,28 @@ TEST_F(VmErrors, AddressesOutsideScriptMemory) {
       {"load below 64 KiB", 0xFFFC, [](VmAsm& a, Addr x) { a.ri1(OP_MOVBL_ABS, 1, x); }},
       {"store to null", 0, [](VmAsm& a, Addr x) { a.ri1(OP_MOVL_STORE_ABS, 1, x); }},
       {"store through a register", 0xFFFFFFF0,
-       [](VmAsm& a, Addr x) { a.movi(2, x); a.r(OP_MOVB_IND, 2, 1); }},
+       [](VmAsm& a, Addr x) {
+         a.movi(2, x);
+         a.r(OP_MOVB_IND, 2, 1);
+       }},
       {"load past the limit", beyond,
-       [](VmAsm& a, Addr x) { a.movi(6, x); a.ri1(OP_MOVWL_FRAME, 1, 0); }},
-      {"read-modify-write", 8, [](VmAsm& a, Addr x) { a.movi(2, x); a.r(OP_POSTINC, 1, 2); }},
+       [](VmAsm& a, Addr x) {
+         a.movi(6, x);
+         a.ri1(OP_MOVWL_FRAME, 1, 0);
+       }},
+      {"read-modify-write", 8,
+       [](VmAsm& a, Addr x) {
+         a.movi(2, x);
+         a.r(OP_POSTINC, 1, 2);
+       }},
       {"zero test", 0x20, [](VmAsm& a, Addr x) { a.i(OP_ZEROL_ABS, x); }},
       {"jump to null", 0, [](VmAsm& a, Addr x) { a.i(OP_JMP, x); }},
       {"call past the limit", beyond, [](VmAsm& a, Addr x) { a.i(OP_CALL, x); }},
       {"call through a register", 0xFFFFFFFF,
-       [](VmAsm& a, Addr x) { a.movi(3, x); a.r1(OP_CALL_REG, 3); }},
+       [](VmAsm& a, Addr x) {
+         a.movi(3, x);
+         a.r1(OP_CALL_REG, 3);
+       }},
   };
   for (const Case& c : cases) {
     ctx_->r[7] = ctx_->stack + kStack;

@@ -154,29 +154,29 @@ TEST_F(VmExec, LoadsAndStoresOfEveryWidthAndForm) {
   a.ri1(OP_MOVL_STORE_ABS, 5, data(32));
   // frame-relative loads with r6 pointing 8 bytes above the data
   a.movi(6, data(8));
-  a.ri1(OP_MOVBL_FRAME, 1, static_cast<std::uint32_t>(-6));   // byte 0x81
+  a.ri1(OP_MOVBL_FRAME, 1, static_cast<std::uint32_t>(-6));  // byte 0x81
   a.ri1(OP_MOVSBL_FRAME, 2, static_cast<std::uint32_t>(-6));
-  a.ri1(OP_MOVWL_FRAME, 3, static_cast<std::uint32_t>(-6));   // 0x8281
+  a.ri1(OP_MOVWL_FRAME, 3, static_cast<std::uint32_t>(-6));  // 0x8281
   a.ri1(OP_MOVSWL_FRAME, 4, static_cast<std::uint32_t>(-6));
   a.ri1(OP_LEA, 5, static_cast<std::uint32_t>(-8));
-  a.ri1(OP_MOVB_FRAME, 1, 28);    // data(36)
-  a.ri1(OP_MOVW_FRAME, 3, 30);    // data(38)
+  a.ri1(OP_MOVB_FRAME, 1, 28);        // data(36)
+  a.ri1(OP_MOVW_FRAME, 3, 30);        // data(38)
   a.ri1(OP_MOVL_STORE_FRAME, 4, 32);  // data(40)
   a.ri1(OP_MOVL_STORE_FRAME, 5, 36);  // data(44)
   a.ri1(OP_MOVL_LOAD_FRAME, 0, 32);
   // register-indirect loads and stores
   a.movi(1, data(1));
-  a.r(OP_MOVBL_IND, 2, 1);   // 0xF2
+  a.r(OP_MOVBL_IND, 2, 1);  // 0xF2
   a.r(OP_MOVSBL_IND, 3, 1);
-  a.r(OP_MOVWL_IND, 4, 1);   // 0x81F2
+  a.r(OP_MOVWL_IND, 4, 1);  // 0x81F2
   a.r(OP_MOVSWL_IND, 5, 1);
   a.movi(1, data(48));
   a.r(OP_MOVL_STORE_IND, 1, 5);
   a.movi(1, data(52));
   a.movi(5, 0x11223344);
   a.r(OP_MOVL_STORE_IND, 1, 5);
-  a.r(OP_MOVW_IND, 1, 4);   // low half over the first two bytes
-  a.r(OP_MOVB_IND, 1, 5);   // then 0x44 over the first byte
+  a.r(OP_MOVW_IND, 1, 4);       // low half over the first two bytes
+  a.r(OP_MOVB_IND, 1, 5);       // then 0x44 over the first byte
   a.r(OP_MOVL_LOAD_IND, 0, 1);  // r0 = [r1]
   a.ri1(OP_MOVB_ABS, 2, data(56));
   a.ri1(OP_MOVW_ABS, 4, data(58));
@@ -273,13 +273,14 @@ TEST_F(VmExec, IntegerArithmetic) {
 // values that separate signed from unsigned order.
 TEST_F(VmExec, ConditionalJumpsFollowComparisons) {
   const std::vector<std::int32_t> values = {INT_MIN, -5, -1, 0, 1, 5, INT_MAX};
-  const Opcode jumps[] = {OP_JE, OP_JNE, OP_JG, OP_JGE, OP_JL,
-                          OP_JLE, OP_JA, OP_JAE, OP_JB, OP_JBE};
+  const Opcode jumps[] = {OP_JE,  OP_JNE, OP_JG,  OP_JGE, OP_JL,
+                          OP_JLE, OP_JA,  OP_JAE, OP_JB,  OP_JBE};
   for (std::int32_t x : values) {
     for (std::int32_t y : values) {
       for (Opcode j : jumps) {
         for (bool use_sub : {false, true}) {
-          const std::uint32_t ux = static_cast<std::uint32_t>(x), uy = static_cast<std::uint32_t>(y);
+          const std::uint32_t ux = static_cast<std::uint32_t>(x),
+                              uy = static_cast<std::uint32_t>(y);
           bool want = false;
           switch (j) {
             case OP_JE: want = x == y; break;
@@ -299,10 +300,8 @@ TEST_F(VmExec, ConditionalJumpsFollowComparisons) {
           a.movi(1, x);
           a.movi(2, y);
           a.movi(0, 0);
-          if (use_sub)
-            a.sub(1, 2u);
-          else
-            a.cmpi(1, y);
+          if (use_sub) a.sub(1, 2u);
+          else a.cmpi(1, y);
           a.jcc(j, taken);
           a.ret();
           a.bind(taken);
@@ -359,11 +358,8 @@ TEST_F(VmExec, FsubSetsFloatFlags) {
     bool zero, less;
   };
   const std::vector<Case> cases = {
-      {2.5f, 2.5f, true, false},
-      {-1.0f, 2.0f, false, true},
-      {3.0f, -2.0f, false, false},
-      {-0.0f, 0.0f, true, false},
-      {NAN, 1.0f, false, false},
+      {2.5f, 2.5f, true, false},  {-1.0f, 2.0f, false, true}, {3.0f, -2.0f, false, false},
+      {-0.0f, 0.0f, true, false}, {NAN, 1.0f, false, false},
   };
   for (const Case& c : cases) {
     ctx_->below_flag = 1;
@@ -387,20 +383,20 @@ TEST_F(VmExec, FsubSetsFloatFlags) {
 }
 
 TEST_F(VmExec, IncrementsAndReadModifyWrite) {
-  ASSERT_TRUE(store8(data(0), 0xFF));   // a signed byte holding -1
+  ASSERT_TRUE(store8(data(0), 0xFF));  // a signed byte holding -1
   ASSERT_TRUE(store8(data(1), 0x00));
   ASSERT_TRUE(store16(data(2), 0xFFFF));
   ASSERT_TRUE(store16(data(4), 0x0000));
   ASSERT_TRUE(store32(data(8), 100));
   VmAsm a = code();
   a.movi(1, data(0));
-  a.r(OP_POSTINC, 2, 1);   // r2 = 255, [0] = 0
+  a.r(OP_POSTINC, 2, 1);  // r2 = 255, [0] = 0
   a.movi(1, data(1));
-  a.r(OP_PREDEC, 3, 1);    // [1] = 0xFF, r3 = 255
+  a.r(OP_PREDEC, 3, 1);  // [1] = 0xFF, r3 = 255
   a.movi(1, data(2));
   a.r(OP_PREINC16, 4, 1);  // [2] = 0, r4 = 0
   a.movi(1, data(4));
-  a.r(OP_POSTDEC16, 5, 1); // r5 = 0, [4] = 0xFFFF
+  a.r(OP_POSTDEC16, 5, 1);  // r5 = 0, [4] = 0xFFFF
   a.movi(1, data(8));
   a.ri(OP_PREOP, 0, 1, static_cast<std::uint32_t>(-30));  // [8] = 70, r0 = 70
   a.ri(OP_POSTOP, 6, 1, 5);                               // r6 = 70, [8] = 75
@@ -431,7 +427,7 @@ TEST_F(VmExec, IncrementsAndReadModifyWrite) {
   auto nz = z.label();
   z.movi(0, 0);
   z.movi(6, data(12));
-  z.i(OP_ZEROW_FRAME, 0);   // low half is zero
+  z.i(OP_ZEROW_FRAME, 0);  // low half is zero
   z.jne(nz);
   z.addi(0, 1);
   z.i(OP_ZEROL_ABS, data(12));

@@ -32,7 +32,8 @@ TEST(VmFuzz, RandomProgramsNeverEscapeScriptMemory) {
     // Opcodes mostly from the valid range, operands and register bytes at
     // random; immediates now and then aimed at the program or the stack.
     for (int i = 0; i < 512; ++i) code[i] = static_cast<std::uint8_t>(rng());
-    for (int i = 0; i < 512; i += 1 + static_cast<int>(rng() % 6)) code[i] = static_cast<std::uint8_t>(rng() % 92);
+    for (int i = 0; i < 512; i += 1 + static_cast<int>(rng() % 6))
+      code[i] = static_cast<std::uint8_t>(rng() % 92);
     for (int i = 0; i + 4 <= 512; i += 7) {
       if (rng() % 3 == 0) {
         Addr target = rng() % 2 ? c->program + rng() % 512 : c->stack + rng() % 1024;
@@ -41,7 +42,8 @@ TEST(VmFuzz, RandomProgramsNeverEscapeScriptMemory) {
     }
     for (int r = 0; r < 6; ++r) c->r[r] = rng() % 2 ? rng() : c->stack + rng() % 1024;
     vm_stop_flag.clear();
-    for (int slice = 0; slice < 40 && c->state == kVmRunning && !vm_stop_flag.is_set(); ++slice) vm_run(c);
+    for (int slice = 0; slice < 40 && c->state == kVmRunning && !vm_stop_flag.is_set(); ++slice)
+      vm_run(c);
     if (c->state == kVmError) ++stopped;
     vm_free(c);
   }

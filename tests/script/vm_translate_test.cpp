@@ -29,9 +29,9 @@ TEST(VmTranslate, ConditionalJumpsFollowTheirTruthTable) {
     const char* taken;
   };
   const Row table[] = {
-      {OP_JE, "01010101"},  {OP_JNE, "10101010"}, {OP_JG, "10001000"}, {OP_JGE, "11011101"},
-      {OP_JL, "00100010"},  {OP_JLE, "01110111"}, {OP_JA, "10100000"}, {OP_JAE, "11110101"},
-      {OP_JB, "00001010"},  {OP_JBE, "01011111"},
+      {OP_JE, "01010101"}, {OP_JNE, "10101010"}, {OP_JG, "10001000"}, {OP_JGE, "11011101"},
+      {OP_JL, "00100010"}, {OP_JLE, "01110111"}, {OP_JA, "10100000"}, {OP_JAE, "11110101"},
+      {OP_JB, "00001010"}, {OP_JBE, "01011111"},
   };
   for (const Row& row : table) {
     const std::uint8_t m = jump_mask(row.op);
@@ -81,14 +81,14 @@ TEST_F(TranslateBlocks, LoopTestAndBodyFuseAndTheBackJumpIsFollowed) {
   VmAsm a(ctx_->program);
   auto head = a.label(), done = a.label();
   a.bind(head);
-  a.load_frame(0, -8);      // movl r0,[r6-8]    n
-  a.load_frame(2, -4);      // movl r2,[r6-4]    i
-  a.sub(2, 0);              // sub r2,r0
+  a.load_frame(0, -8);  // movl r0,[r6-8]    n
+  a.load_frame(2, -4);  // movl r2,[r6-4]    i
+  a.sub(2, 0);          // sub r2,r0
   a.jge(done);
-  a.load_frame(1, -4);      // i
-  a.load_frame(3, -12);     // a
-  a.add(3, 1);              // a + i
-  a.r(OP_MOVB_IND, 3, 1);   // movb [r3], r1
+  a.load_frame(1, -4);     // i
+  a.load_frame(3, -12);    // a
+  a.add(3, 1);             // a + i
+  a.r(OP_MOVB_IND, 3, 1);  // movb [r3], r1
   a.ri(OP_LEA, 0, 0, static_cast<std::uint32_t>(-4));
   a.ri(OP_POSTOP, 0, 0, 1);  // i++
   a.jmp(head);
@@ -124,7 +124,7 @@ TEST_F(TranslateBlocks, LoopTestAndBodyFuseAndTheBackJumpIsFollowed) {
 TEST_F(TranslateBlocks, FrameSlotsAfterAChangeOfR6StayChecked) {
   VmAsm a(ctx_->program);
   a.load_frame(1, 8);
-  a.load_frame(6, -4);       // r6 changes here (its own load still uses the old r6)
+  a.load_frame(6, -4);  // r6 changes here (its own load still uses the old r6)
   a.load_frame(2, 100);
   a.ri(OP_LEA, 3, 3, 0x20000);  // far slots are never in the window
   a.ri(OP_POSTOP, 3, 3, 1);
@@ -173,10 +173,14 @@ TEST_F(TranslateBlocks, ChangedBytesAreNoticedAnywhereInTheBlock) {
 
 TEST_F(TranslateBlocks, BadCodeAndTheAreaEndAreLeftToTheImage) {
   std::uint8_t* code = span(ctx_->program, 512);
-  code[0] = 200;                                // invalid opcode
-  code[1] = OP_MOVL_RR; code[2] = 0x09;         // register nibble 9
-  code[3] = OP_NOP; code[4] = OP_NOP; code[5] = 200;
-  code[509] = OP_ADD_IMM; code[510] = 0x11;     // runs past the area end
+  code[0] = 200;  // invalid opcode
+  code[1] = OP_MOVL_RR;
+  code[2] = 0x09;  // register nibble 9
+  code[3] = OP_NOP;
+  code[4] = OP_NOP;
+  code[5] = 200;
+  code[509] = OP_ADD_IMM;
+  code[510] = 0x11;  // runs past the area end
   Block* b = translate(ctx_->program);
   ASSERT_NE(b, nullptr);
   EXPECT_EQ(b->count, 0u);
@@ -306,33 +310,64 @@ void random_program(std::mt19937& rng, VmContext* c) {
     switch (x) {
       case 0: a.load_frame(r1, static_cast<std::int32_t>(disp())); break;
       case 1: a.store_frame(static_cast<std::int32_t>(disp()), r1); break;
-      case 2: a.load_frame(r1, static_cast<std::int32_t>(disp())); a.load_frame(r2, static_cast<std::int32_t>(disp()));
-              a.sub(r2, r1); a.i(static_cast<Opcode>(OP_JE + rng() % 10), target());
-              break;
-      case 3: a.movi(r1, rng() % 50); a.load_frame(r2, static_cast<std::int32_t>(disp())); a.sub(r2, r1);
-              if (rng() % 2) a.i(static_cast<Opcode>(OP_JE + rng() % 10), target());
-              break;
-      case 4: a.load_frame(r1, static_cast<std::int32_t>(disp())); a.load_frame(r2, static_cast<std::int32_t>(disp()));
-              a.add(r2, r1); break;
-      case 5: a.load_frame(r1, static_cast<std::int32_t>(disp())); a.add(r2, r1); break;
-      case 6: a.ri(OP_LEA, r1, r1, disp()); a.ri(OP_POSTOP, r2, r1, rng() % 3); break;
-      case 7: a.movi(r1, rng()); a.store_frame(static_cast<std::int32_t>(disp()), r1); break;
+      case 2:
+        a.load_frame(r1, static_cast<std::int32_t>(disp()));
+        a.load_frame(r2, static_cast<std::int32_t>(disp()));
+        a.sub(r2, r1);
+        a.i(static_cast<Opcode>(OP_JE + rng() % 10), target());
+        break;
+      case 3:
+        a.movi(r1, rng() % 50);
+        a.load_frame(r2, static_cast<std::int32_t>(disp()));
+        a.sub(r2, r1);
+        if (rng() % 2) a.i(static_cast<Opcode>(OP_JE + rng() % 10), target());
+        break;
+      case 4:
+        a.load_frame(r1, static_cast<std::int32_t>(disp()));
+        a.load_frame(r2, static_cast<std::int32_t>(disp()));
+        a.add(r2, r1);
+        break;
+      case 5:
+        a.load_frame(r1, static_cast<std::int32_t>(disp()));
+        a.add(r2, r1);
+        break;
+      case 6:
+        a.ri(OP_LEA, r1, r1, disp());
+        a.ri(OP_POSTOP, r2, r1, rng() % 3);
+        break;
+      case 7:
+        a.movi(r1, rng());
+        a.store_frame(static_cast<std::int32_t>(disp()), r1);
+        break;
       case 8: a.r(static_cast<Opcode>(OP_ADD + rng() % 15), r1, r2); break;
-      case 9: if (rng() % 4) a.ri(OP_LEA, r2, r2, disp());
-              a.r(static_cast<Opcode>(OP_MOVBL_IND + rng() % 5), r1, r2); break;
-      case 10: if (rng() % 4) a.ri(OP_LEA, r1, r1, disp());
-               a.r(static_cast<Opcode>(OP_MOVB_IND + rng() % 3), r1, r2); break;
+      case 9:
+        if (rng() % 4) a.ri(OP_LEA, r2, r2, disp());
+        a.r(static_cast<Opcode>(OP_MOVBL_IND + rng() % 5), r1, r2);
+        break;
+      case 10:
+        if (rng() % 4) a.ri(OP_LEA, r1, r1, disp());
+        a.r(static_cast<Opcode>(OP_MOVB_IND + rng() % 3), r1, r2);
+        break;
       case 11: a.i(OP_JMP, target()); break;
-      case 12: a.i(static_cast<Opcode>(OP_JE + rng() % 10), target());
-              break;
-      case 13: a.push(r1); a.call(wrapper + (rng() % 2) * 4); a.drop_args(1); break;
+      case 12: a.i(static_cast<Opcode>(OP_JE + rng() % 10), target()); break;
+      case 13:
+        a.push(r1);
+        a.call(wrapper + (rng() % 2) * 4);
+        a.drop_args(1);
+        break;
       // A store into the program's own code, absolute or through a register.
       case 14: a.ri(OP_MOVB_ABS, 0, r1, prog + rng() % (size - 16)); break;
-      case 15: a.movi(r1, prog + rng() % (size - 16)); a.r(OP_MOVL_STORE_IND, r1, r2); break;
+      case 15:
+        a.movi(r1, prog + rng() % (size - 16));
+        a.r(OP_MOVL_STORE_IND, r1, r2);
+        break;
       case 16: a.ri1(OP_CMP_IMM, r1, rng() % 8); break;
       case 17: a.ri1(OP_SUB_IMM, r1, 1); break;
       case 18: a.ri1(OP_ADD_IMM, r1, rng() % 9); break;
-      case 19: a.push(r1); a.pop(r2); break;
+      case 19:
+        a.push(r1);
+        a.pop(r2);
+        break;
       case 20: a.enter(rng() % 16); break;
       case 21: a.leave(rng() % 16); break;
       case 22: a.byte(static_cast<std::uint8_t>(rng())); break;
@@ -355,11 +390,16 @@ void random_program(std::mt19937& rng, VmContext* c) {
         a.store_frame(rng() % 2 ? d1 : static_cast<std::int32_t>(disp()), r1);
         break;
       }
-      case 26: a.load_frame(r1, static_cast<std::int32_t>(disp()));
-               if (rng() % 2) a.r(rng() % 2 ? OP_ADD : OP_MUL, r1, r2);
-               else a.r(rng() % 2 ? OP_ADD : OP_MUL, r2, r1);
-               break;
-      case 27: a.load_frame(r1, static_cast<std::int32_t>(disp())); a.add(r1, r2); a.load(reg(), r1); break;
+      case 26:
+        a.load_frame(r1, static_cast<std::int32_t>(disp()));
+        if (rng() % 2) a.r(rng() % 2 ? OP_ADD : OP_MUL, r1, r2);
+        else a.r(rng() % 2 ? OP_ADD : OP_MUL, r2, r1);
+        break;
+      case 27:
+        a.load_frame(r1, static_cast<std::int32_t>(disp()));
+        a.add(r1, r2);
+        a.load(reg(), r1);
+        break;
       // Floats on chosen values (NaN, infinities and huge ones among them),
       // byte and word increments, calls through registers.
       case 30: {
@@ -372,12 +412,22 @@ void random_program(std::mt19937& rng, VmContext* c) {
         if (rng() % 2) a.i(static_cast<Opcode>(OP_JE + rng() % 10), target());
         break;
       }
-      case 31: if (rng() % 4) a.ri(OP_LEA, r2, r2, disp());
-               a.r(static_cast<Opcode>(OP_PREINC + rng() % 8), r1, r2); break;
-      case 32: a.movi(r1, rng() % 8 ? starts[rng() % starts.size()] : rng() % 2 ? 0 : prog + rng() % size);
-               a.r(OP_CALL_REG, r1, r1); break;
-      case 33: a.movi(r1, rng()); a.r(static_cast<Opcode>(rng() % 2 ? OP_DIV : OP_MOD), r2, r1); break;
-      case 28: a.leave(rng() % 16); a.ret(); break;
+      case 31:
+        if (rng() % 4) a.ri(OP_LEA, r2, r2, disp());
+        a.r(static_cast<Opcode>(OP_PREINC + rng() % 8), r1, r2);
+        break;
+      case 32:
+        a.movi(r1, rng() % 8 ? starts[rng() % starts.size()] : rng() % 2 ? 0 : prog + rng() % size);
+        a.r(OP_CALL_REG, r1, r1);
+        break;
+      case 33:
+        a.movi(r1, rng());
+        a.r(static_cast<Opcode>(rng() % 2 ? OP_DIV : OP_MOD), r2, r1);
+        break;
+      case 28:
+        a.leave(rng() % 16);
+        a.ret();
+        break;
       case 29: a.ret(); break;
       default: a.i(OP_CALL, starts[rng() % starts.size()]); break;
     }
@@ -451,12 +501,14 @@ TEST_F(VmTranslateSame, RandomProgramsGiveTheSameStatesAsTheImage) {
       restore(c, start);
       set_native_enabled(native);
       const Trace blocks = run_traced(c, messages_, 60);
-      ASSERT_EQ(image.records.size(), blocks.records.size()) << "program " << program << " native " << native;
+      ASSERT_EQ(image.records.size(), blocks.records.size())
+          << "program " << program << " native " << native;
       for (std::size_t i = 0; i < image.records.size(); ++i) {
         ASSERT_EQ(describe(image.records[i]), describe(blocks.records[i]))
             << "program " << program << " slice " << i << " native " << native;
       }
-      ASSERT_TRUE(image.end.memory == blocks.end.memory) << "program " << program << " native " << native;
+      ASSERT_TRUE(image.end.memory == blocks.end.memory)
+          << "program " << program << " native " << native;
       ASSERT_EQ(image.messages, blocks.messages) << "program " << program << " native " << native;
     }
     compared_slices += static_cast<int>(image.records.size());
@@ -498,7 +550,8 @@ class VmSelfModifying : public VmTranslateSame {
   }
   void run_to_end() {
     vm_stop_flag.clear();
-    for (int i = 0; i < 100000 && ctx_->state == kVmRunning && !vm_stop_flag.is_set(); ++i) vm_run(ctx_);
+    for (int i = 0; i < 100000 && ctx_->state == kVmRunning && !vm_stop_flag.is_set(); ++i)
+      vm_run(ctx_);
   }
   VmContext* ctx_ = nullptr;
 };
@@ -561,15 +614,15 @@ TEST_F(VmSelfModifying, ABuiltinCopyIntoCodeIsSeenByTheNextRun) {
   a.movi(3, 0);
   auto loop = a.label();
   a.bind(loop);
-  a.call(f);                 // r2 += f()
+  a.call(f);  // r2 += f()
   a.add(2, 0);
-  a.addi(3, 1);              // value = r3 * 10
+  a.addi(3, 1);  // value = r3 * 10
   a.mov(1, 3);
   a.ri1(OP_MOVL_IMM, 4, 10);
   a.r(OP_MUL, 1, 4);
   a.mova(4, value);
   a.store(4, 1);
-  a.push_imm(4);             // memcpy(&f's immediate, &value, 4)
+  a.push_imm(4);  // memcpy(&f's immediate, &value, 4)
   a.push(4);
   a.mova(4, fimm);
   a.push(4);
@@ -837,7 +890,8 @@ TEST_F(VmNative, LoopsAndCallsRunAsMachineCodeWithTheInterpretersResult) {
   const std::size_t before = native_blocks_made();
   const std::string native = run(true);
   EXPECT_EQ(native, interpreted);
-  EXPECT_NE(native.find("r0 " + std::to_string(3u * 4999u * 5000u / 2u)), std::string::npos) << native;
+  EXPECT_NE(native.find("r0 " + std::to_string(3u * 4999u * 5000u / 2u)), std::string::npos)
+      << native;
   if (native_available()) {
     EXPECT_GE(native_blocks_made() - before, 3u);
   }

@@ -63,7 +63,9 @@ std::string random_bytes(std::size_t n, std::uint32_t seed, int alphabet = 256) 
 }
 
 std::string sample_text(std::size_t n) {
-  static const char* words[] = {"the ", "script ", "plane ", "sprite ", "\x82\xa0", "\x8a\xbf\x8e\x9a", "\r\n", "{ ", "} ", "return 0; "};
+  static const char* words[] = {"the ",     "script ",          "plane ", "sprite ",
+                                "\x82\xa0", "\x8a\xbf\x8e\x9a", "\r\n",   "{ ",
+                                "} ",       "return 0; "};
   std::mt19937 rng(7);
   std::string s;
   while (s.size() < n) s += words[rng() % 10];
@@ -73,9 +75,11 @@ std::string sample_text(std::size_t n) {
 
 TEST(CompressedFormat, EncodesTheKnownBytes) {
   // 'aaa': 97, then 259 for "aa", then the end code, all 9 bits wide.
-  EXPECT_EQ(compress("aaa"), bytes({0x61, 0x63, 0x70, 0x00, 0x00, 0x00, 0x00, 0x03, 0x30, 0xC0, 0xE0, 0x00}));
+  EXPECT_EQ(compress("aaa"),
+            bytes({0x61, 0x63, 0x70, 0x00, 0x00, 0x00, 0x00, 0x03, 0x30, 0xC0, 0xE0, 0x00}));
   // One byte: its literal and the end code (0x78 then 256: 001111000 100000000).
-  EXPECT_EQ(compress("x"), bytes({0x61, 0x63, 0x70, 0x00, 0x00, 0x00, 0x00, 0x01, 0x3C, 0x40, 0x00}));
+  EXPECT_EQ(compress("x"),
+            bytes({0x61, 0x63, 0x70, 0x00, 0x00, 0x00, 0x00, 0x01, 0x3C, 0x40, 0x00}));
   // Nothing: the end code alone.
   EXPECT_EQ(compress(""), bytes({0x61, 0x63, 0x70, 0x00, 0, 0, 0, 0, 0x80, 0x00}));
   // "abab": 97, 98, 259, 256.
@@ -98,7 +102,8 @@ TEST(CompressedFormat, BitsGoMostSignificantFirst) {
   w = create_memory_bit_writer(out);
   for (int i = 0; i < 20000; ++i) {
     int n = 1 + static_cast<int>(rng() % 32);
-    std::uint32_t v = static_cast<std::uint32_t>(rng()) & static_cast<std::uint32_t>((1ull << n) - 1);
+    std::uint32_t v =
+        static_cast<std::uint32_t>(rng()) & static_cast<std::uint32_t>((1ull << n) - 1);
     fields.push_back({v, n});
     ASSERT_TRUE(write_bits(*w, v, n));
   }
@@ -115,9 +120,12 @@ TEST(CompressedFormat, BitsGoMostSignificantFirst) {
 
 TEST(CompressedFormat, RoundTripsAndChangesWidthAndResets) {
   const std::vector<std::string> inputs = {
-      "x", "aaa", std::string(100000, 'z'), sample_text(300000),
-      random_bytes(200000, 1),      // every few bytes a new string: forces resets
-      random_bytes(150000, 2, 4),   // small alphabet: long strings
+      "x",
+      "aaa",
+      std::string(100000, 'z'),
+      sample_text(300000),
+      random_bytes(200000, 1),     // every few bytes a new string: forces resets
+      random_bytes(150000, 2, 4),  // small alphabet: long strings
   };
   for (const std::string& in : inputs) {
     std::string image = compress(in), out;
@@ -161,7 +169,8 @@ TEST(CompressedFormat, DeclaredLengthBoundsTheOutput) {
   EXPECT_FALSE(expand_bytes(bytes({0x61, 0x63, 0x70, 0x00, 0x80, 0, 0, 0, 0x80, 0}), out));
   // A length that two bytes of codes could never spell is refused at once,
   // while the best case of the coder (one byte repeated) still expands.
-  EXPECT_FALSE(expand_bytes(bytes({0x61, 0x63, 0x70, 0x00, 0x7F, 0xFF, 0xFF, 0xFF, 0x30, 0x80}), out));
+  EXPECT_FALSE(
+      expand_bytes(bytes({0x61, 0x63, 0x70, 0x00, 0x7F, 0xFF, 0xFF, 0xFF, 0x30, 0x80}), out));
   const std::string zeros(10 << 20, '\0');
   ASSERT_TRUE(expand_bytes(compress(zeros), out));
   EXPECT_EQ(out, zeros);
@@ -169,7 +178,8 @@ TEST(CompressedFormat, DeclaredLengthBoundsTheOutput) {
 }
 
 // Streams written code by code, for codes the encoder never gives out.
-std::string stream_of(std::uint32_t length, const std::vector<std::pair<std::uint32_t, int>>& codes) {
+std::string stream_of(std::uint32_t length,
+                      const std::vector<std::pair<std::uint32_t, int>>& codes) {
   std::string out;
   auto w = create_memory_bit_writer(out);
   write_bits(*w, kCompressedSignature, 32);
@@ -192,7 +202,8 @@ TEST(CompressedFormat, StreamedCodingMatchesTheWholeImage) {
   });
   ASSERT_TRUE(w);
   StreamEncoder encoder(*w);
-  ASSERT_TRUE(write_bits(*w, kCompressedSignature, 32) && write_bits(*w, std::uint32_t(text.size()), 32));
+  ASSERT_TRUE(write_bits(*w, kCompressedSignature, 32) &&
+              write_bits(*w, std::uint32_t(text.size()), 32));
   for (std::size_t at = 0, step = 1; at < text.size(); at += step, step = step * 3 % 9973 + 1)
     ASSERT_TRUE(encoder.feed(reinterpret_cast<const std::uint8_t*>(text.data()) + at,
                              std::min(step, text.size() - at)));
@@ -211,10 +222,13 @@ TEST(CompressedFormat, StreamedCodingMatchesTheWholeImage) {
   ASSERT_TRUE(read_bits(*r, 32, signature) && read_bits(*r, 32, length));
   std::string back;
   std::uint64_t decoded = 0;
-  ASSERT_TRUE(decode_to(*r, length, [&](const std::uint8_t* p, std::size_t n) {
-    back.append(reinterpret_cast<const char*>(p), n);
-    return true;
-  }, &decoded));
+  ASSERT_TRUE(decode_to(
+      *r, length,
+      [&](const std::uint8_t* p, std::size_t n) {
+        back.append(reinterpret_cast<const char*>(p), n);
+        return true;
+      },
+      &decoded));
   EXPECT_EQ(decoded, text.size());
   EXPECT_EQ(back, text);
 }
@@ -259,7 +273,8 @@ TEST(CompressedFormat, DamagedStreamsNeverCrash) {
   for (int round = 0; round < 400; ++round) {
     std::string damaged = image;
     int flips = 1 + static_cast<int>(rng() % 8);
-    for (int i = 0; i < flips; ++i) damaged[8 + rng() % (damaged.size() - 8)] ^= static_cast<char>(1 << (rng() % 8));
+    for (int i = 0; i < flips; ++i)
+      damaged[8 + rng() % (damaged.size() - 8)] ^= static_cast<char>(1 << (rng() % 8));
     if (round % 4 == 0) damaged.resize(8 + rng() % (damaged.size() - 8));
     if (expand_bytes(damaged, out)) {
       ++decoded;
@@ -325,7 +340,8 @@ TEST_F(CompressedFileTest, FailedSavesKeepTheOldFile) {
   EXPECT_EQ(test::read_host_file("header.dat"), bytes({0x61, 0x63, 0x70, 0x00, 0, 0, 0, 5}));
   // A file that cannot be created.
   EXPECT_FALSE(save_compressed("no/such/dir/x.dat", "abc", 3));
-  EXPECT_EQ(take_messages(), std::vector<std::string>{"ファイルの作成に失敗しました FILE - no/such/dir/x.dat"});
+  EXPECT_EQ(take_messages(),
+            std::vector<std::string>{"ファイルの作成に失敗しました FILE - no/such/dir/x.dat"});
   // A writer dropped half way leaves neither a partial file nor a temporary.
   {
     auto w = create_bit_writer("keep.dat");

@@ -53,7 +53,9 @@ class FileBuiltinsTest : public test::StorageTest {
     blocks_.push_back(a);
     return a;
   }
-  Addr block(std::uint32_t n, std::uint8_t fill = 0xEE) { return put(std::string(n, static_cast<char>(fill))); }
+  Addr block(std::uint32_t n, std::uint8_t fill = 0xEE) {
+    return put(std::string(n, static_cast<char>(fill)));
+  }
   std::string bytes_at(Addr a, std::uint32_t n) {
     std::string out(n, '\0');
     EXPECT_TRUE(read_bytes(a, out.data(), n));
@@ -377,7 +379,8 @@ TEST_F(FileBuiltinsTest, KilledSaveLeavesAWholeFile) {
     // Wait until the child has replaced the file at least once, so the kill
     // lands while saves are going on.
     const auto before = std::filesystem::last_write_time(dir_ / "save.dat");
-    for (int i = 0; i < 2000 && std::filesystem::last_write_time(dir_ / "save.dat") == before; ++i) {
+    for (int i = 0; i < 2000 && std::filesystem::last_write_time(dir_ / "save.dat") == before;
+         ++i) {
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(7 + 13 * round));

@@ -83,7 +83,8 @@ TEST_F(FileLayerTest, SearchesLooseThenEachArchiveInTurn) {
   // separator in an entry name must match.
   config().FileSystem = 1;
   EXPECT_EQ(contents("DATA/BG/Title.PNG"), "outer");
-  EXPECT_EQ(contents("data\\BG\\TITLE.png"), "inner");  // data.bin holds bg/title.png, not bg\title.png
+  EXPECT_EQ(contents("data\\BG\\TITLE.png"),
+            "inner");  // data.bin holds bg/title.png, not bg\title.png
   std::filesystem::remove("data/bg.bin");
   EXPECT_EQ(contents("data/bg\\title.png"), "<none>");
   EXPECT_EQ(contents("data/bg/title.png"), "outer");
@@ -103,8 +104,12 @@ TEST_F(FileLayerTest, OnlySeparatorsAfterTheFirstCharacterSplit) {
   // is one character, so "\x95\x5C" "abc/x.txt" is looked for in the archive
   // named after "\x95\x5C" "abc", never in one named "\x95".
   write_host_file("\x95.bin", make_archive({{"abc/x.txt", "wrong"}}));
-  write_host_file(*cp932::to_utf8("\x95\x5C" "abc.bin"), make_archive({{"x.txt", "right"}}));
-  EXPECT_EQ(contents("\x95\x5C" "abc/x.txt"), "right");
+  write_host_file(*cp932::to_utf8("\x95\x5C"
+                                  "abc.bin"),
+                  make_archive({{"x.txt", "right"}}));
+  EXPECT_EQ(contents("\x95\x5C"
+                     "abc/x.txt"),
+            "right");
 }
 
 TEST_F(FileLayerTest, BadArchivesStopOrPassTheSearch) {
@@ -119,7 +124,7 @@ TEST_F(FileLayerTest, BadArchivesStopOrPassTheSearch) {
   write_host_file("data.bin", "TLV-ARC2");  // short header
   EXPECT_EQ(contents("data/bg/title.png"), "<none>");
   EXPECT_EQ(take_messages(), (std::vector<std::string>{kReadFailed + "data/bg/title.png",
-                                                         kReadFailed + "data/bg/title.png"}));
+                                                       kReadFailed + "data/bg/title.png"}));
 }
 
 TEST_F(FileLayerTest, DamagedArchivesFailCleanly) {
@@ -259,7 +264,8 @@ TEST_F(FileLayerTest, ArchiveEntriesReadAndSeekWithinTheirBounds) {
 
 TEST_F(FileLayerTest, CompressedEntriesDecodeAndPlainOnesPassThrough) {
   std::string text(40000, '\0');
-  for (std::size_t i = 0; i < text.size(); ++i) text[i] = static_cast<char>("scriptdata"[i % 10] + i / 1000);
+  for (std::size_t i = 0; i < text.size(); ++i)
+    text[i] = static_cast<char>("scriptdata"[i % 10] + i / 1000);
   std::string image;
   ASSERT_TRUE(compress_bytes(text, image));
   write_host_file("s.bin", make_archive({{"main.c", image}, {"plain.txt", "acp"}, {"z", "after"}}));

@@ -71,7 +71,8 @@ TEST_F(StorageToolsTest, PackedArchivesAreReadByTheFileLayer) {
   ASSERT_EQ(dir.count, 4u);
   std::vector<std::string> names;
   for (std::uint32_t i = 0; i < dir.count; ++i) names.emplace_back(*dir.name(i));
-  EXPECT_EQ(names, (std::vector<std::string>{"_first", "bg/a.txt", "bg/\x96\xe9.bmp", "Title.png"}));
+  EXPECT_EQ(names,
+            (std::vector<std::string>{"_first", "bg/a.txt", "bg/\x96\xe9.bmp", "Title.png"}));
 
   std::string listing;
   EXPECT_EQ(run_captured({"list", "data.bin"}, listing), 0);
@@ -112,8 +113,11 @@ TEST_F(StorageToolsTest, UnpackStaysInsideItsDirectory) {
   write_host_file("evil.txt", "x");
   write_host_file("ok.txt", "fine");
   ASSERT_TRUE(write_archive("evil.bin",
-                            {{"../escape", "evil.txt"}, {"/abs", "evil.txt"}, {"a\\..\\..\\b", "evil.txt"},
-                             {"\x81/../up", "evil.txt"}, {"sub\\ok.txt", "ok.txt"}},
+                            {{"../escape", "evil.txt"},
+                             {"/abs", "evil.txt"},
+                             {"a\\..\\..\\b", "evil.txt"},
+                             {"\x81/../up", "evil.txt"},
+                             {"sub\\ok.txt", "ok.txt"}},
                             1, nullptr));
   EXPECT_EQ(run({"unpack", "evil.bin", "out/in"}), 1);  // the bad names are skipped and reported
   EXPECT_EQ(read_host_file("out/in/sub/ok.txt"), "fine");

@@ -59,7 +59,8 @@ TEST_F(UnpackStreamTest, ADamagedEntryLeavesTheOldFileAndNoTemporaries) {
   EXPECT_EQ(read_host_file("out/a.txt"), "alpha");
   EXPECT_EQ(read_host_file("out/b.txt"), "old contents");
   std::vector<std::string> names;
-  for (const auto& e : std::filesystem::directory_iterator("out")) names.push_back(e.path().filename().string());
+  for (const auto& e : std::filesystem::directory_iterator("out"))
+    names.push_back(e.path().filename().string());
   std::sort(names.begin(), names.end());
   EXPECT_EQ(names, (std::vector<std::string>{"a.txt", "b.txt"}));
 }

@@ -36,7 +36,8 @@ struct Toc {
 // the name is not a track file's.
 int track_number(const std::string& name) {
   std::string lower = name;
-  std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
+  std::transform(lower.begin(), lower.end(), lower.begin(),
+                 [](unsigned char c) { return std::tolower(c); });
   if (lower.rfind("track", 0) != 0) return 0;
   std::size_t i = 5, start = 5;
   while (i < lower.size() && std::isdigit(static_cast<unsigned char>(lower[i]))) ++i;
@@ -64,7 +65,8 @@ Toc read_toc(const std::string& folder) {
       toc.file[n] = path;
     } else if (toc.file[n].empty()) {
       toc.file[n] = path;
-      toc.length[n] = int(std::min<std::uintmax_t>(fs::file_size(path, ec) / kCdBytesPerSecond, 1u << 30));
+      toc.length[n] =
+          int(std::min<std::uintmax_t>(fs::file_size(path, ec) / kCdBytesPerSecond, 1u << 30));
     }
   }
   return toc;
@@ -269,7 +271,9 @@ class Drive {
     if (voice_ < 0) return;
     const double gain = double(level_) / kFullLevel * percent_ / 100.0;
     const std::int32_t attenuation =
-        gain <= 0 ? kSilence : std::max<std::int32_t>(kSilence, std::int32_t(std::lround(3322.0 * std::log10(gain))));
+        gain <= 0 ? kSilence
+                  : std::max<std::int32_t>(kSilence,
+                                           std::int32_t(std::lround(3322.0 * std::log10(gain))));
     mixer_->set_level(voice_, attenuation, 0);
   }
 
@@ -330,8 +334,7 @@ class Drive {
           }
         }
         break;
-      default:
-        break;
+      default: break;
     }
     const bool faded = end_fade();
     stop_now();
@@ -345,7 +348,8 @@ class Drive {
       {
         std::unique_lock lock(event_mutex_);
         const auto until = next_tick_.value_or(Clock::now() + std::chrono::seconds(1));
-        event_cv_.wait_until(lock, until, [&] { return quit_ || ended_serial_ != 0 || rescheduled_; });
+        event_cv_.wait_until(lock, until,
+                             [&] { return quit_ || ended_serial_ != 0 || rescheduled_; });
         if (quit_) return;
         ended = std::exchange(ended_serial_, 0);
         rescheduled_ = false;
@@ -422,7 +426,9 @@ bool cd_start(Mixer* mixer, const std::string& folder) {
 void cd_shutdown() { drive().reset(); }
 bool cd_started() { return drive() != nullptr; }
 
-std::int32_t cd_play(std::int32_t track, std::int32_t fade_ms) { return drive() ? drive()->play(track, fade_ms) : 0; }
+std::int32_t cd_play(std::int32_t track, std::int32_t fade_ms) {
+  return drive() ? drive()->play(track, fade_ms) : 0;
+}
 std::int32_t cd_stop(std::int32_t fade_ms) { return drive() ? drive()->stop(fade_ms) : 0; }
 std::int32_t cd_pause() { return drive() ? drive()->pause() : 0; }
 std::int32_t cd_replay() { return drive() ? drive()->replay() : 0; }

@@ -42,12 +42,15 @@ std::unique_ptr<TrackDecoder> TrackDecoder::open(const std::string& host_path) {
   m.stream = ff::av_find_best_stream(m.format, AVMEDIA_TYPE_AUDIO, -1, -1, &codec, 0);
   if (m.stream < 0 || !codec) return nullptr;
   m.codec = ff::avcodec_alloc_context3(codec);
-  if (!m.codec || ff::avcodec_parameters_to_context(m.codec, m.format->streams[m.stream]->codecpar) < 0) return nullptr;
+  if (!m.codec ||
+      ff::avcodec_parameters_to_context(m.codec, m.format->streams[m.stream]->codecpar) < 0)
+    return nullptr;
   if (ff::avcodec_open2(m.codec, codec, nullptr) < 0) return nullptr;
   if (m.codec->ch_layout.nb_channels <= 0 || m.codec->sample_rate <= 0) return nullptr;
   AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
-  if (ff::swr_alloc_set_opts2(&m.resampler, &stereo, AV_SAMPLE_FMT_FLT, kTrackRate, &m.codec->ch_layout,
-                          m.codec->sample_fmt, m.codec->sample_rate, 0, nullptr) < 0 ||
+  if (ff::swr_alloc_set_opts2(&m.resampler, &stereo, AV_SAMPLE_FMT_FLT, kTrackRate,
+                              &m.codec->ch_layout, m.codec->sample_fmt, m.codec->sample_rate, 0,
+                              nullptr) < 0 ||
       ff::swr_init(m.resampler) < 0)
     return nullptr;
   m.packet = ff::av_packet_alloc();
@@ -72,8 +75,9 @@ bool TrackDecoder::refill() {
       if (out_max <= 0) continue;
       m.pending.assign(std::size_t(out_max) * 2, 0.0f);
       std::uint8_t* out[1] = {reinterpret_cast<std::uint8_t*>(m.pending.data())};
-      const int got = ff::swr_convert(m.resampler, out, out_max, const_cast<const std::uint8_t**>(m.frame->extended_data),
-                                  m.frame->nb_samples);
+      const int got = ff::swr_convert(m.resampler, out, out_max,
+                                      const_cast<const std::uint8_t**>(m.frame->extended_data),
+                                      m.frame->nb_samples);
       m.pending.resize(got > 0 ? std::size_t(got) * 2 : 0);
       m.pending_at = 0;
       if (!m.pending.empty()) return true;
@@ -94,7 +98,8 @@ bool TrackDecoder::refill() {
       ff::avcodec_send_packet(m.codec, nullptr);  // drain
       continue;
     }
-    if (m.packet->stream_index == m.stream && ff::avcodec_send_packet(m.codec, m.packet) < 0) ++m.failures;
+    if (m.packet->stream_index == m.stream && ff::avcodec_send_packet(m.codec, m.packet) < 0)
+      ++m.failures;
     ff::av_packet_unref(m.packet);
     if (m.failures > 32) m.ended = true;
   }

@@ -9,12 +9,14 @@
 
 namespace talven::audio::fl {
 
+// clang-format off
 #define TALVEN_FLUID_FUNCTIONS(X)                                                                               \
   X(new_fluid_settings) X(delete_fluid_settings) X(new_fluid_synth) X(delete_fluid_synth)                      \
   X(fluid_settings_setint) X(fluid_settings_setnum) X(fluid_set_log_function) X(fluid_synth_sfload)            \
   X(fluid_synth_write_float) X(fluid_synth_program_change) X(fluid_synth_pitch_bend) X(fluid_synth_noteon)     \
   X(fluid_synth_noteoff) X(fluid_synth_key_pressure) X(fluid_synth_channel_pressure) X(fluid_synth_cc)         \
   X(fluid_synth_all_sounds_off)
+// clang-format on
 
 struct Api {
 #define TALVEN_FL_MEMBER(name) decltype(&::name) name;
@@ -27,10 +29,10 @@ struct Api {
 const Api* api(std::string* why = nullptr);
 inline bool available() { return api() != nullptr; }
 
-#define TALVEN_FL_CALL(name)       \
-  template <typename... Args>      \
+#define TALVEN_FL_CALL(name) \
+  template <typename... Args> \
   inline auto name(Args... args) { \
-    return api()->name(args...);   \
+    return api()->name(args...); \
   }
 TALVEN_FLUID_FUNCTIONS(TALVEN_FL_CALL)
 #undef TALVEN_FL_CALL

@@ -12,7 +12,7 @@ namespace talven::audio::midi {
 // Main thread, after sound has started: reads DirectMusic, GlobalSound and
 // SoundFont from the configuration; `game_dir` is the game's folder.
 bool midi_device_start(const char* game_dir);
-void midi_release();   // frees what is loaded
+void midi_release();  // frees what is loaded
 void midi_device_shutdown();
 // Pausing and resuming the application (inactive with GlobalFocus 0).
 void midi_application_paused(bool active);

@@ -17,7 +17,7 @@ namespace talven::audio::midi {
 
 namespace {
 
-constexpr std::int32_t kMaster = 100;  // the tool's master level, fixed
+constexpr std::int32_t kMaster = 100;            // the tool's master level, fixed
 constexpr std::size_t kMaxMidiFile = 64u << 20;  // larger files are not music
 
 // ---- the synthesiser ----------------------------------------------------------
@@ -79,7 +79,8 @@ class Song : public VoiceSource {
   Song(Synth* synth, const MidiSong& song, std::uint32_t rate) : synth_(synth) {
     events_.reserve(song.events.size());
     for (const MidiEvent& e : song.events)
-      events_.push_back({std::uint64_t(std::llround(e.seconds * rate)), e.status, e.data1, e.data2});
+      events_.push_back(
+          {std::uint64_t(std::llround(e.seconds * rate)), e.status, e.data1, e.data2});
     length_ = std::uint64_t(std::llround(song.length_seconds * rate));
     if (!events_.empty()) length_ = std::max(length_, events_.back().frame);
     std::fill(std::begin(last_), std::end(last_), std::uint8_t(127));
@@ -218,14 +219,16 @@ std::string find_soundfont(const std::string& configured, const std::string& gam
     std::vector<std::string> found;
     for (const auto& e : fs::directory_iterator(game_dir, ec)) {
       std::string ext = e.path().extension().string();
-      std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
+      std::transform(ext.begin(), ext.end(), ext.begin(),
+                     [](unsigned char c) { return std::tolower(c); });
       if (ext == ".sf2" && e.is_regular_file(ec)) found.push_back(e.path().string());
     }
     std::sort(found.begin(), found.end());
     if (!found.empty()) return found.front();
   }
-  for (const char* p : {"/usr/share/sounds/sf2/default-GM.sf2", "/usr/share/sounds/sf2/TimGM6mb.sf2",
-                        "/usr/share/sounds/sf2/FluidR3_GM.sf2"})
+  for (const char* p :
+       {"/usr/share/sounds/sf2/default-GM.sf2", "/usr/share/sounds/sf2/TimGM6mb.sf2",
+        "/usr/share/sounds/sf2/FluidR3_GM.sf2"})
     if (fs::is_regular_file(p, ec)) return p;
   return {};
 }
@@ -252,7 +255,8 @@ bool midi_start(const MidiStart& start) {
   static std::string soundfont;
   soundfont = start.soundfont;
   state().global_focus = start.global_focus;
-  return midi_start_with(start.mixer, [](std::uint32_t rate) { return make_fluid_synth_for(rate, soundfont); });
+  return midi_start_with(start.mixer,
+                         [](std::uint32_t rate) { return make_fluid_synth_for(rate, soundfont); });
 }
 
 void midi_shutdown() {

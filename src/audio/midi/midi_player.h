@@ -36,10 +36,10 @@ class Synth {
 };
 
 struct MidiStart {
-  bool enabled = false;         // configuration: DirectMusic
-  Mixer* mixer = nullptr;       // null: sound is off, and MIDI with it
-  std::string soundfont;        // host path of the SoundFont to load
-  bool global_focus = true;     // configuration: GlobalSound
+  bool enabled = false;      // configuration: DirectMusic
+  Mixer* mixer = nullptr;    // null: sound is off, and MIDI with it
+  std::string soundfont;     // host path of the SoundFont to load
+  bool global_focus = true;  // configuration: GlobalSound
 };
 
 // The SoundFont a run uses: the configuration's SoundFont (a game path),

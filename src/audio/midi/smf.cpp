@@ -7,7 +7,8 @@ namespace talven::audio::midi {
 namespace {
 
 std::uint32_t be32(const unsigned char* p) {
-  return (std::uint32_t(p[0]) << 24) | (std::uint32_t(p[1]) << 16) | (std::uint32_t(p[2]) << 8) | p[3];
+  return (std::uint32_t(p[0]) << 24) | (std::uint32_t(p[1]) << 16) | (std::uint32_t(p[2]) << 8) |
+         p[3];
 }
 std::uint16_t be16(const unsigned char* p) { return std::uint16_t((p[0] << 8) | p[1]); }
 
@@ -61,8 +62,8 @@ int data_bytes(std::uint8_t status) {
   }
 }
 
-void read_track(Cursor c, std::uint64_t start_tick, std::vector<RawEvent>& out, std::uint32_t& order,
-                std::uint64_t& end_tick) {
+void read_track(Cursor c, std::uint64_t start_tick, std::vector<RawEvent>& out,
+                std::uint32_t& order, std::uint64_t& end_tick) {
   std::uint64_t tick = start_tick;
   std::uint8_t running = 0;
   while (c.ok && c.p < c.end) {
@@ -161,7 +162,8 @@ bool read_smf(std::string_view data, MidiSong& song) {
   double now = 0;
   song.events.reserve(raw.size());
   for (const RawEvent& e : raw) {
-    const double per_tick = seconds_per_tick_fixed > 0 ? seconds_per_tick_fixed : tempo_seconds_per_tick;
+    const double per_tick =
+        seconds_per_tick_fixed > 0 ? seconds_per_tick_fixed : tempo_seconds_per_tick;
     now += double(e.tick - last_tick) * per_tick;
     last_tick = e.tick;
     if (e.status == 0xFF) {
@@ -170,7 +172,8 @@ bool read_smf(std::string_view data, MidiSong& song) {
     }
     song.events.push_back({now, e.status, e.data1, e.data2});
   }
-  const double per_tick = seconds_per_tick_fixed > 0 ? seconds_per_tick_fixed : tempo_seconds_per_tick;
+  const double per_tick =
+      seconds_per_tick_fixed > 0 ? seconds_per_tick_fixed : tempo_seconds_per_tick;
   song.length_seconds = now + double(song_end - last_tick) * per_tick;
   return true;
 }

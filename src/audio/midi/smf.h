@@ -17,8 +17,8 @@
 namespace talven::audio::midi {
 
 struct MidiEvent {
-  double seconds = 0;      // from the start of the music
-  std::uint8_t status = 0; // 0x80..0xEF
+  double seconds = 0;       // from the start of the music
+  std::uint8_t status = 0;  // 0x80..0xEF
   std::uint8_t data1 = 0;
   std::uint8_t data2 = 0;
 };

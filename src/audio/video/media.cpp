@@ -170,7 +170,8 @@ struct Media {
   double clock_seconds() {
     if (ring) return double(ring->played()) / rate;
     double t = clock_base;
-    if (run == Run::kRunning) t += std::chrono::duration<double>(Clock::now() - clock_started).count();
+    if (run == Run::kRunning)
+      t += std::chrono::duration<double>(Clock::now() - clock_started).count();
     return t;
   }
   void freeze_clock() {  // under mutex, leaving kRunning
@@ -186,12 +187,15 @@ struct Media {
       r = rect;
     }
     const int w = r.right - r.left, h = r.bottom - r.top;
-    if (w <= 0 || h <= 0 || w > kMaxPictureSide || h > kMaxPictureSide || f->width <= 0 || f->height <= 0) return;
-    scaler = ff::sws_getCachedContext(scaler, f->width, f->height, AVPixelFormat(f->format), w, h, AV_PIX_FMT_BGR0,
-                                  SWS_BILINEAR, nullptr, nullptr, nullptr);
+    if (w <= 0 || h <= 0 || w > kMaxPictureSide || h > kMaxPictureSide || f->width <= 0 ||
+        f->height <= 0)
+      return;
+    scaler = ff::sws_getCachedContext(scaler, f->width, f->height, AVPixelFormat(f->format), w, h,
+                                      AV_PIX_FMT_BGR0, SWS_BILINEAR, nullptr, nullptr, nullptr);
     if (!scaler) return;
     picture.resize(std::size_t(w) * std::size_t(h));
-    std::uint8_t* dst[4] = {reinterpret_cast<std::uint8_t*>(picture.data()), nullptr, nullptr, nullptr};
+    std::uint8_t* dst[4] = {reinterpret_cast<std::uint8_t*>(picture.data()), nullptr, nullptr,
+                            nullptr};
     int stride[4] = {w * 4, 0, 0, 0};
     ff::sws_scale(scaler, f->data, f->linesize, 0, f->height, dst, stride);
     graphics::show_overlay(picture.data(), w, h, r.left, r.top);
@@ -205,7 +209,8 @@ struct Media {
   }
 
   void rewind_streams() {
-    ff::av_seek_frame(format, -1, format->start_time != AV_NOPTS_VALUE ? format->start_time : 0, AVSEEK_FLAG_BACKWARD);
+    ff::av_seek_frame(format, -1, format->start_time != AV_NOPTS_VALUE ? format->start_time : 0,
+                      AVSEEK_FLAG_BACKWARD);
     if (video) ff::avcodec_flush_buffers(video);
     if (audio) ff::avcodec_flush_buffers(audio);
     if (ring) ring->reset();
@@ -266,7 +271,8 @@ struct Media {
       pending.pop_front();
     }
     if (!due) return;
-    const double step = video_stream >= 0 ? av_q2d(av_inv_q(format->streams[video_stream]->avg_frame_rate)) : 0;
+    const double step =
+        video_stream >= 0 ? av_q2d(av_inv_q(format->streams[video_stream]->avg_frame_rate)) : 0;
     const double late_by = std::isfinite(step) && step > 0 ? step : 0.04;
     const bool late = due_at >= 0 && now - due_at > late_by;
     if (!late) show(due);
@@ -296,9 +302,11 @@ struct Media {
         if (out_max > 0) {
           std::vector<float> pcm(std::size_t(out_max) * 2);
           std::uint8_t* out[1] = {reinterpret_cast<std::uint8_t*>(pcm.data())};
-          const int got = ff::swr_convert(resampler, out, out_max, const_cast<const std::uint8_t**>(frame->extended_data),
-                                      frame->nb_samples);
-          if (got > 0 && !ring->push(pcm.data(), std::size_t(got), [&] { return still_running(); })) {
+          const int got = ff::swr_convert(resampler, out, out_max,
+                                          const_cast<const std::uint8_t**>(frame->extended_data),
+                                          frame->nb_samples);
+          if (got > 0 &&
+              !ring->push(pcm.data(), std::size_t(got), [&] { return still_running(); })) {
             ff::av_frame_unref(frame);
             return false;
           }
@@ -328,8 +336,8 @@ struct Media {
         }
       }
       present_due();
-      const bool want_read =
-          pending.size() < kMaxPendingPictures && (pending.empty() || !ring || audio_ahead() < kAudioLowSeconds);
+      const bool want_read = pending.size() < kMaxPendingPictures &&
+                             (pending.empty() || !ring || audio_ahead() < kAudioLowSeconds);
       if (!want_read) {
         wait_for_next();
         continue;
@@ -402,7 +410,8 @@ AVCodecContext* open_decoder(AVFormatContext* format, int stream) {
   AVCodecContext* c = ff::avcodec_alloc_context3(codec);
   if (!c) return nullptr;
   c->thread_count = 1;
-  if (ff::avcodec_parameters_to_context(c, format->streams[stream]->codecpar) < 0 || ff::avcodec_open2(c, codec, nullptr) < 0) {
+  if (ff::avcodec_parameters_to_context(c, format->streams[stream]->codecpar) < 0 ||
+      ff::avcodec_open2(c, codec, nullptr) < 0) {
     ff::avcodec_free_context(&c);
     return nullptr;
   }
@@ -421,9 +430,12 @@ bool open_media(Media& m, const std::string& host_path) {
     return fail("レンダーファイルのオープンに失敗しました。");
   m.video_stream = ff::av_find_best_stream(m.format, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
   m.audio_stream = ff::av_find_best_stream(m.format, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
-  if (m.video_stream >= 0 && !(m.video = open_decoder(m.format, m.video_stream))) m.video_stream = -1;
-  if (m.audio_stream >= 0 && !(m.audio = open_decoder(m.format, m.audio_stream))) m.audio_stream = -1;
-  if (m.video_stream < 0 && m.audio_stream < 0) return fail("レンダーファイルのオープンに失敗しました。");
+  if (m.video_stream >= 0 && !(m.video = open_decoder(m.format, m.video_stream)))
+    m.video_stream = -1;
+  if (m.audio_stream >= 0 && !(m.audio = open_decoder(m.format, m.audio_stream)))
+    m.audio_stream = -1;
+  if (m.video_stream < 0 && m.audio_stream < 0)
+    return fail("レンダーファイルのオープンに失敗しました。");
   m.packet = ff::av_packet_alloc();
   m.frame = ff::av_frame_alloc();
   if (!m.packet || !m.frame) return fail("GraphBuilder の作成に失敗しました。");
@@ -431,8 +443,9 @@ bool open_media(Media& m, const std::string& host_path) {
     m.rate = m.mixer->output_rate();
     AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
     if (m.audio->ch_layout.nb_channels <= 0 ||
-        ff::swr_alloc_set_opts2(&m.resampler, &stereo, AV_SAMPLE_FMT_FLT, int(m.rate), &m.audio->ch_layout,
-                            m.audio->sample_fmt, m.audio->sample_rate, 0, nullptr) < 0 ||
+        ff::swr_alloc_set_opts2(&m.resampler, &stereo, AV_SAMPLE_FMT_FLT, int(m.rate),
+                                &m.audio->ch_layout, m.audio->sample_fmt, m.audio->sample_rate, 0,
+                                nullptr) < 0 ||
         ff::swr_init(m.resampler) < 0)
       return fail("BasicAudio の作成に失敗しました。");
     m.ring = std::make_shared<SoundRing>(m.rate);
@@ -449,7 +462,8 @@ bool open_media(Media& m, const std::string& host_path) {
   if (m.video) {
     while (ff::av_read_frame(m.format, m.packet) >= 0) {
       bool shown = false;
-      if (m.packet->stream_index == m.video_stream && ff::avcodec_send_packet(m.video, m.packet) >= 0 &&
+      if (m.packet->stream_index == m.video_stream &&
+          ff::avcodec_send_packet(m.video, m.packet) >= 0 &&
           ff::avcodec_receive_frame(m.video, m.frame) == 0) {
         m.show(m.frame);
         m.keep_picture(m.frame);
@@ -514,8 +528,8 @@ std::int32_t media_close() {
   // TALVEN_MEDIA_STATS=1 prints the pictures shown and dropped (benchmarks).
   if (const char* stats = std::getenv("TALVEN_MEDIA_STATS"); stats && *stats == '1') {
     const MediaCounters c = media_counters();
-    std::fprintf(stderr, "talven: media pictures shown %llu dropped %llu\n", (unsigned long long)c.shown,
-                 (unsigned long long)c.dropped);
+    std::fprintf(stderr, "talven: media pictures shown %llu dropped %llu\n",
+                 (unsigned long long)c.shown, (unsigned long long)c.dropped);
   }
   current().reset();
   graphics::hide_overlay();

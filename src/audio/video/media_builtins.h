@@ -12,7 +12,7 @@ namespace talven::audio::video {
 // After sound: plays into its mixer when sound is on. `window_minimized`
 // tells whether the main window is minimised (null: never).
 void media_device_start(bool (*window_minimized)());
-void media_release();       // closes the media file
+void media_release();  // closes the media file
 void media_device_shutdown();
 void media_application_paused(bool active);
 

@@ -7,7 +7,8 @@
 
 namespace talven::graphics {
 
-Addr bi_ef_init(std::int32_t slot, std::int32_t dst, Addr dst_rect, std::int32_t src, Addr src_rect) {
+Addr bi_ef_init(std::int32_t slot, std::int32_t dst, Addr dst_rect, std::int32_t src,
+                Addr src_rect) {
   const RectArg dr(dst_rect), sr(src_rect);
   if (!dr.ok() || !sr.ok()) {
     // A refused call still ends the slot's old effect, as a failing init does.
@@ -34,7 +35,8 @@ std::int32_t bi_ef_tunnel(std::int32_t slot, float depth, float angle, float off
 std::int32_t bi_ef_land(std::int32_t slot, float scale, float angle1, float angle2, float height) {
   return effect_land(slot, scale, angle1, angle2, height);
 }
-std::int32_t bi_ef_ball(std::int32_t slot, float scale, float angle1, float angle2, float distance) {
+std::int32_t bi_ef_ball(std::int32_t slot, float scale, float angle1, float angle2,
+                        float distance) {
   return effect_ball(slot, scale, angle1, angle2, distance);
 }
 std::int32_t bi_ef_whirl(std::int32_t slot, float twist) { return effect_whirl(slot, twist); }

@@ -16,7 +16,8 @@
 namespace talven::graphics {
 
 // Rectangles are addresses of their records, 0 for the whole plane.
-Addr bi_ef_init(std::int32_t slot, std::int32_t dst, Addr dst_rect, std::int32_t src, Addr src_rect);
+Addr bi_ef_init(std::int32_t slot, std::int32_t dst, Addr dst_rect, std::int32_t src,
+                Addr src_rect);
 // Writes columns, rows and the mesh address to `out`.
 bool bi_ef_info(std::int32_t slot, Addr out);
 std::int32_t bi_ef_rotate(std::int32_t slot, float cx, float cy, float scale, float angle);

@@ -27,7 +27,7 @@ struct Effect {
   std::int32_t dst_left = 0, dst_top = 0;
   std::int32_t src_left = 0, src_top = 0, src_width = 0, src_height = 0;
   std::int32_t columns = 0, rows = 0;
-  Addr block = 0;              // header + mesh in script memory
+  Addr block = 0;  // header + mesh in script memory
   std::uint32_t block_bytes = 0;
   std::vector<float> heights[2];  // water fields, (rows + 3) x (columns + 3)
   int current = 0;                // which field is the current one
@@ -61,7 +61,9 @@ Effect* live(std::int32_t slot, float*& mesh) {
   return mesh ? e : nullptr;
 }
 
-bool depth_ok(const Plane* p) { return p && (p->bpp == 8 || p->bpp == 16 || p->bpp == 24 || p->bpp == 32); }
+bool depth_ok(const Plane* p) {
+  return p && (p->bpp == 8 || p->bpp == 16 || p->bpp == 24 || p->bpp == 32);
+}
 
 inline void set_point(float* mesh, const Effect& e, int j, int i, double u, double v) {
   float* p = mesh + 2 * (std::size_t(i) * std::size_t(e.columns + 1) + std::size_t(j));
@@ -70,12 +72,20 @@ inline void set_point(float* mesh, const Effect& e, int j, int i, double u, doub
 }
 
 // j * W / columns with integer division, as the identity mesh places points.
-inline double grid_u(const Effect& e, int j) { return double(std::int64_t(j) * e.src_width / e.columns); }
-inline double grid_v(const Effect& e, int i) { return double(std::int64_t(i) * e.src_height / e.rows); }
+inline double grid_u(const Effect& e, int j) {
+  return double(std::int64_t(j) * e.src_width / e.columns);
+}
+inline double grid_v(const Effect& e, int i) {
+  return double(std::int64_t(i) * e.src_height / e.rows);
+}
 
 // Offsets of point (j, i) from the grid centre in destination pixels.
-inline double centre_dx(const Effect& e, int j) { return double(kEffectCell * j - kEffectCell * (e.columns / 2)); }
-inline double centre_dy(const Effect& e, int i) { return double(kEffectCell * i - kEffectCell * (e.rows / 2)); }
+inline double centre_dx(const Effect& e, int j) {
+  return double(kEffectCell * j - kEffectCell * (e.columns / 2));
+}
+inline double centre_dy(const Effect& e, int i) {
+  return double(kEffectCell * i - kEffectCell * (e.rows / 2));
+}
 
 template <typename F>
 void for_points(const Effect& e, F&& f) {
@@ -133,8 +143,10 @@ struct GridCircle {
 bool circle_box(const Effect& e, GridCircle& c) {
   if (!std::isfinite(c.x) || !std::isfinite(c.y) || !std::isfinite(c.radius)) return false;
   const double r = std::fabs(c.radius);
-  const double lo_x = std::floor((c.x - r) / kEffectCell), hi_x = std::ceil((c.x + r) / kEffectCell);
-  const double lo_y = std::floor((c.y - r) / kEffectCell), hi_y = std::ceil((c.y + r) / kEffectCell);
+  const double lo_x = std::floor((c.x - r) / kEffectCell),
+               hi_x = std::ceil((c.x + r) / kEffectCell);
+  const double lo_y = std::floor((c.y - r) / kEffectCell),
+               hi_y = std::ceil((c.y + r) / kEffectCell);
   if (hi_x < 0 || lo_x > e.columns || hi_y < 0 || lo_y > e.rows) return false;
   c.j0 = int(std::max(lo_x, 0.0)), c.j1 = int(std::min(hi_x, double(e.columns)));
   c.i0 = int(std::max(lo_y, 0.0)), c.i1 = int(std::min(hi_y, double(e.rows)));
@@ -145,8 +157,8 @@ bool circle_box(const Effect& e, GridCircle& c) {
 
 // ---- objects --------------------------------------------------------------------------
 
-Addr effect_init(std::int32_t slot, std::int32_t dst_slot, const Rect* dst_rect, std::int32_t src_slot,
-                 const Rect* src_rect) {
+Addr effect_init(std::int32_t slot, std::int32_t dst_slot, const Rect* dst_rect,
+                 std::int32_t src_slot, const Rect* src_rect) {
   if (!slot_ok(slot)) return 0;
   slots()[std::size_t(slot)].reset();
   Plane* dst = plane_at(dst_slot);
@@ -196,7 +208,9 @@ bool effect_info(std::int32_t slot, std::int32_t& columns, std::int32_t& rows, A
 // ---- deformations ------------------------------------------------------------------------
 
 int effect_clear(std::int32_t slot) {
-  return place_points(slot, [](const Effect& e, int j, int i) { return MeshPoint{grid_u(e, j), grid_v(e, i)}; });
+  return place_points(slot, [](const Effect& e, int j, int i) {
+    return MeshPoint{grid_u(e, j), grid_v(e, i)};
+  });
 }
 
 int effect_rotate(std::int32_t slot, double cx, double cy, double scale, double angle) {
@@ -269,7 +283,8 @@ int effect_whirl(std::int32_t slot, double twist) {
     }
     const double r = std::sqrt(ef * ef + ff * ff);
     const double l = g + twist / (r + 1);
-    return MeshPoint{W / 2 + (W / e.columns) * r * std::cos(l), H / 2 + (H / e.rows) * r * std::sin(l)};
+    return MeshPoint{W / 2 + (W / e.columns) * r * std::cos(l),
+                     H / 2 + (H / e.rows) * r * std::sin(l)};
   });
 }
 
@@ -279,9 +294,11 @@ int effect_raster(std::int32_t slot, double phase, double wavelength, double amp
   if (!e) return 0;
   const bool wave = std::fabs(wavelength) > 0.0001;
   for (int i = 0; i <= e->rows; ++i) {
-    const double row_phase = wave ? 2 * std::numbers::pi * (phase + kEffectCell * i) / wavelength : 0.0;
+    const double row_phase =
+        wave ? 2 * std::numbers::pi * (phase + kEffectCell * i) / wavelength : 0.0;
     const double shift = amplitude * std::sin(row_phase);
-    for (int j = 0; j <= e->columns; ++j) set_point(mesh, *e, j, i, shift + grid_u(*e, j), grid_v(*e, i));
+    for (int j = 0; j <= e->columns; ++j)
+      set_point(mesh, *e, j, i, shift + grid_u(*e, j), grid_v(*e, i));
   }
   return 1;
 }
@@ -333,8 +350,9 @@ int effect_water(std::int32_t slot, double damping) {
     for (int i = 0; i <= e->rows; ++i)
       for (int j = 0; j <= e->columns; ++j) {
         const std::size_t at = std::size_t(i + 1) * fw + std::size_t(j + 1);
-        const double sum = double(cur[at - fw - 1]) + cur[at - fw] + cur[at - fw + 1] + cur[at - 1] +
-                           cur[at + 1] + cur[at + fw - 1] + cur[at + fw] + cur[at + fw + 1];
+        const double sum = double(cur[at - fw - 1]) + cur[at - fw] + cur[at - fw + 1] +
+                           cur[at - 1] + cur[at + 1] + cur[at + fw - 1] + cur[at + fw] +
+                           cur[at + fw + 1];
         const double n = sum * 0.25 - prev[at];
         prev[at] = float(n - n / damping);
       }
@@ -388,7 +406,10 @@ inline Sample locate(double u, std::int64_t size) {
 struct Fractions {
   std::int32_t fx, fy, ph, pl;
   Fractions(std::int64_t x, std::int64_t y)
-      : fx(std::int32_t(x)), fy(std::int32_t(y)), ph(std::int32_t((x * y) >> 16)), pl(std::int32_t((x * y) & 0xFFFF)) {}
+      : fx(std::int32_t(x)),
+        fy(std::int32_t(y)),
+        ph(std::int32_t((x * y) >> 16)),
+        pl(std::int32_t((x * y) & 0xFFFF)) {}
 };
 
 inline int lerp_channel(int c00, int c10, int c01, int c11, const Fractions& f) {
@@ -398,7 +419,6 @@ inline int lerp_channel(int c00, int c10, int c01, int c11, const Fractions& f) 
   const std::int32_t t = d * f.ph + q + (c10 - c00) * f.fx + (c01 - c00) * f.fy;
   return std::clamp(c00 + (t >> 16), 0, 255);
 }
-
 
 // What one ef_copy renders: the mesh, the source rows and the destination.
 struct RenderJob {
@@ -424,8 +444,8 @@ void render_cell_row(const RenderJob& job, int ci) {
     const double u10 = sane(top[2 * cj + 2]), v10 = sane(top[2 * cj + 3]);
     const double u01 = sane(bottom[2 * cj]), v01 = sane(bottom[2 * cj + 1]);
     const double u11 = sane(bottom[2 * cj + 2]), v11 = sane(bottom[2 * cj + 3]);
-    double lu = u00, lv = v00;                                 // left edge
-    double su = (u10 - u00) / 8, sv = (v10 - v00) / 8;         // step along a row
+    double lu = u00, lv = v00;                                  // left edge
+    double su = (u10 - u00) / 8, sv = (v10 - v00) / 8;          // step along a row
     const double elu = (u01 - u00) / 8, elv = (v01 - v00) / 8;  // left edge per row
     const double esu = ((u11 - u01) - (u10 - u00)) / 64, esv = ((v11 - v01) - (v10 - v00)) / 64;
     for (int y = 0; y < kEffectCell; ++y) {
@@ -444,10 +464,12 @@ void render_cell_row(const RenderJob& job, int ci) {
           const int c01 = p01[0] | p01[1] << 8, c11 = p11[0] | p11[1] << 8;
           int v15 = 0;
           for (int s = 0; s < 15; s += 5)
-            v15 |= lerp_channel(c00 >> s & 31, c10 >> s & 31, c01 >> s & 31, c11 >> s & 31, fr) << s;
+            v15 |= lerp_channel(c00 >> s & 31, c10 >> s & 31, c01 >> s & 31, c11 >> s & 31, fr)
+                   << s;
           out[0] = std::uint8_t(v15), out[1] = std::uint8_t(v15 >> 8);
         } else {
-          for (int c = 0; c < bytes; ++c) out[c] = std::uint8_t(lerp_channel(p00[c], p10[c], p01[c], p11[c], fr));
+          for (int c = 0; c < bytes; ++c)
+            out[c] = std::uint8_t(lerp_channel(p00[c], p10[c], p01[c], p11[c], fr));
         }
       }
       lu += elu, lv += elv, su += esu, sv += esv;
@@ -537,14 +559,19 @@ int effect_copy(std::int32_t slot) {
   Plane* src = plane_at(e->src_slot);
   // The planes may have been replaced since ef_init: draw only into what still fits.
   if (!dst || !src || dst->bpp != e->bpp || src->bpp != e->bpp) return 0;
-  const std::int64_t dw = std::int64_t(e->columns) * kEffectCell, dh = std::int64_t(e->rows) * kEffectCell;
+  const std::int64_t dw = std::int64_t(e->columns) * kEffectCell,
+                     dh = std::int64_t(e->rows) * kEffectCell;
   if (e->dst_left + dw > dst->width || e->dst_top + dh > dst->height ||
       std::int64_t(e->src_left) + e->src_width > src->width ||
       std::int64_t(e->src_top) + e->src_height > src->height)
     return 0;
 
-  RenderJob job{mesh, std::size_t(e->columns + 1), e->columns, e->bpp / 8, nullptr, 0, e->src_width,
-                e->src_height, dst, e->dst_left, e->dst_top};
+  RenderJob job{mesh,         std::size_t(e->columns + 1),
+                e->columns,   e->bpp / 8,
+                nullptr,      0,
+                e->src_width, e->src_height,
+                dst,          e->dst_left,
+                e->dst_top};
   // Source rows top-down; copied first when the source is the destination.
   std::vector<std::uint8_t> copy;
   job.sbase = src->row(e->src_top) + std::int64_t(e->src_left) * job.bytes;
@@ -559,10 +586,8 @@ int effect_copy(std::int32_t slot) {
   }
   const bool sse41 = job.bytes == 4 && use_sse41();
   for_rows(0, e->rows, std::int64_t(e->columns) * kEffectCell * kEffectCell, [&](int ci) {
-    if (sse41)
-      render_cell_row_sse41(job, ci);
-    else
-      render_cell_row(job, ci);
+    if (sse41) render_cell_row_sse41(job, ci);
+    else render_cell_row(job, ci);
   });
   return 1;
 }

@@ -27,8 +27,8 @@ constexpr int kEffectCell = 8;  // cell edge in pixels
 
 // ef_init: address of the new object in script memory, 0 on failure (the
 // slot is emptied either way).
-Addr effect_init(std::int32_t slot, std::int32_t dst_slot, const Rect* dst_rect, std::int32_t src_slot,
-                 const Rect* src_rect);
+Addr effect_init(std::int32_t slot, std::int32_t dst_slot, const Rect* dst_rect,
+                 std::int32_t src_slot, const Rect* src_rect);
 int effect_free(std::int32_t slot);
 int effect_copy(std::int32_t slot);
 // Columns, rows and the mesh address; false for a bad or empty slot.

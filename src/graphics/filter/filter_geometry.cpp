@@ -45,10 +45,8 @@ struct Stepper {
 
 // base + round(d * k / n) for k = 0..n; constant for n = 0.
 void start_line(Stepper& s, std::int64_t base, std::int64_t d, std::int64_t n, std::int64_t k = 0) {
-  if (n == 0)
-    s.start(base, 0, 0, 1, 0);
-  else
-    s.start(base, 2 * d, n, 2 * n, k);
+  if (n == 0) s.start(base, 0, 0, 1, 0);
+  else s.start(base, 2 * d, n, 2 * n, k);
 }
 
 // One whole pixel; fixed-size copies so that no call is made per pixel.
@@ -182,12 +180,17 @@ struct Weights {
       : w00((256 - fx) * (256 - fy)), w10(fx * (256 - fy)), w01((256 - fx) * fy), w11(fx * fy) {}
 };
 
-inline std::uint32_t blend4(std::uint32_t c00, std::uint32_t c10, std::uint32_t c01, std::uint32_t c11,
-                            const Weights& w) {
+inline std::uint32_t blend4(std::uint32_t c00, std::uint32_t c10, std::uint32_t c01,
+                            std::uint32_t c11, const Weights& w) {
   // Two channels per 64-bit word, 32 bits apart: a lane's sum stays below 2^24.
-  auto even = [](std::uint32_t c) { return std::uint64_t(c & 0xFF) | std::uint64_t(c & 0xFF0000) << 16; };
-  auto odd = [](std::uint32_t c) { return std::uint64_t(c >> 8 & 0xFF) | std::uint64_t(c >> 24) << 32; };
-  const std::uint64_t e = even(c00) * w.w00 + even(c10) * w.w10 + even(c01) * w.w01 + even(c11) * w.w11;
+  auto even = [](std::uint32_t c) {
+    return std::uint64_t(c & 0xFF) | std::uint64_t(c & 0xFF0000) << 16;
+  };
+  auto odd = [](std::uint32_t c) {
+    return std::uint64_t(c >> 8 & 0xFF) | std::uint64_t(c >> 24) << 32;
+  };
+  const std::uint64_t e =
+      even(c00) * w.w00 + even(c10) * w.w10 + even(c01) * w.w01 + even(c11) * w.w11;
   const std::uint64_t o = odd(c00) * w.w00 + odd(c10) * w.w10 + odd(c01) * w.w01 + odd(c11) * w.w11;
   return std::uint32_t((e >> 16) & 0xFF) | std::uint32_t((o >> 16) & 0xFF) << 8 |
          std::uint32_t((e >> 48) & 0xFF) << 16 | std::uint32_t((o >> 48) & 0xFF) << 24;
@@ -210,14 +213,20 @@ inline void store_px(std::uint8_t* p, int bytes, std::uint32_t v) {
   switch (bytes) {
     case 1: p[0] = std::uint8_t(v); break;
     case 2: p[0] = std::uint8_t(v), p[1] = std::uint8_t(v >> 8); break;
-    case 3: p[0] = std::uint8_t(v), p[1] = std::uint8_t(v >> 8), p[2] = std::uint8_t(v >> 16); break;
+    case 3:
+      p[0] = std::uint8_t(v), p[1] = std::uint8_t(v >> 8), p[2] = std::uint8_t(v >> 16);
+      break;
     default: std::memcpy(p, &v, 4);
   }
 }
 
 // 16-bit pixels blend per 5-bit field: spread to one field per byte.
-inline std::uint32_t unpack15(std::uint32_t v) { return (v & 31) | ((v >> 5) & 31) << 8 | ((v >> 10) & 31) << 16; }
-inline std::uint32_t pack15(std::uint32_t v) { return (v & 31) | ((v >> 8) & 31) << 5 | ((v >> 16) & 31) << 10; }
+inline std::uint32_t unpack15(std::uint32_t v) {
+  return (v & 31) | ((v >> 5) & 31) << 8 | ((v >> 10) & 31) << 16;
+}
+inline std::uint32_t pack15(std::uint32_t v) {
+  return (v & 31) | ((v >> 8) & 31) << 5 | ((v >> 16) & 31) << 10;
+}
 
 struct AxisSteps {
   std::uint64_t start = 0, step = 0;
@@ -301,12 +310,16 @@ int smooth(Plane* dst, const Rect* dst_rect, Plane* src, const Rect* src_rect, s
         const __m128i x0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(vt + col0[k]));
         const __m128i x1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(vt + col0[k + 1]));
         const __m128i a = _mm_unpacklo_epi64(x0, x1), b = _mm_unpackhi_epi64(x0, x1);
-        const __m128i gx = _mm_loadu_si128(reinterpret_cast<const __m128i*>(weights.data() + 8 * k));
-        const __m128i fx = _mm_loadu_si128(reinterpret_cast<const __m128i*>(weights.data() + 8 * k + 8));
+        const __m128i gx =
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(weights.data() + 8 * k));
+        const __m128i fx =
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(weights.data() + 8 * k + 8));
         const __m128i la = _mm_mullo_epi16(a, gx), ha = _mm_mulhi_epu16(a, gx);
         const __m128i lb = _mm_mullo_epi16(b, fx), hb = _mm_mulhi_epu16(b, fx);
-        const __m128i s0 = _mm_srli_epi32(_mm_add_epi32(_mm_unpacklo_epi16(la, ha), _mm_unpacklo_epi16(lb, hb)), 16);
-        const __m128i s1 = _mm_srli_epi32(_mm_add_epi32(_mm_unpackhi_epi16(la, ha), _mm_unpackhi_epi16(lb, hb)), 16);
+        const __m128i s0 = _mm_srli_epi32(
+            _mm_add_epi32(_mm_unpacklo_epi16(la, ha), _mm_unpacklo_epi16(lb, hb)), 16);
+        const __m128i s1 = _mm_srli_epi32(
+            _mm_add_epi32(_mm_unpackhi_epi16(la, ha), _mm_unpackhi_epi16(lb, hb)), 16);
         const __m128i px = _mm_packus_epi16(_mm_packs_epi32(s0, s1), _mm_setzero_si128());
         _mm_storel_epi64(reinterpret_cast<__m128i*>(out + i), px);
       }
@@ -318,8 +331,9 @@ int smooth(Plane* dst, const Rect* dst_rect, Plane* src, const Rect* src_rect, s
         const std::uint64_t fx = colf[std::size_t(i)], gx = 256 - fx;
         const std::uint64_t even = (a & kLanes) * gx + (b & kLanes) * fx;
         const std::uint64_t odd = (a >> 16 & kLanes) * gx + (b >> 16 & kLanes) * fx;
-        const std::uint32_t px = std::uint32_t(even >> 16 & 0xFF) | std::uint32_t(odd >> 16 & 0xFF) << 8 |
-                                 std::uint32_t(even >> 48 & 0xFF) << 16 | std::uint32_t(odd >> 48 & 0xFF) << 24;
+        const std::uint32_t px =
+            std::uint32_t(even >> 16 & 0xFF) | std::uint32_t(odd >> 16 & 0xFF) << 8 |
+            std::uint32_t(even >> 48 & 0xFF) << 16 | std::uint32_t(odd >> 48 & 0xFF) << 24;
         std::memcpy(out + i, &px, 4);
       }
     });
@@ -347,7 +361,8 @@ int smooth(Plane* dst, const Rect* dst_rect, Plane* src, const Rect* src_rect, s
         if (kt.match(p11)) c11 = under;
       }
       if (bytes == 2) {
-        store_px(out, 2, pack15(blend4(unpack15(c00), unpack15(c10), unpack15(c01), unpack15(c11), w)));
+        store_px(out, 2,
+                 pack15(blend4(unpack15(c00), unpack15(c10), unpack15(c01), unpack15(c11), w)));
       } else {
         store_px(out, bytes, blend4(c00, c10, c01, c11, w));
       }

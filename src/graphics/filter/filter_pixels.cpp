@@ -94,7 +94,9 @@ int slice(Plane* p, const Rect* rect, std::int32_t amount) {
     std::memset(row, 0, line.size());
     // Pixel x takes old pixel x - shift.
     const std::int64_t from = std::max<std::int64_t>(0, shift), to = std::min(w, w + shift);
-    if (to > from) std::memcpy(row + from * bytes, line.data() + (from - shift) * bytes, std::size_t((to - from) * bytes));
+    if (to > from)
+      std::memcpy(row + from * bytes, line.data() + (from - shift) * bytes,
+                  std::size_t((to - from) * bytes));
   }
   return 1;
 }
@@ -109,7 +111,8 @@ int fire(Plane* p, const Rect* rect) {
   for (std::int64_t y = r.top + 1; y < r.bottom; ++y) {
     const std::uint8_t* from = v.at(r.left, y);
     for (std::int64_t x = r.left; x < r.right; ++x, from += bytes) {
-      const std::int64_t tx = std::clamp<std::int64_t>(x + mt_rand31() % 3 - 1, r.left, r.right - 1);
+      const std::int64_t tx =
+          std::clamp<std::int64_t>(x + mt_rand31() % 3 - 1, r.left, r.right - 1);
       std::uint8_t* to = v.at(tx, y - 1);
       switch (bytes) {
         case 1: to[0] = std::uint8_t(from[0] > 2 ? from[0] - 2 : 0); break;
@@ -167,7 +170,8 @@ void plain_copy(const View& dv, const View& sv, const Rect& area, std::int32_t x
                 const Rect& sr) {
   const std::size_t n = std::size_t(area.width() * dv.bytes);
   for (std::int64_t dy = area.top; dy < area.bottom; ++dy)
-    std::memmove(dv.at(area.left, dy), sv.at(sr.left + (area.left - std::int64_t(x)), sr.top + (dy - y)), n);
+    std::memmove(dv.at(area.left, dy),
+                 sv.at(sr.left + (area.left - std::int64_t(x)), sr.top + (dy - y)), n);
 }
 
 // Mean of n packed pixels.
@@ -213,10 +217,13 @@ int mosaic(Plane* dst, std::int32_t x, std::int32_t y, Plane* src, const Rect* s
     return v;
   };
   // Blocks are laid from (x, y), the source's top-left, whatever the clip.
-  const std::int64_t first_by = (area.top - std::int64_t(y)) / bh, last_by = (area.bottom - 1 - std::int64_t(y)) / bh;
-  const std::int64_t first_bx = (area.left - std::int64_t(x)) / bw, last_bx = (area.right - 1 - std::int64_t(x)) / bw;
+  const std::int64_t first_by = (area.top - std::int64_t(y)) / bh,
+                     last_by = (area.bottom - 1 - std::int64_t(y)) / bh;
+  const std::int64_t first_bx = (area.left - std::int64_t(x)) / bw,
+                     last_bx = (area.right - 1 - std::int64_t(x)) / bw;
   for (std::int64_t by = first_by; by <= last_by; ++by) {
-    const std::int64_t oy0 = by * bh, oy1 = std::min(oy0 + bh, sr.height()) - 1;  // offsets in the source
+    const std::int64_t oy0 = by * bh,
+                       oy1 = std::min(oy0 + bh, sr.height()) - 1;  // offsets in the source
     for (std::int64_t bx = first_bx; bx <= last_bx; ++bx) {
       const std::int64_t ox0 = bx * bw, ox1 = std::min(ox0 + bw, sr.width()) - 1;
       std::uint32_t s[4];
@@ -230,11 +237,14 @@ int mosaic(Plane* dst, std::int32_t x, std::int32_t y, Plane* src, const Rect* s
         s[0] = value(l, t), s[1] = value(r, t), s[2] = value(l, b), s[3] = value(r, b), n = 4;
       }
       const std::uint32_t c = mean_pixel(s, n, bytes);
-      const std::int64_t x0 = std::max<std::int64_t>(area.left, x + ox0), x1 = std::min<std::int64_t>(area.right, x + ox1 + 1);
-      const std::int64_t y0 = std::max<std::int64_t>(area.top, y + oy0), y1 = std::min<std::int64_t>(area.bottom, y + oy1 + 1);
+      const std::int64_t x0 = std::max<std::int64_t>(area.left, x + ox0),
+                         x1 = std::min<std::int64_t>(area.right, x + ox1 + 1);
+      const std::int64_t y0 = std::max<std::int64_t>(area.top, y + oy0),
+                         y1 = std::min<std::int64_t>(area.bottom, y + oy1 + 1);
       for (std::int64_t py = y0; py < y1; ++py) {
         std::uint8_t* out = dv.at(x0, py);
-        for (std::int64_t px = x0; px < x1; ++px, out += bytes) std::memcpy(out, &c, std::size_t(bytes));
+        for (std::int64_t px = x0; px < x1; ++px, out += bytes)
+          std::memcpy(out, &c, std::size_t(bytes));
       }
     }
   }
@@ -268,7 +278,8 @@ int monotone(Plane* p, const Rect* rect, std::uint32_t dark, std::uint32_t light
       const std::uint32_t grey = (19595 * rr + 38470 * g + 7471 * b) >> 16;
       const std::uint32_t nb = table[0][grey], ng = table[1][grey], nr = table[2][grey];
       if (v.bytes == 2) {
-        const std::uint32_t packed = (nb >> 3) | (ng >> 3) << 5 | (nr >> 3) << 10 | (px[1] & 0x80u) << 8;
+        const std::uint32_t packed =
+            (nb >> 3) | (ng >> 3) << 5 | (nr >> 3) << 10 | (px[1] & 0x80u) << 8;
         px[0] = std::uint8_t(packed), px[1] = std::uint8_t(packed >> 8);
       } else {
         px[0] = std::uint8_t(nb), px[1] = std::uint8_t(ng), px[2] = std::uint8_t(nr);
@@ -293,7 +304,9 @@ void blur_rows(const View& dv, const View& sv, const Rect& area, const Rect& sr,
   const std::int64_t last = sr.right - 1;
   for_rows(area.top, area.bottom, area.width(), [&](int y) {
     const std::uint8_t* row = sv.row(sr.top + (y - oy));
-    auto px = [&](std::int64_t sx) { return row + std::clamp<std::int64_t>(sx, sr.left, last) * B; };
+    auto px = [&](std::int64_t sx) {
+      return row + std::clamp<std::int64_t>(sx, sr.left, last) * B;
+    };
     const std::int64_t sx0 = sr.left + (area.left - ox);
     std::uint32_t sum[B] = {};
     for (std::int64_t k = -radius; k <= radius; ++k)
@@ -337,8 +350,10 @@ void blur_columns(const View& dv, const View& sv, const Rect& area, const Rect& 
 
 }  // namespace
 
-int blur(Plane* dst, std::int32_t x, std::int32_t y, Plane* src, const Rect* src_rect, std::int32_t radius) {
-  if (!dst || !src || src->bpp != dst->bpp || (dst->bpp != 8 && dst->bpp != 24 && dst->bpp != 32)) return 0;
+int blur(Plane* dst, std::int32_t x, std::int32_t y, Plane* src, const Rect* src_rect,
+         std::int32_t radius) {
+  if (!dst || !src || src->bpp != dst->bpp || (dst->bpp != 8 && dst->bpp != 24 && dst->bpp != 32))
+    return 0;
   const Rect sr = source_rect(*src, src_rect);
   if (sr.empty()) return 0;
   const Rect area = placed_area(*dst, x, y, sr);
@@ -353,13 +368,16 @@ int blur(Plane* dst, std::int32_t x, std::int32_t y, Plane* src, const Rect* src
   }
   switch (dv.bytes) {
     case 1:
-      horizontal ? blur_rows<1>(dv, sa.view, area, sr, x, y, r) : blur_columns<1>(dv, sa.view, area, sr, x, y, r);
+      horizontal ? blur_rows<1>(dv, sa.view, area, sr, x, y, r)
+                 : blur_columns<1>(dv, sa.view, area, sr, x, y, r);
       break;
     case 3:
-      horizontal ? blur_rows<3>(dv, sa.view, area, sr, x, y, r) : blur_columns<3>(dv, sa.view, area, sr, x, y, r);
+      horizontal ? blur_rows<3>(dv, sa.view, area, sr, x, y, r)
+                 : blur_columns<3>(dv, sa.view, area, sr, x, y, r);
       break;
     default:
-      horizontal ? blur_rows<4>(dv, sa.view, area, sr, x, y, r) : blur_columns<4>(dv, sa.view, area, sr, x, y, r);
+      horizontal ? blur_rows<4>(dv, sa.view, area, sr, x, y, r)
+                 : blur_columns<4>(dv, sa.view, area, sr, x, y, r);
   }
   return 1;
 }

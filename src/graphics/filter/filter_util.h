@@ -24,7 +24,9 @@ struct View {
   std::uint8_t* at(std::int64_t x, std::int64_t y) const {
     return base + (y - oy) * stride + (x - ox) * bytes;
   }
-  std::uint8_t* row(std::int64_t y) const { return base + (y - oy) * stride - std::int64_t(ox) * bytes; }
+  std::uint8_t* row(std::int64_t y) const {
+    return base + (y - oy) * stride - std::int64_t(ox) * bytes;
+  }
 };
 
 inline View plane_view(const Plane& p) {
@@ -43,7 +45,8 @@ struct SourceArea {
     const std::int64_t row_bytes = area.width() * view.bytes;
     copy.resize(std::size_t(row_bytes * area.height()));
     for (std::int64_t y = area.top; y < area.bottom; ++y)
-      std::memcpy(copy.data() + (y - area.top) * row_bytes, view.at(area.left, y), std::size_t(row_bytes));
+      std::memcpy(copy.data() + (y - area.top) * row_bytes, view.at(area.left, y),
+                  std::size_t(row_bytes));
     view = View{copy.data(), row_bytes, area.left, area.top, view.bytes};
   }
 };

@@ -49,8 +49,7 @@ inline Px read_dst(const KernelContext& c, const std::uint8_t* d) {
 template <int DB>
 inline void write_all(const KernelContext& c, std::uint8_t* d, const Px& p) {
   if constexpr (DB == 1) {
-    d[0] = c.grey ? std::uint8_t(p.b)
-                  : c.icm[(p.r >> 3) << 10 | (p.g >> 3) << 5 | (p.b >> 3)];
+    d[0] = c.grey ? std::uint8_t(p.b) : c.icm[(p.r >> 3) << 10 | (p.g >> 3) << 5 | (p.b >> 3)];
   } else if constexpr (DB == 2) {
     std::uint16_t v = std::uint16_t((p.r >> 3) << 10 | (p.g >> 3) << 5 | (p.b >> 3));
     d[0] = std::uint8_t(v);
@@ -75,7 +74,9 @@ inline void write_rgb(const KernelContext& c, std::uint8_t* d, const Px& p) {
   }
 }
 
-inline int mix(const KernelTables& t, int x, int y, int w) { return t.mul[w][x] + t.mul[255 - w][y]; }
+inline int mix(const KernelTables& t, int x, int y, int w) {
+  return t.mul[w][x] + t.mul[255 - w][y];
+}
 
 inline std::uint32_t rgb_of(const Px& p) {
   return std::uint32_t(p.r) << 16 | std::uint32_t(p.g) << 8 | std::uint32_t(p.b);
@@ -92,9 +93,9 @@ inline void layer(const KernelTables& t, const KernelContext& c, std::uint8_t* d
   if (a == 0) return;
   Px dp = read_dst<DB>(c, d);
   int w = t.over[a][dp.a];
-  write_all<DB>(c, d,
-                Px{mix(t, s.b, dp.b, w), mix(t, s.g, dp.g, w), mix(t, s.r, dp.r, w),
-                   t.screen[a][dp.a]});
+  write_all<DB>(
+      c, d,
+      Px{mix(t, s.b, dp.b, w), mix(t, s.g, dp.g, w), mix(t, s.r, dp.r, w), t.screen[a][dp.a]});
 }
 
 template <Blend MODE, bool MASKED, int SB, int DB>
@@ -122,15 +123,17 @@ void kernel(const KernelContext& c, std::uint8_t* d, const std::uint8_t* s, cons
     } else if constexpr (MODE == Blend::kConstantAlpha) {
       Px sp = read_src<SB>(c, s), dp = read_dst<DB>(c, d);
       int o = c.opacity;
-      write_all<DB>(c, d, Px{mix(t, sp.b, dp.b, o), mix(t, sp.g, dp.g, o), mix(t, sp.r, dp.r, o),
-                             mix(t, sp.a, dp.a, o)});
+      write_all<DB>(c, d,
+                    Px{mix(t, sp.b, dp.b, o), mix(t, sp.g, dp.g, o), mix(t, sp.r, dp.r, o),
+                       mix(t, sp.a, dp.a, o)});
     } else if constexpr (MODE == Blend::kOperator) {
       Px sp = read_src<SB>(c, s);
       int a = t.mul[sp.a][c.opacity];
       if (a > 0) {
         Px dp = read_dst<DB>(c, d);
-        write_rgb<DB>(c, d, Px{mix(t, c.op[sp.b][dp.b], dp.b, a), mix(t, c.op[sp.g][dp.g], dp.g, a),
-                               mix(t, c.op[sp.r][dp.r], dp.r, a), dp.a});
+        write_rgb<DB>(c, d,
+                      Px{mix(t, c.op[sp.b][dp.b], dp.b, a), mix(t, c.op[sp.g][dp.g], dp.g, a),
+                         mix(t, c.op[sp.r][dp.r], dp.r, a), dp.a});
       }
     } else if constexpr (MODE == Blend::kAlphaLayering) {
       Px sp = read_src<SB>(c, s);
@@ -155,8 +158,8 @@ void kernel(const KernelContext& c, std::uint8_t* d, const std::uint8_t* s, cons
         write_rgb<DB>(c, d, read_src<SB>(c, s));
       } else if (w > 0) {
         Px sp = read_src<SB>(c, s), dp = read_dst<DB>(c, d);
-        write_rgb<DB>(c, d, Px{mix(t, sp.b, dp.b, w), mix(t, sp.g, dp.g, w), mix(t, sp.r, dp.r, w),
-                               dp.a});
+        write_rgb<DB>(
+            c, d, Px{mix(t, sp.b, dp.b, w), mix(t, sp.g, dp.g, w), mix(t, sp.r, dp.r, w), dp.a});
       }
     } else if constexpr (MODE == Blend::kChannelCopy) {
       Px sp = read_src<SB>(c, s), dp = read_dst<DB>(c, d);
@@ -169,7 +172,8 @@ void kernel(const KernelContext& c, std::uint8_t* d, const std::uint8_t* s, cons
       std::uint32_t dw = std::uint32_t(dp.b) | std::uint32_t(dp.g) << 8 |
                          std::uint32_t(dp.r) << 16 | std::uint32_t(dp.a) << 24;
       std::uint32_t r = (dw & ~c.param1) | (nw & c.param1);
-      write_all<DB>(c, d, Px{int(r & 0xFF), int((r >> 8) & 0xFF), int((r >> 16) & 0xFF), int(r >> 24)});
+      write_all<DB>(c, d,
+                    Px{int(r & 0xFF), int((r >> 8) & 0xFF), int((r >> 16) & 0xFF), int(r >> 24)});
     } else if constexpr (MODE == Blend::kAlphaTransfer) {
       // Alpha bytes: the fourth byte of 32-bit pixels, the whole byte of
       // 8-bit pixels (alpha maps).
@@ -318,12 +322,9 @@ bool prepare_mode(const BlendMode* record, const Plane* dst, const Plane* src, K
   if (mode == Blend::kThresholdWipe) {
     for (int a = 0; a < 256; ++a) {
       int w;
-      if (a < m.opacity)
-        w = 255;
-      else if (a >= m.opacity + m.extra)
-        w = 0;
-      else
-        w = t.clamp(255 + 255 * (m.opacity - a) / m.extra);
+      if (a < m.opacity) w = 255;
+      else if (a >= m.opacity + m.extra) w = 0;
+      else w = t.clamp(255 + 255 * (m.opacity - a) / m.extra);
       c.ramp[a] = std::uint8_t(w);
     }
   }

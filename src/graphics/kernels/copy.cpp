@@ -119,7 +119,8 @@ int gcopy(std::int32_t dst_slot, std::int32_t x, std::int32_t y, std::int32_t sr
     const std::size_t bytes = rows * std::size_t(dst->stride);
     const int pieces = multithreading() ? 16 : 1;
     for_rows(0, pieces, kParallelPixels, [&](int k) {
-      std::size_t begin = bytes * std::size_t(k) / pieces, end = bytes * std::size_t(k + 1) / pieces;
+      std::size_t begin = bytes * std::size_t(k) / pieces,
+                  end = bytes * std::size_t(k + 1) / pieces;
       std::memcpy(to + begin, from + begin, end - begin);
     });
     return 1;
@@ -133,10 +134,8 @@ int gcopy(std::int32_t dst_slot, std::int32_t x, std::int32_t y, std::int32_t sr
       return;
     }
     const std::uint8_t* m = mask ? mask->row(syy) + std::int64_t(sx) * c.mask_step : nullptr;
-    if (layer32)
-      layer_row_32(d, s, m, c.mask_step, w, c.opacity);
-    else
-      fn(c, d, s, m, w);
+    if (layer32) layer_row_32(d, s, m, c.mask_step, w, c.opacity);
+    else fn(c, d, s, m, w);
   });
   return 1;
 }
@@ -206,21 +205,18 @@ int stretch_copy(Plane* dst, Rect dst_rect, Plane* src, Rect src_rect, Plane* ma
     if (direct) {
       const std::uint8_t* sp = srow + std::int64_t(cols[0]) * sb;
       const std::uint8_t* mp = mrow ? mrow + std::int64_t(cols[0]) * mstep : nullptr;
-      if (layer32)
-        layer_row_32(d, sp, mp, c.mask_step, n, c.opacity);
-      else
-        fn(c, d, sp, mp, n);
+      if (layer32) layer_row_32(d, sp, mp, c.mask_step, n, c.opacity);
+      else fn(c, d, sp, mp, n);
       return;
     }
     Scratch& s = scratch();
     s.fit(std::size_t(n));
-    for (int k = 0; k < n; ++k) std::memcpy(&s.pixels[std::size_t(k) * sb], srow + std::int64_t(cols[k]) * sb, sb);
+    for (int k = 0; k < n; ++k)
+      std::memcpy(&s.pixels[std::size_t(k) * sb], srow + std::int64_t(cols[k]) * sb, sb);
     if (mrow)
       for (int k = 0; k < n; ++k) s.mask[k] = mrow[std::int64_t(cols[k]) * mstep];
-    if (layer32)
-      layer_row_32(d, s.pixels.data(), mrow ? s.mask.data() : nullptr, 1, n, c.opacity);
-    else
-      fn(c, d, s.pixels.data(), mrow ? s.mask.data() : nullptr, n);
+    if (layer32) layer_row_32(d, s.pixels.data(), mrow ? s.mask.data() : nullptr, 1, n, c.opacity);
+    else fn(c, d, s.pixels.data(), mrow ? s.mask.data() : nullptr, n);
   });
   return 1;
 }
@@ -230,9 +226,9 @@ int stretch_copy(Plane* dst, Rect dst_rect, Plane* src, Rect src_rect, Plane* ma
 namespace {
 
 struct Geometry {
-  Rect box;                  // clipped destination box
-  Rect sclip;                // clipped source rectangle
-  std::int64_t u0, v0;       // 16.16 source position of the box's first pixel centre
+  Rect box;             // clipped destination box
+  Rect sclip;           // clipped source rectangle
+  std::int64_t u0, v0;  // 16.16 source position of the box's first pixel centre
   std::int64_t du_dx, dv_dx, du_dy, dv_dy;
 };
 
@@ -288,9 +284,10 @@ bool rotated_geometry(Plane* dst, const Rect& dst_rect, Plane* src, const Rect& 
   g.u0 = start(uc, g.du_dx, g.du_dy);
   g.v0 = start(vc, g.dv_dx, g.dv_dy);
   // Walking the box must stay inside 64 bits as well.
-  const std::int64_t step = std::max({std::llabs(g.du_dx), std::llabs(g.du_dy), std::llabs(g.dv_dx),
-                                      std::llabs(g.dv_dy)});
-  if (__int128(step) * (std::int64_t(g.box.width()) + g.box.height()) > (__int128(1) << 60)) return false;
+  const std::int64_t step = std::max(
+      {std::llabs(g.du_dx), std::llabs(g.du_dy), std::llabs(g.dv_dx), std::llabs(g.dv_dy)});
+  if (__int128(step) * (std::int64_t(g.box.width()) + g.box.height()) > (__int128(1) << 60))
+    return false;
   return true;
 }
 
@@ -318,7 +315,8 @@ inline void to_bgra(const Plane* src, const std::uint8_t* p, std::uint8_t* out) 
 // Bilinear weights from the top 8 fractional bits; the result never leaves
 // the range of the four inputs.
 inline int bilerp(int c00, int c10, int c01, int c11, int fx, int fy) {
-  return c00 + (((c11 - c10 - c01 + c00) * fx * fy + ((c01 - c00) * fy + (c10 - c00) * fx) * 256) >> 16);
+  return c00 +
+         (((c11 - c10 - c01 + c00) * fx * fy + ((c01 - c00) * fy + (c10 - c00) * fx) * 256) >> 16);
 }
 
 // bilerp() of the four channels of BGRA pixels: a points at the pixel and
@@ -327,7 +325,8 @@ inline int bilerp(int c00, int c10, int c01, int c11, int fx, int fy) {
 // and fy; the sum (at most 255 * 65536) shifted down by 16 is what
 // bilerp() computes, since its correction terms add up to exactly this sum
 // less 65536 times the first input.
-inline void bilerp_bgra(const std::uint8_t* a, const std::uint8_t* b, int fx, int fy, std::uint8_t* out) {
+inline void bilerp_bgra(const std::uint8_t* a, const std::uint8_t* b, int fx, int fy,
+                        std::uint8_t* out) {
 #if defined(__SSE2__)
   const __m128i zero = _mm_setzero_si128();
   const __m128i wx = _mm_set1_epi32(fx << 16 | (256 - fx));
@@ -351,7 +350,8 @@ inline void bilerp_bgra(const std::uint8_t* a, const std::uint8_t* b, int fx, in
   const std::uint32_t v = std::uint32_t(_mm_cvtsi128_si32(sum));
   std::memcpy(out, &v, 4);
 #else
-  for (int ch = 0; ch < 4; ++ch) out[ch] = std::uint8_t(bilerp(a[ch], a[4 + ch], b[ch], b[4 + ch], fx, fy));
+  for (int ch = 0; ch < 4; ++ch)
+    out[ch] = std::uint8_t(bilerp(a[ch], a[4 + ch], b[ch], b[4 + ch], fx, fy));
 #endif
 }
 
@@ -409,10 +409,8 @@ int rotated_copy(Plane* dst, const Rect* dst_rect, Plane* src, const Rect* src_r
       if (run_start >= 0 && run > 0) {
         std::uint8_t* d = drow + std::int64_t(g.box.left + run_start) * db;
         const std::uint8_t* m = mask ? sc.mask.data() : nullptr;
-        if (layer32)
-          layer_row_32(d, sc.pixels.data(), m, 1, end - run_start, c.opacity);
-        else
-          fn(c, d, sc.pixels.data(), m, end - run_start);
+        if (layer32) layer_row_32(d, sc.pixels.data(), m, 1, end - run_start, c.opacity);
+        else fn(c, d, sc.pixels.data(), m, end - run_start);
       }
       run_start = -1;
       run = 0;
@@ -436,7 +434,8 @@ int rotated_copy(Plane* dst, const Rect* dst_rect, Plane* src, const Rect* src_r
           if (run_start < 0) run_start = i;
           const int fx = int((uu >> 8) & 0xFF), fy = int((vv >> 8) & 0xFF);
           std::uint8_t* o = &sc.pixels[std::size_t(run) * kb];
-          if (sb == 4 && kb == 4 && x0 >= s.left && x0 + 1 < s.right && y0 >= s.top && y0 + 1 < s.bottom) {
+          if (sb == 4 && kb == 4 && x0 >= s.left && x0 + 1 < s.right && y0 >= s.top &&
+              y0 + 1 < s.bottom) {
             // Inside the source: the four neighbours as they are.
             const std::uint8_t* a = src->row(int(y0)) + x0 * 4;
             const std::uint8_t* b = src->row(int(y0 + 1)) + x0 * 4;

@@ -18,7 +18,8 @@ bool drawable(const Plane* p) {
 
 // Blends one pixel as gfill does: 32-bit planes are layered with the alpha,
 // the others mix each channel (an 8-bit plane's index numerically).
-inline void blend_pixel(const KernelTables& t, int bpp, std::uint8_t* d, std::uint32_t color, int a) {
+inline void blend_pixel(const KernelTables& t, int bpp, std::uint8_t* d, std::uint32_t color,
+                        int a) {
   if (a == 0) return;
   const int b = color & 0xFF, g = (color >> 8) & 0xFF, r = (color >> 16) & 0xFF;
   auto mix = [&](int x, int y, int w) { return t.mul[w][x] + t.mul[255 - w][y]; };

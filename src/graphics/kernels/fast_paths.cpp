@@ -19,8 +19,8 @@
 
 namespace talven::graphics {
 
-void layer_row_32(std::uint8_t* d, const std::uint8_t* s, const std::uint8_t* m, int mask_step, int n,
-                  int opacity) {
+void layer_row_32(std::uint8_t* d, const std::uint8_t* s, const std::uint8_t* m, int mask_step,
+                  int n, int opacity) {
   const KernelTables& t = kernel_tables();
   int i = 0;
 #if defined(__SSE2__)
@@ -50,7 +50,8 @@ void layer_row_32(std::uint8_t* d, const std::uint8_t* s, const std::uint8_t* m,
                                  div255(_mm_mullo_epi16(dlo, _mm_sub_epi16(full, wlo))));
       __m128i hi = _mm_add_epi16(div255(_mm_mullo_epi16(shi, whi)),
                                  div255(_mm_mullo_epi16(dhi, _mm_sub_epi16(full, whi))));
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 4 * i), _mm_or_si128(_mm_packus_epi16(lo, hi), opaque));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 4 * i),
+                       _mm_or_si128(_mm_packus_epi16(lo, hi), opaque));
       continue;
     }
     int w[4];
@@ -67,10 +68,12 @@ void layer_row_32(std::uint8_t* d, const std::uint8_t* s, const std::uint8_t* m,
     }
     if (!any) continue;
     __m128i sv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 4 * i));
-    __m128i wlo = _mm_set_epi16(std::int16_t(w[1]), std::int16_t(w[1]), std::int16_t(w[1]), std::int16_t(w[1]),
-                                std::int16_t(w[0]), std::int16_t(w[0]), std::int16_t(w[0]), std::int16_t(w[0]));
-    __m128i whi = _mm_set_epi16(std::int16_t(w[3]), std::int16_t(w[3]), std::int16_t(w[3]), std::int16_t(w[3]),
-                                std::int16_t(w[2]), std::int16_t(w[2]), std::int16_t(w[2]), std::int16_t(w[2]));
+    __m128i wlo = _mm_set_epi16(std::int16_t(w[1]), std::int16_t(w[1]), std::int16_t(w[1]),
+                                std::int16_t(w[1]), std::int16_t(w[0]), std::int16_t(w[0]),
+                                std::int16_t(w[0]), std::int16_t(w[0]));
+    __m128i whi = _mm_set_epi16(std::int16_t(w[3]), std::int16_t(w[3]), std::int16_t(w[3]),
+                                std::int16_t(w[3]), std::int16_t(w[2]), std::int16_t(w[2]),
+                                std::int16_t(w[2]), std::int16_t(w[2]));
     __m128i slo = _mm_unpacklo_epi8(sv, zero), shi = _mm_unpackhi_epi8(sv, zero);
     __m128i dlo = _mm_unpacklo_epi8(dv, zero), dhi = _mm_unpackhi_epi8(dv, zero);
     __m128i lo = _mm_add_epi16(div255(_mm_mullo_epi16(slo, wlo)),
@@ -89,7 +92,8 @@ void layer_row_32(std::uint8_t* d, const std::uint8_t* s, const std::uint8_t* m,
     const std::uint8_t* sp = s + 4 * i;
     int da = dp[3];
     int w = t.over[a][da];
-    for (int c = 0; c < 3; ++c) dp[c] = std::uint8_t(div255_int(w * sp[c]) + div255_int((255 - w) * dp[c]));
+    for (int c = 0; c < 3; ++c)
+      dp[c] = std::uint8_t(div255_int(w * sp[c]) + div255_int((255 - w) * dp[c]));
     dp[3] = std::uint8_t(a + da - div255_int(a * da));
   }
 }

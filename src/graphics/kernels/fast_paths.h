@@ -11,7 +11,7 @@ constexpr int div255_int(int x) { return (x + 1 + (x >> 8)) >> 8; }
 
 // Mode 5 from 32-bit to 32-bit pixels: n pixels, alpha from the source's
 // fourth byte or, when m is given, from mask bytes mask_step apart.
-void layer_row_32(std::uint8_t* d, const std::uint8_t* s, const std::uint8_t* m, int mask_step, int n,
-                  int opacity);
+void layer_row_32(std::uint8_t* d, const std::uint8_t* s, const std::uint8_t* m, int mask_step,
+                  int n, int opacity);
 
 }  // namespace talven::graphics

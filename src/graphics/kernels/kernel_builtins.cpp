@@ -20,13 +20,14 @@ int blit(std::int32_t dst, Addr dst_rect, std::int32_t src, Addr src_rect, Addr 
   const RectArg dr(dst_rect), sr(src_rect);
   BlendMode mode;
   if (!dr.ok() || !sr.ok() || !load_blend_mode(mode_record, mode)) return 0;
-  return rotated_copy(plane_at(dst), dr.get(), plane_at(src), sr.get(), mask_of(src), &mode, angle, bilinear);
+  return rotated_copy(plane_at(dst), dr.get(), plane_at(src), sr.get(), mask_of(src), &mode, angle,
+                      bilinear);
 }
 
 }  // namespace
 
-std::int32_t bi_gcopy(std::int32_t dst, std::int32_t x, std::int32_t y, std::int32_t src, Addr src_rect,
-                      Addr mode_record) {
+std::int32_t bi_gcopy(std::int32_t dst, std::int32_t x, std::int32_t y, std::int32_t src,
+                      Addr src_rect, Addr mode_record) {
   const RectArg sr(src_rect);
   BlendMode mode;
   if (!sr.ok() || !load_blend_mode(mode_record, mode)) return 0;
@@ -47,13 +48,13 @@ std::int32_t bi_gclear(std::int32_t plane, Addr rect, std::uint32_t color) {
   return on_area(solid_fill, plane, rect, color);
 }
 
-std::int32_t bi_gfill(std::int32_t plane, std::int32_t x, std::int32_t y, std::int32_t width, std::int32_t height,
-                      std::uint32_t color) {
+std::int32_t bi_gfill(std::int32_t plane, std::int32_t x, std::int32_t y, std::int32_t width,
+                      std::int32_t height, std::uint32_t color) {
   return gfill(plane_at(plane), x, y, width, height, color);
 }
 
-std::int32_t bi_gline(std::int32_t plane, std::int32_t x1, std::int32_t y1, std::int32_t x2, std::int32_t y2,
-                      std::uint32_t color) {
+std::int32_t bi_gline(std::int32_t plane, std::int32_t x1, std::int32_t y1, std::int32_t x2,
+                      std::int32_t y2, std::uint32_t color) {
   return gline(plane_at(plane), x1, y1, x2, y2, color);
 }
 

@@ -12,17 +12,17 @@
 
 namespace talven::graphics {
 
-std::int32_t bi_gcopy(std::int32_t dst, std::int32_t x, std::int32_t y, std::int32_t src, Addr src_rect,
-                      Addr mode);
+std::int32_t bi_gcopy(std::int32_t dst, std::int32_t x, std::int32_t y, std::int32_t src,
+                      Addr src_rect, Addr mode);
 std::int32_t bi_gblit(std::int32_t dst, Addr dst_rect, std::int32_t src, Addr src_rect, Addr mode,
                       std::int32_t angle);
 std::int32_t bi_gblita(std::int32_t dst, Addr dst_rect, std::int32_t src, Addr src_rect, Addr mode,
                        std::int32_t angle);
 std::int32_t bi_gclear(std::int32_t plane, Addr rect, std::uint32_t color);
-std::int32_t bi_gfill(std::int32_t plane, std::int32_t x, std::int32_t y, std::int32_t width, std::int32_t height,
-                      std::uint32_t color);
-std::int32_t bi_gline(std::int32_t plane, std::int32_t x1, std::int32_t y1, std::int32_t x2, std::int32_t y2,
-                      std::uint32_t color);
+std::int32_t bi_gfill(std::int32_t plane, std::int32_t x, std::int32_t y, std::int32_t width,
+                      std::int32_t height, std::uint32_t color);
+std::int32_t bi_gline(std::int32_t plane, std::int32_t x1, std::int32_t y1, std::int32_t x2,
+                      std::int32_t y2, std::uint32_t color);
 std::int32_t bi_gpoly(std::int32_t plane, Addr points, std::int32_t count, std::uint32_t color);
 
 }  // namespace talven::graphics

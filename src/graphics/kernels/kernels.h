@@ -41,11 +41,11 @@ constexpr int kModeCount = 13;
 // into a Blend after checking it).
 struct BlendMode {
   std::uint8_t mode = 0;
-  std::uint8_t op = 0;        // operator 0..13, or the channel selectors of mode 9
+  std::uint8_t op = 0;  // operator 0..13, or the channel selectors of mode 9
   std::uint8_t opacity = 0;
   std::uint8_t extra = 0;
-  std::uint32_t param1 = 0;   // colour key, or the write mask of mode 9
-  std::uint32_t param2 = 0;   // colour of modes 6, 11, 12
+  std::uint32_t param1 = 0;  // colour key, or the write mask of mode 9
+  std::uint32_t param2 = 0;  // colour of modes 6, 11, 12
 };
 
 // Reads the record at addr (null: mode 0, opacity 0). False for a bad address.
@@ -88,16 +88,16 @@ struct KernelContext {
   Blend mode = Blend::kCopy;
   const std::uint8_t (*op)[256] = nullptr;  // selected operator table
   std::uint8_t opacity = 0, extra = 0, selectors = 0;
-  std::uint32_t param1 = 0;                 // write mask of kChannelCopy
-  std::uint8_t color[3] = {};               // param2 as blue, green, red
-  std::uint32_t key = 0;                    // converted key of the two key modes
-  const std::uint8_t* src_colors = nullptr; // colour table of an 8-bit source
-  const std::uint8_t* dst_colors = nullptr; // colour table of an 8-bit destination
-  const std::uint8_t* icm = nullptr;        // InverseColorMap
-  const std::uint32_t* expand15 = nullptr;  // x1r5g5b5 to 0x00RRGGBB
-  bool grey = false;                        // 8-bit to 8-bit with color_mapping 0
-  int mask_step = 1;                        // bytes between mask pixels
-  std::uint8_t ramp[256] = {};              // kThresholdWipe weights
+  std::uint32_t param1 = 0;                  // write mask of kChannelCopy
+  std::uint8_t color[3] = {};                // param2 as blue, green, red
+  std::uint32_t key = 0;                     // converted key of the two key modes
+  const std::uint8_t* src_colors = nullptr;  // colour table of an 8-bit source
+  const std::uint8_t* dst_colors = nullptr;  // colour table of an 8-bit destination
+  const std::uint8_t* icm = nullptr;         // InverseColorMap
+  const std::uint32_t* expand15 = nullptr;   // x1r5g5b5 to 0x00RRGGBB
+  bool grey = false;                         // 8-bit to 8-bit with color_mapping 0
+  int mask_step = 1;                         // bytes between mask pixels
+  std::uint8_t ramp[256] = {};               // kThresholdWipe weights
 };
 
 // Blends n pixels: d destination, s source (in the source format), m mask

@@ -60,7 +60,8 @@ class Pool {
  private:
   int claim_and_run(void (*block)(void*, int), void* context, int count) {
     int done = 0;
-    for (int b; (b = next_.fetch_add(1, std::memory_order_relaxed)) < count; ++done) block(context, b);
+    for (int b; (b = next_.fetch_add(1, std::memory_order_relaxed)) < count; ++done)
+      block(context, b);
     return done;
   }
 

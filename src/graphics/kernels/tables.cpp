@@ -23,12 +23,9 @@ std::uint8_t operator_value(int op, int s, int d) {
       double m = s / 255.0, o = d / 255.0;
       double r = (o - o * o) * (2 * m - 1);
       double x;
-      if (m < 0.5)
-        x = o + r;
-      else if (o <= 0.12549019607843137)
-        x = o + (3 - 8 * o) * r;
-      else
-        x = o + (std::sqrt(o) - o) * (2 * m - 1);
+      if (m < 0.5) x = o + r;
+      else if (o <= 0.12549019607843137) x = o + (3 - 8 * o) * r;
+      else x = o + (std::sqrt(o) - o) * (2 * m - 1);
       v = int(x * 255);
       break;
     }
@@ -78,8 +75,7 @@ void build() {
       t->over[a][b] = over_value(a, b);
       t->screen[a][b] = std::uint8_t(a + b - a * b / 255);
     }
-  for (int i = 0; i < 2560; ++i)
-    t->sine[i] = std::int32_t(std::sin(i * 2 * M_PI / 2048) * 65536);
+  for (int i = 0; i < 2560; ++i) t->sine[i] = std::int32_t(std::sin(i * 2 * M_PI / 2048) * 65536);
   for (int i = 0; i <= 256; ++i) t->arc[i] = std::int32_t(std::atan(i / 256.0) * 1024 / M_PI);
   for (int i = -256; i < 512; ++i) t->clamp_storage[i + 256] = std::uint8_t(std::clamp(i, 0, 255));
   for (std::uint32_t v = 0; v < 32768; ++v) {

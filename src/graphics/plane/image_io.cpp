@@ -13,9 +13,14 @@ namespace talven::graphics {
 
 namespace {
 
-std::uint32_t le32(const std::uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | std::uint32_t(p[3]) << 24; }
+std::uint32_t le32(const std::uint8_t* p) {
+  return p[0] | p[1] << 8 | p[2] << 16 | std::uint32_t(p[3]) << 24;
+}
 std::uint16_t le16(const std::uint8_t* p) { return std::uint16_t(p[0] | p[1] << 8); }
-void put16(std::string& s, std::uint16_t v) { s.push_back(char(v)); s.push_back(char(v >> 8)); }
+void put16(std::string& s, std::uint16_t v) {
+  s.push_back(char(v));
+  s.push_back(char(v >> 8));
+}
 void put32(std::string& s, std::uint32_t v) {
   for (int i = 0; i < 4; ++i) s.push_back(char(v >> (8 * i)));
 }
@@ -32,7 +37,8 @@ struct ExpFileSource : ByteSource {
     return got;
   }
   bool seek(std::uint64_t offset) override {
-    return storage::SeekExpFile(file, std::int64_t(offset), storage::kSeekSet) == std::int64_t(offset);
+    return storage::SeekExpFile(file, std::int64_t(offset), storage::kSeekSet) ==
+           std::int64_t(offset);
   }
 };
 
@@ -183,7 +189,8 @@ bool encode_bmp(const Plane& p, const Rect& r, std::string& out) {
     std::fill(row.begin(), row.end(), 0);
     const std::uint8_t* src = p.row(y);
     if (p.bpp >= 8) {
-      std::memcpy(row.data(), src + std::int64_t(r.left) * (p.bpp / 8), std::size_t(w) * (p.bpp / 8));
+      std::memcpy(row.data(), src + std::int64_t(r.left) * (p.bpp / 8),
+                  std::size_t(w) * (p.bpp / 8));
     } else {
       // Repack indexes so that rectangles need not start on a byte boundary.
       const int per_byte = 8 / p.bpp, mask = (1 << p.bpp) - 1;

@@ -118,8 +118,7 @@ bool decode_png(PngRead* s) {
       png_set_bgr(s->png);
       plane_bpp = 32;
       break;
-    default:
-      return false;
+    default: return false;
   }
   png_set_interlace_handling(s->png);
   png_read_update_info(s->png, s->info);
@@ -231,7 +230,8 @@ bool encode_png_rows(png_structp png, png_infop info, const Plane& p, const Rect
 
 bool encode_png(const Plane& p, const Rect& r, std::string& out) {
   out.clear();
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, png_error_cb, png_warning_cb);
+  png_structp png =
+      png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, png_error_cb, png_warning_cb);
   if (!png) return false;
   png_infop info = png_create_info_struct(png);
   std::uint8_t* row = new std::uint8_t[std::size_t(r.width()) * 4];

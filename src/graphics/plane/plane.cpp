@@ -323,12 +323,9 @@ std::uint32_t rgbtohsv(std::uint32_t rgb) {
   if (s == 0) return std::uint32_t(v);
   int d = mx - mn;
   int h;
-  if (mx == r)
-    h = (mx - b) * 255 / d - (mx - g) * 255 / d;
-  else if (mx == g)
-    h = 512 + (mx - r) * 255 / d - (mx - b) * 255 / d;
-  else
-    h = 1024 + (mx - g) * 255 / d - (mx - r) * 255 / d;
+  if (mx == r) h = (mx - b) * 255 / d - (mx - g) * 255 / d;
+  else if (mx == g) h = 512 + (mx - r) * 255 / d - (mx - b) * 255 / d;
+  else h = 1024 + (mx - g) * 255 / d - (mx - r) * 255 / d;
   if (h < 0) h += 1536;
   int hh = h * 4 / 3;
   return std::uint32_t(hh) << 16 | std::uint32_t(s) << 8 | std::uint32_t(v);

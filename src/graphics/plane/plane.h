@@ -53,7 +53,7 @@ struct Plane {
   std::int32_t stride = 0;
   std::int32_t table_entries = 0;  // size of the colour table (2^bpp or 0)
   Rect clip;
-  std::string path;                // set by the BMP reader only
+  std::string path;  // set by the BMP reader only
 
   Plane() = default;
   Plane(const Plane&) = delete;
@@ -122,8 +122,8 @@ std::int32_t plane_bpp(const Plane* p);
 
 constexpr std::uint32_t kPaletteIndexFlag = 0x01000000;
 
-std::array<std::uint32_t, 256>& ScriptPalette();    // 0x00RRGGBB
-std::array<std::uint8_t, 1024>& DisplayPalette();   // RGBQUAD entries
+std::array<std::uint32_t, 256>& ScriptPalette();   // 0x00RRGGBB
+std::array<std::uint8_t, 1024>& DisplayPalette();  // RGBQUAD entries
 std::array<std::uint8_t, 32768>& InverseColorMap();
 // Bumped by pal_change so that the presenter can repaint 8-bit views.
 std::uint32_t display_palette_serial();

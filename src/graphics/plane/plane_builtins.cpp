@@ -34,8 +34,8 @@ std::int32_t choose_slot(std::uint32_t arg) {
 }
 
 // Copies colour-table words between a table of `entries` and script memory.
-std::uint32_t copy_palette(std::int32_t slot, std::uint32_t first, std::int32_t count,
-                           Addr array, bool to_script) {
+std::uint32_t copy_palette(std::int32_t slot, std::uint32_t first, std::int32_t count, Addr array,
+                           bool to_script) {
   if (first > 255 || count <= 0) return 0;
   std::uint32_t* table;
   std::uint32_t entries;
@@ -53,10 +53,8 @@ std::uint32_t copy_palette(std::int32_t slot, std::uint32_t first, std::int32_t 
   std::uint32_t n = std::min<std::uint32_t>(std::uint32_t(count), entries - first);
   std::uint8_t* mem = span(array, 4ull * n);
   if (!mem) return 0;
-  if (to_script)
-    std::memcpy(mem, table + first, 4ull * n);
-  else
-    std::memcpy(table + first, mem, 4ull * n);
+  if (to_script) std::memcpy(mem, table + first, 4ull * n);
+  else std::memcpy(table + first, mem, 4ull * n);
   // Colour tables keep their fourth byte zero, as RGBQUAD entries do.
   if (!to_script && p)
     for (std::uint32_t i = first; i < first + n; ++i) table[i] &= 0xFFFFFF;
@@ -88,10 +86,12 @@ bool bi_pal_map(Addr palette) {
   return true;
 }
 
-std::uint32_t bi_pal_load(std::int32_t plane, std::uint32_t index, std::uint32_t first, std::int32_t count) {
+std::uint32_t bi_pal_load(std::int32_t plane, std::uint32_t index, std::uint32_t first,
+                          std::int32_t count) {
   Plane* p = plane_at(plane);
   if (!p || p->bpp > 8 || index > 255 || first > 255 || count <= 0) return 0;
-  std::uint32_t entries = std::min<std::uint32_t>(p->colors_used(), std::uint32_t(p->table_entries));
+  std::uint32_t entries =
+      std::min<std::uint32_t>(p->colors_used(), std::uint32_t(p->table_entries));
   if (entries < first + 1) return 0;
   std::uint32_t n = std::min({std::uint32_t(count), entries - first, 256 - index});
   for (std::uint32_t i = 0; i < n; ++i) ScriptPalette()[index + i] = p->color(int(first + i));
@@ -225,7 +225,9 @@ bool bi_ginfo(std::int32_t plane, Addr info) {
     v[0] = std::uint32_t(p->width);
     v[1] = std::uint32_t(p->height);
     v[2] = std::uint32_t(p->bpp);
-    v[3] = (p->width && p->height) ? p->bits + std::uint32_t(p->height - 1) * std::uint32_t(p->stride) : 0;
+    v[3] = (p->width && p->height)
+               ? p->bits + std::uint32_t(p->height - 1) * std::uint32_t(p->stride)
+               : 0;
     v[4] = std::uint32_t(-p->stride);
     v[5] = p->colors_addr();
   }
@@ -239,7 +241,8 @@ bool bi_dload(std::int32_t plane, std::int32_t x, std::int32_t y, Addr path_addr
   if (!path || !plane_at(plane)) return false;
   std::string data;
   if (!storage::ReadWholeExpFile(*path, data)) return false;
-  return finish_diff(plane, x, y, reinterpret_cast<const std::uint8_t*>(data.data()), data.size(), changed);
+  return finish_diff(plane, x, y, reinterpret_cast<const std::uint8_t*>(data.data()), data.size(),
+                     changed);
 }
 
 bool bi_dcopy(std::int32_t plane, std::int32_t x, std::int32_t y, Addr data_addr, Addr changed) {

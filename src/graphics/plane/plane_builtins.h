@@ -16,7 +16,8 @@
 namespace talven::graphics {
 
 bool bi_pal_map(Addr palette);
-std::uint32_t bi_pal_load(std::int32_t plane, std::uint32_t index, std::uint32_t first, std::int32_t count);
+std::uint32_t bi_pal_load(std::int32_t plane, std::uint32_t index, std::uint32_t first,
+                          std::int32_t count);
 bool bi_pal_set(std::uint32_t index, std::uint32_t color);
 std::uint32_t bi_pal_get(std::uint32_t index);
 bool bi_pal_sets(std::uint32_t first, std::int32_t count, Addr colors);

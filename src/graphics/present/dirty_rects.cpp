@@ -69,8 +69,7 @@ bool pair_supported(int src_bpp, int dst_bpp) {
 // Copies every pixel covered by `rects` (all inside the destination
 // rectangle, none empty) once, sweeping the rows top to bottom.
 void sweep(std::vector<Rect>& rects, const SpanCopier& copy) {
-  std::sort(rects.begin(), rects.end(),
-            [](const Rect& a, const Rect& b) { return a.top < b.top; });
+  std::sort(rects.begin(), rects.end(), [](const Rect& a, const Rect& b) { return a.top < b.top; });
   std::vector<Rect> active;  // covering the current row, sorted by left edge
   std::size_t next = 0;
   int y = rects.front().top;
@@ -147,7 +146,8 @@ bool drt_copy(std::int32_t dst_slot, std::int32_t x, std::int32_t y, std::int32_
     if (c.empty()) continue;
     if (c.left == area.left && c.top == area.top && c.right == area.right &&
         c.bottom == area.bottom) {
-      for_rows(area.top, area.bottom, area.width(), [&](int row) { copy(row, area.left, area.right); });
+      for_rows(area.top, area.bottom, area.width(),
+               [&](int row) { copy(row, area.left, area.right); });
       return true;
     }
     cut.push_back(c);

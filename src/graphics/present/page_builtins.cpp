@@ -27,7 +27,8 @@ bool bi_drt_set(Addr rect) {
   return drt_set(r);
 }
 
-bool bi_drt_copy(std::int32_t dst, std::int32_t x, std::int32_t y, std::int32_t src, Addr src_rect) {
+bool bi_drt_copy(std::int32_t dst, std::int32_t x, std::int32_t y, std::int32_t src,
+                 Addr src_rect) {
   const RectArg area(src_rect);
   return area.ok() && drt_copy(dst, x, y, src, area.get());
 }

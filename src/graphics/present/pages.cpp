@@ -40,9 +40,11 @@ Rect composite_overlay(PresentState& s) {
   if (s.overlay.empty() || r.empty() || s.frame.empty()) return Rect{};
   const int ow = s.overlay_rect.right - s.overlay_rect.left;
   for (int y = r.top; y < r.bottom; ++y) {
-    const std::uint32_t* from = s.overlay.data() + std::size_t(y - s.overlay_rect.top) * std::size_t(ow) +
+    const std::uint32_t* from = s.overlay.data() +
+                                std::size_t(y - s.overlay_rect.top) * std::size_t(ow) +
                                 std::size_t(r.left - s.overlay_rect.left);
-    std::copy(from, from + (r.right - r.left), s.frame.data() + std::size_t(y) * std::size_t(s.screen_w) + r.left);
+    std::copy(from, from + (r.right - r.left),
+              s.frame.data() + std::size_t(y) * std::size_t(s.screen_w) + r.left);
   }
   return r;
 }
@@ -75,9 +77,7 @@ void upload(const Plane& p, const Rect& r, std::uint32_t* frame, int frame_w) {
     std::uint32_t* out = frame + std::size_t(y) * frame_w + x0;
     const std::uint8_t* in = p.row(y) + std::size_t(x0) * (bpp / 8);
     switch (bpp) {
-      case 32:
-        std::memcpy(out, in, std::size_t(n) * 4);
-        break;
+      case 32: std::memcpy(out, in, std::size_t(n) * 4); break;
       case 24:
         for (int i = 0; i < n; ++i, in += 3)
           out[i] = std::uint32_t(in[0]) | std::uint32_t(in[1]) << 8 | std::uint32_t(in[2]) << 16;
@@ -310,7 +310,8 @@ bool save_frame_png(const std::string& host_path) {
 
 DestRect presented_rect(int screen_w, int screen_h, int client_w, int client_h, bool scaled,
                         bool full_screen, bool fixed_aspect) {
-  if (scaled) return letterbox_rect(screen_w, screen_h, client_w, client_h, full_screen && fixed_aspect);
+  if (scaled)
+    return letterbox_rect(screen_w, screen_h, client_w, client_h, full_screen && fixed_aspect);
   DestRect r{0, 0, screen_w, screen_h};
   if (full_screen) {
     r.left = (client_w - screen_w) / 2;
@@ -325,10 +326,8 @@ DestRect letterbox_rect(int screen_w, int screen_h, int display_w, int display_h
   if (!fixed_aspect || screen_w <= 0 || screen_h <= 0 || display_w <= 0 || display_h <= 0) return r;
   const float game = float(screen_w) / float(screen_h);
   const float display = float(display_w) / float(display_h);
-  if (game < display)
-    r.width = int(float(display_h) * game + 0.5f);
-  else if (game > display)
-    r.height = int(float(display_w) / game + 0.5f);
+  if (game < display) r.width = int(float(display_h) * game + 0.5f);
+  else if (game > display) r.height = int(float(display_w) / game + 0.5f);
   r.left = (display_w - r.width) / 2;
   r.top = (display_h - r.height) / 2;
   return r;

@@ -90,8 +90,8 @@ bool parse_model(std::string_view bytes, ModelData& out, std::string* error) {
     for (int k = 0; k < 3; ++k) {
       f.index[k] = read_le<std::uint16_t>(p + 2 * k);
       if (f.index[k] >= nv)
-        return fail(error, "face " + std::to_string(i) + " names vertex " + std::to_string(f.index[k]) +
-                               " of " + std::to_string(nv));
+        return fail(error, "face " + std::to_string(i) + " names vertex " +
+                               std::to_string(f.index[k]) + " of " + std::to_string(nv));
       if (!to_fixed(read_le<float>(p + 6 + 8 * k), f.uv[k][0]) ||
           !to_fixed(read_le<float>(p + 10 + 8 * k), f.uv[k][1]))
         return fail(error, "face " + std::to_string(i) + " has a bad texture coordinate");
@@ -158,7 +158,8 @@ Addr add_model(const ModelData& data) {
     r[face_record::kGroup] = src.group;
   }
   for (std::uint32_t i = 0; i < nf; ++i)
-    for (int k = 0; k < 3; ++k) v[data.faces[i].index[k] * vertex_record::kSize + vertex_record::kFlags] |= kMaterialFlags[0];
+    for (int k = 0; k < 3; ++k)
+      v[data.faces[i].index[k] * vertex_record::kSize + vertex_record::kFlags] |= kMaterialFlags[0];
   store32(s.record + model_record::kInUse, 1);
   store(s.record + model_record::kRadius, data.radius);
   store32(s.record + model_record::kVertexCount, nv);
@@ -232,7 +233,8 @@ bool compute_normals(Addr record) {
   }
   for (std::uint32_t i = 0; i < s->vertex_count; ++i) {
     Vec3 n;
-    if (uses[i]) n = Vec3{sum[i].x / float(uses[i]), sum[i].y / float(uses[i]), sum[i].z / float(uses[i])};
+    if (uses[i])
+      n = Vec3{sum[i].x / float(uses[i]), sum[i].y / float(uses[i]), sum[i].z / float(uses[i])};
     put_vec(v + i * vertex_record::kSize + vertex_record::kNormal, n);
   }
   return true;
@@ -258,7 +260,8 @@ bool set_material(Addr record, std::uint32_t group, std::uint32_t color, Addr te
     std::uint16_t idx[3];
     std::memcpy(idx, r + face_record::kIndex, 6);
     for (int k = 0; k < 3; ++k)
-      if (idx[k] < s->vertex_count) v[idx[k] * vertex_record::kSize + vertex_record::kFlags] |= flags;
+      if (idx[k] < s->vertex_count)
+        v[idx[k] * vertex_record::kSize + vertex_record::kFlags] |= flags;
   }
   return true;
 }

@@ -78,7 +78,8 @@ bool convert_obj(std::string_view text, ModelData& out, std::vector<std::string>
     std::vector<std::string> args{std::istream_iterator<std::string>(words), {}};
     if (key == "v") {
       float x, y, z;
-      if (args.size() < 3 || !parse_float(args[0], x) || !parse_float(args[1], y) || !parse_float(args[2], z))
+      if (args.size() < 3 || !parse_float(args[0], x) || !parse_float(args[1], y) ||
+          !parse_float(args[2], z))
         return fail("a vertex needs three numbers");
       if (out.vertices.size() == 65535) return fail("more than 65535 vertices");
       out.vertices.push_back(Vec3{x, y, -z});
@@ -86,7 +87,8 @@ bool convert_obj(std::string_view text, ModelData& out, std::vector<std::string>
       float u, v = 0;
       if (args.empty() || !parse_float(args[0], u) || (args.size() > 1 && !parse_float(args[1], v)))
         return fail("a texture coordinate needs numbers");
-      if (std::fabs(u) >= 32767 || std::fabs(v) >= 32767) return fail("texture coordinate out of range");
+      if (std::fabs(u) >= 32767 || std::fabs(v) >= 32767)
+        return fail("texture coordinate out of range");
       uvs.push_back({u, 1.0f - v});
     } else if (key == "usemtl") {
       const std::string name = args.empty() ? std::string() : args[0];
@@ -104,7 +106,8 @@ bool convert_obj(std::string_view text, ModelData& out, std::vector<std::string>
         char* end = nullptr;
         const long vi = std::strtol(a.c_str(), &end, 10);
         std::size_t v;
-        if (end == a.c_str() || !resolve(vi, out.vertices.size(), v)) return fail("bad vertex index " + a);
+        if (end == a.c_str() || !resolve(vi, out.vertices.size(), v))
+          return fail("bad vertex index " + a);
         std::pair<float, float> uv{0.0f, 0.0f};
         if (*end == '/' && end[1] != '/' && end[1] != '\0') {
           const char* start = end + 1;
@@ -142,15 +145,16 @@ bool convert_obj(std::string_view text, ModelData& out, std::vector<std::string>
 
 std::string describe_model(const ModelData& m) {
   std::ostringstream s;
-  s << m.vertices.size() << " vertices, " << m.faces.size() << " faces, radius " << m.radius << "\n";
+  s << m.vertices.size() << " vertices, " << m.faces.size() << " faces, radius " << m.radius
+    << "\n";
   if (!m.vertices.empty()) {
     Vec3 lo = m.vertices[0], hi = m.vertices[0];
     for (const Vec3& v : m.vertices) {
       lo = Vec3{std::min(lo.x, v.x), std::min(lo.y, v.y), std::min(lo.z, v.z)};
       hi = Vec3{std::max(hi.x, v.x), std::max(hi.y, v.y), std::max(hi.z, v.z)};
     }
-    s << "bounds x " << lo.x << " .. " << hi.x << ", y " << lo.y << " .. " << hi.y << ", z " << lo.z << " .. "
-      << hi.z << "\n";
+    s << "bounds x " << lo.x << " .. " << hi.x << ", y " << lo.y << " .. " << hi.y << ", z " << lo.z
+      << " .. " << hi.z << "\n";
   }
   std::map<int, std::size_t> groups;
   for (const ModelData::Face& f : m.faces) groups[f.group]++;
@@ -191,7 +195,8 @@ int run_model_tool(int argc, char** argv) {
     }
     std::printf("%s: %s", argv[2], describe_model(m).c_str());
     for (std::size_t g = 0; g < groups.size(); ++g)
-      std::printf("material %s -> group %zu\n", groups[g].empty() ? "(none)" : groups[g].c_str(), g);
+      std::printf("material %s -> group %zu\n", groups[g].empty() ? "(none)" : groups[g].c_str(),
+                  g);
     return 0;
   }
   std::fprintf(stderr, "usage: talven model IN.obj OUT | talven model FILE\n");

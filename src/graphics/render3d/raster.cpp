@@ -181,8 +181,8 @@ struct Equations {
 // from the exact plane equations, so a pixel's value does not depend on
 // where the span was clipped (tiles are multiples of kSubspan wide).
 template <int BPP, bool TEX, Blend BLEND>
-void span(std::uint8_t* row, float* depth, int y, int x0, int x1, const Equations& eq, const Attrs& d,
-          const Texture* t, int mul, const KernelTables& kt) {
+void span(std::uint8_t* row, float* depth, int y, int x0, int x1, const Equations& eq,
+          const Attrs& d, const Texture* t, int mul, const KernelTables& kt) {
   constexpr int kBytes = BPP / 8;
   std::uint8_t* p = row + std::ptrdiff_t(x0) * kBytes;
   TexStep ts;
@@ -235,8 +235,10 @@ void fill(const RasterTarget& target, const RasterVertex* s, const Texture* t, i
     const bool persp = i == 1 || i == 2;
     const double scale = !persp ? 1.0 : i == 1 ? t->width : t->height;
     const double v0 = persp ? double(s[0].*fields[i]) * scale * s[0].rz : double(s[0].*fields[i]);
-    const double v1 = (persp ? double(s[1].*fields[i]) * scale * s[1].rz : double(s[1].*fields[i])) - v0;
-    const double v2 = (persp ? double(s[2].*fields[i]) * scale * s[2].rz : double(s[2].*fields[i])) - v0;
+    const double v1 =
+        (persp ? double(s[1].*fields[i]) * scale * s[1].rz : double(s[1].*fields[i])) - v0;
+    const double v2 =
+        (persp ? double(s[2].*fields[i]) * scale * s[2].rz : double(s[2].*fields[i])) - v0;
     eq.base[i] = v0;
     eq.ax[i] = (v1 * dy2 - v2 * dy1) * inv_area;
     eq.ay[i] = (dx1 * v2 - dx2 * v1) * inv_area;
@@ -250,8 +252,10 @@ void fill(const RasterTarget& target, const RasterVertex* s, const Texture* t, i
   if (v[2]->y < v[1]->y) std::swap(v[1], v[2]);
   if (v[1]->y < v[0]->y) std::swap(v[0], v[1]);
   const int w = plane.width;
-  const double left = std::max(0, target.clip.left), right = std::min(plane.width, target.clip.right);
-  const double top = std::max(0, target.clip.top), bottom = std::min(plane.height, target.clip.bottom);
+  const double left = std::max(0, target.clip.left),
+               right = std::min(plane.width, target.clip.right);
+  const double top = std::max(0, target.clip.top),
+               bottom = std::min(plane.height, target.clip.bottom);
   const double ytop = std::max(ceil_small(v[0]->y), top);
   const double ybot = std::min(ceil_small(v[2]->y), bottom);
   // Edge slopes (dx per row); an edge is only walked over rows it spans,
@@ -259,16 +263,18 @@ void fill(const RasterTarget& target, const RasterVertex* s, const Texture* t, i
   auto slope = [](const RasterVertex* a, const RasterVertex* b) {
     return b->y > a->y ? (b->x - a->x) / (b->y - a->y) : 0.0;
   };
-  const double long_slope = slope(v[0], v[2]), upper_slope = slope(v[0], v[1]), lower_slope = slope(v[1], v[2]);
+  const double long_slope = slope(v[0], v[2]), upper_slope = slope(v[0], v[1]),
+               lower_slope = slope(v[1], v[2]);
   for (double yd = ytop; yd < ybot; yd += 1.0) {
     const double xa = v[0]->x + (yd - v[0]->y) * long_slope;
-    const double xb = yd < v[1]->y ? v[0]->x + (yd - v[0]->y) * upper_slope : v[1]->x + (yd - v[1]->y) * lower_slope;
+    const double xb = yd < v[1]->y ? v[0]->x + (yd - v[0]->y) * upper_slope
+                                   : v[1]->x + (yd - v[1]->y) * lower_slope;
     const double xl = std::max(ceil_small(std::min(xa, xb)), left);
     const double xr = std::min(ceil_small(std::max(xa, xb)), right);
     if (xl >= xr) continue;
     const int y = int(yd);
-    span<BPP, TEX, BLEND>(plane.row(y), target.depth + std::ptrdiff_t(y) * w, y, int(xl), int(xr), eq, step, t,
-                          mul, kt);
+    span<BPP, TEX, BLEND>(plane.row(y), target.depth + std::ptrdiff_t(y) * w, y, int(xl), int(xr),
+                          eq, step, t, mul, kt);
   }
 }
 

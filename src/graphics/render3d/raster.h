@@ -16,10 +16,10 @@
 namespace talven::graphics::render3d {
 
 struct RasterVertex {
-  double x = 0, y = 0;  // screen position
-  float rz = 0;         // 65536 / z
+  double x = 0, y = 0;        // screen position
+  float rz = 0;               // 65536 / z
   float r = 0, g = 0, b = 0;  // surface multiplier, 0..255
-  float u = 0, v = 0;   // texture coordinates as fractions of the texture
+  float u = 0, v = 0;         // texture coordinates as fractions of the texture
 };
 
 // A texture as 32-bit BGRA rows: row(y) = top + y * pitch (pitch in pixels,
@@ -35,7 +35,7 @@ enum class Blend { kOpaque, kAdditive, kAlpha };
 
 struct RasterTarget {
   Plane* plane = nullptr;
-  float* depth = nullptr;  // width * height, top row first
+  float* depth = nullptr;                   // width * height, top row first
   Rect clip{0, 0, 0x7FFFFFFF, 0x7FFFFFFF};  // drawing stays inside (and inside the plane)
 };
 

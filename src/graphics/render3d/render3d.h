@@ -65,7 +65,7 @@ struct SceneStats {
   std::uint32_t vertices = 0;   // in the vertex store
   std::uint32_t triangles = 0;  // queued
   std::uint32_t lights = 0;
-  bool ready = false;           // a depth buffer exists
+  bool ready = false;  // a depth buffer exists
 };
 SceneStats scene_stats();
 

@@ -12,7 +12,7 @@
 #include <cstdint>
 
 #include "base/address_space.h"
-#include "graphics/render3d/model.h"  // p3d_tex, p3d_free, p3d_normal: bound as they are
+#include "graphics/render3d/model.h"     // p3d_tex, p3d_free, p3d_normal: bound as they are
 #include "graphics/render3d/render3d.h"  // p3d_init, p3d_render: bound as they are
 
 namespace talven::graphics {

@@ -20,7 +20,8 @@ namespace {
 struct Mat3 {
   float m[3][3];
   Vec3 operator*(const Vec3& v) const {
-    return Vec3{m[0][0] * v.x + m[0][1] * v.y + m[0][2] * v.z, m[1][0] * v.x + m[1][1] * v.y + m[1][2] * v.z,
+    return Vec3{m[0][0] * v.x + m[0][1] * v.y + m[0][2] * v.z,
+                m[1][0] * v.x + m[1][1] * v.y + m[1][2] * v.z,
                 m[2][0] * v.x + m[2][1] * v.y + m[2][2] * v.z};
   }
   Mat3 operator*(const Mat3& o) const {
@@ -69,8 +70,8 @@ struct Light {
 // One transformed vertex.
 struct ViewVertex {
   std::int32_t sx = 0, sy = 0;
-  float rz = 0;  // 65536 / z
-  Vec3 pos;      // view space
+  float rz = 0;              // 65536 / z
+  Vec3 pos;                  // view space
   std::uint8_t lit[3] = {};  // r, g, b
   std::int32_t env[2] = {};  // 16.16
   bool valid = false;
@@ -265,7 +266,8 @@ bool set_object(Addr model, const Vec3& position, const std::int32_t angles[3]) 
   load(model + model_record::kRadius, radius);
   const float f = s.focal, hw = float(s.width) / 2, hh = float(s.height) / 2;
   const float cx = centre.x, cy = centre.y, cz = centre.z, r = radius;
-  if (f * (cx + r) < -hw * cz || hw * cz < f * (cx - r) || f * (cy + r) < -hh * cz || f * (cy - r) > hh * cz)
+  if (f * (cx + r) < -hw * cz || hw * cz < f * (cx - r) || f * (cy + r) < -hh * cz ||
+      f * (cy - r) > hh * cz)
     return true;
   if (s.vertices.size() + m->vertex_count > kVertexStore ||
       s.triangles.size() + m->face_count > kTriangleStore)
@@ -305,7 +307,8 @@ bool set_object(Addr model, const Vec3& position, const std::int32_t angles[3]) 
     if (t.type >= kMaterialTypes) continue;
     std::uint16_t idx[3];
     std::memcpy(idx, p + face_record::kIndex, 6);
-    if (idx[0] >= m->vertex_count || idx[1] >= m->vertex_count || idx[2] >= m->vertex_count) continue;
+    if (idx[0] >= m->vertex_count || idx[1] >= m->vertex_count || idx[2] >= m->vertex_count)
+      continue;
     const ViewVertex* v[3];
     bool ok = true;
     for (int k = 0; k < 3; ++k) {
@@ -314,8 +317,8 @@ bool set_object(Addr model, const Vec3& position, const std::int32_t angles[3]) 
       ok = ok && v[k]->valid;
     }
     if (!ok) continue;
-    const std::int64_t area =
-        std::int64_t(v[1]->sx - v[0]->sx) * (v[2]->sy - v[0]->sy) - std::int64_t(v[2]->sx - v[0]->sx) * (v[1]->sy - v[0]->sy);
+    const std::int64_t area = std::int64_t(v[1]->sx - v[0]->sx) * (v[2]->sy - v[0]->sy) -
+                              std::int64_t(v[2]->sx - v[0]->sx) * (v[1]->sy - v[0]->sy);
     if (area < 0 && !(t.flags & kFlagTwoSided)) continue;
     auto beyond = [&](auto test) { return test(v[0]) && test(v[1]) && test(v[2]); };
     if (beyond([](const ViewVertex* q) { return q->sx < 0; }) ||
@@ -324,7 +327,8 @@ bool set_object(Addr model, const Vec3& position, const std::int32_t angles[3]) 
         beyond([&](const ViewVertex* q) { return q->sy >= s.height; }))
       continue;
     // Each 65536/z counts with its integer part; the sum saturates.
-    const double sum = std::trunc(double(v[0]->rz)) + std::trunc(double(v[1]->rz)) + std::trunc(double(v[2]->rz));
+    const double sum =
+        std::trunc(double(v[0]->rz)) + std::trunc(double(v[1]->rz)) + std::trunc(double(v[2]->rz));
     const std::int32_t key = sum >= 2147483647.0 ? 0x7fffffff : std::int32_t(sum);
     t.key = (t.flags & kFlagReversed) ? 0x7fffffff - key : key;
     std::memcpy(&t.color, p + face_record::kColor, 4);
@@ -333,7 +337,8 @@ bool set_object(Addr model, const Vec3& position, const std::int32_t angles[3]) 
       for (int k = 0; k < 3; ++k) std::memcpy(t.lit[k], v[k]->lit, 3);
     } else {
       const Vec3 n = read_vec(p + face_record::kNormal);
-      const Vec3 mid{(v[0]->pos.x + v[1]->pos.x + v[2]->pos.x) / 3, (v[0]->pos.y + v[1]->pos.y + v[2]->pos.y) / 3,
+      const Vec3 mid{(v[0]->pos.x + v[1]->pos.x + v[2]->pos.x) / 3,
+                     (v[0]->pos.y + v[1]->pos.y + v[2]->pos.y) / 3,
                      (v[0]->pos.z + v[1]->pos.z + v[2]->pos.z) / 3};
       light_normal(rot * n, mid, t.lit[0]);
       std::memcpy(t.lit[1], t.lit[0], 3);
@@ -425,7 +430,8 @@ bool render() {
   std::vector<Prepared>& prepared = s.prepared;
   std::vector<std::vector<std::uint32_t>>& bins = s.bins;
   prepared.clear();
-  const int tiles_x = (s.width + kTileSize - 1) / kTileSize, tiles_y = (s.height + kTileSize - 1) / kTileSize;
+  const int tiles_x = (s.width + kTileSize - 1) / kTileSize,
+            tiles_y = (s.height + kTileSize - 1) / kTileSize;
   bins.resize(std::size_t(tiles_x) * tiles_y);
   for (auto& b : bins) b.clear();
   for (std::size_t n = 0; n < order.size(); ++n) {
@@ -480,8 +486,9 @@ bool render() {
 
   for (int ty = 0; ty < tiles_y; ++ty)
     for (int tx = 0; tx < tiles_x; ++tx) {
-      RasterTarget rt{target, s.depth.data(),
-                      Rect{tx * kTileSize, ty * kTileSize, (tx + 1) * kTileSize, (ty + 1) * kTileSize}};
+      RasterTarget rt{
+          target, s.depth.data(),
+          Rect{tx * kTileSize, ty * kTileSize, (tx + 1) * kTileSize, (ty + 1) * kTileSize}};
       for (std::uint32_t i : bins[std::size_t(ty) * tiles_x + tx]) {
         const Prepared& p = prepared[i];
         draw_triangle(rt, p.v, p.tex, p.blend, p.doubled);

@@ -12,7 +12,9 @@ using namespace sprite_detail;
 
 namespace {
 
-Addr hit_head_addr(const SpriteStore& s, int layer) { return s.hit_heads + Addr(layer) * sizeof(HitArea); }
+Addr hit_head_addr(const SpriteStore& s, int layer) {
+  return s.hit_heads + Addr(layer) * sizeof(HitArea);
+}
 
 int hit_index(const SpriteStore& s, Addr a) { return int((a - s.hits) / sizeof(HitArea)); }
 
@@ -59,7 +61,9 @@ void remove_area(SpriteStore& s, HitArea* h) {
   s.hit_live[hit_index(s, ha)] = 0;
 }
 
-std::int32_t clamp32(std::int64_t v) { return std::int32_t(std::clamp<std::int64_t>(v, INT32_MIN, INT32_MAX)); }
+std::int32_t clamp32(std::int64_t v) {
+  return std::int32_t(std::clamp<std::int64_t>(v, INT32_MIN, INT32_MAX));
+}
 
 // The area's rectangle on the page; false when it follows a sprite that is
 // not shown (such areas take no part in queries).
@@ -74,7 +78,8 @@ bool placed(SpriteStore& s, const HitArea* h, Rect& out) {
     dx += std::int64_t(shifted(a->x, a->shift)) - a->pivot_x;
     dy += std::int64_t(shifted(a->y, a->shift)) - a->pivot_y;
   }
-  out = Rect{clamp32(out.left + dx), clamp32(out.top + dy), clamp32(out.right + dx), clamp32(out.bottom + dy)};
+  out = Rect{clamp32(out.left + dx), clamp32(out.top + dy), clamp32(out.right + dx),
+             clamp32(out.bottom + dy)};
   return true;
 }
 
@@ -116,7 +121,8 @@ void hit_init(std::uint32_t mask) {
   }
 }
 
-Addr hit_set(std::int32_t layer, std::uint32_t mask, Addr sprite, const Rect* rect, std::int32_t value) {
+Addr hit_set(std::int32_t layer, std::uint32_t mask, Addr sprite, const Rect* rect,
+             std::int32_t value) {
   SpriteStore* s = store();
   if (!s || std::uint32_t(layer) >= kSpriteLayers) return 0;
   SpriteRecord* sp = nullptr;
@@ -131,10 +137,8 @@ Addr hit_set(std::int32_t layer, std::uint32_t mask, Addr sprite, const Rect* re
   *h = HitArea{};
   h->layer = layer;
   h->mask = mask;
-  if (rect)
-    h->rect = *rect;
-  else if (sp)
-    h->rect = Rect{0, 0, clamp32(sp->source.width()), clamp32(sp->source.height())};
+  if (rect) h->rect = *rect;
+  else if (sp) h->rect = Rect{0, 0, clamp32(sp->source.width()), clamp32(sp->source.height())};
   h->sprite = sprite;
   h->value = value;
   // At the end of the layer's list.

@@ -38,7 +38,7 @@ constexpr int kCoveredPieceCount = 8192;
 constexpr int kHitPoolSize = 8192;
 
 // Sprite flag bits.
-constexpr std::uint16_t kSpriteChanged = 0x0003;    // bit 0 by scripts, bit 1 from a parent
+constexpr std::uint16_t kSpriteChanged = 0x0003;  // bit 0 by scripts, bit 1 from a parent
 constexpr std::uint16_t kSpriteChangedBit = 0x0001;
 constexpr std::uint16_t kSpriteInherited = 0x0002;  // an ancestor changed
 constexpr std::uint16_t kSpriteSmoothing = 0x0010;

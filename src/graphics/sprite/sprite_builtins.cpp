@@ -73,7 +73,8 @@ bool bi_hit_init(std::uint32_t mask) {
   return true;
 }
 
-Addr bi_hit_set(std::int32_t layer, std::uint32_t mask, Addr sprite, Addr rect, std::int32_t value) {
+Addr bi_hit_set(std::int32_t layer, std::uint32_t mask, Addr sprite, Addr rect,
+                std::int32_t value) {
   const RectArg area(rect);
   if (!area.ok()) return 0;
   return hit_set(layer, mask, sprite, area.get(), value);

@@ -39,7 +39,9 @@ constexpr std::int64_t kSizeLimit = std::int64_t(1) << 24;
 
 std::int64_t clamp_pos(std::int64_t v) { return std::clamp(v, -kPositionLimit, kPositionLimit); }
 std::int64_t clamp_size(std::int64_t v) { return std::clamp(v, -kSizeLimit, kSizeLimit); }
-std::int32_t clamp32(std::int64_t v) { return std::int32_t(std::clamp<std::int64_t>(v, INT32_MIN, INT32_MAX)); }
+std::int32_t clamp32(std::int64_t v) {
+  return std::int32_t(std::clamp<std::int64_t>(v, INT32_MIN, INT32_MAX));
+}
 
 struct Transform {
   std::int64_t x = 0, y = 0;    // 16.16 position of the pivot on the page
@@ -47,7 +49,8 @@ struct Transform {
   std::uint16_t angle = 0;
 };
 
-void rotate(std::int64_t a, std::int64_t b, std::uint16_t angle, std::int64_t& ra, std::int64_t& rb) {
+void rotate(std::int64_t a, std::int64_t b, std::uint16_t angle, std::int64_t& ra,
+            std::int64_t& rb) {
   const KernelTables& t = kernel_tables();
   const std::int64_t sn = t.sine[angle & 2047], cs = t.sine[(angle & 2047) + 512];
   ra = clamp_pos(std::int64_t((__int128(a) * cs - __int128(b) * sn) >> 16));
@@ -57,7 +60,8 @@ void rotate(std::int64_t a, std::int64_t b, std::uint16_t angle, std::int64_t& r
 Transform transform_of(SpriteStore& s, SpriteRecord* r) {
   thread_local std::vector<SpriteRecord*> chain;
   chain.clear();
-  for (SpriteRecord* a = r; a && int(chain.size()) < kMaxChainDepth; a = parent_of(s, a)) chain.push_back(a);
+  for (SpriteRecord* a = r; a && int(chain.size()) < kMaxChainDepth; a = parent_of(s, a))
+    chain.push_back(a);
   const SpriteRecord* root = chain.back();
   Transform t;
   const int layer = root->layer;
@@ -86,11 +90,13 @@ void place(const SpriteRecord& r, const Transform& t, Rect& box, Rect& bounds) {
   const std::int64_t w = clamp_size(std::llabs(r.source.width()));
   const std::int64_t h = clamp_size(std::llabs(r.source.height()));
   std::int64_t cx, cy;
-  rotate((w - 2 * clamp_size(r.pivot_x)) * t.sx / 2, (h - 2 * clamp_size(r.pivot_y)) * t.sy / 2, t.angle, cx, cy);
+  rotate((w - 2 * clamp_size(r.pivot_x)) * t.sx / 2, (h - 2 * clamp_size(r.pivot_y)) * t.sy / 2,
+         t.angle, cx, cy);
   cx = clamp_pos(cx + t.x);
   cy = clamp_pos(cy + t.y);
   const std::int64_t bw = std::llabs(w * t.sx) >> 16, bh = std::llabs(h * t.sy) >> 16;
-  const std::int64_t left = (cx - (bw << 15) + 0x8000) >> 16, top = (cy - (bh << 15) + 0x8000) >> 16;
+  const std::int64_t left = (cx - (bw << 15) + 0x8000) >> 16,
+                     top = (cy - (bh << 15) + 0x8000) >> 16;
   box = Rect{clamp32(left), clamp32(top), clamp32(left + bw), clamp32(top + bh)};
   std::int64_t bl = left, bt = top, br = left + bw, bb = top + bh;
   if (t.angle & 2047) {
@@ -121,7 +127,8 @@ void compute(SpriteStore& s, SpriteRecord* r) {
 CoveredPiece* piece_at(SpriteStore& s, Addr a) {
   if (a < s.pieces) return nullptr;
   const Addr off = a - s.pieces;
-  if (off % sizeof(CoveredPiece) || off / sizeof(CoveredPiece) >= Addr(s.pieces_used)) return nullptr;
+  if (off % sizeof(CoveredPiece) || off / sizeof(CoveredPiece) >= Addr(s.pieces_used))
+    return nullptr;
   return host<CoveredPiece>(a);
 }
 
@@ -144,10 +151,8 @@ void add_piece(SpriteStore& s, SpriteRecord* c, const Rect& r) {
        p = piece_at(s, p->next), ++steps) {
     next.clear();
     for (const Rect& w : work) {
-      if (overlaps(w, p->rect))
-        cut_outside(w, p->rect, next);
-      else
-        next.push_back(w);
+      if (overlaps(w, p->rect)) cut_outside(w, p->rect, next);
+      else next.push_back(w);
     }
     work.swap(next);
     if (work.empty()) return;
@@ -248,10 +253,8 @@ void draw_sprite(Plane* page, std::int32_t page_slot, const SpriteRecord& r) {
   if ((r.flags & kSpriteSmoothing) && several && real)
     rotated_copy(page, &d, src, &sr, mask, &m, r.effective_angle, true, fraction16(r.x, r.shift),
                  fraction16(r.y, r.shift));
-  else if (angle)
-    rotated_copy(page, &d, src, &sr, mask, &m, r.effective_angle, false);
-  else
-    stretch_copy(page, d, src, sr, mask, &m);
+  else if (angle) rotated_copy(page, &d, src, &sr, mask, &m, r.effective_angle, false);
+  else stretch_copy(page, d, src, sr, mask, &m);
 }
 
 // Frees a record taken off by sp_reset (or marked for removal by a script):
@@ -281,7 +284,8 @@ void release(SpriteStore& s, SpriteRecord* r) {
 // for any other pair (a 24-bit picture under a 32-bit page, say) each dirty
 // rectangle is converted by a plain gcopy instead, so that the background
 // is never silently left out.
-void copy_background(const SpriteStore& s, std::int32_t page_slot, const Plane& page, const Plane& bg) {
+void copy_background(const SpriteStore& s, std::int32_t page_slot, const Plane& page,
+                     const Plane& bg) {
   const bool raw = bg.bpp == page.bpp || (bg.bpp == 8 && (page.bpp == 24 || page.bpp == 32));
   if (raw) {
     const Rect src{s.bg_x, s.bg_y, bg.width, bg.height};
@@ -294,7 +298,8 @@ void copy_background(const SpriteStore& s, std::int32_t page_slot, const Plane& 
     const Rect d = intersect(rects[i], page.clip);
     if (d.empty()) continue;
     const Rect src{clamp32(std::int64_t(d.left) + s.bg_x), clamp32(std::int64_t(d.top) + s.bg_y),
-                   clamp32(std::int64_t(d.right) + s.bg_x), clamp32(std::int64_t(d.bottom) + s.bg_y)};
+                   clamp32(std::int64_t(d.right) + s.bg_x),
+                   clamp32(std::int64_t(d.bottom) + s.bg_y)};
     gcopy(page_slot, d.left, d.top, s.background, &src, &copy);
   }
 }
@@ -352,7 +357,8 @@ bool sp_draw(std::uint32_t mask, Rect* changed) {
           const Rect old = r->bounds;
           compute(*s, r);
           const Rect& now = r->bounds;
-          if (old.left != now.left || old.top != now.top || old.right != now.right || old.bottom != now.bottom) {
+          if (old.left != now.left || old.top != now.top || old.right != now.right ||
+              old.bottom != now.bottom) {
             record_pieces(*s, candidates, old);
             drt_set(old);
             add_changed(*s, old);

@@ -28,8 +28,8 @@ constexpr std::uint32_t kPiecesSize = kCoveredPieceCount * sizeof(CoveredPiece);
 SpriteStore* store() {
   static SpriteStore s;
   if (s.base) return &s;
-  const std::uint32_t size = kHeadsSize + kRecordsSize + sizeof(SpriteRecord) + kHitHeadsSize +
-                             kHitsSize + kPiecesSize;
+  const std::uint32_t size =
+      kHeadsSize + kRecordsSize + sizeof(SpriteRecord) + kHitHeadsSize + kHitsSize + kPiecesSize;
   Addr base = script_zalloc(size);
   if (!base) return nullptr;
   s.base = base;
@@ -240,7 +240,9 @@ bool selected(std::uint32_t mask, int layer) { return (mask >> layer) & 1; }
 Rect background_area(const SpriteStore& s) {
   const Plane* b = plane_at(s.background);
   if (!b) return Rect{};
-  auto c32 = [](std::int64_t v) { return std::int32_t(std::clamp<std::int64_t>(v, INT32_MIN, INT32_MAX)); };
+  auto c32 = [](std::int64_t v) {
+    return std::int32_t(std::clamp<std::int64_t>(v, INT32_MIN, INT32_MAX));
+  };
   return Rect{c32(std::max<std::int64_t>(0, -std::int64_t(s.bg_x))),
               c32(std::max<std::int64_t>(0, -std::int64_t(s.bg_y))),
               c32(std::int64_t(b->width) - s.bg_x), c32(std::int64_t(b->height) - s.bg_y)};
@@ -481,8 +483,8 @@ void sp_sort(std::uint32_t mask, std::uint32_t keys) {
       for (SpriteRecord* a = r; a && depth < kMaxChainDepth; a = parent_of(*s, a), ++depth)
         ysum += std::uint32_t(shifted(a->y, a->shift));
       std::uint32_t key = (keys & 1) && (keys & 2) ? (ysum << 16) + std::uint32_t(r->z)
-                          : (keys & 1)            ? ysum
-                                                  : std::uint32_t(r->z);
+                          : (keys & 1)             ? ysum
+                                                   : std::uint32_t(r->z);
       keyed.push_back({std::int32_t(key), r});
     }
     // A stable sort orders exactly as repeatedly moving the first smallest

@@ -33,8 +33,8 @@ namespace {
 // so that a machine with only one of them still finds it. The fontconfig
 // rules are made from this table (one alias per name).
 struct FaceRule {
-  const char* name;      // as games spell it
-  const char* prefer;    // fontconfig families, best first
+  const char* name;    // as games spell it
+  const char* prefer;  // fontconfig families, best first
 };
 
 constexpr const char* kPGothic = "IPAPGothic,IPAGothic,Noto Sans CJK JP,VL PGothic,TakaoPGothic";
@@ -43,16 +43,17 @@ constexpr const char* kMincho = "IPAMincho,IPAPMincho,Noto Serif CJK JP,TakaoMin
 constexpr const char* kPMincho = "IPAPMincho,IPAMincho,Noto Serif CJK JP,TakaoPMincho";
 
 constexpr FaceRule kFaceRules[] = {
-    {"Meiryo", kPGothic},        {"メイリオ", kPGothic},         {"Meiryo UI", kPGothic},
-    {"MS PGothic", kPGothic},    {"ＭＳ Ｐゴシック", kPGothic},  {"MS UI Gothic", kPGothic},
-    {"Yu Gothic", kPGothic},     {"游ゴシック", kPGothic},       {"MS Gothic", kGothic},
-    {"ＭＳ ゴシック", kGothic},  {"MS Mincho", kMincho},         {"ＭＳ 明朝", kMincho},
-    {"MS PMincho", kPMincho},    {"ＭＳ Ｐ明朝", kPMincho},      {"Yu Mincho", kPMincho},
+    {"Meiryo", kPGothic},       {"メイリオ", kPGothic},        {"Meiryo UI", kPGothic},
+    {"MS PGothic", kPGothic},   {"ＭＳ Ｐゴシック", kPGothic}, {"MS UI Gothic", kPGothic},
+    {"Yu Gothic", kPGothic},    {"游ゴシック", kPGothic},      {"MS Gothic", kGothic},
+    {"ＭＳ ゴシック", kGothic}, {"MS Mincho", kMincho},        {"ＭＳ 明朝", kMincho},
+    {"MS PMincho", kPMincho},   {"ＭＳ Ｐ明朝", kPMincho},     {"Yu Mincho", kPMincho},
     {"游明朝", kPMincho},
 };
 
 std::string font_rules_xml() {
-  std::string xml = "<?xml version=\"1.0\"?>\n<!DOCTYPE fontconfig SYSTEM \"fonts.dtd\">\n<fontconfig>\n";
+  std::string xml =
+      "<?xml version=\"1.0\"?>\n<!DOCTYPE fontconfig SYSTEM \"fonts.dtd\">\n<fontconfig>\n";
   for (const FaceRule& r : kFaceRules) {
     xml += "  <alias binding=\"strong\"><family>";
     xml += r.name;
@@ -193,8 +194,10 @@ void add_game_font(Faces& f, std::shared_ptr<const std::string> data) {
     for (FT_UInt k = 0; k < n; ++k) {
       FT_SfntName name;
       if (FT_Get_Sfnt_Name(face, k, &name) != 0) continue;
-      if (name.platform_id != TT_PLATFORM_MICROSOFT || name.encoding_id != TT_MS_ID_UNICODE_CS) continue;
-      if (name.name_id != TT_NAME_ID_FONT_FAMILY && name.name_id != TT_NAME_ID_TYPOGRAPHIC_FAMILY) continue;
+      if (name.platform_id != TT_PLATFORM_MICROSOFT || name.encoding_id != TT_MS_ID_UNICODE_CS)
+        continue;
+      if (name.name_id != TT_NAME_ID_FONT_FAMILY && name.name_id != TT_NAME_ID_TYPOGRAPHIC_FAMILY)
+        continue;
       add_name(g, utf16be_to_utf8(name.string, name.string_len));
     }
     FT_Done_Face(face);
@@ -217,12 +220,14 @@ void scan_game_fonts(Faces& f) {
     std::error_code ec;
     std::vector<std::filesystem::path> files;
     for (const auto& e : std::filesystem::directory_iterator(*dir, ec))
-      if (e.is_regular_file(ec) && font_file_name(e.path().filename().string())) files.push_back(e.path());
+      if (e.is_regular_file(ec) && font_file_name(e.path().filename().string()))
+        files.push_back(e.path());
     std::sort(files.begin(), files.end());
     for (const auto& p : files) {
       if (std::filesystem::file_size(p, ec) > kMaxGameFontBytes || ec) continue;
       std::ifstream in(p, std::ios::binary);
-      auto data = std::make_shared<std::string>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+      auto data = std::make_shared<std::string>(std::istreambuf_iterator<char>(in),
+                                                std::istreambuf_iterator<char>());
       add_game_font(f, std::move(data));
     }
   }
@@ -236,9 +241,12 @@ void scan_game_fonts(Faces& f) {
       for (std::uint32_t i = 0; i < dir.count; ++i) {
         auto name = dir.name(i);
         const storage::ArchiveEntry& e = dir.entries[i];
-        if (!name || !font_file_name(*name) || e.data_size > kMaxGameFontBytes || !dir.data_in_file(i)) continue;
+        if (!name || !font_file_name(*name) || e.data_size > kMaxGameFontBytes ||
+            !dir.data_in_file(i))
+          continue;
         auto data = std::make_shared<std::string>(e.data_size, '\0');
-        if (::pread(fd, data->data(), data->size(), off_t(e.data_offset)) != ssize_t(data->size())) continue;
+        if (::pread(fd, data->data(), data->size(), off_t(e.data_offset)) != ssize_t(data->size()))
+          continue;
         add_game_font(f, std::move(data));
       }
     }
@@ -305,7 +313,9 @@ bool find_locked(Faces& f, const std::string& utf8, int weight, bool italic, Fac
   for (const GameFace& g : f.game) {
     if (std::find(g.names.begin(), g.names.end(), key) == g.names.end()) continue;
     // Prefer the face whose own weight and slant are nearest the request.
-    auto score = [&](const GameFace& c) { return (c.bold != (weight >= 600)) + (c.italic != italic); };
+    auto score = [&](const GameFace& c) {
+      return (c.bold != (weight >= 600)) + (c.italic != italic);
+    };
     if (!best || score(g) < score(*best)) best = &g;
   }
   if (best) {
@@ -324,8 +334,7 @@ bool find_locked(Faces& f, const std::string& utf8, int weight, bool italic, Fac
   bool usable = font && covers_japanese(font) && (mapped || has_family(font, key));
   if (!usable) {
     if (f.noticed.size() >= kMaxCachedNames) f.noticed.clear();
-    if (font && !mapped && !has_family(font, key) && f.noticed.insert(key).second)
-      notice = utf8;
+    if (font && !mapped && !has_family(font, key) && f.noticed.insert(key).second) notice = utf8;
     if (font) FcPatternDestroy(font);
     font = match_family(config, kFallbackFamily, weight, italic);
     if (font && !covers_japanese(font)) {
@@ -360,9 +369,10 @@ FT_Face open_face(const FaceSource& source) {
   FT_Library lib = library_locked(f);
   if (!lib) return nullptr;
   FT_Face face = nullptr;
-  FT_Error e = source.data ? FT_New_Memory_Face(lib, reinterpret_cast<const FT_Byte*>(source.data->data()),
-                                                FT_Long(source.data->size()), source.index, &face)
-                           : FT_New_Face(lib, source.path.c_str(), source.index, &face);
+  FT_Error e = source.data
+                   ? FT_New_Memory_Face(lib, reinterpret_cast<const FT_Byte*>(source.data->data()),
+                                        FT_Long(source.data->size()), source.index, &face)
+                   : FT_New_Face(lib, source.path.c_str(), source.index, &face);
   if (e != 0) return nullptr;
   if (!FT_IS_SCALABLE(face)) {
     FT_Done_Face(face);
@@ -392,14 +402,16 @@ bool find_face(std::string_view cp932_name, int weight, bool italic, FaceSource&
     }
     found = find_locked(f, utf8, weight, italic, out, notice);
     if (found) {
-      if (f.cache.size() >= kMaxCachedNames) f.cache.clear();  // a script inventing names stays bounded
+      if (f.cache.size() >= kMaxCachedNames)
+        f.cache.clear();  // a script inventing names stays bounded
       f.cache.emplace(key, out);
     }
   }
   // Reported outside the lock: showing a message may wait for the main
   // thread, which may itself be measuring window text.
   if (!notice.empty())
-    report_message(2, "フォント \"%s\" が見つかりません。%s を使います。", notice.c_str(), kFallbackFamily);
+    report_message(2, "フォント \"%s\" が見つかりません。%s を使います。", notice.c_str(),
+                   kFallbackFamily);
   return found;
 }
 

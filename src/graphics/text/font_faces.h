@@ -32,10 +32,10 @@ typedef struct FT_FaceRec_* FT_Face;
 namespace talven::graphics {
 
 struct FaceSource {
-  std::string path;                            // host file, when not in memory
-  std::shared_ptr<const std::string> data;     // a game font's bytes
-  int index = 0;                               // face index inside a collection
-  bool bold = false, italic = false;           // the face itself is bold / italic
+  std::string path;                         // host file, when not in memory
+  std::shared_ptr<const std::string> data;  // a game font's bytes
+  int index = 0;                            // face index inside a collection
+  bool bold = false, italic = false;        // the face itself is bold / italic
 };
 
 // Loads fontconfig's configuration and starts FreeType now (at runtime

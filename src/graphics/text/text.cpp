@@ -28,23 +28,23 @@ constexpr double kPi = 3.14159265358979323846;
 // ---- realised fonts ----------------------------------------------------------
 
 struct Glyph {
-  std::int32_t left = 0, top = 0;          // bitmap corner from the pen: right, and up
+  std::int32_t left = 0, top = 0;  // bitmap corner from the pen: right, and up
   std::int32_t width = 0, rows = 0, pitch = 0;
-  std::vector<std::uint8_t> bits;          // 1-bit rows, most significant bit first
-  std::int32_t advance = 0;                // pixels along the baseline
-  bool rendered = false;                   // bits made (or found empty)
+  std::vector<std::uint8_t> bits;  // 1-bit rows, most significant bit first
+  std::int32_t advance = 0;        // pixels along the baseline
+  bool rendered = false;           // bits made (or found empty)
 };
 
 struct RealFont {
   FaceSource source;
   FT_Face face = nullptr;
-  std::int32_t height = 0;                 // the height used, after the 8x scaling
+  std::int32_t height = 0;  // the height used, after the 8x scaling
   std::int32_t ascent = 0, descent = 0;
   std::int32_t angle = 0;
   double cos_a = 1, sin_a = 0;
   FT_Matrix rotation{0x10000, 0, 0, 0x10000};
   bool embolden = false, oblique = false, underline = false, strike = false, italic = false;
-  FT_Pos bold_strength = 0;                // 26.6
+  FT_Pos bold_strength = 0;                            // 26.6
   std::int32_t underline_pos = 0, underline_size = 1;  // pixels below the baseline
   std::int32_t strike_pos = 0, strike_size = 1;        // pixels above the baseline
   std::unordered_map<std::uint16_t, Glyph> glyphs;
@@ -99,8 +99,9 @@ RealFontPtr open_font(const FontRecord& desc, bool eight_times) {
   double theta = f->angle * kPi / 1800.0;
   f->cos_a = std::cos(theta);
   f->sin_a = std::sin(theta);
-  f->rotation = FT_Matrix{FT_Fixed(std::lround(f->cos_a * 65536)), FT_Fixed(std::lround(-f->sin_a * 65536)),
-                          FT_Fixed(std::lround(f->sin_a * 65536)), FT_Fixed(std::lround(f->cos_a * 65536))};
+  f->rotation =
+      FT_Matrix{FT_Fixed(std::lround(f->cos_a * 65536)), FT_Fixed(std::lround(-f->sin_a * 65536)),
+                FT_Fixed(std::lround(f->sin_a * 65536)), FT_Fixed(std::lround(f->cos_a * 65536))};
   f->italic = italic;
   f->embolden = weight >= 600 && !f->source.bold;
   f->oblique = italic && !f->source.italic;
@@ -171,7 +172,9 @@ const Glyph& glyph_bits(RealFont& f, std::uint16_t code, Glyph& g) {
   if (!load_outline(f, FT_Get_Char_Index(f.face, unicode_of(code)))) return g;
   FT_GlyphSlot slot = f.face->glyph;
   if (f.angle) FT_Outline_Transform(&slot->outline, &f.rotation);
-  if (FT_Render_Glyph(slot, FT_RENDER_MODE_MONO) != 0 || slot->bitmap.pixel_mode != FT_PIXEL_MODE_MONO) return g;
+  if (FT_Render_Glyph(slot, FT_RENDER_MODE_MONO) != 0 ||
+      slot->bitmap.pixel_mode != FT_PIXEL_MODE_MONO)
+    return g;
   const FT_Bitmap& b = slot->bitmap;
   const std::uint64_t bytes = (std::uint64_t(b.width) + 7) / 8;
   const std::uint64_t pitch = (bytes + 7) & ~std::uint64_t(7);  // whole words for the word-wide OR
@@ -232,14 +235,15 @@ constexpr std::int64_t kMaskPad = 16;
 
 struct Mask {
   std::vector<std::uint8_t> bits;
-  std::int64_t stride = 0;   // bytes per row
+  std::int64_t stride = 0;             // bytes per row
   std::int32_t width = 0, height = 0;  // in use
 
   // Makes room for w x h (keeping the largest size seen when `keep`) and
   // clears the part in use. False when it cannot be had.
   bool prepare(std::int64_t w, std::int64_t h, bool keep) {
     const std::int64_t row_bytes = (w + 7) / 8, need_stride = row_bytes + kMaskPad;
-    if (w <= 0 || h <= 0 || std::uint64_t(need_stride) * std::uint64_t(h) > kMaxWorkBytes) return false;
+    if (w <= 0 || h <= 0 || std::uint64_t(need_stride) * std::uint64_t(h) > kMaxWorkBytes)
+      return false;
     try {
       if (keep) {
         std::int64_t cap_rows = stride ? std::int64_t(bits.size()) / stride : 0;
@@ -252,7 +256,8 @@ struct Mask {
           bits.assign(std::size_t(new_stride * new_rows), 0);
           stride = new_stride;
         } else {
-          for (std::int64_t y = 0; y < h; ++y) std::memset(bits.data() + y * stride, 0, std::size_t(row_bytes));
+          for (std::int64_t y = 0; y < h; ++y)
+            std::memset(bits.data() + y * stride, 0, std::size_t(row_bytes));
         }
       } else {
         stride = need_stride;
@@ -272,11 +277,14 @@ struct Mask {
   bool test(std::int32_t x, std::int32_t y) const {
     return bits[std::size_t(std::int64_t(y) * stride + (x >> 3))] & (0x80 >> (x & 7));
   }
-  void set(std::int32_t x, std::int32_t y) { bits[std::size_t(std::int64_t(y) * stride + (x >> 3))] |= std::uint8_t(0x80 >> (x & 7)); }
+  void set(std::int32_t x, std::int32_t y) {
+    bits[std::size_t(std::int64_t(y) * stride + (x >> 3))] |= std::uint8_t(0x80 >> (x & 7));
+  }
 };
 
 void or_glyph(Mask& m, const Glyph& g, std::int64_t gx, std::int64_t gy) {
-  if (g.bits.empty() || gx >= m.width || gy >= m.height || gx + g.width <= 0 || gy + g.rows <= 0) return;
+  if (g.bits.empty() || gx >= m.width || gy >= m.height || gx + g.width <= 0 || gy + g.rows <= 0)
+    return;
   // Wholly inside horizontally: whole words, shifted into place. The last
   // word of a row may reach into the row's spare bytes.
   const bool inside_x = gx >= 0 && gx + g.width <= m.width && (gx >> 3) + g.pitch + 1 <= m.stride;
@@ -357,8 +365,8 @@ void fill_band(Mask& m, const Frame& fr, double t0, double t1, double u0, double
 }
 
 // Renders the string with its cell's top-left corner at (ox, oy) of the mask.
-void render_line(RealFont& f, Mask& m, const std::vector<std::uint16_t>& codes, double ox, double oy,
-                 std::int64_t cx) {
+void render_line(RealFont& f, Mask& m, const std::vector<std::uint16_t>& codes, double ox,
+                 double oy, std::int64_t cx) {
   Frame fr = frame_at(f, ox, oy);
   // A glyph lies within two cell heights of its pen position; glyphs whose
   // neighbourhood misses the mask are not rasterised at all.
@@ -372,7 +380,8 @@ void render_line(RealFont& f, Mask& m, const std::vector<std::uint16_t>& codes, 
     const Glyph& g = glyph_bits(f, c, entry);
     or_glyph(m, g, std::llround(px) + g.left, std::llround(py) - g.top);
   }
-  if (f.underline) fill_band(m, fr, 0, double(cx), f.underline_pos, f.underline_pos + f.underline_size);
+  if (f.underline)
+    fill_band(m, fr, 0, double(cx), f.underline_pos, f.underline_pos + f.underline_size);
   if (f.strike) fill_band(m, fr, 0, double(cx), -f.strike_pos, -f.strike_pos + f.strike_size);
 }
 
@@ -446,7 +455,10 @@ namespace {
 struct Ink {
   std::uint8_t b = 0, g = 0, r = 0, a = 0;  // the display palette entry
   std::uint8_t index = 0;                   // palette index (8-bit planes)
-  std::uint32_t word() const { return std::uint32_t(b) | std::uint32_t(g) << 8 | std::uint32_t(r) << 16 | std::uint32_t(a) << 24; }
+  std::uint32_t word() const {
+    return std::uint32_t(b) | std::uint32_t(g) << 8 | std::uint32_t(r) << 16 |
+           std::uint32_t(a) << 24;
+  }
   std::uint16_t packed() const { return std::uint16_t((r >> 3) << 10 | (g >> 3) << 5 | (b >> 3)); }
 };
 
@@ -477,7 +489,8 @@ void put_small(const Plane& p, std::int32_t x, std::int32_t y, std::uint8_t inde
     row[x >> 3] = (index & 1) ? std::uint8_t(row[x >> 3] | bit) : std::uint8_t(row[x >> 3] & ~bit);
   } else {
     std::uint8_t& v = row[x >> 1];
-    v = (x & 1) ? std::uint8_t((v & 0xF0) | (index & 15)) : std::uint8_t((v & 0x0F) | (index & 15) << 4);
+    v = (x & 1) ? std::uint8_t((v & 0xF0) | (index & 15))
+                : std::uint8_t((v & 0x0F) | (index & 15) << 4);
   }
 }
 
@@ -522,8 +535,8 @@ struct FontSlot {
 
 struct TextState {
   std::array<FontSlot, kFontSlots> slots;
-  Mask work;                 // the 8x work bitmap, only ever grown
-  Mask plain;                // the mask of text drawn without smoothing
+  Mask work;   // the 8x work bitmap, only ever grown
+  Mask plain;  // the mask of text drawn without smoothing
   std::vector<std::uint16_t> codes;
   std::vector<std::uint8_t> coverage;  // one destination row of coverage
   TextFormatter formatter = nullptr;
@@ -598,9 +611,7 @@ std::int64_t box_width(RealFont& f, const std::vector<std::uint16_t>& codes, std
 }
 
 Rect text_box64(std::int64_t cx, std::int64_t cy, std::int32_t angle) {
-  auto clamp32 = [](double v) {
-    return std::int32_t(std::clamp(v, -2147483648.0, 2147483647.0));
-  };
+  auto clamp32 = [](double v) { return std::int32_t(std::clamp(v, -2147483648.0, 2147483647.0)); };
   if (angle == 0) return Rect{0, 0, clamp32(double(cx)), clamp32(double(cy))};
   if (angle == 2700) return Rect{clamp32(-double(cy)), 0, 0, clamp32(double(cx))};
   double t = angle * kPi / 1800.0, s = std::sin(t), c = std::cos(t);
@@ -628,10 +639,12 @@ int draw_plain(Plane& p, RealFont& f, std::int32_t x, std::int32_t y, std::uint3
   if (dest.empty()) return 0;
   // Glyphs may reach past the box (bearings, italic, bold): a margin.
   std::int64_t margin = cy / 2 + 2;
-  Rect area = clip_to(std::int64_t(x) - margin, std::int64_t(y) - margin,
-                      std::int64_t(x) + box.width() + margin, std::int64_t(y) + box.height() + margin);
+  Rect area =
+      clip_to(std::int64_t(x) - margin, std::int64_t(y) - margin,
+              std::int64_t(x) + box.width() + margin, std::int64_t(y) + box.height() + margin);
   if (!mask.prepare(area.width(), area.height(), false)) return 1;
-  render_line(f, mask, codes, double(ox - area.left), double(oy - area.top), cx - (f.italic ? cy / 4 + 1 : 0));
+  render_line(f, mask, codes, double(ox - area.left), double(oy - area.top),
+              cx - (f.italic ? cy / 4 + 1 : 0));
   const Ink text = ink_of(std::uint8_t(colour)), back = ink_of(std::uint8_t(colour >> 8));
   const std::uint8_t text_small = p.bpp < 8 ? small_index(p, text) : 0;
   const std::uint8_t back_small = p.bpp < 8 ? small_index(p, back) : 0;
@@ -644,7 +657,8 @@ int draw_plain(Plane& p, RealFont& f, std::int32_t x, std::int32_t y, std::uint3
       } else if (opaque) {
         double t, u;
         fr.place(px + 0.5, py + 0.5, t, u);
-        if (t >= 0 && t < double(cx) && u >= -f.ascent && u < f.descent) put_solid(p, px, py, back, back_small);
+        if (t >= 0 && t < double(cx) && u >= -f.ascent && u < f.descent)
+          put_solid(p, px, py, back, back_small);
       }
     }
   }
@@ -670,14 +684,16 @@ SmoothLayout smooth_layout(RealFont& f, const std::vector<std::uint16_t>& codes)
 }
 
 // Renders the string at 8x into `work` with the box's corner at its origin.
-bool rasterise_smooth(RealFont& f, Mask& work, const std::vector<std::uint16_t>& codes, const SmoothLayout& l) {
+bool rasterise_smooth(RealFont& f, Mask& work, const std::vector<std::uint16_t>& codes,
+                      const SmoothLayout& l) {
   if (!work.prepare(l.w8, l.h8, true)) return false;
   render_line(f, work, codes, -double(l.box.left), -double(l.box.top), l.line);
   return true;
 }
 
 int draw_smooth(Plane& p, RealFont& f, std::int32_t x, std::int32_t y, std::uint32_t colour,
-                const std::vector<std::uint16_t>& codes, Mask& work, std::vector<std::uint8_t>& cov) {
+                const std::vector<std::uint16_t>& codes, Mask& work,
+                std::vector<std::uint8_t>& cov) {
   const SmoothLayout l = smooth_layout(f, codes);
   const std::int64_t w8 = l.w8, h8 = l.h8;
   // The destination box, right and bottom exclusive.
@@ -847,7 +863,8 @@ int draw_text(Plane* plane, std::int32_t font, std::int32_t x, std::int32_t y, s
   if (!f) return 0;
   TextState& s = state();
   decode(text, s.codes);
-  if (s.slots[std::size_t(font)].desc.style & kStyleSmooth) return draw_smooth(*plane, *f, x, y, colour, s.codes, s.work, s.coverage);
+  if (s.slots[std::size_t(font)].desc.style & kStyleSmooth)
+    return draw_smooth(*plane, *f, x, y, colour, s.codes, s.work, s.coverage);
   return draw_plain(*plane, *f, x, y, colour, s.codes, s.plain);
 }
 
@@ -872,7 +889,8 @@ int window_text_line_height() {
   return f ? (f->ascent + f->descent + 8) / 8 - 1 : 16;  // the rows window_text_render gives
 }
 
-bool window_text_render(std::string_view text, std::vector<std::uint8_t>& coverage, int& w, int& h) {
+bool window_text_render(std::string_view text, std::vector<std::uint8_t>& coverage, int& w,
+                        int& h) {
   WindowFont& wf = window_font();
   std::lock_guard lock(wf.mutex);
   RealFont* f = window_real_font(wf);

@@ -47,7 +47,7 @@ constexpr std::uint32_t kTextOpaque = 1u << 30, kTextHardEdges = 1u << 31;
 struct FontRecord {
   char face[32] = {};
   std::int32_t height = 0;
-  std::int32_t angle = 0;   // tenths of a degree, counter-clockwise
+  std::int32_t angle = 0;  // tenths of a degree, counter-clockwise
   std::int32_t style = 0;
   std::int32_t weight = 0;  // 0 or less: 400
   bool operator==(const FontRecord&) const = default;

@@ -26,7 +26,8 @@ std::uint8_t& font_byte() {
 
 bool load_record(Addr addr, FontRecord& desc) { return read_bytes(addr, &desc, sizeof desc); }
 
-int draw(std::int32_t plane, std::int32_t x, std::int32_t y, std::uint32_t colour, std::string_view text) {
+int draw(std::int32_t plane, std::int32_t x, std::int32_t y, std::uint32_t colour,
+         std::string_view text) {
   return draw_text(plane_at(plane), current_font(), x, y, colour, text);
 }
 
@@ -75,7 +76,8 @@ bool bi_font_kern(std::int32_t slot, std::uint32_t pair, Addr out) {
   return write_bytes(out, &amount, 4);
 }
 
-std::int32_t bi_gtext(std::int32_t plane, std::int32_t x, std::int32_t y, std::uint32_t colour, Addr text) {
+std::int32_t bi_gtext(std::int32_t plane, std::int32_t x, std::int32_t y, std::uint32_t colour,
+                      Addr text) {
   auto chars = cstr(text, kMaxTextBytes);
   if (!chars) return 0;
   return draw(plane, x, y, colour, *chars);
@@ -94,7 +96,8 @@ std::uint32_t bi_gtextf(Addr args) {
   // The buffer ends the text at its first zero byte or at its size.
   std::size_t end = std::min<std::size_t>(text.find('\0'), kTextFormatBuffer - 1);
   if (end < text.size()) text.resize(end);
-  return std::uint32_t(draw(std::int32_t(w[0]), std::int32_t(w[1]), std::int32_t(w[2]), w[3], text));
+  return std::uint32_t(
+      draw(std::int32_t(w[0]), std::int32_t(w[1]), std::int32_t(w[2]), w[3], text));
 }
 
 }  // namespace talven::graphics

@@ -23,7 +23,8 @@ bool bi_font_set(std::int32_t slot, Addr desc);
 bool bi_font_get(std::int32_t slot, Addr out);
 bool bi_font_abc(std::int32_t slot, std::uint32_t code, Addr out);
 bool bi_font_kern(std::int32_t slot, std::uint32_t pair, Addr out);
-std::int32_t bi_gtext(std::int32_t plane, std::int32_t x, std::int32_t y, std::uint32_t colour, Addr text);
+std::int32_t bi_gtext(std::int32_t plane, std::int32_t x, std::int32_t y, std::uint32_t colour,
+                      Addr text);
 // Raw form: variadic (plane, x, y, colour, format, format arguments...).
 std::uint32_t bi_gtextf(Addr args);
 

@@ -12,13 +12,22 @@ namespace talven::lib::system {
 
 namespace {
 
-constexpr const char* kVariables[] = {
-    "fullscreen", "width",        "height",       "depth",         "os_platform",
-    "os_major",   "os_minor",     "os_build",     "global_focus",  "global_sound",
-    "color_mapping", "smoothing", "sp_count"};
+constexpr const char* kVariables[] = {"fullscreen",   "width",        "height",        "depth",
+                                      "os_platform",  "os_major",     "os_minor",      "os_build",
+                                      "global_focus", "global_sound", "color_mapping", "smoothing",
+                                      "sp_count"};
 
-enum Id { kOk = 1, kCancel = 2, kAbort = 3, kRetry = 4, kIgnore = 5, kYes = 6, kNo = 7,
-          kTryAgain = 10, kContinue = 11 };
+enum Id {
+  kOk = 1,
+  kCancel = 2,
+  kAbort = 3,
+  kRetry = 4,
+  kIgnore = 5,
+  kYes = 6,
+  kNo = 7,
+  kTryAgain = 10,
+  kContinue = 11
+};
 
 bool executable_file(const std::string& host) {
   struct stat st;
@@ -55,7 +64,8 @@ BoxLayout box_layout(std::uint32_t type) {
   switch ((type >> 4) & 0xF) {
     case 1: b.icon = 1; break;
     case 3: b.icon = 2; break;
-    case 2: case 4: b.icon = 3; break;
+    case 2:
+    case 4: b.icon = 3; break;
     default: b.icon = 0; break;
   }
   return b;
@@ -120,7 +130,8 @@ std::string program_for(std::string_view name) {
     if (auto host = resolve_game_path(dir + beside); host && executable_file(*host)) return *host;
   }
   std::string bare = cp932::to_utf8_lossy(name);
-  if (bare.size() > 4 && cp932::compare_nocase(std::string_view(bare).substr(bare.size() - 4), ".exe") == 0)
+  if (bare.size() > 4 &&
+      cp932::compare_nocase(std::string_view(bare).substr(bare.size() - 4), ".exe") == 0)
     bare.resize(bare.size() - 4);
   return bare;
 }

@@ -18,11 +18,11 @@ int system_variable(std::string_view name);
 // The button set, default button and escape answer of a message box type
 // (the platform's MB_ bits); no buttons for a type without a button set.
 struct BoxLayout {
-  std::vector<int> ids;       // IDOK 1, IDCANCEL 2, IDABORT 3, IDRETRY 4, IDIGNORE 5,
-                              // IDYES 6, IDNO 7, IDTRYAGAIN 10, IDCONTINUE 11
+  std::vector<int> ids;  // IDOK 1, IDCANCEL 2, IDABORT 3, IDRETRY 4, IDIGNORE 5,
+                         // IDYES 6, IDNO 7, IDTRYAGAIN 10, IDCONTINUE 11
   int default_index = 0;
-  int escape_id = 0;          // the answer when the box is closed
-  int icon = 0;               // 0 none, 1 error, 2 warning, 3 information
+  int escape_id = 0;  // the answer when the box is closed
+  int icon = 0;       // 0 none, 1 error, 2 warning, 3 information
 };
 BoxLayout box_layout(std::uint32_t type);
 const char* button_label(int id);  // UTF-8
@@ -30,7 +30,7 @@ const char* button_label(int id);  // UTF-8
 // clip_read's copy rule: how many bytes of a text of length L go into a
 // buffer of `size` bytes (zero included) and what is returned.
 struct ClipCopy {
-  std::uint32_t copy = 0;     // bytes copied before the added zero
+  std::uint32_t copy = 0;  // bytes copied before the added zero
   std::int32_t result = 0;
 };
 ClipCopy clip_copy(std::uint32_t length, std::int32_t size);

@@ -43,9 +43,7 @@ bool exists(const std::string& host) {
   return ::lstat(host.c_str(), &st) == 0;
 }
 
-void changed(const std::string& host) {
-  invalidate_path_cache(parent_of(host));
-}
+void changed(const std::string& host) { invalidate_path_cache(parent_of(host)); }
 
 // Writes `path` (Windows form) with a trailing separator into a 260-byte
 // buffer; its length, or 0 when it is too long or does not fit.
@@ -114,7 +112,8 @@ bool read_system_time(Addr a, SystemTime& t) {
 }
 
 bool write_system_time(Addr a, const SystemTime& t) {
-  const std::uint16_t v[8] = {t.year, t.month, t.day_of_week, t.day, t.hour, t.minute, t.second, t.milliseconds};
+  const std::uint16_t v[8] = {t.year, t.month,  t.day_of_week, t.day,
+                              t.hour, t.minute, t.second,      t.milliseconds};
   return write_bytes(a, v, sizeof v);
 }
 
@@ -280,7 +279,8 @@ bool bi_file_gettime(Addr path, Addr created_record, Addr accessed_record, Addr 
   for (unsigned i = 0; i < 3; ++i) {
     if (records[i] == kNullAddr) continue;
     SystemTime t{};
-    if (!local_system_time(times[i].tv_sec, times[i].tv_nsec, t)) t = SystemTime{1601, 1, 1, 1, 0, 0, 0, 0};
+    if (!local_system_time(times[i].tv_sec, times[i].tv_nsec, t))
+      t = SystemTime{1601, 1, 1, 1, 0, 0, 0, 0};
     write_system_time(records[i], t);
   }
   return true;

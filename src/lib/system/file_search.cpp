@@ -38,7 +38,8 @@ void fold_codes(std::string_view s, Codes& out) {
   for (std::size_t i = 0; i < s.size() && out.size < out.code.size();) {
     const auto b = static_cast<std::uint8_t>(s[i]);
     if (cp932::is_lead(b) && i + 1 < s.size() && s[i + 1] != '\0') {
-      out.code[out.size++] = cp932::to_upper(static_cast<std::uint16_t>(b << 8 | static_cast<std::uint8_t>(s[i + 1])));
+      out.code[out.size++] =
+          cp932::to_upper(static_cast<std::uint16_t>(b << 8 | static_cast<std::uint8_t>(s[i + 1])));
       i += 2;
     } else {
       out.code[out.size++] = b >= 'a' && b <= 'z' ? b - 'a' + 'A' : b;
@@ -126,8 +127,12 @@ bool wildcard_match(std::string_view pattern, std::string_view name) {
       switch (t.kind) {
         case Tok::kChar: r = more && c == t.code && next[j + 1]; break;
         case Tok::kStar: r = next[j] || (more && row[j + 1]); break;
-        case Tok::kDosStar: r = next[j] || (more && static_cast<std::ptrdiff_t>(j) != last_dot && row[j + 1]); break;
-        case Tok::kQm: r = (more && c != '.' && next[j + 1]) || ((!more || c == '.') && next[j]); break;
+        case Tok::kDosStar:
+          r = next[j] || (more && static_cast<std::ptrdiff_t>(j) != last_dot && row[j + 1]);
+          break;
+        case Tok::kQm:
+          r = (more && c != '.' && next[j + 1]) || ((!more || c == '.') && next[j]);
+          break;
         case Tok::kDosDot: r = (more && c == '.' && next[j + 1]) || (!more && next[j]); break;
       }
       row[j] = r;
@@ -197,7 +202,8 @@ bool moment_of_local_time(const SystemTime& t, std::int64_t& seconds, std::int64
   if (t.year < 1601 || t.year > 30827 || t.month < 1 || t.month > 12) return false;
   const bool leap = (t.year % 4 == 0 && t.year % 100 != 0) || t.year % 400 == 0;
   const int days = kDays[t.month - 1] + (t.month == 2 && leap ? 1 : 0);
-  if (t.day < 1 || t.day > days || t.hour > 23 || t.minute > 59 || t.second > 59 || t.milliseconds > 999)
+  if (t.day < 1 || t.day > days || t.hour > 23 || t.minute > 59 || t.second > 59 ||
+      t.milliseconds > 999)
     return false;
   std::tm tm{};
   tm.tm_year = t.year - 1900;
@@ -221,7 +227,8 @@ bool find_entries(std::string_view pattern, std::vector<FoundEntry>& out, const 
   std::string_view folder = pattern.substr(0, cut);
   std::string_view name_pattern = pattern.substr(cut);
   if (name_pattern.empty()) return false;
-  std::optional<std::string> dir = resolve_game_path(folder.empty() ? std::string_view(".") : folder);
+  std::optional<std::string> dir =
+      resolve_game_path(folder.empty() ? std::string_view(".") : folder);
   if (!dir) return false;
   struct stat dst;
   if (::stat(dir->c_str(), &dst) != 0 || !S_ISDIR(dst.st_mode)) return false;

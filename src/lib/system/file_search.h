@@ -44,8 +44,8 @@ bool wildcard_match(std::string_view pattern, std::string_view name);
 std::string short_name(std::string_view name);
 
 struct FoundEntry {
-  std::string name;       // CP932
-  std::string alt_name;   // 8.3 name or ""
+  std::string name;      // CP932
+  std::string alt_name;  // 8.3 name or ""
   std::uint32_t attributes = 0;
   std::uint64_t size = 0;
   std::uint64_t created = 0, accessed = 0, written = 0;  // FILETIME values

@@ -78,23 +78,36 @@ std::optional<std::string> special_folder(int code) {
   std::string path;
   bool create = false;
   switch (code) {
-    case 0: case 16: path = user_folder("DESKTOP"); break;
-    case 5: case 12: path = documents_dir(); break;
+    case 0:
+    case 16: path = user_folder("DESKTOP"); break;
+    case 5:
+    case 12: path = documents_dir(); break;
     case 13: path = user_folder("MUSIC"); break;
     case 14: path = user_folder("VIDEOS"); break;
     case 39: path = user_folder("PICTURES"); break;
     case 21: path = user_folder("TEMPLATES"); break;
     case 40: path = home(); break;
-    case 26: path = config_home(); create = true; break;
-    case 28: path = data_home(); create = true; break;
-    case 32: path = cache_home(); create = true; break;
+    case 26:
+      path = config_home();
+      create = true;
+      break;
+    case 28:
+      path = data_home();
+      create = true;
+      break;
+    case 32:
+      path = cache_home();
+      create = true;
+      break;
     case 2: path = data_home().empty() ? "" : data_home() + "/applications"; break;
     case 7: path = config_home().empty() ? "" : config_home() + "/autostart"; break;
     case 20: path = data_home().empty() ? "" : data_home() + "/fonts"; break;
     case 35: path = "/usr/share"; break;
     case 36: path = "/usr"; break;
-    case 37: case 41: path = "/usr/lib"; break;
-    case 38: case 42: path = "/usr/local"; break;
+    case 37:
+    case 41: path = "/usr/lib"; break;
+    case 38:
+    case 42: path = "/usr/local"; break;
     case 43: path = "/usr/local/share"; break;
     default: return std::nullopt;
   }

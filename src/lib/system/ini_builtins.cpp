@@ -86,7 +86,8 @@ std::string_view trimmed(std::string_view v) {
 
 // The section names of a file (no section given) or the key names of a
 // section, in file order, each name once (the first spelling kept).
-std::vector<std::string> profile_names(const std::string& file, const std::optional<std::string>& section) {
+std::vector<std::string> profile_names(const std::string& file,
+                                       const std::optional<std::string>& section) {
   std::vector<std::string> names;
   std::ifstream in(file, std::ios::binary);
   std::string line;
@@ -128,7 +129,8 @@ std::vector<std::string> profile_names(const std::string& file, const std::optio
 // Copies a name list (each name and a zero, then one more zero) as the
 // platform does: when it does not fit, the list is cut, ends in two zeros,
 // and size - 2 is returned.
-std::uint32_t put_name_list(Addr buffer, std::uint32_t size, const std::vector<std::string>& names) {
+std::uint32_t put_name_list(Addr buffer, std::uint32_t size,
+                            const std::vector<std::string>& names) {
   std::string list;
   for (const std::string& n : names) list.append(n).push_back('\0');
   list.push_back('\0');
@@ -176,7 +178,8 @@ std::uint32_t bi_ini_gets(Addr section_a, Addr key_a, Addr fallback_a, Addr buff
     auto t = text_arg(d);
     if (!t) return 0;
     fallback = *t;
-    while (!fallback.empty() && (fallback.back() == ' ' || fallback.back() == '\t')) fallback.pop_back();
+    while (!fallback.empty() && (fallback.back() == ' ' || fallback.back() == '\t'))
+      fallback.pop_back();
   }
   auto section = text_arg(section_a);
   auto key = text_arg(key_a);
@@ -194,8 +197,8 @@ std::uint32_t bi_ini_gets(Addr section_a, Addr key_a, Addr fallback_a, Addr buff
     if (auto file = profile_file(file_a, Access::kRead, "ini_gets"))
       value = profile::get_string(*file, *section, *key, fallback);
   }
-  const std::uint32_t n =
-      static_cast<std::uint32_t>(std::min<std::size_t>(value.size(), static_cast<std::uint32_t>(size) - 1));
+  const std::uint32_t n = static_cast<std::uint32_t>(
+      std::min<std::size_t>(value.size(), static_cast<std::uint32_t>(size) - 1));
   if (!valid_range(buffer, n + 1)) return 0;
   write_cstr(buffer, value, n + 1);
   return n;

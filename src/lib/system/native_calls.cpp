@@ -49,18 +49,23 @@ std::uint32_t api_address_of(const void* p) { return script_space().address_of(p
 std::uint32_t api_alloc(std::uint32_t size) { return script_alloc(size); }
 int api_release(std::uint32_t address) { return script_free(address) ? 1 : 0; }
 
-const NativeApi kApi = {kNativeApiVersion, api_span, api_string, api_address_of, api_alloc, api_release};
+const NativeApi kApi = {kNativeApiVersion, api_span,  api_string,
+                        api_address_of,    api_alloc, api_release};
 
-void* open_library(const std::string& path) { return ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL); }
+void* open_library(const std::string& path) {
+  return ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+}
 
 void* load_candidates(std::string_view name) {
   std::string given = cp932::to_utf8_lossy(name);
   std::string folder, file = given;
   for (std::size_t i = 0; i < given.size(); ++i)
-    if (given[i] == '/' || given[i] == '\\') folder = given.substr(0, i + 1), file = given.substr(i + 1);
+    if (given[i] == '/' || given[i] == '\\')
+      folder = given.substr(0, i + 1), file = given.substr(i + 1);
   if (file.empty()) return nullptr;
   std::vector<std::string> files;
-  if (file.size() > 4 && cp932::compare_nocase(std::string_view(file).substr(file.size() - 4), ".dll") == 0) {
+  if (file.size() > 4 &&
+      cp932::compare_nocase(std::string_view(file).substr(file.size() - 4), ".dll") == 0) {
     std::string stem = file.substr(0, file.size() - 4);
     files = {stem + ".so", "lib" + stem + ".so"};
   } else {
@@ -69,7 +74,8 @@ void* load_candidates(std::string_view name) {
   // Beside the game (or in the folder the name gives).
   const std::string base = folder.empty() ? config().module_dir : folder;
   for (const std::string& f : files) {
-    std::string game_path = base.empty() ? f : base + (base.back() == '/' || base.back() == '\\' ? "" : "/") + f;
+    std::string game_path =
+        base.empty() ? f : base + (base.back() == '/' || base.back() == '\\' ? "" : "/") + f;
     auto host = resolve_game_path(game_path);
     if (!host) continue;
     if (void* h = open_library(*host)) return h;
@@ -121,7 +127,8 @@ std::uint32_t dll_proc(std::int32_t slot, std::string_view name) {
   void* f = ::dlsym(m.handle, symbol.c_str());
   if (!f) return 0;
   for (std::size_t i = 0; i < g_procs.size(); ++i)
-    if (g_procs[i].function == f && g_procs[i].serial == m.serial) return kProcBase + static_cast<std::uint32_t>(i) + 1;
+    if (g_procs[i].function == f && g_procs[i].serial == m.serial)
+      return kProcBase + static_cast<std::uint32_t>(i) + 1;
   if (g_procs.size() >= kMaxProcs) return 0;
   g_procs.push_back({f, slot, m.serial});
   return kProcBase + static_cast<std::uint32_t>(g_procs.size());

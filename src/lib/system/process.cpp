@@ -99,8 +99,9 @@ bool spawn_program(const std::string& program, const std::vector<std::string>& a
   posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID);
   pid_t pid = 0;
   const bool path_search = program.find('/') == std::string::npos;
-  const int rc = path_search ? posix_spawnp(&pid, program.c_str(), nullptr, &attr, args.data(), environ)
-                             : posix_spawn(&pid, program.c_str(), nullptr, &attr, args.data(), environ);
+  const int rc = path_search
+                     ? posix_spawnp(&pid, program.c_str(), nullptr, &attr, args.data(), environ)
+                     : posix_spawn(&pid, program.c_str(), nullptr, &attr, args.data(), environ);
   posix_spawnattr_destroy(&attr);
   if (rc != 0) return false;
   std::thread([pid] {

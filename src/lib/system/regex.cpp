@@ -18,8 +18,8 @@ constexpr std::size_t kMaxRegions = 65536;
 
 struct Region {
   OnigRegion* onig = nullptr;
-  Addr beg = 0, end = 0;      // arrays in script memory
-  std::uint32_t capacity = 0; // entries they hold
+  Addr beg = 0, end = 0;       // arrays in script memory
+  std::uint32_t capacity = 0;  // entries they hold
 };
 
 bool g_started = false;
@@ -87,8 +87,8 @@ std::uint32_t regex_new(std::string_view pattern, std::uint32_t options) {
   regex_t* reg = nullptr;
   OnigErrorInfo info;
   const auto* p = reinterpret_cast<const OnigUChar*>(pattern.data());
-  if (onig_new(&reg, p, p + pattern.size(), static_cast<OnigOptionType>(options), ONIG_ENCODING_SJIS,
-               ONIG_SYNTAX_RUBY, &info) != ONIG_NORMAL) {
+  if (onig_new(&reg, p, p + pattern.size(), static_cast<OnigOptionType>(options),
+               ONIG_ENCODING_SJIS, ONIG_SYNTAX_RUBY, &info) != ONIG_NORMAL) {
     return 0;
   }
   const std::uint32_t handle = g_next_handle++;
@@ -104,27 +104,29 @@ bool regex_free(std::uint32_t handle) {
   return true;
 }
 
-std::int32_t regex_search(std::uint32_t handle, Addr text, std::uint32_t length, std::uint32_t start,
-                          std::uint32_t range, Addr region, std::uint32_t options) {
+std::int32_t regex_search(std::uint32_t handle, Addr text, std::uint32_t length,
+                          std::uint32_t start, std::uint32_t range, Addr region,
+                          std::uint32_t options) {
   regex_t* reg = expression(handle);
   const std::uint8_t* p;
   Region* r;
   if (!reg || !call_inputs(text, length, region, p, r)) return -1;
   const std::uint8_t* end = p + length;
-  const int result = onig_search(reg, p, end, p + std::min(start, length), p + std::min(range, length),
-                                 r ? r->onig : nullptr, static_cast<OnigOptionType>(options));
+  const int result =
+      onig_search(reg, p, end, p + std::min(start, length), p + std::min(range, length),
+                  r ? r->onig : nullptr, static_cast<OnigOptionType>(options));
   if (r) publish(region, *r);
   return result;
 }
 
-std::int32_t regex_match(std::uint32_t handle, Addr text, std::uint32_t length, std::uint32_t position,
-                         Addr region, std::uint32_t options) {
+std::int32_t regex_match(std::uint32_t handle, Addr text, std::uint32_t length,
+                         std::uint32_t position, Addr region, std::uint32_t options) {
   regex_t* reg = expression(handle);
   const std::uint8_t* p;
   Region* r;
   if (!reg || !call_inputs(text, length, region, p, r)) return -1;
-  const int result = onig_match(reg, p, p + length, p + std::min(position, length), r ? r->onig : nullptr,
-                                static_cast<OnigOptionType>(options));
+  const int result = onig_match(reg, p, p + length, p + std::min(position, length),
+                                r ? r->onig : nullptr, static_cast<OnigOptionType>(options));
   if (r) publish(region, *r);
   return result;
 }

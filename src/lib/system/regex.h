@@ -35,11 +35,12 @@ bool regex_free(std::uint32_t handle);
 // Searches text[0, length) from min(start, length) towards min(range, length):
 // the offset of the match, or a negative library code (-1: none). Bad
 // handles, text or regions give -1.
-std::int32_t regex_search(std::uint32_t handle, Addr text, std::uint32_t length, std::uint32_t start,
-                          std::uint32_t range, Addr region, std::uint32_t options);
+std::int32_t regex_search(std::uint32_t handle, Addr text, std::uint32_t length,
+                          std::uint32_t start, std::uint32_t range, Addr region,
+                          std::uint32_t options);
 // Matches at min(position, length): the length of the match or a negative code.
-std::int32_t regex_match(std::uint32_t handle, Addr text, std::uint32_t length, std::uint32_t position,
-                         Addr region, std::uint32_t options);
+std::int32_t regex_match(std::uint32_t handle, Addr text, std::uint32_t length,
+                         std::uint32_t position, Addr region, std::uint32_t options);
 
 Addr region_new();
 bool region_free(Addr region);

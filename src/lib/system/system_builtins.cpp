@@ -57,10 +57,10 @@ std::int32_t show_box() {
   const BoxLayout& b = g_request.layout;
   std::vector<host::BoxButton> buttons;
   for (int id : b.ids) buttons.push_back({id, button_label(id)});
-  const host::BoxIcon icons[] = {host::BoxIcon::kNone, host::BoxIcon::kError, host::BoxIcon::kWarning,
-                                 host::BoxIcon::kInformation};
-  return host::show_button_box(icons[b.icon], g_request.caption, g_request.text, buttons, b.default_index,
-                               b.escape_id);
+  const host::BoxIcon icons[] = {host::BoxIcon::kNone, host::BoxIcon::kError,
+                                 host::BoxIcon::kWarning, host::BoxIcon::kInformation};
+  return host::show_button_box(icons[b.icon], g_request.caption, g_request.text, buttons,
+                               b.default_index, b.escape_id);
 }
 
 bool write_clipboard() { return host::set_clipboard_text(g_request.text); }
@@ -108,7 +108,8 @@ bool is_url(std::string_view s) {
   for (std::size_t i = 0; i < colon; ++i) {
     const char c = s[i];
     const bool alpha = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-    if (!alpha && !(i > 0 && ((c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.'))) return false;
+    if (!alpha && !(i > 0 && ((c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.')))
+      return false;
   }
   return true;
 }

@@ -58,10 +58,13 @@ bool path_allowed(const std::string& host_path, const char* builtin) {
   if (!g_untrusted) return true;
   const Config& c = config();
   std::string path = canonical_dir(host_path);
-  std::string save_dir = c.config_path.empty() ? std::string() : fs::path(c.config_path).parent_path().string();
-  if (!path.empty() && (inside(path, canonical_dir(c.module_dir)) || inside(path, canonical_dir(save_dir))))
+  std::string save_dir =
+      c.config_path.empty() ? std::string() : fs::path(c.config_path).parent_path().string();
+  if (!path.empty() &&
+      (inside(path, canonical_dir(c.module_dir)) || inside(path, canonical_dir(save_dir))))
     return true;
-  report_message(2, "このゲームには許可されていない操作です。- %s (%s)", builtin, host_path.c_str());
+  report_message(2, "このゲームには許可されていない操作です。- %s (%s)", builtin,
+                 host_path.c_str());
   return false;
 }
 

@@ -17,8 +17,8 @@ namespace {
 using test::call;
 using test::make_plane;
 using test::raw_value;
-using test::set_raw;
 using test::ScriptBlock;
+using test::set_raw;
 
 class Effects : public test::GraphicsTest {
  protected:
@@ -57,7 +57,8 @@ float* mesh_of(int slot, int& columns, int& rows) {
 
 // The renderer's rule, written out: bilinear position inside a cell,
 // wrapped integer parts, 16-bit fractions, and the byte formula.
-std::uint32_t expected_pixel(const Plane& src, const Rect& sr, const float* mesh, int columns, int x, int y) {
+std::uint32_t expected_pixel(const Plane& src, const Rect& sr, const float* mesh, int columns,
+                             int x, int y) {
   const int cj = x / 8, ci = y / 8;
   const double tx = (x % 8) / 8.0, ty = (y % 8) / 8.0;
   auto pt = [&](int j, int i, int k) {
@@ -66,7 +67,8 @@ std::uint32_t expected_pixel(const Plane& src, const Rect& sr, const float* mesh
   };
   double uv[2];
   for (int k = 0; k < 2; ++k) {
-    const double a = pt(cj, ci, k), b = pt(cj + 1, ci, k), c = pt(cj, ci + 1, k), d = pt(cj + 1, ci + 1, k);
+    const double a = pt(cj, ci, k), b = pt(cj + 1, ci, k), c = pt(cj, ci + 1, k),
+                 d = pt(cj + 1, ci + 1, k);
     uv[k] = a + (b - a) * tx + (c - a) * ty + (d - c - b + a) * tx * ty;
   }
   const std::int64_t sw = sr.width(), sh = sr.height();
@@ -87,7 +89,9 @@ std::uint32_t expected_pixel(const Plane& src, const Rect& sr, const float* mesh
   for (int b = 0; b < src.bpp / 8; ++b) {
     const std::int64_t a00 = c00 >> (8 * b) & 0xFF, a10 = c10 >> (8 * b) & 0xFF;
     const std::int64_t a01 = c01 >> (8 * b) & 0xFF, a11 = c11 >> (8 * b) & 0xFF;
-    const std::int64_t v = a00 + (((a11 - a10 - a01 + a00) * fx * fy / 65536 + (a10 - a00) * fx + (a01 - a00) * fy) >> 16);
+    const std::int64_t v =
+        a00 +
+        (((a11 - a10 - a01 + a00) * fx * fy / 65536 + (a10 - a00) * fx + (a01 - a00) * fy) >> 16);
     out |= std::uint32_t(v) << (8 * b);
   }
   return out;
@@ -252,7 +256,8 @@ TEST_F(Effects, MeshOutsideTheSourceTilesIt) {
   effect_copy(0);
   effect_copy(1);
   for (int i = 0; i < rows; ++i)
-    for (int j = 0; j < columns; ++j) EXPECT_EQ(raw_value(*b, 8 * j, 8 * i), raw_value(*a, 8 * j, 8 * i));
+    for (int j = 0; j < columns; ++j)
+      EXPECT_EQ(raw_value(*b, 8 * j, 8 * i), raw_value(*a, 8 * j, 8 * i));
 
   // A uniform shift of whole tiles changes nothing anywhere.
   effect_clear(1);
@@ -268,7 +273,8 @@ TEST_F(Effects, HostileMeshValuesRenderWithoutHarm) {
   ASSERT_NE(effect_init(0, 2, nullptr, 1, nullptr), 0u);
   int columns, rows;
   float* mesh = mesh_of(0, columns, rows);
-  const float nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();
+  const float nan = std::numeric_limits<float>::quiet_NaN(),
+              inf = std::numeric_limits<float>::infinity();
   const float values[] = {nan, inf, -inf, 3.0e38f, -3.0e38f, 1e20f, -1e-30f, 16777216.5f};
   for (int k = 0; k < (rows + 1) * (columns + 1) * 2; ++k) mesh[k] = values[k % 8];
   EXPECT_EQ(effect_copy(0), 1);
@@ -320,7 +326,8 @@ TEST_F(Effects, RasterWithoutWavelengthIsTheIdentity) {
   int c, r;
   const float* m = mesh_of(1, c, r);
   for (int i = 0; i <= r; ++i)
-    EXPECT_FLOAT_EQ(m[2 * (i * (c + 1) + 2)], float(5 * std::sin(2 * M_PI * (3 + 8 * i) / 20) + 2 * 50 / c));
+    EXPECT_FLOAT_EQ(m[2 * (i * (c + 1) + 2)],
+                    float(5 * std::sin(2 * M_PI * (3 + 8 * i) / 20) + 2 * 50 / c));
 }
 
 TEST_F(Effects, DeformationsFollowTheirFormulas) {
@@ -360,7 +367,8 @@ TEST_F(Effects, DeformationsFollowTheirFormulas) {
   ASSERT_EQ(effect_ball(0, 50, 0, 0, 0), 1);  // an eye at the sphere's centre
   EXPECT_EQ(u(c / 2, r / 2), 0.0f);
   ASSERT_EQ(effect_whirl(0, 1.5), 1);  // straight above the centre: 3 pi / 2
-  EXPECT_FLOAT_EQ(u(c / 2, r / 2 - 2), float(W / 2 + (W / c) * 2 * std::cos(3 * M_PI / 2 + 1.5 / 3)));
+  EXPECT_FLOAT_EQ(u(c / 2, r / 2 - 2),
+                  float(W / 2 + (W / c) * 2 * std::cos(3 * M_PI / 2 + 1.5 / 3)));
   EXPECT_FLOAT_EQ(v(c / 2, r / 2 + 2), float(H / 2 + (H / r) * 2 * std::sin(M_PI / 2 + 1.5 / 3)));
 }
 
@@ -431,8 +439,8 @@ TEST_F(Effects, InfoAndBuiltinsDecodeArguments) {
   EXPECT_EQ(call(bi_ef_rotate, {1, fw(8), fw(12), fw(1), fw(0)}), 1u);
   float p[2];
   read_bytes(info[2] + 8 * (1 * 3 + 2), p, 8);  // point (2, 1)
-  EXPECT_EQ(p[0], 32.0f);  // 2 * 32 / 2
-  EXPECT_EQ(p[1], 10.0f);  // 1 * 32 / 3, integer division
+  EXPECT_EQ(p[0], 32.0f);                       // 2 * 32 / 2
+  EXPECT_EQ(p[1], 10.0f);                       // 1 * 32 / 3, integer division
   EXPECT_EQ(call(effect_clear, {1}), 1u);
   EXPECT_EQ(call(effect_copy, {1}), 1u);
   EXPECT_EQ(call(bi_ef_water, {1, fw(8)}), 0u);

@@ -19,7 +19,8 @@ namespace fs = std::filesystem;
 const fs::path kRoot = fs::path(TALVEN_TEST_DATA).parent_path().parent_path();
 
 fs::path scratch(const std::string& name) {
-  fs::path dir = fs::temp_directory_path() / ("talven_filter_" + std::to_string(::getpid()) + "_" + name);
+  fs::path dir =
+      fs::temp_directory_path() / ("talven_filter_" + std::to_string(::getpid()) + "_" + name);
   fs::remove_all(dir);
   fs::create_directories(dir);
   return dir;
@@ -42,8 +43,8 @@ TEST(FilterScripts, EffectsExampleRipplesABlurredPicture) {
   const fs::path dir = scratch("example");
   fs::copy(kRoot / "examples" / "effects", dir / "effects", fs::copy_options::recursive);
   const fs::path shot = dir / "shot.png";
-  auto r = talven::test::run_talven("--headless --log --frames 90 --screenshot " + shot.string() + " " +
-                                    (dir / "effects").string());
+  auto r = talven::test::run_talven("--headless --log --frames 90 --screenshot " + shot.string() +
+                                    " " + (dir / "effects").string());
   EXPECT_EQ(r.status, 124) << r.out;  // ended by --frames
   EXPECT_NE(r.out.find("ripples running"), std::string::npos) << r.out;
   std::string png;
@@ -61,7 +62,8 @@ TEST(FilterScripts, EffectsExampleRipplesABlurredPicture) {
     for (int x = 1; x < 320; ++x) {
       const std::uint8_t* a = plane->row(y) + (x - 1) * (plane->bpp / 8);
       const std::uint8_t* b = plane->row(y) + x * (plane->bpp / 8);
-      for (int c = 0; c < 3; ++c) biggest_step = std::max(biggest_step, std::abs(int(a[c]) - int(b[c])));
+      for (int c = 0; c < 3; ++c)
+        biggest_step = std::max(biggest_step, std::abs(int(a[c]) - int(b[c])));
       colours.insert(std::uint32_t(b[0] | b[1] << 8 | b[2] << 16));
     }
   EXPECT_GT(colours.size(), 50u);

@@ -19,8 +19,8 @@ using test::call;
 using test::color_at;
 using test::make_plane;
 using test::raw_value;
-using test::set_raw;
 using test::ScriptBlock;
+using test::set_raw;
 
 class Filters : public test::GraphicsTest {};
 
@@ -136,7 +136,7 @@ TEST_F(Filters, BlurRefusesOtherDepthsAndEmptyAreas) {
   Plane* d24 = make_plane(4, 8, 8, 24);
   EXPECT_EQ(blur(d24, 0, 0, s32, nullptr, 2), 0);
   Plane* d32 = make_plane(5, 8, 8, 32);
-  EXPECT_EQ(blur(d32, 8, 0, s32, nullptr, 2), 0);            // placed outside
+  EXPECT_EQ(blur(d32, 8, 0, s32, nullptr, 2), 0);  // placed outside
   EXPECT_EQ(blur(d32, INT32_MAX, INT32_MAX, s32, nullptr, 2), 0);
   const Rect empty{4, 4, 4, 9};
   EXPECT_EQ(blur(d32, 0, 0, s32, &empty, 2), 0);
@@ -158,7 +158,8 @@ TEST_F(Filters, MonotoneMapsGreyLevelsThroughTheGradient) {
   for (int y = 0; y < 9; ++y)
     for (int x = 0; x < 31; ++x) {
       const std::uint32_t old = before[std::size_t(y * 31 + x)], now = raw_value(*p, x, y);
-      const int grey = (19595 * byte_of(old, 2) + 38470 * byte_of(old, 1) + 7471 * byte_of(old, 0)) >> 16;
+      const int grey =
+          (19595 * byte_of(old, 2) + 38470 * byte_of(old, 1) + 7471 * byte_of(old, 0)) >> 16;
       for (int c = 0; c < 3; ++c) ASSERT_EQ(byte_of(now, c), expect_row(grey, c)) << x << "," << y;
       ASSERT_EQ(byte_of(now, 3), byte_of(old, 3)) << "alpha kept";
     }
@@ -170,7 +171,8 @@ TEST_F(Filters, MonotoneMapsGreyLevelsThroughTheGradient) {
   ASSERT_EQ(monotone(q, nullptr, 0x000000, 0xFFFFFF), 1);
   for (int i = 0; i < 64; ++i) {
     const std::uint32_t old = before[std::size_t(i)];
-    const int b = int(old & 31) * 255 / 31, g = int(old >> 5 & 31) * 255 / 31, r = int(old >> 10 & 31) * 255 / 31;
+    const int b = int(old & 31) * 255 / 31, g = int(old >> 5 & 31) * 255 / 31,
+              r = int(old >> 10 & 31) * 255 / 31;
     const int grey = (19595 * r + 38470 * g + 7471 * b) >> 16;
     const std::uint32_t want = std::uint32_t(grey >> 3) * 0x421;
     ASSERT_EQ(raw_value(*q, i % 16, i / 16), want);
@@ -191,7 +193,8 @@ TEST_F(Filters, MonotoneStaysInsideRectangleAndClip) {
   for (int y = 0; y < 20; ++y)
     for (int x = 0; x < 20; ++x) {
       const bool inside = x >= 5 && x < 10 && y >= 5 && y < 15;
-      EXPECT_EQ(raw_value(*p, x, y) == 0, inside || before[std::size_t(y * 20 + x)] == 0) << x << "," << y;
+      EXPECT_EQ(raw_value(*p, x, y) == 0, inside || before[std::size_t(y * 20 + x)] == 0)
+          << x << "," << y;
     }
 }
 
@@ -234,7 +237,8 @@ TEST_F(Filters, GradationAveragesFourNeighboursWithBorderReplication) {
 
 // The bilinear value of one channel, from the rule with 8-bit weights.
 int bilinear(int c00, int c10, int c01, int c11, int fx, int fy) {
-  return c00 + (((c11 - c10 - c01 + c00) * fx * fy + ((c01 - c00) * fy + (c10 - c00) * fx) * 256) >> 16);
+  return c00 +
+         (((c11 - c10 - c01 + c00) * fx * fy + ((c01 - c00) * fy + (c10 - c00) * fx) * 256) >> 16);
 }
 
 struct Axis {
@@ -249,11 +253,13 @@ Axis axis(std::uint64_t s, std::uint64_t d, bool vertical) {
 }
 
 void expect_smooth(const Plane& dst, const Rect& dr, const Plane& src, const Rect& sr) {
-  const int dw = int(dr.width()), dh = int(dr.height()), sw = int(sr.width()), sh = int(sr.height());
+  const int dw = int(dr.width()), dh = int(dr.height()), sw = int(sr.width()),
+            sh = int(sr.height());
   const Axis ax = axis(sw, dw, false), ay = axis(sh, dh, true);
   for (int y = 0; y < dh; ++y)
     for (int x = 0; x < dw; ++x) {
-      const std::uint64_t u = ax.start + std::uint64_t(x) * ax.step, v = ay.start + std::uint64_t(y) * ay.step;
+      const std::uint64_t u = ax.start + std::uint64_t(x) * ax.step,
+                          v = ay.start + std::uint64_t(y) * ay.step;
       const int ix = std::min(int(u >> 32), sw - 1), iy = std::min(int(v >> 32), sh - 1);
       const int ix1 = std::min(ix + 1, sw - 1), iy1 = std::min(iy + 1, sh - 1);
       const int fx = int(u >> 24 & 0xFF), fy = int(v >> 24 & 0xFF);
@@ -273,7 +279,8 @@ TEST_F(Filters, SmoothInterpolatesWithFixedPointSteps) {
   pattern(*src, 2);
   Plane* dst = make_plane(2, 40, 40, 32);
   const Rect sr{1, 2, 9, 8};
-  for (const Rect dr : {Rect{3, 4, 35, 29}, Rect{0, 0, 5, 3}, Rect{2, 2, 10, 8}, Rect{0, 0, 8, 30}}) {
+  for (const Rect dr :
+       {Rect{3, 4, 35, 29}, Rect{0, 0, 5, 3}, Rect{2, 2, 10, 8}, Rect{0, 0, 8, 30}}) {
     ASSERT_EQ(smooth(dst, &dr, src, &sr, -1), 1);
     expect_smooth(*dst, dr, *src, sr);
   }
@@ -376,7 +383,8 @@ TEST_F(Filters, MosaicFillsBlocksWithTheMeanOfTheirCorners) {
   // Block (0,0) covers source 0..2 x 0..1; block (2,2) is the one-column,
   // one-row corner at source (6, 4).
   for (int y = 0; y < 2; ++y)
-    for (int x = 0; x < 3; ++x) EXPECT_EQ(raw_value(*dst, 1 + x, 2 + y), mean({{0, 0}, {2, 0}, {0, 1}, {2, 1}}));
+    for (int x = 0; x < 3; ++x)
+      EXPECT_EQ(raw_value(*dst, 1 + x, 2 + y), mean({{0, 0}, {2, 0}, {0, 1}, {2, 1}}));
   EXPECT_EQ(raw_value(*dst, 7, 6), mean({{6, 4}}));
   // Block (2,0): one column wide (x 6), two rows: two samples.
   EXPECT_EQ(raw_value(*dst, 7, 2), mean({{6, 0}, {6, 1}}));
@@ -425,7 +433,8 @@ TEST_F(Filters, FreemapScalesMirrorsAndSurvivesWildPoints) {
   const Point64 big[4] = {{0, 0}, {0, 7}, {7, 7}, {7, 0}};
   ASSERT_EQ(freemap(dst, big, src, nullptr, -1), 1);
   for (int y = 0; y < 8; ++y)
-    for (int x = 0; x < 8; ++x) ASSERT_EQ(raw_value(*dst, x, y), std::uint32_t((y / 2) * 4 + x / 2)) << x << "," << y;
+    for (int x = 0; x < 8; ++x)
+      ASSERT_EQ(raw_value(*dst, x, y), std::uint32_t((y / 2) * 4 + x / 2)) << x << "," << y;
   // Mirrored horizontally by swapping the edges.
   const Point64 mirror[4] = {{3, 0}, {3, 3}, {0, 3}, {0, 0}};
   ASSERT_EQ(freemap(dst, mirror, src, nullptr, -1), 1);
@@ -434,7 +443,10 @@ TEST_F(Filters, FreemapScalesMirrorsAndSurvivesWildPoints) {
 
   // Points far outside the plane: a clear result, quickly, and no writes outside.
   const auto start = std::chrono::steady_clock::now();
-  const Point64 wild[4] = {{-2000000000, -2000000000}, {-2000000000, 2000000000}, {2000000000, 2000000000}, {2000000000, -2000000000}};
+  const Point64 wild[4] = {{-2000000000, -2000000000},
+                           {-2000000000, 2000000000},
+                           {2000000000, 2000000000},
+                           {2000000000, -2000000000}};
   EXPECT_EQ(freemap(dst, wild, src, nullptr, -1), 0);
   const Point64 long_thin[4] = {{-8000000, 3}, {-8000000, 4}, {8000000, 4}, {8000000, 3}};
   EXPECT_EQ(freemap(dst, long_thin, src, nullptr, -1), 1);
@@ -489,7 +501,8 @@ TEST_F(Filters, TiledRepeatsTheSourceFromTheCentre) {
     for (int y = 2; y < 15; ++y)
       for (int x = 1; x < 19; ++x) {
         const int sx = (((x - cx) % sw) + sw) % sw, sy = (((y - cy) % 3) + 3) % 3;
-        ASSERT_EQ(raw_value(*dst, x, y), raw_value(*src, 2 + sx, 1 + sy)) << sw << " at " << x << "," << y;
+        ASSERT_EQ(raw_value(*dst, x, y), raw_value(*src, 2 + sx, 1 + sy))
+            << sw << " at " << x << "," << y;
       }
     EXPECT_EQ(raw_value(*dst, 0, 0), 0u);
     // Zoom 2 shows each source pixel twice per axis (steps of half a pixel).
@@ -520,7 +533,8 @@ TEST_F(Filters, NoiseBrightensByTheCounterAboveTheThreshold) {
       const int v = int(counter & 255), e = 155;
       const int add = v > e ? v - e : 0;
       const std::uint32_t want = std::uint32_t(t.clamp(0x30 + add) | t.clamp(0x20 + add) << 8 |
-                                               t.clamp(0x10 + add) << 16) | 0x80000000u;
+                                               t.clamp(0x10 + add) << 16) |
+                                 0x80000000u;
       ASSERT_EQ(raw_value(*p, x, y), want) << x << "," << y;
     }
   }
@@ -565,7 +579,8 @@ TEST_F(Filters, FireNeedsTwoRowsAndRepeatsWithTheSameSeed) {
   mt_seed(3);
   ASSERT_EQ(fire(p, nullptr), 1);
   const std::vector<std::uint32_t> first = pixels(*p);
-  for (int x = 0; x < 20; ++x) EXPECT_EQ(raw_value(*p, x, 11), before[std::size_t(11 * 20 + x)]) << "last row stays";
+  for (int x = 0; x < 20; ++x)
+    EXPECT_EQ(raw_value(*p, x, 11), before[std::size_t(11 * 20 + x)]) << "last row stays";
   // Every pixel of a row above the last is either untouched or a lowered
   // pixel from within one column on the row below.
   for (int y = 0; y < 11; ++y)

@@ -147,7 +147,8 @@ TEST_F(ModelTest, NormalsFollowMovedVertices) {
   EXPECT_EQ(call(render3d::compute_normals, {a}), 1u);
   EXPECT_FLOAT_EQ(face_normal(0).z, before.z);
   // Collapsing it makes every face degenerate: zero normals, never NaN.
-  for (int i = 0; i < 8; ++i) write_bytes(s->vertices + i * vertex_record::kSize, "\0\0\0\0\0\0\0\0\0\0\0\0", 12);
+  for (int i = 0; i < 8; ++i)
+    write_bytes(s->vertices + i * vertex_record::kSize, "\0\0\0\0\0\0\0\0\0\0\0\0", 12);
   EXPECT_EQ(call(render3d::compute_normals, {a}), 1u);
   for (int f = 0; f < 12; ++f) {
     const Vec3 n = face_normal(f);
@@ -239,8 +240,9 @@ TEST_F(ModelTest, TableHoldsAThousandTwentyFourModels) {
   EXPECT_NE(add_model(tiny), 0u) << "a freed slot is reused";
   // p3d_init frees every model.
   graphics::test::make_plane(1, 16, 16, 32);
-  EXPECT_EQ(call(render3d::init, {1, std::bit_cast<std::uint32_t>(100.0f), std::bit_cast<std::uint32_t>(1.0f),
-                               std::bit_cast<std::uint32_t>(100.0f)}),
+  EXPECT_EQ(call(render3d::init,
+                 {1, std::bit_cast<std::uint32_t>(100.0f), std::bit_cast<std::uint32_t>(1.0f),
+                  std::bit_cast<std::uint32_t>(100.0f)}),
             1u);
   EXPECT_EQ(find_model(all[0]), nullptr);
   EXPECT_NE(add_model(tiny), 0u);

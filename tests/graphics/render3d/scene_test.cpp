@@ -312,8 +312,8 @@ class RasterTest : public graphics::test::GraphicsTest {
   }
   // A triangle covering the top-left half of the plane and beyond, at
   // depth rz, colour (r, g, b).
-  void tri(float rz, float r, float g, float b, Blend blend = Blend::kOpaque, const Texture* t = nullptr,
-           bool doubled = false) {
+  void tri(float rz, float r, float g, float b, Blend blend = Blend::kOpaque,
+           const Texture* t = nullptr, bool doubled = false) {
     RasterVertex v[3];
     const double xy[3][2] = {{0, 0}, {32, 0}, {0, 32}};
     for (int k = 0; k < 3; ++k) {
@@ -411,7 +411,8 @@ TEST_F(RasterTest, ClippedPiecesDrawExactlyTheWholeTriangle) {
   // A perspective-textured, shaded triangle drawn whole, then again as the
   // four 16 x 16 tiles of a 32 x 32 target: the same pixels either way.
   std::vector<std::uint32_t> texels(64 * 64);
-  for (std::size_t i = 0; i < texels.size(); ++i) texels[i] = 0xFF000000u | std::uint32_t(i * 2654435761u >> 8);
+  for (std::size_t i = 0; i < texels.size(); ++i)
+    texels[i] = 0xFF000000u | std::uint32_t(i * 2654435761u >> 8);
   Texture t{texels.data(), 64, 64, 64};
   RasterVertex v[3];
   const double xy[3][2] = {{1, 2}, {31, 5}, {4, 30}};
@@ -427,8 +428,9 @@ TEST_F(RasterTest, ClippedPiecesDrawExactlyTheWholeTriangle) {
   draw_triangle(RasterTarget{whole, d1.data()}, v, &t, Blend::kOpaque, false);
   for (int ty = 0; ty < 2; ++ty)
     for (int tx = 0; tx < 2; ++tx)
-      draw_triangle(RasterTarget{tiled, d2.data(), Rect{tx * 16, ty * 16, tx * 16 + 16, ty * 16 + 16}}, v, &t,
-                    Blend::kOpaque, false);
+      draw_triangle(
+          RasterTarget{tiled, d2.data(), Rect{tx * 16, ty * 16, tx * 16 + 16, ty * 16 + 16}}, v, &t,
+          Blend::kOpaque, false);
   int drawn = 0;
   for (int y = 0; y < 32; ++y)
     for (int x = 0; x < 32; ++x) {

@@ -79,7 +79,8 @@ TEST_F(Render3dScript, ModelToolConvertsAndDescribes) {
         "# quad\nmtllib none.mtl\nv -1 -1 2\nv 1 -1 2\nv 1 1 2\nv -1 1 2\n"
         "vt 0 0\nvt 1 0\nvt 1 1\nvt 0 1\nusemtl wood\nf 1/1 2/2 3/3\nusemtl stone\n"
         "f -4/-4 -2/-2 -1/-1\nusemtl wood\nf 1 2 3 4\n");
-  auto r = talven::test::run_talven("model " + (dir_ / "quad.obj").string() + " " + (dir_ / "quad.mdl").string());
+  auto r = talven::test::run_talven("model " + (dir_ / "quad.obj").string() + " " +
+                                    (dir_ / "quad.mdl").string());
   ASSERT_EQ(r.status, 0) << r.out;
   EXPECT_NE(r.out.find("material stone -> group 1"), std::string::npos) << r.out;
   ModelData m;
@@ -103,8 +104,8 @@ TEST_F(Render3dScript, ExampleGameRuns) {
   const fs::path game = kRoot / "examples" / "model";
   ASSERT_TRUE(fs::exists(game / "Model.cfg"));
   const fs::path shot = dir_ / "shot.png";
-  const auto r = talven::test::run_talven("--headless --frames 30 --timeout 60 --screenshot " + shot.string() +
-                                          " " + game.string());
+  const auto r = talven::test::run_talven("--headless --frames 30 --timeout 60 --screenshot " +
+                                          shot.string() + " " + game.string());
   EXPECT_EQ(r.status, 124) << r.out;
   const std::string png = graphics::test::read_host_file(shot);
   ASSERT_FALSE(png.empty());
@@ -127,8 +128,8 @@ TEST(ObjConverter, TurnsIntoLeftHandedFrontFaces) {
   std::vector<std::string> groups;
   std::string error;
   // A triangle facing an OBJ viewer on +z, counter-clockwise.
-  ASSERT_TRUE(convert_obj("v 0 0 0\nv 1 0 0\nv 0 1 0\nvt 0 0\nvt 1 0\nvt 0 0.25\nf 1/1 2/2 3/3\n", m, groups,
-                          error))
+  ASSERT_TRUE(convert_obj("v 0 0 0\nv 1 0 0\nv 0 1 0\nvt 0 0\nvt 1 0\nvt 0 0.25\nf 1/1 2/2 3/3\n",
+                          m, groups, error))
       << error;
   ASSERT_EQ(m.faces.size(), 1u);
   EXPECT_EQ(m.vertices[1].z, -0.0f);
@@ -150,7 +151,8 @@ TEST(ObjConverter, RefusesBadText) {
   EXPECT_NE(error.find("line 3"), std::string::npos) << error;
   EXPECT_FALSE(convert_obj("v 0 0\n", m, groups, error));
   EXPECT_FALSE(convert_obj("v 0 0 nan\n", m, groups, error));
-  EXPECT_FALSE(convert_obj("v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1/4 2 3\n", m, groups, error)) << "no vt 4";
+  EXPECT_FALSE(convert_obj("v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1/4 2 3\n", m, groups, error))
+      << "no vt 4";
   EXPECT_FALSE(convert_obj("v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2\n", m, groups, error));
   std::string many;
   for (int i = 0; i < 257; ++i) many += "usemtl m" + std::to_string(i) + "\n";

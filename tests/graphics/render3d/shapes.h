@@ -29,9 +29,11 @@ inline void orient_outwards(ModelData& m) {
 // side mapped onto the whole texture and in its own group (0..5).
 inline ModelData make_cube(float h = 1.0f) {
   ModelData m;
-  for (int i = 0; i < 8; ++i) m.vertices.push_back(Vec3{i & 1 ? h : -h, i & 2 ? h : -h, i & 4 ? h : -h});
+  for (int i = 0; i < 8; ++i)
+    m.vertices.push_back(Vec3{i & 1 ? h : -h, i & 2 ? h : -h, i & 4 ? h : -h});
   // Corners of each side in order around it.
-  const int sides[6][4] = {{0, 1, 3, 2}, {4, 5, 7, 6}, {0, 1, 5, 4}, {2, 3, 7, 6}, {0, 2, 6, 4}, {1, 3, 7, 5}};
+  const int sides[6][4] = {{0, 1, 3, 2}, {4, 5, 7, 6}, {0, 1, 5, 4},
+                           {2, 3, 7, 6}, {0, 2, 6, 4}, {1, 3, 7, 5}};
   const std::int32_t uv[4][2] = {{0, 0}, {65536, 0}, {65536, 65536}, {0, 65536}};
   for (int s = 0; s < 6; ++s) {
     const int tri[2][3] = {{0, 1, 2}, {0, 2, 3}};

@@ -16,7 +16,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class TextGolden : public test::GraphicsTest, public ::testing::WithParamInterface<std::tuple<bool, int>> {
+class TextGolden : public test::GraphicsTest,
+                   public ::testing::WithParamInterface<std::tuple<bool, int>> {
  protected:
   void SetUp() override {
     GraphicsTest::SetUp();
@@ -39,7 +40,8 @@ TEST_P(TextGolden, FourAngles) {
   const auto [smooth, bpp] = GetParam();
   Plane* p = test::make_plane(1, 150, 150, bpp);
   for (int y = 0; y < p->height; ++y)
-    for (int x = 0; x < p->width; ++x) test::set_raw(*p, x, y, bpp == 8 ? 0u : bpp == 16 ? 0x0842u : 0xFF204060u);
+    for (int x = 0; x < p->width; ++x)
+      test::set_raw(*p, x, y, bpp == 8 ? 0u : bpp == 16 ? 0x0842u : 0xFF204060u);
   // Text colour: palette entry 250, a light yellow; background 4.
   DisplayPalette()[4 * 250 + 0] = 60;
   DisplayPalette()[4 * 250 + 1] = 230;
@@ -56,7 +58,8 @@ TEST_P(TextGolden, FourAngles) {
     std::uint32_t colour = 250 | (i == 1 ? kTextOpaque | 4u << 8 : 0);
     EXPECT_EQ(draw_text(p, i, at[i][0], at[i][1], colour, "A\x82\xA0\x8A\xBFg"), 1) << angles[i];
   }
-  test::expect_golden(*p, "text/" + std::string(smooth ? "smooth" : "plain") + "_" + std::to_string(bpp) + ".png");
+  test::expect_golden(
+      *p, "text/" + std::string(smooth ? "smooth" : "plain") + "_" + std::to_string(bpp) + ".png");
 }
 
 // Bold (weight + 300), italic, underline and strike-out, plain and smoothed,
@@ -69,7 +72,8 @@ TEST_F(TextGolden, Styles) {
   DisplayPalette()[4 * 250 + 1] = 255;
   DisplayPalette()[4 * 250 + 2] = 255;
   DisplayPalette()[4 * 4 + 2] = 160;  // background: dark red
-  const std::int32_t styles[4] = {kStyleBold, kStyleItalic, kStyleUnderline | kStyleStrikeOut, kStyleBold | kStyleItalic};
+  const std::int32_t styles[4] = {kStyleBold, kStyleItalic, kStyleUnderline | kStyleStrikeOut,
+                                  kStyleBold | kStyleItalic};
   for (int i = 0; i < 8; ++i) {
     FontRecord desc;
     std::strcpy(desc.face, "IPAGothic");
@@ -77,7 +81,8 @@ TEST_F(TextGolden, Styles) {
     desc.style = styles[i % 4] | (i >= 4 ? kStyleSmooth : 0);
     ASSERT_TRUE(font_set(i, desc));
     std::uint32_t colour = 250 | (i == 7 ? kTextOpaque | 4u << 8 : 0);
-    EXPECT_EQ(draw_text(p, i, 4 + (i / 4) * 100, 4 + (i % 4) * 28, colour, "Ag\x82\xA0\x8A\xBF"), 1) << i;
+    EXPECT_EQ(draw_text(p, i, 4 + (i / 4) * 100, 4 + (i % 4) * 28, colour, "Ag\x82\xA0\x8A\xBF"), 1)
+        << i;
   }
   test::expect_golden(*p, "text/styles_32.png");
 }

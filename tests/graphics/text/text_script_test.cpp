@@ -25,8 +25,9 @@ class TextScripts : public ::testing::Test {
   void SetUp() override {
     if (!fs::exists(TALVEN_BINARY)) GTEST_SKIP() << "build the talven target first";
     if (!fs::exists(kGothic)) GTEST_SKIP() << "the IPA gothic font is not installed";
-    dir_ = fs::temp_directory_path() / ("talven_text_" + std::to_string(::getpid()) + "_" +
-                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    dir_ = fs::temp_directory_path() /
+           ("talven_text_" + std::to_string(::getpid()) + "_" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(dir_);
     fs::create_directories(dir_);
   }
@@ -49,7 +50,8 @@ TEST_F(TextScripts, BuiltinsFromAScript) {
 TEST_F(TextScripts, SampleGameShowsJapaneseText) {
   fs::copy(kSource / "examples" / "text", dir_, fs::copy_options::recursive);
   const fs::path shot = dir_ / "shot.png";
-  auto r = test::run_talven("--headless --frames 20 --timeout 60 --screenshot " + shot.string() + " " + dir_.string());
+  auto r = test::run_talven("--headless --frames 20 --timeout 60 --screenshot " + shot.string() +
+                            " " + dir_.string());
   EXPECT_EQ(r.out.find("error"), std::string::npos) << r.out;
   std::ifstream in(shot, std::ios::binary);
   std::string bytes((std::istreambuf_iterator<char>(in)), {});

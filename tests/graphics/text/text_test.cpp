@@ -29,8 +29,8 @@ namespace fs = std::filesystem;
 
 const char* const kGothic = "/usr/share/fonts/opentype/ipafont-gothic/ipag.ttf";
 
-FontRecord record_of(const char* face, std::int32_t height, std::int32_t angle = 0, std::int32_t style = 0,
-                 std::int32_t weight = 0) {
+FontRecord record_of(const char* face, std::int32_t height, std::int32_t angle = 0,
+                     std::int32_t style = 0, std::int32_t weight = 0) {
   FontRecord s;
   std::strncpy(s.face, face, sizeof s.face - 1);
   s.height = height;
@@ -67,7 +67,8 @@ class TextTest : public test::GraphicsTest {
   }
   static int gtext(int plane, int x, int y, std::uint32_t colour, const std::string& s) {
     ScriptString str(s);
-    return int(call(bi_gtext, {std::uint32_t(plane), std::uint32_t(x), std::uint32_t(y), colour, str.addr}));
+    return int(call(bi_gtext,
+                    {std::uint32_t(plane), std::uint32_t(x), std::uint32_t(y), colour, str.addr}));
   }
   static int set_font(int slot, const FontRecord& desc) {
     ScriptBlock b(&desc, sizeof desc);
@@ -217,7 +218,9 @@ TEST_F(TextTest, FastReductionEqualsTheTables) {
 }
 
 TEST_F(TextTest, TextBoxForEveryAngleRange) {
-  auto eq = [](Rect r, Rect e) { return r.left == e.left && r.top == e.top && r.right == e.right && r.bottom == e.bottom; };
+  auto eq = [](Rect r, Rect e) {
+    return r.left == e.left && r.top == e.top && r.right == e.right && r.bottom == e.bottom;
+  };
   EXPECT_TRUE(eq(text_box(100, 20, 0), {0, 0, 100, 20}));
   EXPECT_TRUE(eq(text_box(100, 20, 2700), {-20, 0, 0, 100}));
   EXPECT_TRUE(eq(text_box(100, 20, 900), {0, -100, 20, 0}));
@@ -248,8 +251,8 @@ TEST_F(TextTest, SmoothedTextIntoAnEightBitPlaneIsCoverage) {
       full += v == 255;
       partial += v > 0 && v < 255 && v != 77;
     }
-  EXPECT_GT(full, 200);     // the inside of the block
-  EXPECT_GT(partial, 0);    // its edges
+  EXPECT_GT(full, 200);   // the inside of the block
+  EXPECT_GT(partial, 0);  // its edges
   // Pixels above and left of the text box are untouched, the box's own
   // uncovered pixels are written 0.
   EXPECT_EQ(p->row(0)[0], 77);
@@ -291,7 +294,8 @@ TEST_F(TextTest, BlendingMatchesTheCoverage) {
           int g = k.mul[c][200] + k.mul[inv][(d >> 8) & 0xFF];
           int r = k.mul[c][90] + k.mul[inv][(d >> 16) & 0xFF];
           want = bpp == 16 ? std::uint32_t((r >> 3) << 10 | (g >> 3) << 5 | (b >> 3))
-                           : (back & 0xFF000000u) | std::uint32_t(r) << 16 | std::uint32_t(g) << 8 | std::uint32_t(b);
+                           : (back & 0xFF000000u) | std::uint32_t(r) << 16 | std::uint32_t(g) << 8 |
+                                 std::uint32_t(b);
           partial += c < 255;
         }
         ASSERT_EQ(got, want) << bpp << " bpp at " << x << "," << y << " coverage " << c;
@@ -353,12 +357,12 @@ TEST_F(TextTest, ClipAndFailureResults) {
   ASSERT_EQ(set_font(12, record_of("IPAGothic", 16, 0, kStyleSmooth)), 1);
   for (int font : {11, 12}) {
     call(bi_font_use, {std::uint32_t(font)});
-    EXPECT_EQ(gtext(1, -1000, 0, 0, "abc"), 0) << font;  // wholly left of the clip
-    EXPECT_EQ(gtext(1, 64, 0, 0, "abc"), 0) << font;     // wholly right
-    EXPECT_EQ(gtext(1, 0, 40, 0, "abc"), 0) << font;     // below
-    EXPECT_EQ(gtext(1, -10, 0, 0, "abc"), 1) << font;    // partly inside
-    EXPECT_EQ(gtext(2, 0, 0, 0, "abc"), 0) << font;      // no plane
-    EXPECT_EQ(call(bi_gtext, {1, 0, 0, 0, 0}), 0u);       // null string
+    EXPECT_EQ(gtext(1, -1000, 0, 0, "abc"), 0) << font;        // wholly left of the clip
+    EXPECT_EQ(gtext(1, 64, 0, 0, "abc"), 0) << font;           // wholly right
+    EXPECT_EQ(gtext(1, 0, 40, 0, "abc"), 0) << font;           // below
+    EXPECT_EQ(gtext(1, -10, 0, 0, "abc"), 1) << font;          // partly inside
+    EXPECT_EQ(gtext(2, 0, 0, 0, "abc"), 0) << font;            // no plane
+    EXPECT_EQ(call(bi_gtext, {1, 0, 0, 0, 0}), 0u);            // null string
     EXPECT_EQ(call(bi_gtext, {1, 0, 0, 0, 0x7FFFFFF0u}), 0u);  // wild string
   }
   // A clip rectangle counts, not the plane's bounds.
@@ -386,7 +390,8 @@ TEST_F(TextTest, UnsetSlotDrawsAsMeiryo16) {
   EXPECT_FALSE(ink.empty());
   EXPECT_LE(ink.bottom, 16);  // cell height 16
   for (int y = 0; y < a->height; ++y)
-    for (int x = 0; x < a->width; ++x) ASSERT_EQ(raw_value(*a, x, y), raw_value(*b, x, y)) << x << "," << y;
+    for (int x = 0; x < a->width; ++x)
+      ASSERT_EQ(raw_value(*a, x, y), raw_value(*b, x, y)) << x << "," << y;
   // "Meiryo" is a name we map: no fallback notice.
   EXPECT_TRUE(messages_.empty());
 }
@@ -493,11 +498,12 @@ TEST_F(TextTest, GameFontsAreFoundInTheFontsArchive) {
   fs::remove_all(dir_ / "fonts");
   test::write_host_file(dir_ / "junk", std::string(3000, '\x17'));  // packed as a broken font
   std::string error;
-  ASSERT_TRUE(storage::write_archive((dir_ / "fonts.bin").string(),
-                                     {{"a_broken.ttf", (dir_ / "junk").string()},
-                                      {"DejaVuSans.ttf", "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf"},
-                                      {"ipag.ttf", kGothic}},
-                                     7, &error))
+  ASSERT_TRUE(
+      storage::write_archive((dir_ / "fonts.bin").string(),
+                             {{"a_broken.ttf", (dir_ / "junk").string()},
+                              {"DejaVuSans.ttf", "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf"},
+                              {"ipag.ttf", kGothic}},
+                             7, &error))
       << error;
   config().FileSystem = 1;
   fonts_release();
@@ -506,9 +512,11 @@ TEST_F(TextTest, GameFontsAreFoundInTheFontsArchive) {
   ASSERT_EQ(call(bi_font_list, {names.addr, 3}), 3u);
   EXPECT_STREQ(reinterpret_cast<const char*>(names.host()), "DejaVu Sans");
   EXPECT_STREQ(reinterpret_cast<const char*>(names.host() + 32), "IPAGothic");
-  EXPECT_STREQ(reinterpret_cast<const char*>(names.host() + 64), "IPA\x83\x53\x83\x56\x83\x62\x83\x4E");
+  EXPECT_STREQ(reinterpret_cast<const char*>(names.host() + 64),
+               "IPA\x83\x53\x83\x56\x83\x62\x83\x4E");
   make_plane(1, 64, 24, 32);
-  ASSERT_EQ(set_font(1, record_of("IPA\x83\x53\x83\x56\x83\x62\x83\x4E", 16)), 1);  // the Japanese name
+  ASSERT_EQ(set_font(1, record_of("IPA\x83\x53\x83\x56\x83\x62\x83\x4E", 16)),
+            1);  // the Japanese name
   call(bi_font_use, {1});
   EXPECT_EQ(gtext(1, 0, 0, 0xFF, "ok"), 1);
   EXPECT_FALSE(ink_box(*plane_at(1), 0).empty());
@@ -546,7 +554,8 @@ TEST_F(TextTest, RandomSpecsAndStringsNeverFault) {
     ASSERT_EQ(set_font(slot, s), 1);
     call(bi_font_use, {std::uint32_t(slot)});
     std::string text;
-    for (int i = int(next() % 6); i > 0; --i) text += char(next() % 2 ? 0x81 + next() % 0x7B : 0x20 + next() % 0xE0);
+    for (int i = int(next() % 6); i > 0; --i)
+      text += char(next() % 2 ? 0x81 + next() % 0x7B : 0x20 + next() % 0xE0);
     int bpp = std::initializer_list<int>{1, 4, 8, 16, 24, 32}.begin()[next() % 6];
     int x = int(next() % 80) - 40, y = int(next() % 60) - 30;
     int r = gtext(bpp, x, y, next(), text);

@@ -64,10 +64,10 @@ TEST_F(IniValues, IntegersAreReadThePlatformsWay) {
   EXPECT_EQ(geti("wrap", 7, f), 1);
   EXPECT_EQ(geti("negwrap", 7, f), -1);
   EXPECT_EQ(geti("spaced", 7, f), -17);
-  EXPECT_EQ(geti("letter", 7, f), 0);   // text that starts with a letter reads 0
-  EXPECT_EQ(geti("empty", 7, f), 7);    // an empty value gives the default
+  EXPECT_EQ(geti("letter", 7, f), 0);  // text that starts with a letter reads 0
+  EXPECT_EQ(geti("empty", 7, f), 7);   // an empty value gives the default
   EXPECT_EQ(geti("missing", 7, f), 7);
-  EXPECT_EQ(geti("PLAIN", 7, f), 42);   // keys without regard to case
+  EXPECT_EQ(geti("PLAIN", 7, f), 42);  // keys without regard to case
   EXPECT_EQ(geti("plain", 7, put((dir_ / "nofile.ini").string())), 7);
   EXPECT_EQ(geti("plain", 7, lib::test::bad_address()), 7);
 }

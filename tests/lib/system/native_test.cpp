@@ -79,8 +79,7 @@ TEST(NativeLibraries, TheCLibrary) {
 }
 
 TEST(NativeLibraries, SlotsRunOut) {
-  for (int i = 0; i < system::kDllSlots; ++i)
-    ASSERT_EQ(system::dll_load("libc.so.6"), i);
+  for (int i = 0; i < system::kDllSlots; ++i) ASSERT_EQ(system::dll_load("libc.so.6"), i);
   EXPECT_EQ(system::dll_load("libc.so.6"), -1);
   EXPECT_TRUE(system::dll_unload(17));
   EXPECT_EQ(system::dll_load("libc.so.6"), 17);  // the lowest free slot

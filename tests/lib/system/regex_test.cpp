@@ -40,7 +40,8 @@ RegionView read_region(Addr region) {
 TEST(Regex, KanjiClassAndRegionOffsets) {
   // "abc" + two kanji + "xyz": a class of kanji matches them as characters.
   const std::string text = "abc\x8A\xBF\x8E\x9Axyz";
-  const std::string pattern = "([\x88\x9F-\x98\x72]+)(x)";  // from the first level-1 kanji to the last
+  const std::string pattern =
+      "([\x88\x9F-\x98\x72]+)(x)";  // from the first level-1 kanji to the last
   const std::uint32_t re = call(bind<&bi_reg_new>, {put(pattern), 0});
   ASSERT_NE(re, 0u);
   const Addr region = call(bind<&bi_match_new>, {});

@@ -53,7 +53,7 @@ TEST(Wildcards, DotRulesOfThePlatform) {
 }
 
 TEST(Wildcards, TwoByteCharactersAreOneCharacter) {
-  const std::string kanji = "\x8A\xBF\x8E\x9A";                // two kanji
+  const std::string kanji = "\x8A\xBF\x8E\x9A";  // two kanji
   const std::string fullwidth_a = "\x82\x60", fullwidth_lower_a = "\x82\x81";
   EXPECT_TRUE(wildcard_match("??", kanji));
   EXPECT_FALSE(wildcard_match("???", kanji + "x.y"));
@@ -136,8 +136,8 @@ TEST_F(FindFiles, RecordsInOrderWithTheirFields) {
   ASSERT_GT(h, 0);
   EXPECT_EQ(name(), "A.TXT");
   EXPECT_EQ(u32(0), system::kAttrArchive);
-  EXPECT_EQ(u32(32), 1u);  // size low
-  EXPECT_EQ(u32(28), 0u);  // size high
+  EXPECT_EQ(u32(32), 1u);                            // size low
+  EXPECT_EQ(u32(28), 0u);                            // size high
   EXPECT_EQ(lib::test::text_at(record_ + 304), "");  // already an 8.3 name
   ASSERT_EQ(call(bind<&bi_find_next>, {static_cast<std::uint32_t>(h), record_}), 1u);
   EXPECT_EQ(name(), "b.txt");

@@ -22,7 +22,8 @@ const fs::path kScripts = kSource / "tests" / "scripts" / "system";
 class SystemScripts : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!fs::exists(TALVEN_BINARY)) GTEST_SKIP() << "build the talven target first: " << TALVEN_BINARY;
+    if (!fs::exists(TALVEN_BINARY))
+      GTEST_SKIP() << "build the talven target first: " << TALVEN_BINARY;
     dir_ = fs::temp_directory_path() /
            ("talven_system_" + std::to_string(::getpid()) + "_" +
             ::testing::UnitTest::GetInstance()->current_test_info()->name());
@@ -30,8 +31,9 @@ class SystemScripts : public ::testing::Test {
     fs::create_directories(dir_);
     fs::copy_file(kSource / "sdk" / "talven.h", dir_ / "talven.h");
     fs::copy_file(kScripts / "check.h", dir_ / "check.h");
-    std::ofstream(dir_ / "Quest.cfg") << "[General]\nFileSystem=3\nInheritance=0\n[Screen]\nWidth=640\nHeight=480\n"
-                                         "[Script]\nLoad=main.c\n";
+    std::ofstream(dir_ / "Quest.cfg")
+        << "[General]\nFileSystem=3\nInheritance=0\n[Screen]\nWidth=640\nHeight=480\n"
+           "[Script]\nLoad=main.c\n";
     const std::string cmd = "cc -shared -fPIC -I" + (kSource / "sdk").string() + " " +
                             (kSource / "examples/native/example_native.c").string() + " -o " +
                             (dir_ / "example.so").string();
@@ -41,7 +43,8 @@ class SystemScripts : public ::testing::Test {
 
   talven::test::BinaryRun run_script(const std::string& script, const std::string& switches = "") {
     fs::copy_file(kScripts / script, dir_ / "main.c", fs::copy_options::overwrite_existing);
-    return talven::test::run_talven("--headless --log --timeout 30 " + switches + " " + dir_.string());
+    return talven::test::run_talven("--headless --log --timeout 30 " + switches + " " +
+                                    dir_.string());
   }
 
   fs::path dir_;
@@ -59,7 +62,8 @@ TEST_F(SystemScripts, EveryFamilyFromAScript) {
 
 TEST_F(SystemScripts, UntrustedGamesAreRefused) {
   // Refusals are file notices (level 2): shown once Error lets them through.
-  std::ofstream(dir_ / "Quest.cfg") << "[General]\nFileSystem=3\nInheritance=0\nError=2\n[Script]\nLoad=main.c\n";
+  std::ofstream(dir_ / "Quest.cfg")
+      << "[General]\nFileSystem=3\nInheritance=0\nError=2\n[Script]\nLoad=main.c\n";
   auto r = run_script("untrusted.c", "--untrusted");
   EXPECT_EQ(r.status, 0) << r.out;
   EXPECT_EQ(r.out.find("FAIL"), std::string::npos) << r.out;
@@ -80,13 +84,15 @@ TEST_F(SystemScripts, UntrustedByTheConfiguration) {
 // The desktop back end: a windowed run on a virtual display, where the
 // builtins reach SDL through main-thread calls.
 TEST_F(SystemScripts, WindowedOnAVirtualDisplay) {
-  if (std::system("command -v xvfb-run >/dev/null 2>&1") != 0) GTEST_SKIP() << "xvfb-run is not installed";
+  if (std::system("command -v xvfb-run >/dev/null 2>&1") != 0)
+    GTEST_SKIP() << "xvfb-run is not installed";
   fs::copy_file(kScripts / "windowed.c", dir_ / "main.c");
   // Software drawing keeps the display drivers (and their POSIX regex use,
   // which Oniguruma's exported names would take over) out of the run.
-  const std::string cmd = "ASAN_OPTIONS=detect_leaks=0 xvfb-run -a -s '-screen 0 800x600x24' "
-                          "env SDL_FRAMEBUFFER_ACCELERATION=0 SDL_RENDER_DRIVER=software timeout -k 2 30 " +
-                          std::string(TALVEN_BINARY) + " --log --timeout 20 " + dir_.string() + " 2>&1";
+  const std::string cmd =
+      "ASAN_OPTIONS=detect_leaks=0 xvfb-run -a -s '-screen 0 800x600x24' "
+      "env SDL_FRAMEBUFFER_ACCELERATION=0 SDL_RENDER_DRIVER=software timeout -k 2 30 " +
+      std::string(TALVEN_BINARY) + " --log --timeout 20 " + dir_.string() + " 2>&1";
   std::string out;
   for (int attempt = 0; attempt < 3; ++attempt) {  // xvfb-run now and then fails on its own
     out.clear();

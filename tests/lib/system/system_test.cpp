@@ -74,7 +74,7 @@ TEST(MessageBoxes, ButtonSetsDefaultsAndEscape) {
   EXPECT_EQ(b.default_index, 2);
   EXPECT_EQ(b.escape_id, 2);
   EXPECT_EQ(b.icon, 1);
-  b = system::box_layout(2 | 0x300);          // a fourth default does not exist
+  b = system::box_layout(2 | 0x300);  // a fourth default does not exist
   EXPECT_EQ(b.default_index, 0);
   EXPECT_EQ(b.escape_id, 3);
   EXPECT_TRUE(system::box_layout(7).ids.empty());
@@ -114,8 +114,10 @@ TEST(CommandLines, SplitTheWindowsWay) {
   EXPECT_EQ(system::split_command_line("prog a b"), (V{"prog", "a", "b"}));
   EXPECT_EQ(system::split_command_line("  \"C:\\Program Files\\x.exe\" \"two words\" c"),
             (V{"C:\\Program Files\\x.exe", "two words", "c"}));
-  EXPECT_EQ(system::split_command_line("p a\\\\\\\"b"), (V{"p", "a\\\"b"}));   // 3 backslashes, quote
-  EXPECT_EQ(system::split_command_line("p \"a\\\\\" b"), (V{"p", "a\\", "b"}));  // 2 backslashes, quote
+  EXPECT_EQ(system::split_command_line("p a\\\\\\\"b"),
+            (V{"p", "a\\\"b"}));  // 3 backslashes, quote
+  EXPECT_EQ(system::split_command_line("p \"a\\\\\" b"),
+            (V{"p", "a\\", "b"}));  // 2 backslashes, quote
   EXPECT_EQ(system::split_command_line("p a\\b\\"), (V{"p", "a\\b\\"}));
   EXPECT_EQ(system::split_command_line("p \"say \"\"hi\"\"\""), (V{"p", "say \"hi\""}));
   EXPECT_EQ(system::split_command_line("p \"\""), (V{"p", ""}));
@@ -134,7 +136,8 @@ TEST(Programs, ExecAndShell) {
                         << out.string() << ".tmp\" \"" << out.string() << "\"\n";
   fs::permissions(script, fs::perms::owner_all);
   auto wait_for_output = [&] {
-    for (int i = 0; i < 200 && !fs::exists(out); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    for (int i = 0; i < 200 && !fs::exists(out); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
     std::ifstream in(out);
     return std::string(std::istreambuf_iterator<char>(in), {});
   };
