@@ -1172,9 +1172,9 @@ TALVEN_VM_INLINE bool next_slice_follows(const Machine& m, SliceHook hook) {
 // The handler tables. With computed goto a handler is the address of its
 // label; the switch build numbers them instead (kind, kind + BK_COUNT for
 // the unchecked forms, then the two ops of the loop itself).
-constexpr std::uintptr_t kUncheckedBase = BK_COUNT;
-constexpr std::uintptr_t kStepEndId = 2 * BK_COUNT;
-constexpr std::uintptr_t kStopId = 2 * BK_COUNT + 1;
+[[maybe_unused]] constexpr std::uintptr_t kUncheckedBase = BK_COUNT;
+[[maybe_unused]] constexpr std::uintptr_t kStepEndId = 2 * BK_COUNT;
+[[maybe_unused]] constexpr std::uintptr_t kStopId = 2 * BK_COUNT + 1;
 
 // The unchecked handler of each kind: the checked one, replaced for the
 // kinds with frame slots.
