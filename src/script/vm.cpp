@@ -1105,21 +1105,25 @@ TALVEN_VM_INLINE Machine open_slice(VmContext* ctx, NativeState& ns) {
 }
 
 // Decodes the instruction at pc from the image into `op`, a block of one op
-// with the same fields the translator gives it. The fast path checks the
+// with the same fields the translator gives it. The fast path reads the
 // longest instruction's bytes at once; near the end of committed memory the
 // exact length is checked.
 TALVEN_VM_INLINE Flow decode_step(Machine& m, TOp& op, const void* const* handlers) {
-  if (!m.in_space(m.pc, 6)) {
+  Insn insn;
+  bool valid;
+  if (m.in_space(m.pc, 6)) [[likely]] {
+    valid = decode_instruction6(m.base + m.pc, insn);
+  } else {
     if (!m.reachable(m.pc, 1)) return m.bad_address(m.pc, m.pc);
     if (!m.reachable(m.pc, op_length(m.base[m.pc]))) return m.bad_address(m.pc, m.pc);
+    valid = decode_instruction(m.base + m.pc, 6, insn);
   }
-  Insn insn;
-  if (!decode_instruction(m.base + m.pc, 6, insn)) [[unlikely]] {
+  if (!valid) [[unlikely]] {
     // pc goes past the invalid instruction (one byte for a bad opcode).
     const std::uint8_t code = m.base[m.pc];
     return m.fail(kErrInvalidCode, m.pc + static_cast<Addr>(op_length(code)));
   }
-  op = single_op(insn);
+  set_single_op(op, insn);
   op.pc = m.pc + insn.length;
   op.handler = handlers[op.kind];
   return Flow::kNext;
@@ -1152,9 +1156,11 @@ TALVEN_VM_INLINE std::uint32_t run_machine_code(Machine& m, NativeState& ns, Blo
 
 // Whether the slice that just spent its budget is followed at once by the
 // next one (the slice hook allows it and nothing stopped the scripts).
-TALVEN_VM_INLINE bool next_slice_follows(const Machine& m, SliceHook hook) {
-  return m.budget == 0 && m.ctx->state == kVmRunning && hook && !vm_stop_flag.is_set() &&
-         hook(m.ctx);
+// `stop` is the stop flag's word, found once per run.
+TALVEN_VM_INLINE bool next_slice_follows(const Machine& m, SliceHook hook,
+                                         std::atomic_ref<std::uint32_t> stop) {
+  return m.budget == 0 && m.ctx->state == kVmRunning && hook &&
+         stop.load(std::memory_order_relaxed) == 0 && hook(m.ctx);
 }
 
 // Raises the error a slice stopped with (the state already handed back).
@@ -1295,6 +1301,7 @@ int run_slices(VmContext* const ctx) {
   static const UncheckedTable kUnchecked(kChecked, kForms);
 
   const SliceHook slice_hook = g_slice_hook.load(std::memory_order_acquire);
+  const std::atomic_ref<std::uint32_t> stop(*vm_stop_flag.word());
   NativeState ns;
   Machine m = open_slice(ctx, ns);
   Translation* const tr = m.tr;
@@ -1500,7 +1507,7 @@ leave_slice:
     stop_op->handler = stop_saved;
     stop_op = nullptr;
   }
-  if (next_slice_follows(m, slice_hook)) {
+  if (next_slice_follows(m, slice_hook, stop)) {
     // The next slice, without leaving: only this context wants to run, so
     // no other script thread can have written code in between.
     m.budget = kSliceLength;

@@ -327,7 +327,8 @@ Block* translate_block(Translation& t, const std::uint8_t* base, Addr pc,
     }
     if (used == 0) {
       used = 1;
-      op = single_op(in[0]);
+      op = TOp{};
+      set_single_op(op, in[0]);
     }
     for (unsigned k = 0; k < used; ++k) at += in[k].length;
     op.pc = at;

@@ -138,10 +138,11 @@ inline bool mask_taken(std::uint8_t mask, bool zf, bool lf, bool bf) {
 
 constexpr bool is_jcc(std::uint8_t op) { return op >= OP_JE && op <= OP_JBE; }
 
-// The flag mask of conditional jump opcode `op` (0 for other opcodes).
+// The flag mask of conditional jump opcode `op` (0 for other opcodes and
+// bytes that are no opcode; one row per byte, so no range test).
 inline constexpr auto kJumpMasks = [] {
   struct Table {
-    std::uint8_t at[kOpcodeCount] = {};
+    std::uint8_t at[256] = {};
   } t;
   for (unsigned op = OP_JE; op <= OP_JBE; ++op) {
     for (unsigned i = 0; i < 8; ++i) {
@@ -151,9 +152,7 @@ inline constexpr auto kJumpMasks = [] {
   }
   return t;
 }();
-constexpr std::uint8_t jump_mask(std::uint8_t op) {
-  return op < kOpcodeCount ? kJumpMasks.at[op] : 0;
-}
+constexpr std::uint8_t jump_mask(std::uint8_t op) { return kJumpMasks.at[op]; }
 
 // One decoded instruction.
 struct Insn {
@@ -190,17 +189,64 @@ inline bool decode_instruction(const std::uint8_t* p, std::uint32_t avail, Insn&
   return true;
 }
 
+// How each opcode's operands lie, so that an instruction whose six bytes
+// may all be read decodes without a branch per operand form: the register
+// byte masked by reg_mask, the immediate the 32-bit word at imm_at masked
+// by imm_mask. length 0: not an opcode.
+struct OperandLayout {
+  std::uint8_t length = 0;
+  std::uint8_t reg_mask = 0;
+  std::uint8_t imm_at = 1;
+  std::uint32_t imm_mask = 0;
+};
+inline constexpr auto kOperandLayouts = [] {
+  struct Table {
+    OperandLayout at[256] = {};
+  } t;
+  for (unsigned op = 0; op < kOpcodeCount; ++op) {
+    const OperandForm f = kOpInfo[op].form;
+    OperandLayout& l = t.at[op];
+    l.length = static_cast<std::uint8_t>(operand_form_length(f));
+    l.reg_mask = f == OperandForm::R || f == OperandForm::RI ? 0xFF : 0;
+    l.imm_at = f == OperandForm::RI ? 2 : 1;
+    l.imm_mask = f == OperandForm::T   ? 0xFFFFu
+                 : f == OperandForm::R ? 0u
+                 : f == OperandForm::None ? 0u
+                                          : 0xFFFFFFFFu;
+  }
+  return t;
+}();
+
+// decode_instruction(p, 6, out) for six readable bytes at p, as the
+// interpreter steps the image away from the end of committed memory.
+inline bool decode_instruction6(const std::uint8_t* p, Insn& out) {
+  const OperandLayout& l = kOperandLayouts.at[p[0]];
+  const std::uint8_t rb = p[1] & l.reg_mask;
+  if (l.length == 0 || (rb & kRegByteInvalidMask)) return false;
+  out.op = p[0];
+  out.d = rb & 15u;
+  out.s = rb >> 4;
+  out.imm = get_u32(p + l.imm_at) & l.imm_mask;
+  out.length = l.length;
+  return true;
+}
+
 // The op of one instruction on its own: how the translator takes an
 // instruction it does not fuse, and how the interpreter steps one from the
-// image. pc, rest and handler are the caller's.
-inline TOp single_op(const Insn& i) {
-  TOp op;
+// image. pc and handler are the caller's. The fields are written one by
+// one into the op that runs: a TOp built aside and copied in would be read
+// back wider than its byte fields were just written, which the host cannot
+// forward from its store buffer.
+inline void set_single_op(TOp& op, const Insn& i) {
   op.kind = i.op;
   op.d = i.d;
   op.s = i.s;
   op.a = i.imm;
+  op.b = 0;
+  op.c = 0;
+  op.d2 = 0;
   op.mask = jump_mask(i.op);
-  return op;
+  op.rest = 0;
 }
 
 struct Segment {

@@ -46,6 +46,28 @@ TEST(VmTranslate, ConditionalJumpsFollowTheirTruthTable) {
   EXPECT_EQ(jump_mask(OP_ADD), 0);
 }
 
+// The interpreter's six-byte decoder gives what the general one gives for
+// every opcode byte and register byte: validity, length, registers and the
+// immediate of each operand form.
+TEST(VmTranslate, SixByteDecodeMatchesTheGeneralDecoder) {
+  std::uint8_t bytes[6] = {0, 0, 0x81, 0x92, 0xA3, 0xB4};
+  for (unsigned code = 0; code < 256; ++code) {
+    for (unsigned rb = 0; rb < 256; ++rb) {
+      bytes[0] = static_cast<std::uint8_t>(code);
+      bytes[1] = static_cast<std::uint8_t>(rb);
+      Insn general, fast;
+      const bool ok = decode_instruction(bytes, 6, general);
+      ASSERT_EQ(decode_instruction6(bytes, fast), ok) << code << " " << rb;
+      if (!ok) continue;
+      ASSERT_EQ(fast.op, general.op);
+      ASSERT_EQ(fast.length, general.length) << code;
+      ASSERT_EQ(fast.d, general.d) << code << " " << rb;
+      ASSERT_EQ(fast.s, general.s) << code << " " << rb;
+      ASSERT_EQ(fast.imm, general.imm) << code << " " << rb;
+    }
+  }
+}
+
 class TranslateBlocks : public ::testing::Test {
  protected:
   void SetUp() override {
