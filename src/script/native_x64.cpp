@@ -434,15 +434,9 @@ constexpr std::array<LowerFn, kOpcodeCount> make_lowerings() {
 #undef TALVEN_X64_LOWERING
   return t;
 }
+// Every row of the list names its lowering here, so an opcode without a
+// lower_NAME does not compile; the opcodes are numbered densely by the list.
 constexpr std::array<LowerFn, kOpcodeCount> kLowerings = make_lowerings();
-
-constexpr bool every_opcode_lowered() {
-  for (LowerFn f : kLowerings) {
-    if (f == nullptr) return false;
-  }
-  return true;
-}
-static_assert(every_opcode_lowered(), "an opcode without a lowering");
 
 // ---- blocks -----------------------------------------------------------------------
 
