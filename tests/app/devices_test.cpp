@@ -63,7 +63,6 @@ constexpr DeviceRow kRows[] = {
      .shutdown = shutdown<'D'>,
      .application_paused = paused<'D'>},
 };
-static_assert(talven::release_turns_valid(kRows));
 
 std::vector<std::string> run(void (*step)(std::span<const DeviceRow>)) {
   steps().clear();
@@ -109,6 +108,7 @@ TEST(DeviceTable, ReleaseTurnsMustBeOneToNEachOnce) {
   EXPECT_FALSE(talven::release_turns_valid(gap));
   EXPECT_FALSE(talven::release_turns_valid(unset));
   EXPECT_FALSE(talven::release_turns_valid(stray));
+  EXPECT_TRUE(talven::release_turns_valid(kRows));
   EXPECT_TRUE(talven::release_turns_valid(talven::device_table()));
 }
 
