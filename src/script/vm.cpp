@@ -459,6 +459,12 @@ TALVEN_VM_INLINE void compare(Machine& m, std::uint32_t x, std::uint32_t y) {
   m.bf = x < y;
 }
 
+// sub: the flags of comparing x with y, then x -= y.
+TALVEN_VM_INLINE void subtract(Machine& m, std::uint32_t& x, std::uint32_t y) {
+  compare(m, x, y);
+  x -= y;
+}
+
 // The end of a conditional jump: to `target` when the flags take it.
 TALVEN_VM_INLINE Flow jump_if(Machine& m, const TOp& op, Addr target) {
   if (mask_taken(op.mask, m.zf, m.lf, m.bf)) {
@@ -742,14 +748,11 @@ TALVEN_VM_EXEC(OP_ADD_IMM) {
   return Flow::kNext;
 }
 TALVEN_VM_EXEC(OP_SUB) {
-  const std::uint32_t v = m.r[op.s];
-  compare(m, m.r[op.d], v);
-  m.r[op.d] -= v;
+  subtract(m, m.r[op.d], m.r[op.s]);
   return Flow::kNext;
 }
 TALVEN_VM_EXEC(OP_SUB_IMM) {
-  compare(m, m.r[op.d], op.a);
-  m.r[op.d] -= op.a;
+  subtract(m, m.r[op.d], op.a);
   return Flow::kNext;
 }
 TALVEN_VM_EXEC(OP_MUL) {
@@ -872,27 +875,21 @@ TALVEN_VM_EXEC(OP_FNEG) {
 TALVEN_VM_EXEC(BK_LOAD2_SUB_JCC) {
   TRY(frame_load<kUnchecked>(m, m.frame(op.a), m.r[op.d], op.pc - 13));
   TRY(frame_load<kUnchecked>(m, m.frame(op.b), m.r[op.s], op.pc - 7));
-  const std::uint32_t v = m.r[op.d];
-  compare(m, m.r[op.s], v);
-  m.r[op.s] -= v;
+  subtract(m, m.r[op.s], m.r[op.d]);
   return jump_if(m, op, op.c);
 }
 // movl rA,a (6); movl rB,[r6+b] (6); sub rB,rA (2); jcc c (5)
 TALVEN_VM_EXEC(BK_IMM_LOAD_SUB_JCC) {
   m.r[op.d] = op.a;
   TRY(frame_load<kUnchecked>(m, m.frame(op.b), m.r[op.s], op.pc - 7));
-  const std::uint32_t v = m.r[op.d];
-  compare(m, m.r[op.s], v);
-  m.r[op.s] -= v;
+  subtract(m, m.r[op.s], m.r[op.d]);
   return jump_if(m, op, op.c);
 }
 // movl rA,a (6); movl rB,[r6+b] (6); sub rB,rA (2)
 TALVEN_VM_EXEC(BK_IMM_LOAD_SUB) {
   m.r[op.d] = op.a;
   TRY(frame_load<kUnchecked>(m, m.frame(op.b), m.r[op.s], op.pc - 2));
-  const std::uint32_t v = m.r[op.d];
-  compare(m, m.r[op.s], v);
-  m.r[op.s] -= v;
+  subtract(m, m.r[op.s], m.r[op.d]);
   return Flow::kNext;
 }
 // movl rA,[r6+a] (6); movl rB,[r6+b] (6); add rB,rA (2)
