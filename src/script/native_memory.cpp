@@ -36,6 +36,29 @@ bool make_executable(std::uint8_t* p, std::size_t bytes) {
 
 void unmap(std::uint8_t* p, std::size_t bytes) { ::munmap(p, bytes); }
 
+// The same fresh memory of `bytes` twice: a read+write view to copy code
+// into and a read+execute view to run it, so no protection ever changes.
+// False where the system has no anonymous shared files (the caller then
+// flips protections of one view).
+bool map_twice(std::size_t bytes, std::uint8_t*& write_view, std::uint8_t*& exec_view) {
+  const int fd = ::memfd_create("talven-code", MFD_CLOEXEC);
+  if (fd < 0) return false;
+  void* w = MAP_FAILED;
+  void* x = MAP_FAILED;
+  if (::ftruncate(fd, static_cast<off_t>(bytes)) == 0) {
+    w = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    if (w != MAP_FAILED) x = ::mmap(nullptr, bytes, PROT_READ | PROT_EXEC, MAP_SHARED, fd, 0);
+  }
+  ::close(fd);
+  if (x == MAP_FAILED) {
+    if (w != MAP_FAILED) ::munmap(w, bytes);
+    return false;
+  }
+  write_view = static_cast<std::uint8_t*>(w);
+  exec_view = static_cast<std::uint8_t*>(x);
+  return true;
+}
+
 // ---- on top of it -------------------------------------------------------------
 
 std::size_t page_floor(std::size_t off) { return off & ~(page_bytes() - 1); }
@@ -50,19 +73,33 @@ void flush_instruction_cache(std::uint8_t* p, std::size_t n) {
 }  // namespace
 
 NativeArena::~NativeArena() {
-  for (const Piece& piece : pieces_) unmap(piece.base, kPieceBytes);
+  for (const Piece& piece : pieces_) {
+    unmap(piece.base, kPieceBytes);
+    if (piece.write) unmap(piece.write, kPieceBytes);
+  }
 }
 
 void* NativeArena::add(const std::uint8_t* code, std::size_t n) {
   if (broken_ || n == 0 || n > kPieceBytes) return nullptr;
   if (pieces_.empty() || kPieceBytes - pieces_.back().used < n) {
     if (bytes_mapped() + kPieceBytes > kLimitBytes) return nullptr;
-    std::uint8_t* base = map_writable(kPieceBytes);
-    if (!base) return nullptr;
-    pieces_.push_back(Piece{base, 0, 0});
+    std::uint8_t* write = nullptr;
+    std::uint8_t* base = nullptr;
+    if (!map_twice(kPieceBytes, write, base)) {
+      write = nullptr;
+      base = map_writable(kPieceBytes);
+      if (!base) return nullptr;
+    }
+    pieces_.push_back(Piece{base, write, 0, 0});
   }
   Piece& piece = pieces_.back();
   const std::size_t at = piece.used;
+  if (piece.write) {
+    std::memcpy(piece.write + at, code, n);
+    flush_instruction_cache(piece.base + at, n);
+    piece.used = (at + n + kAlign - 1) & ~(kAlign - 1);
+    return piece.base + at;
+  }
   const std::size_t first_page = page_floor(at);
   // The page the block starts in may hold the end of the block before it.
   if (first_page < piece.exec_end &&

@@ -2,7 +2,11 @@
 //
 // A translation's code space (NativeArena) is a list of 1 MiB pieces,
 // at most 32 MiB for one translation (one program area on one thread).
-// Blocks are appended one after the other at 16-byte steps. A piece is
+// Blocks are appended one after the other at 16-byte steps.
+//
+// Where the system can map the same memory twice, a piece has a read+write
+// view that blocks are copied into and a read+execute view they run from;
+// no protection changes after that. Otherwise a piece is one view,
 // mapped read+write; after a block has been copied in, the pages it covers
 // are made read+execute (after the instruction cache has been told) before
 // anything can run them. Pages past the last block stay read+write and
@@ -52,7 +56,8 @@ struct NativeArena {
 
  private:
   struct Piece {
-    std::uint8_t* base;
+    std::uint8_t* base;    // where the code runs
+    std::uint8_t* write;   // the read+write view of the same memory, or null
     std::size_t used;      // bytes holding code (16-byte steps)
     std::size_t exec_end;  // pages below this offset are read+execute
   };

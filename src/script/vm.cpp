@@ -1315,7 +1315,8 @@ int run_slices(VmContext* const ctx) {
   Block step_blk;   // a stepped instruction's block: no successors kept
   TOp step_ops[2];  // the stepped instruction, then the end of its block
   step_ops[1].handler = TALVEN_VM_REF(H_STEP_END, kStepEndId);
-  Flow why = Flow::kError;  // of an error exit
+  Flow why = Flow::kError;       // of an error exit
+  std::uint32_t tail_first = 0;  // the block's instruction where a slice's tail starts
 #if !TALVEN_VM_COMPUTED_GOTO
   std::uintptr_t handler_id = 0;
 #endif
@@ -1378,12 +1379,15 @@ enter_block:
   if (blk->count > m.budget) {
     // The slice ends inside the block: the ops that fit run, the op after
     // them ends the block (the stop handler), and the rest of the slice runs
-    // from the image instruction by instruction. Op k covers the block's
-    // first count - rest[k] instructions.
-    std::size_t j = 0;
-    while (blk->count - blk->ops[j].rest <= m.budget) ++j;
+    // one instruction at a time (run_singles). Op k covers the block's
+    // first count - rest[k] instructions; op_of says which op holds the
+    // first instruction that does not fit.
+    const std::size_t j = blk->op_of[m.budget];
     stepping = true;
-    if (j == 0) goto fetch;
+    if (j == 0) {
+      tail_first = 0;
+      goto run_singles;
+    }
     stop_op = &blk->ops[j];
     stop_saved = stop_op->handler;
     stop_op->handler = TALVEN_VM_REF(H_STOP, kStopId);
@@ -1481,11 +1485,27 @@ dispatch_switch:
     goto next_instruction;
     TALVEN_VM_LABEL(H_STOP, kStopId)
     // The op after the last one that fits the slice: the block ends here.
+    // What is left of the slice is the start of this op's instructions:
+    // they run one by one, from the block's single ops when none of them
+    // changes pc, else from the image.
     stop_op->handler = stop_saved;
     stop_op = nullptr;
     m.pc = (op - 1)->pc;
     if (m.budget == 0) goto leave_slice;
-    goto fetch;
+    tail_first = blk->count - (op - 1)->rest;
+  run_singles:
+    // m.pc is the block's instruction tail_first, m.budget less than the
+    // instructions of the op it begins.
+    if (blk->singles.empty() && !prepare_singles(*blk, kChecked)) goto fetch;
+    if (!singles_run(*blk, tail_first, m.budget)) goto fetch;
+    op = &blk->singles[tail_first];
+    stop_op = &blk->singles[tail_first + m.budget];
+    stop_saved = stop_op->handler;
+    stop_op->handler = TALVEN_VM_REF(H_STOP, kStopId);
+    m.budget = 0;
+    step_blk.taken = step_blk.fall = nullptr;
+    blk = &step_blk;
+    TALVEN_VM_DISPATCH();
 #if !TALVEN_VM_COMPUTED_GOTO
     default: __builtin_unreachable();
   }

@@ -231,6 +231,43 @@ void forget_translation(Addr program) {
 
 void forget_all_translations() { t_translations.clear(); }
 
+bool prepare_singles(Block& b, const void* const* handlers) {
+  b.singles.clear();
+  b.single_flow = 0;
+  const std::uint8_t* p = b.bytes.data();
+  for (std::size_t k = 0; k < b.segments.size(); ++k) {
+    const Segment& s = b.segments[k];
+    for (std::uint32_t off = 0; off < s.length;) {
+      Insn in;
+      if (b.singles.size() >= b.count || !decode_instruction(p + off, s.length - off, in)) break;
+      TOp op;
+      set_single_op(op, in);
+      off += in.length;
+      op.pc = s.start + off;
+      const bool last = b.singles.size() + 1 == b.count;
+      if (in.op == OP_JMP && !last && off == s.length && k + 1 < b.segments.size() &&
+          b.segments[k + 1].start == in.imm) {
+        // A jump the block follows: nothing but pc changes, and pc after it
+        // is its target, where the next segment starts.
+        set_single_op(op, Insn{OP_NOP, 0, 0, 0, in.length});
+        op.pc = in.imm;
+      } else if (ends_block(in.op)) {
+        b.single_flow |= std::uint64_t{1} << b.singles.size();
+      }
+      op.handler = handlers[op.kind];
+      b.singles.push_back(op);
+    }
+    p += s.length;
+  }
+  if (b.singles.size() != b.count) {
+    b.singles.clear();
+    return false;
+  }
+  for (std::size_t i = 0; i < b.singles.size(); ++i)
+    b.singles[i].rest = static_cast<std::uint8_t>(b.count - i - 1);
+  return true;
+}
+
 Block* translate_block(Translation& t, const std::uint8_t* base, Addr pc,
                        const void* const* handlers, const void* const* unchecked, Block* existing) {
   const std::uint32_t off = pc - t.program;
@@ -260,6 +297,8 @@ Block* translate_block(Translation& t, const std::uint8_t* base, Addr pc,
   b->fall = nullptr;
   b->native = nullptr;
   b->native_tried = false;
+  b->singles.clear();
+  b->single_flow = 0;
 
   Addr at = pc;
   Addr seg_start = pc;
@@ -353,8 +392,14 @@ Block* translate_block(Translation& t, const std::uint8_t* base, Addr pc,
     exit.rest = static_cast<std::uint8_t>(b->count);
     b->ops.push_back(exit);
   }
-  // Original instructions left after each op, for leaving a block early.
-  for (TOp& op : b->ops) op.rest = static_cast<std::uint8_t>(b->count - op.rest);
+  // Original instructions left after each op, for leaving a block early,
+  // and the op of each instruction.
+  std::uint32_t k = 0;
+  for (std::size_t i = 0; i < b->ops.size(); ++i) {
+    TOp& op = b->ops[i];
+    for (; k < op.rest; ++k) b->op_of[k] = static_cast<std::uint8_t>(i);
+    op.rest = static_cast<std::uint8_t>(b->count - op.rest);
+  }
   std::size_t total = 0;
   for (const Segment& s : b->segments) total += s.length;
   b->bytes.resize(total);

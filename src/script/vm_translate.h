@@ -209,8 +209,8 @@ inline constexpr auto kOperandLayouts = [] {
     l.length = static_cast<std::uint8_t>(operand_form_length(f));
     l.reg_mask = f == OperandForm::R || f == OperandForm::RI ? 0xFF : 0;
     l.imm_at = f == OperandForm::RI ? 2 : 1;
-    l.imm_mask = f == OperandForm::T   ? 0xFFFFu
-                 : f == OperandForm::R ? 0u
+    l.imm_mask = f == OperandForm::T      ? 0xFFFFu
+                 : f == OperandForm::R    ? 0u
                  : f == OperandForm::None ? 0u
                                           : 0xFFFFFFFFu;
   }
@@ -277,6 +277,16 @@ struct Block {
   // native_tried says whether that was tried since the block was built.
   void* native = nullptr;
   bool native_tried = false;
+  // The block's original instructions as ops of one instruction each, in
+  // the order they run (prepare_singles, made when a slice first ends inside
+  // the block): the part of a fused op that fits a slice runs from these.
+  // Op i's rest is count - i - 1; bit i of single_flow is set when
+  // instruction i may change pc.
+  std::vector<TOp> singles;
+  std::uint64_t single_flow = 0;
+  // op_of[k]: the op that holds the block's instruction k (k < count), so
+  // a slice that ends after k instructions finds where it stops at once.
+  std::uint8_t op_of[64] = {};
 };
 
 struct Translation {
@@ -301,6 +311,7 @@ struct Translation {
 // beyond kMaxIndexedOffset and translations beyond the block and op caps are
 // left to byte-by-byte stepping.
 constexpr unsigned kMaxBlockInstructions = 64;
+static_assert(kMaxBlockInstructions <= sizeof Block::op_of);
 constexpr std::uint32_t kMaxIndexedOffset = 4u << 20;
 constexpr std::size_t kMaxBlocks = 1u << 16;
 constexpr std::size_t kMaxOps = 1u << 20;
@@ -338,6 +349,17 @@ inline Block* find_block(Translation& t, Addr pc) {
 Block* translate_block(Translation& t, const std::uint8_t* base, Addr pc,
                        const void* const* handlers, const void* const* unchecked,
                        Block* existing = nullptr);
+
+// Fills b.singles from the bytes the block was made from, each op's
+// handler handlers[kind]; false when they do not decode into b.count
+// instructions (the interpreter then steps the image).
+bool prepare_singles(Block& b, const void* const* handlers);
+
+// Whether the n instructions from the block's instruction `first` on
+// (n >= 1, within the block) run from b.singles: none of them may change pc.
+inline bool singles_run(const Block& b, std::uint32_t first, std::uint32_t n) {
+  return ((b.single_flow >> first) & ((std::uint64_t{1} << n) - 1)) == 0;
+}
 
 // Whether n bytes at image equal n bytes at copy.
 inline bool same_bytes(const std::uint8_t* image, const std::uint8_t* copy, std::uint32_t n) {

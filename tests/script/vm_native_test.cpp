@@ -120,8 +120,8 @@ TEST_F(VmNativeMemory, ManyBlocksFillMoreThanOnePieceAndAllOfThemRunAgain) {
   const Block* first = find_block(*t, ctx_->program);
   const Block* last = find_block(*t, ctx_->program + (kBlocks - 1) * 17);
   ASSERT_TRUE(first && first->native && last && last->native);
-  EXPECT_EQ(perms_at(first->native), "r-xp");
-  EXPECT_EQ(perms_at(last->native), "r-xp");
+  EXPECT_EQ(perms_at(first->native).substr(0, 3), "r-x");
+  EXPECT_EQ(perms_at(last->native).substr(0, 3), "r-x");
   EXPECT_EQ(writable_and_executable(), "");
 
   // The pages each block started in were written again for the block
@@ -161,7 +161,7 @@ TEST_F(VmNativeMemory, CodeAddedEarlierStillRunsAfterItsPageWasWrittenAgain) {
     ASSERT_EQ(fns.front()(), 0) << n;
   }
   for (std::uint32_t n = 0; n < fns.size(); ++n) ASSERT_EQ(fns[n](), static_cast<int>(n));
-  EXPECT_EQ(perms_at(reinterpret_cast<void*>(fns.back())), "r-xp");
+  EXPECT_EQ(perms_at(reinterpret_cast<void*>(fns.back())).substr(0, 3), "r-x");
   EXPECT_EQ(writable_and_executable(), "");
 }
 #endif
