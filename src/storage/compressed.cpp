@@ -493,25 +493,30 @@ bool compress_bytes(std::string_view data, std::string& out) {
   }
 }
 
-std::uint64_t max_decoded_length(std::uint64_t code_bytes) {
-  const std::uint64_t codes = code_bytes * 8 / kFirstCodeWidth;
-  const std::uint64_t longest = kLastCode - kFirstFreeCode + 2;
-  if (codes <= longest) return codes * (codes + 1) / 2;
-  return longest * (longest + 1) / 2 + (codes - longest) * longest;
+bool expand_decoded(std::string_view image, std::string& decoded, std::uint32_t& length) {
+  decoded.clear();
+  length = 0;
+  std::unique_ptr<BitReader> r = open_memory_bit_reader(image);
+  std::uint32_t signature, declared;
+  if (!r || !read_bits(*r, 32, signature) || signature != kCompressedSignature ||
+      !read_bits(*r, 32, declared) || declared > kMaxDecodedLength)
+    return false;
+  ByteBuffer buffer;
+  if (!decode(*r, declared, buffer)) return false;
+  try {
+    decoded.assign(reinterpret_cast<const char*>(buffer.data), buffer.size);
+  } catch (const std::bad_alloc&) {
+    decoded.clear();
+    return false;
+  }
+  length = declared;
+  return true;
 }
 
 bool expand_bytes(std::string_view image, std::string& out) {
-  out.clear();
-  std::unique_ptr<BitReader> r = open_memory_bit_reader(image);
-  std::uint32_t signature, length;
-  if (!r || !read_bits(*r, 32, signature) || signature != kCompressedSignature ||
-      !read_bits(*r, 32, length) || length > kMaxDecodedLength ||
-      length > max_decoded_length(image.size() - 8))
-    return false;
-  ByteBuffer decoded;
-  if (!decode(*r, length, decoded)) return false;
+  std::uint32_t length = 0;
+  if (!expand_decoded(image, out, length)) return false;
   try {
-    out.assign(reinterpret_cast<const char*>(decoded.data), decoded.size);
     out.resize(length, '\0');
   } catch (const std::bad_alloc&) {
     out.clear();

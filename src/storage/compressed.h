@@ -153,26 +153,27 @@ bool decode_to(BitReader& reader, std::uint32_t length,
                const std::function<bool(const std::uint8_t*, std::size_t)>& sink,
                std::uint64_t* decoded);
 
-// The most bytes that `code_bytes` bytes of codes can decode to: every code
-// takes at least 9 bits, and the k-th code spells at most k bytes (a
-// dictionary string grows by one byte per code), at most the longest string
-// the dictionary can hold. A declared length above this cannot be honest.
-std::uint64_t max_decoded_length(std::uint64_t code_bytes);
-
 // Decodes codes into `out` (appended), which never grows past `length`
 // bytes. A stream that stops (end code or end of input) before `length`
-// bytes leaves `out` short: the rest reads as zero bytes. False when the
-// codes spell more than `length` bytes, or use a code the encoder cannot
-// have given out at that point (damaged data), or memory runs out.
+// bytes leaves `out` short: the rest reads as zero bytes. That tail is never
+// allocated here, so `out` grows only with what the codes spell and a
+// declared length larger than the codes costs nothing. False when the codes
+// spell more than `length` bytes, or use a code the encoder cannot have
+// given out at that point (damaged data), or memory runs out.
 bool decode(BitReader& reader, std::uint32_t length, ByteBuffer& out);
 
 // A whole compressed image of `data` (signature, length, codes) in `out`.
 // Empty data gives the header and the end code alone. False when the data is
 // longer than kMaxDecodedLength or the dictionary cannot be had.
 bool compress_bytes(std::string_view data, std::string& out);
-// Expands a whole compressed image into exactly its declared length. False
+// Decodes a whole compressed image without its zero tail: `decoded` gets
+// the bytes the codes spell and `length` the declared length, which is never
+// less; the bytes from decoded.size() up to `length` read as zeros. False
 // for a wrong signature, a missing length, a declared length above
 // kMaxDecodedLength or damaged codes.
+bool expand_decoded(std::string_view image, std::string& decoded, std::uint32_t& length);
+// The same, filled out with the zero tail to exactly the declared length
+// (which is allocated in full: for images whose length is trusted).
 bool expand_bytes(std::string_view image, std::string& out);
 
 // Writes `size` bytes at `data` to game path `path` in the compressed form

@@ -143,6 +143,33 @@ FastFile* OpenFastFile(std::string_view path_in) {
   return nullptr;
 }
 
+bool DataFileExists(std::string_view path_in) {
+  const std::string path(path_in.substr(0, path_in.find('\0')));
+  const int mode = file_system_mode();
+  if (mode & kFileSystemLoose) {
+    const int fd = open_game_file(path);
+    if (fd >= 0) {
+      ::close(fd);
+      return true;
+    }
+  }
+  if (!(mode & kFileSystemArchives) || path.empty()) return false;
+  for (std::size_t i = cp932::next(path, 0); i + 1 < path.size(); i = cp932::next(path, i)) {
+    if (!is_separator(path[i])) continue;
+    FastFile probe;
+    const Lookup found = open_in_archive(path, path.substr(0, i) + ".bin",
+                                         std::string_view(path).substr(i + 1), probe);
+    if (found == Lookup::kFound) {
+      ::close(probe.handle);
+      return true;
+    }
+    // A damaged archive that holds the entry was reported: the caller's own
+    // open reports it again rather than quietly using something else.
+    if (found == Lookup::kFailed) return true;
+  }
+  return false;
+}
+
 int CloseFastFile(FastFile* file) {
   if (!file) return 0;
   if (file->handle >= 0) ::close(file->handle);
@@ -252,11 +279,9 @@ ExpFile* OpenExpFile(std::string_view path_in) {
   // range cannot be a file the readers above can handle.
   std::uint32_t length = 0;
   if (!read_bits(*reader, 32, length) || length == 0 || length > kMaxDecodedLength) return nullptr;
-  // A length the codes could never spell is refused before anything is
-  // allocated for it.
-  const std::int64_t stored = GetFastFileSize(reader->file);
-  if (stored < 8 || length > max_decoded_length(static_cast<std::uint64_t>(stored) - 8))
-    return nullptr;
+  // Only what the codes spell is held; codes that end before `length` bytes
+  // leave a zero tail that reads serve without allocating it, so a length
+  // larger than the codes costs nothing here.
   if (!decode(*reader, length, file->data)) return nullptr;
   file->in_memory = 1;
   file->position = 0;

@@ -46,6 +46,11 @@ struct ExpFile;
 // Raw bytes of a loose file or an archive entry. The path stops at its first
 // zero byte, if any.
 FastFile* OpenFastFile(std::string_view path);
+// Whether OpenFastFile would find the path (loose or in an archive), without
+// the open-failure notice: for callers that fall back to something of their
+// own when a file is absent. An archive that cannot be read still reports
+// (and counts as holding the file, so that opening it fails visibly).
+bool DataFileExists(std::string_view path);
 // 1 after closing, 0 for null.
 int CloseFastFile(FastFile* file);
 // Nonzero on success. Reads at most `count` bytes; an archive entry's read

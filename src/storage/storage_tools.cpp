@@ -374,29 +374,21 @@ int run_compress(int argc, char** argv, bool expand) {
   auto writer =
       create_sink_bit_writer([&](const std::uint8_t* p, std::size_t n) { return out.write(p, n); });
   bool read_failed = false;
-  std::uint64_t consumed = 0;
   ToolReader ahead{in.fd, &read_failed};
-  auto reader = open_source_bit_reader([&](std::uint8_t* p, std::size_t n) {
-    const std::size_t got = ahead.read(p, n);
-    consumed += got;
-    return got;
-  });
+  auto reader =
+      open_source_bit_reader([&](std::uint8_t* p, std::size_t n) { return ahead.read(p, n); });
   if (!writer || !reader) return failure(tool.name, "out of memory");
   std::string why;
   if (expand) {
     std::uint32_t signature = 0, length = 0;
     std::uint64_t decoded = 0;
-    bool ok =
-        read_bits(*reader, 32, signature) && signature == kCompressedSignature &&
-        read_bits(*reader, 32, length) && length <= kMaxDecodedLength &&
-        (in.size < 0 || length <= max_decoded_length(static_cast<std::uint64_t>(in.size) - 8)) &&
-        decode_to(
-            *reader, length, [&](const std::uint8_t* p, std::size_t n) { return out.write(p, n); },
-            &decoded);
-    // A stream that stops early reads as zeros up to its length, as long as
-    // its codes could have spelled that much.
-    if (ok && decoded < length && length > max_decoded_length(consumed > 8 ? consumed - 8 : 0))
-      ok = false;
+    bool ok = read_bits(*reader, 32, signature) && signature == kCompressedSignature &&
+              read_bits(*reader, 32, length) && length <= kMaxDecodedLength &&
+              decode_to(
+                  *reader, length,
+                  [&](const std::uint8_t* p, std::size_t n) { return out.write(p, n); }, &decoded);
+    // A stream that stops early is complete: the rest of its length is
+    // written as zeros, a piece at a time.
     std::vector<std::uint8_t> zeros(ok && decoded < length ? 1 << 16 : 0, 0);
     for (std::uint64_t left = length - decoded; ok && left > 0;) {
       const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(left, zeros.size()));

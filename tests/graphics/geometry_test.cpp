@@ -406,6 +406,81 @@ TEST_F(GeometryTest, LinesIncludeBothEndsAndClipToThePlane) {
   EXPECT_EQ(raw_value(*q, 7, 0), 0u);
 }
 
+// The plane's pixels as one FNV-1a hash.
+std::uint64_t plane_hash(const Plane& p, std::uint64_t h) {
+  for (int y = 0; y < p.height; ++y) {
+    const std::uint8_t* r = p.row(y);
+    for (int i = 0; i < p.width * p.bpp / 8; ++i) h = (h ^ r[i]) * 0x100000001B3ull;
+  }
+  return h;
+}
+
+TEST_F(GeometryTest, LinesWhollyOutsideThePlaneDrawNothing) {
+  Plane* p = make_plane(1, 8, 8, 24);
+  auto untouched = [&] {
+    for (int y = 0; y < 8; ++y)
+      for (int x = 0; x < 8; ++x)
+        if (raw_value(*p, x, y) != 0) return false;
+    return true;
+  };
+  // A run left of the plane, a diagonal above its corner, and one that
+  // passes the corner at a distance: moving an end to the plane's edge
+  // would go past the other end.
+  const std::int32_t misses[][4] = {{-5, 2, -1, 2},  {-5, -5, -1, -1}, {-10, 3, 3, -10},
+                                    {12, 9, 20, 30}, {9, -4, 30, -1},  {3, 9, 4, 40},
+                                    {-1, 9, -9, 20}, {8, 0, 8, 7}};
+  for (const auto& s : misses) {
+    EXPECT_EQ(call(bi_gline, {1, std::uint32_t(s[0]), std::uint32_t(s[1]), std::uint32_t(s[2]),
+                              std::uint32_t(s[3]), 0xFFFFFFFF}),
+              0u)
+        << s[0] << "," << s[1] << " " << s[2] << "," << s[3];
+    ASSERT_TRUE(untouched()) << s[0] << "," << s[1] << " " << s[2] << "," << s[3];
+  }
+  // Every segment with both ends on the same outer side of the plane.
+  auto side = [](int x, int y) {
+    return (x < 0 ? 1 : 0) | (x >= 8 ? 2 : 0) | (y < 0 ? 4 : 0) | (y >= 8 ? 8 : 0);
+  };
+  for (int x1 = -4; x1 < 12; ++x1)
+    for (int y1 = -4; y1 < 12; ++y1)
+      for (int x2 = -4; x2 < 12; ++x2)
+        for (int y2 = -4; y2 < 12; ++y2) {
+          if ((side(x1, y1) & side(x2, y2)) == 0) continue;
+          ASSERT_EQ(call(bi_gline, {1, std::uint32_t(x1), std::uint32_t(y1), std::uint32_t(x2),
+                                    std::uint32_t(y2), 0xFFFFFFFF}),
+                    0u)
+              << x1 << "," << y1 << " " << x2 << "," << y2;
+          ASSERT_TRUE(untouched()) << x1 << "," << y1 << " " << x2 << "," << y2;
+        }
+}
+
+TEST_F(GeometryTest, LinesThroughThePlaneKeepTheirPixels) {
+  // Segments that pass through a point of the plane, in every direction and
+  // leaving it on every side (or not at all), each drawn on a cleared plane;
+  // the hash of all results pins the pixels clipping and stepping give.
+  Plane* p = make_plane(1, 23, 17, 24);
+  std::uint64_t h = 0xCBF29CE484222325ull;
+  std::uint32_t seed = 12345;
+  auto next = [&](int n) {
+    seed = seed * 1103515245u + 12345u;
+    return int((seed >> 8) % std::uint32_t(n));
+  };
+  int drawn = 0;
+  for (int i = 0; i < 4000; ++i) {
+    fill_all(*p, 0);
+    const int reach = i % 4 == 0 ? 400 : 40;
+    const int px = next(23), py = next(17);
+    const int ax = next(2 * reach + 23) - reach, ay = next(2 * reach + 17) - reach;
+    // Half end at the point itself, half with the point in the middle.
+    const int bx = i % 2 ? px : 2 * px - ax, by = i % 2 ? py : 2 * py - ay;
+    const std::uint32_t r = call(bi_gline, {1, std::uint32_t(ax), std::uint32_t(ay),
+                                            std::uint32_t(bx), std::uint32_t(by), 0xFFFFFFFF});
+    drawn += r == 1;
+    h = plane_hash(*p, (h ^ r) * 0x100000001B3ull);
+  }
+  EXPECT_GT(drawn, 3900);
+  EXPECT_EQ(h, 0xC67F45CE4D204BDCull);
+}
+
 TEST_F(GeometryTest, PolygonsFillEvenOdd) {
   Plane* p = make_plane(1, 10, 10, 32);
   std::int32_t two[4] = {0, 0, 5, 5};

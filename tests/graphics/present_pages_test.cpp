@@ -231,7 +231,13 @@ TEST_F(PagesTest, UpdateOutsideTheScreenPresentsNothing) {
   ASSERT_TRUE(pages_start());
   RecordingBackend backend;
   set_present_backend(&backend);
-  EXPECT_EQ(call(bi_update, {0}), 1u);  // the first update owes a full refresh
+  // The very first update owes a full refresh, yet a rectangle off the
+  // screen still presents nothing.
+  ScriptBlock first_off = rect_block(kW, kH, kW + 4, kH + 4);
+  EXPECT_EQ(call(bi_update, {first_off.addr}), 0u);
+  EXPECT_EQ(backend.calls, 0);
+  EXPECT_EQ(presented_frame_count(), 0u);
+  EXPECT_EQ(call(bi_update, {0}), 1u);
   ASSERT_EQ(backend.calls, 1);
 
   for (auto r : {std::array<std::int32_t, 4>{-10, -10, 0, 0},
@@ -297,12 +303,18 @@ TEST_F(PagesTest, ResizeMakesTheNextUpdateUploadEverything) {
   EXPECT_EQ(frame_at(0, 0), painted(2, 0, 0));
   EXPECT_EQ(backend.last.right, 6);
 
-  // A full refresh is due even for a rectangle off the screen.
+  // A rectangle off the screen presents nothing while a full refresh is
+  // due; the refresh waits for the next update that presents.
   request_full_refresh();
+  const int calls = backend.calls;
   ScriptBlock off = rect_block(-5, -5, -1, -1);
-  EXPECT_EQ(call(bi_update, {off.addr}), 1u);
-  EXPECT_EQ(frame_at(0, 0), painted(3, 0, 0));
   EXPECT_EQ(call(bi_update, {off.addr}), 0u);
+  EXPECT_EQ(backend.calls, calls);
+  EXPECT_EQ(frame_at(0, 0), painted(2, 0, 0));
+  EXPECT_EQ(call(bi_update, {small.addr}), 1u);
+  EXPECT_EQ(frame_at(0, 0), painted(3, 0, 0));
+  EXPECT_EQ(frame_at(kW - 1, kH - 1), painted(3, kW - 1, kH - 1));
+  EXPECT_EQ(backend.last.right, kW);
 }
 
 TEST_F(PagesTest, UpdateWaitsForThePresentationLock) {

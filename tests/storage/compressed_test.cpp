@@ -2,6 +2,8 @@
 // codes, and damaged streams.
 #include "storage/compressed.h"
 
+#include <sys/resource.h>
+
 #include <algorithm>
 #include <cstring>
 #include <iterator>
@@ -167,14 +169,10 @@ TEST(CompressedFormat, DeclaredLengthBoundsTheOutput) {
   EXPECT_FALSE(expand_bytes("plain text here", out));
   EXPECT_FALSE(expand_bytes(bytes({0x61, 0x63, 0x70, 0x00, 0x00}), out));
   EXPECT_FALSE(expand_bytes(bytes({0x61, 0x63, 0x70, 0x00, 0x80, 0, 0, 0, 0x80, 0}), out));
-  // A length that two bytes of codes could never spell is refused at once,
-  // while the best case of the coder (one byte repeated) still expands.
-  EXPECT_FALSE(
-      expand_bytes(bytes({0x61, 0x63, 0x70, 0x00, 0x7F, 0xFF, 0xFF, 0xFF, 0x30, 0x80}), out));
+  // The best case of the coder (one byte repeated) expands in full.
   const std::string zeros(10 << 20, '\0');
   ASSERT_TRUE(expand_bytes(compress(zeros), out));
   EXPECT_EQ(out, zeros);
-  EXPECT_LE(max_decoded_length(2), 1u);
 }
 
 // Streams written code by code, for codes the encoder never gives out.
@@ -187,6 +185,37 @@ std::string stream_of(std::uint32_t length,
   for (auto [code, width] : codes) write_bits(*w, code, width);
   close_bit_writer(*w);
   return out;
+}
+
+TEST(CompressedFormat, CodesThatEndEarlyLeaveAZeroTailNotHeld) {
+  // However few codes there are, the declared length stands and the rest
+  // reads as zeros.
+  std::string out;
+  ASSERT_TRUE(expand_bytes(stream_of(5, {{97, 9}, {256, 9}}), out));
+  EXPECT_EQ(out, std::string("a\0\0\0\0", 5));
+  std::string hello = compress("hello");
+  hello[7] = 20;
+  ASSERT_TRUE(expand_bytes(hello, out));
+  EXPECT_EQ(out, "hello" + std::string(15, '\0'));
+  // No codes at all (not even the end code): all zeros.
+  ASSERT_TRUE(expand_bytes(stream_of(3, {}), out));
+  EXPECT_EQ(out, std::string(3, '\0'));
+
+  // Ten bytes that declare 2 GiB hold one decoded byte, not the length.
+  const std::string forged = bytes({0x61, 0x63, 0x70, 0x00, 0x7F, 0xFF, 0xFF, 0xFF, 0x30, 0x80});
+  std::string decoded;
+  std::uint32_t length = 0;
+  ASSERT_TRUE(expand_decoded(forged, decoded, length));
+  EXPECT_EQ(decoded, "a");
+  EXPECT_EQ(length, kMaxDecodedLength);
+  ASSERT_TRUE(expand_decoded(hello, decoded, length));
+  EXPECT_EQ(decoded, "hello");
+  EXPECT_EQ(length, 20u);
+  // Still refused: a length past the signed range, and codes past the length.
+  EXPECT_FALSE(
+      expand_decoded(bytes({0x61, 0x63, 0x70, 0x00, 0x80, 0, 0, 0, 0x30, 0x80}), decoded, length));
+  hello[7] = 4;
+  EXPECT_FALSE(expand_decoded(hello, decoded, length));
 }
 
 TEST(CompressedFormat, StreamedCodingMatchesTheWholeImage) {
@@ -328,9 +357,46 @@ TEST_F(CompressedFileTest, SavedFilesOpenAsTheirBytes) {
   short_codes[7] = 2;
   test::write_host_file("long.dat", short_codes);
   EXPECT_EQ(OpenExpFile("long.dat"), nullptr);
-  // Ten bytes that declare 2 GiB open as nothing, before anything is allocated.
+}
+
+TEST_F(CompressedFileTest, ALengthBeyondTheCodesReadsAsZerosWithoutBeingHeld) {
+  config().FileSystem = 2;
+  test::write_host_file("five.dat", bytes({0x61, 0x63, 0x70, 0x00, 0, 0, 0, 5, 0x30, 0x80, 0}));
+  std::string read;
+  ASSERT_TRUE(ReadWholeExpFile("five.dat", read));
+  EXPECT_EQ(read, std::string("a\0\0\0\0", 5));
+  // The same inside an archive.
+  config().FileSystem = kFileSystemArchives;
+  test::write_host_file("Arc.bin",
+                        test::make_archive({{"five.dat", test::read_host_file("five.dat")}}));
+  ASSERT_TRUE(ReadWholeExpFile("arc/five.dat", read));
+  EXPECT_EQ(read, std::string("a\0\0\0\0", 5));
+  config().FileSystem = kFileSystemLoose;
+
+  // Ten bytes that declare 2 GiB: the file opens with that size, reads and
+  // seeks anywhere in it, and memory holds the one decoded byte only.
+  rusage before{};
+  getrusage(RUSAGE_SELF, &before);
   test::write_host_file("huge.dat", std::string("\x61\x63\x70\x00\x7F\xFF\xFF\xFF\x30\x80", 10));
-  EXPECT_EQ(OpenExpFile("huge.dat"), nullptr);
+  std::vector<ExpFilePtr> files;
+  for (int i = 0; i < 8; ++i) {
+    files.emplace_back(OpenExpFile("huge.dat"));
+    ASSERT_TRUE(files.back());
+  }
+  ExpFile* f = files.back().get();
+  EXPECT_EQ(GetExpFileSize(f), std::int64_t{kMaxDecodedLength});
+  char buf[8];
+  std::size_t got = 0;
+  ASSERT_EQ(ReadExpFile(f, buf, 3, &got), 1);
+  EXPECT_EQ(std::string(buf, got), std::string("a\0\0", 3));
+  EXPECT_EQ(SeekExpFile(f, -5, kSeekEnd), std::int64_t{kMaxDecodedLength} - 5);
+  std::memset(buf, 0x55, sizeof buf);
+  ASSERT_EQ(ReadExpFile(f, buf, sizeof buf, &got), 1);
+  EXPECT_EQ(std::string(buf, got), std::string(5, '\0'));
+  rusage after{};
+  getrusage(RUSAGE_SELF, &after);
+  EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 64 * 1024);  // KiB: far below one such length
+  EXPECT_TRUE(take_messages().empty());
 }
 
 TEST_F(CompressedFileTest, FailedSavesKeepTheOldFile) {

@@ -197,6 +197,23 @@ TEST_F(FileBuiltinsTest, MloadWholeFilesAndParts) {
   for (Addr a : {all, part, tail}) EXPECT_TRUE(script_free(a));
 }
 
+TEST_F(FileBuiltinsTest, MloadOfCompressedCodesThatEndEarly) {
+  // The codes spell "a" but the file declares 2 GiB - 1: any part of it
+  // loads, past the "a" as zeros, without the whole length being held.
+  write_host_file(dir_ / "forged.pak", std::string("\x61\x63\x70\x00\x7F\xFF\xFF\xFF\x30\x80", 10));
+  Addr path = put("forged.pak");
+  Addr head = call(bind<&bi_mload>, {path, 0, 6});
+  ASSERT_NE(head, 0u);
+  EXPECT_EQ(bytes_at(head, 6), std::string("a\0\0\0\0\0", 6));
+  Addr far = call(bind<&bi_mload>, {path, 0x7FFFFFF0u, 15});
+  ASSERT_NE(far, 0u);
+  EXPECT_EQ(bytes_at(far, 15), std::string(15, '\0'));
+  EXPECT_EQ(call(bind<&bi_pack_open>, {path}), 1u);
+  EXPECT_EQ(call(bind<&bi_pack_size>, {1}), 0x7FFFFFFFu);
+  EXPECT_TRUE(take_messages().empty());
+  for (Addr a : {head, far}) EXPECT_TRUE(script_free(a));
+}
+
 TEST_F(FileBuiltinsTest, StreamsUseOpaqueHandlesAndGamePaths) {
   std::filesystem::create_directories(dir_ / "save");
   Addr path = put("SAVE\\Log.txt");

@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "storage/archive.h"
+#include "storage/compressed.h"
 #include "storage/file_layer.h"
 #include "storage/storage_test_util.h"
 
@@ -143,6 +144,18 @@ TEST_F(StorageToolsTest, CompressedFilesRoundTripAndOpenAsTheOriginal) {
   ASSERT_EQ(run({"expand", "empty.cmp", "empty.out"}), 0);
   EXPECT_TRUE(std::filesystem::exists("empty.out"));
   EXPECT_EQ(read_host_file("empty.out"), "");
+
+  // Codes that end before the declared length expand to it with zeros,
+  // however far that length goes past them.
+  write_host_file("short.cmp", std::string("\x61\x63\x70\x00\0\0\0\x05\x30\x80\0", 11));
+  ASSERT_EQ(run({"expand", "short.cmp", "short.out"}), 0);
+  EXPECT_EQ(read_host_file("short.out"), std::string("a\0\0\0\0", 5));
+  std::string padded;
+  ASSERT_TRUE(compress_bytes("hello", padded));
+  padded[6] = 0x01;  // 0x0105 bytes declared, five spelled
+  write_host_file("padded.cmp", padded);
+  ASSERT_EQ(run({"expand", "padded.cmp", "padded.out"}), 0);
+  EXPECT_EQ(read_host_file("padded.out"), "hello" + std::string(0x0100, '\0'));
 
   EXPECT_EQ(run({"expand", "in.dat", "x.out"}), 1);  // not compressed
   EXPECT_FALSE(std::filesystem::exists("x.out"));

@@ -102,18 +102,25 @@ int gfill(Plane* p, std::int32_t x, std::int32_t y, std::int32_t w, std::int32_t
 
 namespace {
 
-// Moves end point (x, y) along the line towards (ox, oy) until it lies in
-// [0, w) x [0, h): x first, then y. False when no such point exists.
+// Whether v lies between a and b, both included.
+bool between(std::int64_t v, std::int64_t a, std::int64_t b) {
+  return a <= b ? a <= v && v <= b : b <= v && v <= a;
+}
+
+// Moves end point (x, y) along the segment towards (ox, oy) until it lies in
+// [0, w) x [0, h): x first, then y. An end is only ever moved to an edge the
+// segment reaches before (ox, oy), so the clipped ends stay on the segment;
+// false when no such point exists (the segment stays outside).
 bool clip_end(std::int64_t& x, std::int64_t& y, std::int64_t ox, std::int64_t oy, std::int64_t w,
               std::int64_t h) {
   auto move_x = [&](std::int64_t to) {
-    if (ox == x) return false;
+    if (ox == x || !between(to, x, ox)) return false;
     y += std::int64_t(__int128(to - x) * (oy - y) / (ox - x));
     x = to;
     return true;
   };
   auto move_y = [&](std::int64_t to) {
-    if (oy == y) return false;
+    if (oy == y || !between(to, y, oy)) return false;
     x += std::int64_t(__int128(to - y) * (ox - x) / (oy - y));
     y = to;
     return true;

@@ -211,8 +211,11 @@ bool present_update(const Rect* rect) {
   std::lock_guard<std::mutex> hold(presentation_lock());
   auto& s = state();
   const Rect screen{0, 0, s.screen_w, s.screen_h};
+  // A rectangle that misses the screen presents nothing, even while a full
+  // refresh is due (the first update, or one after a resize): the refresh
+  // stays due for the next update that presents.
+  if (rect && intersect(*rect, screen).empty()) return false;
   const bool full = g_full_refresh.load();
-  if (rect && !full && intersect(*rect, screen).empty()) return false;
   if (s.frame.empty()) return true;
 
   Rect changed{};
