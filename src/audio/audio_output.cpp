@@ -11,6 +11,8 @@
 #include <thread>
 #include <vector>
 
+#include "runtime/game_clock.h"
+
 namespace talven::audio {
 
 // ---- WavRecorder -------------------------------------------------------------
@@ -94,11 +96,20 @@ namespace {
 
 // ---- the null device ----------------------------------------------------------
 
+// Paced by the wall clock (10 ms blocks as they fall due) or, in game-clock
+// mode, by the game clock: the output position is the game time since the
+// device opened, so it stands still while the clock is paused and the
+// recording holds exactly the game's time. In game-clock mode catch_up()
+// renders up to the present game time on the caller's thread, so a sound
+// started just after it begins at the game time it was started.
 class NullOutput : public AudioOutput {
  public:
-  NullOutput(Mixer& mixer, const OutputOptions& options) : mixer_(mixer), fast_(options.fast) {
+  NullOutput(Mixer& mixer, const OutputOptions& options)
+      : mixer_(mixer), game_paced_(options.fast) {
     if (!options.record_path.empty() && !recorder_.open(options.record_path, mixer.output_rate()))
       std::fprintf(stderr, "talven: cannot record sound to %s\n", options.record_path.c_str());
+    buf_.assign(2 * std::max<std::size_t>(1, mixer.output_rate() / 100), 0.0f);  // 10 ms
+    game_last_ = runtime::game_clock();
     thread_ = std::thread([this] { run(); });
   }
   ~NullOutput() override { close(); }
@@ -110,37 +121,71 @@ class NullOutput : public AudioOutput {
     }
     wake_.notify_all();
     if (thread_.joinable()) thread_.join();
-    recorder_.close();
+    {
+      // The recording ends at the game time the output closes.
+      std::lock_guard guard(render_lock_);
+      if (game_paced_ && !closed_) render_to_game_clock();
+      closed_ = true;
+      recorder_.close();
+    }
+  }
+
+  void catch_up() override {
+    if (!game_paced_) return;
+    std::lock_guard guard(render_lock_);
+    if (!closed_) render_to_game_clock();
   }
 
  private:
+  // Renders and records `frames` frames in blocks. Under render_lock_.
+  void render_frames(std::uint64_t frames) {
+    const std::size_t block = buf_.size() / 2;
+    while (frames > 0) {
+      std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(block, frames));
+      mixer_.render(buf_.data(), n);
+      recorder_.write(buf_.data(), n);
+      done_ += n;
+      frames -= n;
+    }
+  }
+
+  // Advances the game time by what the game clock moved since the last look
+  // (never backwards: the clock is set up again at start) and renders up to
+  // it. Under render_lock_.
+  void render_to_game_clock() {
+    const std::uint32_t now = runtime::game_clock();
+    const auto moved = static_cast<std::int32_t>(now - game_last_);  // the clock wraps
+    game_last_ = now;
+    if (moved > 0) game_ms_ += static_cast<std::uint64_t>(moved);
+    const std::uint64_t due = game_ms_ * mixer_.output_rate() / 1000;
+    if (due > done_) render_frames(due - done_);
+  }
+
   void run() {
     using clock = std::chrono::steady_clock;
     const std::uint32_t rate = mixer_.output_rate();
-    const std::size_t block = rate / 100;  // 10 ms
-    std::vector<float> buf(2 * block);
+    const std::size_t block = buf_.size() / 2;  // 10 ms
     const clock::time_point start = clock::now();
-    std::uint64_t done = 0;
     std::unique_lock lock(lock_);
     while (!exit_) {
       lock.unlock();
-      if (fast_) {
-        mixer_.render(buf.data(), block);
-        recorder_.write(buf.data(), block);
-        done += block;
-      } else {
-        auto elapsed =
-            std::chrono::duration_cast<std::chrono::microseconds>(clock::now() - start).count();
-        std::uint64_t due = static_cast<std::uint64_t>(elapsed) * rate / 1000000;
-        while (done < due) {
-          std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(block, due - done));
-          mixer_.render(buf.data(), n);
-          recorder_.write(buf.data(), n);
-          done += n;
+      std::uint64_t done = 0;
+      {
+        std::lock_guard guard(render_lock_);
+        if (game_paced_) {
+          render_to_game_clock();
+        } else {
+          auto elapsed =
+              std::chrono::duration_cast<std::chrono::microseconds>(clock::now() - start).count();
+          std::uint64_t due = static_cast<std::uint64_t>(elapsed) * rate / 1000000;
+          if (due > done_) render_frames(due - done_);
         }
+        done = done_;
       }
       lock.lock();
-      if (fast_) {
+      if (game_paced_) {
+        // Small steps, so that positions and stream feeders follow the game
+        // closely between catch-ups.
         wake_.wait_for(lock, std::chrono::milliseconds(1), [this] { return exit_; });
       } else {
         auto next = start + std::chrono::microseconds((done + block) * 1000000 / rate);
@@ -150,8 +195,15 @@ class NullOutput : public AudioOutput {
   }
 
   Mixer& mixer_;
-  bool fast_;
+  const bool game_paced_;
   WavRecorder recorder_;
+  // Rendering and recording, from the device's thread or catch_up().
+  std::mutex render_lock_;
+  std::vector<float> buf_;
+  std::uint64_t done_ = 0;       // frames rendered
+  std::uint32_t game_last_ = 0;  // the game clock at the last look
+  std::uint64_t game_ms_ = 0;    // game time since the device opened
+  bool closed_ = false;
   std::mutex lock_;
   std::condition_variable wake_;
   bool exit_ = false;

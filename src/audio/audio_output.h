@@ -1,7 +1,9 @@
 // Where the mixer's output goes: the SDL audio device of a windowed run, or
 // the null device of headless runs, which consumes samples on its own thread
-// in real time (sleeping between blocks) or, in fast mode, as fast as the
-// runtime lets it (a short sleep after each block so feeders keep up).
+// in real time (sleeping between blocks) or, in game-clock mode
+// (--audio-fast), by the game clock: one second of sound for each second of
+// game time, standing still while the clock is paused, so a recording is as
+// long as the game ran and every sound sits at the game time it started.
 // Either one can also record the mixed output as a 16-bit stereo WAV file.
 //
 // Owned by the sound device (sound.cpp); nothing else opens audio.
@@ -36,7 +38,7 @@ class WavRecorder {
 
 struct OutputOptions {
   bool device = false;      // open the SDL audio device (windowed runs)
-  bool fast = false;        // null device: do not keep to the clock
+  bool fast = false;        // null device: paced by the game clock, not the wall clock
   std::string record_path;  // record the output here when not empty
 };
 
@@ -44,6 +46,9 @@ class AudioOutput {
  public:
   virtual ~AudioOutput() = default;
   virtual void close() = 0;
+  // Brings the output up to the present before a change to the voices, for
+  // outputs paced by the game clock (a no-op for the others). Any thread.
+  virtual void catch_up() {}
 };
 
 // Opens the output for the options and starts pulling from the mixer; null

@@ -103,10 +103,17 @@ SoundState& state() {
 
 bool valid_no(std::int32_t no) { return no >= 0 && no < kSoundSlots; }
 
+// Brings an output paced by the game clock up to the present, so that what
+// an operation starts, stops or reads happens at the game time it is made.
+void keep_up(SoundState& s) {
+  if (s.output) s.output->catch_up();
+}
+
 // The slot when sound is on and the slot is loaded.
 SoundSlot* loaded(std::int32_t no) {
   SoundState& s = state();
   if (!s.on || !valid_no(no)) return nullptr;
+  keep_up(s);
   SoundSlot& slot = s.slots[no];
   return slot.buffer ? &slot : nullptr;
 }
@@ -257,6 +264,7 @@ std::int32_t for_slots(std::int32_t no, Op op) {
   SoundState& s = state();
   if (!s.on) return 0;
   if (no == -1) {
+    keep_up(s);
     for (SoundSlot& slot : s.slots)
       if (slot.buffer) op(slot);
     return 1;

@@ -40,7 +40,7 @@ struct SoundStart {
   bool enabled = true;       // configuration: DirectSound
   bool global_focus = true;  // configuration: GlobalSound
   bool device = false;       // open the audio device (a windowed run)
-  bool fast = false;         // headless: keep pace with the game, not the clock
+  bool fast = false;         // headless: paced by the game clock, not the wall clock
   std::string record_path;   // record the mixed output as WAV
 };
 

@@ -17,7 +17,7 @@ namespace talven::audio {
 struct SoundDeviceStart {
   bool windowed = false;    // open the audio device; otherwise the null device
   std::string audio_out;    // record the mixed output here (host path)
-  bool audio_fast = false;  // the null device does not keep to the clock
+  bool audio_fast = false;  // the null device is paced by the game clock
 };
 
 // Main thread. Reads DirectSound and GlobalSound from the configuration.

@@ -27,6 +27,38 @@ SdlInputBackend* sdl_backend = nullptr;  // owned by the device
 
 std::mutex replay_mutex;
 std::unique_ptr<InputReplay> replay;
+// The game clock when the replay started: "time MS" counts from here.
+std::uint32_t replay_origin = 0;
+
+// Game time since the replay started (under replay_mutex; the clock wraps).
+std::uint64_t replay_ms() {
+  return static_cast<std::uint32_t>(runtime::game_clock() - replay_origin);
+}
+
+// A replay whose next event waits for a frame while the game reads the
+// input but presents nothing cannot go on by itself; after this long on the
+// game clock with the frame count standing still, one note says so.
+constexpr std::uint64_t kStallNoteMs = 5000;
+struct ReplayStall {
+  std::uint64_t frame = ~0ull;  // the frame count last seen
+  std::uint64_t since_ms = 0;   // the game clock when it was first seen
+  bool noted = false;
+};
+ReplayStall replay_stall;
+
+// Under replay_mutex, after a pump.
+void watch_replay_stall(std::uint64_t frame, std::uint64_t ms) {
+  const TimedEvent* next = replay->waiting();
+  if (!next || !next->by_frame || frame >= next->at || replay_stall.noted) return;
+  if (frame != replay_stall.frame) {
+    replay_stall.frame = frame;
+    replay_stall.since_ms = ms;
+    return;
+  }
+  if (ms - replay_stall.since_ms < kStallNoteMs) return;
+  replay_stall.noted = true;
+  std::fprintf(stderr, "talven: %s\n", describe_wait(*next, frame, ms).c_str());
+}
 
 std::mutex record_mutex;
 std::FILE* record_file = nullptr;
@@ -36,23 +68,24 @@ void pump_replay() {
   if (!device) return;
   std::lock_guard lock(replay_mutex);
   if (!replay || replay->finished()) return;
-  replay->pump(graphics::presented_frame_count(), runtime::game_clock(),
-               [](const InputEvent& timed) {
-                 InputEvent e = timed;
-                 if (e.type == InputEvent::Motion) {
-                   // Game-screen point to the client point the window would report.
-                   graphics::DestRect d = device->dest_rect();
-                   int cx = 0, cy = 0, px = 0, py = 0;
-                   screen_to_client(d, graphics::screen_width(), graphics::screen_height(), e.x,
-                                    e.y, cx, cy);
-                   device->pointer_client(px, py);
-                   e.x = cx;
-                   e.y = cy;
-                   e.dx = cx - px;
-                   e.dy = cy - py;
-                 }
-                 device->apply(e, false);
-               });
+  const std::uint64_t frame = graphics::presented_frame_count();
+  const std::uint64_t ms = replay_ms();
+  replay->pump(frame, ms, [](const InputEvent& timed) {
+    InputEvent e = timed;
+    if (e.type == InputEvent::Motion) {
+      // Game-screen point to the client point the window would report.
+      graphics::DestRect d = device->dest_rect();
+      int cx = 0, cy = 0, px = 0, py = 0;
+      screen_to_client(d, graphics::screen_width(), graphics::screen_height(), e.x, e.y, cx, cy);
+      device->pointer_client(px, py);
+      e.x = cx;
+      e.y = cy;
+      e.dx = cx - px;
+      e.dy = cy - py;
+    }
+    device->apply(e, false);
+  });
+  watch_replay_stall(frame, ms);
 }
 
 void record(const InputEvent& applied) {
@@ -123,6 +156,8 @@ bool input_start(const InputStart& options) {
       } else {
         std::lock_guard lock(replay_mutex);
         replay = std::make_unique<InputReplay>(std::move(parsed.events));
+        replay_stall = ReplayStall{};
+        replay_origin = runtime::game_clock();
       }
     }
   }
@@ -157,11 +192,16 @@ void input_shutdown() {
   device.reset();
 }
 
+std::string replay_wait_note() {
+  std::lock_guard lock(replay_mutex);
+  const TimedEvent* next = replay ? replay->waiting() : nullptr;
+  if (!next) return {};
+  return describe_wait(*next, graphics::presented_frame_count(), replay_ms());
+}
+
 void input_activity(bool active) {
   if (device) device->activity(active);
 }
-
-// ---- builtins ----
 
 // ---- builtins ----
 

@@ -34,6 +34,10 @@ bool input_start(const InputStart& options);
 void input_shutdown();
 // Every change of input focus (main thread).
 void input_activity(bool active);
+// What an unfinished input replay waits for (its line, frame or time), as
+// a note for a run that is ended from outside (--timeout); empty when there
+// is no replay or every event was applied. Any thread.
+std::string replay_wait_note();
 
 // Typed builtins (runtime/bind.h). getkey, getjoy and getmouse read the
 // device's state on the main thread (the builtin table runs them there);

@@ -163,6 +163,12 @@ ParsedInput parse_input_text(const std::string& text) {
     }
     t.by_frame = when == "frame";
     t.at = static_cast<std::uint64_t>(at);
+    if (c.at_end()) {
+      out.error = "line " + std::to_string(line_no) + ": expected an event after " + when + " " +
+                  std::to_string(at);
+      out.events.clear();
+      return out;
+    }
     std::string err = parse_event(c, t.event);
     if (!err.empty()) {
       out.error = "line " + std::to_string(line_no) + ": " + err;
@@ -173,6 +179,25 @@ ParsedInput parse_input_text(const std::string& text) {
     if (end == text.size()) break;
   }
   return out;
+}
+
+std::string describe_wait(const TimedEvent& t, std::uint64_t frame, std::uint64_t ms) {
+  const std::string where = "line " + std::to_string(t.line) + " (" +
+                            (t.by_frame ? "frame " : "time ") + std::to_string(t.at) + ")";
+  if ((t.by_frame ? frame : ms) >= t.at)
+    return "the input replay stands at " + where +
+           ", which is due: the game has not read the input since";
+  if (!t.by_frame)
+    return "the input replay waits at " + where + "; the game clock reached " + std::to_string(ms) +
+           " ms";
+  const std::string presented = frame == 0 ? "no frame was presented"
+                                : frame == 1
+                                    ? "only 1 frame was presented"
+                                    : "only " + std::to_string(frame) + " frames were presented";
+  return "the input replay waits at " + where + ", but " + presented +
+         " (frames count presented frames; a game that reads the input without presenting "
+         "never reaches it): write 'time MS' to wait for the game clock instead (it stood at " +
+         std::to_string(ms) + " ms)";
 }
 
 std::string format_input_event(std::uint64_t frame, const InputEvent& e) {

@@ -3,7 +3,7 @@
 //
 //   # comment (also after an event)        blank lines are ignored
 //   frame 12 key down A                    when: "frame N" (presented frames)
-//   time 1500 key up A                     or "time MS" (game clock)
+//   time 1500 key up A                     or "time MS" (game clock since the start)
 //   frame 13 move 320 240                  pointer to a game-screen point
 //   frame 14 button down left              left, right, middle, x1, x2;
 //   frame 14 button down left 2            a click count of 2 is a double click
@@ -16,7 +16,12 @@
 //   frame 18 focus off                     the window loses (off) or gains (on) the input focus
 //
 // Events take effect in file order: each waits until its frame or time has
-// come, and the lines after it wait for it. Key names are those of keymap.h.
+// come, and the lines after it wait for it. Frames count presented frames
+// (page flips the game makes), not main-loop turns: a game that stops
+// presenting while it reads the input (a title screen drawn once) never
+// reaches a later frame, and events for it are written with "time MS".
+// A line with a frame or time and no event is refused. Key names are those
+// of keymap.h.
 #pragma once
 
 #include <cstdint>
@@ -42,6 +47,11 @@ struct ParsedInput {
 
 ParsedInput parse_input_text(const std::string& text);
 
+// Why a replay stands at `t`, for the player: the event's line and its
+// frame or time beside the frame count and clock reached; an event that
+// waits for a frame points to the "time MS" form.
+std::string describe_wait(const TimedEvent& t, std::uint64_t frame, std::uint64_t ms);
+
 // One event as a line (without the newline); empty for events that have no
 // form in the file.
 std::string format_input_event(std::uint64_t frame, const InputEvent& e);
@@ -55,6 +65,8 @@ class InputReplay {
   template <typename Apply>
   void pump(std::uint64_t frame, std::uint64_t ms, Apply&& apply);
   bool finished() const { return next_ >= events_.size(); }
+  // The event the replay stands at; null when every event was applied.
+  const TimedEvent* waiting() const { return finished() ? nullptr : &events_[next_]; }
 
  private:
   std::vector<TimedEvent> events_;

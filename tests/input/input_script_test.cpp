@@ -97,6 +97,54 @@ TEST(InputScript, RefusesMalformedLinesNamingThem) {
   EXPECT_EQ(parse_input_text("").error, "");
 }
 
+TEST(InputScript, AWhenWithoutAnEventIsRefusedAsSuch) {
+  const struct {
+    const char* line;
+    const char* error;
+  } cases[] = {
+      {"frame 5", "line 2: expected an event after frame 5"},
+      {"frame 5   ", "line 2: expected an event after frame 5"},
+      {"time 1500 # the title screen", "line 2: expected an event after time 1500"},
+  };
+  for (const auto& c : cases) {
+    ParsedInput p = parse_input_text(std::string("frame 0 key down A\n") + c.line + "\n");
+    EXPECT_EQ(p.error, c.error) << c.line;
+    EXPECT_TRUE(p.events.empty()) << c.line;
+  }
+}
+
+TEST(InputScript, AReplayThatCannotGoOnSaysWhatItWaitsFor) {
+  ParsedInput p = parse_input_text(
+      "frame 0 key down A\n"
+      "# the title screen presents once, then reads the keys\n"
+      "frame 3 key up A\n"
+      "time 9000 key down B\n");
+  ASSERT_EQ(p.error, "");
+  InputReplay r(std::move(p.events));
+  auto apply = [](const InputEvent&) {};
+  r.pump(1, 4000, apply);
+  ASSERT_NE(r.waiting(), nullptr);
+  EXPECT_EQ(r.waiting()->line, 3);
+  std::string note = describe_wait(*r.waiting(), 1, 4000);
+  EXPECT_NE(note.find("line 3 (frame 3)"), std::string::npos) << note;
+  EXPECT_NE(note.find("only 1 frame was presented"), std::string::npos) << note;
+  EXPECT_NE(note.find("'time MS'"), std::string::npos) << note;
+  EXPECT_NE(note.find("4000 ms"), std::string::npos) << note;
+
+  // Due but not yet read: the game stopped reading the input.
+  note = describe_wait(*r.waiting(), 3, 4000);
+  EXPECT_NE(note.find("which is due"), std::string::npos) << note;
+
+  r.pump(3, 4000, apply);
+  ASSERT_NE(r.waiting(), nullptr);
+  note = describe_wait(*r.waiting(), 3, 4000);
+  EXPECT_NE(note.find("line 4 (time 9000)"), std::string::npos) << note;
+  EXPECT_EQ(note.find("'time MS'"), std::string::npos) << "already the time form: " << note;
+
+  r.pump(3, 9000, apply);
+  EXPECT_EQ(r.waiting(), nullptr);
+}
+
 TEST(InputScript, ReplayWaitsInOrderAndShowsEveryPress) {
   ParsedInput p = parse_input_text(
       "frame 0 key down A\n"

@@ -74,4 +74,29 @@ TEST_F(ScriptReplay, MalformedOrMissingFilesAreRefusedByLine) {
   EXPECT_NE(r.out.find("cannot read the input file"), std::string::npos) << r.out;
 }
 
+// A title screen that presents one frame and then only reads the keys: an
+// event for a later frame never comes, and the end of the run by --timeout
+// names the waiting line; the same event by the game clock goes through.
+TEST_F(ScriptReplay, AReplayWaitingForAFrameThatNeverComesIsNamedAtTheTimeout) {
+  std::ofstream(dir_ / "Quest.cfg") << "[General]\nFileSystem=3\n[Script]\nLoad=main.c\n";
+  std::ofstream(dir_ / "main.c")
+      << "#include \"talven.h\"\nint main() { char k[256]; setcount(0, 0); update(0);\n"
+         " for (;;) { getkey(k); if (k[0x41] & 0x80) return getcount(0) >= 150 ? 5 : 6;"
+         " sleep(10); } }\n";
+  std::ofstream(dir_ / "by_frame.txt") << "# press A on the title screen\nframe 3 key down A\n";
+  std::ofstream(dir_ / "by_time.txt") << "time 300 key down A\n";
+
+  auto r = talven::test::run_talven("--headless --timeout 1.5 --input " +
+                                    (dir_ / "by_frame.txt").string() + " " + dir_.string());
+  EXPECT_EQ(r.status, 124) << r.out;
+  EXPECT_NE(r.out.find("line 2 (frame 3)"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("only 1 frame was presented"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("'time MS'"), std::string::npos) << r.out;
+
+  r = talven::test::run_talven("--headless --timeout 30 --input " +
+                               (dir_ / "by_time.txt").string() + " " + dir_.string());
+  EXPECT_EQ(r.status, 5) << r.out << " (6: 'time 300' came before 300 ms of the run)";
+  EXPECT_EQ(r.out.find("waits at"), std::string::npos) << r.out;
+}
+
 }  // namespace

@@ -10,6 +10,8 @@
 #include <map>
 #include <sstream>
 
+#include "base/atomic_file.h"
+
 namespace talven::graphics::render3d {
 
 namespace {
@@ -42,6 +44,15 @@ bool resolve(long index, std::size_t count, std::size_t& out) {
     return true;
   }
   return false;
+}
+
+// OBJ files are text: a NUL byte or a control character other than tab,
+// line feed, carriage return or form feed marks binary data (a model file,
+// an image...), which the converter refuses before reading any line.
+bool looks_like_text(std::string_view bytes) {
+  for (unsigned char c : bytes)
+    if (c < 0x20 && c != '\t' && c != '\n' && c != '\r' && c != '\f') return false;
+  return true;
 }
 
 bool parse_float(const std::string& s, float& out) {
@@ -135,6 +146,14 @@ bool convert_obj(std::string_view text, ModelData& out, std::vector<std::string>
     // Normals, smoothing groups, objects and material libraries are not
     // needed: the renderer computes its own normals.
   }
+  // A file without faces converts into nothing a game can draw: refused, so
+  // that a wrong input (a model file, a material library, any other text)
+  // never becomes an empty model.
+  if (out.vertices.empty() || out.faces.empty()) {
+    error = out.vertices.empty() ? "no vertices ('v' lines): not a Wavefront OBJ model"
+                                 : "no faces ('f' lines): not a Wavefront OBJ model";
+    return false;
+  }
   if (groups.empty()) groups.push_back("");
   float r2 = 0;
   for (const Vec3& v : out.vertices) r2 = std::max(r2, v.x * v.x + v.y * v.y + v.z * v.z);
@@ -181,16 +200,24 @@ int run_model_tool(int argc, char** argv) {
     ModelData m;
     std::vector<std::string> groups;
     std::string why;
+    if (parse_model(text, m)) {
+      std::fprintf(stderr,
+                   "model: %s is a model file already; the converter reads Wavefront OBJ text\n",
+                   argv[1]);
+      return 1;
+    }
+    if (!looks_like_text(text)) {
+      std::fprintf(stderr, "model: %s is not Wavefront OBJ text (it holds binary data)\n", argv[1]);
+      return 1;
+    }
     if (!convert_obj(text, m, groups, why)) {
       std::fprintf(stderr, "model: %s: %s\n", argv[1], why.c_str());
       return 1;
     }
-    std::ofstream out(argv[2], std::ios::binary | std::ios::trunc);
-    const std::string bytes = encode_model(m);
-    out.write(bytes.data(), std::streamsize(bytes.size()));
-    out.close();
-    if (!out) {
-      std::fprintf(stderr, "model: cannot write %s\n", argv[2]);
+    // Written whole or not at all: a failed write leaves no partial file.
+    std::string write_error;
+    if (!write_file_atomic(argv[2], encode_model(m), &write_error)) {
+      std::fprintf(stderr, "model: cannot write %s: %s\n", argv[2], write_error.c_str());
       return 1;
     }
     std::printf("%s: %s", argv[2], describe_model(m).c_str());

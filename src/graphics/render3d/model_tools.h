@@ -10,7 +10,10 @@
 // left-handed ones by negating z and reversing each face's winding, and v
 // is flipped (1 - v) because textures are stored top row first. The
 // bounding radius is the largest distance of a vertex from the origin.
-// Paths are host paths (UTF-8).
+// An input that is not OBJ text (binary data, a model file) or that holds no
+// vertices or no faces is refused with a non-zero status; the output is
+// written whole through a temporary file, so a refusal or a failed write
+// never leaves a partial or empty model behind. Paths are host paths (UTF-8).
 #pragma once
 
 #include <span>
@@ -35,8 +38,8 @@ bool is_model_tool(std::string_view name);
 int run_model_tool(int argc, char** argv);
 
 // The converter itself: false with `error` set (with the line number) when
-// the text cannot be converted. `groups` receives the material names in
-// group order.
+// the text cannot be converted, or when it holds no vertices or no faces. `groups` receives the
+// material names in group order.
 bool convert_obj(std::string_view text, ModelData& out, std::vector<std::string>& groups,
                  std::string& error);
 // The summary `model FILE` prints.

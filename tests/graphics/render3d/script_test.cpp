@@ -100,6 +100,49 @@ TEST_F(Render3dScript, ModelToolConvertsAndDescribes) {
   EXPECT_EQ(r.status, 2);
 }
 
+TEST_F(Render3dScript, ModelToolRefusesWhatIsNotAnObjModelAndLeavesNoOutput) {
+  write("cube.mdl", encode_model(test::make_cube()));
+  write("image.png", std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16));
+  write("materials.mtl", "newmtl wood\nKd 0.5 0.3 0.1\n");
+  write("points.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\n");
+  const struct {
+    const char* input;
+    const char* message;
+  } refused[] = {
+      {"cube.mdl", "is a model file already"}, {"image.png", "not Wavefront OBJ text"},
+      {"materials.mtl", "no vertices"},        {"points.obj", "no faces"},
+      {"missing.obj", "cannot read"},
+  };
+  for (const auto& c : refused) {
+    const fs::path out = dir_ / "out.mdl";
+    auto r = talven::test::run_talven("model " + (dir_ / c.input).string() + " " + out.string());
+    EXPECT_EQ(r.status, 1) << c.input << ": " << r.out;
+    EXPECT_NE(r.out.find(c.message), std::string::npos) << c.input << ": " << r.out;
+    EXPECT_FALSE(fs::exists(out)) << c.input << " left an output file";
+  }
+  // A refusal leaves an existing output as it was.
+  write("kept.mdl", "old bytes");
+  auto r = talven::test::run_talven("model " + (dir_ / "points.obj").string() + " " +
+                                    (dir_ / "kept.mdl").string());
+  EXPECT_EQ(r.status, 1) << r.out;
+  EXPECT_EQ(read("kept.mdl"), "old bytes");
+  // An output that cannot be written fails, with nothing left behind.
+  write("tri.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n");
+  r = talven::test::run_talven("model " + (dir_ / "tri.obj").string() + " " +
+                               (dir_ / "no_such_dir" / "tri.mdl").string());
+  EXPECT_EQ(r.status, 1) << r.out;
+  EXPECT_NE(r.out.find("cannot write"), std::string::npos) << r.out;
+  EXPECT_FALSE(fs::exists(dir_ / "no_such_dir"));
+  fs::create_directory(dir_ / "a_folder");  // the temporary is written, the rename fails
+  r = talven::test::run_talven("model " + (dir_ / "tri.obj").string() + " " +
+                               (dir_ / "a_folder").string());
+  EXPECT_EQ(r.status, 1) << r.out;
+  std::size_t left = 0;
+  for (const auto& e : fs::directory_iterator(dir_))
+    left += e.path().filename().string().find("tmp") != std::string::npos;
+  EXPECT_EQ(left, 0u) << "a temporary file was left";
+}
+
 TEST_F(Render3dScript, ExampleGameRuns) {
   const fs::path game = kRoot / "examples" / "model";
   ASSERT_TRUE(fs::exists(game / "Model.cfg"));
@@ -157,6 +200,13 @@ TEST(ObjConverter, RefusesBadText) {
   std::string many;
   for (int i = 0; i < 257; ++i) many += "usemtl m" + std::to_string(i) + "\n";
   EXPECT_FALSE(convert_obj(many, m, groups, error));
+  // Text without geometry is no model: nothing to convert.
+  EXPECT_FALSE(convert_obj("", m, groups, error));
+  EXPECT_NE(error.find("no vertices"), std::string::npos) << error;
+  EXPECT_FALSE(convert_obj("newmtl wood\nKd 1 1 1\n", m, groups, error));
+  EXPECT_NE(error.find("no vertices"), std::string::npos) << error;
+  EXPECT_FALSE(convert_obj("v 0 0 0\nv 1 0 0\nv 0 1 0\n", m, groups, error));
+  EXPECT_NE(error.find("no faces"), std::string::npos) << error;
 }
 
 }  // namespace
