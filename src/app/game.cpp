@@ -25,6 +25,7 @@
 #include "app/sdl_present.h"
 #include "base/config.h"
 #include "base/debug_output.h"
+#include "input/input_builtins.h"
 #include "input/input_state.h"
 #include "host/window_font.h"
 #include "base/messages.h"
@@ -232,6 +233,13 @@ int start_main_script(const Config& c) {
   return slot;
 }
 
+// Where every script thread is, for runs that are ended from outside.
+void print_script_threads() {
+  for (const std::string& line : runtime::describe_script_threads(200))
+    std::fprintf(stderr, "talven:   %s\n", line.c_str());
+  std::fflush(stderr);
+}
+
 struct LoopLimits {
   std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
   const RunOptions* options = nullptr;
@@ -245,6 +253,9 @@ struct LoopLimits {
         std::chrono::steady_clock::now() - start >=
             std::chrono::duration<double>(options->timeout_seconds)) {
       std::fprintf(stderr, "talven: stopped after %.1f seconds\n", options->timeout_seconds);
+      if (const std::string note = input::replay_wait_note(); !note.empty())
+        std::fprintf(stderr, "talven: %s\n", note.c_str());
+      print_script_threads();
       return true;
     }
     return false;
@@ -338,6 +349,7 @@ int run_game(const RunOptions& options) {
       std::this_thread::sleep_for(std::chrono::duration<double>(limit));
       std::fprintf(stderr, "talven: stopped after %.1f seconds (the run did not end by itself)\n",
                    limit);
+      print_script_threads();
       std::fflush(stderr);
       std::_Exit(kExitTimeout);
     }).detach();

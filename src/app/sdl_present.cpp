@@ -107,6 +107,7 @@ void SdlPresent::draw() {
     SDL_Rect dst{d.left, d.top, d.width, d.height};
     SDL_RenderCopy(renderer, texture_, nullptr, &dst);
   }
+  host::draw_message_overlay();  // a message shown in the window stays on top
   SDL_RenderPresent(renderer);
 }
 

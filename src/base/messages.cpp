@@ -64,6 +64,94 @@ void format_unsigned(std::string& out, std::uint64_t v, unsigned base, bool uppe
 
 }  // namespace
 
+namespace {
+
+thread_local const BuiltinCallSite* served_call = nullptr;
+
+struct Gloss {
+  std::string_view key;  // a part of the text that no argument changes
+  std::string_view gloss;
+};
+
+// Searched in order: a longer text comes before a shorter one it contains.
+constexpr Gloss kGlosses[] = {
+    {"画像ファイルの読み込みに失敗", "the image file could not be read"},
+    {"画像ファイルの書き込みに失敗", "the image file could not be written"},
+    {"仮想画面の作成に失敗", "the off-screen plane could not be made"},
+    {"パラメータが範囲外", "a parameter is out of range"},
+    {"循環参照", "the link would make a loop of sprites"},
+    {"メモリの確保に失敗", "out of memory"},
+    {"メモリ不足", "out of memory"},
+    {"ファイル出力バッファのメモリ確保に失敗", "out of memory for the output buffer"},
+    {"ファイル入力バッファのメモリ確保に失敗", "out of memory for the input buffer"},
+    {"ファイルのオープンに失敗", "the file could not be opened"},
+    {"ファイルの読み込みに失敗", "the file could not be read"},
+    {"ファイルのシークに失敗", "the file could not be positioned"},
+    {"ファイルの作成に失敗", "the file could not be created"},
+    {"ビットデータの書き込みに失敗", "the compressed data could not be written"},
+    {"ファイルの書き込みに失敗", "the file could not be written"},
+    {"辞書オブジェクトの作成に失敗", "the compression dictionary could not be made"},
+    {"許可されていない操作", "this game may not do that (an untrusted run)"},
+    {"を使います。", "the font is not installed; another face is used"},
+    {"テクスチャの生成に失敗", "the screen texture could not be made"},
+    {"共有ヒープ", "the shared script heap could not be allocated"},
+    {"DirectMusicPerformance の初期化に失敗", "MIDI playback could not be started"},
+    {"ポートの選択に失敗", "no MIDI output port"},
+    {"CreateSoundBuffer に失敗", "a sound buffer could not be made"},
+    {"レンダーファイルのオープンに失敗", "the video file could not be opened"},
+    {"GraphBuilder の作成に失敗", "the video could not be decoded"},
+    {"BasicAudio の作成に失敗", "the video's sound could not be played"},
+    {"WinSock の初期化に失敗", "networking could not be started"},
+    {"クライアントの接続数が最大数を超えました", "too many clients are connected"},
+    {"サーバーに接続できません", "cannot connect to the server"},
+    {"Direct3Dの初期化に失敗", "no renderer is available"},
+    {"Direct3D设备生成失败", "the renderer could not be made"},
+};
+
+}  // namespace
+
+const BuiltinCallSite* current_builtin_call() { return served_call; }
+
+BuiltinCallScope::BuiltinCallScope(const BuiltinCallSite* site) : previous_(served_call) {
+  served_call = site;
+}
+
+BuiltinCallScope::~BuiltinCallScope() { served_call = previous_; }
+
+std::string_view message_gloss(std::string_view text) {
+  for (const Gloss& g : kGlosses) {
+    if (text.find(g.key) != std::string_view::npos) return g.gloss;
+  }
+  return {};
+}
+
+std::string terminal_message(std::string_view text, const BuiltinCallSite* site) {
+  // One line per message: a compile error's source line follows its
+  // message after " | ".
+  std::string line = "talven: ";
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    char c = text[i];
+    if (c == '\r') continue;
+    if (c == '\n') {
+      if (i + 1 < text.size()) line += " | ";
+      continue;
+    }
+    line += c;
+  }
+  const std::string_view gloss = message_gloss(text);
+  const bool named = site && site->builtin && *site->builtin;
+  if (named || !gloss.empty()) {
+    line += " [";
+    if (named) line += site->builtin;
+    if (named && !gloss.empty()) line += ": ";
+    line += gloss;
+    line += ']';
+  }
+  line += '\n';
+  if (site && site->describe) line += site->describe(*site);
+  return line;
+}
+
 MessageSink set_message_sink(MessageSink sink) {
   std::lock_guard lock(sink_mutex);
   MessageSink old = std::move(current_sink);
@@ -182,19 +270,7 @@ int report_message_v(unsigned level, const char* format, va_list args) {
   unsigned threshold = static_cast<unsigned>(config().Error);
   if (threshold < level) return config().Error;
   std::string text = format_message_v(format, args);
-  // One line per message: a compile error's source line follows its
-  // message after " | ".
-  std::string line = "talven: ";
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    char c = text[i];
-    if (c == '\r') continue;
-    if (c == '\n') {
-      if (i + 1 < text.size()) line += " | ";
-      continue;
-    }
-    line += c;
-  }
-  line += '\n';
+  const std::string line = terminal_message(text, current_builtin_call());
   std::fputs(line.c_str(), stderr);
   std::fflush(stderr);
   MessageSink sink;

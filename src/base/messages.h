@@ -9,6 +9,12 @@
 // Formats are our own UTF-8 texts; %s arguments may be CP932 text from games
 // and are converted to UTF-8 for display when they are not already UTF-8.
 // Long messages are kept whole.
+//
+// The terminal line of a message adds what the shown text does not say: the
+// English gloss of the runtime's own (Japanese or Chinese) texts, and, when
+// a builtin reports it, the builtin's script name and the script places of
+// the call. A thread marks the builtin call it serves with a
+// BuiltinCallScope; the places are worked out only when a message is shown.
 #pragma once
 
 #include <cstdarg>
@@ -47,5 +53,41 @@ std::string format_message_v(const char* format, va_list args);
 
 // Turns text that may be CP932 into UTF-8 for display (UTF-8 stays as is).
 std::string display_text(std::string_view text);
+
+// ---- where a message comes from ---------------------------------------------
+
+// A builtin call being served. The record belongs to whoever made the call
+// and outlives every scope that names it.
+struct BuiltinCallSite {
+  const char* builtin = nullptr;  // the builtin's script name
+  // "  at FILE(LINE) in FUNCTION\n" for each script place of the call,
+  // innermost first ("" when unknown). Called only when a message is shown.
+  std::string (*describe)(const BuiltinCallSite& site) = nullptr;
+};
+
+// The call the calling thread serves, or null.
+const BuiltinCallSite* current_builtin_call();
+
+// Marks the calling thread as serving `site` (null: no call) until the
+// scope ends, when the previous mark comes back.
+class BuiltinCallScope {
+ public:
+  explicit BuiltinCallScope(const BuiltinCallSite* site);
+  ~BuiltinCallScope();
+  BuiltinCallScope(const BuiltinCallScope&) = delete;
+  BuiltinCallScope& operator=(const BuiltinCallScope&) = delete;
+
+ private:
+  const BuiltinCallSite* previous_;
+};
+
+// The English gloss of one of the runtime's own message texts, found by the
+// part of the text that does not depend on arguments; "" for any other text.
+std::string_view message_gloss(std::string_view text);
+
+// The terminal form of a shown message: "talven: TEXT" on one line (line
+// ends inside become " | "), then " [BUILTIN: GLOSS]", " [BUILTIN]" or
+// " [GLOSS]" as far as they are known, a line feed, and the call's places.
+std::string terminal_message(std::string_view text, const BuiltinCallSite* site);
 
 }  // namespace talven

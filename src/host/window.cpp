@@ -13,6 +13,7 @@
 #include "base/debug_output.h"
 #include "input/input_state.h"
 #include "base/messages.h"
+#include "host/message_overlay.h"
 #include "host/window_debug.h"
 #include "host/window_rules.h"
 
@@ -124,8 +125,45 @@ std::mutex box_mutex;
 std::condition_variable box_cv;
 std::deque<BoxRequest*> box_queue;
 bool boxes_open = false;  // false: requests are answered OK at once
+// Where boxes go (main thread): the system's boxes until one fails, then
+// the main window itself (host/message_overlay.h).
+BoxRouter box_router;
+
+void answer(BoxRequest* r) {
+  std::lock_guard lock(box_mutex);
+  r->answer = kMessageOk;
+  r->done = true;
+  box_cv.notify_all();
+}
+
+bool show_system_box(const std::string& text) {
+  return SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_ERROR, kErrorCaption, text.c_str(),
+                                  state.window) == 0;
+}
+
+// Shows a message on the main thread; `r` (may be null) is answered once
+// it is dismissed. A drawn box is answered at once while the window closes:
+// nothing would be drawn any more.
+void show_box(const std::string& text, BoxRequest* r) {
+  BoxRoute route = box_router.route(state.window != nullptr);
+  if (route == BoxRoute::kSystem) {
+    if (show_system_box(text)) {
+      if (r) answer(r);
+      return;
+    }
+    box_router.system_box_failed();
+    route = BoxRoute::kWindow;
+  }
+  if (route == BoxRoute::kNone || state.closing) {
+    if (r) answer(r);
+    return;
+  }
+  overlay_push(text, r ? std::function<void()>([r] { answer(r); }) : nullptr);
+  if (overlay_take_changed() && state.hooks.repaint) state.hooks.repaint();
+}
 
 void answer_all_boxes() {
+  overlay_clear();  // answers the requests it holds (outside box_mutex)
   std::lock_guard lock(box_mutex);
   for (BoxRequest* r : box_queue) r->done = true;
   box_queue.clear();
@@ -184,6 +222,9 @@ void handle_close(bool ask) {
     }
     case CloseStep::Close: state.closing = true; break;
   }
+  // Threads waiting on a drawn box are answered: the shut-down waits for
+  // every script thread, and the window will draw nothing more.
+  overlay_clear();
   if (state.hooks.shut_down) state.hooks.shut_down();
   destroy_main_window();
   state.closed = true;
@@ -269,6 +310,11 @@ int control_char(const SDL_Keysym& k) {
 }
 
 void handle_main_event(const SDL_Event& e) {
+  // A drawn message box takes the keyboard and the mouse while it is shown.
+  if (overlay_handle_event(e)) {
+    if (overlay_take_changed() && state.hooks.repaint) state.hooks.repaint();
+    return;
+  }
   MouseState& mouse = mouse_state();
   switch (e.type) {
     case SDL_WINDOWEVENT: handle_window_event(e.window); break;
@@ -498,6 +544,8 @@ bool create_main_window(const WindowHooks& hooks) {
   char_ring().clear();
   mouse_state().reset();
   if (c.DebugMode) debug_window_create();
+  const char* box_choice = SDL_getenv("TALVEN_MESSAGE_BOX");
+  box_router = BoxRouter(box_choice && SDL_strcasecmp(box_choice, "window") == 0);
   {
     std::lock_guard lock(box_mutex);
     boxes_open = true;
@@ -624,8 +672,8 @@ void post_raise_request() { push_event(kEventRaise); }
 
 int show_error_box(const std::string& text) {
   if (std::this_thread::get_id() == main_thread_id) {
-    if (!state.window) return kMessageOk;
-    SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_ERROR, kErrorCaption, text.c_str(), state.window);
+    // The main thread never waits for a drawn box: it must keep drawing it.
+    show_box(text, nullptr);
     return kMessageOk;
   }
   BoxRequest request;
@@ -650,13 +698,10 @@ void serve_message_boxes() {
       r = box_queue.front();
       box_queue.pop_front();
     }
-    if (state.window)
-      SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_ERROR, kErrorCaption, r->text.c_str(), state.window);
-    std::lock_guard lock(box_mutex);
-    r->answer = kMessageOk;
-    r->done = true;
-    box_cv.notify_all();
+    show_box(r->text, r);
   }
 }
+
+void draw_message_overlay() { overlay_draw(state.renderer); }
 
 }  // namespace talven::host

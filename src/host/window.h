@@ -83,10 +83,15 @@ void request_cursor_confine(bool on, int left, int top, int right, int bottom);
 void request_cursor_warp(int x, int y);
 
 // Thread-safe message box for report_message: shown on the main thread with
-// the main window as owner (a script thread waits for it); OK only.
+// the main window as owner (a script thread waits for it); OK only. Where
+// the system cannot show one, the box is drawn in the main window
+// (host/message_overlay.h); the main thread does not wait for that one.
 int show_error_box(const std::string& text);
 // Serves boxes queued by script threads (main thread; the loop calls it,
 // so does anything that waits for script threads).
 void serve_message_boxes();
+// Draws a message box shown in the window over the frame about to be
+// presented (main thread; the presentation calls it before presenting).
+void draw_message_overlay();
 
 }  // namespace talven::host

@@ -10,6 +10,7 @@
 #include "base/debug_output.h"
 #include "host/window.h"
 #include "host/window_font.h"
+#include "host/window_text.h"
 
 namespace talven::host {
 
@@ -83,79 +84,12 @@ void update_page() {
   dbg.list.scroll_pixels(0);
 }
 
-SDL_Texture* make_glyph_texture(SDL_Renderer* r) {
-  SDL_Surface* s = SDL_CreateRGBSurfaceWithFormat(0, 95 * kGlyphWidth, kGlyphHeight, 32,
-                                                  SDL_PIXELFORMAT_ARGB8888);
-  if (!s) return nullptr;
-  SDL_LockSurface(s);
-  for (int g = 0; g < 95; ++g) {
-    const std::uint8_t* cols = glyph_columns(static_cast<char>(0x20 + g));
-    for (int x = 0; x < kGlyphWidth; ++x) {
-      for (int y = 0; y < kGlyphHeight; ++y) {
-        auto* row =
-            reinterpret_cast<std::uint32_t*>(static_cast<std::uint8_t*>(s->pixels) + y * s->pitch);
-        row[g * kGlyphWidth + x] = (cols[x] >> y) & 1 ? 0xFFFFFFFFu : 0x00FFFFFFu;
-      }
-    }
-  }
-  SDL_UnlockSurface(s);
-  SDL_Texture* t = SDL_CreateTextureFromSurface(r, s);
-  SDL_FreeSurface(s);
-  if (t) SDL_SetTextureBlendMode(t, SDL_BLENDMODE_BLEND);
-  return t;
-}
-
-// A line through the installed renderer: its coverage as the alpha of a
-// texture in the colour. Line ends are not drawn.
-void draw_rendered(const WindowTextRenderer& r, std::string_view text, int x, int y,
-                   SDL_Color colour) {
-  std::string line(text);
-  line.erase(
-      std::remove_if(line.begin(), line.end(), [](char c) { return c == '\n' || c == '\r'; }),
-      line.end());
-  std::vector<std::uint8_t> coverage;
-  int w = 0, h = 0;
-  if (line.empty() || !r.render(line, coverage, w, h)) return;
-  SDL_Surface* s = SDL_CreateRGBSurfaceWithFormat(0, w, h, 32, SDL_PIXELFORMAT_ARGB8888);
-  if (!s) return;
-  SDL_LockSurface(s);
-  const std::uint32_t rgb = std::uint32_t(colour.r) << 16 | std::uint32_t(colour.g) << 8 | colour.b;
-  for (int j = 0; j < h; ++j) {
-    auto* row =
-        reinterpret_cast<std::uint32_t*>(static_cast<std::uint8_t*>(s->pixels) + j * s->pitch);
-    for (int i = 0; i < w; ++i)
-      row[i] = rgb | std::uint32_t(coverage[std::size_t(j) * w + i]) << 24;
-  }
-  SDL_UnlockSurface(s);
-  if (SDL_Texture* t = SDL_CreateTextureFromSurface(dbg.renderer, s)) {
-    SDL_SetTextureBlendMode(t, SDL_BLENDMODE_BLEND);
-    SDL_Rect dst{x, y, w, h};
-    SDL_RenderCopy(dbg.renderer, t, nullptr, &dst);
-    SDL_DestroyTexture(t);
-  }
-  SDL_FreeSurface(s);
-}
-
 void draw_text(std::string_view text, int x, int y, const Box& clip, SDL_Color colour) {
   if (const WindowTextRenderer* r = window_text_renderer()) {
-    draw_rendered(*r, text, x, y, colour);
+    draw_rendered_line(dbg.renderer, *r, text, x, y, colour);
     return;
   }
-  if (!dbg.glyphs) return;
-  SDL_SetTextureColorMod(dbg.glyphs, colour.r, colour.g, colour.b);
-  for (std::size_t i = 0; i < text.size(); i = cp932::next(text, i)) {
-    if (x >= clip.x + clip.w) break;
-    if (text[i] == '\n' || text[i] == '\r') continue;  // line ends are not drawn
-    if (x + kCellWidth * kScale > clip.x) {
-      unsigned char c = static_cast<unsigned char>(text[i]);
-      bool single = cp932::char_len(text, i) == 1 && c >= 0x20 && c <= 0x7E;
-      int g = (single ? c : '?') - 0x20;
-      SDL_Rect src{g * kGlyphWidth, 0, kGlyphWidth, kGlyphHeight};
-      SDL_Rect dst{x, y, kGlyphWidth * kScale, kGlyphHeight * kScale};
-      SDL_RenderCopy(dbg.renderer, dbg.glyphs, &src, &dst);
-    }
-    x += kCellWidth * kScale;
-  }
+  draw_builtin_line(dbg.renderer, dbg.glyphs, text, x, y, kScale, colour, clip.x, clip.x + clip.w);
 }
 
 // A button label: '&' marks the mnemonic, which is underlined.

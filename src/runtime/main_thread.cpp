@@ -6,6 +6,8 @@
 #include <thread>
 #include <unordered_map>
 
+#include "base/messages.h"
+
 namespace talven::runtime {
 
 namespace {
@@ -13,6 +15,9 @@ namespace {
 struct Call {
   MainThreadFunction fn;
   const std::uint32_t* words;
+  // The builtin call the caller serves: messages the operation reports on
+  // the main thread name it, as if reported by the caller.
+  const BuiltinCallSite* site = nullptr;
   std::uint32_t result = 0;
   bool done = false;
 };
@@ -55,7 +60,7 @@ std::uint32_t run_on_main_thread(MainThreadFunction fn, const std::uint32_t* wor
     lock.unlock();
     return fn(words);
   }
-  Call call{fn, words};
+  Call call{fn, words, current_builtin_call()};
   queue.push_back(&call);
   lock.unlock();
   if (wake) wake();
@@ -79,7 +84,11 @@ int serve_main_thread_calls() {
       call = queue.front();
       queue.pop_front();
     }
-    const std::uint32_t r = call->fn(call->words);
+    std::uint32_t r;
+    {
+      BuiltinCallScope scope(call->site);
+      r = call->fn(call->words);
+    }
     {
       std::lock_guard lock(queue_mutex);
       call->result = r;

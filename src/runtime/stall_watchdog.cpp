@@ -9,9 +9,11 @@
 #include <thread>
 
 #include "runtime/game_clock.h"
+#include "runtime/main_thread.h"
 #include "runtime/threads.h"
 #include "runtime/trap.h"
 #include "script/line_table.h"
+#include "script/opcodes.h"
 
 namespace talven::runtime {
 
@@ -107,10 +109,56 @@ std::vector<SlotSample> sample_thread_table(bool contexts) {
     // caller holds; the pc itself moves on the script thread, so it is read
     // as a relaxed atomic.
     if (contexts && o.top < kMaxContextDepth && s.contexts[o.top]) {
-      o.pc = std::atomic_ref<Addr>(s.contexts[o.top]->pc).load(std::memory_order_relaxed);
+      VmContext& c = *s.contexts[o.top];
+      o.pc = std::atomic_ref<Addr>(c.pc).load(std::memory_order_relaxed);
+      o.frame =
+          std::atomic_ref<std::uint32_t>(c.r[script::kRegFrame]).load(std::memory_order_relaxed);
+      o.stack =
+          std::atomic_ref<std::uint32_t>(c.r[script::kRegStack]).load(std::memory_order_relaxed);
     }
   }
   return out;
+}
+
+namespace {
+
+std::string place_text(const script::CodePlace& p) {
+  std::string text = p.file.empty() ? std::string("?") : p.file;
+  if (p.line > 0) text += "(" + std::to_string(p.line) + ")";
+  if (!p.function.empty()) text += " in " + p.function;
+  return text;
+}
+
+constexpr int kCallersShown = 4;
+
+}  // namespace
+
+std::string describe_place(const SlotSample& sample) {
+  if (sample.pc == 0) return {};
+  std::optional<script::CodePlace> here = script::find_code_place(sample.pc);
+  if (!here) return {};
+  VmContext at{};
+  at.pc = sample.pc;
+  at.r[script::kRegFrame] = sample.frame;
+  at.r[script::kRegStack] = sample.stack;
+  std::string text;
+  std::vector<script::CodePlace> chain;
+  if (here->builtin) {
+    // Stopped inside a builtin: pc is past its trap, in the builtin's stub,
+    // and the places that matter are the call's.
+    text = "in " + here->function;
+    chain = script::call_chain(at, sample.pc, kCallersShown);
+    for (std::size_t i = 0; i < chain.size(); ++i)
+      text += (i == 0 ? ", called at " : ", from ") + place_text(chain[i]);
+    return text;
+  }
+  // pc is the next instruction: the chain is asked for the place of an
+  // address inside it.
+  chain = script::call_chain(at, sample.pc + 1, kCallersShown);
+  if (chain.empty()) chain.push_back(*here);
+  for (std::size_t i = 0; i < chain.size(); ++i)
+    text += (i == 0 ? "at " : ", from ") + place_text(chain[i]);
+  return text;
 }
 
 namespace {
@@ -121,9 +169,7 @@ std::string slot_text(const char* head, const SlotSample& sample) {
     char pc[32];
     std::snprintf(pc, sizeof pc, ", pc 0x%08x", sample.pc);
     text += pc;
-    if (auto place = script::find_code_place(sample.pc)) {
-      text += "; at " + place->file + "(" + std::to_string(place->line) + ") in " + place->function;
-    }
+    if (std::string place = describe_place(sample); !place.empty()) text += "; " + place;
   }
   return text;
 }
@@ -142,6 +188,26 @@ std::string describe_slot(int slot, const SlotSample& sample) {
   std::snprintf(head, sizeof head, "thread %d: %s, depth %d", slot, slot_kind_name(sample.kind),
                 sample.top + 1);
   return slot_text(head, sample);
+}
+
+std::vector<std::string> describe_script_threads(int lock_wait_ms) {
+  request_thread_places(100);
+  // A script thread that holds builtin_lock may be waiting for the main
+  // thread: when that is us, its calls are served while the lock is awaited.
+  bool locked = false;
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(lock_wait_ms);
+  while (!(locked = builtin_lock.try_lock()) && std::chrono::steady_clock::now() < until) {
+    if (is_main_thread()) serve_main_thread_calls();
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  std::vector<SlotSample> slots = sample_thread_table(locked);
+  if (locked) builtin_lock.unlock();
+  std::vector<std::string> lines;
+  for (int n = 0; n < kMaxThreads; ++n) {
+    const SlotSample& s = slots[static_cast<std::size_t>(n)];
+    if (s.kind != SlotKind::kFree) lines.push_back(describe_slot(n, s));
+  }
+  return lines;
 }
 
 namespace {
@@ -174,6 +240,7 @@ void watch(double bound) {
   double lock_wait_since = -1;
   bool lock_reported = false;
   while (pause_for(std::chrono::milliseconds(1000))) {
+    request_thread_places(50);
     // Take builtin_lock if it comes free within a short while; a lock held
     // for the whole bound is a stall of its own.
     bool locked = false;

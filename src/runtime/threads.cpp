@@ -49,6 +49,7 @@ bool next_slice_at_once(const VmContext* context) {
   const ThreadSlot* s = current_slot;
   if (!s || running_threads.load(std::memory_order_relaxed) > 1) return false;
   if (!s->running.load(std::memory_order_relaxed) ||
+      s->place_asked.load(std::memory_order_relaxed) ||
       s->suspend_count.load(std::memory_order_relaxed) > 0 ||
       s->wake_time.load(std::memory_order_relaxed) != 0)
     return false;
@@ -123,6 +124,8 @@ void script_thread_main(int n) {
   if (s.top.load() >= 0 && s.contexts[s.top.load()]) {
     std::this_thread::yield();
     while (!vm_stop_flag.is_set() && s.running.load()) {
+      // Between slices the context holds the thread's registers and pc.
+      if (s.place_asked.load(std::memory_order_relaxed)) s.place_asked.store(false);
       int top = s.top.load();
       VmContext* c = s.contexts[top];
       if (c->state == script::kVmRunning) {
@@ -232,6 +235,7 @@ int start_script_thread(VmContext* context, bool start_suspended) {
     s.running.store(1);
     s.suspend_count.store(0);
     s.wake_time.store(0);  // a new thread never inherits the slot's last sleep
+    s.place_asked.store(false);
     s.ended.store(false);
     {
       std::lock_guard lock(s.gate_mutex);
@@ -260,6 +264,26 @@ int calling_thread() {
   if (!current_context) return -1;
   std::uint32_t n = current_context->thread_slot;
   return n < kMaxThreads ? static_cast<int>(n) : -1;
+}
+
+void request_thread_places(int at_most_ms) {
+  for (ThreadSlot& s : thread_table) {
+    if (s.top.load() >= 0 && !s.ended.load()) s.place_asked.store(true);
+  }
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(at_most_ms);
+  for (;;) {
+    // A thread at its start gate or inside a builtin does not answer; its
+    // context already holds its place.
+    bool waiting = false;
+    for (ThreadSlot& s : thread_table) {
+      if (!s.place_asked.load() || s.ended.load() || s.running.load() == 0) continue;
+      std::unique_lock gate(s.gate_mutex, std::try_to_lock);
+      if (gate.owns_lock() && !s.gate_open) continue;
+      waiting = true;
+    }
+    if (!waiting || std::chrono::steady_clock::now() >= until) return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
 }
 
 int stop_script_thread(int n) {
@@ -314,6 +338,7 @@ void reset_thread_table() {
     s.running.store(0);
     s.suspend_count.store(0);
     s.wake_time.store(0);
+    s.place_asked.store(false);
     s.ended.store(false);
     s.gate_open = true;
     s.font = 0;

@@ -39,6 +39,10 @@ struct ThreadSlot {
   std::atomic<int> suspend_count{0};
   std::atomic<std::uint32_t> wake_time{0};  // tick to sleep until; 0 = awake
   std::atomic<bool> yield_asked{false};     // sleep(0): give the processor away once
+  // Set by an observer that wants the thread's place: the thread hands its
+  // registers and pc back to its context at the end of the running slice
+  // and clears the flag (at once when it is not running script code).
+  std::atomic<bool> place_asked{false};
   VmContext* contexts[kMaxContextDepth] = {};
   std::atomic<int> top{-1};
   // Start gate: a thread created suspended waits here until released.
@@ -96,6 +100,12 @@ int resume_script_thread(int n);
 
 // The thread number of the context being served (under builtin_lock), or -1.
 int calling_thread();
+
+// Asks every taken slot for its place (ThreadSlot::place_asked) and waits
+// up to `at_most_ms` until all threads that can answer have. Afterwards
+// each context's pc and registers are those of a moment since the call
+// (a thread inside a builtin handed them over when it made the call).
+void request_thread_places(int at_most_ms);
 
 // Builtin handlers of the flow and thread family (typed: runtime/bind.h).
 bool bi_jump(Addr script_name);

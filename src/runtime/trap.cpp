@@ -27,6 +27,21 @@ void stop_on_bad_call(VmContext* context) {
   script::vm_stop_flag.set();
 }
 
+// A builtin call as messages see it: the registers that locate the call,
+// copied at the trap (a handler may replace or free the context).
+struct TrapCallSite : BuiltinCallSite {
+  Addr pc = 0, frame = 0, stack = 0;
+};
+
+std::string describe_trap_call(const BuiltinCallSite& site) {
+  const auto& call = static_cast<const TrapCallSite&>(site);
+  VmContext at{};
+  at.pc = call.pc;
+  at.r[script::kRegFrame] = call.frame;
+  at.r[script::kRegStack] = call.stack;
+  return script::describe_call_chain(script::call_chain(at, call.pc));
+}
+
 }  // namespace
 
 std::int32_t passed_argument_count(const VmContext& context) {
@@ -70,12 +85,20 @@ int trap_dispatch_with(std::span<const BuiltinEntry> table, std::uint16_t code,
     }
   }
 
+  // Messages the handler reports name the builtin and the place of the call.
+  TrapCallSite site;
+  site.builtin = entry.name;
+  site.describe = describe_trap_call;
+  site.pc = context->pc;
+  site.frame = context->r[script::kRegFrame];
+  site.stack = context->r[script::kRegStack];
   std::lock_guard<std::mutex> lock(builtin_lock);
   current_context = context;
   // A builtin that runs out of host memory gives the failure result 0; the
   // exception never reaches the script thread.
   std::uint32_t result = 0;
   try {
+    BuiltinCallScope scope(&site);
     result = entry.handler ? entry.handler(context->r[script::kRegStack] + 4) : 0;
   } catch (const std::bad_alloc&) {
     result = 0;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
 #include <vector>
 
 #include "base/config.h"
@@ -68,6 +69,55 @@ TEST(ReportMessage, FiltersByErrorLevelAsUnsigned) {
 
   config() = saved;
   set_message_sink(old);
+}
+
+TEST(MessageGloss, NamesTheRuntimesOwnTextsInEnglish) {
+  EXPECT_EQ(message_gloss("LoadPlane : 画像ファイルの読み込みに失敗しました。\nFile : a.png"),
+            "the image file could not be read");
+  // The plain file text is a part of the image one: the longer text wins.
+  EXPECT_EQ(message_gloss("ファイルの読み込みに失敗しました。FILE - a.dat"),
+            "the file could not be read");
+  EXPECT_EQ(message_gloss("フォント \"X\" が見つかりません。IPAGothic を使います。"),
+            "the font is not installed; another face is used");
+  EXPECT_EQ(message_gloss("Divide by zero error."), "");
+  EXPECT_EQ(message_gloss(""), "");
+}
+
+std::string two_places(const BuiltinCallSite&) {
+  return "  at main.c(12) in draw\n  at main.c(30) in main\n";
+}
+
+TEST(TerminalMessage, AddsTheGlossTheBuiltinAndThePlacesOfTheCall) {
+  EXPECT_EQ(terminal_message("plain\r\ntext\n", nullptr), "talven: plain | text\n");
+  BuiltinCallSite site;
+  site.builtin = "gload";
+  site.describe = two_places;
+  EXPECT_EQ(
+      terminal_message("LoadPlane : 画像ファイルの読み込みに失敗しました。\nFile : a.png", &site),
+      "talven: LoadPlane : 画像ファイルの読み込みに失敗しました。 | File : a.png "
+      "[gload: the image file could not be read]\n"
+      "  at main.c(12) in draw\n  at main.c(30) in main\n");
+  EXPECT_EQ(terminal_message("something else", &site),
+            "talven: something else [gload]\n  at main.c(12) in draw\n  at main.c(30) in main\n");
+  EXPECT_EQ(terminal_message("ファイルの作成に失敗しました FILE - s.dat", nullptr),
+            "talven: ファイルの作成に失敗しました FILE - s.dat [the file could not be created]\n");
+}
+
+TEST(BuiltinCallScope, MarksOnlyItsOwnThreadAndNests) {
+  BuiltinCallSite outer, inner;
+  EXPECT_EQ(current_builtin_call(), nullptr);
+  {
+    BuiltinCallScope a(&outer);
+    {
+      BuiltinCallScope b(&inner);
+      EXPECT_EQ(current_builtin_call(), &inner);
+      const BuiltinCallSite* elsewhere = &inner;
+      std::thread([&] { elsewhere = current_builtin_call(); }).join();
+      EXPECT_EQ(elsewhere, nullptr);
+    }
+    EXPECT_EQ(current_builtin_call(), &outer);
+  }
+  EXPECT_EQ(current_builtin_call(), nullptr);
 }
 
 }  // namespace
