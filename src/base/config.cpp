@@ -63,9 +63,13 @@ constexpr IntKey kIntKeys[] = {
 };
 
 constexpr StringKey kStringKeys[] = {
-    {"General", "Company", &Config::Company, 260},    {"General", "Product", &Config::Product, 260},
-    {"General", "Title", &Config::Title, 256},        {"Script", "Load", &Config::Load, 260},
-    {"System", "SoundFont", &Config::SoundFont, 260}, {"Drive", "CDFolder", &Config::CDFolder, 260},
+    {"General", "Company", &Config::Company, 260},
+    {"General", "Product", &Config::Product, 260},
+    {"General", "Title", &Config::Title, 256},
+    {"Script", "Load", &Config::Load, 260},
+    {"System", "SoundFont", &Config::SoundFont, 260},
+    {"Drive", "CDFolder", &Config::CDFolder, 260},
+    {"Script", "SourceEncoding", &Config::SourceEncoding, 16},
 };
 
 // Cuts text to fit a buffer of `buffer` bytes with its terminator, never

@@ -59,6 +59,7 @@ struct Config {
   std::int32_t ProgramSize = 0;
   std::int32_t StackSize = 0x40000;
   std::int32_t HeapSize = 0x800000;
+  std::string SourceEncoding;  // 16: "auto" (or empty), "utf8" or "cp932"
 
   // Derived values.
   std::string config_path;   // host path that configuration writes go to

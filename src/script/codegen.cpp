@@ -252,8 +252,51 @@ void Compilation::gen_load(NodeId loc) {
 void Compilation::gen_store(NodeId loc, unsigned value_reg, unsigned addr_reg) {
   std::int64_t size = type_size(ntype(loc));
   Opcode op = store_op(nkind(loc), size);
-  if (nkind(loc) == E_DEREF) emit_r(op, addr_reg, value_reg);
-  else emit_ri(op, value_reg, value_reg, na(loc));
+  if (nkind(loc) == E_DEREF) {
+    emit_r(op, addr_reg, value_reg);
+    note_array_store(nodea(loc));
+  } else {
+    emit_ri(op, value_reg, value_reg, na(loc));
+  }
+}
+
+void Compilation::note_array_store(NodeId address) {
+  if (!image_) return;
+  // Down to the base the address was computed from: through casts, and
+  // through the pointer side of pointer +/- integer.
+  for (;;) {
+    const std::uint8_t k = nkind(address);
+    if (k == E_RETYPE) {
+      address = nodea(address);
+    } else if (k == E_BINARY && naux(address) == OP_ADD) {
+      if (is_pointer(ntype(nodea(address)))) address = nodea(address);
+      else if (is_pointer(ntype(nodeb(address)))) address = nodeb(address);
+      else return;
+    } else if (k == E_BINARY && naux(address) == OP_SUB && is_pointer(ntype(nodea(address))) &&
+               !is_pointer(ntype(nodeb(address)))) {
+      address = nodea(address);
+    } else {
+      break;
+    }
+  }
+  const DeclaredArray* array = nullptr;
+  bool local = false;
+  if (nkind(address) == E_ADDR && naux(address) == A_GLOBAL) {
+    // The array holding the base (an element of an array of arrays or of
+    // structures is based inside it).
+    const Addr base = na(address);
+    auto it = global_arrays_.upper_bound(base);
+    if (it != global_arrays_.begin() &&
+        base - std::prev(it)->second.start < std::prev(it)->second.size)
+      array = &std::prev(it)->second;
+  } else if (nkind(address) == E_LEA) {
+    const std::uint32_t base = na(address);
+    for (const DeclaredArray& a : local_arrays_)
+      if (base - a.start < a.size) array = &a;
+    local = true;
+  }
+  if (!array) return;
+  array_stores_.push_back(ArrayStore{code_size_, local, array->start, array->size, array->name});
 }
 
 // The address of a location into top.
@@ -370,6 +413,7 @@ void Compilation::gen_incdec(NodeId n) {
   } else {
     emit_r(dec ? (post ? OP_POSTDEC : OP_PREDEC) : (post ? OP_POSTINC : OP_PREINC), r, r);
   }
+  if (nkind(loc) == E_DEREF) note_array_store(nodea(loc));
 }
 
 void Compilation::gen_call(NodeId n) {

@@ -4,6 +4,7 @@
 #include "script/compiler.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -77,6 +78,40 @@ const char* const kErrorGlosses[kCompileErrorCount] = {
 constexpr std::int64_t kMaxSourceSize = 64 << 20;
 // Diagnostics kept for tools; the message buffer itself has its own limit.
 constexpr std::size_t kMaxDiagnostics = 1000;
+
+// A source line with tabs expanded to columns of 4: with "??" where reading
+// stood, and without it, whose byte count at the marker is the screen column
+// of a caret (a two-byte character is two columns wide).
+struct MarkedLine {
+  std::string expanded;
+  std::string plain;
+  std::size_t caret = 0;
+};
+
+MarkedLine mark_line(const std::string& src, std::size_t at) {
+  MarkedLine m;
+  std::size_t column = 0;
+  for (std::size_t i = 0; i <= src.size(); ++i) {
+    if (i == at) {
+      m.expanded += "??";
+      m.caret = m.plain.size();
+    }
+    if (i == src.size()) break;
+    char c = src[i];
+    if (c == '\t') {
+      do {
+        m.expanded += ' ';
+        m.plain += ' ';
+        ++column;
+      } while (column % 4 != 0);
+    } else {
+      m.expanded += c;
+      m.plain += c;
+      ++column;
+    }
+  }
+  return m;
+}
 
 struct Keyword {
   const char* name;
@@ -234,55 +269,105 @@ void Compilation::append_message(const std::string& text, const std::string& fil
   messages_.append(text, 0, n);
 }
 
+std::optional<std::string> Compilation::source_line(int file, int line) const {
+  for (const SourceFile& f : files_) {
+    if (f.index != file) continue;
+    std::size_t start = 0;
+    for (int n = 1; n < line; ++n) {
+      start = f.text.find('\n', start);
+      if (start == std::string::npos) return std::nullopt;
+      ++start;
+    }
+    std::size_t end = f.text.find('\n', start);
+    std::string text = f.text.substr(start, end == std::string::npos ? end : end - start);
+    std::erase(text, '\r');
+    return text;
+  }
+  return std::nullopt;
+}
+
+void Compilation::fail_missing_semicolon(int number) {
+  if (tok_.kind == T_EOF) compile_fail(cerr::kEof);
+  if (tok_.file == prev_file_ && tok_.line > prev_line_ && prev_file_ >= 0 &&
+      static_cast<std::size_t>(prev_file_) < file_names_.size()) {
+    if (std::optional<std::string> text = source_line(prev_file_, prev_line_)) {
+      // The marker goes after the last character of the line that is not
+      // blank: where the ';' should have been written.
+      std::size_t end = text->find_last_not_of(" \t");
+      std::size_t column = end == std::string::npos ? 0 : end + 1;
+      fatal_place_ = FatalPlace{file_names_[static_cast<std::size_t>(prev_file_)], prev_line_,
+                                std::move(*text), column};
+    }
+  }
+  compile_fail(number);
+}
+
 void Compilation::report_fatal(int number) {
   if (!record_messages_) return;
   std::string path = display_text(current_path());
   int line = current_line();
-  std::string text =
-      path + "(" + std::to_string(line) + ") : " + compile_error_message(number) + "。\n";
   // The source line, "??" where reading stood, tabs to columns of 4.
   std::string src(line_, static_cast<std::size_t>(line_len_));
   std::size_t cut = src.find_first_of("\r\n");
   if (cut != std::string::npos) src.resize(cut);
   std::size_t at = std::min(static_cast<std::size_t>(line_position()), src.size());
-  // Expanded without the marker too: its byte count at the marker is the
-  // screen column of the caret (a two-byte character is two columns wide).
-  std::string expanded, plain;
-  std::size_t column = 0, caret = 0;
-  for (std::size_t i = 0; i <= src.size(); ++i) {
-    if (i == at) {
-      expanded += "??";
-      caret = plain.size();
-    }
-    if (i == src.size()) break;
-    char c = src[i];
-    if (c == '\t') {
-      do {
-        expanded += ' ';
-        plain += ' ';
-        ++column;
-      } while (column % 4 != 0);
-    } else {
-      expanded += c;
-      plain += c;
-      ++column;
-    }
+  if (fatal_place_) {
+    path = fatal_place_->path;
+    line = fatal_place_->line;
+    src = fatal_place_->source;
+    at = std::min(fatal_place_->column, src.size());
   }
-  text += display_text(expanded) + "\n";
+  std::string text =
+      path + "(" + std::to_string(line) + ") : " + compile_error_message(number) + "。\n";
+  MarkedLine marked = mark_line(src, at);
+  text += display_text(marked.expanded) + "\n";
   append_message(text, path, line);
   if (!diagnostics_.empty() && diagnostics_.back().text == text) {
     CompileDiagnostic& d = diagnostics_.back();
     d.error = number;
     d.gloss = "error " + std::to_string(number) + ": " + compile_error_gloss(number);
-    d.source = display_text(plain);
-    d.column = static_cast<int>(caret);
+    if (number == cerr::kUndefined && !undefined_name_.empty())
+      d.gloss += " '" + display_text(undefined_name_) + "'";
+    if (!fatal_detail_.empty()) d.gloss += ": " + fatal_detail_;
+    d.source = display_text(marked.plain);
+    d.column = static_cast<int>(marked.caret);
   }
+}
+
+void Compilation::warn(const std::string& text, const std::string& gloss) {
+  std::string src(line_, static_cast<std::size_t>(line_len_));
+  std::size_t cut = src.find_first_of("\r\n");
+  if (cut != std::string::npos) src.resize(cut);
+  warn_at(display_text(current_path()), current_line(), src,
+          std::min(static_cast<std::size_t>(line_position()), src.size()), text, gloss);
+}
+
+void Compilation::warn_at(const std::string& path, int line, const std::string& source,
+                          std::size_t column, const std::string& text, const std::string& gloss) {
+  if (!record_messages_ || warnings_.size() >= kMaxDiagnostics) return;
+  CompileDiagnostic d;
+  d.file = path;
+  d.line = line;
+  d.text = d.file + "(" + std::to_string(d.line) + ") : " + display_text(text) + "\n";
+  d.gloss = gloss;
+  d.warning = true;
+  MarkedLine marked = mark_line(source, std::min(column, source.size()));
+  d.source = display_text(marked.plain);
+  d.column = static_cast<int>(marked.caret);
+  warnings_.push_back(std::move(d));
 }
 
 void Compilation::missing_token(const char* what) {
   if (tok_.kind == T_EOF) compile_fail(cerr::kEof);
+  // The token belongs right after the one before it: that token's line is
+  // where it is missing, not the line of whatever comes next.
   std::string path = display_text(current_path());
   int line = current_line();
+  if (prev_file_ >= 0 && static_cast<std::size_t>(prev_file_) < file_names_.size() &&
+      prev_line_ > 0) {
+    path = file_names_[static_cast<std::size_t>(prev_file_)];
+    line = prev_line_;
+  }
   std::string text = path + "(" + std::to_string(line) + ") : " + what + " がありません\n";
   append_message(text, path, line);
   if (!diagnostics_.empty() && diagnostics_.back().text == text) {
@@ -401,6 +486,7 @@ CompileResult Compilation::run(std::string_view path, Addr program, std::uint32_
     table.lines = std::move(code_lines_);
     table.functions = std::move(code_functions_);
     register_line_table(std::move(table));
+    register_array_stores(program_, std::move(array_stores_));
   }
 
   result.ok = ok;
@@ -408,13 +494,18 @@ CompileResult Compilation::run(std::string_view path, Addr program, std::uint32_
   result.data_size = data_size_;
   result.messages = messages_;
   result.diagnostics = std::move(diagnostics_);
+  result.warnings = std::move(warnings_);
   if (options_.show_messages) show_compile_messages(result);
   return result;
 }
 
 std::string terminal_report(const CompileResult& result, std::string_view prefix) {
   std::string out;
-  for (const CompileDiagnostic& d : result.diagnostics) {
+  std::vector<const CompileDiagnostic*> all;
+  for (const CompileDiagnostic& d : result.warnings) all.push_back(&d);
+  for (const CompileDiagnostic& d : result.diagnostics) all.push_back(&d);
+  for (const CompileDiagnostic* each : all) {
+    const CompileDiagnostic& d = *each;
     std::string first = d.text.substr(0, d.text.find('\n'));
     out += prefix;
     // Lines of the end-of-compilation checks carry no place of their own:
@@ -436,8 +527,14 @@ std::string terminal_report(const CompileResult& result, std::string_view prefix
 }
 
 void show_compile_messages(const CompileResult& result) {
-  if (result.messages.empty()) return;
-  report_message_detailed(1, result.messages, terminal_report(result, "talven: "));
+  if (!result.messages.empty()) {
+    report_message_detailed(1, result.messages, terminal_report(result, "talven: "));
+    return;
+  }
+  // Warnings alone never stop a game with a message box: the terminal only.
+  if (result.warnings.empty() || config().Error == 0) return;
+  std::fputs(terminal_report(result, "talven: ").c_str(), stderr);
+  std::fflush(stderr);
 }
 
 void Compilation::note_function(int sym, bool builtin) {

@@ -37,6 +37,9 @@ namespace talven::script {
 // Reads a whole source file. Returns 0 and fills `text`, or the compile
 // error number: 1 (no memory), 2 (cannot open), 3 (cannot read).
 using SourceLoader = std::function<int(const std::string& path, std::string& text)>;
+// Whether a source exists, without any notice when it does not. Used where
+// the compiler has a fallback of its own (the built-in "talven.h").
+using SourceProbe = std::function<bool(const std::string& path)>;
 
 // The loader of the runtime: the data file layer (loose files, archives,
 // compressed files).
@@ -53,7 +56,8 @@ SharedHeap shared_script_heap();
 void set_shared_script_heap(SharedHeap heap);
 
 struct CompileOptions {
-  SourceLoader loader;                    // empty: load_source_file
+  SourceLoader loader;  // empty: load_source_file
+  SourceProbe probe;    // with a loader: how to look for "talven.h" quietly (empty: load it)
   std::optional<std::string> script_dir;  // empty: config().script_dir
   bool show_messages = true;              // report the buffer at the end
   bool always_record = false;             // record messages even with Error 0
@@ -72,7 +76,8 @@ struct CompileDiagnostic {
   int error = -1;      // number of a fatal error, -1 for the other lines
   std::string gloss;   // English explanation
   std::string source;  // fatal errors: the source line, tabs expanded (UTF-8)
-  int column = -1;     // fatal errors: screen column where reading stood
+  int column = -1;     // fatal errors and warnings: screen column where reading stood
+  bool warning = false;
 };
 
 struct CompileResult {
@@ -82,6 +87,10 @@ struct CompileResult {
   int error = -1;        // number of the fatal error, -1 when there was none
   std::string messages;  // the message buffer (UTF-8)
   std::vector<CompileDiagnostic> diagnostics;
+  // Things that compile but are probably wrong (a call with the wrong number
+  // of arguments, an integer constant for a float parameter). They are not
+  // in the message buffer and never change the image or `ok`.
+  std::vector<CompileDiagnostic> warnings;
 };
 
 CompileResult compile_script(std::string_view path, Addr program, std::uint32_t capacity,
@@ -92,13 +101,15 @@ const char* compile_error_message(int number);
 // Their English glosses ("undefined name").
 const char* compile_error_gloss(int number);
 
-// The terminal form of a compilation's messages: every line of the buffer
-// followed by its gloss in brackets; fatal errors add the source line and a
-// caret. Each message's first line starts with `prefix`.
+// The terminal form of a compilation's messages: the warnings, then every
+// line of the buffer, each followed by its gloss in brackets; fatal errors
+// and warnings add the source line and a caret. Each message's first line
+// starts with `prefix`.
 std::string terminal_report(const CompileResult& result, std::string_view prefix = "");
 
 // Shows the buffer as one level-1 message (standard error gets the terminal
-// form). Nothing when the buffer is empty.
+// form). A compilation with warnings only writes them to standard error (no
+// message box); nothing at all when there is neither, or when Error is 0.
 void show_compile_messages(const CompileResult& result);
 
 // ---- export list ------------------------------------------------------------

@@ -9,12 +9,16 @@
 #pragma once
 
 #include <array>
+#include <map>
 #include <cstdint>
 #include <deque>
+#include <optional>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
+#include "script/array_bounds.h"
 #include "script/compiler.h"
 #include "script/line_table.h"
 #include "script/opcodes.h"
@@ -273,6 +277,7 @@ class Compilation {
 
   // ---- preproc.cpp: sources, lines, directives, macros ----
   void open_source(const std::string& name);
+  void decode_text(SourceFile& file);
   int raw_byte();
   bool read_line();
   bool directive();
@@ -307,6 +312,16 @@ class Compilation {
   [[noreturn]] void parse_fail(int number) const {
     if (tok_.kind == T_EOF) compile_fail(cerr::kEof);
     compile_fail(number);
+  }
+  // A declaration that needed ';' before the token in hand: when that token
+  // starts a later line, the error is reported at the end of the line of
+  // the token before it, where the ';' is missing.
+  [[noreturn]] void fail_missing_semicolon(int number);
+  // Error 15 for `name` (a variable, function, member or structure tag),
+  // which the error's gloss then names.
+  [[noreturn]] void fail_undefined(const std::string& name) {
+    undefined_name_ = name;
+    compile_fail(cerr::kUndefined);
   }
 
   // ---- types (parser_expr.cpp) ----
@@ -397,6 +412,13 @@ class Compilation {
     bool has_params = false;       // the name's own function suffix had parameters
     bool function_suffix = false;  // the name is directly a function
     std::vector<Param> params;
+    bool variadic = false;  // the parameter list ends in "..."
+  };
+  // The parameters a function was declared with, for checking its calls.
+  struct Signature {
+    std::vector<bool> float_params;  // one per parameter: declared float
+    bool variadic = false;           // further arguments are allowed
+    bool builtin = false;
   };
   struct Specifier {
     int storage = 0;  // 0, T_STATIC, T_EXTERN, T_TYPEDEF
@@ -436,6 +458,15 @@ class Compilation {
   void label_statement(const std::string& name);
   void expression_statement();
   int function_symbol(const std::string& name, TypeId ret, int& slot_out);
+  void record_signature(int sym, const Declarator& d, bool builtin);
+  void check_call_arguments(NodeId callee, const std::vector<NodeId>& args);
+  // A warning: shown on the terminal and by the tools, never in the message
+  // buffer, and it changes nothing in the image or the result.
+  void warn(const std::string& text, const std::string& gloss);
+  // The same at a given place: `source` is the line in CP932, `column` a
+  // byte index into it.
+  void warn_at(const std::string& path, int line, const std::string& source, std::size_t column,
+               const std::string& text, const std::string& gloss);
   int declare_function(const std::string& name, TypeId ret);
   TypeId array_to_pointer(TypeId t);
   int nesting_enter();
@@ -476,6 +507,9 @@ class Compilation {
   void gen_assign(NodeId n);
   void gen_compound(NodeId n);
   void gen_incdec(NodeId n);
+  // Records the store just emitted through the address `address` when that
+  // address is computed from the base of a declared array.
+  void note_array_store(NodeId address);
   void gen_call(NodeId n);
   void gen_value_condition(NodeId n);
   void gen_ternary(NodeId n);
@@ -513,6 +547,7 @@ class Compilation {
   bool asm_block_ = false;
   int comment_depth_ = 0;
   int pending_trap_ = -1;
+  std::unordered_set<int> sdk_macros_;  // slots of macros an SDK header (talven.h) defined
   int trap_counter_ = 0;
   bool at_end_ = false;
   int ch_ = kNoChar;
@@ -520,6 +555,24 @@ class Compilation {
   // tokens
   Token tok_;
   std::deque<Token> lookahead_;
+  // Where the last token consumed was: a missing token belongs after it.
+  int prev_file_ = 0;
+  int prev_line_ = 0;
+  // A fatal error to report at another place than where reading stands:
+  // the file, line and source line (CP932) with the column of the marker.
+  struct FatalPlace {
+    std::string path;
+    int line = 0;
+    std::string source;
+    std::size_t column = 0;
+  };
+  std::optional<FatalPlace> fatal_place_;
+  std::string undefined_name_;  // the name of an error 15, "" when not known
+  std::string fatal_detail_;    // more about the fatal error, for its gloss
+  bool encoding_warned_ = false;
+  // The text of line `line` of the open file with index `file` (without its
+  // line end); none when that file is no longer open.
+  std::optional<std::string> source_line(int file, int line) const;
 
   // node area
   std::array<std::uint32_t, kNodeWords> words_{};
@@ -537,6 +590,8 @@ class Compilation {
   int nesting_ = 0;
   std::vector<PendingExport> exports_;
   std::unordered_map<int, std::pair<std::string, int>> first_use_;  // symbol -> place
+  std::unordered_map<int, Signature> signatures_;  // function symbol -> its parameters
+  std::vector<CompileDiagnostic> warnings_;
 
   // line table: the place of the statement being compiled, and what the
   // code emitted so far came from
@@ -545,6 +600,18 @@ class Compilation {
   int place_line_ = 0;
   std::vector<CodeLine> code_lines_;
   std::vector<CodeFunction> code_functions_;
+
+  // array bounds (script/array_bounds.h): the arrays declared so far (global
+  // ones by address; the open function's by displacement) and the stores
+  // computed from their bases
+  struct DeclaredArray {
+    std::uint32_t start = 0;  // address, or displacement (two's complement)
+    std::uint32_t size = 0;
+    std::string name;
+  };
+  std::map<Addr, DeclaredArray> global_arrays_;
+  std::vector<DeclaredArray> local_arrays_;
+  std::vector<ArrayStore> array_stores_;
 
   // output
   std::uint8_t* image_ = nullptr;  // null while measuring

@@ -2,7 +2,13 @@
 #include "script/disasm.h"
 
 #include <cstdio>
+#include <cstdlib>
+#include <iterator>
+#include <optional>
+#include <unordered_map>
+#include <vector>
 
+#include "script/line_table.h"
 #include "script/opcodes.h"
 
 namespace talven::script {
@@ -138,6 +144,67 @@ std::string disassemble_range(Addr address, std::uint32_t size) {
   const std::uint8_t* p = span(address, size);
   if (!p) return "";
   return disassemble(p, size, address);
+}
+
+std::string disassemble_with_names(Addr program, std::uint32_t size) {
+  const std::uint8_t* code = span(program, size);
+  if (!code) return "";
+  const std::optional<LineTable> table = line_table_of(program);
+  if (!table) return disassemble(code, size, program);
+
+  std::unordered_map<Addr, const CodeFunction*> functions;
+  for (const CodeFunction& f : table->functions) functions.emplace(program + f.offset, &f);
+  auto line = table->lines.begin();
+  int shown_file = -1, shown_line = -1;
+
+  std::string out;
+  std::size_t pos = 0;
+  while (pos < size) {
+    const Addr at = program + static_cast<Addr>(pos);
+    const DisasmLine insn = disassemble_one(code + pos, size - pos, at);
+    if (auto f = functions.find(at); f != functions.end())
+      out +=
+          std::string(f->second->builtin ? "; builtin " : "; function ") + f->second->name + "\n";
+
+    std::string text = disassemble(code + pos, insn.length, at);
+    if (!text.empty() && text.back() == '\n') text.pop_back();
+    std::vector<std::string> notes;
+    // The line that the code from here on came from, noted where it changes.
+    while (line != table->lines.end() && std::next(line) != table->lines.end() &&
+           std::next(line)->offset <= pos)
+      ++line;
+    // The file is named where it changes, then only the line.
+    if (line != table->lines.end() && line->offset <= pos && line->line > 0 &&
+        (line->file != shown_file || line->line != shown_line)) {
+      const bool known =
+          line->file >= 0 && static_cast<std::size_t>(line->file) < table->files.size();
+      if (line->file != shown_file && known)
+        notes.push_back(table->files[static_cast<std::size_t>(line->file)] + "(" +
+                        std::to_string(line->line) + ")");
+      else notes.push_back("line " + std::to_string(line->line));
+      shown_file = line->file;
+      shown_line = line->line;
+    }
+    // An operand that is a function's address names the function.
+    if (insn.valid) {
+      for (std::size_t h = insn.text.find("0x"); h != std::string::npos;
+           h = insn.text.find("0x", h + 2)) {
+        const Addr target = static_cast<Addr>(std::strtoul(insn.text.c_str() + h + 2, nullptr, 16));
+        if (auto f = functions.find(target); f != functions.end() && target != at)
+          notes.push_back(f->second->name);
+      }
+    }
+    if (!notes.empty()) {
+      if (text.size() < 56) text.resize(56, ' ');
+      else text += ' ';
+      text += ';';
+      for (const std::string& n : notes) text += " " + n;
+    }
+    out += text;
+    out += '\n';
+    pos += insn.length;
+  }
+  return out;
 }
 
 }  // namespace talven::script

@@ -34,4 +34,15 @@ std::string disassemble(const std::uint8_t* code, std::size_t size, Addr origin)
 // valid script memory.
 std::string disassemble_range(Addr address, std::uint32_t size);
 
+// Lists the code of the program area at `program` (its first `size` bytes)
+// with what its line table knows (script/line_table.h): a line
+// "; function NAME" or "; builtin NAME" before the first instruction of each
+// function, "; FILE(LINE)" beside the first instruction of each source line
+// ("; line LINE" while the file stays the same),
+// and "; NAME" beside an instruction whose operand is a function's address
+// (calls, function pointers). Instruction lines keep the plain form in
+// front, so listings compare with disassemble_range()'s by their first
+// columns. Without a table it is disassemble_range().
+std::string disassemble_with_names(Addr program, std::uint32_t size);
+
 }  // namespace talven::script

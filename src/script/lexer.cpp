@@ -366,6 +366,8 @@ void Compilation::lex_into(Token& t) {
 // ---- token stream -------------------------------------------------------------
 
 void Compilation::advance() {
+  prev_file_ = tok_.file;
+  prev_line_ = tok_.line;
   if (!lookahead_.empty()) {
     tok_ = std::move(lookahead_.front());
     lookahead_.pop_front();

@@ -31,6 +31,13 @@ std::size_t line_table_count() {
   return g_tables.size();
 }
 
+std::optional<LineTable> line_table_of(Addr program) {
+  std::lock_guard<std::mutex> lock(g_tables_mutex);
+  for (const LineTable& t : g_tables)
+    if (t.program == program) return t;
+  return std::nullopt;
+}
+
 std::optional<CodePlace> find_code_place(Addr address) {
   std::lock_guard<std::mutex> lock(g_tables_mutex);
   for (const LineTable& t : g_tables) {

@@ -50,6 +50,8 @@ struct LineTable {
 void register_line_table(LineTable table);
 void forget_line_table(Addr program);
 std::size_t line_table_count();
+// A copy of the table registered for the area at `program`, if any.
+std::optional<LineTable> line_table_of(Addr program);
 
 struct CodePlace {
   std::string file;

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <functional>
 
+#include "base/messages.h"
 #include "script/compiler_state.h"
 
 namespace talven::script {
@@ -130,7 +131,7 @@ TypeId Compilation::struct_specifier(bool is_union) {
   }
   if (!has_tag) parse_fail(cerr::kDeclaration);
   int slot = symbols_.find(tag, false);
-  if (slot < 0 || symbols_.at(slot).kind != kSymTag) compile_fail(cerr::kUndefined);
+  if (slot < 0 || symbols_.at(slot).kind != kSymTag) fail_undefined(tag);
   return symbols_.at(slot).extra;
 }
 
@@ -165,7 +166,7 @@ void Compilation::member_declarations(TypeId st, bool is_union) {
       if (tok_.kind != T_COMMA) break;
       advance();
     }
-    if (tok_.kind != T_SEMI) parse_fail(cerr::kDeclaration);
+    if (tok_.kind != T_SEMI) fail_missing_semicolon(cerr::kDeclaration);
     advance();
   }
   member_numbers_.pop_back();
@@ -273,7 +274,15 @@ void Compilation::parameter_list(Declarator& d, bool outermost) {
     return;
   }
   if (outermost) d.has_params = true;
-  for (;;) {
+  for (std::size_t count = 0;; ++count) {
+    // "..." closes a list whose function takes further arguments.
+    if (tok_.kind == T_DOT && count > 0 && peek(1).kind == T_DOT && peek(2).kind == T_DOT) {
+      advance();
+      advance();
+      advance();
+      if (outermost) d.variadic = true;
+      break;
+    }
     Param p;
     if (is_type_start(tok_) || tok_.kind == T_STATIC || tok_.kind == T_TYPEDEF ||
         tok_.kind == T_EXTERN) {
@@ -299,6 +308,73 @@ void Compilation::parameter_list(Declarator& d, bool outermost) {
     advance();
   }
   expect(T_RPAREN);
+}
+
+// ---- declared parameters ---------------------------------------------------------------
+
+namespace {
+
+// The runtime's formatting builtins take further arguments after the ones
+// their declarations name, whether or not a header marks them with "...".
+bool takes_further_arguments(std::string_view builtin) {
+  return builtin == "gtextf" || builtin == "sprintf" || builtin == "log_out" ||
+         builtin == "dll_call";
+}
+
+std::string arguments_word(std::size_t n) {
+  return std::to_string(n) + (n == 1 ? " argument" : " arguments");
+}
+
+}  // namespace
+
+void Compilation::record_signature(int sym, const Declarator& d, bool builtin) {
+  Signature sig;
+  sig.builtin = builtin;
+  sig.variadic = d.variadic || (builtin && takes_further_arguments(symbols_.name(sym)));
+  for (const Param& p : d.params) sig.float_params.push_back(p.type == kTypeFloat);
+  signatures_[sym] = std::move(sig);
+}
+
+// Calls to a builtin or to a function whose parameters are known: a count
+// that differs from the declaration, and a constant whose kind (integer or
+// float) differs from its parameter's, are warned about. Arguments are
+// passed as they are either way: 2 for a float parameter arrives as the
+// bits of a tiny float, not as 2.0.
+void Compilation::check_call_arguments(NodeId callee, const std::vector<NodeId>& args) {
+  if (nkind(callee) != E_ADDR || naux(callee) != A_FUNC) return;
+  int sym = static_cast<int>(na(callee));
+  auto it = signatures_.find(sym);
+  if (it == signatures_.end()) return;
+  const Signature& sig = it->second;
+  const std::string name = symbols_.name(sym);
+  const std::size_t declared = sig.float_params.size();
+  const char* kind = sig.builtin ? "builtin " : "function ";
+  if (args.size() < declared || (args.size() > declared && !sig.variadic)) {
+    std::string expected =
+        sig.variadic ? "at least " + arguments_word(declared) : arguments_word(declared);
+    warn("警告: " + name + " の引数は " + std::to_string(declared) + " 個ですが、" +
+             std::to_string(args.size()) + " 個渡されています。",
+         "warning: " + std::string(kind) + display_text(name) + " takes " + expected + ", " +
+             std::to_string(args.size()) + " given");
+  }
+  for (std::size_t i = 0; i < args.size() && i < declared; ++i) {
+    if (!is_const(args[i])) continue;
+    const bool float_const = ntype(args[i]) == kTypeFloat;
+    if (float_const == sig.float_params[i]) continue;
+    const std::string which = "argument " + std::to_string(i + 1) + " of " + display_text(name);
+    if (sig.float_params[i])
+      warn("警告: " + name + " の第 " + std::to_string(i + 1) +
+               " 引数は float ですが、整数の定数が渡されています。",
+           "warning: " + which +
+               " is a float; the integer constant is passed as its bits, "
+               "not converted (write it with a decimal point)");
+    else
+      warn("警告: " + name + " の第 " + std::to_string(i + 1) +
+               " 引数は整数ですが、float の定数が渡されています。",
+           "warning: " + which +
+               " is not a float; the float constant is passed as its bits, "
+               "not converted");
+  }
 }
 
 // ---- top-level declarations ----------------------------------------------------------
@@ -352,6 +428,7 @@ void Compilation::external_declaration() {
         // A builtin: its body is the trap stub.
         if (labels_[symbols_.at(slot).value].defined) compile_fail(cerr::kDeclaration);
         emit_builtin_stub(slot, trap);
+        record_signature(slot, d, true);
       } else if (d.function_suffix && (d.has_params || tok_.kind == T_LBRACE)) {
         function_definition(slot, d, s.storage == T_EXTERN);
         return;
@@ -368,7 +445,7 @@ void Compilation::external_declaration() {
       advance();
       return;
     }
-    parse_fail(cerr::kDeclaration);
+    fail_missing_semicolon(cerr::kDeclaration);
   }
 }
 
@@ -408,8 +485,19 @@ void Compilation::function_definition(int sym, Declarator& d, bool exported) {
       if (tok_.kind != T_COMMA) break;
       advance();
     }
-    if (tok_.kind != T_SEMI) parse_fail(cerr::kDeclaration);
+    if (tok_.kind != T_SEMI) fail_missing_semicolon(cerr::kDeclaration);
     advance();
+  }
+
+  {
+    // Calls from here on (the body included) are checked against the
+    // parameters as their types now stand.
+    Declarator typed = d;
+    for (Param& p : typed.params) {
+      int slot = symbols_.find(p.name, true);
+      if (slot >= 0) p.type = symbols_.at(slot).extra;
+    }
+    record_signature(sym, typed, false);
   }
 
   if (exported) {
@@ -425,6 +513,7 @@ void Compilation::function_definition(int sym, Declarator& d, bool exported) {
 
   in_function_ = true;
   frame_size_ = 0;
+  local_arrays_.clear();
   return_label_ = new_label();
   breakables_.clear();
   place_file_ = tok_.file;
@@ -454,6 +543,8 @@ void Compilation::declare_global_variable(const Declarator& d, const Specifier& 
     address = place_data(size);
   }
   symbols_.add(d.name, local, kSymGlobalVar, d.type, address);
+  if (tkind(d.type) == TK_ARRAY && size > 0)
+    global_arrays_[address] = DeclaredArray{address, size, display_text(d.name)};
   if (tok_.kind == T_ASSIGN) {
     advance();
     global_initializer(d.type, address);
@@ -661,6 +752,9 @@ void Compilation::local_declaration() {
       frame_size_ += size;
       std::int32_t offset = -static_cast<std::int32_t>(20 + frame_size_);
       symbols_.add(d.name, true, kSymLocalVar, d.type, static_cast<std::uint32_t>(offset));
+      if (tkind(d.type) == TK_ARRAY && size > 0)
+        local_arrays_.push_back(
+            DeclaredArray{static_cast<std::uint32_t>(offset), size, display_text(d.name)});
       if (tok_.kind == T_ASSIGN) {
         advance();
         local_initializer(d.type, offset);
@@ -674,7 +768,7 @@ void Compilation::local_declaration() {
       advance();
       return;
     }
-    parse_fail(cerr::kDeclaration);
+    fail_missing_semicolon(cerr::kDeclaration);
   }
 }
 

@@ -511,7 +511,7 @@ NodeId Compilation::make_member(NodeId base, TypeId st, const std::string& membe
   if (!is_struct(st)) compile_fail(cerr::kType);
   if (type_size(st) < 0) compile_fail(cerr::kDeclaration);
   int slot = symbols_.find(member + "_" + std::to_string(tb(st)), false);
-  if (slot < 0 || symbols_.at(slot).kind != kSymMember) compile_fail(cerr::kUndefined);
+  if (slot < 0 || symbols_.at(slot).kind != kSymMember) fail_undefined(member);
   TypeId mt = symbols_.at(slot).extra;
   std::uint32_t off = symbols_.at(slot).value;
   switch (nkind(base)) {
@@ -846,6 +846,8 @@ NodeId Compilation::postfix_expression() {
             if (!accept(T_COMMA)) break;
           }
         }
+        // Checked while reading stands at the ')', which the caret marks.
+        check_call_arguments(n, args);
         expect(T_RPAREN);
         n = make_call(n, args);
         break;
@@ -929,14 +931,14 @@ NodeId Compilation::identifier_node(const std::string& name, bool call_follows) 
         if (!first_use_.count(slot)) first_use_[slot] = {current_path(), current_line()};
         return node(E_ADDR, A_FUNC, function_returning(s.extra), static_cast<std::uint32_t>(slot));
       case kSymTypedef: compile_fail(cerr::kExpression);
-      default: compile_fail(cerr::kUndefined);
+      default: fail_undefined(name);
     }
   }
   // Not declared: a function when it is called or exported by an earlier
   // compilation.
   std::optional<ExportedFunction> exported;
   if (name.size() <= kMaxExportName) exported = find_export(name);
-  if (!exported && !call_follows) compile_fail(cerr::kUndefined);
+  if (!exported && !call_follows) fail_undefined(name);
   TypeId ret = kTypeInt;
   if (exported) {
     TypeId basic = exported->return_basic;

@@ -9,10 +9,13 @@
 // a body is used up, reading pops back to where it stood.
 #include <cstring>
 
+#include "base/config.h"
 #include "base/messages.h"
 #include "script/compiler_state.h"
 #include "script/sdk_header.h"
+#include "script/source_encoding.h"
 #include "script/lexer_chars.h"
+#include "storage/file_layer.h"
 
 namespace talven::script {
 
@@ -77,22 +80,56 @@ void Compilation::open_source(const std::string& name) {
   auto load = [&](const std::string& p) {
     return options_.loader ? options_.loader(p, file.text) : load_source_file(p, file.text);
   };
-  int err = load(path);
+  const bool may_fall_back =
+      !files_.empty() && options_.builtin_sdk_header && is_sdk_header_name(name);
+  // The SDK header is looked for quietly where that can be done: a game
+  // without a copy of its own gets the built-in one with no "cannot open"
+  // notice. Any other missing file is opened, and reported, as it stands.
+  auto exists = [&](const std::string& p) {
+    if (!options_.loader) return storage::DataFileExists(p);
+    return !options_.probe || options_.probe(p);
+  };
+  auto try_load = [&](const std::string& p) {
+    return may_fall_back && !exists(p) ? static_cast<int>(cerr::kOpen) : load(p);
+  };
+  int err = try_load(path);
   // Not beside the script: the include folders, then the SDK header that
   // the binary carries.
   if (err == cerr::kOpen && !files_.empty() && !is_absolute_name(name)) {
     for (const std::string& dir : options_.include_dirs) {
-      if ((err = load(dir + name)) != cerr::kOpen) break;
+      if ((err = try_load(dir + name)) != cerr::kOpen) break;
     }
   }
-  if (err == cerr::kOpen && !files_.empty() && options_.builtin_sdk_header &&
-      is_sdk_header_name(name)) {
+  if (err == cerr::kOpen && may_fall_back) {
     file.text.assign(builtin_sdk_header());
     err = 0;
   }
   if (err != 0) compile_fail(err);
+  decode_text(file);
   file.text.push_back('\n');
   files_.push_back(std::move(file));
+}
+
+// A UTF-8 source becomes CP932 here; each file is decided on its own.
+void Compilation::decode_text(SourceFile& file) {
+  std::optional<SourceEncoding> mode = parse_source_encoding(config().SourceEncoding);
+  if (!mode && !encoding_warned_) {
+    encoding_warned_ = true;
+    warn("警告: SourceEncoding の値が正しくありません。",
+         "warning: unknown SourceEncoding value '" + display_text(config().SourceEncoding) +
+             "' (auto, utf8 or cp932); auto is used");
+  }
+  SourceDecoding d = decode_source(file.text, mode.value_or(SourceEncoding::kAuto));
+  if (d.outcome == SourceDecoding::kAsIs || d.outcome == SourceDecoding::kConverted) return;
+  const std::string& path = file_names_[static_cast<std::size_t>(file.index)];
+  if (d.outcome == SourceDecoding::kNeither) {
+    warn_at(path, d.line, d.source_line, d.column,
+            "警告: UTF-8 でも CP932 でもない文字があります。", "warning: " + d.reason);
+    return;
+  }
+  fatal_place_ = FatalPlace{path, d.line, d.source_line, d.column};
+  fatal_detail_ = d.reason;
+  compile_fail(cerr::kRead);
 }
 
 int Compilation::raw_byte() {
@@ -222,7 +259,29 @@ void Compilation::do_define(const char* p) {
   if (p >= end || !is_ident_start(static_cast<unsigned char>(*p))) compile_fail(cerr::kDirective);
   std::string name = identifier_at(p, end);
   rp_ = p;
-  if (symbols_.lookup(name) >= 0) compile_fail(cerr::kDirective);
+  // A name is defined once, except that the SDK header's macros give way to
+  // the game's own: the game's definition replaces the header's, and the
+  // header skips a name the game defined before including it.
+  const bool in_sdk_header = !files_.empty() && is_sdk_header_name(files_.back().path);
+  const int existing = symbols_.lookup(name);
+  if (existing >= 0) {
+    const bool header_macro = sdk_macros_.count(existing) != 0;
+    if (symbols_.at(existing).kind != kSymMacro || !(in_sdk_header || header_macro))
+      compile_fail(cerr::kDirective);
+    if (!in_sdk_header) sdk_macros_.erase(existing);
+  }
+  // The header's definition of a name already defined is read to its end
+  // (it may continue on further lines) and dropped.
+  auto define = [&](std::int32_t params, std::uint32_t body) {
+    if (existing >= 0 && in_sdk_header) return;
+    if (existing >= 0) {
+      symbols_.at(existing).extra = params;
+      symbols_.at(existing).value = body;
+      return;
+    }
+    int slot = symbols_.add(name, false, kSymMacro, params, body);
+    if (in_sdk_header) sdk_macros_.insert(slot);
+  };
 
   if (p < end && *p == '(') {
     ++p;
@@ -299,14 +358,13 @@ void Compilation::do_define(const char* p) {
     }
     body += '\n';
     std::uint32_t offset = symbols_.pool_add(body.data(), body.size());
-    symbols_.add(name, false, kSymMacro, static_cast<std::int32_t>(params.size()), offset);
+    define(static_cast<std::int32_t>(params.size()), offset);
     return;
   }
   // Object-like: the rest of the line as it stands.
   std::string body(p, end);
   if (body.empty() || body.back() != '\n') body += '\n';
-  std::uint32_t offset = symbols_.pool_add(body.data(), body.size());
-  symbols_.add(name, false, kSymMacro, 0, offset);
+  define(0, symbols_.pool_add(body.data(), body.size()));
 }
 
 void Compilation::do_include(const char* p) {

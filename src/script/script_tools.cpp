@@ -4,6 +4,7 @@
 #include "script/script_tools.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <utility>
@@ -14,6 +15,7 @@
 #include "script/compiler.h"
 #include "script/disasm.h"
 #include "script/vm.h"
+#include "storage/file_layer.h"
 
 namespace talven::script {
 
@@ -57,6 +59,15 @@ int tool_loader(const std::string& path, std::string& text) {
     }
   }
   return load_source_file(path, text);
+}
+
+// The same places without opening anything, so that a missing "talven.h"
+// falls back to the built-in copy without a notice.
+bool tool_probe(const std::string& path) {
+  std::error_code ec;
+  if (std::optional<std::string> host = resolve_game_path(path))
+    if (std::filesystem::is_regular_file(*host, ec)) return true;
+  return storage::DataFileExists(path);
 }
 
 struct VmDeleter {
@@ -126,6 +137,7 @@ int run_script_tool(int argc, char** argv) {
   std::size_t slash = file.find_last_of("/\\");
   CompileOptions options;
   options.loader = tool_loader;
+  options.probe = tool_probe;
   options.script_dir = slash == std::string::npos ? std::string() : file.substr(0, slash + 1);
   options.show_messages = false;
   options.always_record = true;
@@ -162,7 +174,7 @@ int run_script_tool(int argc, char** argv) {
   // they are.
   std::printf("; %s: code %u bytes at %08X, data %u bytes at %08X\n", file.c_str(), r.code_size,
               ctx->program, r.data_size, ctx->program + r.code_size);
-  std::fputs(disassemble_range(ctx->program, r.code_size).c_str(), stdout);
+  std::fputs(disassemble_with_names(ctx->program, r.code_size).c_str(), stdout);
   if (r.data_size > 0) {
     std::printf("; data\n");
     print_data(ctx->program + r.code_size, r.data_size);

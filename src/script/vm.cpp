@@ -29,8 +29,11 @@
 #include <cstdint>
 #include <cstring>
 #include <new>
+#include <optional>
+#include <string>
 
 #include "base/messages.h"
+#include "script/array_bounds.h"
 #include "script/compiler.h"
 #include "script/line_table.h"
 #include "script/native_code.h"
@@ -150,7 +153,9 @@ void vm_raise(VmContext* context, VmError error, Addr address) {
   if (context) context->state = kVmError;
   vm_stop_flag.set();
   static constexpr const char* kGlosses[] = {
-      "integer division by zero", "call through a null function address", "stack overflow",
+      "integer division by zero", "call through a null function address",
+      "script stack overflow: the thread's stack (StackSize, or the size thd_begin gave) is used "
+      "up, by deep recursion or large local arrays",
       "invalid instruction", "memory access outside script memory"};
   std::string text = error == kErrInvalidAddress
                          ? format_message("Invalid address error - 0x%08X", address)
@@ -236,6 +241,7 @@ void vm_free(VmContext* context) {
       // Functions this area exported can no longer be linked or called.
       forget_exports_in(context->program, context->program_size);
       forget_line_table(context->program);
+      forget_array_stores(context->program);
       script_free(context->program);
     }
   }
@@ -348,8 +354,12 @@ struct Machine {
     out = v;
     return Flow::kNext;
   }
+  // With guard checking the write may touch neither a guard zone, nor freed
+  // memory, nor (for a store the compiler computed from an array's base)
+  // anything outside that array.
   TALVEN_VM_INLINE Flow guard(Addr a, std::uint32_t len, Addr at_pc) {
-    if (guarded && space->guard_hit(a, len)) [[unlikely]] {
+    if (guarded && (space->guard_hit(a, len) ||
+                    array_store_fault(at_pc, a, len, r[kRegFrame]).has_value())) [[unlikely]] {
       bad = a;
       bad_len = len;
       pc = at_pc;
@@ -1166,7 +1176,10 @@ TALVEN_VM_INLINE bool next_slice_follows(const Machine& m, SliceHook hook,
   if (why == Flow::kBadAddress) {
     vm_raise(ctx, kErrInvalidAddress, bad);
   } else if (why == Flow::kGuardFault) {
-    vm_raise_guard(ctx, bad, script_space().describe_guard_hit(bad, bad_len));
+    // pc and the frame register handed back are the failing store's.
+    const std::optional<std::string> overrun =
+        array_store_fault(ctx->pc, bad, bad_len, ctx->r[kRegFrame]);
+    vm_raise_guard(ctx, bad, overrun ? *overrun : script_space().describe_guard_hit(bad, bad_len));
   } else {
     vm_raise(ctx, error);
   }

@@ -110,7 +110,7 @@ TEST_F(Authoring, CompileErrorInAnIncludedFileShowsGlossLineAndCaret) {
   SplitRun r = run_split("--headless --timeout 30 " + game.string(), dir_ / "err.txt");
   EXPECT_EQ(r.status, 121) << r.err;
   const std::string expected =
-      "talven: helpers.h(6) : 定義されていない文字列です。 [error 15: undefined name]\n"
+      "talven: helpers.h(6) : 定義されていない文字列です。 [error 15: undefined name 'scale']\n"
       "        return v * scale;\n"
       "                         ^\n";
   EXPECT_NE(r.err.find(expected), std::string::npos) << r.err;

@@ -166,5 +166,15 @@ TEST_F(ConfigTest, OverridesByKeyName) {
   EXPECT_EQ(config().FileSystem, 3);
 }
 
+TEST_F(ConfigTest, SourceEncodingIsAScriptKey) {
+  load_configuration(game_ + "Game.exe");
+  EXPECT_EQ(config().SourceEncoding, "");  // auto
+  write(game_ + "Game.cfg", "[Script]\nSourceEncoding=utf8\n[General]\nSourceEncoding=cp932\n");
+  load_configuration(game_ + "Game.exe");
+  EXPECT_EQ(config().SourceEncoding, "utf8");
+  EXPECT_TRUE(set_config_value("sourceencoding", "a-value-longer-than-its-buffer"));
+  EXPECT_EQ(config().SourceEncoding, "a-value-longer-");
+}
+
 }  // namespace
 }  // namespace talven

@@ -64,7 +64,7 @@ TEST(CompilerErrors, MissingTokensAreReportedAndTheCompilationGoesOn) {
             "main.c(3) : ')' がありません\n"
             "main.c(4) : 'while' がありません\n"
             "main.c(5) : 識別子 がありません\n"
-            "main.c(7) : ';' がありません\n");
+            "main.c(6) : ';' がありません\n");  // where it belongs, after "a"
   EXPECT_EQ(run_to_end(c.ctx.get()), 5u);
   // Other missing tokens: ']' and ':'.
   CompileResult r = compile_only("int a[2;\nint main() { switch (a[1) { case 1 a[0] = 2; } }\n");

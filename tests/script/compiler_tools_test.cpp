@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "base/config.h"
 #include "script/script_tools.h"
 
 namespace talven::script {
@@ -100,6 +101,43 @@ TEST_F(CompilerTools, DisasmPrintsTheImage) {
   EXPECT_NE(out.find("ret"), std::string::npos) << out;
   EXPECT_NE(out.find("; data"), std::string::npos) << out;
   EXPECT_NE(out.find("hi."), std::string::npos) << out;
+}
+
+TEST_F(CompilerTools, CheckShowsWarningsAndStillSucceeds) {
+  std::string file = write("calls.c",
+                           "#include \"talven.h\"\n"
+                           "int main() {\n"
+                           "  gfill(0, 1, 2, 3, 4);\n"
+                           "  return sqrt(2);\n"
+                           "}\n");
+  std::string out;
+  EXPECT_EQ(run({"check", file}, out), 0) << out;
+  EXPECT_NE(out.find("calls.c(3) : 警告: gfill の引数は 6 個ですが、5 個渡されています。 "
+                     "[warning: builtin gfill takes 6 arguments, 5 given]\n"
+                     "      gfill(0, 1, 2, 3, 4);\n"),
+            std::string::npos)
+      << out;
+  EXPECT_NE(out.find("[warning: argument 1 of sqrt is a float"), std::string::npos) << out;
+  EXPECT_NE(out.find("calls.c: ok"), std::string::npos) << out;
+  // disasm names what it lists.
+  EXPECT_EQ(run({"disasm", file}, out), 0) << out;
+  EXPECT_NE(out.find("; builtin gfill\n"), std::string::npos);
+  EXPECT_NE(out.find("; function main\n"), std::string::npos);
+  EXPECT_NE(out.find("calls.c(3)"), std::string::npos);
+}
+
+TEST_F(CompilerTools, TheBuiltinHeaderIsFoundWithoutANotice) {
+  // With file notices on, a missing "talven.h" beside the script is not
+  // one: the built-in copy is used silently.
+  std::string game = write("quiet.c", "#include \"talven.h\"\nint main() { return abs(-1); }\n");
+  std::string out;
+  ASSERT_TRUE(set_config_value("Error", "2"));
+  testing::internal::CaptureStderr();
+  int status = run({"check", "--config", "Error=2", game}, out);
+  std::string err = testing::internal::GetCapturedStderr();
+  ASSERT_TRUE(set_config_value("Error", "1"));
+  EXPECT_EQ(status, 0) << out;
+  EXPECT_EQ(err.find("talven.h"), std::string::npos) << err;
 }
 
 TEST_F(CompilerTools, BadUsage) {

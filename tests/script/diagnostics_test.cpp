@@ -28,7 +28,8 @@ TEST(Diagnostics, FatalErrorInAnIncludedFileGetsGlossSourceAndCaret) {
   EXPECT_EQ(r.messages, "util.h(3) : 定義されていない文字列です。\n    return v *  factor;??\n");
   std::string t = terminal_report(r, "talven: ");
   EXPECT_EQ(t,
-            "talven: util.h(3) : 定義されていない文字列です。 [error 15: undefined name]\n"
+            "talven: util.h(3) : 定義されていない文字列です。 [error 15: undefined name "
+            "'factor']\n"
             "        return v *  factor;\n"
             "                           ^\n")
       << t;
