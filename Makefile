@@ -2,7 +2,7 @@
 #   make run   - install what is needed, build, start the bundled example game
 #   make test  - install what is needed, build, run every test
 # Other targets: build, asan (sanitizer build + tests), bench, fuzz, fuzz-run,
-# fuzz-smoke (CI: each fuzz target for a few seconds), clean.
+# fuzz-smoke (CI: each fuzz target for a few seconds), install, deb, clean.
 
 BUILD ?= build
 ASAN_BUILD ?= build-asan
@@ -15,7 +15,12 @@ FUZZ_BUILD ?= build-fuzz
 SECONDS ?= 60
 SMOKE_SECONDS ?= 5
 
-.PHONY: run test deps build asan bench fuzz fuzz-run fuzz-smoke soak clean
+# Where `make install` puts talven; DESTDIR (empty) is put in front of every
+# installed path, for staging.
+PREFIX ?= /usr/local
+DESTDIR ?=
+
+.PHONY: run test deps build asan bench fuzz fuzz-run fuzz-smoke soak install deb clean
 
 deps:
 	@scripts/install-deps
@@ -93,6 +98,18 @@ soak: build
 # Builds the benchmarks and prints one table of ratios (bench/summary.sh).
 bench: build
 	@bench/summary.sh $(BUILD)
+
+# Installs bin/talven (stripped), the SDK headers (share/talven/sdk), the
+# documentation with the tutorial's games (share/doc/talven), the manual page
+# and the bash completion under PREFIX.
+install: build
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)" --strip
+
+# Builds the Debian package $(BUILD)/packages/talven_VERSION_ARCH.deb (the same
+# files under /usr; dependencies from the binary's libraries).
+deb: build
+	cd $(BUILD) && cpack -G DEB
+	@ls $(BUILD)/packages/*.deb
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)

@@ -61,6 +61,45 @@ std::string cell(std::string s) {
   return out;
 }
 
+// A comment paragraph as Markdown: its prose lines joined into one
+// paragraph, runs of lines indented by two spaces as a block of code.
+std::string comment_markdown(const std::string& text) {
+  std::string out, prose, code;
+  auto flush = [&] {
+    if (!prose.empty()) out += trim(prose) + "\n\n";
+    if (!code.empty()) out += "```c\n" + code + "```\n\n";
+    prose.clear();
+    code.clear();
+  };
+  for (const std::string& line : lines_of(text)) {
+    if (line.rfind("  ", 0) == 0) {
+      if (!prose.empty()) flush();
+      code += line.substr(2) + "\n";
+    } else {
+      if (!code.empty()) flush();
+      prose += line + " ";
+    }
+  }
+  flush();
+  return out;
+}
+
+// "NAME value" or "NAME(a, b) value" after "#define ".
+ConstantDoc constant_of(const std::string& definition) {
+  ConstantDoc c;
+  std::size_t end = 0;
+  while (end < definition.size() &&
+         (std::isalnum(static_cast<unsigned char>(definition[end])) || definition[end] == '_'))
+    ++end;
+  if (end < definition.size() && definition[end] == '(') {
+    std::size_t close = definition.find(')', end);
+    end = close == std::string::npos ? definition.size() : close + 1;
+  }
+  c.name = definition.substr(0, end);
+  c.value = trim(definition.substr(end));
+  return c;
+}
+
 }  // namespace
 
 BuiltinReference read_builtin_reference(std::string_view header) {
@@ -70,19 +109,29 @@ BuiltinReference read_builtin_reference(std::string_view header) {
   const std::regex declaration(R"(^(.*?)\b(\w+)\s*\((.*)\)\s*;?$)");
   const std::regex field(R"(^(.*?)(\w+)\s*(\[(\d+)\])?$)");
   std::string family;
+  // The records part begins at the "records" section and runs to the end.
   bool in_records = false;
+  bool in_constants = false;  // within a run of #define lines
   std::string pending_comment;
+  std::string family_note;
+  auto end_family_note = [&] {
+    if (!family_note.empty() && !family.empty()) ref.family_notes.push_back({family, family_note});
+    family_note.clear();
+  };
   std::map<std::string, int> record_sizes;
   std::smatch m;
   for (std::size_t i = 0; i < lines.size(); ++i) {
     const std::string& line = lines[i];
     if (std::regex_match(line, m, section)) {
+      end_family_note();
       family = m[1];
-      in_records = family.rfind("records", 0) == 0;
+      in_records = in_records || family.rfind("records", 0) == 0;
+      in_constants = false;
       pending_comment.clear();
       continue;
     }
     if (line.rfind("#trap", 0) == 0) {
+      end_family_note();
       BuiltinDoc doc;
       doc.number = static_cast<int>(ref.builtins.size());
       doc.family = family;
@@ -139,8 +188,28 @@ BuiltinReference read_builtin_reference(std::string_view header) {
       i = j;
       continue;
     }
-    if (!in_records) continue;
     const std::string t = trim(line);
+    if (!in_records) {
+      // A comment paragraph between the builtins belongs to their family.
+      if (t.rfind("//", 0) == 0) {
+        std::string text = t.substr(2);
+        if (!text.empty() && text[0] == ' ') text.erase(0, 1);
+        family_note += text + '\n';
+      } else {
+        end_family_note();
+      }
+      continue;
+    }
+    if (t.rfind("#define ", 0) == 0) {
+      if (!in_constants) {
+        ref.constants.push_back({pending_comment, {}});
+        pending_comment.clear();
+        in_constants = true;
+      }
+      ref.constants.back().constants.push_back(constant_of(trim(t.substr(8))));
+      continue;
+    }
+    in_constants = false;
     if (t.rfind("//", 0) == 0) {
       // The comment keeps its own indentation after "// ".
       std::string text = t.substr(2);
@@ -180,6 +249,7 @@ BuiltinReference read_builtin_reference(std::string_view header) {
       ref.records.push_back(std::move(rec));
     }
   }
+  end_family_note();
   if (!pending_comment.empty()) ref.notes.push_back(pending_comment);
   if (ref.builtins.size() != runtime::kBuiltinCount)
     ref.problems.push_back("the header declares " + std::to_string(ref.builtins.size()) +
@@ -223,8 +293,15 @@ std::string builtin_reference_markdown(const BuiltinReference& ref) {
   }
   out += ", [records and constants](#records-and-constants).\n";
   family.clear();
+  auto family_notes = [&](const std::string& of) {
+    std::string text;
+    for (const FamilyNote& n : ref.family_notes)
+      if (n.family == of) text += comment_markdown(n.text);
+    if (!text.empty()) out += "\n" + text.substr(0, text.size() - 1);
+  };
   for (const BuiltinDoc& b : ref.builtins) {
     if (b.family != family || b.number == 0) {
+      if (!family.empty()) family_notes(family);
       family = b.family;
       out += "\n## " + family + "\n\n";
       out += "| No. | Builtin | Arguments | Result | What it does |\n|---|---|---|---|---|\n";
@@ -238,6 +315,7 @@ std::string builtin_reference_markdown(const BuiltinReference& ref) {
     out += "| " + std::to_string(b.number) + " | `" + b.name + "` | " + cell(args) + " | `" +
            b.result + "` | " + cell(what) + " |\n";
   }
+  if (!family.empty()) family_notes(family);
   out += "\n## Records and constants\n\n";
   for (const std::string& note : ref.notes) out += "```text\n" + note + "```\n\n";
   for (const RecordDoc& r : ref.records) {
@@ -252,6 +330,25 @@ std::string builtin_reference_markdown(const BuiltinReference& ref) {
     for (const RecordField& f : r.fields)
       out += "| " + std::to_string(f.offset) + " | " + std::to_string(f.size) + " | `" + f.type +
              "` | `" + f.name + "` | " + cell(f.comment) + " |\n";
+    out += "\n";
+  }
+  if (!ref.constants.empty()) out += "### Constants\n\n";
+  for (const ConstantGroup& g : ref.constants) {
+    out += comment_markdown(g.comment);
+    // Long runs (key codes) take four names to a row.
+    const std::size_t per_row = g.constants.size() > 12 ? 4 : 1;
+    for (std::size_t c = 0; c < per_row; ++c) out += "| Name | Value ";
+    out += "|\n";
+    for (std::size_t c = 0; c < per_row; ++c) out += "|---|---";
+    out += "|\n";
+    for (std::size_t k = 0; k < g.constants.size(); k += per_row) {
+      for (std::size_t c = k; c < k + per_row; ++c) {
+        if (c < g.constants.size())
+          out += "| `" + g.constants[c].name + "` | `" + cell(g.constants[c].value) + "` ";
+        else out += "| | ";
+      }
+      out += "|\n";
+    }
     out += "\n";
   }
   return out;

@@ -2,7 +2,8 @@
 // that define the builtins: the builtin table (number, name, argument count,
 // whether the call ends the thread's slice) and the SDK header the binary
 // carries (family sections, declarations, the one-line comment on each
-// #trap line, the shared records and their constants). The build runs
+// #trap line, notes inside a family, the shared records and the named
+// constants after them). The build runs
 // `talven builtins --output docs/builtins.md` after linking, so the
 // reference always matches what the binary accepts.
 #pragma once
@@ -38,9 +39,28 @@ struct RecordDoc {
   std::vector<RecordField> fields;
 };
 
+// A comment paragraph inside a family of builtins, shown after its table.
+struct FamilyNote {
+  std::string family;
+  std::string text;  // lines; those indented by two spaces are code
+};
+
+struct ConstantDoc {
+  std::string name;  // with its parameters for a macro that takes some
+  std::string value;
+};
+
+// A run of #define lines of the records part and the comment above it.
+struct ConstantGroup {
+  std::string comment;
+  std::vector<ConstantDoc> constants;
+};
+
 struct BuiltinReference {
   std::vector<BuiltinDoc> builtins;
+  std::vector<FamilyNote> family_notes;
   std::vector<RecordDoc> records;
+  std::vector<ConstantGroup> constants;
   std::vector<std::string> notes;     // comment paragraphs of the records part
   std::vector<std::string> problems;  // where the header and the table disagree
 };

@@ -61,10 +61,14 @@ std::string config_text(const std::string& name) {
          ";Load=main.c\n";
 }
 
+// main.c is UTF-8 with a byte order mark, so that an editor keeps it UTF-8
+// and the compiler reads it as such: Japanese text in its literals needs no
+// CP932 editor.
 std::string main_script_text(const std::string& name) {
-  return "// " + name +
+  return "\xEF\xBB\xBF// " + name +
          ": a new talven game. It clears the screen, moves a square\n"
          "// across it and presents each frame, until the window is closed.\n"
+         "// This file is UTF-8; strings reach the game as CP932.\n"
          "#include \"talven.h\"\n"
          "\n"
          "#define PAGE 0\n"
@@ -84,25 +88,39 @@ std::string main_script_text(const std::string& name) {
          "}\n";
 }
 
+// README.txt: how to run and check the game, with commands that work as
+// written from the game's folder.
 std::string readme_text(const std::string& name) {
+  const std::string script = name + "/main.c";
+  auto row = [](const std::string& command, const std::string& what) {
+    std::string line = "  " + command;
+    line +=
+        command.size() < 30 ? std::string(30 - command.size(), ' ') : "\n" + std::string(32, ' ');
+    return line + what + "\n";
+  };
   return name + "\n" + std::string(name.size(), '=') +
          "\n\n"
          "A game for the talven runtime.\n\n"
-         "  talven .                 run it from this folder (or: talven PATH/TO/THIS/FOLDER)\n"
-         "  talven check " +
-         name +
-         "/main.c   compile the main script and show its diagnostics\n\n"
-         "Files:\n"
-         "  " +
-         name +
-         ".cfg           configuration (window, screen, where files come from)\n"
-         "  " +
-         name +
-         "/main.c        the main script; execution starts in main()\n\n"
-         "\"talven.h\" declares every builtin function; the runtime supplies it, so it\n"
+         "From this folder:\n" +
+         row("talven .", "run the game in a window (or: talven PATH/TO/THIS/FOLDER)") +
+         row("talven --headless --frames 120 --screenshot shot.png .",
+             "run it without a window for 120 frames and save the last one") +
+         row("talven check " + script, "compile the main script and show its diagnostics") +
+         row("talven builtins --output builtins.md", "write the reference of every builtin") +
+         "\nA headless run ends with the main script's result as its exit status (124\n"
+         "when --frames or --timeout ends it first). `talven --help` lists every\n"
+         "option and tool.\n\n"
+         "Files:\n" +
+         row(name + ".cfg", "configuration (window, screen, where files come from)") +
+         row(script, "the main script; execution starts in main()") +
+         "\n\"talven.h\" declares every builtin function; the runtime supplies it, so it\n"
          "need not be in this folder. A talven.h of your own beside main.c is used\n"
          "instead. Paths in scripts are relative to this folder, e.g. \"" +
-         name + "\\\\img\\\\a.png\".\n";
+         name +
+         "\\\\img\\\\a.png\".\n\n"
+         "An installed talven also has its manual page (man talven), and a tutorial\n"
+         "that builds a whole game step by step in share/doc/talven/tutorial.md\n"
+         "(under /usr or /usr/local).\n";
 }
 
 bool write_new_file(const fs::path& path, const std::string& text) {

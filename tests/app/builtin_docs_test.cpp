@@ -74,5 +74,37 @@ TEST(BuiltinDocs, TheDocumentIsUpToDate) {
       << "docs/builtins.md is regenerated when talven is built";
 }
 
+TEST(BuiltinDocs, FamilyNotesAndNamedConstantsAreRead) {
+  std::string header =
+      "// ---- a ----\n#trap  // first\nint jump(char *s);\n"
+      "// A note on jump:\n//   jump(\"next.c\");\n\n"
+      "#trap  // second\nint call(char *s);\n"
+      "// ---- records the runtime shares with scripts ----\n"
+      "// Two flags.\n#define ONE 1\n#define MIX(a, b) ((a) | (b) << 8)\n\n"
+      "// ---- key codes ----\n// Many keys.\n";
+  for (int i = 0; i < 13; ++i) header += "#define K_" + std::to_string(i) + " 0x0" + "\n";
+  BuiltinReference ref = read_builtin_reference(header);
+  ASSERT_EQ(ref.family_notes.size(), 1u);
+  EXPECT_EQ(ref.family_notes[0].family, "a");
+  EXPECT_EQ(ref.family_notes[0].text, "A note on jump:\n  jump(\"next.c\");\n");
+  ASSERT_EQ(ref.constants.size(), 2u);  // sections after the records stay in the records part
+  EXPECT_EQ(ref.constants[0].comment, "Two flags.\n");
+  ASSERT_EQ(ref.constants[0].constants.size(), 2u);
+  EXPECT_EQ(ref.constants[0].constants[1].name, "MIX(a, b)");
+  EXPECT_EQ(ref.constants[0].constants[1].value, "((a) | (b) << 8)");
+  EXPECT_EQ(ref.constants[1].constants.size(), 13u);
+  const std::string md = builtin_reference_markdown(ref);
+  // The note follows its family's table, its indented line as code.
+  auto note = md.find("A note on jump:");
+  ASSERT_NE(note, std::string::npos) << md;
+  EXPECT_LT(md.find("| 0 | `jump`"), note);
+  EXPECT_NE(md.find("```c\njump(\"next.c\");\n```", note), std::string::npos) << md;
+  EXPECT_NE(md.find("| `MIX(a, b)` | `((a) \\| (b) << 8)` |"), std::string::npos) << md;
+  // A long run takes four names to a row.
+  EXPECT_NE(md.find("| `K_0` | `0x0` | `K_1` | `0x0` | `K_2` | `0x0` | `K_3` | `0x0` |"),
+            std::string::npos)
+      << md;
+}
+
 }  // namespace
 }  // namespace talven
