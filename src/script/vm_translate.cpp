@@ -281,6 +281,7 @@ Block* translate_block(Translation& t, const std::uint8_t* base, Addr pc,
     }
     t.blocks.emplace_back();
     b = &t.blocks.back();
+    t.numbered.push_back(b);
     t.index[off] = static_cast<std::uint32_t>(t.blocks.size());
   } else {
     t.op_total -= b->ops.size();

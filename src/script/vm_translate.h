@@ -298,6 +298,7 @@ struct Translation {
   Addr hi = 0;
   std::vector<std::uint32_t> index;  // program offset -> block number + 1
   std::deque<Block> blocks;          // stable addresses
+  std::vector<Block*> numbered;      // block number - 1 -> its block, for find_block
   std::size_t op_total = 0;
   NativeArena* arena = nullptr;  // machine code of the blocks
 
@@ -338,7 +339,7 @@ inline Block* find_block(Translation& t, Addr pc) {
   const std::uint32_t off = pc - t.program;
   if (off >= t.index.size()) return nullptr;
   const std::uint32_t n = t.index[off];
-  return n ? &t.blocks[n - 1] : nullptr;
+  return n ? t.numbered[n - 1] : nullptr;
 }
 
 // Decodes the block starting at pc (pc inside the program area) from the
