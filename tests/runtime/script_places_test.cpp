@@ -113,9 +113,12 @@ class ScriptPlaces : public ::testing::Test {
     script::vm_set_trap_handler(&nap_dispatch);
   }
   void TearDown() override {
+    // The context is freed by its thread when it stops: its program area is
+    // read first.
+    const Addr program = program_.context ? program_.context->program : 0;
     nap_release = true;
     stop_all_script_threads();
-    if (program_.context) script::forget_line_table(program_.context->program);
+    if (program) script::forget_line_table(program);
     script::vm_set_trap_handler(nullptr);
     set_message_sink(old_sink_);
     config() = saved_;
