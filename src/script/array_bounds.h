@@ -1,13 +1,15 @@
 // Array bounds of compiled stores, for guard checking (DebugMode).
 //
 // When the compiler emits a store whose address it computed from the base
-// of a declared array (buf[i] = v, pts[i].x = v, ++buf[i], buf[i] += v), it
-// records the store here: where the store instruction ends, and the array's
-// name, start and size. A global array's start is its address; a local
-// array's start is a displacement from the frame register of the function
-// holding the store. The tables live in host memory beside the images, like
-// the line tables, so images stay byte for byte what the compiler writes;
-// vm_free() forgets an area's table with its line table.
+// of a declared array (buf[i] = v, pts[i].x = v, ++buf[i], buf[i] += v, and
+// constant indexes like buf[4] = v, which fold into a store to a fixed
+// address or frame slot), it records the store here: where the store
+// instruction ends, and the array's name, start and size. A global array's
+// start is its address; a local array's start is a displacement from the
+// frame register of the function holding the store. The tables live in host
+// memory beside the images, like the line tables, so images stay byte for
+// byte what the compiler writes; vm_free() forgets an area's table with its
+// line table.
 //
 // Pointer arithmetic from an array's base may only reach the array's own
 // bytes, so a recorded store that writes any byte outside [start, start +

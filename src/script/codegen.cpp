@@ -257,7 +257,12 @@ void Compilation::gen_store(NodeId loc, unsigned value_reg, unsigned addr_reg) {
     note_array_store(nodea(loc));
   } else {
     emit_ri(op, value_reg, value_reg, na(loc));
+    if (nb(loc) == kFromBase) note_folded_store(loc);
   }
+}
+
+void Compilation::note_folded_store(NodeId loc) {
+  record_array_store(nkind(loc) == E_LVAR, nc(loc));
 }
 
 void Compilation::note_array_store(NodeId address) {
@@ -279,21 +284,24 @@ void Compilation::note_array_store(NodeId address) {
       break;
     }
   }
+  if (nkind(address) == E_ADDR && naux(address) == A_GLOBAL)
+    record_array_store(false, base_of(address));
+  else if (nkind(address) == E_LEA) record_array_store(true, base_of(address));
+}
+
+void Compilation::record_array_store(bool local, std::uint32_t base) {
+  if (!image_) return;
+  // The array holding the base (an element of an array of arrays or of
+  // structures is based inside it).
   const DeclaredArray* array = nullptr;
-  bool local = false;
-  if (nkind(address) == E_ADDR && naux(address) == A_GLOBAL) {
-    // The array holding the base (an element of an array of arrays or of
-    // structures is based inside it).
-    const Addr base = na(address);
+  if (!local) {
     auto it = global_arrays_.upper_bound(base);
     if (it != global_arrays_.begin() &&
         base - std::prev(it)->second.start < std::prev(it)->second.size)
       array = &std::prev(it)->second;
-  } else if (nkind(address) == E_LEA) {
-    const std::uint32_t base = na(address);
+  } else {
     for (const DeclaredArray& a : local_arrays_)
       if (base - a.start < a.size) array = &a;
-    local = true;
   }
   if (!array) return;
   array_stores_.push_back(ArrayStore{code_size_, local, array->start, array->size, array->name});
@@ -414,6 +422,7 @@ void Compilation::gen_incdec(NodeId n) {
     emit_r(dec ? (post ? OP_POSTDEC : OP_PREDEC) : (post ? OP_POSTINC : OP_PREINC), r, r);
   }
   if (nkind(loc) == E_DEREF) note_array_store(nodea(loc));
+  else if (nb(loc) == kFromBase) note_folded_store(loc);
 }
 
 void Compilation::gen_call(NodeId n) {

@@ -334,12 +334,17 @@ void Compilation::report_fatal(int number) {
   }
 }
 
-void Compilation::warn(const std::string& text, const std::string& gloss) {
+Compilation::FatalPlace Compilation::reading_place() const {
   std::string src(line_, static_cast<std::size_t>(line_len_));
   std::size_t cut = src.find_first_of("\r\n");
   if (cut != std::string::npos) src.resize(cut);
-  warn_at(display_text(current_path()), current_line(), src,
-          std::min(static_cast<std::size_t>(line_position()), src.size()), text, gloss);
+  const std::size_t column = std::min(static_cast<std::size_t>(line_position()), src.size());
+  return FatalPlace{display_text(current_path()), current_line(), std::move(src), column};
+}
+
+void Compilation::warn(const std::string& text, const std::string& gloss) {
+  const FatalPlace at = reading_place();
+  warn_at(at.path, at.line, at.source, at.column, text, gloss);
 }
 
 void Compilation::warn_at(const std::string& path, int line, const std::string& source,

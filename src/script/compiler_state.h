@@ -148,6 +148,12 @@ enum TypeKind : std::uint32_t {
 // Four words in the node area: header (kind | aux << 8 | type << 16) and
 // three operands. Built from the top of the area down, reset after each
 // statement, initializer and function declarator.
+//
+// A global address (E_ADDR A_GLOBAL), a frame address (E_LEA) and the
+// locations at them (E_GVAR, E_LVAR) that constant pointer arithmetic
+// folded keep b = kFromBase and c = the address or displacement the
+// arithmetic started from, so a store at a folded place still knows the
+// array it was indexed from (buf[4] is not inside buf, but comes from it).
 
 using NodeId = std::int32_t;
 constexpr NodeId kNoNode = -1;
@@ -173,6 +179,8 @@ enum ExprKind : std::uint8_t {
   E_CALL,       // a: callee, b: first argument (E_ARG) or kNoNode, c: count
   E_ARG,        // a: expression, b: next
 };
+
+constexpr std::uint32_t kFromBase = 1;
 
 enum AddrKind : std::uint8_t {
   A_GLOBAL = 0,  // a: absolute address
@@ -367,6 +375,9 @@ class Compilation {
     return k == E_GVAR || k == E_LVAR || k == E_DEREF;
   }
   bool is_const(NodeId n) const { return nkind(n) == E_CONST; }
+  // The base a global or frame address (or location) was computed from:
+  // its own address unless constant arithmetic folded it.
+  std::uint32_t base_of(NodeId n) const { return nb(n) == kFromBase ? nc(n) : na(n); }
   TypeId vtype(NodeId n) const { return is_location(n) ? widen(ntype(n)) : ntype(n); }
   NodeId const_node(TypeId t, std::uint32_t v) { return node(E_CONST, 0, t, v); }
 
@@ -510,6 +521,12 @@ class Compilation {
   // Records the store just emitted through the address `address` when that
   // address is computed from the base of a declared array.
   void note_array_store(NodeId address);
+  // The same for the store just emitted to a global or frame location
+  // that constant indexing folded (kFromBase).
+  void note_folded_store(NodeId loc);
+  // Records the store just emitted when `base` (an address, or with `local`
+  // a frame displacement) lies inside a declared array.
+  void record_array_store(bool local, std::uint32_t base);
   void gen_call(NodeId n);
   void gen_value_condition(NodeId n);
   void gen_ternary(NodeId n);
@@ -567,6 +584,16 @@ class Compilation {
     std::size_t column = 0;
   };
   std::optional<FatalPlace> fatal_place_;
+  // Where reading stands now, as warn() reports it.
+  FatalPlace reading_place() const;
+  // A warning about subscripting `array` (a location) with a constant
+  // `index` outside it, reported at `at`; `subject` is what the array is
+  // called, `address_only` that a '&' applies to the postfix expression.
+  void check_constant_index(NodeId array, NodeId index, const std::string& subject,
+                            bool address_only, const FatalPlace& at);
+  bool address_wanted_ = false;  // a '&' was just read before a unary expression
+  int unevaluated_ = 0;          // inside sizeof's operand
+
   std::string undefined_name_;  // the name of an error 15, "" when not known
   std::string fatal_detail_;    // more about the fatal error, for its gloss
   bool encoding_warned_ = false;

@@ -8,7 +8,9 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <utility>
 
+#include "base/messages.h"
 #include "script/compiler_state.h"
 
 namespace talven::script {
@@ -146,8 +148,8 @@ NodeId Compilation::rvalue(NodeId n) {
   if (is_location(n)) {
     if (tkind(t) == TK_ARRAY) {
       TypeId p = pointer_to(static_cast<TypeId>(ta(t)));
-      if (k == E_GVAR) return node(E_ADDR, A_GLOBAL, p, na(n));
-      if (k == E_LVAR) return node(E_LEA, 0, p, na(n));
+      if (k == E_GVAR) return node(E_ADDR, A_GLOBAL, p, na(n), nb(n), nc(n));
+      if (k == E_LVAR) return node(E_LEA, 0, p, na(n), nb(n), nc(n));
       NodeId addr = nodea(n);
       if (is_location(addr)) return node(E_RETYPE, 0, p, static_cast<std::uint32_t>(addr));
       set_ntype(addr, p);
@@ -282,10 +284,14 @@ NodeId Compilation::make_arith(int token, NodeId l, NodeId r) {
       std::uint32_t off = na(scaled);
       if (token == T_MINUS) off = 0u - off;
       std::uint8_t k = nkind(ptr);
-      if (k == E_ADDR && naux(ptr) == A_GLOBAL) return node(E_ADDR, A_GLOBAL, pt, na(ptr) + off);
+      // A folded address remembers the base it was computed from (the first
+      // one, through several folds), which says whose array a store through
+      // it belongs to.
+      if (k == E_ADDR && naux(ptr) == A_GLOBAL)
+        return node(E_ADDR, A_GLOBAL, pt, na(ptr) + off, kFromBase, base_of(ptr));
       if (k == E_ADDR && naux(ptr) == A_STRING)
         return node(E_ADDR, A_STRING, pt, na(ptr), nb(ptr), nc(ptr) + off);
-      if (k == E_LEA) return node(E_LEA, 0, pt, na(ptr) + off);
+      if (k == E_LEA) return node(E_LEA, 0, pt, na(ptr) + off, kFromBase, base_of(ptr));
       if (k == E_CONST) return const_node(pt, na(ptr) + off);
     }
     Opcode op = token == T_PLUS ? OP_ADD : OP_SUB;
@@ -501,8 +507,9 @@ NodeId Compilation::make_deref(NodeId addr) {
   TypeId pt = vtype(addr);
   if (!is_pointer(pt)) compile_fail(cerr::kType);
   TypeId t = target(pt);
-  if (nkind(addr) == E_ADDR && naux(addr) == A_GLOBAL) return node(E_GVAR, 0, t, na(addr));
-  if (nkind(addr) == E_LEA) return node(E_LVAR, 0, t, na(addr));
+  if (nkind(addr) == E_ADDR && naux(addr) == A_GLOBAL)
+    return node(E_GVAR, 0, t, na(addr), nb(addr), nc(addr));
+  if (nkind(addr) == E_LEA) return node(E_LVAR, 0, t, na(addr), nb(addr), nc(addr));
   return node(E_DEREF, 0, t, static_cast<std::uint32_t>(addr));
 }
 
@@ -515,8 +522,8 @@ NodeId Compilation::make_member(NodeId base, TypeId st, const std::string& membe
   TypeId mt = symbols_.at(slot).extra;
   std::uint32_t off = symbols_.at(slot).value;
   switch (nkind(base)) {
-    case E_GVAR: return node(E_GVAR, 0, mt, na(base) + off);
-    case E_LVAR: return node(E_LVAR, 0, mt, na(base) + off);
+    case E_GVAR: return node(E_GVAR, 0, mt, na(base) + off, nb(base), nc(base));
+    case E_LVAR: return node(E_LVAR, 0, mt, na(base) + off, nb(base), nc(base));
     default: break;
   }
   NodeId addr = nodea(base);
@@ -717,6 +724,9 @@ NodeId Compilation::binary_expression(int min_level) {
 
 NodeId Compilation::unary_expression() {
   nesting_enter();
+  // Set by a '&' just before: passed on to the postfix expression that
+  // follows directly, and to nothing else.
+  const bool address_only = std::exchange(address_wanted_, false);
   NodeId result;
   switch (tok_.kind) {
     case T_SIZEOF: {
@@ -728,7 +738,10 @@ NodeId Compilation::unary_expression() {
         expect(T_RPAREN);
       } else {
         std::uint32_t mark = expr_mark();
+        // The operand is never evaluated: nothing in it is accessed.
+        ++unevaluated_;
         NodeId e = unary_expression();
+        --unevaluated_;
         t = ntype(e);
         if (tkind(t) == TK_FUNC) compile_fail(cerr::kType);
         reset_exprs(mark);
@@ -787,14 +800,17 @@ NodeId Compilation::unary_expression() {
       break;
     case T_AMP: {
       advance();
+      address_wanted_ = true;
       NodeId e = unary_expression();
       switch (nkind(e)) {
         case E_ADDR:
           if (naux(e) != A_FUNC) compile_fail(cerr::kLvalue);
           result = e;  // a function's address is the function itself
           break;
-        case E_GVAR: result = node(E_ADDR, A_GLOBAL, pointer_to(ntype(e)), na(e)); break;
-        case E_LVAR: result = node(E_LEA, 0, pointer_to(ntype(e)), na(e)); break;
+        case E_GVAR:
+          result = node(E_ADDR, A_GLOBAL, pointer_to(ntype(e)), na(e), nb(e), nc(e));
+          break;
+        case E_LVAR: result = node(E_LEA, 0, pointer_to(ntype(e)), na(e), nb(e), nc(e)); break;
         case E_DEREF: {
           NodeId addr = nodea(e);
           TypeId pt = pointer_to(ntype(e));
@@ -818,22 +834,81 @@ NodeId Compilation::unary_expression() {
         result = make_cast(t, unary_expression());
         break;
       }
+      address_wanted_ = address_only;
       result = postfix_expression();
       break;
-    default: result = postfix_expression(); break;
+    default:
+      address_wanted_ = address_only;
+      result = postfix_expression();
+      break;
   }
   nesting_leave();
   return result;
 }
 
+namespace {
+
+bool starts_postfix(int kind) {
+  return kind == T_LBRACKET || kind == T_LPAREN || kind == T_DOT || kind == T_ARROW ||
+         kind == T_INC || kind == T_DEC;
+}
+
+}  // namespace
+
+// array[index] with a constant index outside the array: a warning. One
+// past the last element is an address C allows to form (&buf[4], and
+// m[2] of int m[2][3] as a pointer), so it is warned about only when the
+// element is accessed.
+void Compilation::check_constant_index(NodeId array, NodeId index, const std::string& subject,
+                                       bool address_only, const FatalPlace& at) {
+  if (unevaluated_ > 0 || !is_location(array) || tkind(ntype(array)) != TK_ARRAY) return;
+  if (!is_const(index) || !is_integer(vtype(index))) return;
+  const std::uint32_t count = tb(ntype(array));
+  if (count == 0 || count == 0xFFFFFFFFu) return;  // size not known here
+  const std::int64_t i = is_unsigned(vtype(index))
+                             ? static_cast<std::int64_t>(na(index))
+                             : static_cast<std::int64_t>(static_cast<std::int32_t>(na(index)));
+  const bool element_is_array = tkind(static_cast<TypeId>(ta(ntype(array)))) == TK_ARRAY;
+  if (i >= 0 && i < count) return;
+  if (i == count && ((address_only && !starts_postfix(tok_.kind)) ||
+                     (element_is_array && tok_.kind != T_LBRACKET)))
+    return;
+  const std::string n = std::to_string(i);
+  const std::string name = display_text(subject);
+  const std::string which = subject.empty() ? "an array" : "array '" + name + "'";
+  const std::string jp = subject.empty() ? "配列" : "配列 " + subject + " ";
+  if (i < 0)
+    warn_at(at.path, at.line, at.source, at.column,
+            "警告: " + jp + "の添字 " + n + " は先頭より前を指しています。",
+            "warning: index " + n + " is before the start of " + which);
+  else
+    warn_at(at.path, at.line, at.source, at.column,
+            "警告: " + jp + "の添字 " + n + " は末尾を越えています (要素数 " +
+                std::to_string(count) + ")。",
+            "warning: index " + n + " is past the end of " + which + " (" + std::to_string(count) +
+                (count == 1 ? " element)" : " elements)"));
+}
+
 NodeId Compilation::postfix_expression() {
+  const bool address_only = std::exchange(address_wanted_, false);
+  // What the expression names so far (buf, m[1], s.pts), for warnings;
+  // empty when it has no name.
+  std::string subject = tok_.kind == T_IDENT ? tok_.text : std::string();
   NodeId n = primary_expression();
   for (;;) {
     switch (tok_.kind) {
       case T_LBRACKET: {
         advance();
         NodeId idx = expression();
+        // The warning marks the ']'; whether the element is accessed
+        // depends on what follows it.
+        const FatalPlace at = reading_place();
         expect(T_RBRACKET);
+        check_constant_index(n, idx, subject, address_only, at);
+        if (!subject.empty())
+          subject += is_const(idx) && is_integer(vtype(idx))
+                         ? "[" + std::to_string(static_cast<std::int32_t>(na(idx))) + "]"
+                         : std::string("[...]");
         n = make_deref(make_arith(T_PLUS, n, idx));
         break;
       }
@@ -850,6 +925,7 @@ NodeId Compilation::postfix_expression() {
         check_call_arguments(n, args);
         expect(T_RPAREN);
         n = make_call(n, args);
+        subject.clear();
         break;
       }
       case T_DOT:
@@ -867,6 +943,7 @@ NodeId Compilation::postfix_expression() {
         } else if (!is_location(n)) {
           compile_fail(cerr::kType);
         }
+        if (!subject.empty()) subject += (arrow ? "->" : ".") + member;
         n = make_member(n, ntype(n), member);
         break;
       }

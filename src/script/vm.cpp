@@ -295,8 +295,8 @@ struct Machine {
   Addr pc;
   unsigned budget;  // instructions left in the slice
   bool zf, lf, bf;
-  // Guard checking (DebugMode): every store outside the frame window is
-  // tested against the guard zones and freed memory.
+  // Guard checking (DebugMode): every store is tested against the guard
+  // zones, freed memory and the bounds of the array it was indexed from.
   bool guarded;
   // Translated bytes: a store into [code_lo, code_lo + code_span) may
   // change code.
@@ -409,7 +409,9 @@ struct Machine {
 
 // 32-bit frame-slot accesses of ops with a frame window: unchecked when the
 // window was found inside script memory on the block's entry (and r6 has
-// not changed since); guard checking leaves the window alone.
+// not changed since). The window only stands for the address check: with
+// guard checking an unchecked store is still guard-checked, since a frame
+// slot may be a local array's element (buf[4] = v with a constant index).
 template <bool kUnchecked>
 TALVEN_VM_INLINE Flow frame_load(Machine& m, Addr a, std::uint32_t& out, Addr at_pc) {
   if constexpr (kUnchecked) {
@@ -424,6 +426,7 @@ TALVEN_VM_INLINE Flow frame_load(Machine& m, Addr a, std::uint32_t& out, Addr at
 template <bool kUnchecked>
 TALVEN_VM_INLINE Flow frame_store(Machine& m, Addr a, std::uint32_t value, Addr at_pc) {
   if constexpr (kUnchecked) {
+    TRY(m.guard(a, 4, at_pc));
     std::memcpy(m.base + a, &value, 4);
     return Flow::kNext;
   } else {
@@ -916,7 +919,8 @@ TALVEN_VM_EXEC(BK_LOAD_ADD) {
   return Flow::kNext;
 }
 // lea rA,[r6+a]; postop rD2,[rA],b. The load checks the bytes the store
-// writes; the store is not guard-checked (a frame slot).
+// writes; the store is guard-checked like postop's own (the slot may be a
+// local array's element).
 TALVEN_VM_EXEC(BK_LEA_POSTOP) {
   const Addr a = m.frame(op.a);
   m.r[op.d] = a;
@@ -924,6 +928,7 @@ TALVEN_VM_EXEC(BK_LEA_POSTOP) {
   TRY(frame_load<kUnchecked>(m, a, v, op.pc));
   m.r[op.d2] = v;
   v += op.b;
+  TRY(m.guard(a, 4, op.pc));
   std::memcpy(m.base + a, &v, 4);
   return m.code_check(a);
 }

@@ -109,6 +109,93 @@ TEST_F(ArrayBoundsDeathTest, StoresInsideTheirArraysRunOn) {
   EXPECT_EXIT(run_guarded_and_exit(kInside), ::testing::ExitedWithCode(47), "");
 }
 
+// Constant indexes fold into stores at fixed places (a global's address,
+// a frame slot); they are checked against the array they index like the
+// computed ones. Each program stores inside its array first.
+TEST_F(ArrayBoundsDeathTest, ConstantIndexesAreCheckedLikeComputedOnes) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(run_guarded_and_exit("int next;\nint buf[4];\nint previous;\n"
+                                   "int main() { buf[3] = 1;\n buf[4] = 2; return next; }\n"),
+              ::testing::ExitedWithCode(255),
+              "a write past the end of array 'buf' \\(16 bytes\\) at 0x[0-9A-F]{8} \\(at offset "
+              "16\\)\\]\n  at main.c\\(5\\) in main");
+  // A local array's frame slots, by each kind of frame store: 32-bit,
+  // 32-bit increment, compound assignment, 8-bit. The 32-bit ones sit
+  // behind a branch, in a block that starts after the function's entry,
+  // where frame slots are reached through the block's frame window (whose
+  // address check is made once, on entry).
+  EXPECT_EXIT(run_guarded_and_exit("int main() {\n  int above; int buf[4]; int below;\n"
+                                   "  buf[0] = 1; buf[3] = 2; above = 3; below = 4;\n"
+                                   "  if (below) buf[4] = 100;\n  return above + below;\n}\n"),
+              ::testing::ExitedWithCode(255),
+              "a write past the end of array 'buf' \\(16 bytes\\) at 0x[0-9A-F]{8} \\(at offset "
+              "16\\)\\]\n  at main.c\\(4\\) in main");
+  EXPECT_EXIT(run_guarded_and_exit("int main() {\n  int above; int buf[4]; int below;\n"
+                                   "  buf[3]++;\n  if (buf[3]) buf[4]++;\n  return 0;\n}\n"),
+              ::testing::ExitedWithCode(255),
+              "past the end of array 'buf' \\(16 bytes\\) at 0x[0-9A-F]{8} \\(at offset "
+              "16\\)\\]\n  at main.c\\(4\\) in main");
+  EXPECT_EXIT(run_guarded_and_exit("int main() {\n  int above; int buf[4]; int below;\n"
+                                   "  buf[0] += 1;\n  if (buf[0]) buf[-1] += 3;\n  return 0;\n}\n"),
+              ::testing::ExitedWithCode(255),
+              "a write before the start of array 'buf' \\(16 bytes\\) at 0x[0-9A-F]{8} \\(at "
+              "offset -4\\)\\]\n  at main.c\\(4\\) in main");
+  EXPECT_EXIT(run_guarded_and_exit("int main() {\n  int above; char text[6]; int below;\n"
+                                   "  text[5] = 'a';\n  text[6] = 'b';\n  return 0;\n}\n"),
+              ::testing::ExitedWithCode(255),
+              "a write past the end of array 'text' \\(6 bytes\\) at 0x[0-9A-F]{8} \\(at offset "
+              "6\\)\\]\n  at main.c\\(4\\) in main");
+  // Past a two-dimensional array, and past an array of (packed) structures by a
+  // member, global and local.
+  EXPECT_EXIT(
+      run_guarded_and_exit("int m[2][3];\nint after;\n"
+                           "int main() {\n  m[1][2] = 1;\n  m[2][0] = 5;\n  return 0;\n}\n"),
+      ::testing::ExitedWithCode(255),
+      "a write past the end of array 'm' \\(24 bytes\\) at 0x[0-9A-F]{8} \\(at offset "
+      "24\\)\\]\n  at main.c\\(5\\) in main");
+  EXPECT_EXIT(
+      run_guarded_and_exit("struct P { int x; short y; };\nstruct P pts[2];\n"
+                           "int main() {\n  pts[1].y = 1;\n  pts[2].y = 5;\n  return 0;\n}\n"),
+      ::testing::ExitedWithCode(255),
+      "a write past the end of array 'pts' \\(12 bytes\\) at 0x[0-9A-F]{8} \\(at offset "
+      "16\\)\\]\n  at main.c\\(5\\) in main");
+  EXPECT_EXIT(run_guarded_and_exit("struct P { int x; short y; };\nint main() {\n"
+                                   "  int above; struct P lp[2]; int i;\n"
+                                   "  lp[1].x = 1;\n  lp[2].x = 5;\n  return 0;\n}\n"),
+              ::testing::ExitedWithCode(255),
+              "a write past the end of array 'lp' \\(12 bytes\\) at 0x[0-9A-F]{8} \\(at offset "
+              "12\\)\\]\n  at main.c\\(5\\) in main");
+  // A computed index into a row that constant indexing chose counts
+  // against the whole array.
+  EXPECT_EXIT(
+      run_guarded_and_exit("int m[2][3];\nint after;\n"
+                           "int main() {\n  int i;\n  i = 0;\n  m[2][i] = 5;\n  return 0;\n}\n"),
+      ::testing::ExitedWithCode(255),
+      "a write past the end of array 'm' \\(24 bytes\\) at 0x[0-9A-F]{8} \\(at offset "
+      "24\\)\\]\n  at main.c\\(6\\) in main");
+}
+
+TEST_F(ArrayBoundsDeathTest, ConstantIndexesInsideTheirArraysRunOn) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  // The last element of each array by constant indexes, through every kind
+  // of store, and an address one past the end that is only compared.
+  // 8 + 8 + 6 + 2 + 5 + 2 + 3 + 1 + 3 + 1 + 1 - 1.
+  const char* const kInside =
+      "struct P { char tag; int x; short y; };\n"
+      "char text[5]; struct P pts[3]; int grid[2][3]; short half[2]; int tail;\n"
+      "int main() {\n"
+      "  int local[3]; struct P lp[2]; char small[2]; int *end; int more;\n"
+      "  text[4] = 'z'; text[4] += 1; pts[2].x = 7; pts[2].y = 8; pts[2].tag = 1; ++pts[2].x;\n"
+      "  grid[1][2] = 3; grid[1][2] *= 2; half[1] = 3; half[1]--;\n"
+      "  local[2] = 3; local[2]++; local[2] += 1; lp[1].y = 2; lp[1].x = 3; small[1] = 3;\n"
+      "  tail = 1; end = &local[3]; more = end == local + 3;\n"
+      "  return pts[2].x + pts[2].y + grid[1][2] + half[1] + local[2] + lp[1].y + lp[1].x "
+      "+ tail + small[1] + more + (text[4] - 'z') - 1;\n"
+      "}\n";
+  EXPECT_EQ(run_unguarded(kInside), 39);
+  EXPECT_EXIT(run_guarded_and_exit(kInside), ::testing::ExitedWithCode(39), "");
+}
+
 TEST(ArrayBounds, WithoutGuardCheckingOverrunsRunAsBefore) {
   ASSERT_FALSE(script_space().guards_enabled());
   // The seventeenth 'a' lands in the low byte of `next`.

@@ -255,6 +255,54 @@ TEST(ArgumentWarnings, ScriptFunctionsDeclaredEarlierAreChecked) {
   EXPECT_EQ(r.warnings[1].line, 7);
 }
 
+// ---- constant indexes ------------------------------------------------------------------
+
+TEST(IndexWarnings, ConstantIndexesOutsideDeclaredArraysAreWarnedAbout) {
+  const std::string text =
+      "int buf[4]; int m[2][3];\n"
+      "struct P { int x; int v[2]; } pts[3];\n"
+      "int main() {\n"
+      "  int loc[2]; int *p; int n;\n"
+      "  buf[4] = 1;\n"
+      "  loc[-1] = buf[5] + loc[2];\n"
+      "  m[2][0] = 1; m[0][3] = 2; pts[3].x = 1; pts[0].v[2] = 1;\n"
+      "  p = &buf[5]; n = buf[4]++;\n"
+      // One past the end as an address only, sizeof's operand, and
+      // elements inside: nothing to say.
+      "  p = &buf[4]; p = buf + 4; p = m[2]; p = &m[1][3]; p = &pts[0].v[2];\n"
+      "  n = sizeof buf[9] + buf[3] + loc[1] + m[1][2] + pts[2].v[1];\n"
+      "  return n;\n"
+      "}\n";
+  Compiled c = compile_text(text);
+  ASSERT_TRUE(c.ok()) << c.result.messages;
+  EXPECT_EQ(c.result.messages, "");
+  EXPECT_EQ(warning_glosses(c.result),
+            (std::vector<std::string>{
+                "warning: index 4 is past the end of array 'buf' (4 elements)",
+                "warning: index -1 is before the start of array 'loc'",
+                "warning: index 5 is past the end of array 'buf' (4 elements)",
+                "warning: index 2 is past the end of array 'loc' (2 elements)",
+                "warning: index 2 is past the end of array 'm' (2 elements)",
+                "warning: index 3 is past the end of array 'm[0]' (3 elements)",
+                "warning: index 3 is past the end of array 'pts' (3 elements)",
+                "warning: index 2 is past the end of array 'pts[0].v' (2 elements)",
+                "warning: index 5 is past the end of array 'buf' (4 elements)",
+                "warning: index 4 is past the end of array 'buf' (4 elements)",
+            }));
+  const CompileDiagnostic& w = c.result.warnings[1];
+  EXPECT_EQ(w.line, 6);
+  EXPECT_EQ(w.source, "  loc[-1] = buf[5] + loc[2];");
+  EXPECT_EQ(w.column, 10);  // where reading stood: past the ']'
+  EXPECT_NE(
+      terminal_report(c.result).find("main.c(5) : 警告: 配列 buf の添字 4 は末尾を越えています "
+                                     "(要素数 4)。 [warning: index 4 is past the end of "
+                                     "array 'buf' (4 elements)]\n"
+                                     "      buf[4] = 1;\n"
+                                     "             ^\n"),
+      std::string::npos)
+      << terminal_report(c.result);
+}
+
 TEST(ArgumentWarnings, AVariadicPrototypeAndTheTerminalOnlyReport) {
   Sources src;
   src.files["main.c"] =
