@@ -66,7 +66,6 @@ void format_unsigned(std::string& out, std::uint64_t v, unsigned base, bool uppe
 
 namespace {
 
-thread_local const BuiltinCallSite* served_call = nullptr;
 
 struct Gloss {
   std::string_view key;  // a part of the text that no argument changes
@@ -110,13 +109,7 @@ constexpr Gloss kGlosses[] = {
 
 }  // namespace
 
-const BuiltinCallSite* current_builtin_call() { return served_call; }
-
-BuiltinCallScope::BuiltinCallScope(const BuiltinCallSite* site) : previous_(served_call) {
-  served_call = site;
-}
-
-BuiltinCallScope::~BuiltinCallScope() { served_call = previous_; }
+constinit thread_local const BuiltinCallSite* t_served_call = nullptr;
 
 std::string_view message_gloss(std::string_view text) {
   for (const Gloss& g : kGlosses) {

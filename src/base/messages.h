@@ -65,15 +65,19 @@ struct BuiltinCallSite {
   std::string (*describe)(const BuiltinCallSite& site) = nullptr;
 };
 
-// The call the calling thread serves, or null.
-const BuiltinCallSite* current_builtin_call();
+// The call the calling thread serves, or null (set by BuiltinCallScope,
+// inline: every builtin call passes through one).
+extern constinit thread_local const BuiltinCallSite* t_served_call;
+inline const BuiltinCallSite* current_builtin_call() { return t_served_call; }
 
 // Marks the calling thread as serving `site` (null: no call) until the
 // scope ends, when the previous mark comes back.
 class BuiltinCallScope {
  public:
-  explicit BuiltinCallScope(const BuiltinCallSite* site);
-  ~BuiltinCallScope();
+  explicit BuiltinCallScope(const BuiltinCallSite* site) : previous_(t_served_call) {
+    t_served_call = site;
+  }
+  ~BuiltinCallScope() { t_served_call = previous_; }
   BuiltinCallScope(const BuiltinCallScope&) = delete;
   BuiltinCallScope& operator=(const BuiltinCallScope&) = delete;
 
