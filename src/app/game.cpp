@@ -1,8 +1,6 @@
 #include "app/game.h"
 #include "app/new_game.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -31,6 +29,7 @@
 #include "base/messages.h"
 #include "host/window.h"
 #include "lib/format.h"
+#include "lib/system/host_files.h"
 #include "lib/numbers.h"
 #include "runtime/builtins.h"
 #include "runtime/game_clock.h"
@@ -387,7 +386,7 @@ int run_game(const RunOptions& options) {
   const std::string audio_out = from_here(options.audio_out);
   const std::string input_file = from_here(options.input_file);
   const std::string record_input = from_here(options.record_input);
-  if (!c.module_dir.empty() && ::chdir(c.module_dir.c_str()) != 0) {
+  if (!c.module_dir.empty() && !lib::system::set_current_host_folder(c.module_dir)) {
     std::fprintf(stderr, "talven: cannot enter %s\n", c.module_dir.c_str());
     return kExitUsage;
   }

@@ -1,13 +1,16 @@
-// Single instance per game: the first instance of a game listens on an
-// abstract local socket named after the game's program path; a second one
-// finds the name taken, asks the first to raise its window and ends.
+// Single instance per game: the first instance of a game claims a name
+// made from the game's program path; a second one finds the name taken,
+// asks the first to raise its window and ends. On POSIX hosts the name is
+// an abstract local socket the first instance listens on
+// (instance_posix.cpp); on Windows a named mutex, with a named event for
+// raise requests (instance_win32.cpp).
 #pragma once
 
 #include <string>
 
 namespace talven {
 
-// The socket name for a program path: "TALVEN_GAMES_MUTEX:" and a hash of
+// The instance name for a program path: "TALVEN_GAMES_MUTEX:" and a hash of
 // the absolute path (abstract names are short).
 std::string instance_name(const std::string& program_path);
 
@@ -32,7 +35,8 @@ class InstanceGuard {
   void release();
 
  private:
-  int fd_ = -1;
+  int fd_ = -1;                            // the listening socket (POSIX)
+  void* handles_[2] = {nullptr, nullptr};  // the mutex and the raise event (Windows)
 };
 
 // Asks the instance holding `name` to raise its window. False when none answers.

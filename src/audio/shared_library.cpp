@@ -1,8 +1,8 @@
 #include "audio/shared_library.h"
 
-#include <dlfcn.h>
-
 #include <vector>
+
+#include "audio/shared_library_system.h"
 
 namespace talven::audio {
 
@@ -10,20 +10,14 @@ bool load_library_functions(const char* const* libraries, int library_count,
                             const char* const* names, int count, void** out, std::string* why) {
   std::vector<void*> handles;
   for (int i = 0; i < library_count; ++i) {
-    void* h = dlopen(libraries[i], RTLD_NOW | RTLD_LOCAL);
-    if (!h) {
-      if (why) {
-        const char* e = dlerror();
-        *why = e ? e : std::string("cannot load ") + libraries[i];
-      }
-      return false;
-    }
+    void* h = library_system::open(libraries[i], why);
+    if (!h) return false;
     handles.push_back(h);
   }
   for (int n = 0; n < count; ++n) {
     out[n] = nullptr;
     for (void* h : handles)
-      if ((out[n] = dlsym(h, names[n]))) break;
+      if ((out[n] = library_system::find(h, names[n]))) break;
     if (!out[n]) {
       if (why) *why = std::string("missing function ") + names[n];
       return false;

@@ -7,8 +7,6 @@
 // over a few nanoseconds here; access itself is the inline path in the header.
 #include "base/address_space.h"
 
-#include <sys/mman.h>
-
 #include <algorithm>
 #include <cinttypes>
 #include <cstdio>
@@ -18,6 +16,8 @@
 #include <mutex>
 #include <set>
 #include <unordered_map>
+
+#include "base/address_space_memory.h"
 
 namespace talven {
 
@@ -111,12 +111,12 @@ AddressSpace& AddressSpace::instance() {
 }
 
 AddressSpace::AddressSpace() {
-  void* p = mmap(nullptr, kReserve, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-  if (p == MAP_FAILED) {
+  std::uint8_t* p = space_memory::reserve_space(kReserve);
+  if (!p) {
     std::fprintf(stderr, "talven: cannot reserve the 4 GiB script address space\n");
     std::abort();
   }
-  base_ = static_cast<std::uint8_t*>(p);
+  base_ = p;
   heap_ = new Heap;
 }
 
@@ -153,7 +153,7 @@ Addr AddressSpace::heap_alloc(std::uint64_t n, std::uint64_t* fresh_from) {
       grow = round_up(n - tail, kPage);
       if (h.top + grow > kSpaceTop) return 0;
     }
-    if (mprotect(base_ + h.top, grow, PROT_READ | PROT_WRITE) != 0) return 0;
+    if (!space_memory::commit_space(base_ + h.top, grow)) return 0;
     Addr start = static_cast<Addr>(h.top);
     if (fresh_from) *fresh_from = h.top;
     if (shadow_) set_shadow(start, h.top + grow, kShadowFreed);
@@ -181,7 +181,7 @@ void AddressSpace::heap_free(Addr addr, std::uint64_t n) {
   if (len >= kReleaseAbove) {
     std::uint64_t from = round_up(start, kPage);
     std::uint64_t to = (start + len) / kPage * kPage;
-    if (to > from) madvise(base_ + from, to - from, MADV_DONTNEED);
+    if (to > from) space_memory::discard_space(base_ + from, to - from);
   }
 }
 
@@ -220,10 +220,9 @@ void AddressSpace::mark_block(Addr raw, std::uint64_t extent, Addr user, std::ui
 void AddressSpace::enable_guards() {
   std::lock_guard lock(heap_->mutex);
   if (shadow_) return;
-  void* p = mmap(nullptr, kReserve / kGranule, PROT_READ | PROT_WRITE,
-                 MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-  if (p == MAP_FAILED) return;  // no checking rather than no game
-  shadow_ = static_cast<std::uint8_t*>(p);
+  std::uint8_t* p = space_memory::map_zeroed(kReserve / kGranule);
+  if (!p) return;  // no checking rather than no game
+  shadow_ = p;
   for (auto& [a, n] : heap_->free_by_addr) set_shadow(a, a + n, kShadowFreed);
   guards_.store(true, std::memory_order_release);
 }

@@ -5,13 +5,12 @@
 // here is the one archive directories are sorted by, and a wider fold would
 // change their order and make bisection miss entries.
 //
-// Conversions use glibc iconv. Its handles are not thread-safe, so each
-// thread keeps its own pair, opened on first use.
+// Conversions to and from UTF-8 use the tables in cp932_table.inc, which
+// scripts/make-cp932-table reads off the C library's CP932 converter, so
+// every platform converts alike and no converter library is needed. Where
+// several codes share one character (the NEC and IBM duplicates), the table
+// holds the single code the conversion from Unicode writes.
 #include "base/cp932.h"
-
-#include <iconv.h>
-
-#include <cerrno>
 
 namespace talven::cp932 {
 
@@ -53,12 +52,15 @@ int compare_with(std::string_view a, std::string_view b, Fold fold) {
 }
 
 // Length of the valid UTF-8 sequence at s[i], or 0 when it is not one
-// (overlong forms, surrogates and values above U+10FFFF are invalid).
-std::size_t utf8_seq_len(std::string_view s, std::size_t i) {
+// (overlong forms, surrogates and values above U+10FFFF are invalid); its
+// code point goes to cp.
+std::size_t utf8_decode(std::string_view s, std::size_t i, char32_t& cp) {
   std::uint8_t b = byte_at(s, i);
-  if (b < 0x80) return 1;
+  if (b < 0x80) {
+    cp = b;
+    return 1;
+  }
   std::size_t len;
-  std::uint32_t cp;
   if (b >= 0xC2 && b <= 0xDF) {
     len = 2;
     cp = b & 0x1F;
@@ -82,78 +84,120 @@ std::size_t utf8_seq_len(std::string_view s, std::size_t i) {
   return len;
 }
 
-// One iconv handle, owned.
-class Iconv {
- public:
-  Iconv(const char* to, const char* from) : cd_(iconv_open(to, from)) {}
-  ~Iconv() {
-    if (ok()) iconv_close(cd_);
-  }
-  Iconv(const Iconv&) = delete;
-  Iconv& operator=(const Iconv&) = delete;
-  bool ok() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
-  iconv_t get() const { return cd_; }
-
- private:
-  iconv_t cd_;
-};
-
-iconv_t to_utf8_handle() {
-  thread_local Iconv cd("UTF-8", "CP932");
-  return cd.ok() ? cd.get() : nullptr;
+std::size_t utf8_seq_len(std::string_view s, std::size_t i) {
+  char32_t cp;
+  return utf8_decode(s, i, cp);
 }
 
-iconv_t from_utf8_handle() {
-  thread_local Iconv cd("CP932", "UTF-8");
-  return cd.ok() ? cd.get() : nullptr;
-}
-
-// Converts input with cd. On a sequence that does not convert, skip(input,
-// offset) gives the number of bytes to replace with '?' (lossy), or the
-// conversion fails when skip is null.
-std::optional<std::string> convert(iconv_t cd, std::string_view input,
-                                   std::size_t (*skip)(std::string_view, std::size_t)) {
-  std::string out;
-  if (input.empty()) return out;
-  if (!cd) return std::nullopt;
-  iconv(cd, nullptr, nullptr, nullptr, nullptr);  // back to the initial state
-  out.resize(input.size() * 3 + 16);
-  std::size_t used = 0;
-  char* in = const_cast<char*>(input.data());
-  std::size_t in_left = input.size();
-  for (;;) {
-    char* o = out.data() + used;
-    std::size_t o_left = out.size() - used;
-    std::size_t r = iconv(cd, &in, &in_left, &o, &o_left);
-    used = static_cast<std::size_t>(o - out.data());
-    if (r != static_cast<std::size_t>(-1)) break;  // all input taken
-    if (errno == E2BIG) {
-      out.resize(out.size() * 2);
-      continue;
-    }
-    if ((errno != EILSEQ && errno != EINVAL) || !skip) return std::nullopt;
-    std::size_t at = input.size() - in_left;
-    std::size_t n = skip(input, at);
-    if (n == 0 || n > in_left) n = 1;
-    if (used == out.size()) out.resize(out.size() * 2);
-    out[used++] = '?';
-    in += n;
-    in_left -= n;
-    iconv(cd, nullptr, nullptr, nullptr, nullptr);
-    if (in_left == 0) break;
+// Writes a BMP code point as UTF-8 at out (every CP932 character is in the
+// BMP) and returns the position after it.
+char* put_utf8(char* out, char32_t cp) {
+  if (cp < 0x80) {
+    *out++ = static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    *out++ = static_cast<char>(0xC0 | (cp >> 6));
+    *out++ = static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    *out++ = static_cast<char>(0xE0 | (cp >> 12));
+    *out++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    *out++ = static_cast<char>(0x80 | (cp & 0x3F));
   }
-  out.resize(used);
   return out;
 }
 
-std::size_t skip_cp932(std::string_view s, std::size_t i) {
-  if (is_lead(byte_at(s, i)) && i + 1 < s.size() && is_trail(byte_at(s, i + 1))) return 2;
-  return 1;
+#include "base/cp932_table.inc"
+
+// The code point of the CP932 character at s[i] and its length in bytes, or
+// length 0 when the bytes there are no character: a byte that is neither a
+// character nor a lead byte, a lead byte at the end, or a pair the code page
+// does not assign.
+std::size_t cp932_decode(std::string_view s, std::size_t i, char32_t& cp) {
+  std::uint8_t b = byte_at(s, i);
+  if (kSingleByte[b] != kNoChar) {
+    cp = kSingleByte[b];
+    return 1;
+  }
+  std::uint8_t row = kLeadRow[b];
+  if (row == kNotLead || i + 1 >= s.size()) return 0;
+  std::uint8_t t = byte_at(s, i + 1);
+  if (t < kTrailFirst || t > kTrailLast) return 0;
+  cp = kDoubleByte[row][t - kTrailFirst];
+  return cp ? 2 : 0;
 }
 
-std::size_t skip_utf8(std::string_view s, std::size_t i) {
-  std::size_t n = utf8_seq_len(s, i);
-  return n ? n : 1;
+// The CP932 code of a code point (one byte, or lead * 256 + trail), or
+// nullopt when the code page has no form for it.
+std::optional<std::uint16_t> cp932_encode(char32_t cp) {
+  if (cp == 0) return 0;
+  if (cp > 0xFFFF) return std::nullopt;
+  std::uint8_t page = kPageOf[cp >> 8];
+  if (page == kNoPage) return std::nullopt;
+  std::uint16_t code = kToCode[page][cp & 0xFF];
+  if (code == 0) return std::nullopt;
+  return code;
+}
+
+// Each sequence that does not convert becomes one '?' (lossy) or fails the
+// whole conversion. The lossy form skips a lead byte with its trail when the
+// trail is in the trail range, and one byte otherwise. ASCII maps to itself.
+std::optional<std::string> convert_to_utf8(std::string_view in, bool lossy) {
+  // One byte gives at most three (a half-width katakana), two bytes at most
+  // three.
+  std::string out(in.size() * 3, '\0');
+  char* o = out.data();
+  for (std::size_t i = 0; i < in.size();) {
+    if (byte_at(in, i) < 0x80) {
+      *o++ = in[i++];
+      continue;
+    }
+    char32_t cp;
+    if (std::size_t n = cp932_decode(in, i, cp)) {
+      o = put_utf8(o, cp);
+      i += n;
+      continue;
+    }
+    if (!lossy) return std::nullopt;
+    *o++ = '?';
+    bool pair = is_lead(byte_at(in, i)) && i + 1 < in.size() && is_trail(byte_at(in, i + 1));
+    i += pair ? 2 : 1;
+  }
+  out.resize(static_cast<std::size_t>(o - out.data()));
+  return out;
+}
+
+// Invalid UTF-8 and characters without a CP932 form do not convert; the
+// lossy form skips a whole valid sequence, or one byte of an invalid one.
+// The language tag characters convert to nothing. ASCII maps to itself.
+std::optional<std::string> convert_from_utf8(std::string_view in, bool lossy) {
+  // A sequence of n bytes gives at most n: two-byte codes come from
+  // sequences of two or more bytes.
+  std::string out(in.size(), '\0');
+  char* o = out.data();
+  for (std::size_t i = 0; i < in.size();) {
+    if (byte_at(in, i) < 0x80) {
+      *o++ = in[i++];
+      continue;
+    }
+    char32_t cp;
+    std::size_t n = utf8_decode(in, i, cp);
+    if (n) {
+      if (cp >= kDroppedFirst && cp <= kDroppedLast) {
+        i += n;
+        continue;
+      }
+      if (auto code = cp932_encode(cp)) {
+        if (*code > 0xFF) *o++ = static_cast<char>(*code >> 8);
+        *o++ = static_cast<char>(*code & 0xFF);
+        i += n;
+        continue;
+      }
+    }
+    if (!lossy) return std::nullopt;
+    *o++ = '?';
+    i += n ? n : 1;
+  }
+  out.resize(static_cast<std::size_t>(o - out.data()));
+  return out;
 }
 
 }  // namespace
@@ -241,30 +285,15 @@ std::string fold_nocase(std::string_view s) {
   return out;
 }
 
-std::optional<std::string> to_utf8(std::string_view cp932) {
-  return convert(to_utf8_handle(), cp932, nullptr);
-}
+std::optional<std::string> to_utf8(std::string_view cp932) { return convert_to_utf8(cp932, false); }
 
 std::optional<std::string> from_utf8(std::string_view utf8) {
-  return convert(from_utf8_handle(), utf8, nullptr);
+  return convert_from_utf8(utf8, false);
 }
 
-std::string to_utf8_lossy(std::string_view cp932) {
-  if (auto r = convert(to_utf8_handle(), cp932, skip_cp932)) return *r;
-  // No converter at all: keep ASCII.
-  std::string out(cp932);
-  for (char& c : out)
-    if (static_cast<std::uint8_t>(c) >= 0x80) c = '?';
-  return out;
-}
+std::string to_utf8_lossy(std::string_view cp932) { return *convert_to_utf8(cp932, true); }
 
-std::string from_utf8_lossy(std::string_view utf8) {
-  if (auto r = convert(from_utf8_handle(), utf8, skip_utf8)) return *r;
-  std::string out(utf8);
-  for (char& c : out)
-    if (static_cast<std::uint8_t>(c) >= 0x80) c = '?';
-  return out;
-}
+std::string from_utf8_lossy(std::string_view utf8) { return *convert_from_utf8(utf8, true); }
 
 bool is_valid_utf8(std::string_view s) {
   for (std::size_t i = 0; i < s.size();) {

@@ -62,7 +62,8 @@ std::uint16_t code_at(std::string_view s, std::size_t i);
 // fold_nocase(b) exactly when compare_nocase(a, b) == 0.
 std::string fold_nocase(std::string_view s);
 
-// Conversions through iconv. nullopt when the input does not convert.
+// Conversions to and from UTF-8, alike on every platform. nullopt when the
+// input does not convert.
 std::optional<std::string> to_utf8(std::string_view cp932);
 std::optional<std::string> from_utf8(std::string_view utf8);
 // Lossy forms for display: unconvertible bytes become '?'.

@@ -28,9 +28,6 @@
 //   with '[' or ';') are refused. A new line always starts after a line feed.
 #include "base/profile.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdlib>
 #include <mutex>
@@ -39,6 +36,7 @@
 #include "base/atomic_file.h"
 #include "base/cp932.h"
 #include "base/game_path.h"
+#include "base/host_file.h"
 
 namespace talven::profile {
 
@@ -46,7 +44,7 @@ namespace {
 
 // Larger files are not configuration; refusing them bounds what a game can
 // make the runtime read into memory.
-constexpr off_t kMaxFileSize = 64 << 20;
+constexpr std::uint64_t kMaxFileSize = 64 << 20;
 
 // Serialises read-modify-write cycles within the process.
 std::mutex g_write_mutex;
@@ -145,9 +143,9 @@ void parse(Document& doc) {
 enum class Load { kOk, kMissing, kError };
 
 Load load(const std::string& file, Document& doc) {
-  struct stat st;
-  if (stat(file.c_str(), &st) != 0) return errno == ENOENT ? Load::kMissing : Load::kError;
-  if (!S_ISREG(st.st_mode) || st.st_size > kMaxFileSize) return Load::kError;
+  host_file::Info info;
+  if (!host_file::info_of_path(file, info)) return errno == ENOENT ? Load::kMissing : Load::kError;
+  if (!info.regular || info.size > kMaxFileSize) return Load::kError;
   if (!read_file(file, doc.text) || doc.text.size() > static_cast<std::size_t>(kMaxFileSize))
     return Load::kError;
   parse(doc);
@@ -222,22 +220,18 @@ bool writable_key(std::string_view k) {
 bool store(const std::string& file, const Document& old, bool existed, const std::string& text) {
   if (existed && text == old.text) return true;
   std::string target = file;
-  struct stat st;
-  if (existed && lstat(file.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+  host_file::Info entry;
+  if (existed && host_file::info_of_entry(file, entry) && entry.link) {
     // Keep the link and replace the file it points to.
-    if (char* real = realpath(file.c_str(), nullptr)) {
-      target = real;
-      std::free(real);
-    }
+    if (auto real = host_file::real_path(file)) target = *real;
   }
   // A file that may not be written stays as it is (the replacement would
-  // otherwise go through, since it only needs the folder to be writable),
-  // and a rewritten file keeps its permissions.
-  struct stat old_st;
-  bool had_mode = existed && stat(target.c_str(), &old_st) == 0;
-  if (had_mode && access(target.c_str(), W_OK) != 0) return false;
+  // otherwise go through, since it only needs the folder to be writable).
+  // The save keeps the permissions of the file it replaces.
+  host_file::Info old_info;
+  if (existed && host_file::info_of_path(target, old_info) && !host_file::writable(target))
+    return false;
   if (!write_file_atomic(target, text)) return false;
-  if (had_mode) chmod(target.c_str(), old_st.st_mode & 07777);
   if (!existed) {
     std::size_t slash = file.rfind('/');
     if (slash == std::string::npos) invalidate_path_cache(".");

@@ -2,8 +2,9 @@
 //
 // Failures of the link are reported with the classic socket error numbers
 // (10004 "interrupted" ... 11004 "no data"), each with its fixed message
-// text; a number without a text reads "未定義エラー". The host reports
-// failures as errno values, which socket_error_code() maps to those numbers:
+// text; a number without a text reads "未定義エラー". Windows reports
+// failures with those numbers already; POSIX hosts report errno values,
+// which socket_error_code() maps to them (net_errors_posix.cpp):
 //
 //   EINTR 10004          EBADF 10009          EACCES, EPERM 10013
 //   EFAULT 10014         EINVAL 10022         EMFILE, ENFILE 10024
@@ -23,7 +24,8 @@
 //
 // Name look-up failures (getaddrinfo's EAI_* results) map the same way:
 // EAI_NONAME 11001, EAI_AGAIN 11002, EAI_FAIL 11003, EAI_NODATA and
-// EAI_ADDRFAMILY 11004, EAI_SYSTEM its errno.
+// EAI_ADDRFAMILY 11004, EAI_SYSTEM its errno (on Windows getaddrinfo's
+// results are already the numbers).
 #pragma once
 
 namespace talven::net {
@@ -31,6 +33,7 @@ namespace talven::net {
 // A network that was never started answers with this code.
 constexpr int kNotInitialised = 10093;
 
+// The socket error number of a host failure code (errno, or Winsock's).
 int socket_error_code(int errno_value);
 int lookup_error_code(int gai_result, int errno_value);
 

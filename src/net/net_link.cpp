@@ -1,9 +1,5 @@
 #include "net/net_link.h"
 
-#include <poll.h>
-
-#include <cerrno>
-
 #include <atomic>
 #include <chrono>
 #include <mutex>
@@ -173,23 +169,20 @@ void restore_starved(Link& l, Record& r) {
 
 short record_events(const Record& r) {
   short events = 0;
-  if (!r.at_eof && !r.starved) events |= POLLIN;
-  if (r.send_blocked) events |= POLLOUT;
+  if (!r.at_eof && !r.starved) events |= kWaitIn;
+  if (r.send_blocked) events |= kWaitOut;
   return events;
 }
 
 // Waits up to one round for the sockets in fds[1...] or a wake-up (fds[0]).
-void wait_round(Link& l, std::vector<pollfd>& fds) {
-  fds[0] = {l.wake.read_end(), POLLIN, 0};
-  int r;
-  do {
-    r = ::poll(fds.data(), fds.size(), kRoundMs);
-  } while (r < 0 && errno == EINTR);
+void wait_round(Link& l, std::vector<WaitEntry>& fds) {
+  fds[0] = {l.wake.read_end(), kWaitIn, 0};
+  const int r = wait_sockets(fds.data(), fds.size(), kRoundMs);
   if (r < 0) {  // nothing to report this round; rest instead of retrying at once
-    for (pollfd& p : fds) p.revents = 0;
+    for (WaitEntry& p : fds) p.found = 0;
     std::this_thread::sleep_for(std::chrono::milliseconds(kRoundMs));
   }
-  if (fds[0].revents) l.wake.drain();
+  if (fds[0].found) l.wake.drain();
   // Cleared after draining: a later request writes to the pipe again, and
   // the flush that follows sees everything queued before it.
   l.wake_requested = false;
@@ -226,14 +219,14 @@ void accept_clients(Link& l) {
 
 void server_thread() {
   Link& l = link();
-  std::vector<pollfd> fds;
+  std::vector<WaitEntry> fds;
   std::vector<Record*> polled;
   while (l.running) {
     for (Record& r : l.records)
       if (r.used && !flush(l, r)) drop_client(l, r);
 
-    fds.assign(2, pollfd{});
-    fds[1] = {l.listener, POLLIN, 0};
+    fds.assign(2, WaitEntry{});
+    fds[1] = {l.listener, kWaitIn, 0};
     polled.clear();
     for (Record& r : l.records) {
       if (!r.used) continue;
@@ -245,15 +238,16 @@ void server_thread() {
     wait_round(l, fds);
     if (!l.running) break;
 
-    if (fds[1].revents & POLLIN) accept_clients(l);
+    if (fds[1].found & kWaitIn) accept_clients(l);
     for (std::size_t i = 0; i < polled.size(); ++i) {
       Record& r = *polled[i];
-      short ev = fds[i + 2].revents;
+      short ev = fds[i + 2].found;
       if (!ev || !r.used) continue;
-      if (ev & POLLOUT) r.send_blocked = false;
-      if ((ev & (POLLIN | POLLHUP | POLLERR)) && (fds[i + 2].events & POLLIN) && !receive(l, r))
+      if (ev & kWaitOut) r.send_blocked = false;
+      if ((ev & (kWaitIn | kWaitHangUp | kWaitError)) && (fds[i + 2].events & kWaitIn) &&
+          !receive(l, r))
         drop_client(l, r);
-      else if ((ev & (POLLHUP | POLLERR)) && !(fds[i + 2].events & POLLIN))
+      else if ((ev & (kWaitHangUp | kWaitError)) && !(fds[i + 2].events & kWaitIn))
         r.send_blocked = false;  // the next flush finds out what failed
     }
     for (Record& r : l.records) {
@@ -281,18 +275,18 @@ int connect_client(Link& l) {
     post_message("サーバーに接続できません");
     return -1;
   }
-  std::vector<pollfd> fds(2);
+  std::vector<WaitEntry> fds(2);
   for (const Address& a : addresses) {
     int s = connect_start(a, &code);
     if (s < 0) continue;
     for (;;) {
-      fds[1] = {s, POLLOUT, 0};
+      fds[1] = {s, kWaitOut, 0};
       wait_round(l, fds);
       if (!l.running) {
         close_socket(s);
         return -1;
       }
-      if (fds[1].revents) break;
+      if (fds[1].found) break;
     }
     code = connect_result(s);
     if (code == 0) return s;
@@ -309,7 +303,7 @@ void client_thread() {
   if (s >= 0) {
     r.socket = s;
     l.connected = true;
-    std::vector<pollfd> fds(2);
+    std::vector<WaitEntry> fds(2);
     while (l.running) {
       if (!flush(l, r)) break;
       fds.resize(2);
@@ -317,10 +311,11 @@ void client_thread() {
       fds[1] = {events ? s : -1, events, 0};  // a negative descriptor is skipped
       wait_round(l, fds);
       if (!l.running) break;
-      short ev = fds[1].revents;
-      if (ev & POLLOUT) r.send_blocked = false;
-      if ((ev & (POLLIN | POLLHUP | POLLERR)) && (events & POLLIN) && !receive(l, r)) break;
-      if ((ev & (POLLHUP | POLLERR)) && !(events & POLLIN)) r.send_blocked = false;
+      short ev = fds[1].found;
+      if (ev & kWaitOut) r.send_blocked = false;
+      if ((ev & (kWaitIn | kWaitHangUp | kWaitError)) && (events & kWaitIn) && !receive(l, r))
+        break;
+      if ((ev & (kWaitHangUp | kWaitError)) && !(events & kWaitIn)) r.send_blocked = false;
       if (r.at_eof && recv_held(l, r) == 0) break;
       restore_starved(l, r);
     }
@@ -336,8 +331,9 @@ void client_thread() {
 }
 
 bool start_thread(Link& l, void (*body)()) {
-  if (!l.wake.open()) {
-    report_socket_error(socket_error_code(errno));
+  int code = 0;
+  if (!l.wake.open(&code)) {
+    report_socket_error(code);
     return false;
   }
   l.wake_requested = false;

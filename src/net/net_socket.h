@@ -1,13 +1,14 @@
 // The host's TCP sockets as the network link uses them.
 //
-// Thin wrappers over POSIX sockets: every socket is non-blocking and
-// close-on-exec, sends never raise SIGPIPE, and failures come back as socket
-// error codes (net_errors.h) rather than errno. Only the link's own thread
-// calls these, except open_listener() and the wake pipe's signal().
+// Thin wrappers over the host's sockets (net_socket_posix.cpp over POSIX
+// sockets, net_socket_win32.cpp over Winsock 2): every socket is
+// non-blocking and not inherited by started programs, sends never raise
+// SIGPIPE, and failures come back as socket error codes (net_errors.h).
+// Sockets are small non-negative integers, -1 for none. Only the link's own
+// thread calls these, except open_listener() and the wake pipe's signal().
 #pragma once
 
-#include <sys/socket.h>
-
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -34,9 +35,10 @@ std::string peer_name(int socket);
 // True when `host` is a numeric IPv4 or IPv6 address.
 bool numeric_host(const std::string& host);
 
+// A host socket address (a sockaddr_storage's bytes) and its length.
 struct Address {
-  sockaddr_storage storage{};
-  socklen_t length = 0;
+  alignas(8) std::uint8_t storage[128]{};
+  std::uint32_t length = 0;
 };
 
 // The addresses of host:port, numeric hosts used directly, names looked up
@@ -59,10 +61,26 @@ long recv_some(int socket, std::uint8_t* data, std::size_t len, int* code);
 
 void close_socket(int socket);
 
-// A pipe that wakes the link's thread from its wait.
+// What a wait watches for and what it found.
+constexpr short kWaitIn = 1;        // readable (or a connection waits)
+constexpr short kWaitOut = 2;       // writable (or a connection finished)
+constexpr short kWaitHangUp = 4;    // found only
+constexpr short kWaitError = 8;     // found only
+constexpr short kWaitInvalid = 16;  // found only: not an open socket
+struct WaitEntry {
+  int socket = -1;  // a negative socket is skipped
+  short events = 0;
+  short found = 0;
+};
+// Waits up to timeout_ms for one of the entries; the number found, 0 when
+// the time ran out, -1 on failure. An interrupted wait is retried.
+int wait_sockets(WaitEntry* entries, std::size_t count, int timeout_ms);
+
+// A pipe (on Windows a loopback socket) that wakes the link's thread from
+// its wait; its read end is waited for like a socket.
 class WakePipe {
  public:
-  bool open();
+  bool open(int* code);
   void close();
   int read_end() const { return fds_[0]; }
   void signal();

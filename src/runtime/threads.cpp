@@ -1,15 +1,12 @@
 #include "runtime/threads.h"
 
-#include <sys/resource.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <cstring>
 #include <vector>
 
 #include "base/cp932.h"
 #include "base/config.h"
+#include "runtime/threads_system.h"
 #include "runtime/builtins.h"
 #include "runtime/game_clock.h"
 #include "runtime/trap.h"
@@ -95,20 +92,6 @@ void free_contexts(ThreadSlot& s) {
 void reap(ThreadSlot& s) {
   if (s.thread.joinable()) s.thread.join();
   s.ended.store(false);
-}
-
-// Script threads run below the main thread's priority, so a busy script
-// cannot starve the window and the devices it serves. Linux applies a nice
-// value to the one thread named by its id; where that fails the thread
-// keeps the normal priority.
-constexpr int kScriptThreadNice = 2;
-
-void lower_thread_priority() {
-#ifdef __linux__
-  const pid_t tid = static_cast<pid_t>(::syscall(SYS_gettid));
-  const int current = ::getpriority(PRIO_PROCESS, static_cast<id_t>(tid));
-  ::setpriority(PRIO_PROCESS, static_cast<id_t>(tid), current + kScriptThreadNice);
-#endif
 }
 
 void script_thread_main(int n) {

@@ -152,7 +152,8 @@ const Gate& gate() {
 }  // namespace native
 
 bool native_available() {
-  return native::g_enabled.load(std::memory_order_relaxed) && native::gate().enter != nullptr;
+  return code_pages::machine_code_allowed() && native::g_enabled.load(std::memory_order_relaxed) &&
+         native::gate().enter != nullptr;
 }
 
 void set_native_enabled(bool on) { native::g_enabled.store(on, std::memory_order_relaxed); }

@@ -3,72 +3,14 @@
 
 #include <cstring>
 
-#include <sys/mman.h>
-#include <unistd.h>
-
 namespace talven::script {
 
 namespace {
 
-// ---- the system's part (the only mapping and protection calls) -------------
-
-std::size_t page_bytes() {
-  static const std::size_t bytes = [] {
-    const long p = ::sysconf(_SC_PAGESIZE);
-    return p > 0 ? static_cast<std::size_t>(p) : std::size_t{4096};
-  }();
-  return bytes;
-}
-
-// Fresh read+write memory of `bytes` (a multiple of the page size), or null.
-std::uint8_t* map_writable(std::size_t bytes) {
-  void* p = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  return p == MAP_FAILED ? nullptr : static_cast<std::uint8_t*>(p);
-}
-
-// Whole pages [p, p + bytes) become read+write or read+execute.
-bool make_writable(std::uint8_t* p, std::size_t bytes) {
-  return ::mprotect(p, bytes, PROT_READ | PROT_WRITE) == 0;
-}
-bool make_executable(std::uint8_t* p, std::size_t bytes) {
-  return ::mprotect(p, bytes, PROT_READ | PROT_EXEC) == 0;
-}
-
-void unmap(std::uint8_t* p, std::size_t bytes) { ::munmap(p, bytes); }
-
-// The same fresh memory of `bytes` twice: a read+write view to copy code
-// into and a read+execute view to run it, so no protection ever changes.
-// False where the system has no anonymous shared files (the caller then
-// flips protections of one view).
-bool map_twice(std::size_t bytes, std::uint8_t*& write_view, std::uint8_t*& exec_view) {
-  const int fd = ::memfd_create("talven-code", MFD_CLOEXEC);
-  if (fd < 0) return false;
-  void* w = MAP_FAILED;
-  void* x = MAP_FAILED;
-  if (::ftruncate(fd, static_cast<off_t>(bytes)) == 0) {
-    w = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-    if (w != MAP_FAILED) x = ::mmap(nullptr, bytes, PROT_READ | PROT_EXEC, MAP_SHARED, fd, 0);
-  }
-  ::close(fd);
-  if (x == MAP_FAILED) {
-    if (w != MAP_FAILED) ::munmap(w, bytes);
-    return false;
-  }
-  write_view = static_cast<std::uint8_t*>(w);
-  exec_view = static_cast<std::uint8_t*>(x);
-  return true;
-}
-
-// ---- on top of it -------------------------------------------------------------
+using namespace code_pages;
 
 std::size_t page_floor(std::size_t off) { return off & ~(page_bytes() - 1); }
 std::size_t page_ceil(std::size_t off) { return page_floor(off + page_bytes() - 1); }
-
-// Written code reaches the instruction fetch of this thread (a no-op where
-// the caches are coherent, as on x86-64).
-void flush_instruction_cache(std::uint8_t* p, std::size_t n) {
-  __builtin___clear_cache(reinterpret_cast<char*>(p), reinterpret_cast<char*>(p + n));
-}
 
 }  // namespace
 

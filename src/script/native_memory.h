@@ -24,8 +24,9 @@
 // The gate (entry and exit sequence shared by all threads) is published
 // once in a page of its own and never written again.
 //
-// All mapping and protection calls of machine code are in
-// native_memory.cpp, in one section a port to another system replaces.
+// All mapping and protection calls of machine code are the code_pages
+// functions below, one file per system: native_memory_posix.cpp and
+// native_memory_win32.cpp.
 #pragma once
 
 #include <cstddef>
@@ -64,6 +65,34 @@ struct NativeArena {
   std::vector<Piece> pieces_;
   bool broken_ = false;
 };
+
+// The system's part: the only mapping and protection calls of machine code.
+namespace code_pages {
+
+// Whether this system may run the generated code at all.
+bool machine_code_allowed();
+
+std::size_t page_bytes();
+
+// Fresh read+write memory of `bytes` (a multiple of the page size), or null.
+std::uint8_t* map_writable(std::size_t bytes);
+
+// Whole pages [p, p + bytes) become read+write or read+execute.
+bool make_writable(std::uint8_t* p, std::size_t bytes);
+bool make_executable(std::uint8_t* p, std::size_t bytes);
+
+void unmap(std::uint8_t* p, std::size_t bytes);
+
+// The same fresh memory of `bytes` twice: a read+write view to copy code
+// into and a read+execute view to run it, so no protection ever changes.
+// False where the system cannot (the caller then flips protections of one
+// view).
+bool map_twice(std::size_t bytes, std::uint8_t*& write_view, std::uint8_t*& exec_view);
+
+// Written code reaches the instruction fetch of this thread.
+void flush_instruction_cache(std::uint8_t* p, std::size_t n);
+
+}  // namespace code_pages
 
 namespace native {
 

@@ -1,9 +1,5 @@
 #include "storage/archive.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <bit>
 #include <cerrno>
@@ -13,6 +9,7 @@
 #include <new>
 
 #include "base/cp932.h"
+#include "base/host_file.h"
 #include "storage/output_file.h"
 
 namespace talven::storage {
@@ -32,8 +29,7 @@ void put_le32(std::string& out, std::uint32_t v) {
 bool read_at(int fd, void* buffer, std::size_t n, std::uint64_t offset) {
   char* p = static_cast<char*>(buffer);
   while (n > 0) {
-    ssize_t got = ::pread(fd, p, n, static_cast<off_t>(offset));
-    if (got < 0 && errno == EINTR) continue;
+    const std::int64_t got = host_file::read_at(fd, p, n, offset);
     if (got <= 0) return false;
     p += got;
     n -= static_cast<std::size_t>(got);
@@ -80,9 +76,9 @@ struct HeaderFields {
 // Reads the header and checks that the directory and names lie in the file,
 // which bounds every later allocation and read by the archive's real size.
 ArchiveStatus read_header(int fd, HeaderFields& h) {
-  struct stat st {};
-  if (::fstat(fd, &st) != 0) return ArchiveStatus::kDamaged;
-  h.file_size = static_cast<std::uint64_t>(st.st_size);
+  host_file::Info st;
+  if (!host_file::info_of(fd, st)) return ArchiveStatus::kDamaged;
+  h.file_size = st.size;
   unsigned char header[kArchiveHeaderSize];
   if (!read_at(fd, header, sizeof header, 0) ||
       std::memcmp(header, kArchiveMagic, sizeof kArchiveMagic) != 0)
@@ -209,10 +205,11 @@ ArchiveStatus find_archive_entry(int fd, std::string_view wanted, std::int64_t* 
 namespace {
 
 struct CachedDirectory {
-  dev_t device = 0;
-  ino_t inode = 0;
-  off_t size = 0;
-  struct timespec modified {};
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+  std::uint64_t size = 0;
+  std::int64_t modified_sec = 0;
+  std::int64_t modified_nsec = 0;
   std::uint64_t last_use = 0;
   std::shared_ptr<const ArchiveDirectory> dir;
 };
@@ -223,14 +220,14 @@ std::mutex g_cache_mutex;
 std::vector<CachedDirectory> g_cache;
 std::uint64_t g_cache_clock = 0;
 
-bool same_file(const CachedDirectory& c, const struct stat& st) {
-  return c.device == st.st_dev && c.inode == st.st_ino && c.size == st.st_size &&
-         c.modified.tv_sec == st.st_mtim.tv_sec && c.modified.tv_nsec == st.st_mtim.tv_nsec;
+bool same_file(const CachedDirectory& c, const host_file::Info& st) {
+  return c.device == st.device && c.inode == st.file_id && c.size == st.size &&
+         c.modified_sec == st.modified_sec && c.modified_nsec == st.modified_nsec;
 }
 
 std::shared_ptr<const ArchiveDirectory> cached_directory(int fd) {
-  struct stat st {};
-  if (::fstat(fd, &st) != 0) return nullptr;
+  host_file::Info st;
+  if (!host_file::info_of(fd, st)) return nullptr;
   {
     std::lock_guard lock(g_cache_mutex);
     for (CachedDirectory& c : g_cache)
@@ -242,7 +239,8 @@ std::shared_ptr<const ArchiveDirectory> cached_directory(int fd) {
   auto dir = std::make_shared<ArchiveDirectory>();
   if (read_archive_directory(fd, *dir) != ArchiveStatus::kOk) return nullptr;
   std::lock_guard lock(g_cache_mutex);
-  CachedDirectory entry{st.st_dev, st.st_ino, st.st_size, st.st_mtim, ++g_cache_clock, dir};
+  CachedDirectory entry{st.device,        st.file_id,      st.size, st.modified_sec,
+                        st.modified_nsec, ++g_cache_clock, dir};
   if (g_cache.size() < kCachedDirectories) {
     g_cache.push_back(std::move(entry));
   } else {
@@ -307,10 +305,10 @@ bool write_archive(const std::string& path, std::vector<ArchiveSource> sources, 
   for (const ArchiveSource& s : sources) {
     if (s.name.empty() || s.name.find('\0') != std::string::npos)
       return fail("bad entry name for " + s.host_path);
-    struct stat st {};
-    if (::stat(s.host_path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+    host_file::Info st;
+    if (!host_file::info_of_path(s.host_path, st) || !st.regular)
       return fail("cannot read " + s.host_path);
-    sizes.push_back(static_cast<std::uint64_t>(st.st_size));
+    sizes.push_back(st.size);
     name_offsets.push_back(static_cast<std::uint32_t>(names.size()));
     names += s.name;
     names += '\0';
@@ -343,21 +341,20 @@ bool write_archive(const std::string& path, std::vector<ArchiveSource> sources, 
   if (!out.write(head.data(), head.size())) return fail("cannot write " + path);
   std::unique_ptr<char[]> chunk(new char[1 << 16]);
   for (std::size_t i = 0; i < sources.size(); ++i) {
-    int fd = ::open(sources[i].host_path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = host_file::open_read(sources[i].host_path);
     if (fd < 0) return fail("cannot read " + sources[i].host_path);
     std::uint64_t left = sizes[i];
     bool ok = true;
     while (ok && left > 0) {
-      ssize_t n =
-          ::read(fd, chunk.get(), static_cast<std::size_t>(std::min<std::uint64_t>(left, 1 << 16)));
-      if (n < 0 && errno == EINTR) continue;
+      const std::int64_t n = host_file::read(
+          fd, chunk.get(), static_cast<std::size_t>(std::min<std::uint64_t>(left, 1 << 16)));
       ok = n > 0 && out.write(chunk.get(), static_cast<std::size_t>(n));
       if (ok) left -= static_cast<std::uint64_t>(n);
     }
     char extra;
     // A file that changed size while packing would break the directory.
-    if (ok && ::read(fd, &extra, 1) != 0) ok = false;
-    ::close(fd);
+    if (ok && host_file::read(fd, &extra, 1) != 0) ok = false;
+    host_file::close(fd);
     if (!ok) return fail("cannot read " + sources[i].host_path + " (or it changed while packing)");
   }
   if (!out.commit()) return fail("cannot write " + path + ": " + std::strerror(errno));

@@ -1,16 +1,13 @@
 #include "storage/file_layer.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <new>
 
 #include "base/cp932.h"
 #include "base/game_path.h"
+#include "base/host_file.h"
 #include "base/config.h"
 #include "base/messages.h"
 #include "storage/archive.h"
@@ -23,8 +20,8 @@ struct FastFile {
   int handle = -1;
   std::uint32_t base = 0;
   std::uint32_t size = 0;
-  // Archive entries: absolute read position in the archive file. Reads use
-  // pread, so the entry never depends on the descriptor's own pointer.
+  // Archive entries: absolute read position in the archive file. Reads go
+  // by offset, so the entry never depends on the handle's own position.
   std::uint64_t position = 0;
 };
 
@@ -51,14 +48,14 @@ constexpr const char* kExpNoMemory = "OpenExpFile : メモリ不足です。";
 int open_game_file(const std::string& game_path) {
   std::optional<std::string> host = resolve_game_path(game_path);
   if (!host) return -1;
-  int fd = ::open(host->c_str(), O_RDONLY | O_CLOEXEC);
+  int fd = host_file::open_read(*host);
   if (fd < 0) return -1;
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
+  host_file::Info st;
+  if (!host_file::info_of(fd, st) || !st.regular) {
+    host_file::close(fd);
     return -1;
   }
-  ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+  host_file::advise_sequential(fd);
   return fd;
 }
 
@@ -75,17 +72,17 @@ Lookup open_in_archive(const std::string& path, const std::string& archive_path,
   std::uint64_t file_size = 0;
   const ArchiveStatus status = find_archive_entry_cached(fd, entry, &index, &found, &file_size);
   if (status == ArchiveStatus::kOk && index < 0) {
-    ::close(fd);
+    host_file::close(fd);
     return Lookup::kNotHere;
   }
   if (status != ArchiveStatus::kOk) {
     report_message(kLevel, kReadFailed, path.c_str());
-    ::close(fd);
+    host_file::close(fd);
     return Lookup::kFailed;
   }
   if (std::uint64_t{found.data_offset} + found.data_size > file_size) {
     report_message(kLevel, kSeekFailed, path.c_str());
-    ::close(fd);
+    host_file::close(fd);
     return Lookup::kFailed;
   }
   file.in_archive = 1;
@@ -149,7 +146,7 @@ bool DataFileExists(std::string_view path_in) {
   if (mode & kFileSystemLoose) {
     const int fd = open_game_file(path);
     if (fd >= 0) {
-      ::close(fd);
+      host_file::close(fd);
       return true;
     }
   }
@@ -160,7 +157,7 @@ bool DataFileExists(std::string_view path_in) {
     const Lookup found = open_in_archive(path, path.substr(0, i) + ".bin",
                                          std::string_view(path).substr(i + 1), probe);
     if (found == Lookup::kFound) {
-      ::close(probe.handle);
+      host_file::close(probe.handle);
       return true;
     }
     // A damaged archive that holds the entry was reported: the caller's own
@@ -172,7 +169,7 @@ bool DataFileExists(std::string_view path_in) {
 
 int CloseFastFile(FastFile* file) {
   if (!file) return 0;
-  if (file->handle >= 0) ::close(file->handle);
+  if (file->handle >= 0) host_file::close(file->handle);
   delete file;
   return 1;
 }
@@ -189,9 +186,8 @@ int ReadFastFile(FastFile* file, void* buffer, std::size_t count, std::size_t* b
     count = static_cast<std::size_t>(
         std::min<std::uint64_t>(count, end - std::min(end, file->position)));
     while (total < count) {
-      ssize_t n =
-          ::pread(file->handle, p + total, count - total, static_cast<off_t>(file->position));
-      if (n < 0 && errno == EINTR) continue;
+      const std::int64_t n =
+          host_file::read_at(file->handle, p + total, count - total, file->position);
       if (n < 0) return 0;
       if (n == 0) break;  // the archive is shorter than it was when opened
       total += static_cast<std::size_t>(n);
@@ -199,8 +195,7 @@ int ReadFastFile(FastFile* file, void* buffer, std::size_t count, std::size_t* b
     }
   } else {
     while (total < count) {
-      ssize_t n = ::read(file->handle, p + total, count - total);
-      if (n < 0 && errno == EINTR) continue;
+      const std::int64_t n = host_file::read(file->handle, p + total, count - total);
       if (n < 0) return 0;
       if (n == 0) break;
       total += static_cast<std::size_t>(n);
@@ -217,8 +212,8 @@ std::int64_t SeekFastFile(FastFile* file, std::int64_t offset, int origin) {
     // An unknown origin moves nothing and answers with the offset asked for,
     // as it does for archive entries.
     if (origin < 0 || origin > 2) return offset;
-    off_t result = ::lseek(file->handle, static_cast<off_t>(offset), kWhence[origin]);
-    return result < 0 ? -1 : static_cast<std::int64_t>(result);
+    const std::int64_t result = host_file::seek(file->handle, offset, kWhence[origin]);
+    return result < 0 ? -1 : result;
   }
   const std::int64_t base = file->base;
   const std::int64_t size = file->size;
@@ -248,9 +243,9 @@ std::int64_t SeekFastFile(FastFile* file, std::int64_t offset, int origin) {
 std::int64_t GetFastFileSize(FastFile* file) {
   if (!file || file->handle < 0) return -1;
   if (file->in_archive) return file->size;
-  struct stat st {};
-  if (::fstat(file->handle, &st) != 0) return -1;
-  return static_cast<std::int64_t>(st.st_size);
+  host_file::Info st;
+  if (!host_file::info_of(file->handle, st)) return -1;
+  return static_cast<std::int64_t>(st.size);
 }
 
 ExpFile* OpenExpFile(std::string_view path_in) {

@@ -10,6 +10,8 @@
 #include <cstddef>
 #include <string>
 
+#include "base/host_file.h"
+
 namespace talven::storage {
 
 class AtomicOutput {
@@ -17,7 +19,6 @@ class AtomicOutput {
   AtomicOutput() = default;
   AtomicOutput(const AtomicOutput&) = delete;
   AtomicOutput& operator=(const AtomicOutput&) = delete;
-  ~AtomicOutput() { abandon(); }
 
   // Creates the temporary file for host path `path`. False (errno set) when
   // it cannot be created.
@@ -30,13 +31,12 @@ class AtomicOutput {
   // Drops the temporary file; the target is untouched.
   void abandon();
 
-  bool is_open() const { return fd_ >= 0; }
+  bool is_open() const { return out_.is_open(); }
   const std::string& path() const { return path_; }
 
  private:
-  int fd_ = -1;
+  host_file::SaveTemporary out_;  // removes an uncommitted temporary when destroyed
   std::string path_;
-  std::string temp_;
 };
 
 }  // namespace talven::storage

@@ -1,9 +1,5 @@
 #include "storage/storage_tools.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -17,6 +13,7 @@
 #include <vector>
 
 #include "base/atomic_file.h"
+#include "base/host_file.h"
 #include "base/cp932.h"
 #include "storage/archive.h"
 #include "storage/compressed.h"
@@ -139,7 +136,7 @@ int run_pack(int argc, char** argv) {
 
 // Opens an archive for list and unpack.
 bool open_archive(const char* tool, const std::string& path, int& fd, ArchiveDirectory& dir) {
-  fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  fd = host_file::open_read(path);
   if (fd < 0) {
     failure(tool, "cannot open " + path + ": " + std::strerror(errno));
     return false;
@@ -152,7 +149,7 @@ bool open_archive(const char* tool, const std::string& path, int& fd, ArchiveDir
       failure(tool, path + " is damaged (directory outside the file)");
       break;
   }
-  ::close(fd);
+  host_file::close(fd);
   return false;
 }
 
@@ -162,7 +159,7 @@ int run_list(int argc, char** argv) {
   int fd;
   ArchiveDirectory dir;
   if (!open_archive(tool.name, argv[1], fd, dir)) return 1;
-  ::close(fd);
+  host_file::close(fd);
   int status = 0;
   for (std::uint32_t i = 0; i < dir.count; ++i) {
     std::optional<std::string_view> name = dir.name(i);
@@ -214,8 +211,7 @@ int run_unpack(int argc, char** argv) {
     while (done < size) {
       const std::size_t want =
           static_cast<std::size_t>(std::min<std::uint64_t>(size - done, kCopyChunk));
-      ssize_t n = ::pread(fd, chunk.get(), want, static_cast<off_t>(start + done));
-      if (n < 0 && errno == EINTR) continue;
+      const std::int64_t n = host_file::read_at(fd, chunk.get(), want, start + done);
       if (n <= 0) break;
       if (!out.write(chunk.get(), static_cast<std::size_t>(n))) {
         write_failed = true;
@@ -233,7 +229,7 @@ int run_unpack(int argc, char** argv) {
       status = failure(tool.name, "cannot write " + target->string() + ": " + std::strerror(errno));
     }
   }
-  ::close(fd);
+  host_file::close(fd);
   return status;
 }
 
@@ -242,8 +238,7 @@ int run_unpack(int argc, char** argv) {
 std::size_t read_some(int fd, std::uint8_t* out, std::size_t n, bool* failed) {
   std::size_t got = 0;
   while (got < n) {
-    ssize_t r = ::read(fd, out + got, n - got);
-    if (r < 0 && errno == EINTR) continue;
+    const std::int64_t r = host_file::read(fd, out + got, n - got);
     if (r < 0) {
       *failed = true;
       break;
@@ -252,17 +247,6 @@ std::size_t read_some(int fd, std::uint8_t* out, std::size_t n, bool* failed) {
     got += static_cast<std::size_t>(r);
   }
   return got;
-}
-
-bool write_all(int fd, const std::uint8_t* p, std::size_t n) {
-  while (n > 0) {
-    ssize_t w = ::write(fd, p, n);
-    if (w < 0 && errno == EINTR) continue;
-    if (w <= 0) return false;
-    p += w;
-    n -= static_cast<std::size_t>(w);
-  }
-  return true;
 }
 
 // The input of compress/expand as a file descriptor, with its size when it
@@ -274,7 +258,7 @@ struct ToolInput {
   bool own = false;
   std::int64_t size = -1;
   ~ToolInput() {
-    if (own && fd >= 0) ::close(fd);
+    if (own && fd >= 0) host_file::close(fd);
   }
 };
 
@@ -282,34 +266,31 @@ bool open_tool_input(const std::string& path, bool need_size, ToolInput& in) {
   if (path == "-") {
     in.fd = 0;
   } else {
-    in.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    in.fd = host_file::open_read(path);
     if (in.fd < 0) return false;
     in.own = true;
   }
-  struct stat st {};
-  if (::fstat(in.fd, &st) == 0 && S_ISREG(st.st_mode)) {
-    in.size = st.st_size;
+  host_file::Info st;
+  if (host_file::info_of(in.fd, st) && st.regular) {
+    in.size = static_cast<std::int64_t>(st.size);
     return true;
   }
   if (!need_size) return true;
-  std::FILE* spool = std::tmpfile();
-  if (!spool) return false;
-  int copy = ::dup(::fileno(spool));
-  std::fclose(spool);  // the dup keeps the unnamed file alive
+  const int copy = host_file::open_spool();
   if (copy < 0) return false;
   std::vector<std::uint8_t> buf(1 << 16);
   bool failed = false;
   std::int64_t total = 0;
   for (std::size_t n; (n = read_some(in.fd, buf.data(), buf.size(), &failed)) > 0;) {
-    if (!write_all(copy, buf.data(), n)) failed = true;
+    if (!host_file::write_all(copy, buf.data(), n)) failed = true;
     total += static_cast<std::int64_t>(n);
     if (failed) break;
   }
-  if (in.own) ::close(in.fd);
+  if (in.own) host_file::close(in.fd);
   in.fd = copy;
   in.own = true;
   in.size = total;
-  return !failed && ::lseek(copy, 0, SEEK_SET) == 0;
+  return !failed && host_file::seek(copy, 0, SEEK_SET) == 0;
 }
 
 // compress and expand read and write in pieces of this size rather than
@@ -324,7 +305,7 @@ struct ToolOutput {
   bool to_stdout = false;
   std::vector<std::uint8_t> pending;
   bool put(const std::uint8_t* p, std::size_t n) {
-    return to_stdout ? write_all(1, p, n) : file.write(p, n);
+    return to_stdout ? host_file::write_all(1, p, n) : file.write(p, n);
   }
   bool write(const std::uint8_t* p, std::size_t n) {
     if (pending.size() + n > kToolPiece) {

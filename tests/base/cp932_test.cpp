@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <initializer_list>
 #include <string>
 #include <utility>
 #include <vector>
@@ -183,6 +184,130 @@ TEST(Cp932, Conversions) {
       }
     }
   }
+}
+
+namespace {
+
+std::string bytes(std::initializer_list<unsigned> list) {
+  std::string s;
+  for (unsigned b : list) s.push_back(static_cast<char>(b));
+  return s;
+}
+
+}  // namespace
+
+TEST(Cp932, ConversionKnownValues) {
+  struct Pair {
+    std::string cp932;
+    std::string utf8;
+  };
+  const Pair pairs[] = {
+      {"\x82\xA0\x82\xF1", "あん"},           // hiragana
+      {"\x83\x41\x83\x93", "アン"},           // katakana
+      {"\x88\x9F\x98\x9F", "亜弌"},           // first kanji of each level
+      {"\xEA\xA4", "熙"},                     // last kanji of the second level
+      {"\xB1\xDF\xA1", "ｱﾟ｡"},                // half-width katakana, both ends
+      {"\\", "\\"},                           // 0x5C is the backslash
+      {"\x81\x5F", "＼"},                     // the full-width one is a kanji code
+      {"\x87\x40\x87\x54\x87\x8A", "①Ⅰ㈱"},   // NEC special characters
+      {"\xFA\x40\xFA\x5C\xFB\xFC", "ⅰ纊髙"},  // IBM extensions
+      {"\x81\x60\x81\x5C", "～―"},            // wave dash and dash as this code page reads them
+      {"\x81\x7C\x81\x91\x81\xCA", "－￠￢"},
+      {"\xF0\x40\xF9\xFC", "\xEE\x80\x80\xEE\x9D\x97"},  // user-defined area, U+E000..U+E757
+  };
+  for (const auto& [sjis, utf8] : pairs) {
+    EXPECT_EQ(cp932::to_utf8(sjis), utf8) << utf8;
+    EXPECT_EQ(cp932::from_utf8(utf8), sjis) << utf8;
+  }
+}
+
+TEST(Cp932, ConversionPicksOneCodeForSharedCharacters) {
+  // Codes the NEC and IBM sets both assign read as the same character...
+  EXPECT_EQ(cp932::to_utf8("\xED\x40"), "纊");
+  EXPECT_EQ(cp932::to_utf8("\xFA\x5C"), "纊");
+  EXPECT_EQ(cp932::to_utf8("\x87\x90"), "≒");
+  EXPECT_EQ(cp932::to_utf8("\x81\xE0"), "≒");
+  EXPECT_EQ(cp932::to_utf8("\xEE\xF9"), "￢");
+  EXPECT_EQ(cp932::to_utf8("\xFA\x54"), "￢");
+  // ...and write back as one chosen code.
+  EXPECT_EQ(cp932::from_utf8("纊"), "\xFA\x5C");
+  EXPECT_EQ(cp932::from_utf8("≒∵"), "\x81\xE0\x81\xE6");
+  EXPECT_EQ(cp932::from_utf8("￢"), "\x81\xCA");
+  EXPECT_EQ(cp932::from_utf8("ⅰⅠ㈱"), "\xFA\x40\x87\x54\x87\x8A");
+  EXPECT_EQ(cp932::from_utf8("￤"), "\xFA\x55");
+
+  // Look-alike characters from other tables are taken too.
+  EXPECT_EQ(cp932::from_utf8("¥‾"), "\\~");
+  EXPECT_EQ(cp932::from_utf8("〜"), "\x81\x60");  // U+301C as well as U+FF5E
+  EXPECT_EQ(cp932::from_utf8("‖∥"), "\x81\x61\x81\x61");
+  EXPECT_EQ(cp932::from_utf8("−"), "\x81\x7C");
+  EXPECT_EQ(cp932::from_utf8("¢¬"), "\x81\x91\x81\xCA");
+  EXPECT_EQ(cp932::from_utf8("—"), "\x81\x5C");
+  EXPECT_EQ(cp932::from_utf8("¦"), std::nullopt);
+}
+
+TEST(Cp932, ConversionEdges) {
+  // Bytes that are never characters, alone or as lead bytes.
+  for (unsigned b : {0x80u, 0xA0u, 0xFDu, 0xFEu, 0xFFu}) {
+    EXPECT_EQ(cp932::to_utf8(bytes({b})), std::nullopt) << b;
+    EXPECT_EQ(cp932::to_utf8(bytes({b, 0x40})), std::nullopt) << b;
+    EXPECT_EQ(cp932::to_utf8_lossy(bytes({b, 0x40})), "?@") << b;
+  }
+  // A lead byte followed by NUL or by a byte outside the trail range is one
+  // bad byte; a pair in the trail range that is not assigned is one bad pair.
+  EXPECT_EQ(cp932::to_utf8(bytes({0x82, 0x00})), std::nullopt);
+  EXPECT_EQ(cp932::to_utf8_lossy(bytes({0x82, 0x00})), bytes({'?', 0x00}));
+  EXPECT_EQ(cp932::to_utf8_lossy(bytes({0x82, 0x7F, 0x82, 0xFD})), bytes({'?', 0x7F, '?', '?'}));
+  EXPECT_EQ(cp932::to_utf8_lossy(bytes({0x82, 0x40, 0x88, 0x9F})), "?亜");
+  EXPECT_EQ(cp932::to_utf8_lossy(bytes({0xEF, 0x40, 0xFC, 0x4B, 0xFC, 0x4C})),
+            "?\xE9\xBB\x91?");  // 0xFC4B is the last code
+  EXPECT_EQ(cp932::to_utf8_lossy(""), "");
+  EXPECT_EQ(cp932::from_utf8_lossy(""), "");
+
+  // Invalid UTF-8 is skipped one byte at a time; a valid character with no
+  // CP932 form as a whole.
+  EXPECT_EQ(cp932::from_utf8("\xC0\x80"), std::nullopt);  // overlong NUL
+  EXPECT_EQ(cp932::from_utf8_lossy("a\xC0\x80"), "a??");
+  EXPECT_EQ(cp932::from_utf8_lossy("\xED\xA0\x80!"),
+            "???"
+            "!");  // surrogate
+  EXPECT_EQ(cp932::from_utf8_lossy("\xF4\x90\x80\x80"), "????");
+  EXPECT_EQ(cp932::from_utf8_lossy("\xE8\xA1\xA8\xE8\xA1"), "\x95\x5C??");  // cut short
+  EXPECT_EQ(cp932::from_utf8_lossy("é表𝄞"), "?\x95\x5C?");
+  EXPECT_EQ(cp932::from_utf8(std::string_view("\0", 1)), std::string(1, '\0'));
+  // Language tag characters (U+E0000..U+E007F) convert to nothing.
+  EXPECT_EQ(cp932::from_utf8("a\xF3\xA0\x81\x81\xF3\xA0\x81\xBF"
+                             "b"),
+            "ab");
+  EXPECT_EQ(cp932::from_utf8("\xF3\xA0\x82\x80"), std::nullopt);  // U+E0080 is no tag
+}
+
+TEST(Cp932, ConversionRoundTripsEveryCode) {
+  std::size_t singles = 0, doubles = 0;
+  for (unsigned b = 0; b < 0x100; ++b) {
+    std::string c = bytes({b});
+    if (auto u = cp932::to_utf8(c)) {
+      ++singles;
+      EXPECT_EQ(cp932::from_utf8(*u), c) << b;
+    }
+  }
+  for (unsigned lead = 0x81; lead <= 0xFC; ++lead) {
+    if (!cp932::is_lead(static_cast<std::uint8_t>(lead))) continue;
+    for (unsigned trail = 0; trail < 0x100; ++trail) {
+      std::string c = bytes({lead, trail});
+      auto u = cp932::to_utf8(c);
+      if (!u) continue;
+      ++doubles;
+      ASSERT_TRUE(cp932::is_valid_utf8(*u));
+      // Shared characters come back as the chosen code, which reads the same.
+      auto back = cp932::from_utf8(*u);
+      ASSERT_TRUE(back.has_value()) << lead << " " << trail;
+      EXPECT_EQ(back->size(), 2u);
+      EXPECT_EQ(cp932::to_utf8(*back), u);
+    }
+  }
+  EXPECT_EQ(singles, 191u);  // ASCII, DEL and the 63 half-width katakana
+  EXPECT_EQ(doubles, 9604u);
 }
 
 TEST(Cp932, Utf8Validation) {

@@ -1,14 +1,11 @@
 #include "graphics/text/font_faces.h"
 
-#include <fontconfig/fontconfig.h>
 #include <ft2build.h>
 #include FT_FREETYPE_H
 #include FT_SFNT_NAMES_H
 #include FT_TRUETYPE_IDS_H
 
 #include <algorithm>
-#include <filesystem>
-#include <fstream>
 #include <map>
 #include <mutex>
 #include <set>
@@ -19,68 +16,17 @@
 #include "base/messages.h"
 #include "storage/archive.h"
 #include "storage/file_layer.h"
-
-#include <fcntl.h>
-#include <unistd.h>
+#include "graphics/text/system_faces.h"
+#include "base/host_file.h"
 
 namespace talven::graphics {
 
 namespace {
 
-// Face names games ask for, mapped to the installed Japanese faces: fixed
-// pitch names to the fixed gothic and mincho, proportional ones to the
-// proportional faces, each list ending with other common Japanese families
-// so that a machine with only one of them still finds it. The fontconfig
-// rules are made from this table (one alias per name).
-struct FaceRule {
-  const char* name;    // as games spell it
-  const char* prefer;  // fontconfig families, best first
-};
-
-constexpr const char* kPGothic = "IPAPGothic,IPAGothic,Noto Sans CJK JP,VL PGothic,TakaoPGothic";
-constexpr const char* kGothic = "IPAGothic,IPAPGothic,Noto Sans Mono CJK JP,VL Gothic,TakaoGothic";
-constexpr const char* kMincho = "IPAMincho,IPAPMincho,Noto Serif CJK JP,TakaoMincho";
-constexpr const char* kPMincho = "IPAPMincho,IPAMincho,Noto Serif CJK JP,TakaoPMincho";
-
-constexpr FaceRule kFaceRules[] = {
-    {"Meiryo", kPGothic},       {"メイリオ", kPGothic},        {"Meiryo UI", kPGothic},
-    {"MS PGothic", kPGothic},   {"ＭＳ Ｐゴシック", kPGothic}, {"MS UI Gothic", kPGothic},
-    {"Yu Gothic", kPGothic},    {"游ゴシック", kPGothic},      {"MS Gothic", kGothic},
-    {"ＭＳ ゴシック", kGothic}, {"MS Mincho", kMincho},        {"ＭＳ 明朝", kMincho},
-    {"MS PMincho", kPMincho},   {"ＭＳ Ｐ明朝", kPMincho},     {"Yu Mincho", kPMincho},
-    {"游明朝", kPMincho},
-};
-
-std::string font_rules_xml() {
-  std::string xml =
-      "<?xml version=\"1.0\"?>\n<!DOCTYPE fontconfig SYSTEM \"fonts.dtd\">\n<fontconfig>\n";
-  for (const FaceRule& r : kFaceRules) {
-    xml += "  <alias binding=\"strong\"><family>";
-    xml += r.name;
-    xml += "</family><prefer>";
-    std::string_view list(r.prefer);
-    while (!list.empty()) {
-      std::size_t comma = list.find(',');
-      xml += "<family>";
-      xml += list.substr(0, comma);
-      xml += "</family>";
-      list = comma == std::string_view::npos ? std::string_view() : list.substr(comma + 1);
-    }
-    xml += "</prefer></alias>\n";
-  }
-  return xml + "</fontconfig>\n";
-}
-
-constexpr const char* kFallbackFamily = "IPAGothic";
 constexpr std::uintmax_t kMaxGameFontBytes = 64u << 20;
 constexpr std::size_t kMaxCachedNames = 256;
 
-std::string fold(std::string_view s) {
-  std::string out(s);
-  for (char& c : out)
-    if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-  return out;
-}
+std::string fold(std::string_view s) { return system_faces::fold_family(s); }
 
 // One face found in the game's fonts folder.
 struct GameFace {
@@ -95,8 +41,6 @@ struct Faces {
   std::mutex mutex;
   FT_Library library = nullptr;
   bool library_failed = false;
-  FcConfig* config = nullptr;
-  bool config_failed = false;
   bool game_scanned = false;
   std::vector<GameFace> game;
   std::set<std::string> noticed;  // unknown names already reported
@@ -114,20 +58,6 @@ FT_Library library_locked(Faces& f) {
     f.library_failed = true;
   }
   return f.library;
-}
-
-FcConfig* config_locked(Faces& f) {
-  if (f.config || f.config_failed) return f.config;
-  FcConfig* c = FcInitLoadConfigAndFonts();
-  if (!c) {
-    f.config_failed = true;
-    return nullptr;
-  }
-  // Our rules come after the system's, so they win for the names they map.
-  const std::string rules = font_rules_xml();
-  FcConfigParseAndLoadFromMemory(c, reinterpret_cast<const FcChar8*>(rules.c_str()), FcFalse);
-  f.config = c;
-  return c;
 }
 
 std::string utf16be_to_utf8(const FT_Byte* p, FT_UInt len) {
@@ -212,29 +142,49 @@ bool font_file_name(std::string_view name) {
   return false;
 }
 
+bool read_fully_at(int fd, char* p, std::size_t n, std::uint64_t offset) {
+  while (n > 0) {
+    const std::int64_t got = host_file::read_at(fd, p, n, offset);
+    if (got <= 0) return false;
+    p += got;
+    n -= static_cast<std::size_t>(got);
+    offset += static_cast<std::uint64_t>(got);
+  }
+  return true;
+}
+
 // The game's "fonts" folder: loose files first, then its archive's entries.
 void scan_game_fonts(Faces& f) {
   f.game_scanned = true;
   const int mode = storage::file_system_mode();  // bit 0 archives, bit 1 loose files
   if (auto dir = (mode & 2) ? resolve_game_path("fonts") : std::nullopt) {
-    std::error_code ec;
-    std::vector<std::filesystem::path> files;
-    for (const auto& e : std::filesystem::directory_iterator(*dir, ec))
-      if (e.is_regular_file(ec) && font_file_name(e.path().filename().string()))
-        files.push_back(e.path());
+    std::vector<std::string> files;
+    for (const std::string& name :
+         host_file::list_directory(*dir).value_or(std::vector<std::string>{})) {
+      host_file::Info info;
+      const std::string path = *dir + "/" + name;
+      if (font_file_name(name) && host_file::info_of_path(path, info) && info.regular &&
+          info.size <= kMaxGameFontBytes)
+        files.push_back(name);
+    }
     std::sort(files.begin(), files.end());
-    for (const auto& p : files) {
-      if (std::filesystem::file_size(p, ec) > kMaxGameFontBytes || ec) continue;
-      std::ifstream in(p, std::ios::binary);
-      auto data = std::make_shared<std::string>(std::istreambuf_iterator<char>(in),
-                                                std::istreambuf_iterator<char>());
+    for (const std::string& name : files) {
+      const int fd = host_file::open_read(*dir + "/" + name);
+      if (fd < 0) continue;
+      host_file::Info info;
+      auto data = std::make_shared<std::string>();
+      if (host_file::info_of(fd, info) && info.size <= kMaxGameFontBytes) {
+        data->resize(info.size);
+        if (!read_fully_at(fd, data->data(), data->size(), 0)) data->clear();
+      }
+      host_file::close(fd);
       add_game_font(f, std::move(data));
     }
   }
   if (auto archive = (mode & 1) ? resolve_game_path("fonts.bin") : std::nullopt) {
     // Entries are read straight from the archive (not through the file
     // layer, whose notices must not be raised while the faces are locked).
-    int fd = ::open(archive->c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = host_file::open_read(*archive);
     if (fd < 0) return;
     storage::ArchiveDirectory dir;
     if (storage::read_archive_directory(fd, dir) == storage::ArchiveStatus::kOk) {
@@ -245,63 +195,12 @@ void scan_game_fonts(Faces& f) {
             !dir.data_in_file(i))
           continue;
         auto data = std::make_shared<std::string>(e.data_size, '\0');
-        if (::pread(fd, data->data(), data->size(), off_t(e.data_offset)) != ssize_t(data->size()))
-          continue;
+        if (!read_fully_at(fd, data->data(), data->size(), e.data_offset)) continue;
         add_game_font(f, std::move(data));
       }
     }
-    ::close(fd);
+    host_file::close(fd);
   }
-}
-
-bool covers_japanese(FcPattern* font) {
-  FcCharSet* cs = nullptr;
-  if (FcPatternGetCharSet(font, FC_CHARSET, 0, &cs) != FcResultMatch || !cs) return false;
-  return FcCharSetHasChar(cs, 0x3042) && FcCharSetHasChar(cs, 0x6F22);  // hiragana a, kanji
-}
-
-bool has_family(FcPattern* font, const std::string& folded) {
-  FcChar8* fam = nullptr;
-  for (int i = 0; FcPatternGetString(font, FC_FAMILY, i, &fam) == FcResultMatch; ++i)
-    if (fold(reinterpret_cast<const char*>(fam)) == folded) return true;
-  return false;
-}
-
-// fontconfig's best match for a family; null when nothing matches.
-FcPattern* match_family(FcConfig* config, const std::string& family, int weight, bool italic) {
-  FcPattern* pat = FcPatternCreate();
-  if (!pat) return nullptr;
-  FcPatternAddString(pat, FC_FAMILY, reinterpret_cast<const FcChar8*>(family.c_str()));
-  FcPatternAddInteger(pat, FC_WEIGHT, FcWeightFromOpenType(weight));
-  FcPatternAddInteger(pat, FC_SLANT, italic ? FC_SLANT_ITALIC : FC_SLANT_ROMAN);
-  FcPatternAddBool(pat, FC_SCALABLE, FcTrue);
-  FcLangSet* ls = FcLangSetCreate();
-  if (ls) {
-    FcLangSetAdd(ls, reinterpret_cast<const FcChar8*>("ja"));
-    FcPatternAddLangSet(pat, FC_LANG, ls);
-    FcLangSetDestroy(ls);
-  }
-  FcConfigSubstitute(config, pat, FcMatchPattern);
-  FcDefaultSubstitute(pat);
-  FcResult result;
-  FcPattern* font = FcFontMatch(config, pat, &result);
-  FcPatternDestroy(pat);
-  return font;
-}
-
-bool source_of(FcPattern* font, FaceSource& out) {
-  FcChar8* file = nullptr;
-  if (FcPatternGetString(font, FC_FILE, 0, &file) != FcResultMatch) return false;
-  int index = 0, w = FC_WEIGHT_REGULAR, slant = FC_SLANT_ROMAN;
-  FcPatternGetInteger(font, FC_INDEX, 0, &index);
-  FcPatternGetInteger(font, FC_WEIGHT, 0, &w);
-  FcPatternGetInteger(font, FC_SLANT, 0, &slant);
-  out = FaceSource{};
-  out.path = reinterpret_cast<const char*>(file);
-  out.index = index;
-  out.bold = w >= FC_WEIGHT_DEMIBOLD;
-  out.italic = slant != FC_SLANT_ROMAN;
-  return true;
 }
 
 // `notice` receives the fallback message to report once the lock is let go.
@@ -326,25 +225,13 @@ bool find_locked(Faces& f, const std::string& utf8, int weight, bool italic, Fac
     out.italic = best->italic;
     return true;
   }
-  FcConfig* config = config_locked(f);
-  if (!config) return false;
-  bool mapped = std::any_of(std::begin(kFaceRules), std::end(kFaceRules),
-                            [&](const FaceRule& r) { return fold(r.name) == key; });
-  FcPattern* font = match_family(config, utf8, weight, italic);
-  bool usable = font && covers_japanese(font) && (mapped || has_family(font, key));
-  if (!usable) {
+  system_faces::Found found;
+  FT_Library lib = library_locked(f);
+  const bool ok = system_faces::find(lib, utf8, weight, italic, out, found);
+  if (found.fell_back) {
     if (f.noticed.size() >= kMaxCachedNames) f.noticed.clear();
-    if (font && !mapped && !has_family(font, key) && f.noticed.insert(key).second) notice = utf8;
-    if (font) FcPatternDestroy(font);
-    font = match_family(config, kFallbackFamily, weight, italic);
-    if (font && !covers_japanese(font)) {
-      FcPatternDestroy(font);
-      font = match_family(config, "sans-serif", weight, italic);
-    }
+    if (found.unknown && f.noticed.insert(key).second) notice = utf8;
   }
-  if (!font) return false;
-  bool ok = source_of(font, out);
-  FcPatternDestroy(font);
   return ok;
 }
 
@@ -353,8 +240,7 @@ bool find_locked(Faces& f, const std::string& utf8, int weight, bool italic, Fac
 void prepare_faces() {
   Faces& f = faces();
   std::lock_guard lock(f.mutex);
-  config_locked(f);
-  library_locked(f);
+  system_faces::prepare(library_locked(f));
 }
 
 FT_Library ft_library() {
@@ -411,7 +297,7 @@ bool find_face(std::string_view cp932_name, int weight, bool italic, FaceSource&
   // thread, which may itself be measuring window text.
   if (!notice.empty())
     report_message(2, "フォント \"%s\" が見つかりません。%s を使います。", notice.c_str(),
-                   kFallbackFamily);
+                   system_faces::fallback_family());
   return found;
 }
 
@@ -429,33 +315,8 @@ std::vector<std::string> list_japanese_faces(std::size_t limit) {
   if (!f.game_scanned) scan_game_fonts(f);
   for (const GameFace& g : f.game)
     for (const std::string& n : g.shown) add(n);
-  FcConfig* config = config_locked(f);
-  if (!config) return out;
-  FcPattern* pat = FcPatternCreate();
-  FcObjectSet* os = FcObjectSetBuild(FC_FAMILY, FC_LANG, nullptr);
-  if (pat && os) {
-    FcPatternAddBool(pat, FC_SCALABLE, FcTrue);
-    FcLangSet* ls = FcLangSetCreate();
-    FcLangSetAdd(ls, reinterpret_cast<const FcChar8*>("ja"));
-    FcPatternAddLangSet(pat, FC_LANG, ls);
-    FcLangSetDestroy(ls);
-    if (FcFontSet* set = FcFontList(config, pat, os)) {
-      std::vector<std::vector<std::string>> fonts;
-      for (int i = 0; i < set->nfont; ++i) {
-        std::vector<std::string> names;
-        FcChar8* fam = nullptr;
-        for (int k = 0; FcPatternGetString(set->fonts[i], FC_FAMILY, k, &fam) == FcResultMatch; ++k)
-          names.emplace_back(reinterpret_cast<const char*>(fam));
-        if (!names.empty()) fonts.push_back(std::move(names));
-      }
-      FcFontSetDestroy(set);
-      std::sort(fonts.begin(), fonts.end());
-      for (const auto& names : fonts)
-        for (const auto& n : names) add(n);
-    }
-  }
-  if (os) FcObjectSetDestroy(os);
-  if (pat) FcPatternDestroy(pat);
+  for (const auto& names : system_faces::japanese_families(library_locked(f)))
+    for (const auto& n : names) add(n);
   return out;
 }
 
@@ -466,11 +327,9 @@ void release_faces() {
   f.game_scanned = false;
   f.noticed.clear();
   f.cache.clear();
-  // The configuration goes too (it is loaded again on next use), so that
-  // nothing of fontconfig's outlives the runtime.
-  if (f.config) FcConfigDestroy(f.config);
-  f.config = nullptr;
-  f.config_failed = false;
+  // The host's font list goes too (it is read again on next use), so that
+  // nothing of it outlives the runtime.
+  system_faces::release();
 }
 
 }  // namespace talven::graphics

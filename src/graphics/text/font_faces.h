@@ -2,13 +2,15 @@
 //
 // Face names arrive from scripts in CP932. A name is looked up first among
 // the fonts of the game's own "fonts" folder (loose files, or entries of its
-// archive "fonts.bin"), then through fontconfig with a small configuration
-// of ours that maps the names games commonly ask for (Meiryo, MS Gothic, MS
-// Mincho, MS PGothic, MS UI Gothic, also in their Japanese spellings) to the
-// installed Japanese gothic and mincho faces. A name that is neither falls
-// back to a Japanese gothic face, and the first use of each such name is
-// reported at message level 2. Whatever fontconfig picks must cover kana and
-// kanji, or the gothic fallback is used.
+// archive "fonts.bin"), then among the host's installed fonts
+// (system_faces.h: through fontconfig with a small configuration of ours
+// that maps the names games commonly ask for, Meiryo, MS Gothic, MS Mincho,
+// MS PGothic, MS UI Gothic, also in their Japanese spellings, to the
+// installed Japanese gothic and mincho faces; on Windows the Windows fonts
+// folders). A name that is neither falls back to a Japanese gothic face,
+// and the first use of each such name is reported at message level 2.
+// Whatever the host picks must cover kana and kanji, or the gothic fallback
+// is used.
 //
 // font_list's filter: scalable fonts whose languages include Japanese, every
 // family name they carry (the English and the Japanese one) that converts to
@@ -38,7 +40,7 @@ struct FaceSource {
   bool bold = false, italic = false;        // the face itself is bold / italic
 };
 
-// Loads fontconfig's configuration and starts FreeType now (at runtime
+// Starts FreeType and reads the host's font list now (at runtime
 // start, on the main thread) rather than on first use.
 void prepare_faces();
 
@@ -59,7 +61,7 @@ void close_face(FT_Face face);
 std::vector<std::string> list_japanese_faces(std::size_t limit);
 
 // Forgets the game fonts (read again on next use), the notices given and
-// fontconfig's configuration.
+// the host's font list.
 void release_faces();
 
 }  // namespace talven::graphics

@@ -1,12 +1,11 @@
 #include "lib/system/desktop_calls.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 
 #include "base/config.h"
 #include "base/cp932.h"
 #include "base/game_path.h"
+#include "lib/system/host_files.h"
 
 namespace talven::lib::system {
 
@@ -28,11 +27,6 @@ enum Id {
   kTryAgain = 10,
   kContinue = 11
 };
-
-bool executable_file(const std::string& host) {
-  struct stat st;
-  return ::stat(host.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & S_IXUSR);
-}
 
 }  // namespace
 
@@ -122,12 +116,12 @@ std::optional<std::string>& headless_clipboard() {
 std::string program_for(std::string_view name) {
   if (name.empty()) return {};
   const bool has_folder = name.find_first_of("\\/") != std::string_view::npos;
-  if (auto host = resolve_game_path(name); host && executable_file(*host)) return *host;
+  if (auto host = resolve_game_path(name); host && host_program_file(*host)) return *host;
   if (has_folder) return {};
   const std::string& dir = config().module_dir;
   if (!dir.empty()) {
     std::string beside = cp932::to_utf8_lossy(name);
-    if (auto host = resolve_game_path(dir + beside); host && executable_file(*host)) return *host;
+    if (auto host = resolve_game_path(dir + beside); host && host_program_file(*host)) return *host;
   }
   std::string bare = cp932::to_utf8_lossy(name);
   if (bare.size() > 4 &&

@@ -1,10 +1,5 @@
 #include "lib/system/file_search.h"
 
-#include <dirent.h>
-#include <sys/stat.h>
-
-#include <fcntl.h>
-
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -13,6 +8,7 @@
 
 #include "base/cp932.h"
 #include "base/game_path.h"
+#include "lib/system/host_files.h"
 #include "lib/system/system_paths.h"
 
 namespace talven::lib::system {
@@ -161,11 +157,12 @@ std::string short_name(std::string_view name) {
   return out;
 }
 
-std::uint32_t attributes_of(std::string_view name, const struct stat& st) {
+std::uint32_t attributes_of(std::string_view name, const HostFile& file) {
   std::uint32_t a = 0;
-  if (!(st.st_mode & S_IWUSR)) a |= kAttrReadOnly;
-  if (!name.empty() && name[0] == '.' && name != "." && name != "..") a |= kAttrHidden;
-  a |= S_ISDIR(st.st_mode) ? kAttrDirectory : kAttrArchive;
+  if (!file.writable) a |= kAttrReadOnly;
+  if (file.hidden || (!name.empty() && name[0] == '.' && name != "." && name != ".."))
+    a |= kAttrHidden;
+  a |= file.directory ? kAttrDirectory : kAttrArchive;
   return a;
 }
 
@@ -181,9 +178,8 @@ void unix_from_filetime(std::uint64_t filetime, std::int64_t& seconds, std::int6
 }
 
 bool local_system_time(std::int64_t seconds, std::int64_t nanoseconds, SystemTime& out) {
-  std::time_t t = static_cast<std::time_t>(seconds);
   std::tm tm{};
-  if (!localtime_r(&t, &tm)) return false;
+  if (!host_local_time(seconds, tm)) return false;
   const int year = tm.tm_year + 1900;
   if (year < 1601 || year > 30827) return false;
   out.year = static_cast<std::uint16_t>(year);
@@ -230,40 +226,36 @@ bool find_entries(std::string_view pattern, std::vector<FoundEntry>& out, const 
   std::optional<std::string> dir =
       resolve_game_path(folder.empty() ? std::string_view(".") : folder);
   if (!dir) return false;
-  struct stat dst;
-  if (::stat(dir->c_str(), &dst) != 0 || !S_ISDIR(dst.st_mode)) return false;
+  HostFile folder_file;
+  if (!host_file(*dir, folder_file) || !folder_file.directory) return false;
   if (!path_allowed(*dir, builtin)) return false;
 
-  DIR* d = opendir(dir->c_str());
-  if (!d) return false;
-  const bool root = *dir == "/";
-  std::string prefix = *dir;
-  if (prefix.back() != '/') prefix += '/';
-  while (dirent* e = readdir(d)) {
-    std::string host_name = e->d_name;
-    if (root && (host_name == "." || host_name == "..")) continue;
-    std::string name = host_name;
+  // Names are matched in CP932; a host name that is not text, or has no
+  // CP932 form, is matched as its bytes.
+  auto script_name = [](const std::string& host_name) {
     if (cp932::is_valid_utf8(host_name)) {
-      if (auto converted = cp932::from_utf8(host_name)) name = *converted;
+      if (auto converted = cp932::from_utf8(host_name)) return *converted;
     }
-    if (name.size() >= kMaxPath || !wildcard_match(name_pattern, name)) continue;
-    struct stat st;
-    const std::string full = prefix + host_name;
-    if (::stat(full.c_str(), &st) != 0 && ::lstat(full.c_str(), &st) != 0) continue;
+    return host_name;
+  };
+  std::vector<std::pair<std::string, HostFile>> listing;
+  auto wanted = [&](const std::string& host_name) {
+    const std::string name = script_name(host_name);
+    return name.size() < kMaxPath && wildcard_match(name_pattern, name);
+  };
+  if (!list_host_folder(*dir, wanted, listing)) return false;
+  for (const auto& [host_name, file] : listing) {
+    const std::string name = script_name(host_name);
     FoundEntry f;
     f.name = name;
     f.alt_name = short_name(name);
-    f.attributes = attributes_of(name, st);
-    f.size = S_ISDIR(st.st_mode) ? 0 : static_cast<std::uint64_t>(st.st_size);
-    f.created = filetime_from_unix(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
-    f.accessed = filetime_from_unix(st.st_atim.tv_sec, st.st_atim.tv_nsec);
-    f.written = f.created;
-    struct statx sx;
-    if (::statx(AT_FDCWD, full.c_str(), 0, STATX_BTIME, &sx) == 0 && (sx.stx_mask & STATX_BTIME))
-      f.created = filetime_from_unix(sx.stx_btime.tv_sec, sx.stx_btime.tv_nsec);
+    f.attributes = attributes_of(name, file);
+    f.size = file.size;
+    f.created = filetime_from_unix(file.created.seconds, file.created.nanoseconds);
+    f.accessed = filetime_from_unix(file.accessed.seconds, file.accessed.nanoseconds);
+    f.written = filetime_from_unix(file.written.seconds, file.written.nanoseconds);
     out.push_back(std::move(f));
   }
-  closedir(d);
   auto rank = [](const FoundEntry& e) { return e.name == "." ? 0 : e.name == ".." ? 1 : 2; };
   std::sort(out.begin(), out.end(), [&](const FoundEntry& a, const FoundEntry& b) {
     if (rank(a) != rank(b)) return rank(a) < rank(b);

@@ -22,9 +22,8 @@
 #include <vector>
 
 #include "base/address_space.h"
+#include "lib/system/host_files.h"
 #include "lib/system/system_paths.h"
-
-struct stat;
 
 namespace talven::lib::system {
 
@@ -51,9 +50,9 @@ struct FoundEntry {
   std::uint64_t created = 0, accessed = 0, written = 0;  // FILETIME values
 };
 
-// Attribute bits of a host file (read-only without owner write permission,
-// hidden for dot-names, directory, else archive).
-std::uint32_t attributes_of(std::string_view name, const struct stat& st);
+// Attribute bits of a host file (read-only when it cannot be written, hidden
+// for dot-names and files the host marks hidden, directory, else archive).
+std::uint32_t attributes_of(std::string_view name, const HostFile& file);
 
 // Every entry of the pattern's folder that the pattern matches. False when
 // the pattern is unusable or its folder does not exist (or is refused).

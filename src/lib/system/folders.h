@@ -1,5 +1,7 @@
-// Special folders for dir_getpath: the platform's folder codes mapped to
-// the player's XDG folders and to fixed stand-ins for the system's own.
+// Special folders for dir_getpath: the shell's folder codes. On Windows
+// (folders_win32.cpp) the shell answers them itself; elsewhere
+// (folders_posix.cpp) they map to the player's XDG folders and to fixed
+// stand-ins for the system's own:
 //
 //   code        folder                        here
 //   0, 16       desktop                       XDG_DESKTOP_DIR
@@ -22,8 +24,9 @@
 //   43          common program files          /usr/local/share
 //
 // An XDG user folder that is not configured or missing falls back to $HOME.
-// The three base folders (26, 28, 32) are created (mode 0700) when missing;
-// any other folder must exist. Other codes name no folder.
+// On every host the three base folders (26, 28, 32) are created (mode 0700
+// here) when missing, any other folder must exist, and other codes name no
+// folder.
 #pragma once
 
 #include <optional>

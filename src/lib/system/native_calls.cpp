@@ -1,6 +1,5 @@
 #include "lib/system/native_calls.h"
 
-#include <dlfcn.h>
 #include <ffi.h>
 
 #include <array>
@@ -12,6 +11,7 @@
 #include "base/cp932.h"
 #include "base/game_path.h"
 #include "lib/system/native_api.h"
+#include "lib/system/native_library.h"
 #include "lib/system/system_builtins.h"
 #include "lib/system/system_paths.h"
 #include "runtime/bind.h"
@@ -52,10 +52,6 @@ int api_release(std::uint32_t address) { return script_free(address) ? 1 : 0; }
 const NativeApi kApi = {kNativeApiVersion, api_span,  api_string,
                         api_address_of,    api_alloc, api_release};
 
-void* open_library(const std::string& path) {
-  return ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-}
-
 void* load_candidates(std::string_view name) {
   std::string given = cp932::to_utf8_lossy(name);
   std::string folder, file = given;
@@ -63,14 +59,7 @@ void* load_candidates(std::string_view name) {
     if (given[i] == '/' || given[i] == '\\')
       folder = given.substr(0, i + 1), file = given.substr(i + 1);
   if (file.empty()) return nullptr;
-  std::vector<std::string> files;
-  if (file.size() > 4 &&
-      cp932::compare_nocase(std::string_view(file).substr(file.size() - 4), ".dll") == 0) {
-    std::string stem = file.substr(0, file.size() - 4);
-    files = {stem + ".so", "lib" + stem + ".so"};
-  } else {
-    files = {file};
-  }
+  const std::vector<std::string> files = library_file_names(file);
   // Beside the game (or in the folder the name gives).
   const std::string base = folder.empty() ? config().module_dir : folder;
   for (const std::string& f : files) {
@@ -78,16 +67,29 @@ void* load_candidates(std::string_view name) {
         base.empty() ? f : base + (base.back() == '/' || base.back() == '\\' ? "" : "/") + f;
     auto host = resolve_game_path(game_path);
     if (!host) continue;
-    if (void* h = open_library(*host)) return h;
+    if (void* h = open_native_library(*host)) return h;
   }
   if (!folder.empty()) return nullptr;
   // The system's library search.
   for (const std::string& f : files)
-    if (void* h = open_library(f)) return h;
+    if (void* h = open_native_library(f)) return h;
   return nullptr;
 }
 
 }  // namespace
+
+std::optional<std::uint16_t> pe_machine(const std::uint8_t* data, std::size_t size) {
+  auto u16 = [&](std::size_t at) {
+    return static_cast<std::uint16_t>(data[at] | data[at + 1] << 8);
+  };
+  if (size < 0x40 || data[0] != 'M' || data[1] != 'Z') return std::nullopt;
+  const std::size_t header = static_cast<std::size_t>(u16(0x3C)) | std::size_t(u16(0x3E)) << 16;
+  // "PE\0\0", then the machine field.
+  if (header > size || size - header < 6) return std::nullopt;
+  if (data[header] != 'P' || data[header + 1] != 'E' || data[header + 2] || data[header + 3])
+    return std::nullopt;
+  return u16(header + 4);
+}
 
 const NativeApi& native_api() { return kApi; }
 
@@ -99,9 +101,9 @@ std::int32_t dll_load(std::string_view name) {
   void* h = load_candidates(name);
   if (!h) return -1;
   using Init = int (*)(const NativeApi*);
-  if (auto init = reinterpret_cast<Init>(::dlsym(h, "talven_native_init"))) {
+  if (auto init = reinterpret_cast<Init>(native_library_symbol(h, "talven_native_init"))) {
     if (!init(&kApi)) {
-      ::dlclose(h);
+      close_native_library(h);
       return -1;
     }
   }
@@ -113,7 +115,7 @@ bool dll_unload(std::int32_t slot) {
   if (slot < 0 || slot >= kDllSlots) return false;
   Module& m = g_modules[static_cast<std::size_t>(slot)];
   if (!m.handle) return false;
-  ::dlclose(m.handle);
+  close_native_library(m.handle);
   m = Module{};
   return true;
 }
@@ -123,8 +125,7 @@ std::uint32_t dll_proc(std::int32_t slot, std::string_view name) {
   const Module& m = g_modules[static_cast<std::size_t>(slot)];
   if (!m.handle) return 0;
   std::string symbol(name);
-  ::dlerror();
-  void* f = ::dlsym(m.handle, symbol.c_str());
+  void* f = native_library_symbol(m.handle, symbol.c_str());
   if (!f) return 0;
   for (std::size_t i = 0; i < g_procs.size(); ++i)
     if (g_procs[i].function == f && g_procs[i].serial == m.serial)
@@ -152,10 +153,12 @@ std::uint32_t dll_call(std::uint32_t function, const std::uint32_t* words, std::
   static std::array<ffi_type*, kMaxCallWords> types;
   static std::array<ffi_cif, kMaxCallWords + 1> cifs;
   static std::array<bool, kMaxCallWords + 1> prepared{};
+  // The host's C convention: System V on x86-64 POSIX, the Microsoft x64
+  // convention on Windows.
   if (!prepared[count]) {
     types.fill(&ffi_type_sint32);
-    if (ffi_prep_cif(&cifs[count], FFI_DEFAULT_ABI, static_cast<unsigned>(count), &ffi_type_sint32,
-                     types.data()) != FFI_OK)
+    if (ffi_prep_cif(&cifs[count], static_cast<ffi_abi>(native_call_abi()),
+                     static_cast<unsigned>(count), &ffi_type_sint32, types.data()) != FFI_OK)
       return 0;
     prepared[count] = true;
   }
@@ -166,7 +169,7 @@ std::uint32_t dll_call(std::uint32_t function, const std::uint32_t* words, std::
 
 void dll_release_all() {
   for (Module& m : g_modules) {
-    if (m.handle) ::dlclose(m.handle);
+    if (m.handle) close_native_library(m.handle);
     m = Module{};
   }
   g_procs.clear();

@@ -1,10 +1,10 @@
-// Native libraries: dll_load, dll_unload, dll_proc and dll_call over dlopen
-// and libffi.
+// Native libraries: dll_load, dll_unload, dll_proc and dll_call over the
+// host's loader (native_library.h) and libffi.
 //
-// 256 module slots (0 free). A module name "NAME.dll" (any case) is looked
-// for as NAME.so and then libNAME.so in the game's folder (or in the folder
-// the name gives), then the same names through the system's library search;
-// any other name is tried as given, the same way. A library that exports
+// 256 module slots (0 free). A module name is looked for under the host's
+// file names for it (on POSIX hosts "NAME.dll", any case, as NAME.so and
+// then libNAME.so; on Windows as given) in the game's folder (or in the
+// folder the name gives), then through the system's library search. A library that exports
 // talven_native_init (sdk/talven_native.h) receives the checked access
 // functions to script memory right after loading.
 //

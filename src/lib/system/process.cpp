@@ -1,14 +1,6 @@
 #include "lib/system/process.h"
 
-#include <spawn.h>
-#include <sys/wait.h>
-
-#include <cerrno>
-#include <thread>
-
 #include "base/cp932.h"
-
-extern char** environ;
 
 namespace talven::lib::system {
 
@@ -88,28 +80,41 @@ std::vector<std::string> split_command_line(std::string_view line) {
   return out;
 }
 
-bool spawn_program(const std::string& program, const std::vector<std::string>& argv) {
-  if (program.empty() || argv.empty()) return false;
-  std::vector<char*> args;
-  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
-  posix_spawnattr_t attr;
-  if (posix_spawnattr_init(&attr) != 0) return false;
-  // Its own session: the program outlives the game and its terminal signals.
-  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID);
-  pid_t pid = 0;
-  const bool path_search = program.find('/') == std::string::npos;
-  const int rc = path_search
-                     ? posix_spawnp(&pid, program.c_str(), nullptr, &attr, args.data(), environ)
-                     : posix_spawn(&pid, program.c_str(), nullptr, &attr, args.data(), environ);
-  posix_spawnattr_destroy(&attr);
-  if (rc != 0) return false;
-  std::thread([pid] {
-    int status;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+std::string join_command_line(const std::vector<std::string>& argv) {
+  std::string line;
+  for (std::size_t n = 0; n < argv.size(); ++n) {
+    const std::string& arg = argv[n];
+    if (n > 0) line.push_back(' ');
+    const bool plain = !arg.empty() && arg.find_first_of(" \t\"") == std::string::npos;
+    if (plain) {
+      line += arg;
+      continue;
     }
-  }).detach();
-  return true;
+    line.push_back('"');
+    if (n == 0) {
+      // The program name has no escapes: it is quoted as it stands.
+      line += arg;
+      line.push_back('"');
+      continue;
+    }
+    std::size_t backslashes = 0;
+    for (char c : arg) {
+      if (c == '\\') {
+        ++backslashes;
+        continue;
+      }
+      // Backslashes before a quote are doubled and the quote escaped;
+      // elsewhere they stand for themselves.
+      if (c == '"') line.append(2 * backslashes + 1, '\\');
+      else line.append(backslashes, '\\');
+      backslashes = 0;
+      line.push_back(c);
+    }
+    // Before the closing quote they are doubled too.
+    line.append(2 * backslashes, '\\');
+    line.push_back('"');
+  }
+  return line;
 }
 
 }  // namespace talven::lib::system

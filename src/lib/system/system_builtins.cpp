@@ -9,8 +9,6 @@
 //
 // Reported system: platform 2, version 10.0, build 19045 (fixed values of
 // this runtime, whatever the host is).
-#include <sys/stat.h>
-
 #include <cstdio>
 #include <mutex>
 #include <string>
@@ -24,6 +22,7 @@
 #include "host/window.h"
 #include "lib/system/desktop_calls.h"
 #include "lib/system/file_search.h"
+#include "lib/system/host_files.h"
 #include "lib/system/process.h"
 #include "lib/system/system_builtins.h"
 #include "lib/system/system_paths.h"
@@ -112,10 +111,6 @@ bool is_url(std::string_view s) {
       return false;
   }
   return true;
-}
-
-void open_with_desktop(const std::string& target) {
-  spawn_program("xdg-open", {"xdg-open", target});
 }
 
 }  // namespace
@@ -246,20 +241,19 @@ std::int32_t bi_shell(Addr verb_a, Addr file_a, Addr params_a) {
   for (const char* o : openers) opens = opens || cp932::compare_nocase(*verb, o) == 0;
   if (!opens) return 1;
   if (is_url(*file) && file->size() > 2) {
-    open_with_desktop(cp932::to_utf8_lossy(*file));
+    open_document(cp932::to_utf8_lossy(*file));
     return 1;
   }
   if (file->size() >= kMaxPath) return 1;
   auto host = resolve_game_path(*file);
   if (!host) return 1;  // a missing document: an error code, counted as 1
-  struct stat st;
-  if (::stat(host->c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & S_IXUSR)) {
+  if (host_program_file(*host)) {
     std::vector<std::string> argv = split_command_line("x " + *params);
     argv[0] = *host;
     for (std::size_t i = 1; i < argv.size(); ++i) argv[i] = cp932::to_utf8_lossy(argv[i]);
     spawn_program(*host, argv);
   } else {
-    open_with_desktop(*host);
+    open_document(*host);
   }
   return 1;
 }

@@ -5,15 +5,20 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <vector>
 
 #include "net/net_errors.h"
 
 namespace talven::net {
+
+static_assert(sizeof(sockaddr_storage) <= sizeof(Address::storage));
 
 namespace {
 
@@ -145,7 +150,7 @@ bool resolve(const std::string& host, int port, std::vector<Address>* out, int* 
       if ((ai->ai_family == AF_INET) != (pass == 0)) continue;
       if (ai->ai_addrlen > sizeof(sockaddr_storage)) continue;
       Address a;
-      std::memcpy(&a.storage, ai->ai_addr, ai->ai_addrlen);
+      std::memcpy(a.storage, ai->ai_addr, ai->ai_addrlen);
       a.length = ai->ai_addrlen;
       out->push_back(a);
     }
@@ -156,14 +161,15 @@ bool resolve(const std::string& host, int port, std::vector<Address>* out, int* 
 }
 
 int connect_start(const Address& address, int* code) {
-  int fd = new_socket(address.storage.ss_family, code);
+  const auto* target = reinterpret_cast<const sockaddr*>(address.storage);
+  int fd = new_socket(target->sa_family, code);
   if (fd < 0) return -1;
   int one = 1;
   setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
   // The socket does not block. A signal that interrupts the call leaves the
   // connection going on by itself (calling again would only say it is
   // already under way), so it is waited for like one in progress.
-  const int r = ::connect(fd, reinterpret_cast<const sockaddr*>(&address.storage), address.length);
+  const int r = ::connect(fd, target, static_cast<socklen_t>(address.length));
   if (r != 0 && errno != EINPROGRESS && errno != EINTR) return fail(fd, code);
   return fd;
 }
@@ -211,9 +217,36 @@ void close_socket(int socket) {
   if (socket >= 0) ::close(socket);
 }
 
-bool WakePipe::open() {
+int wait_sockets(WaitEntry* entries, std::size_t count, int timeout_ms) {
+  thread_local std::vector<pollfd> fds;
+  fds.resize(count);
+  for (std::size_t i = 0; i < count; ++i) {
+    short events = 0;
+    if (entries[i].events & kWaitIn) events |= POLLIN;
+    if (entries[i].events & kWaitOut) events |= POLLOUT;
+    fds[i] = {entries[i].socket, events, 0};
+  }
+  int r;
+  do {
+    r = ::poll(fds.data(), fds.size(), timeout_ms);
+  } while (r < 0 && errno == EINTR);
+  for (std::size_t i = 0; i < count; ++i) {
+    const short got = r > 0 ? fds[i].revents : 0;
+    short found = 0;
+    if (got & POLLIN) found |= kWaitIn;
+    if (got & POLLOUT) found |= kWaitOut;
+    if (got & POLLHUP) found |= kWaitHangUp;
+    if (got & POLLERR) found |= kWaitError;
+    if (got & POLLNVAL) found |= kWaitInvalid;
+    entries[i].found = found;
+  }
+  return r;
+}
+
+bool WakePipe::open(int* code) {
   close();
   if (::pipe2(fds_, O_NONBLOCK | O_CLOEXEC) != 0) {
+    *code = socket_error_code(errno);
     fds_[0] = fds_[1] = -1;
     return false;
   }
