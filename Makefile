@@ -2,7 +2,9 @@
 #   make run   - install what is needed, build, start the bundled example game
 #   make test  - install what is needed, build, run every test
 # Other targets: build, asan (sanitizer build + tests), bench, fuzz, fuzz-run,
-# fuzz-smoke (CI: each fuzz target for a few seconds), install, deb, clean.
+# fuzz-smoke (CI: each fuzz target for a few seconds), install, deb, clean,
+# windows (cross build and zip for 64-bit Windows), windows-test (its tests
+# under Wine).
 
 BUILD ?= build
 ASAN_BUILD ?= build-asan
@@ -12,6 +14,7 @@ CMAKE_FLAGS ?=
 WERROR ?= OFF
 
 FUZZ_BUILD ?= build-fuzz
+WINDOWS_BUILD ?= build-windows
 SECONDS ?= 60
 SMOKE_SECONDS ?= 5
 
@@ -20,7 +23,7 @@ SMOKE_SECONDS ?= 5
 PREFIX ?= /usr/local
 DESTDIR ?=
 
-.PHONY: run test deps build asan bench fuzz fuzz-run fuzz-smoke soak install deb clean
+.PHONY: run test deps build asan bench fuzz fuzz-run fuzz-smoke soak install deb clean windows windows-test
 
 deps:
 	@scripts/install-deps
@@ -111,5 +114,22 @@ deb: build
 	cd $(BUILD) && cpack -G DEB
 	@ls $(BUILD)/packages/*.deb
 
+# Cross build for 64-bit Windows with MinGW-w64: the libraries are built from
+# Debian's source packages into a cache outside the tree (scripts/windows-deps),
+# then talven.exe, packed with the DLLs it loads into
+# $(WINDOWS_BUILD)/talven-windows-x64.zip.
+windows:
+	@scripts/windows-deps
+	cmake -S . -B $(WINDOWS_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTALVEN_BENCH=OFF \
+	  -DTALVEN_WERROR=$(WERROR) -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-w64-x86_64.cmake \
+	  -DTALVEN_CROSS_PREFIX=$$(scripts/windows-deps --print-prefix) $(CMAKE_FLAGS)
+	cmake --build $(WINDOWS_BUILD) -j $(JOBS) --target talven
+	scripts/windows-package $(WINDOWS_BUILD) $$(scripts/windows-deps --print-prefix)
+
+# The Windows build's tests, run under Wine (scripts/wine-run).
+windows-test: windows
+	cmake --build $(WINDOWS_BUILD) -j $(JOBS)
+	cd $(WINDOWS_BUILD) && ctest --output-on-failure -j $(JOBS)
+
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(WINDOWS_BUILD)

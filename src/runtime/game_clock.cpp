@@ -1,4 +1,5 @@
 #include "runtime/game_clock.h"
+#include "runtime/local_time.h"
 
 #include <array>
 #include <ctime>
@@ -100,7 +101,7 @@ bool bi_gettime(Addr record) {
   auto now = system_clock::now();
   std::time_t t = system_clock::to_time_t(now);
   std::tm local{};
-  localtime_r(&t, &local);
+  local_time(t, local);
   auto ms = duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000;
   const std::uint16_t fields[8] = {static_cast<std::uint16_t>(local.tm_year + 1900),
                                    static_cast<std::uint16_t>(local.tm_mon + 1),

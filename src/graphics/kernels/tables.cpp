@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 #include <memory>
 #include <mutex>
 #include <random>
@@ -75,8 +76,10 @@ void build() {
       t->over[a][b] = over_value(a, b);
       t->screen[a][b] = std::uint8_t(a + b - a * b / 255);
     }
-  for (int i = 0; i < 2560; ++i) t->sine[i] = std::int32_t(std::sin(i * 2 * M_PI / 2048) * 65536);
-  for (int i = 0; i <= 256; ++i) t->arc[i] = std::int32_t(std::atan(i / 256.0) * 1024 / M_PI);
+  for (int i = 0; i < 2560; ++i)
+    t->sine[i] = std::int32_t(std::sin(i * 2 * std::numbers::pi / 2048) * 65536);
+  for (int i = 0; i <= 256; ++i)
+    t->arc[i] = std::int32_t(std::atan(i / 256.0) * 1024 / std::numbers::pi);
   for (int i = -256; i < 512; ++i) t->clamp_storage[i + 256] = std::uint8_t(std::clamp(i, 0, 255));
   for (std::uint32_t v = 0; v < 32768; ++v) {
     std::uint32_t r = (v >> 10) & 31, g = (v >> 5) & 31, b = v & 31;
