@@ -35,8 +35,10 @@ class InstanceGuard {
   void release();
 
  private:
-  int fd_ = -1;                            // the listening socket (POSIX)
-  void* handles_[2] = {nullptr, nullptr};  // the mutex and the raise event (Windows)
+  // What holds the name while this instance has it (the platform file's
+  // own: a listening socket, or a mutex and an event); null when nothing.
+  struct Held;
+  Held* held_ = nullptr;
 };
 
 // Asks the instance holding `name` to raise its window. False when none answers.

@@ -29,11 +29,17 @@ socklen_t make_address(const std::string& name, sockaddr_un& addr) {
 
 }  // namespace
 
+// The listening socket that holds the name.
+struct InstanceGuard::Held {
+  int fd;
+};
+
 InstanceGuard::~InstanceGuard() { release(); }
 
 void InstanceGuard::release() {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
+  if (held_) ::close(held_->fd);
+  delete held_;
+  held_ = nullptr;
 }
 
 InstanceGuard::Result InstanceGuard::acquire(const std::string& name) {
@@ -51,15 +57,15 @@ InstanceGuard::Result InstanceGuard::acquire(const std::string& name) {
     ::close(fd);
     return Result::Unavailable;
   }
-  fd_ = fd;
+  held_ = new Held{fd};
   return Result::First;
 }
 
 bool InstanceGuard::poll_raise_requests() {
-  if (fd_ < 0) return false;
+  if (!held_) return false;
   bool raise = false;
   for (;;) {
-    int c = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
+    int c = ::accept4(held_->fd, nullptr, nullptr, SOCK_CLOEXEC);
     if (c < 0) break;
     // The request may still be on its way when the connection is accepted.
     timeval tv{0, 200000};

@@ -19,13 +19,22 @@ std::wstring object_name(const std::string& name, const wchar_t* suffix) {
 
 }  // namespace
 
+// The named mutex that holds the name and the event other instances set
+// to ask for the window.
+struct InstanceGuard::Held {
+  HANDLE mutex;
+  HANDLE raise;
+};
+
 InstanceGuard::~InstanceGuard() { release(); }
 
 void InstanceGuard::release() {
-  for (void*& h : handles_) {
-    if (h) ::CloseHandle(static_cast<HANDLE>(h));
-    h = nullptr;
+  if (held_) {
+    ::CloseHandle(held_->mutex);
+    ::CloseHandle(held_->raise);
   }
+  delete held_;
+  held_ = nullptr;
 }
 
 InstanceGuard::Result InstanceGuard::acquire(const std::string& name) {
@@ -41,13 +50,12 @@ InstanceGuard::Result InstanceGuard::acquire(const std::string& name) {
     ::CloseHandle(mutex);
     return Result::Unavailable;
   }
-  handles_[0] = mutex;
-  handles_[1] = raise;
+  held_ = new Held{mutex, raise};
   return Result::First;
 }
 
 bool InstanceGuard::poll_raise_requests() {
-  return handles_[1] && ::WaitForSingleObject(static_cast<HANDLE>(handles_[1]), 0) == WAIT_OBJECT_0;
+  return held_ && ::WaitForSingleObject(held_->raise, 0) == WAIT_OBJECT_0;
 }
 
 bool ask_instance_to_raise(const std::string& name) {

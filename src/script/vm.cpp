@@ -152,10 +152,11 @@ void vm_raise(VmContext* context, VmError error, Addr address) {
   // and no other script should go on running meanwhile.
   if (context) context->state = kVmError;
   vm_stop_flag.set();
-  static constexpr const char* kGlosses[] = {
-      "integer division by zero", "call through a null function address",
+  static constexpr const char* kStackGloss =
       "script stack overflow: the thread's stack (StackSize, or the size thd_begin gave) is used "
-      "up, by deep recursion or large local arrays",
+      "up, by deep recursion or large local arrays";
+  static constexpr const char* kGlosses[] = {
+      "integer division by zero", "call through a null function address", kStackGloss,
       "invalid instruction", "memory access outside script memory"};
   std::string text = error == kErrInvalidAddress
                          ? format_message("Invalid address error - 0x%08X", address)
