@@ -3,8 +3,6 @@
 // repository, diagnostics on standard error, the hint for a main script the
 // configuration cannot see, and the examples of docs/language.md.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <array>
 #include <cstdio>
@@ -16,6 +14,7 @@
 #include <vector>
 
 #include "support/run_binary.h"
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -38,14 +37,10 @@ struct SplitRun {
 
 SplitRun run_split(const std::string& args, const fs::path& err_file) {
   SplitRun r;
-  std::string cmd = std::string(TALVEN_BINARY) + " " + args + " 2>" + err_file.string();
-  FILE* p = popen(cmd.c_str(), "r");
-  if (!p) return r;
-  std::array<char, 4096> buf;
-  std::size_t n;
-  while ((n = std::fread(buf.data(), 1, buf.size(), p)) > 0) r.out.append(buf.data(), n);
-  int w = pclose(p);
-  r.status = WIFEXITED(w) ? WEXITSTATUS(w) : -1;
+  const auto run = talven::test::run_shell_output(std::string(TALVEN_BINARY) + " " + args + " 2>" +
+                                                  err_file.string());
+  r.status = run.status;
+  r.out = run.out;
   r.err = read_text(err_file);
   return r;
 }
@@ -53,11 +48,8 @@ SplitRun run_split(const std::string& args, const fs::path& err_file) {
 class Authoring : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("talven_author_" + std::to_string(::getpid()) + "_" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
+    dir_ = talven::test::make_temp_dir("talven_author_");
+    ASSERT_FALSE(dir_.empty());
   }
   void TearDown() override { fs::remove_all(dir_); }
 

@@ -61,10 +61,11 @@ struct Shot {
     for (int y = y0; y < y1; ++y)
       for (int x = x0; x < x1; ++x) {
         std::uint32_t c = rgb(x, y);
-        bool near = true;
+        bool close_enough = true;
         for (int shift = 0; shift < 24; shift += 8)
-          near = near && std::abs(int(c >> shift & 255) - int(colour >> shift & 255)) <= tolerance;
-        n += near;
+          close_enough = close_enough &&
+                         std::abs(int(c >> shift & 255) - int(colour >> shift & 255)) <= tolerance;
+        n += close_enough;
       }
     return n;
   }

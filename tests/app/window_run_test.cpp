@@ -2,10 +2,6 @@
 // screenshot, the single-instance guard, and (only where xvfb-run exists)
 // a windowed run on a virtual display.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -16,8 +12,7 @@
 #include <thread>
 
 #include "support/run_binary.h"
-
-extern char** environ;
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -28,11 +23,8 @@ const fs::path kSource = fs::path(TALVEN_TEST_DATA).parent_path().parent_path();
 class WindowRun : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("talven_win_" + std::to_string(::getpid()) + "_" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
+    dir_ = talven::test::make_temp_dir("talven_win_");
+    ASSERT_FALSE(dir_.empty());
     fs::copy_file(kSource / "sdk" / "talven.h", dir_ / "talven.h");
   }
   void TearDown() override { fs::remove_all(dir_); }
@@ -78,11 +70,9 @@ TEST_F(WindowRun, FramesCountPresentedFramesAndTheScreenshotIsWritten) {
 
 TEST_F(WindowRun, SecondInstanceAsksTheFirstAndEndsWithZero) {
   game("", "int main() { sleep(20000); return 9; }\n");
-  std::string binary = TALVEN_BINARY, dir = dir_.string();
-  const char* argv[] = {binary.c_str(), "--headless", "--timeout", "30", dir.c_str(), nullptr};
-  pid_t first = 0;
-  ASSERT_EQ(
-      posix_spawn(&first, binary.c_str(), nullptr, nullptr, const_cast<char**>(argv), environ), 0);
+  const std::string dir = dir_.string();
+  talven::test::BackgroundTalven first;
+  ASSERT_TRUE(first.start({"--headless", "--timeout", "30", dir}));
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
 
   auto start = std::chrono::steady_clock::now();
@@ -97,28 +87,23 @@ TEST_F(WindowRun, SecondInstanceAsksTheFirstAndEndsWithZero) {
   write("other.c", "int main() { return 5; }\n");
   EXPECT_EQ(talven::test::run_talven("--headless " + dir).status, 5);
 
-  ::kill(first, SIGKILL);
-  int w = 0;
-  ::waitpid(first, &w, 0);
+  first.stop();
 }
 
 TEST_F(WindowRun, WithoutADisplayTheRunGoesHeadlessByItself) {
+#ifdef _WIN32
+  GTEST_SKIP() << "a Windows desktop is always there to take away";
+#endif
   game("", "int main() { return 7; }\n");
   // run_talven keeps the environment: take the display away for this run.
-  std::string cmd = std::string("env -u DISPLAY -u WAYLAND_DISPLAY ") + TALVEN_BINARY +
-                    " --timeout 20 " + dir_.string() + " 2>&1";
-  FILE* p = popen(cmd.c_str(), "r");
-  ASSERT_NE(p, nullptr);
-  std::string out;
-  char buf[1024];
-  std::size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  int w = pclose(p);
-  EXPECT_EQ(WIFEXITED(w) ? WEXITSTATUS(w) : -1, 7) << out;
-  EXPECT_NE(out.find("running headless"), std::string::npos) << out;
+  const auto r =
+      talven::test::run_shell("env -u DISPLAY -u WAYLAND_DISPLAY " + std::string(TALVEN_BINARY) +
+                              " --timeout 20 " + dir_.string());
+  EXPECT_EQ(r.status, 7) << r.out;
+  EXPECT_NE(r.out.find("running headless"), std::string::npos) << r.out;
 }
 
-bool have_xvfb() { return std::system("command -v xvfb-run >/dev/null 2>&1") == 0; }
+bool have_xvfb() { return talven::test::have_tool("xvfb-run"); }
 
 // Runs a command on a fresh virtual display. xvfb-run itself now and then
 // fails to clean up its temporary files and then exits 5 whatever the
@@ -127,14 +112,7 @@ talven::test::BinaryRun run_on_virtual_display(const std::string& command) {
   const std::string xvfb = "ASAN_OPTIONS=detect_leaks=0 xvfb-run -a -s '-screen 0 800x600x24' ";
   talven::test::BinaryRun r;
   for (int attempt = 0; attempt < 3; ++attempt) {
-    r = {};
-    FILE* p = popen((xvfb + command + " 2>&1").c_str(), "r");
-    if (!p) return r;
-    char buf[4096];
-    std::size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
-    int w = pclose(p);
-    r.status = WIFEXITED(w) ? WEXITSTATUS(w) : -1;
+    r = talven::test::run_shell(xvfb + command);
     if (r.out.find("xvfb-run: error") == std::string::npos) break;
   }
   return r;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -70,7 +71,7 @@ inline std::string tone16(double freq, double seconds, std::uint32_t rate, doubl
   std::size_t n = static_cast<std::size_t>(seconds * rate);
   for (std::size_t i = 0; i < n; ++i) {
     auto v = static_cast<std::int16_t>(
-        std::lrint(amplitude * 32767.0 * std::sin(2 * M_PI * freq * i / rate)));
+        std::lrint(amplitude * 32767.0 * std::sin(2 * std::numbers::pi * freq * i / rate)));
     for (int c = 0; c < channels; ++c) put16(s, static_cast<std::uint16_t>(v));
   }
   return s;

@@ -4,6 +4,7 @@
 
 #include <bit>
 #include <cmath>
+#include <numbers>
 #include <cstring>
 #include <vector>
 
@@ -46,7 +47,7 @@ std::vector<float> run(int kind, const EffectRecord& r, const std::vector<float>
 std::vector<float> sine(double freq, double seconds, float amplitude) {
   std::vector<float> x(static_cast<std::size_t>(seconds * kRate));
   for (std::size_t i = 0; i < x.size(); ++i)
-    x[i] = amplitude * static_cast<float>(std::sin(2 * M_PI * freq * i / kRate));
+    x[i] = amplitude * static_cast<float>(std::sin(2 * std::numbers::pi * freq * i / kRate));
   return x;
 }
 
@@ -114,7 +115,7 @@ TEST(Effects, ReverbAddsATailOfAboutTheReverbTime) {
   for (float time : {500.0f, 1500.0f}) {
     std::vector<float> x(3 * kRate, 0.0f);
     for (std::size_t i = 0; i < kRate / 20; ++i)
-      x[i] = 0.5f * static_cast<float>(std::sin(2 * M_PI * 300 * i / kRate));
+      x[i] = 0.5f * static_cast<float>(std::sin(2 * std::numbers::pi * 300 * i / kRate));
     auto y = run(kReverb, record({0, 0, time, 0.999f}), x);
     const std::size_t start = kRate / 20 + kRate / 20;
     const std::size_t win = kRate / 50;

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <memory>
+#include <numbers>
 #include <vector>
 
 #include "audio/mixer.h"
@@ -102,8 +103,8 @@ TEST(Mixer, ResamplingKeepsPitchAndADoubledRateDoublesIt) {
   // 22050 Hz, 8-bit stereo: the format conversions and the resampler at once.
   std::string samples;
   for (int i = 0; i < 22050; ++i) {
-    auto s =
-        static_cast<std::uint8_t>(128 + std::lrint(100 * std::sin(2 * M_PI * 441.0 * i / 22050)));
+    auto s = static_cast<std::uint8_t>(
+        128 + std::lrint(100 * std::sin(2 * std::numbers::pi * 441.0 * i / 22050)));
     samples.push_back(static_cast<char>(s));
     samples.push_back(static_cast<char>(s));
   }

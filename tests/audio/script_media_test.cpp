@@ -29,7 +29,7 @@ struct Pixel {
 Pixel pixel_at(const fs::path& png, int x, int y) {
   png_image image{};
   image.version = PNG_IMAGE_VERSION;
-  if (!png_image_begin_read_from_file(&image, png.c_str())) return {};
+  if (!png_image_begin_read_from_file(&image, png.string().c_str())) return {};
   image.format = PNG_FORMAT_RGB;
   std::vector<unsigned char> rgb(PNG_IMAGE_SIZE(image));
   if (!png_image_finish_read(&image, nullptr, rgb.data(), 0, nullptr)) return {};

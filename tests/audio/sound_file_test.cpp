@@ -10,6 +10,7 @@
 
 #include "audio/sound_file.h"
 #include "audio_test_util.h"
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -72,9 +73,8 @@ TEST(SoundFile, WaveChunksAnywhereAndSilenceAfterTheEnd) {
 class OggFile : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/talven_ogg_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
+    dir_ = ::talven::test::make_temp_dir("talven_ogg_");
+    ASSERT_FALSE(dir_.empty());
     write_file(dir_ / "t.wav",
                wav_bytes(tone16(600, 1.0, 16000, 0.5, 2), format_with([](WavFormat& w) {
                            w.rate = 16000;

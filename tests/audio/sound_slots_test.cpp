@@ -14,6 +14,7 @@
 #include "base/config.h"
 #include "base/game_path.h"
 #include "base/messages.h"
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -25,9 +26,8 @@ using namespace talven::test;
 class SoundSlots : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/talven_sound_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
+    dir_ = ::talven::test::make_temp_dir("talven_sound_");
+    ASSERT_FALSE(dir_.empty());
     old_cwd_ = fs::current_path();
     fs::current_path(dir_);
     saved_ = config();

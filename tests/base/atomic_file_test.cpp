@@ -1,13 +1,12 @@
 #include "base/atomic_file.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
+
+#include "support/save_lock.h"
+#include "support/temp_dir.h"
 
 namespace talven {
 namespace {
@@ -15,18 +14,16 @@ namespace {
 namespace fs = std::filesystem;
 
 TEST(AtomicFile, ASaveRemovesOnlyTheTemporariesOfDeadSavesOfItsTarget) {
-  const fs::path dir = fs::temp_directory_path() / ("talven_atomic_" + std::to_string(::getpid()));
-  fs::remove_all(dir);
-  fs::create_directories(dir);
+  const fs::path dir = test::make_temp_dir("talven_atomic_");
+  ASSERT_FALSE(dir.empty());
   const std::string target = (dir / "save.dat").string();
   auto touch = [&](const std::string& name) { std::ofstream(dir / name) << "partial"; };
   touch("save.dat.tmpAb12Cd");   // left by a save that was killed
   touch("save.dat.tmpZZ");       // not a name our saves make
   touch("other.dat.tmpAb12Cd");  // another target's
   touch("save.dat.tmpLive01");   // a save still writing: it holds the lock
-  int live = ::open((dir / "save.dat.tmpLive01").c_str(), O_RDONLY);
-  ASSERT_GE(live, 0);
-  ASSERT_EQ(::flock(live, LOCK_EX), 0);
+  test::HeldSaveLock live((dir / "save.dat.tmpLive01").string());
+  ASSERT_TRUE(live.held());
 
   ASSERT_TRUE(write_file_atomic(target, "new contents"));
   std::string back;
@@ -41,7 +38,7 @@ TEST(AtomicFile, ASaveRemovesOnlyTheTemporariesOfDeadSavesOfItsTarget) {
   for (const auto& e : fs::directory_iterator(dir))
     files += e.path().filename().string().rfind("save.dat.tmp", 0) == 0;
   EXPECT_EQ(files, 2);
-  ::close(live);
+  live.release();
   fs::remove_all(dir);
 }
 

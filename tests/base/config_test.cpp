@@ -8,6 +8,8 @@
 
 #include "base/atomic_file.h"
 #include "base/profile.h"
+#include "support/env.h"
+#include "support/temp_dir.h"
 
 namespace talven {
 namespace {
@@ -18,18 +20,16 @@ namespace fs = std::filesystem;
 class ConfigTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    root_ = fs::temp_directory_path() /
-            ("talven_config_" + std::to_string(::getpid()) + "_" +
-             ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(root_);
+    root_ = test::make_temp_dir("talven_config_");
+    ASSERT_FALSE(root_.empty());
     fs::create_directories(root_ / "game");
     fs::create_directories(root_ / "docs");
     game_ = (root_ / "game").string() + "/";
     docs_ = (root_ / "docs").string();
-    setenv("XDG_DOCUMENTS_DIR", docs_.c_str(), 1);
+    ASSERT_TRUE(test::set_env("XDG_DOCUMENTS_DIR", docs_));
   }
   void TearDown() override {
-    unsetenv("XDG_DOCUMENTS_DIR");
+    test::unset_env("XDG_DOCUMENTS_DIR");
     fs::remove_all(root_);
     config() = Config{};
   }
@@ -82,6 +82,10 @@ TEST_F(ConfigTest, LaterFileWinsAndMissingKeysKeepEarlierValues) {
 }
 
 TEST_F(ConfigTest, CompanyAndProductMoveSettingsToTheDocumentsFolder) {
+#ifdef _WIN32
+  GTEST_SKIP() << "the documents folder on Windows is the user's own and is not redirected for "
+                  "tests";
+#endif
   write(game_ + "Game.cfg", "[General]\nCompany=Maker\nProduct=Quest\n[Screen]\nDepth=32\n");
   load_configuration(game_ + "Game.exe");
   std::string expected = docs_ + "/Maker/Quest/cfg_chs.cfg";

@@ -1,18 +1,18 @@
 // Game path resolution against a scratch directory tree.
 #include "base/game_path.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
 using talven::host_path_for_write;
@@ -26,9 +26,9 @@ class GamePathTest : public ::testing::Test {
  protected:
   void SetUp() override {
     old_cwd_ = fs::current_path();
-    std::string tmpl = (fs::temp_directory_path() / "talven-path-XXXXXX").string();
-    ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
-    root_ = fs::canonical(tmpl).string();
+    const fs::path made = talven::test::make_temp_dir("talven-path-");
+    ASSERT_FALSE(made.empty());
+    root_ = fs::canonical(made).string();
     fs::current_path(root_);
     invalidate_path_cache();
   }
@@ -51,13 +51,11 @@ class GamePathTest : public ::testing::Test {
   }
   // Puts a directory's modification time well in the past, so its listing
   // counts as settled.
-  void age(const std::string& rel, time_t seconds_ago = 100) {
-    timespec times[2];
-    clock_gettime(CLOCK_REALTIME, &times[0]);
-    times[0].tv_sec -= seconds_ago;
-    times[0].tv_nsec = 0;
-    times[1] = times[0];
-    ASSERT_EQ(utimensat(AT_FDCWD, (root_ + "/" + rel).c_str(), times, 0), 0);
+  void age(const std::string& rel, int seconds_ago = 100) {
+    const auto past = fs::file_time_type::clock::now() - std::chrono::seconds(seconds_ago);
+    std::error_code ec;
+    fs::last_write_time(fs::path(root_) / rel, std::chrono::floor<std::chrono::seconds>(past), ec);
+    ASSERT_FALSE(ec) << ec.message();
   }
 
   fs::path old_cwd_;
@@ -149,12 +147,9 @@ TEST_F(GamePathTest, ListingsAreCachedRevalidatedAndInvalidated) {
   EXPECT_EQ(resolve_game_path("cache\\Nothing.txt"), std::nullopt);  // lists "cache"
 
   // Added behind the cache's back, with the old time put back: still unseen.
-  timespec times[2];
-  struct stat st;
-  ASSERT_EQ(stat((root_ + "/cache").c_str(), &st), 0);
+  fs::file_time_type listed = fs::last_write_time(root_ + "/cache");
   touch("cache/nothing.TXT");
-  times[0] = times[1] = st.st_mtim;
-  ASSERT_EQ(utimensat(AT_FDCWD, (root_ + "/cache").c_str(), times, 0), 0);
+  fs::last_write_time(root_ + "/cache", listed);
   EXPECT_EQ(resolve_game_path("cache\\Nothing.txt"), std::nullopt);
   // The exact name never depends on the listing.
   EXPECT_EQ(resolve_game_path("cache\\nothing.TXT"), root_ + "/cache/nothing.TXT");
@@ -171,23 +166,22 @@ TEST_F(GamePathTest, ListingsAreCachedRevalidatedAndInvalidated) {
   // A listed name that has gone makes the listing be read again.
   age("cache");
   EXPECT_EQ(resolve_game_path("cache\\OTHER.txt"), root_ + "/cache/other.TXT");
-  ASSERT_EQ(stat((root_ + "/cache").c_str(), &st), 0);
-  times[0] = times[1] = st.st_mtim;
+  listed = fs::last_write_time(root_ + "/cache");
   fs::remove(root_ + "/cache/other.TXT");
   touch("cache/third.TXT");
-  ASSERT_EQ(utimensat(AT_FDCWD, (root_ + "/cache").c_str(), times, 0), 0);
+  fs::last_write_time(root_ + "/cache", listed);
   EXPECT_EQ(resolve_game_path("cache\\Third.txt"), std::nullopt);  // stale listing
   EXPECT_EQ(resolve_game_path("cache\\OTHER.txt"), std::nullopt);
   EXPECT_EQ(resolve_game_path("cache\\Third.txt"), root_ + "/cache/third.TXT");
 
   // The global reset, and a relative directory name for the same entry.
   touch("cache/fourth.TXT");
-  ASSERT_EQ(utimensat(AT_FDCWD, (root_ + "/cache").c_str(), times, 0), 0);
+  fs::last_write_time(root_ + "/cache", listed);
   EXPECT_EQ(resolve_game_path("cache\\FOURTH.txt"), std::nullopt);
   invalidate_path_cache();
   EXPECT_EQ(resolve_game_path("cache\\FOURTH.txt"), root_ + "/cache/fourth.TXT");
   touch("cache/fifth.TXT");
-  ASSERT_EQ(utimensat(AT_FDCWD, (root_ + "/cache").c_str(), times, 0), 0);
+  fs::last_write_time(root_ + "/cache", listed);
   EXPECT_EQ(resolve_game_path("cache\\FIFTH.txt"), std::nullopt);
   invalidate_path_cache("cache");
   EXPECT_EQ(resolve_game_path("cache\\FIFTH.txt"), root_ + "/cache/fifth.TXT");
@@ -196,10 +190,9 @@ TEST_F(GamePathTest, ListingsAreCachedRevalidatedAndInvalidated) {
   touch("Sixth.txt");
   age(".");
   EXPECT_EQ(resolve_game_path("SIXTH.txt"), root_ + "/Sixth.txt");
-  ASSERT_EQ(stat(root_.c_str(), &st), 0);
-  times[0] = times[1] = st.st_mtim;
+  listed = fs::last_write_time(root_);
   touch("Seventh.txt");
-  ASSERT_EQ(utimensat(AT_FDCWD, root_.c_str(), times, 0), 0);
+  fs::last_write_time(root_, listed);
   EXPECT_EQ(resolve_game_path("SEVENTH.txt"), std::nullopt);
   invalidate_path_cache("./");
   EXPECT_EQ(resolve_game_path("SEVENTH.txt"), root_ + "/Seventh.txt");

@@ -1,8 +1,5 @@
 #include "base/host_file.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,18 +7,18 @@
 #include <filesystem>
 #include <fstream>
 
+#include "support/temp_dir.h"
+
 namespace talven::host_file {
 namespace {
 
 namespace fs = std::filesystem;
 
 struct TempDir {
-  fs::path dir = fs::temp_directory_path() / ("talven_host_file_" + std::to_string(::getpid()));
-  TempDir() {
-    fs::remove_all(dir);
-    fs::create_directories(dir);
+  fs::path dir = ::talven::test::make_temp_dir("talven_host_file_");
+  ~TempDir() {
+    if (!dir.empty()) fs::remove_all(dir);
   }
-  ~TempDir() { fs::remove_all(dir); }
   std::string path(const char* name) const { return (dir / name).string(); }
   int temporaries_of(const std::string& name) const {
     int n = 0;
@@ -55,7 +52,7 @@ TEST(HostFile, ASaveReplacesOnlyOnCommitAndLeavesNoTemporaryEitherWay) {
   EXPECT_EQ(back, "old");
   EXPECT_EQ(t.temporaries_of("save.dat"), 0);
 
-  ::chmod(target.c_str(), 0600);
+  fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write);
   SaveTemporary out;
   ASSERT_TRUE(out.create(target));
   ASSERT_TRUE(out.write("newer", 5));
@@ -64,9 +61,10 @@ TEST(HostFile, ASaveReplacesOnlyOnCommitAndLeavesNoTemporaryEitherWay) {
   std::ifstream(target) >> back;
   EXPECT_EQ(back, "newer");
   EXPECT_EQ(t.temporaries_of("save.dat"), 0);
-  struct stat st {};
-  ASSERT_EQ(::stat(target.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 07777, 0600u);  // the replaced file's permissions
+#ifndef _WIN32  // Windows files have no such permission bits to keep
+  EXPECT_EQ(fs::status(target).permissions() & fs::perms::mask,
+            fs::perms::owner_read | fs::perms::owner_write);  // the replaced file's permissions
+#endif
 }
 
 TEST(HostFile, ASaveIntoAMissingFolderFailsWithItsReason) {
@@ -114,7 +112,12 @@ TEST(HostFile, ReadsByOffsetAndByPositionAndDescribesTheFile) {
 TEST(HostFile, EntriesSeeLinksThatPathsFollow) {
   TempDir t;
   std::ofstream(t.path("real.ini")) << "x";
-  fs::create_symlink(t.path("real.ini"), t.path("link.ini"));
+  std::error_code made;
+  fs::create_symlink(t.path("real.ini"), t.path("link.ini"), made);
+#ifdef _WIN32
+  if (made) GTEST_SKIP() << "making symbolic links needs extra rights on Windows";
+#endif
+  ASSERT_FALSE(made) << made.message();
   Info entry, followed;
   ASSERT_TRUE(info_of_entry(t.path("link.ini"), entry));
   ASSERT_TRUE(info_of_path(t.path("link.ini"), followed));

@@ -4,8 +4,6 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -26,6 +24,7 @@
 #include "graphics/plane/plane.h"
 #include "base/config.h"
 #include "base/messages.h"
+#include "support/temp_dir.h"
 
 namespace talven::graphics::test {
 
@@ -146,9 +145,8 @@ inline std::string read_host_file(const std::filesystem::path& path) {
 class GraphicsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/talven_graphics_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
+    dir_ = ::talven::test::make_temp_dir("talven_graphics_");
+    ASSERT_FALSE(dir_.empty());
     old_cwd_ = std::filesystem::current_path();
     std::filesystem::current_path(dir_);
     invalidate_path_cache();

@@ -4,6 +4,7 @@
 #include "graphics/kernels/kernels.h"
 
 #include <cmath>
+#include <numbers>
 
 #include "graphics/kernels/fast_paths.h"
 #include "graphics/kernels/kernel_builtins.h"
@@ -90,7 +91,7 @@ TEST(KernelTables, MatchTheirFormulas) {
   EXPECT_EQ(t.sine[1536], -65536);
   EXPECT_EQ(t.sine[2047 + 512], 65536 - 1);  // cos of just under a turn, truncated
   EXPECT_EQ(t.arc[256], 256);
-  EXPECT_EQ(t.arc[128], int(std::atan(0.5) * 1024 / M_PI));
+  EXPECT_EQ(t.arc[128], int(std::atan(0.5) * 1024 / std::numbers::pi));
   for (float f : t.random) {
     ASSERT_GE(f, 0.0f);
     ASSERT_LT(f, 1.0f);

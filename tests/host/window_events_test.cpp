@@ -10,6 +10,7 @@
 #include "base/debug_output.h"
 #include "input/input_state.h"
 #include "host/window.h"
+#include "support/env.h"
 
 namespace {
 
@@ -22,7 +23,7 @@ class WindowEvents : public ::testing::Test {
   void SetUp() override {
     if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") &&
         !std::getenv("SDL_VIDEODRIVER"))
-      ::setenv("SDL_VIDEODRIVER", "offscreen", 1);
+      talven::test::set_env("SDL_VIDEODRIVER", "offscreen");
     if (!init_video()) GTEST_SKIP() << "no video driver";
     config() = Config{};
     Config& c = config();

@@ -20,21 +20,9 @@ namespace fs = std::filesystem;
 
 const fs::path kTests = fs::path(TALVEN_TEST_DATA).parent_path();
 
-bool have(const char* tool) {
-  return std::system((std::string("command -v ") + tool + " >/dev/null 2>&1").c_str()) == 0;
-}
+bool have(const char* tool) { return talven::test::have_tool(tool); }
 
-talven::test::BinaryRun run_shell(const std::string& command) {
-  talven::test::BinaryRun r;
-  FILE* p = popen((command + " 2>&1").c_str(), "r");
-  if (!p) return r;
-  char buf[4096];
-  std::size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
-  int w = pclose(p);
-  r.status = WIFEXITED(w) ? WEXITSTATUS(w) : -1;
-  return r;
-}
+using talven::test::run_shell;
 
 // One windowed session driven by xdotool, then its recording replayed.
 // `direct`: the DirectInput back end.

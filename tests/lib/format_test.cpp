@@ -63,8 +63,18 @@ TEST(FormatWords, LengthModifiersCutOrWidenLikeA32BitLibrary) {
 
 // The runtime's own messages cut their arguments the same way.
 TEST(FormatWords, MessagesCutShortAndCharArgumentsToo) {
+  // The compiler checks these formats against the C library's printf, and
+  // the Windows one knows no "hh": the check is off for this call only.
+#ifdef _WIN32
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat"
+#pragma GCC diagnostic ignored "-Wformat-extra-args"
+#endif
   EXPECT_EQ(format_message("%hd|%hx|%hu|%hhd|%hhu", 65537, 0x12345, -1, 0x1FF, 0x1FF),
             "1|2345|65535|-1|255");
+#ifdef _WIN32
+#pragma GCC diagnostic pop
+#endif
   EXPECT_EQ(format_message("%d|%ld|%lld", -1, 7L, 1LL << 40), "-1|7|1099511627776");
 }
 

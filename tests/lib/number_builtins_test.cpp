@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <numbers>
 
 #include "builtin_call.h"
 #include "lib/rect_builtins.h"
@@ -82,11 +83,12 @@ TEST(NumberBuiltins, FloatFunctionsRoundToFloat) {
   EXPECT_EQ(wf(call(bind<&bi_sin>, {fw(0.5f)})), static_cast<float>(std::sin(0.5)));
   EXPECT_EQ(wf(call(bind<&bi_cos>, {fw(0.5f)})), static_cast<float>(std::cos(0.5)));
   EXPECT_EQ(wf(call(bind<&bi_tan>, {fw(0.5f)})), static_cast<float>(std::tan(0.5)));
-  EXPECT_EQ(wf(call(bind<&bi_asin>, {fw(1.0f)})), static_cast<float>(M_PI / 2));
-  EXPECT_EQ(wf(call(bind<&bi_acos>, {fw(-1.0f)})), static_cast<float>(M_PI));
+  EXPECT_EQ(wf(call(bind<&bi_asin>, {fw(1.0f)})), static_cast<float>(std::numbers::pi / 2));
+  EXPECT_EQ(wf(call(bind<&bi_acos>, {fw(-1.0f)})), static_cast<float>(std::numbers::pi));
   // atan takes y first: atan2(y, x).
-  EXPECT_EQ(wf(call(bind<&bi_atan>, {fw(1.0f), fw(0.0f)})), static_cast<float>(M_PI / 2));
-  EXPECT_EQ(wf(call(bind<&bi_atan>, {fw(0.0f), fw(-1.0f)})), static_cast<float>(M_PI));
+  EXPECT_EQ(wf(call(bind<&bi_atan>, {fw(1.0f), fw(0.0f)})),
+            static_cast<float>(std::numbers::pi / 2));
+  EXPECT_EQ(wf(call(bind<&bi_atan>, {fw(0.0f), fw(-1.0f)})), static_cast<float>(std::numbers::pi));
   EXPECT_TRUE(std::isnan(wf(call(bind<&bi_sqrt>, {fw(-1.0f)}))));
 
   Addr buf = block(64);

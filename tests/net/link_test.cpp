@@ -1,11 +1,6 @@
 // The network link in-process: a server or client link of this process
 // against plain sockets of the test on the loopback address.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -23,6 +18,7 @@
 #include "net/net_builtins.h"
 #include "runtime/bind.h"
 #include "net/net_link.h"
+#include "support/plain_socket.h"
 
 namespace {
 
@@ -38,55 +34,20 @@ bool wait_until(const std::function<bool()>& done, std::chrono::milliseconds lim
   return done();
 }
 
-int free_port() {
-  int s = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  socklen_t len = sizeof a;
-  getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
-  close(s);
-  return ntohs(a.sin_port);
-}
+namespace plain = talven::test::plain;
 
-int connect_raw(int port) {
-  int s = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  a.sin_port = htons(static_cast<std::uint16_t>(port));
-  if (connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-    close(s);
-    return -1;
-  }
-  return s;
-}
-
-int listen_raw(int port) {
-  int s = socket(AF_INET, SOCK_STREAM, 0);
-  int one = 1;
-  setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  a.sin_port = htons(static_cast<std::uint16_t>(port));
-  if (bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(s, 5) != 0) {
-    close(s);
-    return -1;
-  }
-  return s;
-}
+int free_port() { return plain::free_port(); }
+int connect_raw(int port) { return plain::connect_loopback(port); }
+int listen_raw(int port) { return plain::listen_loopback(port); }
 
 // Reads exactly n bytes from a plain socket within the time limit.
 std::string read_raw(int s, std::size_t n, int limit_ms = 5000) {
   std::string out;
   auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limit_ms);
   while (out.size() < n && std::chrono::steady_clock::now() < end) {
-    pollfd p{s, POLLIN, 0};
-    if (poll(&p, 1, 20) <= 0) continue;
+    if (!plain::readable(s, 20)) continue;
     char buf[4096];
-    ssize_t got = recv(s, buf, std::min(sizeof buf, n - out.size()), 0);
+    long got = plain::recv_bytes(s, buf, std::min(sizeof buf, n - out.size()));
     if (got <= 0) break;
     out.append(buf, static_cast<std::size_t>(got));
   }
@@ -97,10 +58,9 @@ std::string read_raw(int s, std::size_t n, int limit_ms = 5000) {
 bool raw_closed(int s, int limit_ms = 5000) {
   auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limit_ms);
   while (std::chrono::steady_clock::now() < end) {
-    pollfd p{s, POLLIN, 0};
-    if (poll(&p, 1, 20) <= 0) continue;
+    if (!plain::readable(s, 20)) continue;
     char c;
-    ssize_t got = recv(s, &c, 1, 0);
+    long got = plain::recv_bytes(s, &c, 1);
     if (got <= 0) return true;
   }
   return false;
@@ -144,7 +104,7 @@ class NetLink : public ::testing::Test {
     net::net_close();
     net::net_set_started(false);
     set_message_sink({});
-    for (int s : sockets_) close(s);
+    for (int s : sockets_) plain::close(s);
   }
   int keep(int s) {
     if (s >= 0) sockets_.push_back(s);
@@ -203,8 +163,7 @@ TEST_F(NetLink, NoLinkAndRefusedOpens) {
   // A port another socket holds without address reuse cannot be taken.
   int holder = keep(listen_raw(port));
   ASSERT_GE(holder, 0);
-  int one = 0;
-  setsockopt(holder, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  plain::set_reuse(holder, false);
   EXPECT_EQ(net::net_open(nullptr, port), 0);
   EXPECT_TRUE(saw("WSAEADDRINUSE アドレスがすでに使用中です"));
 }
@@ -238,7 +197,8 @@ TEST_F(NetLink, ServerServesFiveClientsAndRefusesTheSixth) {
     EXPECT_EQ(send_text(i, msg), static_cast<int>(msg.size()));
     EXPECT_EQ(read_raw(clients[i], msg.size()), msg);
     std::string back = "from client " + std::to_string(i);
-    ASSERT_EQ(send(clients[i], back.data(), back.size(), 0), static_cast<ssize_t>(back.size()));
+    ASSERT_EQ(plain::send_bytes(clients[i], back.data(), back.size()),
+              static_cast<long>(back.size()));
     EXPECT_EQ(recv_link(i, back.size()), back);
   }
   EXPECT_EQ(send_text(5, "x"), -1);
@@ -307,21 +267,20 @@ TEST_F(NetLink, VanishingPeersAreDroppedAndTheOthersServed) {
   ASSERT_TRUE(wait_until([] { return net::net_client_count() == 3; }));
 
   // a resets its connection.
-  linger l{1, 0};
-  setsockopt(a, SOL_SOCKET, SO_LINGER, &l, sizeof l);
-  close(a);
+  plain::reset(a);
   sockets_.erase(sockets_.begin());
   EXPECT_TRUE(wait_until([] { return net::net_client_count() == 2; }));
   EXPECT_EQ(send_text(0, "x"), -1);
 
   // b says goodbye and half-closes: it stays until its bytes are taken.
-  ASSERT_EQ(send(b, "bye", 3, 0), 3);
-  shutdown(b, SHUT_WR);
+  ASSERT_EQ(plain::send_bytes(b, "bye", 3), 3);
+  plain::shutdown_write(b);
   std::this_thread::sleep_for(50ms);
   EXPECT_EQ(net::net_client_count(), 2) << "dropped before the script read its bytes";
   EXPECT_EQ(recv_link(1, 3), "bye");
   EXPECT_TRUE(wait_until([] { return net::net_client_count() == 1; }));
-  EXPECT_EQ(net::net_recv(1, reinterpret_cast<std::uint8_t*>(&l), 1), -1);
+  std::uint8_t spare = 0;
+  EXPECT_EQ(net::net_recv(1, &spare, 1), -1);
 
   // c is still served, and a newcomer takes the lowest free record.
   EXPECT_EQ(send_text(2, "still here"), 10);
@@ -351,7 +310,7 @@ TEST_F(NetLink, TheRingHoldsBackAFastPeer) {
     while (sent < kTotal) {
       for (std::size_t i = 0; i < data.size(); ++i)
         data[i] = static_cast<std::uint8_t>((sent + i) * 7 / 3);
-      ssize_t n = send(c, data.data(), std::min(data.size(), kTotal - sent), 0);
+      long n = plain::send_bytes(c, data.data(), std::min(data.size(), kTotal - sent));
       if (n <= 0) return;
       sent += static_cast<std::size_t>(n);
     }
@@ -385,14 +344,14 @@ TEST_F(NetLink, ClientConnectsExchangesAndKeepsBytesAfterTheServerCloses) {
   std::string host = "127.0.0.1";
   ASSERT_EQ(net::net_open(&host, port), 1);
   EXPECT_EQ(net::net_role(), net::kRoleClient);
-  int s = keep(accept(listener, nullptr, nullptr));
+  int s = keep(plain::accept_one(listener));
   ASSERT_GE(s, 0);
   ASSERT_TRUE(wait_until([] { return net::net_state() == 1; }));
 
   EXPECT_EQ(send_text(3, "ping"), 4);  // the number is ignored by a client
   EXPECT_EQ(read_raw(s, 4), "ping");
-  ASSERT_EQ(send(s, "pong and tail", 13, 0), 13);
-  close(s);
+  ASSERT_EQ(plain::send_bytes(s, "pong and tail", 13), 13);
+  plain::close(s);
   sockets_.pop_back();
   std::this_thread::sleep_for(50ms);
   EXPECT_EQ(net::net_state(), 1) << "ended before the script took the bytes";
@@ -423,8 +382,8 @@ TEST_F(NetLink, ClientFailuresAreReported) {
   net::net_set_started(true);
 
   // Closing while a connection is still being made returns promptly.
-  std::string far = "10.255.255.1";
-  ASSERT_EQ(net::net_open(&far, 9), 1);
+  std::string unreachable = "10.255.255.1";
+  ASSERT_EQ(net::net_open(&unreachable, 9), 1);
   auto t0 = std::chrono::steady_clock::now();
   EXPECT_EQ(net::net_close(), 1);
   EXPECT_LT(std::chrono::steady_clock::now() - t0, 1000ms);
@@ -432,20 +391,13 @@ TEST_F(NetLink, ClientFailuresAreReported) {
 }
 
 TEST_F(NetLink, ClientReachesAnIpv6Literal) {
-  int l6 = socket(AF_INET6, SOCK_STREAM, 0);
-  sockaddr_in6 a{};
-  a.sin6_family = AF_INET6;
-  a.sin6_addr = in6addr_loopback;
-  if (l6 < 0 || bind(l6, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(l6, 1) != 0) {
-    if (l6 >= 0) close(l6);
-    GTEST_SKIP() << "no IPv6 loopback here";
-  }
+  int port6 = 0;
+  int l6 = plain::listen_loopback6(&port6);
+  if (l6 < 0) GTEST_SKIP() << "no IPv6 loopback here";
   keep(l6);
-  socklen_t len = sizeof a;
-  getsockname(l6, reinterpret_cast<sockaddr*>(&a), &len);
   std::string host = "::1";
-  ASSERT_EQ(net::net_open(&host, ntohs(a.sin6_port)), 1);
-  int s = keep(accept(l6, nullptr, nullptr));
+  ASSERT_EQ(net::net_open(&host, port6), 1);
+  int s = keep(plain::accept_one(l6));
   ASSERT_GE(s, 0);
   ASSERT_TRUE(wait_until([] { return net::net_state() == 1; }));
   EXPECT_EQ(send_text(0, "v6"), 2);
@@ -480,7 +432,7 @@ TEST_F(NetLink, BuiltinsRejectWildBuffersAndLengths) {
   EXPECT_EQ(call(runtime::bind<&net::bi_net_send>, 0, buf, 6), 6);
   EXPECT_EQ(read_raw(c, 6), "abcdef");
 
-  ASSERT_EQ(send(c, "xyz", 3, 0), 3);
+  ASSERT_EQ(plain::send_bytes(c, "xyz", 3), 3);
   std::this_thread::sleep_for(50ms);  // the bytes reach the ring
   EXPECT_EQ(call(runtime::bind<&net::bi_net_recv>, 0, 0x10, 3), -1);
   EXPECT_EQ(call(runtime::bind<&net::bi_net_recv>, 0, buf, 0x80000000u), -1);

@@ -1,14 +1,7 @@
 // The link between real talven processes running headless scripts on the
 // loopback address (tests/scripts/net). Every process runs with --timeout
 // and is killed if it outlives the test's own limit.
-#include <arpa/inet.h>
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <signal.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -17,6 +10,10 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "support/plain_socket.h"
+#include "support/run_binary.h"
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -27,17 +24,7 @@ const fs::path kScripts = fs::path(TALVEN_TEST_DATA).parent_path() / "scripts" /
 const fs::path kSource = fs::path(TALVEN_TEST_DATA).parent_path().parent_path();
 const fs::path kHeader = kSource / "sdk" / "talven.h";
 
-int free_port() {
-  int s = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  socklen_t len = sizeof a;
-  getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
-  close(s);
-  return ntohs(a.sin_port);
-}
+int free_port() { return talven::test::plain::free_port(); }
 
 std::string slurp(const fs::path& p) {
   std::ifstream in(p, std::ios::binary);
@@ -50,48 +37,20 @@ struct Game {
   fs::path dir;
   fs::path target;  // what talven is given: the folder, or a program path in it
   std::string log_name = "run.log";
-  pid_t pid = -1;
+  talven::test::BackgroundTalven process{};
   int status = -1;  // exit status; -1 killed or not ended
 
   void start(int timeout_seconds) {
-    std::string log = (dir / log_name).string();
-    std::string timeout = std::to_string(timeout_seconds);
-    std::string what = (target.empty() ? dir : target).string();
-    pid = fork();
-    if (pid == 0) {
-      int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      dup2(fd, 1);
-      dup2(fd, 2);
-      execl(TALVEN_BINARY, TALVEN_BINARY, "--headless", "--log", "--timeout", timeout.c_str(),
-            what.c_str(), static_cast<char*>(nullptr));
-      _exit(127);
-    }
+    process.start({"--headless", "--log", "--timeout", std::to_string(timeout_seconds),
+                   (target.empty() ? dir : target).string()},
+                  (dir / log_name).string());
   }
   // Waits for the end; kills the process after the limit.
   int wait(std::chrono::seconds limit) {
-    if (pid <= 0) return status;
-    auto end = std::chrono::steady_clock::now() + limit;
-    int w = 0;
-    while (waitpid(pid, &w, WNOHANG) == 0) {
-      if (std::chrono::steady_clock::now() > end) {
-        kill(pid, SIGKILL);
-        waitpid(pid, &w, 0);
-        pid = -1;
-        return status = -1;
-      }
-      std::this_thread::sleep_for(10ms);
-    }
-    pid = -1;
-    return status = WIFEXITED(w) ? WEXITSTATUS(w) : -1;
+    if (!process.running()) return status;
+    return status = process.wait(limit);
   }
-  void kill_now() {
-    if (pid > 0) {
-      kill(pid, SIGKILL);
-      int w;
-      waitpid(pid, &w, 0);
-      pid = -1;
-    }
-  }
+  void kill_now() { process.stop(); }
   std::string log() const { return slurp(dir / log_name); }
 };
 
@@ -100,11 +59,8 @@ class NetScripts : public ::testing::Test {
   void SetUp() override {
     if (!fs::exists(TALVEN_BINARY))
       GTEST_SKIP() << "build the talven target first: " << TALVEN_BINARY;
-    root_ = fs::temp_directory_path() /
-            ("talven_net_" + std::to_string(::getpid()) + "_" +
-             ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(root_);
-    fs::create_directories(root_);
+    root_ = talven::test::make_temp_dir("talven_net_");
+    ASSERT_FALSE(root_.empty());
     port_ = free_port();
   }
   void TearDown() override {

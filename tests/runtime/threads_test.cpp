@@ -3,9 +3,6 @@
 #include "runtime/threads.h"
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
-#include <sys/syscall.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -14,6 +11,7 @@
 #include "runtime/bind.h"
 #include "runtime/trap.h"
 #include "script/vm_asm.h"
+#include "support/thread_priority.h"
 
 namespace talven::runtime {
 namespace {
@@ -83,7 +81,7 @@ TEST_F(Threads, ANewThreadInAUsedSlotHasNoPendingSleep) {
 std::atomic<int> seen_priority{-100};
 
 int record_priority(std::uint16_t, script::VmContext*) {
-  seen_priority = ::getpriority(PRIO_PROCESS, static_cast<id_t>(::syscall(SYS_gettid)));
+  seen_priority = test::current_thread_priority();
   return 1;
 }
 
@@ -99,9 +97,9 @@ TEST_F(Threads, ScriptThreadsRunBelowTheMainThreadsPriority) {
   for (int i = 0; i < 500 && seen_priority == -100; ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
   script::vm_set_trap_handler(old);
-  const int main_priority = ::getpriority(PRIO_PROCESS, static_cast<id_t>(::syscall(SYS_gettid)));
+  const int main_priority = test::current_thread_priority();
   ASSERT_NE(seen_priority.load(), -100) << "the script thread never ran";
-  EXPECT_GT(seen_priority.load(), main_priority);  // a higher nice value: a lower priority
+  EXPECT_LT(seen_priority.load(), main_priority);
 }
 
 }  // namespace

@@ -2,8 +2,6 @@
 // codes, and damaged streams.
 #include "storage/compressed.h"
 
-#include <sys/resource.h>
-
 #include <algorithm>
 #include <cstring>
 #include <iterator>
@@ -11,6 +9,7 @@
 
 #include "storage/file_layer.h"
 #include "storage/storage_test_util.h"
+#include "support/peak_memory.h"
 
 namespace talven::storage {
 namespace {
@@ -375,8 +374,7 @@ TEST_F(CompressedFileTest, ALengthBeyondTheCodesReadsAsZerosWithoutBeingHeld) {
 
   // Ten bytes that declare 2 GiB: the file opens with that size, reads and
   // seeks anywhere in it, and memory holds the one decoded byte only.
-  rusage before{};
-  getrusage(RUSAGE_SELF, &before);
+  const long before = ::talven::test::peak_memory_kib();
   test::write_host_file("huge.dat", std::string("\x61\x63\x70\x00\x7F\xFF\xFF\xFF\x30\x80", 10));
   std::vector<ExpFilePtr> files;
   for (int i = 0; i < 8; ++i) {
@@ -393,9 +391,8 @@ TEST_F(CompressedFileTest, ALengthBeyondTheCodesReadsAsZerosWithoutBeingHeld) {
   std::memset(buf, 0x55, sizeof buf);
   ASSERT_EQ(ReadExpFile(f, buf, sizeof buf, &got), 1);
   EXPECT_EQ(std::string(buf, got), std::string(5, '\0'));
-  rusage after{};
-  getrusage(RUSAGE_SELF, &after);
-  EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 64 * 1024);  // KiB: far below one such length
+  EXPECT_LT(::talven::test::peak_memory_kib() - before,
+            64 * 1024);  // KiB: far below one such length
   EXPECT_TRUE(take_messages().empty());
 }
 

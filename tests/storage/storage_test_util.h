@@ -4,8 +4,6 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <unistd.h>
 
 #include <cstdint>
 #include <filesystem>
@@ -17,6 +15,7 @@
 #include "base/game_path.h"
 #include "base/config.h"
 #include "base/messages.h"
+#include "support/temp_dir.h"
 
 namespace talven::storage::test {
 
@@ -35,9 +34,8 @@ inline std::string read_host_file(const std::filesystem::path& path) {
 class StorageTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/talven_storage_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
+    dir_ = ::talven::test::make_temp_dir("talven_storage_");
+    ASSERT_FALSE(dir_.empty());
     old_cwd_ = std::filesystem::current_path();
     std::filesystem::current_path(dir_);
     saved_config_ = config();

@@ -1,16 +1,14 @@
 // unpack copies entry data through a fixed buffer: large entries come out
 // whole, memory does not grow with them, and an entry that cannot be read
 // leaves an existing file as it was.
-#include <fcntl.h>
-#include <sys/resource.h>
-#include <unistd.h>
-
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
 #include "storage/storage_test_util.h"
 #include "storage/storage_tools.h"
+#include "support/peak_memory.h"
 
 namespace talven::storage {
 namespace {
@@ -25,11 +23,7 @@ class UnpackStreamTest : public test::StorageTest {
     for (std::string& a : args) argv.push_back(a.data());
     return run_storage_tool(static_cast<int>(argv.size()), argv.data());
   }
-  static long peak_kib() {
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return u.ru_maxrss;
-  }
+  static long peak_kib() { return ::talven::test::peak_memory_kib(); }
 };
 
 TEST_F(UnpackStreamTest, EntriesLargerThanTheBufferAndEmptyOnesComeOutWhole) {
@@ -68,13 +62,15 @@ TEST_F(UnpackStreamTest, ADamagedEntryLeavesTheOldFileAndNoTemporaries) {
 TEST_F(UnpackStreamTest, MemoryDoesNotGrowWithTheEntrySize) {
   // A 48 MiB entry from a sparse file: packing and unpacking it must not
   // hold it in memory (the process peak grows by far less than its size).
-  constexpr off_t kSize = 48 << 20;
+  constexpr std::streamoff kSize = 48 << 20;
   std::filesystem::create_directories("src");
-  int fd = ::open("src/huge.bin", O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  ASSERT_GE(fd, 0);
-  ASSERT_EQ(::ftruncate(fd, kSize), 0);
-  ASSERT_EQ(::pwrite(fd, "end", 3, kSize - 3), 3);
-  ::close(fd);
+  std::ofstream("src/huge.bin", std::ios::binary).close();
+  std::filesystem::resize_file("src/huge.bin", kSize);  // sparse where the file system can
+  {
+    std::fstream huge("src/huge.bin", std::ios::binary | std::ios::in | std::ios::out);
+    ASSERT_TRUE(huge.seekp(kSize - 3));
+    ASSERT_TRUE(huge.write("end", 3));
+  }
   const long before = peak_kib();
   ASSERT_EQ(run({"pack", "src", "h.bin"}), 0);
   ASSERT_EQ(run({"unpack", "h.bin", "out"}), 0);
@@ -82,10 +78,9 @@ TEST_F(UnpackStreamTest, MemoryDoesNotGrowWithTheEntrySize) {
   EXPECT_LT(grown, 16 * 1024) << "peak grew by " << grown << " KiB";
   EXPECT_EQ(std::filesystem::file_size("out/huge.bin"), static_cast<std::uintmax_t>(kSize));
   std::string tail(3, '\0');
-  fd = ::open("out/huge.bin", O_RDONLY);
-  ASSERT_GE(fd, 0);
-  EXPECT_EQ(::pread(fd, tail.data(), 3, kSize - 3), 3);
-  ::close(fd);
+  std::ifstream out("out/huge.bin", std::ios::binary);
+  ASSERT_TRUE(out.seekg(kSize - 3));
+  EXPECT_TRUE(out.read(tail.data(), 3));
   EXPECT_EQ(tail, "end");
 }
 

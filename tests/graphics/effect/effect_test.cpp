@@ -5,6 +5,7 @@
 #include "graphics/effect/effects.h"
 
 #include <cmath>
+#include <numbers>
 #include <limits>
 #include <vector>
 
@@ -327,7 +328,7 @@ TEST_F(Effects, RasterWithoutWavelengthIsTheIdentity) {
   const float* m = mesh_of(1, c, r);
   for (int i = 0; i <= r; ++i)
     EXPECT_FLOAT_EQ(m[2 * (i * (c + 1) + 2)],
-                    float(5 * std::sin(2 * M_PI * (3 + 8 * i) / 20) + 2 * 50 / c));
+                    float(5 * std::sin(2 * std::numbers::pi * (3 + 8 * i) / 20) + 2 * 50 / c));
 }
 
 TEST_F(Effects, DeformationsFollowTheirFormulas) {
@@ -351,7 +352,7 @@ TEST_F(Effects, DeformationsFollowTheirFormulas) {
   {
     const double B = 12 * std::sin(0.25) + std::cos(0.25) * dx;
     const double n = 12 * std::cos(0.25) - std::sin(0.25) * dx;
-    double D = std::atan2(dy, B) / (2 * M_PI);
+    double D = std::atan2(dy, B) / (2 * std::numbers::pi);
     if (D < 0) D += 1;
     EXPECT_FLOAT_EQ(u(j, i), float(D * W));
     EXPECT_FLOAT_EQ(v(j, i), float(n * n / (dy * dy + B * B) * 3));
@@ -368,8 +369,9 @@ TEST_F(Effects, DeformationsFollowTheirFormulas) {
   EXPECT_EQ(u(c / 2, r / 2), 0.0f);
   ASSERT_EQ(effect_whirl(0, 1.5), 1);  // straight above the centre: 3 pi / 2
   EXPECT_FLOAT_EQ(u(c / 2, r / 2 - 2),
-                  float(W / 2 + (W / c) * 2 * std::cos(3 * M_PI / 2 + 1.5 / 3)));
-  EXPECT_FLOAT_EQ(v(c / 2, r / 2 + 2), float(H / 2 + (H / r) * 2 * std::sin(M_PI / 2 + 1.5 / 3)));
+                  float(W / 2 + (W / c) * 2 * std::cos(3 * std::numbers::pi / 2 + 1.5 / 3)));
+  EXPECT_FLOAT_EQ(v(c / 2, r / 2 + 2),
+                  float(H / 2 + (H / r) * 2 * std::sin(std::numbers::pi / 2 + 1.5 / 3)));
 }
 
 TEST_F(Effects, LensPushesPointsInsideTheCircle) {

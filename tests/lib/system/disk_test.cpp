@@ -1,18 +1,18 @@
 // Folders and files: special folders, the current folder, copy, move,
 // delete, attributes, times, long paths and the untrusted confinement.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 
 #include "base/config.h"
+#include "base/host_file.h"
 #include "lib/builtin_call.h"
 #include "lib/system/file_search.h"
 #include "lib/system/folders.h"
 #include "lib/system/system_builtins.h"
 #include "lib/system/system_paths.h"
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -27,9 +27,8 @@ class Disk : public ::testing::Test {
  protected:
   void SetUp() override {
     old_cwd_ = fs::current_path();
-    dir_ = fs::temp_directory_path() / ("talven_disk_" + std::to_string(::getpid()));
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
+    dir_ = talven::test::make_temp_dir("talven_disk_");
+    ASSERT_FALSE(dir_.empty());
     std::ofstream(dir_ / "src.txt") << "hello";
     buf_ = lib::test::block(300);
   }
@@ -143,18 +142,18 @@ TEST_F(Disk, TimesRoundTripInLocalTime) {
   EXPECT_EQ(got[4], 9);
   EXPECT_EQ(got[5], 30);
   EXPECT_EQ(got[6], 15);
-  struct stat st;
-  ASSERT_EQ(::stat((dir_ / "src.txt").c_str(), &st), 0);
+  host_file::Info st;
+  ASSERT_TRUE(host_file::info_of_path((dir_ / "src.txt").string(), st));
   std::int64_t s, ns;
   system::SystemTime t{2021, 7, 0, 4, 9, 30, 15, 0};
   system::moment_of_local_time(t, s, ns);
-  EXPECT_EQ(st.st_mtim.tv_sec, s);
+  EXPECT_EQ(st.modified_sec, s);
   // An impossible date is refused and nothing changes; so is a missing file.
   const std::uint16_t bad[8] = {2021, 2, 0, 30, 0, 0, 0, 0};
   write_bytes(written, bad, 16);
   EXPECT_EQ(call(bind<&bi_file_settime>, {p("src.txt"), 0, 0, written}), 0u);
-  ASSERT_EQ(::stat((dir_ / "src.txt").c_str(), &st), 0);
-  EXPECT_EQ(st.st_mtim.tv_sec, s);
+  ASSERT_TRUE(host_file::info_of_path((dir_ / "src.txt").string(), st));
+  EXPECT_EQ(st.modified_sec, s);
   EXPECT_EQ(call(bind<&bi_file_gettime>, {p("none"), 0, 0, out}), 0u);
   EXPECT_EQ(call(bind<&bi_file_gettime>, {p("src.txt"), 0, 0, lib::test::bad_address()}), 0u);
 }
@@ -178,12 +177,20 @@ TEST_F(Disk, UntrustedGamesStayInTheirFolders) {
   c.config_path = (dir_ / "save" / "cfg_chs.cfg").string();
   fs::create_directories(dir_ / "game");
   fs::create_directories(dir_ / "save");
-  fs::create_symlink(dir_, dir_ / "game" / "escape");
+  std::error_code linked;
+  fs::create_directory_symlink(dir_, dir_ / "game" / "escape", linked);
+  // Windows asks for rights to make links; without them the case through a
+  // link is left out there.
+#ifndef _WIN32
+  ASSERT_FALSE(linked) << linked.message();
+#endif
   system::set_untrusted(true);
   EXPECT_EQ(call(bind<&bi_dir_create>, {p("game/ok")}), 1u);
   EXPECT_EQ(call(bind<&bi_file_copy>, {p("src.txt"), p("game/x.txt"), 0}), 0u);  // source outside
   EXPECT_EQ(call(bind<&bi_dir_create>, {p("outside")}), 0u);
-  EXPECT_EQ(call(bind<&bi_dir_create>, {p("game/escape/outside2")}), 0u);  // through a link
+  if (!linked) {
+    EXPECT_EQ(call(bind<&bi_dir_create>, {p("game/escape/outside2")}), 0u);  // through a link
+  }
   EXPECT_EQ(call(bind<&bi_dir_create>, {p("save/slot")}), 1u);
   EXPECT_EQ(call(bind<&bi_ini_seti>, {put("S"), put("k"), 1, p("elsewhere.ini")}), 0u);
   EXPECT_EQ(call(bind<&bi_exec>, {put("/bin/true")}), 0u);

@@ -1,8 +1,6 @@
 // Wildcards, 8.3 names, the file-time conversions and the records that
 // find_first / find_next fill.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
@@ -12,6 +10,7 @@
 #include "lib/builtin_call.h"
 #include "lib/system/file_search.h"
 #include "lib/system/system_builtins.h"
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -108,20 +107,22 @@ TEST(FileTimes, EpochsAndLocalTimeRoundTrip) {
 class FindFiles : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("talven_find_" + std::to_string(::getpid()));
-    fs::remove_all(dir_);
+    dir_ = talven::test::make_temp_dir("talven_find_");
+    ASSERT_FALSE(dir_.empty());
     fs::create_directories(dir_ / "Sub");
     std::ofstream(dir_ / "b.txt") << "12345";
     std::ofstream(dir_ / "A.TXT") << "1";
     std::ofstream(dir_ / ".hidden") << "";
     std::ofstream(dir_ / "LongFileName.data") << std::string(70000, 'x');
-    ::chmod((dir_ / "b.txt").c_str(), 0444);
+    fs::permissions(dir_ / "b.txt",
+                    fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
     record_ = script_alloc(320);
   }
   void TearDown() override {
     script_free(record_);
-    ::chmod((dir_ / "b.txt").c_str(), 0644);
-    fs::remove_all(dir_);
+    std::error_code ignored;
+    fs::permissions(dir_ / "b.txt", fs::perms::owner_write, fs::perm_options::add, ignored);
+    fs::remove_all(dir_, ignored);
   }
   std::string name() { return lib::test::text_at(record_ + 44); }
   std::uint32_t u32(std::uint32_t at) { return *load32(record_ + at); }
