@@ -6,6 +6,7 @@
 #include <shlobj.h>
 
 #include "base/config.h"
+#include "base/wide_text_win32.h"
 
 namespace talven {
 
@@ -13,16 +14,9 @@ std::string documents_dir() {
   PWSTR wide = nullptr;
   std::string out;
   if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_Documents, KF_FLAG_DEFAULT, nullptr, &wide))) {
-    const int length = static_cast<int>(wcslen(wide));
-    const int n = WideCharToMultiByte(CP_UTF8, 0, wide, length, nullptr, 0, nullptr, nullptr);
-    if (n > 0) {
-      out.assign(static_cast<std::size_t>(n), '\0');
-      WideCharToMultiByte(CP_UTF8, 0, wide, length, out.data(), n, nullptr, nullptr);
-    }
+    out = host_path_utf8(wide);
   }
   CoTaskMemFree(wide);
-  for (char& c : out)
-    if (c == '\\') c = '/';
   return out;
 }
 

@@ -11,8 +11,23 @@
 
 #include "base/cp932.h"
 #include "base/game_path_host.h"
+#include "base/host_file.h"
 
 namespace talven {
+
+namespace game_path_host {
+
+bool entry_exists(const std::string& path) {
+  host_file::Info st;
+  return host_file::info_of_entry(path, st);
+}
+
+bool is_directory(const std::string& path) {
+  host_file::Info st;
+  return host_file::info_of_path(path, st) && st.directory;
+}
+
+}  // namespace game_path_host
 
 using namespace game_path_host;
 

@@ -20,7 +20,8 @@ std::optional<std::string> match_entry(const std::string& dir, std::string_view 
 std::string join(const std::string& dir, std::string_view name);
 // The folder holding path; a root is its own parent.
 std::string parent_of(const std::string& path);
-// Whether something of that name exists (a link counts, even if broken).
+// Whether something of that name exists (a link counts, even if broken),
+// and whether it is a folder (both in game_path.cpp, over host_file).
 bool entry_exists(const std::string& path);
 bool is_directory(const std::string& path);
 // Whether a file named with a drive ("X:\folder\file") may be created in

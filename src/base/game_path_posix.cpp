@@ -105,16 +105,6 @@ std::shared_ptr<const Listing> get_listing(const std::string& dir) {
 
 }  // namespace
 
-bool entry_exists(const std::string& path) {
-  host_file::Info st;
-  return host_file::info_of_entry(path, st);
-}
-
-bool is_directory(const std::string& path) {
-  host_file::Info st;
-  return host_file::info_of_path(path, st) && st.directory;
-}
-
 std::string join(const std::string& dir, std::string_view name) {
   std::string out = dir;
   if (out.empty() || out.back() != '/') out.push_back('/');

@@ -72,16 +72,6 @@ std::string parent_of(const std::string& path) {
   return path.substr(0, slash);
 }
 
-bool entry_exists(const std::string& path) {
-  host_file::Info st;
-  return host_file::info_of_entry(path, st);
-}
-
-bool is_directory(const std::string& path) {
-  host_file::Info st;
-  return host_file::info_of_path(path, st) && st.directory;
-}
-
 std::optional<std::string> match_entry(const std::string& dir, std::string_view name) {
   auto utf8 = cp932::to_utf8(name);
   if (utf8 && entry_exists(join(dir, *utf8))) return utf8;

@@ -14,4 +14,20 @@ bool is_temporary_of(const std::string& entry, const std::string& name) {
   return true;
 }
 
+bool read_exact_at(int handle, void* buffer, std::size_t n, std::uint64_t offset) {
+  char* p = static_cast<char*>(buffer);
+  while (n > 0) {
+    const std::int64_t got = read_at(handle, p, n, offset);
+    if (got <= 0) return false;
+    p += got;
+    n -= static_cast<std::size_t>(got);
+    offset += static_cast<std::uint64_t>(got);
+  }
+  return true;
+}
+
+bool SaveTemporary::write(const void* data, std::size_t size) {
+  return handle_ >= 0 && write_all(handle_, data, size);
+}
+
 }  // namespace talven::host_file

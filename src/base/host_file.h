@@ -41,6 +41,9 @@ std::int64_t read(int handle, void* buffer, std::size_t n);
 // offset or by position, never both: the position after read_at() is
 // unspecified.
 std::int64_t read_at(int handle, void* buffer, std::size_t n, std::uint64_t offset);
+// Reads exactly n bytes at offset (retrying short reads); false on an
+// error or the end of the file first.
+bool read_exact_at(int handle, void* buffer, std::size_t n, std::uint64_t offset);
 // Moves the position (whence: SEEK_SET, SEEK_CUR, SEEK_END): the new
 // position, or -1.
 std::int64_t seek(int handle, std::int64_t offset, int whence);

@@ -163,22 +163,6 @@ bool SaveTemporary::create(const std::string& target) {
   return true;
 }
 
-bool SaveTemporary::write(const void* data, std::size_t size) {
-  if (handle_ < 0) return false;
-  const char* p = static_cast<const char*>(data);
-  while (size > 0) {
-    ssize_t n = ::write(handle_, p, size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    if (n == 0) return false;
-    p += n;
-    size -= static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
 bool SaveTemporary::commit() {
   if (handle_ < 0) return false;
   struct stat old {};

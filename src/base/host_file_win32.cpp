@@ -22,6 +22,7 @@
 
 #include "base/cp932.h"
 #include "base/host_file.h"
+#include "base/wide_text_win32.h"
 
 namespace talven::host_file {
 
@@ -78,17 +79,7 @@ std::wstring widen(const std::string& bytes) {
   }
 }
 
-std::string narrow(const wchar_t* text, std::size_t length) {
-  if (length == 0) return {};
-  const int n =
-      WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
-  if (n <= 0) return {};
-  std::string out(static_cast<std::size_t>(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), out.data(), n, nullptr, nullptr);
-  return out;
-}
-
-// The UTF-16 name the W functions take for a host path.
+// host_path_wide: the UTF-16 name the W functions take for a host path.
 std::wstring system_name(const std::string& path) {
   std::wstring w = widen(path);
   if (w.size() < MAX_PATH || w.rfind(L"\\\\?\\", 0) == 0) return w;
@@ -104,14 +95,6 @@ std::wstring system_name(const std::string& path) {
   full.resize(got);
   if (full.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + full.substr(2);
   return L"\\\\?\\" + full;
-}
-
-// A host path as the runtime writes them: UTF-8 with '/' separators.
-std::string host_name(const wchar_t* text, std::size_t length) {
-  std::string out = narrow(text, length);
-  for (char& c : out)
-    if (c == '\\') c = '/';
-  return out;
 }
 
 HANDLE system_handle(int handle) { return reinterpret_cast<HANDLE>(_get_osfhandle(handle)); }
@@ -316,7 +299,7 @@ std::optional<std::string> current_dir() {
   std::wstring w(n, L'\0');
   const DWORD got = GetCurrentDirectoryW(n, w.data());
   if (got == 0 || got >= n) return std::nullopt;
-  return host_name(w.data(), got);
+  return host_path_utf8(std::wstring_view(w.data(), got));
 }
 
 std::optional<std::vector<std::string>> list_directory(const std::string& dir) {
@@ -335,7 +318,7 @@ std::optional<std::vector<std::string>> list_directory(const std::string& dir) {
   do {
     const std::wstring_view name = entry.cFileName;
     if (name == L"." || name == L"..") continue;
-    names.push_back(narrow(name.data(), name.size()));
+    names.push_back(utf8_from_wide(std::wstring_view(name.data(), name.size())));
   } while (FindNextFileW(find, &entry));
   FindClose(find);
   return names;
@@ -363,7 +346,7 @@ std::optional<std::string> real_path(const std::string& path) {
   w.resize(got);
   if (w.rfind(L"\\\\?\\UNC\\", 0) == 0) w = L"\\\\" + w.substr(8);
   else if (w.rfind(L"\\\\?\\", 0) == 0) w = w.substr(4);
-  return host_name(w.data(), w.size());
+  return host_path_utf8(w);
 }
 
 bool writable(const std::string& path) {
@@ -397,26 +380,6 @@ bool SaveTemporary::create(const std::string& target) {
   }
   errno = EEXIST;
   return false;
-}
-
-bool SaveTemporary::write(const void* data, std::size_t size) {
-  if (handle_ < 0) return false;
-  const char* p = static_cast<const char*>(data);
-  while (size > 0) {
-    const DWORD want = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 30));
-    DWORD put = 0;
-    if (!WriteFile(system_handle(handle_), p, want, &put, nullptr)) {
-      set_errno_from_last();
-      return false;
-    }
-    if (put == 0) {
-      errno = ENOSPC;
-      return false;
-    }
-    p += put;
-    size -= put;
-  }
-  return true;
 }
 
 bool SaveTemporary::commit() {
@@ -483,3 +446,16 @@ void remove_stale_temporaries(const std::string& target) {
 }
 
 }  // namespace talven::host_file
+
+namespace talven {
+
+std::wstring host_path_wide(const std::string& path) { return host_file::system_name(path); }
+
+std::string host_path_utf8(std::wstring_view path) {
+  std::string out = utf8_from_wide(path);
+  for (char& c : out)
+    if (c == '\\') c = '/';
+  return out;
+}
+
+}  // namespace talven

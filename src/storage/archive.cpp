@@ -25,19 +25,6 @@ void put_le32(std::string& out, std::uint32_t v) {
   for (int i = 0; i < 4; ++i) out += static_cast<char>((v >> (8 * i)) & 0xFF);
 }
 
-// Reads exactly n bytes at offset; false on an error or a short read.
-bool read_at(int fd, void* buffer, std::size_t n, std::uint64_t offset) {
-  char* p = static_cast<char*>(buffer);
-  while (n > 0) {
-    const std::int64_t got = host_file::read_at(fd, p, n, offset);
-    if (got <= 0) return false;
-    p += got;
-    n -= static_cast<std::size_t>(got);
-    offset += static_cast<std::uint64_t>(got);
-  }
-  return true;
-}
-
 // One affine map x -> M x ^ constant over 32-bit words; column[i] = M e_i.
 struct Affine {
   std::uint32_t column[32];
@@ -80,7 +67,7 @@ ArchiveStatus read_header(int fd, HeaderFields& h) {
   if (!host_file::info_of(fd, st)) return ArchiveStatus::kDamaged;
   h.file_size = st.size;
   unsigned char header[kArchiveHeaderSize];
-  if (!read_at(fd, header, sizeof header, 0) ||
+  if (!host_file::read_exact_at(fd, header, sizeof header, 0) ||
       std::memcmp(header, kArchiveMagic, sizeof kArchiveMagic) != 0)
     return ArchiveStatus::kBadHeader;
   h.seed = get_le32(header + 8);
@@ -135,10 +122,12 @@ ArchiveStatus read_archive_directory(int fd, ArchiveDirectory& dir) {
   if (!dir.entries) return ArchiveStatus::kNoMemory;
   std::unique_ptr<unsigned char[]> raw(new (std::nothrow) unsigned char[directory_bytes + 1]);
   if (!raw) return ArchiveStatus::kNoMemory;
-  if (!read_at(fd, raw.get(), directory_bytes, kArchiveHeaderSize)) return ArchiveStatus::kDamaged;
+  if (!host_file::read_exact_at(fd, raw.get(), directory_bytes, kArchiveHeaderSize))
+    return ArchiveStatus::kDamaged;
   dir.names.reset(new (std::nothrow) char[dir.names_size ? dir.names_size : 1]);
   if (!dir.names) return ArchiveStatus::kDamaged;
-  if (!read_at(fd, dir.names.get(), dir.names_size, kArchiveHeaderSize + directory_bytes))
+  if (!host_file::read_exact_at(fd, dir.names.get(), dir.names_size,
+                                kArchiveHeaderSize + directory_bytes))
     return ArchiveStatus::kDamaged;
 
   const unsigned char* p = raw.get();
@@ -162,8 +151,9 @@ ArchiveStatus find_archive_entry(int fd, std::string_view wanted, std::int64_t* 
   while (low <= high) {
     const std::int64_t middle = (low + high) / 2;
     unsigned char raw[kArchiveEntrySize];
-    if (!read_at(fd, raw, sizeof raw,
-                 kArchiveHeaderSize + static_cast<std::uint64_t>(middle) * kArchiveEntrySize))
+    if (!host_file::read_exact_at(
+            fd, raw, sizeof raw,
+            kArchiveHeaderSize + static_cast<std::uint64_t>(middle) * kArchiveEntrySize))
       return ArchiveStatus::kDamaged;
     ArchiveKeystream keys{
         archive_keystream_after(h.seed, 2 + 3 * static_cast<std::uint64_t>(middle))};
@@ -180,7 +170,7 @@ ArchiveStatus find_archive_entry(int fd, std::string_view wanted, std::int64_t* 
       char chunk[256];
       const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(left, sizeof chunk));
       if (n == 0) return ArchiveStatus::kDamaged;
-      if (!read_at(fd, chunk, n, at)) return ArchiveStatus::kDamaged;
+      if (!host_file::read_exact_at(fd, chunk, n, at)) return ArchiveStatus::kDamaged;
       const void* zero = std::memchr(chunk, 0, n);
       if (zero) {
         name.append(chunk, static_cast<std::size_t>(static_cast<const char*>(zero) - chunk));

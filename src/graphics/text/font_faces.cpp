@@ -119,17 +119,7 @@ void add_game_font(Faces& f, std::shared_ptr<const std::string> data) {
     g.index = int(i);
     g.bold = face->style_flags & FT_STYLE_FLAG_BOLD;
     g.italic = face->style_flags & FT_STYLE_FLAG_ITALIC;
-    if (face->family_name) add_name(g, face->family_name);
-    FT_UInt n = FT_Get_Sfnt_Name_Count(face);
-    for (FT_UInt k = 0; k < n; ++k) {
-      FT_SfntName name;
-      if (FT_Get_Sfnt_Name(face, k, &name) != 0) continue;
-      if (name.platform_id != TT_PLATFORM_MICROSOFT || name.encoding_id != TT_MS_ID_UNICODE_CS)
-        continue;
-      if (name.name_id != TT_NAME_ID_FONT_FAMILY && name.name_id != TT_NAME_ID_TYPOGRAPHIC_FAMILY)
-        continue;
-      add_name(g, utf16be_to_utf8(name.string, name.string_len));
-    }
+    for (const std::string& name : system_faces::family_names(face)) add_name(g, name);
     FT_Done_Face(face);
     if (!g.names.empty()) f.game.push_back(std::move(g));
   }
@@ -140,17 +130,6 @@ bool font_file_name(std::string_view name) {
   for (const char* ext : {".ttf", ".otf", ".ttc", ".otc"})
     if (n.size() > 4 && n.compare(n.size() - 4, 4, ext) == 0) return true;
   return false;
-}
-
-bool read_fully_at(int fd, char* p, std::size_t n, std::uint64_t offset) {
-  while (n > 0) {
-    const std::int64_t got = host_file::read_at(fd, p, n, offset);
-    if (got <= 0) return false;
-    p += got;
-    n -= static_cast<std::size_t>(got);
-    offset += static_cast<std::uint64_t>(got);
-  }
-  return true;
 }
 
 // The game's "fonts" folder: loose files first, then its archive's entries.
@@ -175,7 +154,7 @@ void scan_game_fonts(Faces& f) {
       auto data = std::make_shared<std::string>();
       if (host_file::info_of(fd, info) && info.size <= kMaxGameFontBytes) {
         data->resize(info.size);
-        if (!read_fully_at(fd, data->data(), data->size(), 0)) data->clear();
+        if (!host_file::read_exact_at(fd, data->data(), data->size(), 0)) data->clear();
       }
       host_file::close(fd);
       add_game_font(f, std::move(data));
@@ -195,7 +174,7 @@ void scan_game_fonts(Faces& f) {
             !dir.data_in_file(i))
           continue;
         auto data = std::make_shared<std::string>(e.data_size, '\0');
-        if (!read_fully_at(fd, data->data(), data->size(), e.data_offset)) continue;
+        if (!host_file::read_exact_at(fd, data->data(), data->size(), e.data_offset)) continue;
         add_game_font(f, std::move(data));
       }
     }
@@ -330,6 +309,22 @@ void release_faces() {
   // The host's font list goes too (it is read again on next use), so that
   // nothing of it outlives the runtime.
   system_faces::release();
+}
+
+std::vector<std::string> system_faces::family_names(FT_Face face) {
+  std::vector<std::string> names;
+  if (face->family_name) names.emplace_back(face->family_name);
+  const FT_UInt n = FT_Get_Sfnt_Name_Count(face);
+  for (FT_UInt k = 0; k < n; ++k) {
+    FT_SfntName name;
+    if (FT_Get_Sfnt_Name(face, k, &name) != 0) continue;
+    if (name.platform_id != TT_PLATFORM_MICROSOFT || name.encoding_id != TT_MS_ID_UNICODE_CS)
+      continue;
+    if (name.name_id != TT_NAME_ID_FONT_FAMILY && name.name_id != TT_NAME_ID_TYPOGRAPHIC_FAMILY)
+      continue;
+    names.push_back(utf16be_to_utf8(name.string, name.string_len));
+  }
+  return names;
 }
 
 }  // namespace talven::graphics

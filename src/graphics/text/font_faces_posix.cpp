@@ -6,7 +6,6 @@
 #include <fontconfig/fontconfig.h>
 
 #include <algorithm>
-#include <iterator>
 
 #include "graphics/text/system_faces.h"
 
@@ -14,38 +13,38 @@ namespace talven::graphics::system_faces {
 
 namespace {
 
-// Face names games ask for, mapped to the installed Japanese faces: fixed
+// The installed Japanese faces of each kind of common face name: fixed
 // pitch names to the fixed gothic and mincho, proportional ones to the
 // proportional faces, each list ending with other common Japanese families
 // so that a machine with only one of them still finds it. The fontconfig
-// rules are made from this table (one alias per name).
-struct FaceRule {
-  const char* name;    // as games spell it
-  const char* prefer;  // fontconfig families, best first
-};
-
+// rules are made from kCommonFaces and these (one alias per name).
 constexpr const char* kPGothic = "IPAPGothic,IPAGothic,Noto Sans CJK JP,VL PGothic,TakaoPGothic";
 constexpr const char* kGothic = "IPAGothic,IPAPGothic,Noto Sans Mono CJK JP,VL Gothic,TakaoGothic";
 constexpr const char* kMincho = "IPAMincho,IPAPMincho,Noto Serif CJK JP,TakaoMincho";
 constexpr const char* kPMincho = "IPAPMincho,IPAMincho,Noto Serif CJK JP,TakaoPMincho";
 
-constexpr FaceRule kFaceRules[] = {
-    {"Meiryo", kPGothic},       {"メイリオ", kPGothic},        {"Meiryo UI", kPGothic},
-    {"MS PGothic", kPGothic},   {"ＭＳ Ｐゴシック", kPGothic}, {"MS UI Gothic", kPGothic},
-    {"Yu Gothic", kPGothic},    {"游ゴシック", kPGothic},      {"MS Gothic", kGothic},
-    {"ＭＳ ゴシック", kGothic}, {"MS Mincho", kMincho},        {"ＭＳ 明朝", kMincho},
-    {"MS PMincho", kPMincho},   {"ＭＳ Ｐ明朝", kPMincho},     {"Yu Mincho", kPMincho},
-    {"游明朝", kPMincho},
-};
+}  // namespace
+
+const char* preferred_faces(FaceKind kind) {
+  switch (kind) {
+    case FaceKind::kPGothic: return kPGothic;
+    case FaceKind::kGothic: return kGothic;
+    case FaceKind::kMincho: return kMincho;
+    case FaceKind::kPMincho: return kPMincho;
+  }
+  return kGothic;
+}
+
+namespace {
 
 std::string font_rules_xml() {
   std::string xml =
       "<?xml version=\"1.0\"?>\n<!DOCTYPE fontconfig SYSTEM \"fonts.dtd\">\n<fontconfig>\n";
-  for (const FaceRule& r : kFaceRules) {
+  for (const CommonFace& f : kCommonFaces) {
     xml += "  <alias binding=\"strong\"><family>";
-    xml += r.name;
+    xml += f.name;
     xml += "</family><prefer>";
-    std::string_view list(r.prefer);
+    std::string_view list(preferred_faces(f.kind));
     while (!list.empty()) {
       std::size_t comma = list.find(',');
       xml += "<family>";
@@ -139,8 +138,7 @@ bool find(FT_Library, const std::string& utf8, int weight, bool italic, FaceSour
   FcConfig* config = config_locked();
   if (!config) return false;
   const std::string key = fold_family(utf8);
-  bool mapped = std::any_of(std::begin(kFaceRules), std::end(kFaceRules),
-                            [&](const FaceRule& r) { return fold_family(r.name) == key; });
+  const bool mapped = common_face(key) != nullptr;
   FcPattern* font = match_family(config, utf8, weight, italic);
   bool usable = font && covers_japanese(font) && (mapped || has_family(font, key));
   if (!usable) {

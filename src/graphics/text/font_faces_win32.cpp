@@ -9,36 +9,36 @@
 
 #include <ft2build.h>
 #include FT_FREETYPE_H
-#include FT_SFNT_NAMES_H
-#include FT_TRUETYPE_IDS_H
 
 #include <algorithm>
-#include <iterator>
 
+#include "base/wide_text_win32.h"
 #include "graphics/text/system_faces.h"
 
 namespace talven::graphics::system_faces {
 
 namespace {
 
-struct FaceRule {
-  const char* name;    // as games spell it
-  const char* prefer;  // installed families, best first
-};
-
+// The installed faces of each kind, best first: the common names are
+// installed faces on Windows, so a missing one takes its nearest kin.
 constexpr const char* kPGothic = "Meiryo,Yu Gothic,MS PGothic,MS UI Gothic,MS Gothic";
 constexpr const char* kGothic = "MS Gothic,BIZ UDGothic,Yu Gothic,Meiryo";
 constexpr const char* kMincho = "MS Mincho,BIZ UDMincho,Yu Mincho,MS PMincho";
 constexpr const char* kPMincho = "MS PMincho,Yu Mincho,MS Mincho,BIZ UDPMincho";
 
-constexpr FaceRule kFaceRules[] = {
-    {"Meiryo", kPGothic},       {"メイリオ", kPGothic},        {"Meiryo UI", kPGothic},
-    {"MS PGothic", kPGothic},   {"ＭＳ Ｐゴシック", kPGothic}, {"MS UI Gothic", kPGothic},
-    {"Yu Gothic", kPGothic},    {"游ゴシック", kPGothic},      {"MS Gothic", kGothic},
-    {"ＭＳ ゴシック", kGothic}, {"MS Mincho", kMincho},        {"ＭＳ 明朝", kMincho},
-    {"MS PMincho", kPMincho},   {"ＭＳ Ｐ明朝", kPMincho},     {"Yu Mincho", kPMincho},
-    {"游明朝", kPMincho},
-};
+}  // namespace
+
+const char* preferred_faces(FaceKind kind) {
+  switch (kind) {
+    case FaceKind::kPGothic: return kPGothic;
+    case FaceKind::kGothic: return kGothic;
+    case FaceKind::kMincho: return kMincho;
+    case FaceKind::kPMincho: return kPMincho;
+  }
+  return kGothic;
+}
+
+namespace {
 
 constexpr const char* kFallbackFamily = "MS Gothic";
 constexpr const char* kFallbacks[] = {"MS Gothic", "Yu Gothic", "Meiryo", "BIZ UDGothic"};
@@ -54,19 +54,6 @@ struct HostFace {
 
 std::vector<HostFace> g_faces;
 bool g_scanned = false;
-
-std::string utf8_of(const wchar_t* text, int length) {
-  const int n = ::WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<std::size_t>(n > 0 ? n : 0), '\0');
-  if (n > 0) ::WideCharToMultiByte(CP_UTF8, 0, text, length, out.data(), n, nullptr, nullptr);
-  return out;
-}
-
-std::string utf8_of_utf16be(const FT_Byte* p, FT_UInt len) {
-  std::wstring w;
-  for (FT_UInt i = 0; i + 1 < len; i += 2) w.push_back(static_cast<wchar_t>(p[i] << 8 | p[i + 1]));
-  return utf8_of(w.data(), static_cast<int>(w.size()));
-}
 
 void add_name(HostFace& h, const std::string& name) {
   if (name.empty()) return;
@@ -103,17 +90,7 @@ void scan_file(FT_Library lib, const std::string& path) {
     h.italic = face->style_flags & FT_STYLE_FLAG_ITALIC;
     // Hiragana "a" and a kanji.
     h.japanese = FT_Get_Char_Index(face, 0x3042) != 0 && FT_Get_Char_Index(face, 0x6F22) != 0;
-    if (face->family_name) add_name(h, face->family_name);
-    const FT_UInt n = FT_Get_Sfnt_Name_Count(face);
-    for (FT_UInt k = 0; k < n; ++k) {
-      FT_SfntName name;
-      if (FT_Get_Sfnt_Name(face, k, &name) != 0) continue;
-      if (name.platform_id != TT_PLATFORM_MICROSOFT || name.encoding_id != TT_MS_ID_UNICODE_CS)
-        continue;
-      if (name.name_id != TT_NAME_ID_FONT_FAMILY && name.name_id != TT_NAME_ID_TYPOGRAPHIC_FAMILY)
-        continue;
-      add_name(h, utf8_of_utf16be(name.string, name.string_len));
-    }
+    for (const std::string& name : family_names(face)) add_name(h, name);
     FT_Done_Face(face);
     if (!h.names.empty()) g_faces.push_back(std::move(h));
   }
@@ -133,7 +110,7 @@ void scan_folder(FT_Library lib, const std::wstring& folder) {
   std::sort(files.begin(), files.end());
   for (const std::wstring& f : files) {
     const std::wstring path = folder + L"\\" + f;
-    scan_file(lib, utf8_of(path.data(), static_cast<int>(path.size())));
+    scan_file(lib, host_path_utf8(path));
   }
 }
 
@@ -191,13 +168,11 @@ bool find(FT_Library library, const std::string& utf8, int weight, bool italic, 
     return true;
   }
   found.fell_back = true;
-  const FaceRule* rule = nullptr;
-  for (const FaceRule& r : kFaceRules)
-    if (fold_family(r.name) == key) rule = &r;
-  found.unknown = !rule && !best_of(key, weight, italic, false);
-  // A mapped name takes the nearest installed face of its kind.
-  if (rule) {
-    std::string_view list(rule->prefer);
+  const CommonFace* common = common_face(key);
+  found.unknown = !common && !best_of(key, weight, italic, false);
+  // A common name takes the nearest installed face of its kind.
+  if (common) {
+    std::string_view list(preferred_faces(common->kind));
     while (!list.empty()) {
       const std::size_t comma = list.find(',');
       const HostFace* h = best_of(fold_family(list.substr(0, comma)), weight, italic, true);

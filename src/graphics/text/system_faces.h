@@ -14,6 +14,8 @@
 
 #include "graphics/text/font_faces.h"
 
+typedef struct FT_FaceRec_* FT_Face;
+
 namespace talven::graphics::system_faces {
 
 // Family names compare without regard to ASCII case.
@@ -23,6 +25,43 @@ inline std::string fold_family(std::string_view s) {
     if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
   return out;
 }
+
+// The kinds of Japanese face games ask for by name.
+enum class FaceKind { kPGothic, kGothic, kMincho, kPMincho };
+
+// Face names games commonly ask for (also in their Japanese spellings) and
+// the kind each stands for. Each platform maps a kind to its installed
+// faces (preferred_faces).
+struct CommonFace {
+  const char* name;  // as games spell it (UTF-8)
+  FaceKind kind;
+};
+inline constexpr CommonFace kCommonFaces[] = {
+    {"Meiryo", FaceKind::kPGothic},          {"メイリオ", FaceKind::kPGothic},
+    {"Meiryo UI", FaceKind::kPGothic},       {"MS PGothic", FaceKind::kPGothic},
+    {"ＭＳ Ｐゴシック", FaceKind::kPGothic}, {"MS UI Gothic", FaceKind::kPGothic},
+    {"Yu Gothic", FaceKind::kPGothic},       {"游ゴシック", FaceKind::kPGothic},
+    {"MS Gothic", FaceKind::kGothic},        {"ＭＳ ゴシック", FaceKind::kGothic},
+    {"MS Mincho", FaceKind::kMincho},        {"ＭＳ 明朝", FaceKind::kMincho},
+    {"MS PMincho", FaceKind::kPMincho},      {"ＭＳ Ｐ明朝", FaceKind::kPMincho},
+    {"Yu Mincho", FaceKind::kPMincho},       {"游明朝", FaceKind::kPMincho},
+};
+
+// The common face a folded family name is, or null.
+inline const CommonFace* common_face(std::string_view folded) {
+  for (const CommonFace& f : kCommonFaces)
+    if (fold_family(f.name) == folded) return &f;
+  return nullptr;
+}
+
+// This platform's installed families for a kind, best first, separated by
+// commas.
+const char* preferred_faces(FaceKind kind);
+
+// A face's family names (UTF-8): FreeType's own, then the Windows-Unicode
+// family and typographic family entries of its name table, repeats and
+// all (callers keep each folded name once).
+std::vector<std::string> family_names(FT_Face face);
 
 // The Japanese gothic face used when a name finds nothing usable.
 const char* fallback_family();

@@ -5,7 +5,7 @@
 #include <shlobj.h>
 
 #include "lib/system/folders.h"
-#include "lib/system/wide_text_win32.h"
+#include "base/wide_text_win32.h"
 
 namespace talven::lib::system {
 

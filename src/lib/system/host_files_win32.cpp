@@ -6,7 +6,7 @@
 #include <cwchar>
 
 #include "lib/system/host_files.h"
-#include "lib/system/wide_text_win32.h"
+#include "base/wide_text_win32.h"
 
 namespace talven::lib::system {
 
@@ -53,7 +53,7 @@ bool ends_with_nocase(const std::wstring& s, const wchar_t* tail) {
 // Opens a file or folder for its attributes and times without following
 // the sharing of other programs in its way.
 HANDLE open_for(const std::string& host, DWORD access) {
-  return ::CreateFileW(wide_from_utf8(host).c_str(), access,
+  return ::CreateFileW(host_path_wide(host).c_str(), access,
                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
 }
@@ -62,7 +62,7 @@ HANDLE open_for(const std::string& host, DWORD access) {
 
 bool host_file(const std::string& host, HostFile& out) {
   WIN32_FILE_ATTRIBUTE_DATA d;
-  if (!::GetFileAttributesExW(wide_from_utf8(host).c_str(), GetFileExInfoStandard, &d))
+  if (!::GetFileAttributesExW(host_path_wide(host).c_str(), GetFileExInfoStandard, &d))
     return false;
   fill(d.dwFileAttributes, d.nFileSizeHigh, d.nFileSizeLow, d.ftCreationTime, d.ftLastAccessTime,
        d.ftLastWriteTime, out);
@@ -70,13 +70,13 @@ bool host_file(const std::string& host, HostFile& out) {
 }
 
 bool host_name_exists(const std::string& host) {
-  return ::GetFileAttributesW(wide_from_utf8(host).c_str()) != INVALID_FILE_ATTRIBUTES;
+  return ::GetFileAttributesW(host_path_wide(host).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 // Windows starts .exe and .com files directly; everything else opens through
 // its file association.
 bool host_program_file(const std::string& host) {
-  const std::wstring w = wide_from_utf8(host);
+  const std::wstring w = host_path_wide(host);
   const DWORD a = ::GetFileAttributesW(w.c_str());
   return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY) &&
          (ends_with_nocase(w, L".exe") || ends_with_nocase(w, L".com"));
@@ -86,7 +86,7 @@ bool list_host_folder(const std::string& folder,
                       const std::function<bool(const std::string& host_name)>& wanted,
                       std::vector<std::pair<std::string, HostFile>>& out) {
   out.clear();
-  std::wstring pattern = wide_from_utf8(folder);
+  std::wstring pattern = host_path_wide(folder);
   if (pattern.empty()) return false;
   if (pattern.back() != L'\\' && pattern.back() != L'/') pattern += L'\\';
   pattern += L'*';
@@ -117,19 +117,19 @@ std::optional<std::string> current_host_folder() {
 }
 
 bool set_current_host_folder(const std::string& host) {
-  return ::SetCurrentDirectoryW(wide_from_utf8(host).c_str()) != 0;
+  return ::SetCurrentDirectoryW(host_path_wide(host).c_str()) != 0;
 }
 
 bool make_host_folder(const std::string& host) {
-  return ::CreateDirectoryW(wide_from_utf8(host).c_str(), nullptr) != 0;
+  return ::CreateDirectoryW(host_path_wide(host).c_str(), nullptr) != 0;
 }
 
 bool remove_host_folder(const std::string& host) {
-  return ::RemoveDirectoryW(wide_from_utf8(host).c_str()) != 0;
+  return ::RemoveDirectoryW(host_path_wide(host).c_str()) != 0;
 }
 
 bool remove_host_file(const std::string& host) {
-  return ::DeleteFileW(wide_from_utf8(host).c_str()) != 0;
+  return ::DeleteFileW(host_path_wide(host).c_str()) != 0;
 }
 
 // CopyFileW keeps the attributes and the last write time, and with
@@ -137,19 +137,19 @@ bool remove_host_file(const std::string& host) {
 bool copy_host_file(const std::string& from, const std::string& to, bool replace) {
   HostFile f;
   if (!host_file(from, f) || f.directory) return false;
-  return ::CopyFileW(wide_from_utf8(from).c_str(), wide_from_utf8(to).c_str(), replace ? 0 : 1) !=
+  return ::CopyFileW(host_path_wide(from).c_str(), host_path_wide(to).c_str(), replace ? 0 : 1) !=
          0;
 }
 
 // Without MOVEFILE_REPLACE_EXISTING an existing target is never replaced;
 // MOVEFILE_COPY_ALLOWED copies and deletes across volumes.
 bool move_host_file(const std::string& from, const std::string& to) {
-  return ::MoveFileExW(wide_from_utf8(from).c_str(), wide_from_utf8(to).c_str(),
+  return ::MoveFileExW(host_path_wide(from).c_str(), host_path_wide(to).c_str(),
                        MOVEFILE_COPY_ALLOWED) != 0;
 }
 
 bool set_host_read_only(const std::string& host, bool read_only) {
-  const std::wstring w = wide_from_utf8(host);
+  const std::wstring w = host_path_wide(host);
   DWORD a = ::GetFileAttributesW(w.c_str());
   if (a == INVALID_FILE_ATTRIBUTES) return false;
   if (read_only) a |= FILE_ATTRIBUTE_READONLY;

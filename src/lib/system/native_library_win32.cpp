@@ -9,7 +9,7 @@
 
 #include "base/messages.h"
 #include "lib/system/native_library.h"
-#include "lib/system/wide_text_win32.h"
+#include "base/wide_text_win32.h"
 
 namespace talven::lib::system {
 
@@ -41,7 +41,7 @@ std::wstring module_file(const std::wstring& name) {
 std::vector<std::string> library_file_names(const std::string& file) { return {file}; }
 
 void* open_native_library(const std::string& path) {
-  const std::wstring w = wide_from_utf8(path);
+  const std::wstring w = host_path_wide(path);
   DWORD previous = 0;
   ::SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX, &previous);
   HMODULE m = ::LoadLibraryW(w.c_str());

@@ -1,6 +1,6 @@
-// UTF-8 <-> UTF-16 for the Windows calls of the system builtins. Host paths
-// and program arguments are UTF-8 inside the runtime; the W functions take
-// UTF-16. Included only by *_win32.cpp files.
+// UTF-8 <-> UTF-16 for the Windows (W) calls, and host paths as those calls
+// take them. Text inside the runtime is UTF-8 (host paths too, with '/');
+// the W functions take UTF-16. Included only by *_win32.cpp files.
 #pragma once
 
 #include <windows.h>
@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-namespace talven::lib::system {
+namespace talven {
 
 // Invalid UTF-8 becomes U+FFFD, as MultiByteToWideChar makes it.
 inline std::wstring wide_from_utf8(std::string_view text) {
@@ -32,4 +32,13 @@ inline std::string utf8_from_wide(std::wstring_view text) {
   return out;
 }
 
-}  // namespace talven::lib::system
+// The UTF-16 name the W functions take for a host path: each '/'-separated
+// part read as UTF-8 when it is valid UTF-8, else as CP932; '\\?\' put in
+// front of a long absolute path (host_file_win32.cpp).
+std::wstring host_path_wide(const std::string& path);
+
+// A host path the W functions gave back, as the runtime writes host paths:
+// UTF-8 with '/' separators.
+std::string host_path_utf8(std::wstring_view path);
+
+}  // namespace talven
