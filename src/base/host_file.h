@@ -63,6 +63,9 @@ bool info_of_path(const std::string& path, Info& out);
 bool info_of_entry(const std::string& path, Info& out);
 // The current directory as a host path.
 std::optional<std::string> current_dir();
+// The host path of the running talven executable itself (links resolved);
+// nullopt when the system cannot tell.
+std::optional<std::string> running_program();
 // The names in a directory, without "." and ".."; nullopt when it cannot be
 // listed.
 std::optional<std::vector<std::string>> list_directory(const std::string& dir);

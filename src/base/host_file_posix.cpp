@@ -124,6 +124,8 @@ std::optional<std::string> current_dir() {
   return cwd;
 }
 
+std::optional<std::string> running_program() { return real_path("/proc/self/exe"); }
+
 std::optional<std::vector<std::string>> list_directory(const std::string& dir) {
   DIR* d = ::opendir(dir.c_str());
   if (!d) return std::nullopt;

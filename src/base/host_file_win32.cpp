@@ -302,6 +302,17 @@ std::optional<std::string> current_dir() {
   return host_path_utf8(std::wstring_view(w.data(), got));
 }
 
+std::optional<std::string> running_program() {
+  std::wstring w(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD got = GetModuleFileNameW(nullptr, w.data(), static_cast<DWORD>(w.size()));
+    if (got == 0) return std::nullopt;
+    if (got < w.size()) return host_path_utf8(std::wstring_view(w.data(), got));
+    if (w.size() >= 32768) return std::nullopt;  // the longest path Windows has
+    w.resize(w.size() * 2);
+  }
+}
+
 std::optional<std::vector<std::string>> list_directory(const std::string& dir) {
   std::wstring pattern = system_name(dir);
   if (!pattern.empty() && pattern.back() != L'\\') pattern.push_back(L'\\');

@@ -1,6 +1,9 @@
 #include "audio/midi/midi_player.h"
 
+#include "audio_sonames.h"
+#if TALVEN_HAVE_FLUIDSYNTH
 #include "audio/midi/fluidsynth_api.h"
+#endif
 
 #include <algorithm>
 #include <cmath>
@@ -22,6 +25,7 @@ constexpr std::size_t kMaxMidiFile = 64u << 20;  // larger files are not music
 
 // ---- the synthesiser ----------------------------------------------------------
 
+#if TALVEN_HAVE_FLUIDSYNTH
 class FluidSynth : public Synth {
  public:
   static std::unique_ptr<FluidSynth> create(std::uint32_t rate) {
@@ -64,6 +68,7 @@ class FluidSynth : public Synth {
   fluid_settings_t* settings_ = nullptr;
   fluid_synth_t* synth_ = nullptr;
 };
+#endif
 
 // ---- the sequencer -------------------------------------------------------------
 
@@ -185,6 +190,7 @@ bool song_playing() {
 }
 
 std::unique_ptr<Synth> make_fluid_synth_for(std::uint32_t rate, const std::string& soundfont) {
+#if TALVEN_HAVE_FLUIDSYNTH
   std::unique_ptr<FluidSynth> synth = FluidSynth::create(rate);
   if (!synth) {
     report_message(1, "DirectMusicPerformance の初期化に失敗しました。");
@@ -195,14 +201,23 @@ std::unique_ptr<Synth> make_fluid_synth_for(std::uint32_t rate, const std::strin
     return nullptr;
   }
   return synth;
+#else
+  (void)rate;
+  (void)soundfont;
+  report_message(1, "DirectMusicPerformance の初期化に失敗しました。");
+  return nullptr;
+#endif
 }
 
 void quiet_fluid_logging() {
+#if TALVEN_HAVE_FLUIDSYNTH
   static std::once_flag once;
   std::call_once(once, [] {
+    if (!fl::available()) return;
     for (int level : {FLUID_PANIC, FLUID_ERR, FLUID_WARN, FLUID_INFO, FLUID_DBG})
       fl::fluid_set_log_function(level, nullptr, nullptr);
   });
+#endif
 }
 
 }  // namespace
