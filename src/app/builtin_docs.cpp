@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "runtime/builtins.h"
+#include "base/host_file.h"
 #include "script/sdk_header.h"
 
 namespace talven {
@@ -372,11 +373,11 @@ int run_builtins_tool(int argc, char** argv) {
     std::fputs(text.c_str(), stdout);
     return 0;
   }
-  std::ifstream in(output, std::ios::binary);
+  std::ifstream in(host_file::fs_path(output), std::ios::binary);
   std::stringstream old;
   old << in.rdbuf();
   if (in && old.str() == text) return 0;
-  std::ofstream out(output, std::ios::binary | std::ios::trunc);
+  std::ofstream out(host_file::fs_path(output), std::ios::binary | std::ios::trunc);
   out << text;
   out.close();
   if (!out) {

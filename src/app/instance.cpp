@@ -4,11 +4,14 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "base/host_file.h"
+
 namespace talven {
 
 std::string instance_name(const std::string& program_path) {
   std::error_code ec;
-  std::string path = std::filesystem::absolute(program_path, ec).lexically_normal().string();
+  std::string path = host_file::from_fs_path(
+      std::filesystem::absolute(host_file::fs_path(program_path), ec).lexically_normal());
   if (ec) path = program_path;
   std::uint64_t h = 1469598103934665603ull;  // FNV-1a
   for (unsigned char c : path) {

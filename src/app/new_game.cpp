@@ -5,6 +5,7 @@
 #include <fstream>
 #include <system_error>
 
+#include "base/host_file.h"
 #include "base/game_path.h"
 #include "base/messages.h"
 #include "storage/file_layer.h"
@@ -127,14 +128,14 @@ bool write_new_file(const fs::path& path, const std::string& text) {
   std::error_code ec;
   if (fs::exists(path, ec)) {
     std::fprintf(stderr, "talven new: %s already exists; nothing was changed\n",
-                 path.string().c_str());
+                 host_file::from_fs_path(path).c_str());
     return false;
   }
   std::ofstream out(path, std::ios::binary);
   out << text;
   out.close();
   if (!out) {
-    std::fprintf(stderr, "talven new: cannot write %s\n", path.string().c_str());
+    std::fprintf(stderr, "talven new: cannot write %s\n", host_file::from_fs_path(path).c_str());
     return false;
   }
   return true;
@@ -153,7 +154,7 @@ int run_new_game(int argc, char** argv) {
                  argv[0]);
     return 2;
   }
-  const fs::path dir = argc == 2 ? fs::path(argv[1]) : fs::path(name);
+  const fs::path dir = argc == 2 ? host_file::fs_path(argv[1]) : fs::path(name);
   const fs::path cfg = dir / (name + ".cfg");
   const fs::path script = dir / name / "main.c";
   const fs::path readme = dir / "README.txt";
@@ -161,21 +162,22 @@ int run_new_game(int argc, char** argv) {
   for (const fs::path& p : {cfg, script, readme}) {
     if (fs::exists(p, ec)) {
       std::fprintf(stderr, "talven new: %s already exists; nothing was changed\n",
-                   p.string().c_str());
+                   host_file::from_fs_path(p).c_str());
       return 1;
     }
   }
   fs::create_directories(dir / name, ec);
   if (ec) {
-    std::fprintf(stderr, "talven new: cannot create %s: %s\n", (dir / name).string().c_str(),
-                 ec.message().c_str());
+    std::fprintf(stderr, "talven new: cannot create %s: %s\n",
+                 host_file::from_fs_path(dir / name).c_str(), ec.message().c_str());
     return 1;
   }
   if (!write_new_file(cfg, config_text(name)) || !write_new_file(script, main_script_text(name)) ||
       !write_new_file(readme, readme_text(name)))
     return 1;
-  std::printf("created %s, %s and %s\nrun it with: talven %s\n", cfg.string().c_str(),
-              script.string().c_str(), readme.string().c_str(), dir.string().c_str());
+  std::printf("created %s, %s and %s\nrun it with: talven %s\n",
+              host_file::from_fs_path(cfg).c_str(), host_file::from_fs_path(script).c_str(),
+              host_file::from_fs_path(readme).c_str(), host_file::from_fs_path(dir).c_str());
   return 0;
 }
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "runtime/game_clock.h"
+#include "base/host_file.h"
 
 namespace talven::audio {
 
@@ -33,7 +34,7 @@ WavRecorder::~WavRecorder() { close(); }
 
 bool WavRecorder::open(const std::string& path, std::uint32_t rate) {
   close();
-  file_ = std::fopen(path.c_str(), "wb");
+  file_ = host_file::open_stdio(path, "wb");
   if (!file_) return false;
   rate_ = rate;
   data_bytes_ = 0;

@@ -11,6 +11,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -63,6 +65,14 @@ bool info_of_path(const std::string& path, Info& out);
 bool info_of_entry(const std::string& path, Info& out);
 // The current directory as a host path.
 std::optional<std::string> current_dir();
+// A host path as std::filesystem takes it, and back. A std::string given to
+// std::filesystem (or to fopen and the file streams) directly is read in
+// the system's narrow code page on Windows; these read host paths the way
+// this layer does, and fs_path() results open wide on every platform.
+std::filesystem::path fs_path(const std::string& path);
+std::string from_fs_path(const std::filesystem::path& path);
+// fopen() for a host path; nullptr (errno set) on failure.
+std::FILE* open_stdio(const std::string& path, const char* mode);
 // The host path of the running talven executable itself (links resolved);
 // nullopt when the system cannot tell.
 std::optional<std::string> running_program();

@@ -124,6 +124,12 @@ std::optional<std::string> current_dir() {
   return cwd;
 }
 
+std::filesystem::path fs_path(const std::string& path) { return path; }
+std::string from_fs_path(const std::filesystem::path& path) { return path.string(); }
+std::FILE* open_stdio(const std::string& path, const char* mode) {
+  return std::fopen(path.c_str(), mode);
+}
+
 std::optional<std::string> running_program() { return real_path("/proc/self/exe"); }
 
 std::optional<std::vector<std::string>> list_directory(const std::string& dir) {

@@ -302,6 +302,17 @@ std::optional<std::string> current_dir() {
   return host_path_utf8(std::wstring_view(w.data(), got));
 }
 
+std::filesystem::path fs_path(const std::string& path) {
+  return std::filesystem::path(widen(path));
+}
+std::string from_fs_path(const std::filesystem::path& path) {
+  return host_path_utf8(path.native());
+}
+std::FILE* open_stdio(const std::string& path, const char* mode) {
+  const std::string m = mode;
+  return _wfopen(system_name(path).c_str(), std::wstring(m.begin(), m.end()).c_str());
+}
+
 std::optional<std::string> running_program() {
   std::wstring w(MAX_PATH, L'\0');
   for (;;) {

@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "base/config.h"
+#include "base/host_file.h"
 #include "base/messages.h"
 #include "graphics/present/pages.h"
 #include "input/input_state.h"
@@ -110,7 +111,7 @@ void window_event(const SDL_Event& e) {
 }
 
 bool read_file(const std::string& path, std::string& text) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(host_file::fs_path(path), std::ios::binary);
   if (!in) return false;
   std::stringstream s;
   s << in.rdbuf();
@@ -166,7 +167,7 @@ bool input_start(const InputStart& options) {
       std::fprintf(stderr, "talven: --record-input needs a window; nothing is recorded\n");
     } else {
       std::lock_guard lock(record_mutex);
-      record_file = std::fopen(options.record_input.c_str(), "w");
+      record_file = host_file::open_stdio(options.record_input, "w");
       if (!record_file)
         std::fprintf(stderr, "talven: cannot write the input file %s\n",
                      options.record_input.c_str());

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "base/game_path.h"
+#include "base/host_file.h"
 #include "base/config.h"
 #include "script/compiler.h"
 #include "script/disasm.h"
@@ -34,7 +35,7 @@ int tool_loader(const std::string& path, std::string& text) {
   if (std::optional<std::string> host = resolve_game_path(path)) {
     // Read in large chunks into one string, no stream copies; sources past
     // the compiler's limit are refused as the file layer's loader does.
-    std::FILE* in = std::fopen(host->c_str(), "rb");
+    std::FILE* in = host_file::open_stdio(*host, "rb");
     if (in) {
       constexpr std::size_t kLimit = 64u << 20;
       std::string data;
@@ -66,7 +67,7 @@ int tool_loader(const std::string& path, std::string& text) {
 bool tool_probe(const std::string& path) {
   std::error_code ec;
   if (std::optional<std::string> host = resolve_game_path(path))
-    if (std::filesystem::is_regular_file(*host, ec)) return true;
+    if (std::filesystem::is_regular_file(host_file::fs_path(*host), ec)) return true;
   return storage::DataFileExists(path);
 }
 

@@ -6,6 +6,7 @@
 
 #include "base/atomic_file.h"
 #include "base/game_path.h"
+#include "base/host_file.h"
 #include "storage/compressed.h"
 #include "storage/file_layer.h"
 
@@ -38,7 +39,7 @@ ExpFile* pack_file(int handle) {
 }
 
 void forget_directory_of(const std::string& host_path) {
-  invalidate_path_cache(std::filesystem::path(host_path).parent_path().string());
+  invalidate_path_cache(host_file::from_fs_path(host_file::fs_path(host_path).parent_path()));
 }
 
 // Reads up to size bytes of a host file into script memory; false when the
@@ -46,7 +47,7 @@ void forget_directory_of(const std::string& host_path) {
 bool load_host_file(const std::string& game_path, Addr block, std::uint32_t size) {
   auto host = resolve_game_path(game_path);
   if (!host) return false;
-  std::FILE* f = std::fopen(host->c_str(), "rb");
+  std::FILE* f = host_file::open_stdio(*host, "rb");
   if (!f) return false;
   std::uint8_t* p = wspan(block, size);
   if (p) std::fread(p, size, 1, f);
@@ -203,7 +204,7 @@ int stream_open(std::string_view path, std::string_view mode_text) {
     host = *found;
   }
   if (host.empty()) return 0;
-  std::FILE* f = std::fopen(host.c_str(), mode.c_str());
+  std::FILE* f = host_file::open_stdio(host, mode.c_str());
   if (!f) return 0;
   if (creates) forget_directory_of(host);
   *slot = Stream{f, text};

@@ -71,7 +71,7 @@ std::optional<fs::path> host_path_for_entry(const fs::path& root, std::string_vi
     if (host.find_first_of(std::string_view("/\0", 2)) != std::string::npos || host == "." ||
         host == "..")
       return false;
-    out /= host;
+    out /= host_file::fs_path(host);
     return true;
   };
   for (std::size_t i = 0; i < name.size(); i = cp932::next(name, i)) {
@@ -106,12 +106,12 @@ int run_pack(int argc, char** argv) {
     }
   }
   if (positional.size() != 2) return usage(tool);
-  const fs::path root = positional[0];
+  const fs::path root = host_file::fs_path(positional[0]);
   const std::string archive = positional[1];
 
   std::error_code ec;
   if (!fs::is_directory(root, ec)) return failure(tool.name, positional[0] + " is not a directory");
-  const fs::path archive_abs = fs::weakly_canonical(archive, ec);
+  const fs::path archive_abs = fs::weakly_canonical(host_file::fs_path(archive), ec);
   std::vector<ArchiveSource> sources;
   fs::recursive_directory_iterator it(root, ec), end;
   if (ec) return failure(tool.name, "cannot read " + positional[0] + ": " + ec.message());
@@ -119,13 +119,13 @@ int run_pack(int argc, char** argv) {
     if (ec) return failure(tool.name, "cannot read " + positional[0] + ": " + ec.message());
     if (!it->is_regular_file(ec)) continue;
     if (fs::weakly_canonical(it->path(), ec) == archive_abs) continue;
-    std::string relative = it->path().lexically_relative(root).generic_string();
+    std::string relative = host_file::from_fs_path(it->path().lexically_relative(root));
     std::optional<std::string> name = entry_name_for(relative);
     if (!name) return failure(tool.name, relative + ": the name has no CP932 form");
     if (backslash)
       for (char& c : *name)
         if (c == '/') c = '\\';
-    sources.push_back({*name, it->path().string()});
+    sources.push_back({*name, host_file::from_fs_path(it->path())});
   }
   std::string error;
   const std::size_t count = sources.size();
@@ -179,7 +179,7 @@ int run_unpack(int argc, char** argv) {
   int fd;
   ArchiveDirectory dir;
   if (!open_archive(tool.name, argv[1], fd, dir)) return 1;
-  const fs::path root = argv[2];
+  const fs::path root = host_file::fs_path(argv[2]);
   int status = 0;
   // Entries are copied through one fixed buffer, so memory stays bounded
   // whatever their sizes.
@@ -193,15 +193,16 @@ int run_unpack(int argc, char** argv) {
       continue;
     }
     if (!dir.data_in_file(i)) {
-      status = failure(tool.name, target->string() + ": data outside the archive, skipped");
+      status = failure(tool.name,
+                       host_file::from_fs_path(*target) + ": data outside the archive, skipped");
       continue;
     }
     std::error_code ec;
     fs::create_directories(target->parent_path(), ec);
     AtomicOutput out;
-    if (!out.open(target->string())) {
-      status =
-          failure(tool.name, "cannot create " + target->string() + ": " + std::strerror(errno));
+    if (!out.open(host_file::from_fs_path(*target))) {
+      status = failure(tool.name, "cannot create " + host_file::from_fs_path(*target) + ": " +
+                                      std::strerror(errno));
       continue;
     }
     const std::uint64_t size = dir.entries[i].data_size;
@@ -221,12 +222,13 @@ int run_unpack(int argc, char** argv) {
     }
     if (write_failed) {
       out.abandon();
-      status = failure(tool.name, "cannot write " + target->string());
+      status = failure(tool.name, "cannot write " + host_file::from_fs_path(*target));
     } else if (done != size) {
       out.abandon();
-      status = failure(tool.name, "cannot read the data of " + target->string());
+      status = failure(tool.name, "cannot read the data of " + host_file::from_fs_path(*target));
     } else if (!out.commit()) {
-      status = failure(tool.name, "cannot write " + target->string() + ": " + std::strerror(errno));
+      status = failure(tool.name, "cannot write " + host_file::from_fs_path(*target) + ": " +
+                                      std::strerror(errno));
     }
   }
   host_file::close(fd);

@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/host_file.h"
 #include "audio/cd/track_decoder.h"
 #include "audio/mixer.h"
 
@@ -50,10 +51,10 @@ Toc read_toc(const std::string& folder) {
   Toc toc;
   std::error_code ec;
   std::vector<std::pair<int, std::string>> files;
-  for (const auto& e : fs::directory_iterator(folder, ec)) {
+  for (const auto& e : fs::directory_iterator(host_file::fs_path(folder), ec)) {
     if (!e.is_regular_file(ec)) continue;
-    const int n = track_number(e.path().filename().string());
-    if (n) files.emplace_back(n, e.path().string());
+    const int n = track_number(host_file::from_fs_path(e.path().filename()));
+    if (n) files.emplace_back(n, host_file::from_fs_path(e.path()));
   }
   std::sort(files.begin(), files.end());
   for (const auto& [n, path] : files) {
@@ -65,8 +66,8 @@ Toc read_toc(const std::string& folder) {
       toc.file[n] = path;
     } else if (toc.file[n].empty()) {
       toc.file[n] = path;
-      toc.length[n] =
-          int(std::min<std::uintmax_t>(fs::file_size(path, ec) / kCdBytesPerSecond, 1u << 30));
+      toc.length[n] = int(std::min<std::uintmax_t>(
+          fs::file_size(host_file::fs_path(path), ec) / kCdBytesPerSecond, 1u << 30));
     }
   }
   return toc;

@@ -5,6 +5,7 @@
 
 #include "audio/cd/cd_audio.h"
 #include "audio/sound.h"
+#include "base/host_file.h"
 #include "base/config.h"
 
 namespace talven::audio::cd {
@@ -13,9 +14,9 @@ bool cd_device_start(const char* game_dir) {
   const Config& c = config();
   if (!c.CD) return false;
   namespace fs = std::filesystem;
-  fs::path folder = c.CDFolder.empty() ? fs::path("cd") : fs::path(c.CDFolder);
-  if (folder.is_relative() && game_dir && *game_dir) folder = fs::path(game_dir) / folder;
-  return cd_start(sound_mixer(), folder.string());
+  fs::path folder = host_file::fs_path(c.CDFolder.empty() ? std::string("cd") : c.CDFolder);
+  if (folder.is_relative() && game_dir && *game_dir) folder = host_file::fs_path(game_dir) / folder;
+  return cd_start(sound_mixer(), host_file::from_fs_path(folder));
 }
 
 void cd_release() {

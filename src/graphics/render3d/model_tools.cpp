@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "base/atomic_file.h"
+#include "base/host_file.h"
 
 namespace talven::graphics::render3d {
 
@@ -23,7 +24,7 @@ const ModelTool kTools[] = {
 
 // Reads the tool's input file; says so on standard error when it cannot.
 bool read_input(const char* path, std::string& out) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(host_file::fs_path(path), std::ios::binary);
   if (in) {
     out.assign(std::istreambuf_iterator<char>(in), {});
     if (!in.bad()) return true;

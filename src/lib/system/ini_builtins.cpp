@@ -9,6 +9,7 @@
 
 #include "base/config.h"
 #include "base/cp932.h"
+#include "base/host_file.h"
 #include "base/game_path.h"
 #include "base/profile.h"
 #include "lib/system/system_builtins.h"
@@ -89,7 +90,7 @@ std::string_view trimmed(std::string_view v) {
 std::vector<std::string> profile_names(const std::string& file,
                                        const std::optional<std::string>& section) {
   std::vector<std::string> names;
-  std::ifstream in(file, std::ios::binary);
+  std::ifstream in(host_file::fs_path(file), std::ios::binary);
   std::string line;
   bool inside = false;
   auto add = [&](std::string_view name) {
