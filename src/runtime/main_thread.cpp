@@ -7,6 +7,7 @@
 #include <unordered_map>
 
 #include "base/messages.h"
+#include "runtime/threads_system.h"
 
 namespace talven::runtime {
 
@@ -49,7 +50,10 @@ void set_main_thread_handler(std::uint32_t message, MainThreadHandler handler) {
   else handlers.erase(message);
 }
 
-void bind_main_thread() { main_id = std::this_thread::get_id(); }
+void bind_main_thread() {
+  main_id = std::this_thread::get_id();
+  use_fine_timer();
+}
 bool is_main_thread() { return std::this_thread::get_id() == main_id; }
 void set_main_thread_waker(void (*waker)()) { wake = waker; }
 
