@@ -11,8 +11,12 @@
 #include <mutex>
 #include <vector>
 
+#include "audio/midi/sf2_font.h"
+#include "audio/midi/sf2_synth.h"
 #include "audio/midi/smf.h"
+#include "audio/midi/system_soundfonts.h"
 #include "audio/mixer.h"
+#include "base/host_file.h"
 #include "base/messages.h"
 #include "storage/file_layer.h"
 
@@ -23,7 +27,7 @@ namespace {
 constexpr std::int32_t kMaster = 100;            // the tool's master level, fixed
 constexpr std::size_t kMaxMidiFile = 64u << 20;  // larger files are not music
 
-// ---- the synthesiser ----------------------------------------------------------
+// ---- the synthesisers -----------------------------------------------------------
 
 #if TALVEN_HAVE_FLUIDSYNTH
 class FluidSynth : public Synth {
@@ -189,24 +193,31 @@ bool song_playing() {
   return s.song && s.voice >= 0 && s.mixer->playing(s.voice);
 }
 
-std::unique_ptr<Synth> make_fluid_synth_for(std::uint32_t rate, const std::string& soundfont) {
+// FluidSynth when its library loads, else our own synthesiser; the
+// SoundFont must load either way.
+std::unique_ptr<Synth> make_synth_for(std::uint32_t rate, const std::string& soundfont) {
 #if TALVEN_HAVE_FLUIDSYNTH
-  std::unique_ptr<FluidSynth> synth = FluidSynth::create(rate);
-  if (!synth) {
-    report_message(1, "DirectMusicPerformance の初期化に失敗しました。");
-    return nullptr;
+  if (fl::available()) {
+    std::unique_ptr<FluidSynth> synth = FluidSynth::create(rate);
+    if (!synth) {
+      report_message(1, "DirectMusicPerformance の初期化に失敗しました。");
+      return nullptr;
+    }
+    if (!synth->load_soundfont(soundfont)) {
+      report_message(1, "ポートの選択に失敗しました。");
+      return nullptr;
+    }
+    return synth;
   }
-  if (!synth->load_soundfont(soundfont)) {
+#endif
+  std::string why;
+  std::shared_ptr<const sf2::Font> font;
+  if (!soundfont.empty()) font = sf2::load_font(soundfont, &why);
+  if (!font) {
     report_message(1, "ポートの選択に失敗しました。");
     return nullptr;
   }
-  return synth;
-#else
-  (void)rate;
-  (void)soundfont;
-  report_message(1, "DirectMusicPerformance の初期化に失敗しました。");
-  return nullptr;
-#endif
+  return std::make_unique<Sf2Synth>(std::move(font), rate);
 }
 
 void quiet_fluid_logging() {
@@ -223,28 +234,30 @@ void quiet_fluid_logging() {
 }  // namespace
 
 std::string find_soundfont(const std::string& configured, const std::string& game_dir) {
-  namespace fs = std::filesystem;
-  std::error_code ec;
+  auto regular = [](const std::string& path) {
+    host_file::Info info;
+    return host_file::info_of_path(path, info) && info.regular;
+  };
   if (!configured.empty()) {
-    fs::path p = configured;
-    if (p.is_relative() && !game_dir.empty()) p = fs::path(game_dir) / p;
-    if (fs::is_regular_file(p, ec)) return p.string();
+    const bool relative = host_file::fs_path(configured).is_relative();
+    const std::string path =
+        relative && !game_dir.empty() ? game_dir + "/" + configured : configured;
+    if (regular(path)) return path;
   }
   if (!game_dir.empty()) {
     std::vector<std::string> found;
-    for (const auto& e : fs::directory_iterator(game_dir, ec)) {
-      std::string ext = e.path().extension().string();
+    for (const std::string& name :
+         host_file::list_directory(game_dir).value_or(std::vector<std::string>{})) {
+      std::string ext = name.size() >= 4 ? name.substr(name.size() - 4) : "";
       std::transform(ext.begin(), ext.end(), ext.begin(),
-                     [](unsigned char c) { return std::tolower(c); });
-      if (ext == ".sf2" && e.is_regular_file(ec)) found.push_back(e.path().string());
+                     [](unsigned char c) { return char(std::tolower(c)); });
+      if (ext == ".sf2" && regular(game_dir + "/" + name)) found.push_back(game_dir + "/" + name);
     }
     std::sort(found.begin(), found.end());
     if (!found.empty()) return found.front();
   }
-  for (const char* p :
-       {"/usr/share/sounds/sf2/default-GM.sf2", "/usr/share/sounds/sf2/TimGM6mb.sf2",
-        "/usr/share/sounds/sf2/FluidR3_GM.sf2"})
-    if (fs::is_regular_file(p, ec)) return p;
+  for (const std::string& p : system_soundfonts())
+    if (regular(p)) return p;
   return {};
 }
 
@@ -271,7 +284,7 @@ bool midi_start(const MidiStart& start) {
   soundfont = start.soundfont;
   state().global_focus = start.global_focus;
   return midi_start_with(start.mixer,
-                         [](std::uint32_t rate) { return make_fluid_synth_for(rate, soundfont); });
+                         [](std::uint32_t rate) { return make_synth_for(rate, soundfont); });
 }
 
 void midi_shutdown() {

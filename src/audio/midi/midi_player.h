@@ -1,5 +1,6 @@
 // MIDI music: one Standard MIDI File at a time, played by our own sequencer
-// through a software synthesiser (FluidSynth with a General MIDI SoundFont)
+// through a software synthesiser playing a General MIDI SoundFont (FluidSynth
+// where it is built in and its library loads, else our own, sf2_synth.h)
 // into a voice of the mixer.
 //
 // The sequencer sends every channel event at its sample time while the
