@@ -6,9 +6,11 @@
 #include <string>
 
 #include "app/builtin_docs.h"
+#include "app/bundle.h"
 #include "app/game.h"
 #include "app/new_game.h"
 #include "graphics/render3d/model_tools.h"
+#include "runtime/fault_report.h"
 #include "script/script_tools.h"
 #include "storage/storage_tools.h"
 
@@ -60,7 +62,9 @@ void print_help(std::FILE* out) {
   list(std::initializer_list<script::ScriptTool>{
       {"new", "NAME [DIR]",
        "create a game folder (NAME.cfg, NAME/main.c, README.txt) that runs at once"},
-      {"builtins", "[--output FILE]", "print the reference of every builtin function (Markdown)"}});
+      {"builtins", "[--output FILE]", "print the reference of every builtin function (Markdown)"},
+      {"bundle", "GAME OUT [--linux] [--windows] [--windows-from DIR] [--archive] [--backslash]",
+       "write the folder players start GAME from (the runtime named after it, its data)"}});
   list(script::script_tools());
   list(storage::storage_tools());
   list(graphics::render3d::model_tools());
@@ -69,7 +73,16 @@ void print_help(std::FILE* out) {
 }  // namespace
 
 int run_command_line(int argc, char** argv) {
+  runtime::install_fault_report();
+  // A program named after a game whose configuration lies beside it runs
+  // that game when no other is named (bundles made by `talven bundle`).
+  const std::string bundled = bundled_game_program();
   if (argc < 2) {
+    if (!bundled.empty()) {
+      RunOptions options;
+      options.game = bundled;
+      return run_game(options);
+    }
     print_help(stderr);
     return 2;
   }
@@ -86,6 +99,7 @@ int run_command_line(int argc, char** argv) {
   if (script::is_script_tool(first)) return script::run_script_tool(argc - 1, argv + 1);
   if (first == "new") return run_new_game(argc - 2, argv + 2);
   if (first == "builtins") return run_builtins_tool(argc - 2, argv + 2);
+  if (first == "bundle") return run_bundle_tool(argc - 2, argv + 2);
   if (graphics::render3d::is_model_tool(first))
     return graphics::render3d::run_model_tool(argc - 1, argv + 1);
 
@@ -155,6 +169,7 @@ int run_command_line(int argc, char** argv) {
       return kExitUsage;
     }
   }
+  if (options.game.empty()) options.game = bundled;
   if (options.game.empty()) {
     print_help(stderr);
     return kExitUsage;

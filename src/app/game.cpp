@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <cstring>
 #include <mutex>
+#include <optional>
 
 #include "base/address_space.h"
 #include "graphics/kernels/tables.h"
@@ -23,6 +24,7 @@
 #include "app/sdl_present.h"
 #include "base/config.h"
 #include "base/debug_output.h"
+#include "base/host_file.h"
 #include "input/input_builtins.h"
 #include "input/input_state.h"
 #include "host/window_font.h"
@@ -112,25 +114,52 @@ bool ends_with_cfg(const std::string& name) {
 
 std::string program_path_for(const std::string& game) {
   std::error_code ec;
-  fs::path p = fs::absolute(game, ec);
+  fs::path p = fs::absolute(host_file::fs_path(game), ec);
   if (ec) return {};
   if (fs::is_directory(p, ec)) {
     p = p.lexically_normal();
     if (!p.has_filename()) p = p.parent_path();
     std::vector<std::string> cfgs;
     for (const auto& entry : fs::directory_iterator(p, ec)) {
-      std::string name = entry.path().filename().string();
+      std::string name = host_file::from_fs_path(entry.path().filename());
       std::string lower = name;
       std::transform(lower.begin(), lower.end(), lower.begin(),
                      [](unsigned char c) { return std::tolower(c); });
       if (entry.is_regular_file(ec) && ends_with_cfg(name) && lower != "cfg_chs.cfg")
         cfgs.push_back(name);
     }
-    std::string stem =
-        cfgs.size() == 1 ? cfgs[0].substr(0, cfgs[0].size() - 4) : p.filename().string();
-    return (p / (stem + ".exe")).string();
+    std::string stem = cfgs.size() == 1 ? cfgs[0].substr(0, cfgs[0].size() - 4)
+                                        : host_file::from_fs_path(p.filename());
+    return host_file::from_fs_path(p / host_file::fs_path(stem + ".exe"));
   }
-  if (fs::is_directory(p.parent_path(), ec)) return p.string();
+  if (fs::is_directory(p.parent_path(), ec)) return host_file::from_fs_path(p);
+  return {};
+}
+
+std::string bundled_game_program() {
+  const std::optional<std::string> running = host_file::running_program();
+  if (!running) return {};
+  const fs::path program = host_file::fs_path(*running);
+  auto lower = [](std::string s) {
+    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::tolower(c); });
+    return s;
+  };
+  // The game's name is the program's name, or that name without its last
+  // extension (NAME.exe; NAME.x86_64 where a folder NAME holds the scripts).
+  const std::string full = host_file::from_fs_path(program.filename());
+  std::vector<std::string> names{full};
+  if (const std::size_t dot = full.rfind('.'); dot != std::string::npos && dot > 0)
+    names.push_back(full.substr(0, dot));
+  std::error_code ec;
+  for (const std::string& name : names) {
+    if (lower(name) == "talven") return {};
+    const std::string wanted = lower(name + ".cfg");
+    for (const auto& entry : fs::directory_iterator(program.parent_path(), ec)) {
+      if (lower(host_file::from_fs_path(entry.path().filename())) == wanted &&
+          entry.is_regular_file(ec))
+        return host_file::from_fs_path(program.parent_path() / host_file::fs_path(name + ".exe"));
+    }
+  }
   return {};
 }
 
@@ -380,7 +409,8 @@ int run_game(const RunOptions& options) {
   // Named from where the player stands, not the game's folder entered below.
   std::error_code ec;
   auto from_here = [&ec](const std::string& path) {
-    return path.empty() ? path : fs::absolute(path, ec).string();
+    return path.empty() ? path
+                        : host_file::from_fs_path(fs::absolute(host_file::fs_path(path), ec));
   };
   std::string screenshot = from_here(options.screenshot);
   const std::string audio_out = from_here(options.audio_out);

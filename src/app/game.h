@@ -42,7 +42,15 @@ struct RunOptions {
 // The program path for GAME: a file path is taken as is; for a folder, the
 // program is named after its one ".cfg" file, else after the folder.
 // Empty when GAME does not exist as a folder and its folder does not exist.
+// Absolute, with '/' separators on every platform (as configuration lookup
+// splits it).
 std::string program_path_for(const std::string& game);
+
+// The program path of a bundled game: the running program is named NAME,
+// or NAME with one extension (NAME.exe, NAME.x86_64), and NAME.cfg lies
+// beside it. Empty when the program is named talven, or when there is no
+// such configuration.
+std::string bundled_game_program();
 
 // Runs the game; returns the process exit status.
 int run_game(const RunOptions& options);

@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "base/cp932.h"
+#include "base/host_file.h"
 #include "base/profile.h"
 
 namespace talven {
@@ -66,6 +67,7 @@ constexpr StringKey kStringKeys[] = {
     {"General", "Company", &Config::Company, 260},
     {"General", "Product", &Config::Product, 260},
     {"General", "Title", &Config::Title, 256},
+    {"General", "Icon", &Config::Icon, 260},
     {"Script", "Load", &Config::Load, 260},
     {"System", "SoundFont", &Config::SoundFont, 260},
     {"Drive", "CDFolder", &Config::CDFolder, 260},
@@ -88,7 +90,7 @@ std::string fit(std::string s, std::size_t buffer) {
 
 bool is_file(const std::string& p) {
   std::error_code ec;
-  return fs::is_regular_file(p, ec);
+  return fs::is_regular_file(host_file::fs_path(p), ec);
 }
 
 // The file `name` in host directory `dir` (ending in '/'), matched without
@@ -98,8 +100,9 @@ std::string beside(const std::string& dir, const std::string& name) {
   std::string exact = dir + name;
   if (is_file(exact)) return exact;
   std::error_code ec;
-  for (const auto& entry : fs::directory_iterator(dir.empty() ? "." : dir, ec)) {
-    std::string found = entry.path().filename().string();
+  for (const auto& entry :
+       fs::directory_iterator(host_file::fs_path(dir.empty() ? "." : dir), ec)) {
+    std::string found = host_file::from_fs_path(entry.path().filename());
     if (found.size() == name.size() &&
         std::equal(found.begin(), found.end(), name.begin(),
                    [](char a, char b) {
@@ -118,12 +121,12 @@ std::string beside(const std::string& dir, const std::string& name) {
 bool enter_or_create(std::string& dir, const std::string& component) {
   std::string path = beside(dir, component);
   std::error_code ec;
-  if (fs::is_directory(path, ec)) {
+  if (fs::is_directory(host_file::fs_path(path), ec)) {
     dir = path + "/";
     return true;
   }
-  fs::create_directory(path, ec);
-  if (ec || !fs::is_directory(path, ec)) return false;
+  fs::create_directory(host_file::fs_path(path), ec);
+  if (ec || !fs::is_directory(host_file::fs_path(path), ec)) return false;
   dir = path + "/";
   return true;
 }

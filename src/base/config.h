@@ -23,6 +23,7 @@ struct Config {
   std::int32_t MultiInstance = 0;
   std::string Title;  // 256
   std::int32_t FileSystem = 1;
+  std::string Icon;  // 260: game path of the window's icon image (PNG or BMP; "" = none)
   // Window
   std::int32_t Resize = 0;
   std::int32_t RestoreBounds = 1;

@@ -4,8 +4,11 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <cstdio>
 #include <deque>
 #include <mutex>
+#include <optional>
+#include <string>
 #include <thread>
 
 #include "base/cp932.h"
@@ -15,6 +18,7 @@
 #include "base/messages.h"
 #include "host/message_overlay.h"
 #include "host/window_debug.h"
+#include "host/window_icon.h"
 #include "host/window_rules.h"
 
 // Builds with the address sanitizer (GCC and clang spell it differently).
@@ -458,6 +462,33 @@ void quit_video() {
   video_up = false;
 }
 
+namespace {
+
+// Gives the window the Icon key's image; a missing or bad image keeps the
+// system's default icon and says so in one start-up line.
+void set_configured_icon(SDL_Window* window) {
+  const std::string& path = config().Icon;
+  if (path.empty()) return;
+  std::string why;
+  std::optional<IconImage> icon = load_window_icon(path, &why);
+  if (!icon) {
+    std::fprintf(stderr, "talven: window icon %s: %s; keeping the default icon\n",
+                 display_text(path).c_str(), why.c_str());
+    return;
+  }
+  SDL_Surface* surface = SDL_CreateRGBSurfaceWithFormatFrom(
+      icon->argb.data(), icon->width, icon->height, 32, icon->width * 4, SDL_PIXELFORMAT_ARGB8888);
+  if (!surface) {
+    std::fprintf(stderr, "talven: window icon %s: %s; keeping the default icon\n",
+                 display_text(path).c_str(), SDL_GetError());
+    return;
+  }
+  SDL_SetWindowIcon(window, surface);  // the window keeps its own copy
+  SDL_FreeSurface(surface);
+}
+
+}  // namespace
+
 bool create_main_window(const WindowHooks& hooks) {
   if (!video_up) return false;
   destroy_main_window();
@@ -477,6 +508,7 @@ bool create_main_window(const WindowHooks& hooks) {
   state.window = SDL_CreateWindow(display_text(c.Title).c_str(), SDL_WINDOWPOS_CENTERED,
                                   SDL_WINDOWPOS_CENTERED, w0, h0, flags);
   if (!state.window) return false;
+  set_configured_icon(state.window);
   SDL_ShowWindow(state.window);
   int top = 0, left = 0, bottom = 0, right = 0;
   if (SDL_GetWindowBordersSize(state.window, &top, &left, &bottom, &right) == 0) {

@@ -41,6 +41,19 @@ bool untrusted();
 // links are followed as far as the path exists). A refusal is reported with
 // the builtin's name and the path.
 bool path_allowed(const std::string& host_path, const char* builtin);
+
+// How host paths compare. POSIX: byte for byte, '/' separating names.
+// Windows: '\' and '/' are the same separator, letters compare without
+// regard to ASCII case (drive letters too), and the long-path prefixes
+// \\?\ and \\?\UNC\ name the same paths as the forms without them.
+enum class PathRules { kPosix, kWindows };
+// The rules of the system talven runs on (system_paths_posix.cpp,
+// system_paths_win32.cpp).
+PathRules host_path_rules();
+// Whether the absolute, normalized host path `path` is `root` or lies below
+// it, under `rules`. An empty root holds nothing; a root that is a whole
+// file system ("/", "C:\") holds every path on it.
+bool path_inside(std::string_view path, std::string_view root, PathRules rules);
 // False (with the report) when the game is untrusted: for exec, shell and
 // dll_load, which nothing makes safe.
 bool action_allowed(const char* builtin, std::string_view what);
