@@ -11,6 +11,8 @@
 namespace talven {
 
 std::vector<std::string> program_arguments(int argc, char** argv) {
+  // Everything talven writes is UTF-8; a console shows it as such.
+  SetConsoleOutputCP(CP_UTF8);
   int count = 0;
   LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
   if (!wide) return std::vector<std::string>(argv, argv + argc);  // what the run-time gave
