@@ -11,13 +11,16 @@
 // that CPU (its whole body inside #if on the CPU's predefined macro, and
 // the same test added to TALVEN_NATIVE_CPU below):
 //
-//   bool cpu_build_gate(std::vector<std::uint8_t>& code, std::size_t& exit_at)
+//   bool cpu_build_gate(std::vector<std::uint8_t>& code, std::size_t& exit_at,
+//                       CodeFrame& frame)
 //     The entry, called as void(NativeState* st, const void* block_code)
 //     under the host's C calling convention: save the callee-saved
-//     registers it uses, keep st in one, load the base of script memory
-//     (st->base) and the eight script registers (st->r), jump to
+//     registers the code uses, keep st in one, load the base of script
+//     memory (st->base) and the eight script registers (st->r), jump to
 //     block_code. At exit_at the exit: store the script registers back to
 //     st->r, restore, return. The code leaves through st->exit_code.
+//     `frame` says what the entry pushed, for the unwind records of the
+//     gate and of every block (blocks never move the stack pointer).
 //   bool cpu_lower_block(const BlockPlan& plan, std::vector<std::uint8_t>& code)
 //     The block's code, position independent (branches inside the block
 //     relative; everything else by absolute address or through the state),
@@ -71,6 +74,7 @@
 #include <vector>
 
 #include "base/address_space.h"
+#include "script/native_memory.h"
 #include "script/vm_translate.h"
 
 #if defined(__x86_64__)
@@ -142,7 +146,7 @@ class StopTable {
 
 // ---- provided by the CPU's code generator (see above) -------------------------
 
-bool cpu_build_gate(std::vector<std::uint8_t>& code, std::size_t& exit_at);
+bool cpu_build_gate(std::vector<std::uint8_t>& code, std::size_t& exit_at, CodeFrame& frame);
 bool cpu_lower_block(const BlockPlan& plan, std::vector<std::uint8_t>& code);
 
 }  // namespace talven::script::native

@@ -128,6 +128,7 @@ std::atomic<std::size_t> g_made{0};
 struct Gate {
   void (*enter)(NativeState*, void*) = nullptr;
   const void* exit = nullptr;
+  CodeFrame frame;  // what its entry pushed
 };
 
 const Gate& gate() {
@@ -136,11 +137,13 @@ const Gate& gate() {
 #if TALVEN_NATIVE_CPU
     std::vector<std::uint8_t> code;
     std::size_t exit_at = 0;
-    if (!cpu_build_gate(code, exit_at)) return out;
-    auto* p = static_cast<std::uint8_t*>(publish_sealed_code(code.data(), code.size()));
+    CodeFrame frame;
+    if (!cpu_build_gate(code, exit_at, frame)) return out;
+    auto* p = static_cast<std::uint8_t*>(publish_sealed_code(code.data(), code.size(), frame));
     if (!p) return out;
     out.enter = reinterpret_cast<void (*)(NativeState*, void*)>(p);
     out.exit = p + exit_at;
+    out.frame = std::move(frame);
 #endif
     return out;
   }();
@@ -148,6 +151,8 @@ const Gate& gate() {
 }
 
 }  // namespace
+
+const CodeFrame& gate_frame() { return gate().frame; }
 
 }  // namespace native
 

@@ -35,6 +35,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 
 namespace talven::script {
 
@@ -89,6 +90,11 @@ std::size_t native_blocks_made();
 
 // Runs machine code from `entry` until it leaves; st->exit says why.
 void native_run(NativeState* st, void* entry);
+
+// Whether host address `pc` lies in machine code made here (the gate or a
+// translation's code space); nullopt when that cannot be told without
+// waiting (the list is being changed), as from a fault report.
+std::optional<bool> native_code_holds(const void* pc);
 
 // Code space of one translation (script/native_memory.h).
 struct NativeArena;

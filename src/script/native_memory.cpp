@@ -1,7 +1,11 @@
 // Memory for machine code: pieces, their cursor and the page protections.
 #include "script/native_memory.h"
 
+#include <algorithm>
 #include <cstring>
+#include <mutex>
+
+#include "script/native_code.h"
 
 namespace talven::script {
 
@@ -12,10 +16,44 @@ using namespace code_pages;
 std::size_t page_floor(std::size_t off) { return off & ~(page_bytes() - 1); }
 std::size_t page_ceil(std::size_t off) { return page_floor(off + page_bytes() - 1); }
 
+// Every region machine code runs from: [first, second).
+struct CodeRegions {
+  std::mutex lock;
+  std::vector<std::pair<std::uintptr_t, std::uintptr_t>> list;
+};
+CodeRegions& code_regions() {
+  static CodeRegions* regions = new CodeRegions;  // fault reports may read it at exit
+  return *regions;
+}
+
+// Records and lists a fresh region; false (nothing kept) when the system
+// refused the records.
+bool enlist(std::uint8_t* p, std::size_t bytes, const CodeFrame& frame, bool gate) {
+  if (!add_unwind_records(p, bytes, frame, gate)) return false;
+  CodeRegions& regions = code_regions();
+  const auto lo = reinterpret_cast<std::uintptr_t>(p);
+  std::lock_guard<std::mutex> hold(regions.lock);
+  regions.list.emplace_back(lo, lo + bytes);
+  return true;
+}
+
+void delist(std::uint8_t* p, std::size_t bytes) {
+  CodeRegions& regions = code_regions();
+  {
+    std::lock_guard<std::mutex> hold(regions.lock);
+    const auto lo = reinterpret_cast<std::uintptr_t>(p);
+    std::erase_if(regions.list, [&](const auto& r) { return r.first == lo; });
+  }
+  remove_unwind_records(p, bytes);
+}
+
 }  // namespace
+
+NativeArena::NativeArena() : frame_(native::gate_frame()) {}
 
 NativeArena::~NativeArena() {
   for (const Piece& piece : pieces_) {
+    delist(piece.base, kPieceBytes);
     unmap(piece.base, kPieceBytes);
     if (piece.write) unmap(piece.write, kPieceBytes);
   }
@@ -31,6 +69,11 @@ void* NativeArena::add(const std::uint8_t* code, std::size_t n) {
       write = nullptr;
       base = map_writable(kPieceBytes);
       if (!base) return nullptr;
+    }
+    if (!enlist(base, kPieceBytes, frame_, false)) {
+      unmap(base, kPieceBytes);
+      if (write) unmap(write, kPieceBytes);
+      return nullptr;
     }
     pieces_.push_back(Piece{base, write, 0, 0});
   }
@@ -61,7 +104,7 @@ void* NativeArena::add(const std::uint8_t* code, std::size_t n) {
 
 namespace native {
 
-void* publish_sealed_code(const std::uint8_t* code, std::size_t n) {
+void* publish_sealed_code(const std::uint8_t* code, std::size_t n, const CodeFrame& frame) {
   if (n == 0) return nullptr;
   const std::size_t bytes = page_ceil(n);
   std::uint8_t* p = map_writable(bytes);
@@ -72,9 +115,22 @@ void* publish_sealed_code(const std::uint8_t* code, std::size_t n) {
     unmap(p, bytes);
     return nullptr;
   }
+  if (!enlist(p, bytes, frame, true)) {
+    unmap(p, bytes);
+    return nullptr;
+  }
   return p;
 }
 
 }  // namespace native
+
+std::optional<bool> native_code_holds(const void* pc) {
+  CodeRegions& regions = code_regions();
+  std::unique_lock<std::mutex> hold(regions.lock, std::try_to_lock);
+  if (!hold.owns_lock()) return std::nullopt;
+  const auto at = reinterpret_cast<std::uintptr_t>(pc);
+  return std::any_of(regions.list.begin(), regions.list.end(),
+                     [&](const auto& r) { return at >= r.first && at < r.second; });
+}
 
 }  // namespace talven::script

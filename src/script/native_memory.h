@@ -24,8 +24,16 @@
 // The gate (entry and exit sequence shared by all threads) is published
 // once in a page of its own and never written again.
 //
-// All mapping and protection calls of machine code are the code_pages
-// functions below, one file per system: native_memory_posix.cpp and
+// Stack walks: every block runs inside the frame the gate built (the gate
+// jumps to it with its pushes done, and blocks touch the stack pointer
+// never). Each region of code, the gate's page and every piece, gets the
+// system's unwind records for that frame when it is mapped (where the
+// system keeps such tables) and loses them before it is unmapped, so a
+// fault inside machine code unwinds to the code that entered the gate.
+// Every region is also listed (native_code_holds) for fault reports.
+//
+// All mapping, protection and unwind-table calls of machine code are the
+// code_pages functions below, one file per system: native_memory_posix.cpp and
 // native_memory_win32.cpp.
 #pragma once
 
@@ -35,12 +43,26 @@
 
 namespace talven::script {
 
+// The frame all machine code runs in, as the gate builds it: the host
+// registers it pushes, in order, each with the gate's code offset right
+// after its push.
+struct CodeFrame {
+  struct Push {
+    int reg;           // host register number
+    std::uint8_t end;  // gate offset after the push
+  };
+  std::vector<Push> pushes;
+  std::uint8_t prologue_bytes = 0;  // gate offset after the last push
+};
+
 struct NativeArena {
   static constexpr std::size_t kPieceBytes = 1u << 20;
   static constexpr std::size_t kLimitBytes = 32u << 20;
   static constexpr std::size_t kAlign = 16;
 
-  NativeArena() = default;
+  // Pieces get unwind records for `frame` (the gate's frame by default).
+  NativeArena();
+  explicit NativeArena(const CodeFrame& frame) : frame_(frame) {}
   NativeArena(const NativeArena&) = delete;
   NativeArena& operator=(const NativeArena&) = delete;
   ~NativeArena();
@@ -63,6 +85,7 @@ struct NativeArena {
     std::size_t exec_end;  // pages below this offset are read+execute
   };
   std::vector<Piece> pieces_;
+  CodeFrame frame_;
   bool broken_ = false;
 };
 
@@ -75,6 +98,8 @@ bool machine_code_allowed();
 std::size_t page_bytes();
 
 // Fresh read+write memory of `bytes` (a multiple of the page size), or null.
+// Where the system keeps unwind tables, the mapping has room for the
+// region's records besides (add_unwind_records).
 std::uint8_t* map_writable(std::size_t bytes);
 
 // Whole pages [p, p + bytes) become read+write or read+execute.
@@ -92,13 +117,24 @@ bool map_twice(std::size_t bytes, std::uint8_t*& write_view, std::uint8_t*& exec
 // Written code reaches the instruction fetch of this thread.
 void flush_instruction_cache(std::uint8_t* p, std::size_t n);
 
+// Unwind records for the region [p, p + bytes): all of it runs inside
+// `frame`, or (gate) it is the gate, whose first frame.prologue_bytes build
+// the frame. True where the system needs no records. A system that keeps
+// records has them in the room map_writable leaves (it offers no
+// map_twice). Removed before the region is unmapped.
+bool add_unwind_records(std::uint8_t* p, std::size_t bytes, const CodeFrame& frame, bool gate);
+void remove_unwind_records(std::uint8_t* p, std::size_t bytes);
+
 }  // namespace code_pages
 
 namespace native {
 
-// Maps pages for `n` bytes of code, copies them in and makes them
-// read+execute for good: their address, or null.
-void* publish_sealed_code(const std::uint8_t* code, std::size_t n);
+// Maps pages for `n` bytes of gate code that builds `frame`, copies them in
+// and makes them read+execute for good: their address, or null.
+void* publish_sealed_code(const std::uint8_t* code, std::size_t n, const CodeFrame& frame);
+
+// The frame of the published gate (no pushes when there is no gate).
+const CodeFrame& gate_frame();
 
 }  // namespace native
 

@@ -1,6 +1,7 @@
 // Machine code pages on POSIX systems: anonymous mappings and mprotect, and
 // where memfd_create exists, one shared file mapped twice (write view and
-// execute view).
+// execute view). No unwind records: a fault in machine code ends the
+// process with the system's own report, which needs no stack walk.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -56,5 +57,8 @@ bool map_twice(std::size_t bytes, std::uint8_t*& write_view, std::uint8_t*& exec
 void flush_instruction_cache(std::uint8_t* p, std::size_t n) {
   __builtin___clear_cache(reinterpret_cast<char*>(p), reinterpret_cast<char*>(p + n));
 }
+
+bool add_unwind_records(std::uint8_t*, std::size_t, const CodeFrame&, bool) { return true; }
+void remove_unwind_records(std::uint8_t*, std::size_t) {}
 
 }  // namespace talven::script::code_pages

@@ -15,9 +15,9 @@
 
 #include <array>
 #include <cstddef>
-#include <iterator>
 
 #include "script/native_code.h"
+#include "script/native_x64_abi.h"
 #include "script/native_x64_asm.h"
 #include "script/opcodes.h"
 
@@ -671,18 +671,24 @@ void Lowering::cond_jump(const BlockInsn& i) {
 
 }  // namespace
 
-// enter(state = rdi, code = rsi); the exit at exit_at.
-bool cpu_build_gate(std::vector<std::uint8_t>& code, std::size_t& exit_at) {
+// enter(state, code) under the host's convention (native_x64_abi.h); the
+// exit at exit_at. The entry's pushes are its whole prologue.
+bool cpu_build_gate(std::vector<std::uint8_t>& code, std::size_t& exit_at, CodeFrame& frame) {
+  const X64GateConvention& abi = x64_gate_convention();
   Asm a;
-  constexpr int kSaved[] = {RBX, RBP, R12, R13, R14, R15};  // callee-saved, all used
-  for (int r : kSaved) a.push(r);
-  a.mov64(kState, RDI);
+  frame = CodeFrame{};
+  for (int r : abi.kept) {
+    a.push(r);
+    frame.pushes.push_back(CodeFrame::Push{r, static_cast<std::uint8_t>(a.here())});
+  }
+  frame.prologue_bytes = static_cast<std::uint8_t>(a.here());
+  a.mov64(kState, abi.state_arg);
   a.load64(kMemory, kBaseField);
   for (unsigned n = 0; n < kRegisterCount; ++n) a.load32(host(n), register_field(n));
-  a.jmp(RSI);
+  a.jmp(abi.code_arg);
   exit_at = a.here();
   for (unsigned n = 0; n < kRegisterCount; ++n) a.store32(register_field(n), host(n));
-  for (std::size_t k = std::size(kSaved); k-- > 0;) a.pop(kSaved[k]);
+  for (std::size_t k = abi.kept.size(); k-- > 0;) a.pop(abi.kept[k]);
   a.ret();
   code = std::move(a.code);
   return true;

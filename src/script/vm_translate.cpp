@@ -9,6 +9,7 @@
 
 #include "script/frame_window.h"
 #include "script/opcodes.h"
+#include "script/thread_exit.h"
 
 namespace talven::script {
 
@@ -18,7 +19,18 @@ namespace {
 // has run more, they are all dropped and rebuilt as needed.
 constexpr std::size_t kMaxTranslations = 16;
 
-thread_local std::vector<std::unique_ptr<Translation>> t_translations;
+using TranslationList = std::vector<std::unique_ptr<Translation>>;
+
+// The calling thread's translations, freed as the thread ends
+// (script/thread_exit.h says why not by a thread_local's destructor).
+TranslationList& thread_translations() {
+  thread_local TranslationList* list = nullptr;
+  if (!list) {
+    list = new TranslationList;
+    at_thread_exit([](void* p) { delete static_cast<TranslationList*>(p); }, list);
+  }
+  return *list;
+}
 
 std::atomic<bool> g_enabled{true};
 
@@ -208,7 +220,8 @@ bool translation_enabled() { return g_enabled.load(std::memory_order_relaxed); }
 
 Translation* translation_for(Addr program, std::uint32_t size) {
   if (size == 0 || !translation_enabled()) return nullptr;
-  for (auto& t : t_translations) {
+  TranslationList& translations = thread_translations();
+  for (auto& t : translations) {
     if (t->program != program) continue;
     if (t->size != size) {
       t = std::make_unique<Translation>();
@@ -217,19 +230,19 @@ Translation* translation_for(Addr program, std::uint32_t size) {
     }
     return t.get();
   }
-  if (t_translations.size() >= kMaxTranslations) t_translations.clear();
+  if (translations.size() >= kMaxTranslations) translations.clear();
   auto t = std::make_unique<Translation>();
   t->program = program;
   t->size = size;
-  t_translations.push_back(std::move(t));
-  return t_translations.back().get();
+  translations.push_back(std::move(t));
+  return translations.back().get();
 }
 
 void forget_translation(Addr program) {
-  std::erase_if(t_translations, [&](const auto& t) { return t->program == program; });
+  std::erase_if(thread_translations(), [&](const auto& t) { return t->program == program; });
 }
 
-void forget_all_translations() { t_translations.clear(); }
+void forget_all_translations() { thread_translations().clear(); }
 
 bool prepare_singles(Block& b, const void* const* handlers) {
   b.singles.clear();
