@@ -12,6 +12,7 @@
 
 #include "net/net_errors.h"
 #include "net/net_socket.h"
+#include "script/thread_owned.h"
 
 namespace talven::net {
 
@@ -273,7 +274,7 @@ int wait_sockets(WaitEntry* entries, std::size_t count, int timeout_ms) {
     SOCKET fd_array[1];
   };
   const std::size_t bytes = sizeof(Set) + count * sizeof(SOCKET);
-  thread_local std::vector<std::uint8_t> memory;
+  std::vector<std::uint8_t>& memory = script::thread_owned<std::vector<std::uint8_t>>([] {});
   memory.assign(3 * bytes, 0);
   auto* read_set = reinterpret_cast<fd_set*>(memory.data());
   auto* write_set = reinterpret_cast<fd_set*>(memory.data() + bytes);

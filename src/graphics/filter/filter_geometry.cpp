@@ -8,6 +8,7 @@
 #include "graphics/filter/filters.h"
 #include "graphics/kernels/kernels.h"
 #include "graphics/kernels/tables.h"
+#include "script/thread_owned.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -287,7 +288,7 @@ int smooth(Plane* dst, const Rect* dst_rect, Plane* src, const Rect* src_rect, s
         weights[8 * k + 12 + c] = colf[k + 1];
       }
     for_rows(dr.top, dr.bottom, dw, [&](int y) {
-      thread_local std::vector<std::uint16_t> vert;
+      std::vector<std::uint16_t>& vert = script::thread_owned<std::vector<std::uint16_t>>([] {});
       vert.resize(lanes + 4);
       const std::uint64_t v = ay.start + std::uint64_t(y - dr.top) * ay.step;
       const std::int64_t iy = std::min<std::int64_t>(std::int64_t(v >> 32), sh - 1);

@@ -17,6 +17,7 @@
 #include "graphics/kernels/fast_paths.h"
 #include "graphics/kernels/kernels.h"
 #include "graphics/kernels/tables.h"
+#include "script/thread_owned.h"
 
 namespace talven::graphics {
 
@@ -32,8 +33,7 @@ struct Scratch {
 };
 
 Scratch& scratch() {
-  thread_local Scratch s;
-  return s;
+  return script::thread_owned<Scratch>([] {});
 }
 
 // A host copy of a plane's header and pixels, read in place of the plane

@@ -7,6 +7,7 @@
 
 #include "graphics/kernels/kernels.h"
 #include "graphics/kernels/tables.h"
+#include "script/thread_owned.h"
 
 namespace talven::graphics {
 
@@ -208,7 +209,7 @@ int gpoly(Plane* p, const std::int32_t* pts, std::int32_t count, std::uint32_t c
   const KernelTables& t = kernel_tables();
   const int bytes = p->bpp / 8;
   for_rows(clip.top, clip.bottom, clip.width(), [&](int y) {
-    thread_local std::vector<std::int64_t> xs;
+    std::vector<std::int64_t>& xs = script::thread_owned<std::vector<std::int64_t>>([] {});
     xs.clear();
     for (const Edge& e : edges)
       if (y >= e.upper && y < e.lower) xs.push_back(e.x + e.slope * (y - e.upper));

@@ -18,6 +18,7 @@
 // pivot point of a turned sprite stays where its position puts it and a
 // child stays on the same spot of its turning parent.
 #include <algorithm>
+#include <array>
 #include <cstdlib>
 #include <cstring>
 
@@ -25,6 +26,7 @@
 #include "graphics/kernels/tables.h"
 #include "graphics/present/pages.h"
 #include "graphics/sprite/sprite_store.h"
+#include "script/thread_owned.h"
 
 namespace talven::graphics {
 
@@ -58,7 +60,7 @@ void rotate(std::int64_t a, std::int64_t b, std::uint16_t angle, std::int64_t& r
 }
 
 Transform transform_of(SpriteStore& s, SpriteRecord* r) {
-  thread_local std::vector<SpriteRecord*> chain;
+  std::vector<SpriteRecord*>& chain = script::thread_owned<std::vector<SpriteRecord*>>([] {});
   chain.clear();
   for (SpriteRecord* a = r; a && int(chain.size()) < kMaxChainDepth; a = parent_of(s, a))
     chain.push_back(a);
@@ -144,7 +146,8 @@ void cut_outside(const Rect& w, const Rect& p, std::vector<Rect>& out) {
 
 // Adds the part of `r` not yet in the sprite's chain, as disjoint pieces.
 void add_piece(SpriteStore& s, SpriteRecord* c, const Rect& r) {
-  thread_local std::vector<Rect> work, next;
+  std::vector<Rect>& work = script::thread_owned<std::vector<Rect>>([] {});
+  std::vector<Rect>& next = script::thread_owned<std::vector<Rect>>([] {});
   work.assign(1, r);
   int steps = 0;
   for (CoveredPiece* p = piece_at(s, c->covered); p && steps < kCoveredPieceCount;
@@ -182,9 +185,9 @@ void record_pieces(SpriteStore& s, const std::vector<SpriteRecord*>& candidates,
 // A changed sprite moves its descendants: they are marked with the
 // inherited bit so that they are placed again too.
 void propagate_changes(SpriteStore& s) {
-  thread_local std::vector<std::uint32_t> mark;
+  std::vector<std::uint32_t>& mark = script::thread_owned<std::vector<std::uint32_t>>([] {});
   thread_local std::uint32_t generation = 0;
-  thread_local std::vector<SpriteRecord*> stack;
+  std::vector<SpriteRecord*>& stack = script::thread_owned<std::vector<SpriteRecord*>>([] {});
   if (mark.size() != std::size_t(kSpriteCount)) mark.assign(kSpriteCount, 0);
   if (++generation == 0) {
     std::fill(mark.begin(), mark.end(), 0);
@@ -326,8 +329,8 @@ bool sp_draw(std::uint32_t mask, Rect* changed) {
   s->pieces_used = 0;
   propagate_changes(*s);
 
-  thread_local std::vector<SpriteRecord*> lists[kSpriteLayers];
-  thread_local std::vector<SpriteRecord*> candidates;
+  auto& lists = script::thread_owned<std::array<std::vector<SpriteRecord*>, kSpriteLayers>>([] {});
+  std::vector<SpriteRecord*>& candidates = script::thread_owned<std::vector<SpriteRecord*>>([] {});
   candidates.clear();
   auto selected = [mask](int layer) { return (mask >> layer) & 1; };
   for (int layer = 0; layer < kSpriteLayers; ++layer) {
