@@ -1,10 +1,13 @@
 // Game path resolution on Windows. Folders match names case-insensitively
 // themselves, so a component is found by asking for it: first as its UTF-8
 // conversion (the form host paths take), then as the raw bytes, which the
-// file layer reads as CP932. No listing is cached, so there is nothing to
-// invalidate. A drive prefix means that drive; a path rooted without one
-// starts at the root of the current folder's drive.
+// file layer reads as CP932. An entry found is named as the folder spells
+// it, so that a file written over an existing one keeps its name. No
+// listing is cached, so there is nothing to invalidate. A drive prefix means that drive; a path
+// rooted without one starts at the root of the current folder's drive.
 #include <cctype>
+
+#include "base/wide_text_win32.h"
 
 #include "base/cp932.h"
 #include "base/game_path.h"
@@ -72,10 +75,34 @@ std::string parent_of(const std::string& path) {
   return path.substr(0, slash);
 }
 
+namespace {
+
+// The name of entry `name` of folder `dir` as the folder spells it, when
+// the entry exists. Names with wildcard characters (which no entry can
+// have) are only checked for.
+std::optional<std::string> stored_name(const std::string& dir, const std::string& name) {
+  const std::string path = join(dir, name);
+  if (name.find_first_of("*?") != std::string::npos)
+    return entry_exists(path) ? std::optional<std::string>(name) : std::nullopt;
+  WIN32_FIND_DATAW found;
+  HANDLE h = ::FindFirstFileExW(host_path_wide(path).c_str(), FindExInfoBasic, &found,
+                                FindExSearchNameMatch, nullptr, 0);
+  if (h == INVALID_HANDLE_VALUE) return std::nullopt;
+  ::FindClose(h);
+  std::string stored = utf8_from_wide(found.cFileName);
+  // A name the folder holds under another form (a short name, a trailing
+  // dot) is kept as asked for.
+  if (stored.size() != name.size()) return name;
+  return stored;
+}
+
+}  // namespace
+
 std::optional<std::string> match_entry(const std::string& dir, std::string_view name) {
   auto utf8 = cp932::to_utf8(name);
-  if (utf8 && entry_exists(join(dir, *utf8))) return utf8;
-  if ((!utf8 || *utf8 != name) && entry_exists(join(dir, name))) return std::string(name);
+  if (utf8)
+    if (auto stored = stored_name(dir, *utf8)) return stored;
+  if (!utf8 || *utf8 != name) return stored_name(dir, std::string(name));
   return std::nullopt;
 }
 

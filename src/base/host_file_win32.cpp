@@ -414,16 +414,22 @@ bool SaveTemporary::commit() {
     const std::wstring from = system_name(temp_);
     const std::wstring to = system_name(target_);
     // ReplaceFileW keeps the old file's attributes and security; a target
-    // that does not exist yet is simply moved into place.
-    ok = ReplaceFileW(to.c_str(), from.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr,
-                      nullptr) != 0;
-    if (!ok) {
-      error = GetLastError();
-      if (error == ERROR_FILE_NOT_FOUND) {
-        ok = MoveFileExW(from.c_str(), to.c_str(),
-                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
-        if (!ok) error = GetLastError();
-      }
+    // that does not exist yet is simply moved into place. A folder is never
+    // replaced by the file (not every system's ReplaceFileW refuses it).
+    const DWORD target_attributes = GetFileAttributesW(to.c_str());
+    if (target_attributes != INVALID_FILE_ATTRIBUTES &&
+        (target_attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+      ok = false;
+      error = ERROR_ACCESS_DENIED;
+    } else {
+      ok = ReplaceFileW(to.c_str(), from.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr,
+                        nullptr) != 0;
+      if (!ok) error = GetLastError();
+    }
+    if (!ok && error == ERROR_FILE_NOT_FOUND) {
+      ok = MoveFileExW(from.c_str(), to.c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+      if (!ok) error = GetLastError();
     }
   }
   if (ok) {

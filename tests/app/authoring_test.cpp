@@ -42,6 +42,7 @@ SplitRun run_split(const std::string& args, const fs::path& err_file) {
   r.status = run.status;
   r.out = run.out;
   r.err = read_text(err_file);
+  talven::test::detail::drop_carriage_returns(r.err);  // written through a text-mode stream
   return r;
 }
 

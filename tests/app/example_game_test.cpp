@@ -6,6 +6,7 @@
 
 #include "base/atomic_file.h"
 #include "graphics/plane/image_io.h"
+#include "support/game_font.h"
 #include "support/run_binary.h"
 
 namespace {
@@ -22,6 +23,7 @@ TEST(ExampleGame, RunsHeadlessAndShowsTheScene) {
   fs::remove_all(dir);
   fs::create_directories(dir / "examples");
   fs::copy(kExample, dir / "examples" / "orbit", fs::copy_options::recursive);
+  ASSERT_TRUE(talven::test::add_game_font(dir / "examples" / "orbit"));
   const fs::path shot = dir / "shot.png";
 
   auto r = talven::test::run_talven("--headless --frames 150 --screenshot " + shot.string() + " " +

@@ -15,6 +15,7 @@
 
 #include "base/atomic_file.h"
 #include "graphics/plane/image_io.h"
+#include "support/game_font.h"
 #include "support/run_binary.h"
 
 namespace {
@@ -34,6 +35,7 @@ struct StepCopy {
           ("talven_tutorial_" + std::to_string(step) + "_" + std::to_string(::getpid()));
     fs::remove_all(dir);
     fs::copy(kTutorial / ("step" + std::to_string(step)), dir, fs::copy_options::recursive);
+    talven::test::add_game_font(dir);
     std::string cfg;
     if (talven::read_file((dir / "Catch.cfg").string(), cfg)) {
       auto at = cfg.find("Seed=0");

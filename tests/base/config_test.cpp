@@ -8,6 +8,7 @@
 
 #include "base/atomic_file.h"
 #include "base/profile.h"
+#include "support/host_path.h"
 #include "support/env.h"
 #include "support/temp_dir.h"
 
@@ -156,7 +157,8 @@ TEST_F(ConfigTest, ConfigFileNameMatchesWithoutRegardToCase) {
   write(game_ + "GAME.CFG", "[Screen]\nWidth=320\n[General]\nInheritance=0\n");
   load_configuration(game_ + "game.exe");
   EXPECT_EQ(config().Width, 320);
-  EXPECT_EQ(config().config_path, game_ + "GAME.CFG");
+  EXPECT_EQ(talven::test::host_path_key(config().config_path),
+            talven::test::host_path_key(game_ + "GAME.CFG"));
 }
 
 TEST_F(ConfigTest, OverridesByKeyName) {

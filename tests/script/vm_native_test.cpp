@@ -18,36 +18,17 @@
 #include "script/vm.h"
 #include "script/vm_asm.h"
 #include "script/vm_translate.h"
+#include "support/memory_map.h"
 
 namespace talven::script {
 namespace {
 
-struct Mapping {
-  std::uintptr_t start = 0, end = 0;
-  std::string perms;  // "rwxp" style
-};
-
-std::vector<Mapping> mappings() {
-  std::vector<Mapping> out;
-  std::ifstream maps("/proc/self/maps");
-  std::string line;
-  while (std::getline(maps, line)) {
-    Mapping m;
-    char perms[8] = {};
-    unsigned long start = 0, end = 0;
-    if (std::sscanf(line.c_str(), "%lx-%lx %7s", &start, &end, perms) != 3) continue;
-    m.start = start;
-    m.end = end;
-    m.perms = perms;
-    out.push_back(m);
-  }
-  return out;
-}
+using test::memory_regions;
 
 // The regions that are writable and executable at once, as text.
 std::string writable_and_executable() {
   std::ostringstream out;
-  for (const Mapping& m : mappings()) {
+  for (const test::MemoryRegion& m : memory_regions()) {
     if (m.perms.size() >= 3 && m.perms[1] == 'w' && m.perms[2] == 'x')
       out << std::hex << m.start << "-" << m.end << " " << m.perms << "\n";
   }
@@ -57,7 +38,7 @@ std::string writable_and_executable() {
 // The permissions of the region holding p ("" when none does).
 std::string perms_at(const void* p) {
   const auto at = reinterpret_cast<std::uintptr_t>(p);
-  for (const Mapping& m : mappings()) {
+  for (const test::MemoryRegion& m : memory_regions()) {
     if (at >= m.start && at < m.end) return m.perms;
   }
   return "";
@@ -65,6 +46,10 @@ std::string perms_at(const void* p) {
 
 class VmNativeMemory : public ::testing::Test {
  protected:
+  void SetUp() override {
+    if (!native_available()) GTEST_SKIP() << "no machine code on this host";
+    if (!test::memory_map_readable()) GTEST_SKIP() << "no memory map to read on this host";
+  }
   void TearDown() override {
     if (ctx_) {
       forget_translation(ctx_->program);
@@ -102,7 +87,6 @@ class VmNativeMemory : public ::testing::Test {
 };
 
 TEST_F(VmNativeMemory, ManyBlocksFillMoreThanOnePieceAndAllOfThemRunAgain) {
-  if (!native_available()) GTEST_SKIP() << "no machine code on this host";
   constexpr unsigned kBlocks = 12000;
   make_chain(kBlocks);
   const std::size_t before = native_blocks_made();

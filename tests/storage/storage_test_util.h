@@ -15,6 +15,7 @@
 #include "base/game_path.h"
 #include "base/config.h"
 #include "base/messages.h"
+#include "support/host_path.h"
 #include "support/temp_dir.h"
 
 namespace talven::storage::test {
@@ -28,6 +29,20 @@ inline void write_host_file(const std::filesystem::path& path, std::string_view 
 inline std::string read_host_file(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// The same with names given as UTF-8 text (see support/host_path.h).
+inline void write_host_file(const std::string& path, std::string_view data) {
+  write_host_file(::talven::test::utf8_path(path), data);
+}
+inline void write_host_file(const char* path, std::string_view data) {
+  write_host_file(::talven::test::utf8_path(path), data);
+}
+inline std::string read_host_file(const std::string& path) {
+  return read_host_file(::talven::test::utf8_path(path));
+}
+inline std::string read_host_file(const char* path) {
+  return read_host_file(::talven::test::utf8_path(path));
 }
 
 // Runs each test in a fresh directory with level-2 messages captured.

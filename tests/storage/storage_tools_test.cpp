@@ -93,9 +93,11 @@ TEST_F(StorageToolsTest, PackedArchivesAreReadByTheFileLayer) {
 
 TEST_F(StorageToolsTest, PackRefusesNamesTheArchiveCannotTellApart) {
   write_host_file("src/Same.txt", "1");
-  write_host_file("src/same.TXT", "2");
-  EXPECT_EQ(run({"pack", "src", "x.bin"}), 1);
-  EXPECT_FALSE(std::filesystem::exists("x.bin"));
+  write_host_file("src/same.TXT", "2");  // one file where names fold case
+  if (!::talven::test::kHostFoldsCase) {
+    EXPECT_EQ(run({"pack", "src", "x.bin"}), 1);
+    EXPECT_FALSE(std::filesystem::exists("x.bin"));
+  }
   EXPECT_EQ(run({"pack", "src"}), 2);
   EXPECT_EQ(run({"pack", "missing", "x.bin"}), 1);
   EXPECT_EQ(run({"list", "src/Same.txt"}), 1);

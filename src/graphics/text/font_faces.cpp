@@ -35,6 +35,7 @@ struct GameFace {
   std::shared_ptr<const std::string> data;
   int index = 0;
   bool bold = false, italic = false;
+  bool japanese = false;  // covers kana and kanji
 };
 
 struct Faces {
@@ -119,6 +120,8 @@ void add_game_font(Faces& f, std::shared_ptr<const std::string> data) {
     g.index = int(i);
     g.bold = face->style_flags & FT_STYLE_FLAG_BOLD;
     g.italic = face->style_flags & FT_STYLE_FLAG_ITALIC;
+    // Hiragana "a" and a kanji.
+    g.japanese = FT_Get_Char_Index(face, 0x3042) != 0 && FT_Get_Char_Index(face, 0x6F22) != 0;
     for (const std::string& name : system_faces::family_names(face)) add_name(g, name);
     FT_Done_Face(face);
     if (!g.names.empty()) f.game.push_back(std::move(g));
@@ -187,26 +190,35 @@ bool find_locked(Faces& f, const std::string& utf8, int weight, bool italic, Fac
                  std::string& notice) {
   if (!f.game_scanned) scan_game_fonts(f);
   const std::string key = fold(utf8);
-  const GameFace* best = nullptr;
-  for (const GameFace& g : f.game) {
-    if (std::find(g.names.begin(), g.names.end(), key) == g.names.end()) continue;
-    // Prefer the face whose own weight and slant are nearest the request.
+  // The game face of a family (any family when `key` is null) whose own
+  // weight and slant are nearest the request.
+  auto nearest = [&](const std::string* family, bool japanese) {
+    const GameFace* best = nullptr;
     auto score = [&](const GameFace& c) {
       return (c.bold != (weight >= 600)) + (c.italic != italic);
     };
-    if (!best || score(g) < score(*best)) best = &g;
-  }
-  if (best) {
+    for (const GameFace& g : f.game) {
+      if (japanese && !g.japanese) continue;
+      if (family && std::find(g.names.begin(), g.names.end(), *family) == g.names.end()) continue;
+      if (!best || score(g) < score(*best)) best = &g;
+    }
+    return best;
+  };
+  auto take = [&](const GameFace& g) {
     out = FaceSource{};
-    out.data = best->data;
-    out.index = best->index;
-    out.bold = best->bold;
-    out.italic = best->italic;
+    out.data = g.data;
+    out.index = g.index;
+    out.bold = g.bold;
+    out.italic = g.italic;
     return true;
-  }
+  };
+  if (const GameFace* g = nearest(&key, false)) return take(*g);
   system_faces::Found found;
   FT_Library lib = library_locked(f);
-  const bool ok = system_faces::find(lib, utf8, weight, italic, out, found);
+  bool ok = system_faces::find(lib, utf8, weight, italic, out, found);
+  // A host without a Japanese face of its own falls back to the game's.
+  if (!ok || found.lacks_japanese)
+    if (const GameFace* g = nearest(nullptr, true)) ok = take(*g);
   if (found.fell_back) {
     if (f.noticed.size() >= kMaxCachedNames) f.noticed.clear();
     if (found.unknown && f.noticed.insert(key).second) notice = utf8;

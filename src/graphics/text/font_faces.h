@@ -7,7 +7,8 @@
 // that maps the names games commonly ask for, Meiryo, MS Gothic, MS Mincho,
 // MS PGothic, MS UI Gothic, also in their Japanese spellings, to the
 // installed Japanese gothic and mincho faces; on Windows the Windows fonts
-// folders). A name that is neither falls back to a Japanese gothic face,
+// folders). A name that is neither falls back to a Japanese gothic face of
+// the host's (of the game's own fonts when the host has no Japanese face),
 // and the first use of each such name is reported at message level 2.
 // Whatever the host picks must cover kana and kanji, or the gothic fallback
 // is used.

@@ -194,9 +194,11 @@ bool find(FT_Library library, const std::string& utf8, int weight, bool italic, 
     for (const HostFace& h : g_faces) {
       if (japanese && !h.japanese) continue;
       source_of(h, out);
+      found.lacks_japanese = !japanese;
       return true;
     }
   }
+  found.lacks_japanese = true;
   return false;
 }
 

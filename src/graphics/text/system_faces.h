@@ -72,8 +72,9 @@ bool prepare(FT_Library library);
 
 // What a search found.
 struct Found {
-  bool fell_back = false;  // the name's own face was missing or lacks Japanese
-  bool unknown = false;    // the name is neither mapped nor installed
+  bool fell_back = false;       // the name's own face was missing or lacks Japanese
+  bool unknown = false;         // the name is neither mapped nor installed
+  bool lacks_japanese = false;  // the host has no face covering Japanese
 };
 
 // The host face for a family name (UTF-8) nearest the weight (100..900)

@@ -22,8 +22,8 @@ class TextGolden : public test::GraphicsTest,
   void SetUp() override {
     GraphicsTest::SetUp();
     saved_palette_ = DisplayPalette();  // tests change entries; others must not see it
-    const char* font = "/usr/share/fonts/opentype/ipafont-gothic/ipag.ttf";
-    if (!fs::exists(font)) GTEST_SKIP() << "the IPA gothic font is not installed";
+    const char* font = TALVEN_TEST_DATA "/fonts/ipag.ttf";
+    if (!fs::exists(font)) GTEST_SKIP() << "the tests' IPA gothic font is missing";
     fs::create_directories(dir_ / "fonts");
     fs::copy_file(font, dir_ / "fonts" / "ipag.ttf");
     fonts_start(nullptr);

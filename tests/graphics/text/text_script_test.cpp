@@ -9,6 +9,7 @@
 #include <string>
 
 #include "graphics/plane/image_io.h"
+#include "support/game_font.h"
 #include "support/run_binary.h"
 
 namespace talven::graphics {
@@ -18,13 +19,14 @@ namespace fs = std::filesystem;
 
 const fs::path kTests = fs::path(TALVEN_TEST_DATA).parent_path();
 const fs::path kSource = kTests.parent_path();
-const char* const kGothic = "/usr/share/fonts/opentype/ipafont-gothic/ipag.ttf";
+// The IPA gothic face the tests ship (tests/data/fonts, with its licence).
+const char* const kGothic = TALVEN_TEST_DATA "/fonts/ipag.ttf";
 
 class TextScripts : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!fs::exists(TALVEN_BINARY)) GTEST_SKIP() << "build the talven target first";
-    if (!fs::exists(kGothic)) GTEST_SKIP() << "the IPA gothic font is not installed";
+    if (!fs::exists(kGothic)) GTEST_SKIP() << "the tests' IPA gothic font is missing";
     dir_ = fs::temp_directory_path() /
            ("talven_text_" + std::to_string(::getpid()) + "_" +
             ::testing::UnitTest::GetInstance()->current_test_info()->name());
@@ -49,6 +51,7 @@ TEST_F(TextScripts, BuiltinsFromAScript) {
 
 TEST_F(TextScripts, SampleGameShowsJapaneseText) {
   fs::copy(kSource / "examples" / "text", dir_, fs::copy_options::recursive);
+  ASSERT_TRUE(test::add_game_font(dir_));
   const fs::path shot = dir_ / "shot.png";
   auto r = test::run_talven("--headless --frames 20 --timeout 60 --screenshot " + shot.string() +
                             " " + dir_.string());

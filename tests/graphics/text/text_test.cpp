@@ -12,6 +12,8 @@
 #include "graphics/text/text.h"
 #include "graphics/text/text_builtins.h"
 #include "storage/archive.h"
+#include "support/game_font.h"
+#include "support/temp_dir.h"
 
 namespace talven::graphics {
 namespace {
@@ -27,7 +29,10 @@ using test::set_raw;
 
 namespace fs = std::filesystem;
 
-const char* const kGothic = "/usr/share/fonts/opentype/ipafont-gothic/ipag.ttf";
+// The IPA gothic face the tests ship (tests/data/fonts, with its licence).
+// An installed face without Japanese, with kerning pairs.
+const char* const kDejaVu = TALVEN_TEST_HOST_ROOT "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
+const char* const kGothic = TALVEN_TEST_DATA "/fonts/ipag.ttf";
 
 FontRecord record_of(const char* face, std::int32_t height, std::int32_t angle = 0,
                      std::int32_t style = 0, std::int32_t weight = 0) {
@@ -45,7 +50,7 @@ class TextTest : public test::GraphicsTest {
   void SetUp() override {
     GraphicsTest::SetUp();
     saved_palette_ = DisplayPalette();  // tests change entries; others must not see it
-    if (!fs::exists(kGothic)) GTEST_SKIP() << "the IPA gothic font is not installed";
+    if (!fs::exists(kGothic)) GTEST_SKIP() << "the tests' IPA gothic font is missing";
     // The game's own fonts folder holds the font the tests name, so the
     // results do not depend on which system fonts fontconfig prefers.
     fs::create_directories(dir_ / "fonts");
@@ -409,6 +414,24 @@ TEST_F(TextTest, UnknownFaceFallsBackWithOneNotice) {
   EXPECT_FALSE(ink_box(*plane_at(1), 0).empty());
 }
 
+// Whatever faces the host has (none with Japanese, say), a name that is not
+// the game's own still draws kana and kanji: the host's Japanese face, else
+// the game's.
+TEST_F(TextTest, NamesOutsideTheGameStillDrawJapanese) {
+  const char* kana_kanji = "\x82\xA0\x8A\xBF\x8E\x9A";  // "あ漢字"
+  int slot = 4;
+  for (const char* name : {"Meiryo", "MS Mincho", "No Such Face"}) {
+    Plane* p = make_plane(slot, 80, 24, 32);
+    ASSERT_EQ(set_font(slot, record_of(name, 16)), 1) << name;
+    call(bi_font_use, {static_cast<std::uint32_t>(slot)});
+    EXPECT_EQ(gtext(slot, 0, 0, 0xFF, kana_kanji), 1) << name;
+    const Rect ink = ink_box(*p, 0);
+    EXPECT_FALSE(ink.empty()) << name;
+    EXPECT_GT(ink.right - ink.left, 30) << name;  // three glyphs, not one box
+    ++slot;
+  }
+}
+
 TEST_F(TextTest, BrokenLeadByteDrawsNothing) {
   Plane* a = make_plane(1, 80, 24, 8);
   Plane* b = make_plane(2, 80, 24, 8);
@@ -493,17 +516,17 @@ TEST_F(TextTest, BrokenGameFontsAreSkipped) {
 }
 
 TEST_F(TextTest, GameFontsAreFoundInTheFontsArchive) {
+  if (!fs::exists(kDejaVu)) GTEST_SKIP() << "DejaVu Sans is not installed";
   // The loose folder goes; the same font packed into fonts.bin is found
   // when archives are searched, and it lists first under its own names.
   fs::remove_all(dir_ / "fonts");
   test::write_host_file(dir_ / "junk", std::string(3000, '\x17'));  // packed as a broken font
   std::string error;
-  ASSERT_TRUE(
-      storage::write_archive((dir_ / "fonts.bin").string(),
-                             {{"a_broken.ttf", (dir_ / "junk").string()},
-                              {"DejaVuSans.ttf", "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf"},
-                              {"ipag.ttf", kGothic}},
-                             7, &error))
+  ASSERT_TRUE(storage::write_archive((dir_ / "fonts.bin").string(),
+                                     {{"a_broken.ttf", (dir_ / "junk").string()},
+                                      {"DejaVuSans.ttf", kDejaVu},
+                                      {"ipag.ttf", kGothic}},
+                                     7, &error))
       << error;
   config().FileSystem = 1;
   fonts_release();
@@ -589,8 +612,30 @@ TEST_F(TextTest, GtextfFormatsThenDraws) {
 namespace talven::graphics {
 namespace {
 
+// A game folder holding the tests' face as the current folder: the debug
+// window's face is the host's, or the game's where the host has no
+// Japanese face (as under Wine).
+struct GameFolderWithFont {
+  fs::path dir = ::talven::test::make_temp_dir("talven_wtext_");
+  fs::path old = fs::current_path();
+  int file_system = config().FileSystem;
+  GameFolderWithFont() {
+    ::talven::test::add_game_font(dir);
+    fs::current_path(dir);
+    config().FileSystem = 3;  // loose files
+    fonts_release();
+  }
+  ~GameFolderWithFont() {
+    fonts_release();
+    config().FileSystem = file_system;
+    fs::current_path(old);
+    fs::remove_all(dir);
+  }
+};
+
 TEST(WindowText, RendersJapaneseLinesAsCoverage) {
   // The debug window's font: its own face and buffers, no font slot used.
+  GameFolderWithFont game;
   const std::string line = "log: \x93\xFA\x96\x7B\x8C\xEA";  // "log: " and three kanji
   std::vector<std::uint8_t> cov;
   int w = 0, h = 0;

@@ -14,6 +14,7 @@
 #include "lib/system/native_api.h"
 #include "lib/system/native_calls.h"
 #include "lib/system/system_builtins.h"
+#include "support/run_binary.h"
 
 namespace {
 
@@ -25,6 +26,13 @@ using lib::test::call;
 using lib::test::put;
 
 const fs::path kSource = fs::path(TALVEN_TEST_DATA).parent_path().parent_path();
+
+// A library every host has, holding the C library's abs.
+#ifdef _WIN32
+const char* const kCLibrary = "msvcrt.dll";
+#else
+const char* const kCLibrary = "libc.so.6";
+#endif
 
 std::int32_t call_words(std::uint32_t f, std::initializer_list<std::uint32_t> w) {
   std::vector<std::uint32_t> v(w);
@@ -53,7 +61,7 @@ TEST(NativeApi, LayoutMatchesTheHeader) {
 }
 
 TEST(NativeLibraries, TheCLibrary) {
-  const std::int32_t slot = static_cast<std::int32_t>(call(bind<&bi_dll_load>, {put("libc.so.6")}));
+  const std::int32_t slot = static_cast<std::int32_t>(call(bind<&bi_dll_load>, {put(kCLibrary)}));
   ASSERT_GE(slot, 0);
   const std::uint32_t abs_fn =
       call(bind<&bi_dll_proc>, {static_cast<std::uint32_t>(slot), put("abs")});
@@ -71,7 +79,7 @@ TEST(NativeLibraries, TheCLibrary) {
   EXPECT_EQ(call(bind<&bi_dll_unload>, {static_cast<std::uint32_t>(slot)}), 0u);
   EXPECT_EQ(call(bind<&bi_dll_unload>, {256}), 0u);
   // The handle died with its module, even when the slot is taken again.
-  ASSERT_EQ(static_cast<std::int32_t>(call(bind<&bi_dll_load>, {put("libc.so.6")})), slot);
+  ASSERT_EQ(static_cast<std::int32_t>(call(bind<&bi_dll_load>, {put(kCLibrary)})), slot);
   EXPECT_EQ(call_words(abs_fn, {static_cast<std::uint32_t>(-5)}), 0);
   EXPECT_EQ(call(bind<&bi_dll_load>, {put("no_such_library.dll")}), 0xFFFFFFFFu);
   EXPECT_EQ(call(bind<&bi_dll_load>, {0}), 0xFFFFFFFFu);
@@ -79,16 +87,17 @@ TEST(NativeLibraries, TheCLibrary) {
 }
 
 TEST(NativeLibraries, SlotsRunOut) {
-  for (int i = 0; i < system::kDllSlots; ++i) ASSERT_EQ(system::dll_load("libc.so.6"), i);
-  EXPECT_EQ(system::dll_load("libc.so.6"), -1);
+  for (int i = 0; i < system::kDllSlots; ++i) ASSERT_EQ(system::dll_load(kCLibrary), i);
+  EXPECT_EQ(system::dll_load(kCLibrary), -1);
   EXPECT_TRUE(system::dll_unload(17));
-  EXPECT_EQ(system::dll_load("libc.so.6"), 17);  // the lowest free slot
+  EXPECT_EQ(system::dll_load(kCLibrary), 17);  // the lowest free slot
   system::dll_release_all();
-  EXPECT_EQ(system::dll_load("libc.so.6"), 0);
+  EXPECT_EQ(system::dll_load(kCLibrary), 0);
   system::dll_release_all();
 }
 
 TEST(NativeLibraries, TheExampleLibraryBesideTheGame) {
+  if (!talven::test::have_tool("cc")) GTEST_SKIP() << "no C compiler to build the example with";
   const fs::path dir = fs::temp_directory_path() / ("talven_native_" + std::to_string(::getpid()));
   fs::remove_all(dir);
   fs::create_directories(dir);

@@ -34,6 +34,7 @@ class SystemScripts : public ::testing::Test {
     std::ofstream(dir_ / "Quest.cfg")
         << "[General]\nFileSystem=3\nInheritance=0\n[Screen]\nWidth=640\nHeight=480\n"
            "[Script]\nLoad=main.c\n";
+    if (!talven::test::have_tool("cc")) GTEST_SKIP() << "no C compiler to build the example with";
     const std::string cmd = "cc -shared -fPIC -I" + (kSource / "sdk").string() + " " +
                             (kSource / "examples/native/example_native.c").string() + " -o " +
                             (dir_ / "example.so").string();

@@ -85,15 +85,16 @@ int main() {
   sleep(20);
   check(thd_end(t) == 1, "thd_end of a thread busy calling builtins");
 
-  // The main thread and 31 sleepers fill the table.
+  // The main thread and 31 sleepers fill the table (sleeping long enough
+  // that none ends while a slow host is still starting the others).
   last = 0;
   for (i = 0; i < 31; i++) {
-    last = thd_begin(sleeper, 150, 0, 0);
+    last = thd_begin(sleeper, 1000, 0, 0);
     if (last < 0) break;
   }
   check(last > 0, "31 more threads start");
   check(thd_begin(sleeper, 10, 0, 0) == -1, "the 33rd thread is refused");
-  sleep(400);
+  sleep(1300);
   check(thd_begin(sleeper, 10, 0, 0) >= 0, "a finished thread's slot is reused");
   sleep(50);
   return failures;
