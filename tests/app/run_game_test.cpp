@@ -6,6 +6,7 @@
 #include <fstream>
 #include <string>
 
+#include "support/host_path.h"
 #include "support/run_binary.h"
 
 namespace {
@@ -76,6 +77,26 @@ TEST_F(RunGame, TimeoutStopsAScriptThatNeverEnds) {
   write("main.c", "int main() { for (;;) ; return 0; }\n");
   BinaryRun r = run("--headless --timeout 0.3 " + game());
   EXPECT_EQ(r.status, 124) << r.out;
+}
+
+}  // namespace
+
+namespace {
+
+// A game named in Japanese, its configuration in CP932 naming a Japanese
+// scripts folder: the game is found, configured and compiled from its
+// command-line name on every platform (Windows converts each name between
+// UTF-8, CP932 and UTF-16 on the way).
+TEST_F(RunGame, JapaneseFolderAndFileNamesFromTheCommandLine) {
+  const fs::path game = dir_ / talven::test::utf8_path("遊び");
+  fs::create_directories(game / talven::test::utf8_path("ゲーム"));
+  // "Load=ゲーム\main.c" in CP932.
+  std::ofstream(game / talven::test::utf8_path("遊び.cfg"), std::ios::binary)
+      << "[General]\nFileSystem=3\n[Script]\nLoad=\x83Q\x81[\x83\x80\\main.c\n";
+  std::ofstream(game / talven::test::utf8_path("ゲーム") / "main.c", std::ios::binary)
+      << "int main() { return 7; }\n";
+  BinaryRun r = run("--headless " + dir_.string() + "/遊び");
+  EXPECT_EQ(r.status, 7) << r.out;
 }
 
 }  // namespace

@@ -64,9 +64,16 @@ inline int exit_status(int closed) {
 }
 
 #ifdef _WIN32
-// The narrow strings the tests build (from path::string()) in the wide form
-// CreateProcessW takes, by the same conversion the standard library uses.
-inline std::wstring widen(const std::string& text) { return std::filesystem::path(text).wstring(); }
+// The tests' command lines in the wide form CreateProcessW takes: UTF-8
+// text, as talven reads its arguments (the paths tests take from
+// path::string() are ASCII folders).
+inline std::wstring widen(const std::string& text) {
+  const int size = static_cast<int>(text.size());
+  const int n = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), size, nullptr, 0);
+  std::wstring out(static_cast<std::size_t>(n > 0 ? n : 0), L'\0');
+  if (n > 0) ::MultiByteToWideChar(CP_UTF8, 0, text.data(), size, out.data(), n);
+  return out;
+}
 
 inline std::wstring talven_command_line(const std::string& args) {
   return L"\"" + widen(TALVEN_BINARY) + L"\" " + widen(args);
