@@ -36,8 +36,8 @@ std::shared_ptr<const sf2::Font> parse(const std::string& bytes, std::string* wh
 constexpr std::uint32_t kRate = 44100;
 
 struct Player {
-  explicit Player(const FontSpec& spec = sine_font(), std::uint32_t rate = kRate)
-      : rate(rate), synth(parse(sf2_bytes(spec)), rate) {}
+  explicit Player(const FontSpec& font = sine_font(), std::uint32_t rate = kRate)
+      : rate(rate), synth(parse(sf2_bytes(font)), rate) {}
   void send(int status, int d1, int d2 = 0) {
     synth.event(std::uint8_t(status), std::uint8_t(d1), std::uint8_t(d2));
   }
